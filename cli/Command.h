@@ -1,0 +1,33 @@
+// The command registry of `vdx`. A command file defines a function and
+// registers it with a static VDX_COMMAND(...) line; main() dispatches by name.
+// Exit codes: 0 success, 1 the command's own failure, 2 usage error.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vdx {
+
+using Args = std::vector<std::string>;
+using CommandFn = std::function<int(const Args& args, std::ostream& out, std::ostream& err)>;
+
+struct Command {
+  std::string name;
+  std::string usage;  // one line, e.g. "info TABLE"
+  CommandFn run;
+};
+
+std::vector<Command>& Registry();
+
+struct Registrar {
+  Registrar(std::string name, std::string usage, CommandFn fn);
+};
+
+}  // namespace vdx
+
+#define VDX_CONCAT_(a, b) a##b
+#define VDX_CONCAT(a, b) VDX_CONCAT_(a, b)
+#define VDX_COMMAND(name, usage, fn) \
+  static ::vdx::Registrar VDX_CONCAT(vdx_registrar_, __LINE__)(name, usage, fn)

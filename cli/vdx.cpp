@@ -1,0 +1,44 @@
+// Entry point of `vdx`: finds the command by its first argument and runs it.
+#include <algorithm>
+#include <iostream>
+
+#include "Command.h"
+
+namespace vdx {
+
+std::vector<Command>& Registry() {
+  static std::vector<Command> commands;
+  return commands;
+}
+
+Registrar::Registrar(std::string name, std::string usage, CommandFn fn) {
+  Registry().push_back({std::move(name), std::move(usage), std::move(fn)});
+}
+
+}  // namespace vdx
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+  auto commands = vdx::Registry();
+  std::sort(commands.begin(), commands.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  out << "usage: vdx COMMAND [ARGS]\ncommands:\n";
+  for (const auto& c : commands) out << "  vdx " << c.usage << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
+    PrintUsage(argc < 2 ? std::cerr : std::cout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::string name = argv[1];
+  for (const auto& c : vdx::Registry()) {
+    if (c.name == name) return c.run(vdx::Args(argv + 2, argv + argc), std::cout, std::cerr);
+  }
+  std::cerr << "vdx: unknown command '" << name << "'\n";
+  PrintUsage(std::cerr);
+  return 2;
+}
