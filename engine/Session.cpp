@@ -1,0 +1,77 @@
+#include "Session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "DbExceptions.h"
+
+namespace engine {
+
+std::string ProgramFolder() {
+  if (const char* home = std::getenv("VARDEX_HOME"); home && *home) return home;
+  std::string exe(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+  if (n <= 0) return ".";
+  exe.resize(static_cast<std::size_t>(n));
+  std::size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? "." : exe.substr(0, slash == 0 ? 1 : slash);
+}
+
+TSession& TSession::Default() {
+  static TSession session;
+  return session;
+}
+
+std::string TSession::ConfigFile() const {
+  if (!config_file_.empty()) return config_file_;
+  if (const char* file = std::getenv("VARDEX_ENGINE_CONFIG"); file && *file) return file;
+  return ProgramFolder() + "/engine.ini";
+}
+
+EngineConfig TSession::LoadConfig() const { return EngineConfig::Load(ConfigFile()); }
+
+std::vector<std::string> TSession::GetAliasNames() const { return LoadConfig().AliasNames(); }
+
+std::vector<std::string> TSession::GetAliasParams(const std::string& alias) const {
+  EngineConfig config = LoadConfig();
+  const AliasEntry* entry = config.Find(alias);
+  if (!entry) {
+    throw EDBEngineError(Status(DBIERR_UNKNOWNDB, "Invalid alias name.").WithContext(alias));
+  }
+  std::vector<std::string> lines{"PATH=" + entry->Param("PATH")};
+  for (const auto& [key, value] : entry->params) {
+    if (key != "PATH") lines.push_back(key + "=" + value);
+  }
+  return lines;
+}
+
+std::string TSession::GetAliasDriverName(const std::string& alias) const {
+  EngineConfig config = LoadConfig();
+  const AliasEntry* entry = config.Find(alias);
+  if (!entry) throw EDatabaseError("Invalid alias name: " + alias);
+  return entry->Driver();
+}
+
+std::string TSession::AliasPath(const std::string& alias) const {
+  EngineConfig config = LoadConfig();
+  const AliasEntry* entry = config.Find(alias);
+  return entry ? entry->Param("PATH") : "";
+}
+
+void TSession::AddPassword(const std::string& password) {
+  if (std::find(passwords_.begin(), passwords_.end(), password) == passwords_.end()) {
+    passwords_.push_back(password);
+  }
+}
+
+bool TSession::RequestPassword(const std::string& table_path) {
+  if (!on_password_) return false;
+  bool again = false;
+  on_password_(table_path, again);
+  return again;
+}
+
+}  // namespace engine

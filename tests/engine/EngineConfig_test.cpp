@@ -1,0 +1,73 @@
+#include "EngineConfig.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "DbExceptions.h"
+#include "Session.h"
+
+using engine::EngineConfig;
+
+TEST(EngineConfig, AliasesSortedWithoutCaseAndMalformedLinesSkipped) {
+  EngineConfig c = EngineConfig::Parse(
+      "; comment\n"
+      "stray=line before any section\n"
+      "[sales]\nPATH = /srv/Sales data/ünï \nTYPE=STANDARD\n"
+      "[Demo]\r\nTYPE=STANDARD\r\nPATH=/srv/demo\r\n"
+      "[broken\nPATH=/nowhere\n"
+      "[ODBC1]\nTYPE=MSSQL\nnonsense\n=novalue\nPATH=/x\n");
+  EXPECT_EQ(c.AliasNames(), (std::vector<std::string>{"Demo", "ODBC1", "sales"}));
+  ASSERT_NE(c.Find("SALES"), nullptr);
+  EXPECT_EQ(c.Find("Sales")->Param("path"), "/srv/Sales data/ünï");
+  EXPECT_EQ(c.Find("demo")->Param("PATH"), "/srv/demo");
+  EXPECT_EQ(c.Find("odbc1")->Driver(), "MSSQL");
+  EXPECT_EQ(c.Find("broken"), nullptr);
+}
+
+TEST(EngineConfig, MissingFileHasNoAliases) {
+  EXPECT_TRUE(EngineConfig::Load("/nonexistent/engine.ini").AliasNames().empty());
+  EXPECT_TRUE(EngineConfig::Load("/").AliasNames().empty());  // a folder, not a file
+}
+
+TEST(Session, AliasQuestionsPathFirstAndUnknownNamesRefused) {
+  char dir[] = "/tmp/vdxcfgXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string file = std::string(dir) + "/engine.ini";
+  std::ofstream(file) << "[SALES]\nTYPE=STANDARD\nLANGDRIVER=ascii\nPATH=/srv/sales\n";
+  engine::TSession s;
+  s.SetConfigFile(file);
+  EXPECT_EQ(s.GetAliasParams("sales"),
+            (std::vector<std::string>{"PATH=/srv/sales", "TYPE=STANDARD", "LANGDRIVER=ascii"}));
+  EXPECT_EQ(s.GetAliasDriverName("Sales"), "STANDARD");
+  try {
+    s.GetAliasDriverName("NOSUCH");
+    FAIL() << "no error for an unknown alias";
+  } catch (const engine::EDatabaseError& e) {
+    std::string text = e.what();
+    for (char& ch : text) ch = static_cast<char>(toupper(ch));
+    EXPECT_NE(text.find("INVALID ALIAS NAME"), std::string::npos);
+  }
+  EXPECT_THROW(s.GetAliasParams("NOSUCH"), engine::EDBEngineError);
+  std::remove(file.c_str());
+  rmdir(dir);
+}
+
+TEST(Session, PasswordRequestRetriesOnlyWhenTheHandlerSaysSo) {
+  engine::TSession s;
+  EXPECT_FALSE(s.RequestPassword("/t/A.DB"));
+  int asked = 0;
+  s.SetOnPassword([&](const std::string& table, bool& again) {
+    ++asked;
+    EXPECT_EQ(table, "/t/A.DB");
+    s.AddPassword("secret");
+    again = asked < 2;
+  });
+  EXPECT_TRUE(s.RequestPassword("/t/A.DB"));
+  EXPECT_FALSE(s.RequestPassword("/t/A.DB"));
+  EXPECT_EQ(s.Passwords(), std::vector<std::string>{"secret"});  // added once
+  s.RemoveAllPasswords();
+  EXPECT_TRUE(s.Passwords().empty());
+}
