@@ -1,0 +1,199 @@
+// TQuery as the tool log drives it: SQL line by line, date-time parameters,
+// field 0 read as text or date-time, DELETE of a time window, and the
+// errors it raises.
+#include "Query.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+using namespace engine;
+
+namespace {
+
+// An in-memory log table reached through the query's table opener.
+class MemoryTable : public SqlTable {
+ public:
+  struct Row {
+    std::string alias, tool, result;
+    double moment;
+  };
+  explicit MemoryTable(std::vector<Row>* rows) : rows_(rows) {}
+  std::vector<std::string> Columns() const override {
+    return {"Alias", "Tool", "Result", "Moment"};
+  }
+  std::size_t RowCount() const override { return rows_->size(); }
+  SqlValue Value(std::size_t r, std::size_t c) const override {
+    const Row& row = (*rows_)[r];
+    switch (c) {
+      case 0:
+        return SqlValue::Text(row.alias);
+      case 1:
+        return SqlValue::Text(row.tool);
+      case 2:
+        return SqlValue::Text(row.result);
+      default:
+        return SqlValue::DateTime(row.moment);
+    }
+  }
+  Status DeleteRows(const std::vector<std::size_t>& rows) override {
+    if (failDelete) return Status::IOError("disk full");
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) rows_->erase(rows_->begin() + *it);
+    return Status::OK();
+  }
+  static inline bool failDelete = false;
+
+ private:
+  std::vector<Row>* rows_;
+};
+
+class QueryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TQuery::SetTableOpener([this](const std::string& dir, const std::string& file, bool,
+                                  std::unique_ptr<SqlTable>* table) {
+      if (dir != "/prog/" || file != "VdxLog.db") return Status::NotFound("no table " + file);
+      *table = std::make_unique<MemoryTable>(&log);
+      return Status::OK();
+    });
+    query.DatabaseName = "/prog/";
+    MemoryTable::failDelete = false;
+  }
+  void TearDown() override { TQuery::SetTableOpener(nullptr); }
+
+  void Ask(const std::string& column, const std::string& alias, char tool) {
+    query.Close();
+    query.SQL = {"SELECT",
+                 column,
+                 "FROM",
+                 "\"VdxLog.db\"",
+                 "WHERE Alias = \"" + alias + "\"",
+                 std::string("AND Tool = \"") + tool + "\""};
+  }
+
+  std::vector<MemoryTable::Row> log;
+  TQuery query;
+};
+
+}  // namespace
+
+TEST_F(QueryTest, AnswersTheLogQuestions) {
+  log = {{"SALES", "U", "S", 45000.25},
+         {"SALES", "U", "E", 45001.5},
+         {"SALES", "P", "S", 45002},
+         {"STOCK", "U", "S", 45003}};
+  Ask("MAX(Moment)", "SALES", 'U');
+  query.SQL.push_back("AND Result = \"S\"");
+  query.Open();
+  EXPECT_DOUBLE_EQ(query.Fields(0).AsDateTime(), 45000.25);
+
+  Ask("COUNT(Alias)", "SALES", 'U');
+  query.SQL.push_back("AND Moment > :StartDate");
+  query.SQL.push_back("AND Moment < :EndDate");
+  query.ParamByName("StartDate").SetAsDateTime(45000);
+  query.ParamByName("EndDate").SetAsDateTime(45002);
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsString(), "2");
+
+  Ask("Result", "SALES", 'U');
+  query.SQL.push_back("AND Moment > :StartDate");
+  query.SQL.push_back("AND Moment < :EndDate");
+  query.ParamByName("StartDate").SetAsDateTime(45001);
+  query.ParamByName("EndDate").SetAsDateTime(45002);
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsString(), "E");
+  query.Close();
+  EXPECT_FALSE(query.Active());
+}
+
+TEST_F(QueryTest, EmptyAnswers) {
+  Ask("MAX(Moment)", "NONE", 'U');
+  query.Open();
+  EXPECT_TRUE(query.Fields(0).IsNull());
+  EXPECT_EQ(query.Fields(0).AsString(), "");
+  EXPECT_EQ(query.Fields(0).AsDateTime(), 0);
+  Ask("COUNT(Alias)", "NONE", 'U');
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsString(), "0");
+  Ask("Result", "NONE", 'U');
+  query.Open();
+  EXPECT_TRUE(query.IsEmpty());
+  EXPECT_EQ(query.Fields(0).AsString(), "");
+}
+
+TEST_F(QueryTest, DeletesATimeWindowOnly) {
+  log = {{"SALES", "U", "S", 100},
+         {"SALES", "U", "S", 101},
+         {"SALES", "P", "S", 101},
+         {"SALES", "U", "S", 102}};
+  query.SQL = {"DELETE FROM \"VdxLog.db\"", "WHERE Alias = \"SALES\"", "AND Tool = \"U\"",
+               "AND Moment > :StartDate AND Moment < :EndDate"};
+  query.ParamByName("StartDate").SetAsDateTime(100.5);
+  query.ParamByName("EndDate").SetAsDateTime(101.5);
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 1);
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1].tool, "P");
+
+  MemoryTable::failDelete = true;
+  query.ParamByName("StartDate").SetAsDateTime(0);
+  query.ParamByName("EndDate").SetAsDateTime(1000);
+  EXPECT_THROW(query.ExecSQL(), EDBEngineError);
+  EXPECT_EQ(log.size(), 3u);
+}
+
+TEST_F(QueryTest, RaisesEngineErrors) {
+  query.SQL = {"UPDATE \"VdxLog.db\" SET Tool = 'U'"};
+  try {
+    query.Open();
+    FAIL() << "UPDATE ran";
+  } catch (const EDBEngineError& e) {
+    EXPECT_EQ(ErrCat(e.ErrorCode()), ERRCAT_QUERY);
+  }
+  Ask("Result", "SALES", 'U');
+  query.SQL.push_back("AND Moment > :StartDate");
+  EXPECT_THROW(query.ParamByName("Other"), EDatabaseError);
+  try {
+    query.Open();  // StartDate never set
+    FAIL() << "ran without a parameter value";
+  } catch (const EDBEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), DBIERR_QRYPARAM);
+  }
+  query.DatabaseName = "/elsewhere/";
+  Ask("Result", "SALES", 'U');
+  EXPECT_THROW(query.Open(), EDBEngineError);
+  EXPECT_THROW(query.Fields(0), EDatabaseError);  // not open
+}
+
+TEST_F(QueryTest, DateTimeText) {
+  std::setlocale(LC_TIME, "C");
+  // 45000.75 is 2023-03-15 18:00:00.
+  EXPECT_EQ(TQuery::DefaultDateTimeText(45000.75), "03/15/23 18:00:00");
+  EXPECT_EQ(TQuery::DefaultDateTimeText(2.0 - 1.0 / 86400 / 4), "01/01/00 00:00:00");
+  log = {{"SALES", "U", "S", 45000.75}};
+  TQuery::SetDateTimeFormatter([](double d) { return "day " + std::to_string(int(d)); });
+  Ask("MAX(Moment)", "SALES", 'U');
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsString(), "day 45000");
+  TQuery::SetDateTimeFormatter(&TQuery::DefaultDateTimeText);
+}
+
+TEST_F(QueryTest, HundredThousandRecords) {
+  for (int i = 0; i < 100000; ++i)
+    log.push_back({i % 3 ? "SALES" : "STOCK", i % 2 ? "U" : "P", i % 5 ? "S" : "E", 40000.0 + i});
+  Ask("COUNT(Alias)", "SALES", 'U');
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsString(), "33333");  // odd i not divisible by 3
+  Ask("MAX(Moment)", "STOCK", 'P');
+  query.SQL.push_back("AND Result = \"S\"");
+  query.Open();
+  EXPECT_DOUBLE_EQ(query.Fields(0).AsDateTime(), 40000 + 99996);  // 99996: even, %3, not %5
+  query.Close();
+  query.SQL = {"DELETE FROM \"VdxLog.db\"", "WHERE Alias = \"STOCK\"", "AND Tool = \"P\"",
+               "AND Moment > :StartDate AND Moment < :EndDate"};
+  query.ParamByName("StartDate").SetAsDateTime(40000 + 50000 - 0.5);
+  query.ParamByName("EndDate").SetAsDateTime(40000 + 100000);
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 8333);  // i in 50004..99996 with i % 6 == 0
+  EXPECT_EQ(log.size(), 100000u - 8333u);
+}
