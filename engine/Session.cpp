@@ -41,9 +41,13 @@ std::vector<std::string> TSession::GetAliasParams(const std::string& alias) cons
   if (!entry) {
     throw EDBEngineError(Status(DBIERR_UNKNOWNDB, "Invalid alias name.").WithContext(alias));
   }
-  std::vector<std::string> lines{"PATH=" + entry->Param("PATH")};
+  // Only a standard alias states its folder first; other drivers (SQL
+  // servers) keep their lines as written, so the database list skips them.
+  std::vector<std::string> lines;
+  const bool standard = entry->Driver() == "STANDARD";
+  if (standard) lines.push_back("PATH=" + entry->Param("PATH"));
   for (const auto& [key, value] : entry->params) {
-    if (key != "PATH") lines.push_back(key + "=" + value);
+    if (!standard || key != "PATH") lines.push_back(key + "=" + value);
   }
   return lines;
 }

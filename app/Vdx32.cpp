@@ -1,0 +1,68 @@
+// Program start of Vdx32: one instance per user, the main window, the start
+// window in interactive mode, then the message loop.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "AutomationRegistration.h"
+#include "SingleInstance.h"
+#include "fmVdx.h"
+#include "fmVdxSplash.h"
+
+namespace {
+
+int HandleRegistration(TRegistrationSwitch kind, const char* program) {
+  QString error;
+  const bool done = kind == TRegistrationSwitch::Register
+                        ? RegisterAutomationServer(QString::fromLocal8Bit(program), &error)
+                        : UnregisterAutomationServer(&error);
+  if (!done) std::fprintf(stderr, "Vdx32: %s\n", qPrintable(error));
+  return done ? 0 : 1;
+}
+
+QStringList RawParams(int argc, char** argv) {
+  QStringList params;
+  for (int i = 1; i < argc; ++i) params << QString::fromLocal8Bit(argv[i]);
+  return params;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Registration ends at once, whether or not the program is running.
+  if (auto kind = FindRegistrationSwitch(RawParams(argc, argv));
+      kind != TRegistrationSwitch::None) {
+    return HandleRegistration(kind, argv[0]);
+  }
+  TSingleInstance instance("Vdx32");
+  if (!instance.Claim()) {
+    instance.AskFirstToComeForward();
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  app.setApplicationName("Vdx32");
+  app.setApplicationDisplayName(TFormVardex::kTitle);
+  TFormVardex form(app.arguments().mid(1));
+  instance.Listen([&form] { form.BringForward(); });
+
+  std::unique_ptr<TFormVdxSplash> splash;
+  if (form.InteractiveMode) {
+    splash = std::make_unique<TFormVdxSplash>(TFormVardex::kTitle);
+    splash->show();
+    splash->repaint();
+    app.processEvents();
+  }
+  // The password dialog and the backup dialogs are created here once they
+  // exist; the about box is.
+  TFormAbout about(TFormVardex::kTitle, &form);
+  form.AboutHandler = [&about] { about.exec(); };
+  splash.reset();
+
+  form.show();
+  // Where no window manager activates the window, the first activation
+  // still happens once the loop runs.
+  QTimer::singleShot(0, &form, [&form] { form.FormActivate(); });
+  return app.exec();
+}

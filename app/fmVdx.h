@@ -1,0 +1,171 @@
+// The main window TFormVardex: the list of databases (aliases of the engine's
+// standard driver with their folders), the selection every tool acts on, the
+// menus, toolbar and context menu that start the tools, the status bar, the
+// closing rules of server mode and the tool request of the command line.
+#pragma once
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QStringList>
+#include <exception>
+#include <functional>
+#include <set>
+
+#include "ZelControls.h"
+#include "tcVardex.h"
+
+class QLabel;
+class QTableWidget;
+class QWidget;
+
+// The silent end of a tool run: the exception handler lets it pass unseen.
+class EAbort : public std::exception {
+ public:
+  const char* what() const noexcept override { return "Operation aborted"; }
+};
+
+// A rectangle of grid cells in the grid's own numbering: row 0 is the
+// header row, data rows count from 1.
+struct TGridRect {
+  int Left = 0, Top = 1, Right = 1, Bottom = 1;
+  bool operator==(const TGridRect&) const = default;
+};
+
+enum TMsgKind { mkError, mkWarning, mkInformation, mkConfirmation };
+
+// One message of the window: a keyed text of a language section with its
+// arguments. An empty section means `Key` is the text itself (exception
+// messages).
+struct TMessageRequest {
+  QString Section;
+  QString Key;
+  QStringList Args;
+  TMsgKind Kind = mkError;
+  QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
+};
+
+enum TVdxOption { voConfirm, voEndMsg };
+
+class TFormVardex : public QMainWindow {
+  Q_OBJECT
+  Q_PROPERTY(QString Caption READ windowTitle WRITE setWindowTitle)
+
+ public:
+  static constexpr const char* kTitle = "Vardex 1.0d";
+
+  // `params` are the command-line parameters without the program name.
+  explicit TFormVardex(const QStringList& params, QWidget* parent = nullptr);
+  ~TFormVardex() override;
+
+  // State read and written by the tool runs and the macro engine.
+  QString CurrentAlias;
+  QString CurrentPath;
+  TGridRect AcceptedSelection;
+  bool InteractiveMode = true;
+  bool ToolRunning = false;
+  TToolType CurrentTool = ttUpdate;
+  bool AskPassword = false;
+  bool FirstActivation = true;
+  QString ControllerName;
+  std::set<TVdxOption> Options;
+
+  // Window events.
+  void FormActivate();
+  bool FormCloseQuery();
+  void FormResize();
+  void GridClick();
+  void GridMouseDown(Qt::MouseButton button, const QPoint& viewport_pos);
+  void MenuExitClick();
+  void MenuAboutClick();
+  void MenuPasswordClick();
+
+  void RefreshAliasList();
+  void SelectAliasByName(const QString& name);
+  void ShowHintInStatusBar();
+  bool ProcessStartupRequest();
+  void RequestClose();
+
+  // The six tool handlers, shared by the menu, the toolbar and the context menu.
+  void UpdateDatabase() { RunTool(ttUpdate); }
+  void PackDatabase() { RunTool(ttPack); }
+  void CopyDatabase() { RunTool(ttCopy); }
+  void RetrieveDatabase() { RunTool(ttRetrieve); }
+  void BackupDatabase() { RunTool(ttBackup); }
+  void RestoreDatabase() { RunTool(ttRestore); }
+
+  // The grid in its own numbering (row 0 the header).
+  QTableWidget* Grid() const { return grid_; }
+  int RowCount() const;
+  QString Cell(int col, int row) const;
+  TGridRect Selection() const;
+  void SetSelection(const TGridRect& rect);
+  int TopRow() const;
+  int VisibleRowCount() const;
+
+  // The application's current hint, as hovering a control with a hint sets it.
+  QString ApplicationHint() const { return application_hint_; }
+  void SetApplicationHint(const QString& hint);
+
+  // Every message of the window goes through here. Returns the button pressed.
+  QMessageBox::StandardButton ShowMessageKey(const QString& section, const QString& key,
+                                             const QStringList& args = {},
+                                             TMsgKind kind = mkError,
+                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+  // A keyed text of a language section ("MainWindow", "MenuHints" ...).
+  QString Value(const QString& section, const QString& key) const;
+  // The application's exception handling: the silent abort passes, every
+  // other exception is shown.
+  void HandleException(std::exception_ptr error);
+  // Ends the program once control returns to the message loop.
+  void TerminateApplication();
+
+  TZelMenuItem* ToolMenuItem(TToolType tool) const;
+  TZelSpeedButton* ToolButton(TToolType tool) const;
+  // Grid, tool menu items and tool buttons; off while a run is in progress.
+  void SetToolControlsEnabled(bool enabled);
+  // Asked by a second start of the program.
+  void BringForward();
+
+  // Seams for the parts that come with the tool runs, the language file and
+  // the tool log, and for tests that must observe without a real box or exit.
+  std::function<QMessageBox::StandardButton(const TMessageRequest&)> MessageHandler;
+  std::function<QString(const QString& section, const QString& key)> TextLookup;
+  std::function<void()> TerminateHandler;
+  std::function<bool()> OpenToolLogHandler;      // first activation; false = cannot
+  std::function<void(TToolType)> ToolRunHandler;  // runs the tool of a handler
+  std::function<void()> PasswordHandler;
+  std::function<void()> AboutHandler;
+
+ signals:
+  void ToolRequested(TToolType tool);
+
+ protected:
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+ private:
+  void FormCreate();
+  void BuildMenus();
+  void BuildToolbar();
+  void BuildGrid();
+  void ApplyDesignTexts();
+  void RunTool(TToolType tool);
+  void Guarded(const std::function<void()>& action);
+  void SelectRow(int row);
+  void TakeSelectedRow();
+  void OnGridCurrentChanged();
+
+  QStringList params_;
+  QString application_hint_;
+  QWidget* toolbar_ = nullptr;
+  TZelLabel* label_database_ = nullptr;
+  QTableWidget* grid_ = nullptr;
+  TZelMenu* popup_grid_ = nullptr;
+  TZelMenuItem* menu_items_[kToolCount] = {};
+  TZelSpeedButton* buttons_[kToolCount] = {};
+  bool updating_grid_ = false;  // the program, not the user, moves the selection
+  bool click_pending_ = false;
+  bool resizing_ = false;
+};

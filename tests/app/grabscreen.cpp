@@ -1,0 +1,15 @@
+// Saves the whole screen of the current display as an image file.
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  QGuiApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: grabscreen FILE.png\n");
+    return 2;
+  }
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen && screen->grabWindow(0).save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+}
