@@ -1,0 +1,129 @@
+#include "DataBlock.h"
+
+#include <cstring>
+
+#include "ByteOrder.h"
+#include "ParadoxCrypt.h"
+
+namespace engine {
+
+namespace {
+
+Status Corrupt(const std::string& what) { return Status(DBIERR_PHYSICALCORRUPT, what); }
+
+}  // namespace
+
+DataBlockHeader DataBlockHeader::DecodeFrom(const std::uint8_t* p) {
+  DataBlockHeader h;
+  h.next = GetU16(p);
+  h.prev = GetU16(p + 2);
+  h.add_data_size = GetI16(p + 4);
+  return h;
+}
+
+void DataBlockHeader::EncodeTo(std::uint8_t* p) const {
+  PutU16(p, next);
+  PutU16(p + 2, prev);
+  PutU16(p + 4, static_cast<std::uint16_t>(add_data_size));
+}
+
+int DataBlockHeader::Records(std::size_t record_size, std::size_t block_size) const {
+  if (add_data_size < 0) return 0;
+  const auto add = static_cast<std::size_t>(add_data_size);
+  if (add % record_size != 0) return -1;
+  if (kEncodedLength + add + record_size > block_size) return -1;
+  return static_cast<int>(add / record_size) + 1;
+}
+
+std::int16_t DataBlockHeader::SizeFor(int records, std::size_t record_size) {
+  // An empty block stores minus one record length.
+  return static_cast<std::int16_t>((records - 1) * static_cast<int>(record_size));
+}
+
+Status ReadDataBlock(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
+                     std::uint32_t number, std::string* buf) {
+  const std::uint64_t offset = BlockOffset(h, number);
+  const std::size_t size = h.BlockSize();
+  buf->assign(size, '\0');
+  if (offset >= file->Size()) return Corrupt("block " + std::to_string(number) + " lies beyond the end of the file");
+  const std::size_t avail = static_cast<std::size_t>(std::min<std::uint64_t>(size, file->Size() - offset));
+  Status s = file->ReadAt(offset, avail, buf->data());
+  if (!s.ok()) return s;
+  if (key != 0) DecryptDataBlock(Bytes(*buf), size, key, number);
+  return Status::OK();
+}
+
+namespace {
+
+// Reads just the 6-byte header of a block (the whole block when encrypted).
+Status ReadBlockHeader(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
+                       std::uint32_t number, DataBlockHeader* out) {
+  const std::uint64_t offset = BlockOffset(h, number);
+  if (offset + DataBlockHeader::kEncodedLength > file->Size()) {
+    return Corrupt("block " + std::to_string(number) + " lies beyond the end of the file");
+  }
+  std::uint8_t head[DataBlockHeader::kEncodedLength];
+  if (key == 0) {
+    Status s = file->ReadAt(offset, sizeof head, head);
+    if (!s.ok()) return s;
+  } else {
+    std::string block;
+    Status s = ReadDataBlock(file, h, key, number, &block);
+    if (!s.ok()) return s;
+    std::memcpy(head, block.data(), sizeof head);
+  }
+  *out = DataBlockHeader::DecodeFrom(head);
+  return Status::OK();
+}
+
+}  // namespace
+
+Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
+                      std::vector<BlockRef>* chain, std::string* note) {
+  chain->clear();
+  std::vector<bool> seen(std::size_t{h.file_blocks} + 1, false);
+  std::uint32_t number = h.first_block, prev = 0, total = 0;
+  if (h.num_records > 0 && number == 0) return Corrupt("the table has records but no first block");
+  while (number != 0) {
+    if (number > h.file_blocks) {
+      return Corrupt("block chain points to block " + std::to_string(number) + " of " +
+                     std::to_string(h.file_blocks));
+    }
+    if (seen[number]) return Corrupt("block chain loops back to block " + std::to_string(number));
+    seen[number] = true;
+    DataBlockHeader bh;
+    Status s = ReadBlockHeader(file, h, key, number, &bh);
+    if (!s.ok()) return s;
+    const int records = bh.Records(h.record_size, h.BlockSize());
+    if (records < 0) {
+      return Corrupt("block " + std::to_string(number) + " claims " +
+                     std::to_string(bh.add_data_size) + " bytes of records, which do not fit");
+    }
+    if (bh.prev != prev) {
+      return Corrupt("block " + std::to_string(number) + " names block " + std::to_string(bh.prev) +
+                     " as its predecessor instead of " + std::to_string(prev));
+    }
+    const std::uint64_t data_end = BlockOffset(h, number) + DataBlockHeader::kEncodedLength +
+                                   std::uint64_t(records) * h.record_size;
+    if (data_end > file->Size()) {
+      return Corrupt("the records of block " + std::to_string(number) +
+                     " run past the end of the file");
+    }
+    if (BlockOffset(h, number) + h.BlockSize() > file->Size() && note) {
+      *note = "block " + std::to_string(number) + " is cut short by " +
+              std::to_string(BlockOffset(h, number) + h.BlockSize() - file->Size()) +
+              " bytes after its last record";
+    }
+    chain->push_back({static_cast<std::uint16_t>(number), static_cast<std::uint16_t>(records), total});
+    total += static_cast<std::uint32_t>(records);
+    prev = number;
+    number = bh.next;
+  }
+  if (total != h.num_records) {
+    return Corrupt("the header counts " + std::to_string(h.num_records) +
+                   " records but the blocks hold " + std::to_string(total));
+  }
+  return Status::OK();
+}
+
+}  // namespace engine

@@ -1,0 +1,209 @@
+#include "Env.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace engine {
+
+namespace {
+
+Status PosixError(const std::string& what, const std::string& path, int err) {
+  DBIResult code = DBIERR_WRITEERR;
+  if (err == ENOENT) code = DBIERR_NOSUCHFILE;
+  if (err == ENOSPC) code = DBIERR_DISKFULL;
+  return Status(code, what + ": " + std::strerror(err)).WithContext(path);
+}
+
+class PosixFile : public RandomFile {
+ public:
+  PosixFile(int fd, std::string path, std::uint64_t size)
+      : fd_(fd), path_(std::move(path)), size_(size) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
+    char* p = static_cast<char*>(out);
+    std::size_t done = 0;
+    while (done < n) {
+      ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return Status(DBIERR_READERR, std::string("read failed: ") + std::strerror(errno)).WithContext(path_);
+      if (r == 0) return Status::Corruption("unexpected end of file").WithContext(path_);
+      done += static_cast<std::size_t>(r);
+    }
+    return Status::OK();
+  }
+  Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < n) {
+      ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return PosixError("write failed", path_, errno);
+      done += static_cast<std::size_t>(r);
+    }
+    if (offset + n > size_) size_ = offset + n;
+    return Status::OK();
+  }
+  Status Truncate(std::uint64_t size) override {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return PosixError("truncate failed", path_, errno);
+    size_ = size;
+    return Status::OK();
+  }
+  Status Sync() override {
+    if (::fsync(fd_) != 0) return PosixError("sync failed", path_, errno);
+    return Status::OK();
+  }
+  std::uint64_t Size() const override { return size_; }
+  const std::string& Path() const override { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;
+  std::uint64_t size_;
+};
+
+class PosixEnv : public Env {
+ public:
+  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
+    return Open(path, O_RDONLY, file);
+  }
+  Status OpenWrite(const std::string& path, bool create, std::unique_ptr<RandomFile>* file) override {
+    return Open(path, O_RDWR | (create ? O_CREAT | O_TRUNC : 0), file);
+  }
+  Status Rename(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) return PosixError("rename failed", to, errno);
+    return Status::OK();
+  }
+  Status Remove(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return PosixError("delete failed", path, errno);
+    return Status::OK();
+  }
+  bool Exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
+  Status SyncDir(const std::string& dir) override {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return PosixError("cannot open folder", dir, errno);
+    int rc = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    // Some file systems refuse fsync on folders; the rename is still done.
+    if (rc != 0 && err != EINVAL && err != EROFS) return PosixError("folder sync failed", dir, err);
+    return Status::OK();
+  }
+
+ private:
+  Status Open(const std::string& path, int flags, std::unique_ptr<RandomFile>* file) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) return PosixError("cannot open file", path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      int err = errno;
+      ::close(fd);
+      return PosixError("cannot stat file", path, err);
+    }
+    file->reset(new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size)));
+    return Status::OK();
+  }
+};
+
+class FaultFile : public RandomFile {
+ public:
+  FaultFile(std::unique_ptr<RandomFile> base, FaultInjectionEnv* env)
+      : base_(std::move(base)), env_(env) {}
+  Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
+    return base_->ReadAt(offset, n, out);
+  }
+  Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+    if (!env_->WriteBudgetLeft(n)) return Status(DBIERR_DISKFULL, "write failed: injected fault").WithContext(Path());
+    return base_->WriteAt(offset, data, n);
+  }
+  Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
+  Status Sync() override { return base_->Sync(); }
+  std::uint64_t Size() const override { return base_->Size(); }
+  const std::string& Path() const override { return base_->Path(); }
+
+ private:
+  std::unique_ptr<RandomFile> base_;
+  FaultInjectionEnv* env_;
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv env;
+  return &env;
+}
+
+bool FaultInjectionEnv::WriteBudgetLeft(std::size_t n) {
+  if (budget_ < 0) return true;
+  if (static_cast<std::int64_t>(n) > budget_) {
+    budget_ = 0;
+    return false;
+  }
+  budget_ -= static_cast<std::int64_t>(n);
+  return true;
+}
+
+Status FaultInjectionEnv::OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) {
+  return base_->OpenRead(path, file);
+}
+
+Status FaultInjectionEnv::OpenWrite(const std::string& path, bool create,
+                                    std::unique_ptr<RandomFile>* file) {
+  std::unique_ptr<RandomFile> base;
+  Status s = base_->OpenWrite(path, create, &base);
+  if (!s.ok()) return s;
+  file->reset(new FaultFile(std::move(base), this));
+  return s;
+}
+
+Status FaultInjectionEnv::Rename(const std::string& from, const std::string& to) {
+  if (fail_renames_) return Status(DBIERR_WRITEERR, "rename failed: injected fault").WithContext(to);
+  return base_->Rename(from, to);
+}
+
+std::string DirName(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string TempPathFor(const std::string& path) { return path + ".tmp~"; }
+
+Status CommitReplacement(Env* env, const std::string& temp_path, const std::string& path) {
+  Status s = env->Rename(temp_path, path);
+  if (!s.ok()) {
+    env->Remove(temp_path);
+    return s;
+  }
+  return env->SyncDir(DirName(path));
+}
+
+Status WriteFileAtomically(Env* env, const std::string& path, const std::string& data) {
+  const std::string temp = TempPathFor(path);
+  std::unique_ptr<RandomFile> file;
+  Status s = env->OpenWrite(temp, true, &file);
+  if (s.ok()) s = file->WriteAt(0, data.data(), data.size());
+  if (s.ok()) s = file->Sync();
+  file.reset();
+  if (!s.ok()) {
+    env->Remove(temp);
+    return s;
+  }
+  return CommitReplacement(env, temp, path);
+}
+
+Status ReadWholeFile(Env* env, const std::string& path, std::string* out) {
+  std::unique_ptr<RandomFile> file;
+  Status s = env->OpenRead(path, &file);
+  if (!s.ok()) return s;
+  out->assign(file->Size(), '\0');
+  if (out->empty()) return Status::OK();
+  return file->ReadAt(0, out->size(), out->data());
+}
+
+}  // namespace engine

@@ -1,0 +1,351 @@
+#include "FieldCodec.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "ByteOrder.h"
+
+namespace engine {
+
+namespace {
+
+// How a type is stored. The one switch over field types is Encoding(); the
+// rest of this file works on storage encodings.
+enum class Storage { Text, Int16, Int32, Double, Logical, Decimal, Bytes, Blob };
+
+Storage Encoding(FieldType type) {
+  switch (type) {
+    case FieldType::Alpha: return Storage::Text;
+    case FieldType::Short: return Storage::Int16;
+    case FieldType::Date:
+    case FieldType::Long:
+    case FieldType::Time:
+    case FieldType::AutoInc: return Storage::Int32;
+    case FieldType::Currency:
+    case FieldType::Number:
+    case FieldType::Timestamp: return Storage::Double;
+    case FieldType::Logical: return Storage::Logical;
+    case FieldType::Bcd: return Storage::Decimal;
+    case FieldType::Bytes: return Storage::Bytes;
+    case FieldType::Memo:
+    case FieldType::Blob:
+    case FieldType::FmtMemo:
+    case FieldType::Ole:
+    case FieldType::Graphic: return Storage::Blob;
+  }
+  return Storage::Bytes;
+}
+
+constexpr double kMsPerDay = 86400000.0;
+constexpr std::int64_t kDayOf18991230 = 693594;
+
+bool AllZero(const std::uint8_t* p, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (p[i] != 0) return false;
+  }
+  return true;
+}
+
+// Integers are stored big-endian with the sign bit flipped, so that all
+// zero bytes mean blank.
+std::int64_t GetFlippedInt(const std::uint8_t* p, int n) {
+  std::uint64_t u = 0;
+  for (int i = 0; i < n; ++i) u = (u << 8) | p[i];
+  u ^= std::uint64_t{1} << (8 * n - 1);
+  const int shift = 64 - 8 * n;
+  return static_cast<std::int64_t>(u << shift) >> shift;
+}
+
+void PutFlippedInt(std::uint8_t* p, int n, std::int64_t v) {
+  std::uint64_t u = static_cast<std::uint64_t>(v) ^ (std::uint64_t{1} << (8 * n - 1));
+  for (int i = n - 1; i >= 0; --i, u >>= 8) p[i] = static_cast<std::uint8_t>(u);
+}
+
+// Doubles: big-endian IEEE; positive values get the sign bit set, negative
+// values are stored with every bit inverted.
+double GetFlippedDouble(const std::uint8_t* p) {
+  std::uint8_t b[8];
+  std::memcpy(b, p, 8);
+  if (b[0] & 0x80) {
+    b[0] &= 0x7F;
+  } else {
+    for (auto& c : b) c = static_cast<std::uint8_t>(~c);
+  }
+  std::uint64_t u = 0;
+  for (auto c : b) u = (u << 8) | c;
+  double d;
+  std::memcpy(&d, &u, 8);
+  return d;
+}
+
+void PutFlippedDouble(std::uint8_t* p, double d) {
+  std::uint64_t u;
+  std::memcpy(&u, &d, 8);
+  for (int i = 7; i >= 0; --i, u >>= 8) p[i] = static_cast<std::uint8_t>(u);
+  if (std::signbit(d)) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(~p[i]);
+  } else {
+    p[0] |= 0x80;
+  }
+}
+
+// Packed decimal: byte 0 holds the sign (0x80 = positive) and the number of
+// decimals in its low six bits; then 32 digits, one per nibble, from nibble 2
+// on (the high nibble of byte 1). A negative value stores every digit as its
+// complement (digit ^ 0xF). The engine keeps about 20 significant digits and
+// may leave junk nibbles after them; digits end at the first nibble that is
+// not a digit and the rest of the scale reads as zeros.
+std::string DecodeDecimal(const std::uint8_t* p) {
+  const bool negative = !(p[0] & 0x80);
+  const int decimals = p[0] & 0x3F;
+  const std::uint8_t flip = negative ? 0x0F : 0x00;
+  std::string int_part, frac_part;
+  bool junk = false;
+  for (int k = 2; k < 34; ++k) {
+    std::uint8_t nibble = (k % 2) ? (p[k / 2] & 0x0F) : (p[k / 2] >> 4);
+    nibble ^= flip;
+    junk = junk || nibble > 9;
+    const char c = junk ? '0' : static_cast<char>('0' + nibble);
+    if (k < 34 - decimals) {
+      if (!int_part.empty() || c != '0') int_part.push_back(c);
+    } else {
+      frac_part.push_back(c);
+    }
+  }
+  std::string out = negative ? "-" : "";
+  out += int_part.empty() ? "0" : int_part;
+  if (!frac_part.empty()) out += "." + frac_part;
+  return out;
+}
+
+Status EncodeDecimal(const FieldDesc& f, const std::string& text, std::uint8_t* p) {
+  std::string digits_int, digits_frac;
+  bool negative = false, dot = false;
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !dot) {
+      dot = true;
+    } else if (c >= '0' && c <= '9') {
+      (dot ? digits_frac : digits_int).push_back(c);
+    } else {
+      return Status(DBIERR_INVALIDFIELDVALUE, "not a decimal number: " + text).WithContext(f.name);
+    }
+  }
+  if (digits_int.empty() && digits_frac.empty()) {
+    return Status(DBIERR_INVALIDFIELDVALUE, "not a decimal number: " + text).WithContext(f.name);
+  }
+  while (digits_int.size() > 1 && digits_int[0] == '0') digits_int.erase(0, 1);
+  if (digits_frac.size() > static_cast<std::size_t>(f.decimals)) {
+    return Status(DBIERR_INVALIDFIELDVALUE, "too many decimals: " + text).WithContext(f.name);
+  }
+  digits_frac.resize(static_cast<std::size_t>(f.decimals), '0');
+  if (digits_int.size() > static_cast<std::size_t>(32 - f.decimals)) {
+    return Status(DBIERR_FIELDTOOLONG, "decimal value too large: " + text).WithContext(f.name);
+  }
+  const std::string all = std::string(32 - f.decimals - digits_int.size(), '0') + digits_int + digits_frac;
+  const std::uint8_t flip = negative ? 0x0F : 0x00;
+  std::memset(p, 0, 17);
+  p[0] = static_cast<std::uint8_t>((negative ? 0x40 : 0xC0) | f.decimals);
+  for (int k = 2; k < 34; ++k) {
+    const auto nibble = static_cast<std::uint8_t>((all[k - 2] - '0') ^ flip);
+    if (k % 2) {
+      p[k / 2] = static_cast<std::uint8_t>((p[k / 2] & 0xF0) | nibble);
+    } else {
+      p[k / 2] = static_cast<std::uint8_t>((p[k / 2] & 0x0F) | (nibble << 4));
+    }
+  }
+  return Status::OK();
+}
+
+FieldValue DecodeBlob(const FieldDesc& f, const std::uint8_t* p) {
+  FieldValue v;
+  const int leader = f.size - 10;
+  v.blob.offset_index = GetU32(p + leader);
+  v.blob.length = GetU32(p + leader + 4);
+  v.blob.mod = GetU16(p + leader + 8);
+  v.null = v.blob.length == 0;
+  if (!v.null) {
+    const std::size_t in_leader = std::min<std::size_t>(static_cast<std::size_t>(leader), v.blob.length);
+    v.blob.leader.assign(reinterpret_cast<const char*>(p), in_leader);
+  }
+  return v;
+}
+
+}  // namespace
+
+FieldValue FieldValue::Int(std::int64_t v) {
+  FieldValue f;
+  f.null = false;
+  f.i = v;
+  return f;
+}
+FieldValue FieldValue::Float(double v) {
+  FieldValue f;
+  f.null = false;
+  f.d = v;
+  return f;
+}
+FieldValue FieldValue::Str(std::string v) {
+  FieldValue f;
+  f.null = false;
+  f.s = std::move(v);
+  return f;
+}
+
+FieldValue DecodeField(const FieldDesc& f, const std::uint8_t* rec) {
+  const std::uint8_t* p = rec + f.offset;
+  switch (Encoding(f.type)) {
+    case Storage::Text: {
+      const void* nul = std::memchr(p, 0, static_cast<std::size_t>(f.size));
+      const std::size_t n = nul ? static_cast<const std::uint8_t*>(nul) - p : f.size;
+      if (n == 0) return FieldValue{};
+      return FieldValue::Str(std::string(reinterpret_cast<const char*>(p), n));
+    }
+    case Storage::Int16:
+    case Storage::Int32:
+      if (AllZero(p, f.size)) return FieldValue{};
+      return FieldValue::Int(GetFlippedInt(p, f.size));
+    case Storage::Double:
+      if (AllZero(p, 8)) return FieldValue{};
+      return FieldValue::Float(GetFlippedDouble(p));
+    case Storage::Logical:
+      if (p[0] == 0) return FieldValue{};
+      return FieldValue::Int((p[0] & 0x7F) != 0 ? 1 : 0);
+    case Storage::Decimal:
+      if (p[0] == 0) return FieldValue{};
+      return FieldValue::Str(DecodeDecimal(p));
+    case Storage::Bytes:
+      if (AllZero(p, f.size)) return FieldValue{};
+      return FieldValue::Str(std::string(reinterpret_cast<const char*>(p), f.size));
+    case Storage::Blob:
+      return DecodeBlob(f, p);
+  }
+  return FieldValue{};
+}
+
+Status EncodeField(const FieldDesc& f, const FieldValue& v, std::uint8_t* rec) {
+  std::uint8_t* p = rec + f.offset;
+  std::memset(p, 0, static_cast<std::size_t>(f.size));
+  if (v.null) return Status::OK();
+  switch (Encoding(f.type)) {
+    case Storage::Text:
+    case Storage::Bytes:
+      if (v.s.size() > static_cast<std::size_t>(f.size)) {
+        return Status(DBIERR_FIELDTOOLONG, "value longer than " + std::to_string(f.size) + " bytes")
+            .WithContext(f.name);
+      }
+      std::memcpy(p, v.s.data(), v.s.size());
+      return Status::OK();
+    case Storage::Int16:
+    case Storage::Int32: {
+      const std::int64_t limit = std::int64_t{1} << (8 * f.size - 1);
+      // The lowest value would encode as all zeros, which means blank.
+      if (v.i <= -limit || v.i >= limit) {
+        return Status(DBIERR_INVALIDFIELDVALUE, "value " + std::to_string(v.i) + " is out of range")
+            .WithContext(f.name);
+      }
+      PutFlippedInt(p, f.size, v.i);
+      return Status::OK();
+    }
+    case Storage::Double:
+      if (!std::isfinite(v.d)) return Status(DBIERR_INVALIDFIELDVALUE, "not a finite number").WithContext(f.name);
+      PutFlippedDouble(p, v.d);
+      return Status::OK();
+    case Storage::Logical:
+      p[0] = v.i ? 0x81 : 0x80;
+      return Status::OK();
+    case Storage::Decimal:
+      return EncodeDecimal(f, v.s, p);
+    case Storage::Blob: {
+      const int leader = f.size - 10;
+      std::memcpy(p, v.blob.leader.data(), std::min<std::size_t>(v.blob.leader.size(), leader));
+      PutU32(p + leader, v.blob.offset_index);
+      PutU32(p + leader + 4, v.blob.length);
+      PutU16(p + leader + 8, v.blob.mod);
+      return Status::OK();
+    }
+  }
+  return Status::OK();
+}
+
+std::int64_t DayNumber(int year, int month, int day) {
+  // Days from 1970-01-01 (proleptic Gregorian), shifted to day 1 = 0001-01-01.
+  const int y = year - (month <= 2 ? 1 : 0);
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<std::int64_t>(era) * 146097 + doe - 719468 + 719163;
+}
+
+void CivilFromDay(std::int64_t day, int* year, int* month, int* dd) {
+  const std::int64_t z = day - 719163 + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  *dd = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *year = static_cast<int>(yoe + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
+std::string FormatDate(std::int64_t day) {
+  int y, m, d;
+  CivilFromDay(day, &y, &m, &d);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+  return buf;
+}
+
+std::string FormatTime(std::int64_t ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
+                static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
+                static_cast<long long>(ms % 1000));
+  return buf;
+}
+
+std::string FormatTimestamp(double ms) {
+  const auto total = static_cast<std::int64_t>(std::llround(ms));
+  std::int64_t day = total / 86400000;
+  std::int64_t rest = total % 86400000;
+  if (rest < 0) {
+    rest += 86400000;
+    --day;
+  }
+  return FormatDate(day) + "T" + FormatTime(rest);
+}
+
+double ToDateTime(const FieldDesc& f, const FieldValue& v) {
+  if (v.null) return 0;
+  switch (Encoding(f.type)) {
+    case Storage::Int32:
+      if (f.type == FieldType::Time) return static_cast<double>(v.i) / kMsPerDay;
+      if (f.type == FieldType::Date) return static_cast<double>(v.i - kDayOf18991230);
+      return static_cast<double>(v.i);
+    case Storage::Double:
+      if (f.type == FieldType::Timestamp) return v.d / kMsPerDay - static_cast<double>(kDayOf18991230);
+      return v.d;
+    default:
+      return 0;
+  }
+}
+
+FieldValue FromDateTime(const FieldDesc& f, double dt) {
+  const double day_floor = std::floor(dt);
+  const double ms_of_day = std::round((dt - day_floor) * kMsPerDay);
+  if (f.type == FieldType::Date) return FieldValue::Int(static_cast<std::int64_t>(day_floor) + kDayOf18991230);
+  if (f.type == FieldType::Time) return FieldValue::Int(static_cast<std::int64_t>(ms_of_day) % 86400000);
+  if (f.type == FieldType::Timestamp) {
+    return FieldValue::Float((day_floor + static_cast<double>(kDayOf18991230)) * kMsPerDay + ms_of_day);
+  }
+  if (Encoding(f.type) == Storage::Double) return FieldValue::Float(dt);
+  return FieldValue::Int(static_cast<std::int64_t>(day_floor));
+}
+
+}  // namespace engine

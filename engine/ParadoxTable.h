@@ -1,0 +1,115 @@
+// The engine's internal view of one open Paradox table: its header and field
+// descriptors, record iteration block by block, value decoding and blob
+// reading. Everything above (the dataset layer, `vdx`, and later indexes,
+// restructure, pack and local SQL) reads tables through this unit.
+//
+//   std::unique_ptr<ParadoxTable> table;
+//   Status s = ParadoxTable::Open(path, OpenOptions{}, &table);
+//   TableCursor cur = table->NewCursor();
+//   while (cur.Next()) { FieldValue v = cur.Value(0); ... }
+//   if (!cur.status().ok()) ...   // damage found while reading
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BlobFile.h"
+#include "DataBlock.h"
+#include "DataFileHeader.h"
+#include "Env.h"
+#include "FieldCodec.h"
+#include "Status.h"
+#include "TableLock.h"
+
+namespace engine {
+
+struct OpenOptions {
+  Env* env = nullptr;                   // Env::Default() when null
+  std::vector<std::string> passwords;  // tried in order on a protected table
+  // Asked when no password fits; may add to `passwords` and returns true to
+  // have the open retry, false to give up.
+  std::function<bool(std::vector<std::string>* passwords)> request_password;
+  std::uint32_t key = 0;                // open a protected table by its key
+  bool use_header_key = false;          // trust the key in the header (verify, tools)
+  bool exclusive = false;               // whole-file write lock instead of a read lock
+  bool lock = true;                     // take the OS lock at all
+};
+
+class ParadoxTable;
+
+// Iterates the records of a table in block-chain order. Holds one block in
+// memory at a time.
+class TableCursor {
+ public:
+  explicit TableCursor(const ParadoxTable* table) : table_(table) {}
+  // Advances to the next record; false at the end or on damage (status()).
+  bool Next();
+  // Positions before the record with this ordinal (0-based) so that Next()
+  // lands on it.
+  Status Seek(std::uint32_t ordinal);
+  const std::uint8_t* Record() const { return record_; }
+  std::uint32_t RecordNumber() const { return ordinal_; }  // 0-based
+  FieldValue Value(int field) const;
+  const Status& status() const { return status_; }
+
+ private:
+  const ParadoxTable* table_;
+  std::string block_;
+  std::size_t chain_pos_ = 0;
+  int in_block_ = -1;
+  bool loaded_ = false;
+  const std::uint8_t* record_ = nullptr;
+  std::uint32_t ordinal_ = 0;
+  Status status_;
+};
+
+class ParadoxTable {
+ public:
+  static Status Open(const std::string& path, OpenOptions options,
+                     std::unique_ptr<ParadoxTable>* out);
+
+  const std::string& Path() const { return path_; }
+  const DataFileHeader& Header() const { return header_; }
+  const std::vector<FieldDesc>& Fields() const { return header_.fields; }
+  // Field index by name without regard to case, -1 when absent.
+  int FieldIndex(const std::string& name) const;
+  std::uint32_t RecordCount() const { return header_.num_records; }
+  bool Protected() const { return header_.key != 0; }
+  // The code page used for text (437 when the header names none).
+  int TextCodePage() const { return header_.code_page ? header_.code_page : 437; }
+  // A harmless irregularity found at open (e.g. a final block cut short).
+  const std::string& Note() const { return note_; }
+  const std::vector<BlockRef>& Chain() const { return chain_; }
+
+  TableCursor NewCursor() const { return TableCursor(this); }
+  // Text of an A or M value in UTF-8.
+  std::string Text(const std::string& code_page_bytes) const;
+  // A blob's data (for G fields without the engine's 8-byte picture prefix).
+  Status ReadBlob(int field, const FieldValue& value, std::string* out) const;
+  // Reads one whole block (decrypted) for the cursor and for tools.
+  Status LoadBlock(std::uint32_t number, std::string* buf) const;
+
+ private:
+  ParadoxTable() = default;
+  Status ReadHeader();
+  Status Unlock(OpenOptions& options);
+
+  Env* env_ = nullptr;
+  std::string path_;
+  std::unique_ptr<RandomFile> file_;
+  DataFileHeader header_;
+  std::uint32_t key_ = 0;
+  std::vector<BlockRef> chain_;
+  std::string note_;
+  TableLock lock_;
+  mutable std::unique_ptr<BlobReader> blobs_;
+};
+
+// Strips the 8-byte prefix the engine keeps before a graphic's picture when
+// it is there (its second word is the picture's length).
+std::string GraphicPayload(const std::string& stored);
+
+}  // namespace engine

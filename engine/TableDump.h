@@ -1,0 +1,23 @@
+// Renders tables for `vdx`: the JSON Lines dump (one line describing the
+// table, then one JSON array per record) and the info summary. Kept in the
+// engine so tests and tools share one rendering.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "ParadoxTable.h"
+
+namespace engine {
+
+// Writes the dump; returns the first damage met while reading (the lines
+// written so far stay valid JSON).
+Status DumpTable(const ParadoxTable& table, std::ostream& out);
+// One record as a JSON array (values in field order).
+Status RecordJson(const ParadoxTable& table, const TableCursor& cursor, std::string* out);
+void DescribeTable(const ParadoxTable& table, std::ostream& out);
+std::string JsonString(const std::string& utf8);
+// Shortest text that reads back as the same double.
+std::string ShortestNumber(double d);
+
+}  // namespace engine

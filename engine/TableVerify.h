@@ -1,0 +1,22 @@
+// The soundness check behind `vdx verify`: opens a table without trusting
+// it, reads every record, every value and every blob, and walks the blob
+// file's blocks. Protected tables are checked with the key in their header,
+// so no password is needed.
+#pragma once
+
+#include <string>
+
+#include "Env.h"
+#include "Status.h"
+
+namespace engine {
+
+struct VerifyResult {
+  Status status;       // ok, or the first damage found
+  std::string note;    // a harmless irregularity worth reporting
+  std::uint32_t records = 0;
+};
+
+VerifyResult VerifyTable(const std::string& db_path, Env* env = nullptr);
+
+}  // namespace engine
