@@ -4,7 +4,7 @@
 
 #include "Command.h"
 #include "ParadoxTable.h"
-#include "TableArg.h"
+#include "TableFiles.h"
 #include "TableDump.h"
 
 namespace {
@@ -18,7 +18,7 @@ int Info(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   options.use_header_key = true;  // describing needs no password
   options.lock = false;
   std::unique_ptr<engine::ParadoxTable> table;
-  engine::Status s = engine::ParadoxTable::Open(vdx::ResolveTableArg(args[0]), options, &table);
+  engine::Status s = engine::ParadoxTable::Open(engine::ResolveTablePath(args[0]), options, &table);
   if (!s.ok()) {
     err << "vdx info: " << s.ToString() << "\n";
     return 1;

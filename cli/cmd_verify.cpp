@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Command.h"
-#include "TableArg.h"
+#include "TableFiles.h"
 #include "TableVerify.h"
 
 namespace {
@@ -40,7 +40,7 @@ int Verify(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   if (::stat(args[0].c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     tables = TablesIn(args[0]);
   } else {
-    tables.push_back(vdx::ResolveTableArg(args[0]));
+    tables.push_back(engine::ResolveTablePath(args[0]));
   }
   int rc = 0;
   for (const std::string& path : tables) {

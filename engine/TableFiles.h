@@ -17,6 +17,9 @@ std::string DataFilePath(const std::string& dir, const std::string& table);
 // The companion of a data file with another extension (".MB", ".PX" ...):
 // the existing file when there is one, else the name in the data file's case.
 std::string CompanionPath(const std::string& db_path, const std::string& ext);
+// A table named on a command line: a path to the data file with or without
+// its .DB extension, matched without regard to case.
+std::string ResolveTablePath(const std::string& arg);
 // Every existing companion of a data file that a new definition makes stale:
 // blob file, primary and secondary indexes, validity checks.
 std::vector<std::string> StaleCompanions(const std::string& db_path);
