@@ -4,6 +4,7 @@
 // prefix, so a user who sees one knows it is ours and not theirs.
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +24,15 @@ class EDebugNote : public EVardex {
   static constexpr const char* kPrefix = "Debug note: ";
   // `text` is the already formatted description of the programming error.
   explicit EDebugNote(const std::string& text) : EVardex(kPrefix + text) {}
+
+  // printf-style: EDebugNote::Fmt("tool %d has no handler", tool).
+  template <typename... Args>
+  static EDebugNote Fmt(const char* format, Args... args) {
+    const int n = std::snprintf(nullptr, 0, format, args...);
+    std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0) std::snprintf(text.data(), text.size() + 1, format, args...);
+    return EDebugNote(text);
+  }
 };
 
 // Raised when a database's work folder cannot be set aside or put back.

@@ -86,6 +86,8 @@ TEST(ToolExceptions, HierarchyAndDebugPrefix) {
   } catch (const EVardex& e) {
     EXPECT_STREQ(e.what(), "Debug note: tool 7 has no handler");
   }
+  EXPECT_STREQ(EDebugNote::Fmt("tool %d, step %s", 7, "Check").what(),
+               "Debug note: tool 7, step Check");
   EXPECT_THROW(throw EConvertTool("x"), EVardex);
   EXPECT_THROW(throw EVardex(kCannotRenameSupportDir), std::runtime_error);
 }
