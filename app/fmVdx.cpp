@@ -159,9 +159,10 @@ void TFormVardex::BuildGrid() {
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // The folder column takes the rest of the grid's width, as its design
+  // width (1185 beside 94) did at design size.
   grid_->horizontalHeader()->setStretchLastSection(true);
   grid_->setColumnWidth(0, 94);
-  grid_->setColumnWidth(1, 1185);
   grid_->viewport()->installEventFilter(this);
   connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this] { OnGridCurrentChanged(); });
