@@ -1,0 +1,59 @@
+// Keys of the index files: a key is the concatenation of its fields in
+// their record encoding, so most types already order by their bytes; alpha
+// fields order by the table's sort order. Also the small-number encoding the
+// index records use for block numbers and counts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+// One key field: its data-file type code and its bytes in a record.
+struct KeyField {
+  std::uint8_t type = 0;
+  std::uint16_t size = 0;
+  std::uint8_t decimals = 0;  // BCD fields, whose header size byte holds them
+};
+
+class KeyOrder {
+ public:
+  KeyOrder() = default;
+  KeyOrder(std::vector<KeyField> fields, std::uint8_t sortOrder, bool caseInsensitive = false,
+           bool descending = false);
+
+  std::size_t length() const { return length_; }
+  const std::vector<KeyField>& fields() const { return fields_; }
+
+  // The order records are written in: negative, zero or positive.
+  int Compare(std::string_view a, std::string_view b) const;
+  // Whether b may follow a in a file the engine wrote. Alpha fields of a
+  // national sort order are compared by letter only, since the exact
+  // collation tables of those orders are not known here.
+  bool InOrder(std::string_view a, std::string_view b) const;
+
+ private:
+  int CompareField(const KeyField& f, const unsigned char* a, const unsigned char* b,
+                   bool letterOnly) const;
+
+  std::vector<KeyField> fields_;
+  std::size_t length_ = 0;
+  bool byteOrder_ = true;  // the 'ascii' sort order: alpha by code
+  bool caseInsensitive_ = false;
+  bool descending_ = false;
+};
+
+// Counts and block numbers inside index records: 16 bits, big-endian, with
+// the top bit flipped (the encoding of a short field).
+std::uint16_t GetIndexShort(const char* p);
+void PutIndexShort(char* p, std::uint16_t value);
+
+// Little-endian header and block-header words.
+std::uint16_t GetLe16(std::string_view b, std::size_t at);
+std::uint32_t GetLe32(std::string_view b, std::size_t at);
+void PutLe16(std::string& b, std::size_t at, std::uint16_t v);
+void PutLe32(std::string& b, std::size_t at, std::uint32_t v);
+
+}  // namespace engine

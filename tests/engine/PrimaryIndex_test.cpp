@@ -1,0 +1,198 @@
+// Index tree files (.PX, .Ynn): real files read down to their level-1
+// entries, rebuilt files read back, trees of several levels, key order, and
+// damaged files reported as such.
+#include "PrimaryIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace engine;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Local(const std::string& name) {
+  return ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / name);
+}
+
+// A long-integer key as a record stores it.
+std::string LongKey(std::int32_t v) {
+  auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
+  return {static_cast<char>(u >> 24), static_cast<char>(u >> 16), static_cast<char>(u >> 8),
+          static_cast<char>(u)};
+}
+
+std::vector<IndexEntry> Leaves(const std::string& bytes) {
+  PrimaryIndex px;
+  Status s = px.DecodeFrom(bytes);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  std::vector<IndexEntry> out;
+  s = px.Leaves(&out);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return out;
+}
+
+}  // namespace
+
+TEST(PrimaryIndexTest, ReadsRealFilesOfOneAndTwoLevels) {
+  PrimaryIndex zip;
+  ASSERT_TRUE(zip.DecodeFrom(Local("ZIPCODES.PX")).ok());
+  EXPECT_EQ(zip.levels(), 2);
+  EXPECT_EQ(zip.root(), 3);
+  EXPECT_EQ(zip.params().changeCount, 133);  // the data file's change count
+  std::vector<IndexEntry> leaves = Leaves(Local("ZIPCODES.PX"));
+  ASSERT_EQ(leaves.size(), 686u);  // one per data block
+  std::uint32_t records = 0;
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    EXPECT_EQ(leaves[i].block, i + 1);
+    records += leaves[i].count;
+  }
+  EXPECT_EQ(records, 43185u);  // the data file's record count
+  EXPECT_EQ(leaves.front().key, "00401");
+  KeyOrder order(zip.params().keyFields, zip.params().sortOrder);
+  for (std::size_t i = 1; i < leaves.size(); ++i)
+    EXPECT_LT(order.Compare(leaves[i - 1].key, leaves[i].key), 0) << i;
+
+  std::vector<IndexEntry> customers = Leaves(Local("CUSTOMER.PX"));
+  ASSERT_EQ(customers.size(), 4u);
+  EXPECT_EQ(customers[1].key, LongKey(6));
+  EXPECT_EQ(customers[1].count, 5);
+  // An older file that ends right after the last entry of its last block.
+  EXPECT_EQ(Leaves(Local("RENTAL.PX")).size(), 17u);
+}
+
+TEST(PrimaryIndexTest, RebuiltFilesReadBackTheSame) {
+  for (const char* name : {"ZIPCODES.PX", "CUSTOMER.PX", "RENTAL.PX"}) {
+    std::string original = Local(name);
+    PrimaryIndex px;
+    ASSERT_TRUE(px.DecodeFrom(original).ok());
+    std::vector<IndexEntry> leaves = Leaves(original);
+    std::string rebuilt = PrimaryIndex::Build(px.params(), leaves, px.header());
+    PrimaryIndex back;
+    ASSERT_TRUE(back.DecodeFrom(rebuilt).ok()) << name;
+    EXPECT_EQ(Leaves(rebuilt), leaves) << name;
+    EXPECT_EQ(back.params().changeCount, px.params().changeCount);
+    EXPECT_EQ(back.params().keyFields.size(), px.params().keyFields.size());
+    EXPECT_EQ(back.params().tableName, px.params().tableName);
+  }
+  // A one-block file comes out as the engine wrote it, header and entries.
+  std::string customer = Local("CUSTOMER.PX");
+  PrimaryIndex px;
+  ASSERT_TRUE(px.DecodeFrom(customer).ok());
+  std::string rebuilt = PrimaryIndex::Build(px.params(), Leaves(customer), px.header());
+  EXPECT_EQ(rebuilt.substr(0, 0x800), customer.substr(0, 0x800));
+  EXPECT_EQ(rebuilt.substr(0x800, 6 + 4 * 10), customer.substr(0x800, 6 + 4 * 10));
+}
+
+TEST(PrimaryIndexTest, BuildsDeepTreesAndEmptyFiles) {
+  IndexFileParams p;
+  p.blockSizeCode = 1;
+  p.versionId = 11;
+  p.changeCount = 7;
+  p.tableName = "big.PX";
+  p.keyFields = {{0x01, 100, 0}, {0x04, 4, 0}};  // 106-byte entries: 9 to a block
+  std::vector<IndexEntry> leaves;
+  for (int i = 0; i < 5000; ++i) {
+    std::string key(100, '\0');
+    std::string text = "row" + std::to_string(100000 + i);
+    text.copy(key.data(), text.size());
+    leaves.push_back({key + LongKey(-i), static_cast<std::uint16_t>(i + 1), 60});
+  }
+  std::string file = PrimaryIndex::Build(p, leaves);
+  PrimaryIndex px;
+  ASSERT_TRUE(px.DecodeFrom(file).ok());
+  EXPECT_EQ(px.levels(), 4);  // 5000 -> 556 -> 62 -> 7 -> root
+  EXPECT_EQ(Leaves(file), leaves);
+  EXPECT_EQ(px.params().changeCount, 7);
+
+  std::string empty = PrimaryIndex::Build(p, {});
+  ASSERT_EQ(empty.size(), 0x800u);
+  ASSERT_TRUE(px.DecodeFrom(empty).ok());
+  EXPECT_EQ(px.levels(), 0);
+  EXPECT_EQ(px.root(), 1);
+  EXPECT_TRUE(Leaves(empty).empty());
+}
+
+TEST(PrimaryIndexTest, DamagedFilesAreReported) {
+  std::string zip = Local("ZIPCODES.PX");
+  auto fails = [](const std::string& bytes) {
+    PrimaryIndex px;
+    if (!px.DecodeFrom(bytes).ok()) return true;
+    std::vector<IndexEntry> out;
+    Status s = px.Leaves(&out);
+    return !s.ok() && s.category() == ERRCAT_DATACORRUPT;
+  };
+  for (std::size_t n : {0u, 0x20u, 0x57u, 0x7FFu, 0x900u, 0x1800u})
+    EXPECT_TRUE(fails(zip.substr(0, n))) << n;
+  auto damaged = [&](std::size_t at, char value) {
+    std::string b = zip;
+    b[at] = value;
+    return fails(b);
+  };
+  EXPECT_TRUE(damaged(0x1E, 9));           // root past the last block
+  EXPECT_TRUE(damaged(0x00, 12));          // entry size does not fit the key
+  EXPECT_TRUE(damaged(0x04, 0));           // not an index file
+  EXPECT_TRUE(damaged(0x1800 + 4, 0x7F));  // root block claims too many entries
+  // The root's second entry points back at the root: a loop.
+  std::string loop = zip;
+  loop[0x1800 + 6 + 11 + 5] = static_cast<char>(0x80);
+  loop[0x1800 + 6 + 11 + 6] = 3;
+  EXPECT_TRUE(fails(loop));
+}
+
+TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
+  KeyOrder longs({{0x04, 4, 0}}, 0);
+  EXPECT_LT(longs.Compare(LongKey(-5), LongKey(3)), 0);
+  EXPECT_LT(longs.Compare(std::string(4, '\0'), LongKey(-100000)), 0);  // blank first
+  EXPECT_EQ(longs.Compare(LongKey(7), LongKey(7)), 0);
+
+  KeyOrder ascii({{0x01, 3, 0}}, 0);
+  EXPECT_LT(ascii.Compare("B\0\0", "a\0\0"), 0);  // by code
+  KeyOrder intl({{0x01, 3, 0}}, 0x11);
+  EXPECT_GT(intl.Compare("B\0\0", "a\0\0"), 0);  // by letter
+  EXPECT_LT(intl.Compare("a\0\0", "A\0\0"), 0);  // lower case first on a tie
+  EXPECT_TRUE(intl.InOrder("A\0\0", "a\0\0"));   // ties may come either way
+  EXPECT_FALSE(intl.InOrder("b\0\0", "A\0\0"));
+
+  KeyOrder folded({{0x01, 3, 0}}, 0, true);
+  EXPECT_EQ(folded.Compare("ab\0", "AB\0"), 0);
+  KeyOrder down({{0x01, 3, 0}, {0x04, 4, 0}}, 0, false, true);
+  EXPECT_GT(down.Compare(std::string("ab\0", 3) + LongKey(1), std::string("ac\0", 3) + LongKey(0)),
+            0);
+  EXPECT_TRUE(
+      down.InOrder(std::string("b\0\0", 3) + LongKey(1), std::string("a\0\0", 3) + LongKey(9)));
+
+  char buf[2];
+  PutIndexShort(buf, 686);
+  EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0x82);
+  EXPECT_EQ(GetIndexShort(buf), 686);
+}
+
+TEST(PrimaryIndexTest, EverySampleIndexIsInKeyOrder) {
+  if (!fs::exists(VARDEX_SAMPLES_DIR)) GTEST_SKIP() << "no samples";
+  int seen = 0;
+  for (const auto& e : fs::recursive_directory_iterator(VARDEX_SAMPLES_DIR)) {
+    std::string ext = e.path().extension().string();
+    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (ext != ".PX" && ext.rfind(".Y", 0) != 0) continue;
+    PrimaryIndex px;
+    ASSERT_TRUE(px.DecodeFrom(ReadAll(e.path())).ok()) << e.path();
+    std::vector<IndexEntry> leaves;
+    ASSERT_TRUE(px.Leaves(&leaves).ok()) << e.path();
+    KeyOrder order(px.params().keyFields, px.params().sortOrder);
+    for (std::size_t i = 1; i < leaves.size(); ++i)
+      EXPECT_TRUE(order.InOrder(leaves[i - 1].key, leaves[i].key)) << e.path() << " " << i;
+    ++seen;
+  }
+  EXPECT_GT(seen, 40);
+}
