@@ -59,7 +59,7 @@ class Formatter {
     value = -1;
     qsizetype start = at_;
     while (at_ < p_.size() && p_[at_].isDigit()) ++at_;
-    if (at_ > start) value = p_.mid(start, at_ - start).left(6).toInt();
+    if (at_ > start) value = p_.mid(start, at_ - start).left(4).toInt();
     return true;
   }
 
