@@ -44,7 +44,8 @@ bool RegisterAutomationServer(const QString& program, QString* error) {
   QString exec = Quoted(QFileInfo(program).absoluteFilePath()) + " -EMBEDDING";
   const QString home = qEnvironmentVariable("VARDEX_HOME");
   if (!home.isEmpty()) {
-    exec = "/usr/bin/env " + Quoted("VARDEX_HOME=" + QFileInfo(home).absoluteFilePath()) + ' ' + exec;
+    exec =
+        "/usr/bin/env " + Quoted("VARDEX_HOME=" + QFileInfo(home).absoluteFilePath()) + ' ' + exec;
   }
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) {

@@ -66,8 +66,8 @@ QString TSingleInstance::RuntimeFolder() {
 
 bool TSingleInstance::Claim() {
   if (folder_.isEmpty()) return true;
-  lock_fd_ = ::open(LockPath().toLocal8Bit().constData(),
-                    O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  lock_fd_ =
+      ::open(LockPath().toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock_fd_ < 0) return true;  // cannot tell; better a second window than none
   if (::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) return true;
   const bool taken = errno == EWOULDBLOCK;

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "Session.h"
+
 namespace {
 
 // Design geometry: the grid's left offset is the window margin.
@@ -67,7 +69,7 @@ TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
   FormCreate();
 }
 
-TFormVardex::~TFormVardex() = default;
+TFormVardex::~TFormVardex() { engine::TSession::Default().SetOnPassword(nullptr); }
 
 void TFormVardex::FormCreate() {
   const QString first = params_.isEmpty() ? QString() : params_.first().toUpper();
@@ -76,6 +78,10 @@ void TFormVardex::FormCreate() {
   ControllerName.clear();
   Options = {voConfirm, voEndMsg};
   setWindowTitle(kTitle);
+  engine::TSession::Default().SetOnPassword([this](const std::string& table, bool& retry) {
+    retry = false;
+    if (PasswordRequestHandler) PasswordRequestHandler(QString::fromStdString(table), retry);
+  });
   // Returning to the program from elsewhere shows aliases added meanwhile.
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
     if (s == Qt::ApplicationActive) RefreshAliasList();
@@ -98,10 +104,10 @@ void TFormVardex::BuildMenus() {
 
   auto* tools = new TZelMenu("MenuTools", "&Tools", this);
   popup_grid_ = new TZelMenu("PopupGrid", QString(), this);
-  static const char* captions[kToolCount] = {"&Update...", "&Pack...",   "&Copy...",
+  static const char* captions[kToolCount] = {"&Update...",   "&Pack...",   "&Copy...",
                                              "&Retrieve...", "&Backup...", "Res&tore..."};
   // Menu order: Update | Copy, Retrieve | Backup, Restore | Pack.
-  static const TToolType order[kToolCount] = {ttUpdate, ttCopy, ttRetrieve,
+  static const TToolType order[kToolCount] = {ttUpdate, ttCopy,    ttRetrieve,
                                               ttBackup, ttRestore, ttPack};
   for (TToolType tool : order) {
     if (tool == ttCopy || tool == ttBackup || tool == ttPack) {
@@ -261,8 +267,8 @@ void TFormVardex::FormResize() {
   const int m = grid_->x();
   const TZelSpeedButton* pack = buttons_[ttPack];
   const int min_width = pack->x() + pack->width() + 2 * m;
-  const int min_height = grid_->y() + 8 * grid_->verticalHeader()->defaultSectionSize() + m +
-                         statusBar()->height();
+  const int min_height =
+      grid_->y() + 8 * grid_->verticalHeader()->defaultSectionSize() + m + statusBar()->height();
   // Outer size: with the window manager's frame where there is one.
   const QSize frame_extra = frameGeometry().size() - size();
   QSize outer = size() + frame_extra;

@@ -107,10 +107,9 @@ class TFormVardex : public QMainWindow {
   void SetApplicationHint(const QString& hint);
 
   // Every message of the window goes through here. Returns the button pressed.
-  QMessageBox::StandardButton ShowMessageKey(const QString& section, const QString& key,
-                                             const QStringList& args = {},
-                                             TMsgKind kind = mkError,
-                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+  QMessageBox::StandardButton ShowMessageKey(
+      const QString& section, const QString& key, const QStringList& args = {},
+      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
   // A keyed text of a language section ("MainWindow", "MenuHints" ...).
   QString Value(const QString& section, const QString& key) const;
   // The application's exception handling: the silent abort passes, every
@@ -131,10 +130,13 @@ class TFormVardex : public QMainWindow {
   std::function<QMessageBox::StandardButton(const TMessageRequest&)> MessageHandler;
   std::function<QString(const QString& section, const QString& key)> TextLookup;
   std::function<void()> TerminateHandler;
-  std::function<bool()> OpenToolLogHandler;      // first activation; false = cannot
+  std::function<bool()> OpenToolLogHandler;       // first activation; false = cannot
   std::function<void(TToolType)> ToolRunHandler;  // runs the tool of a handler
   std::function<void()> PasswordHandler;
   std::function<void()> AboutHandler;
+  // The engine's password request while this window lives: may add
+  // passwords and sets `retry` to have the open tried again.
+  std::function<void(const QString& table, bool& retry)> PasswordRequestHandler;
 
  signals:
   void ToolRequested(TToolType tool);

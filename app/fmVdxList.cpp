@@ -155,8 +155,9 @@ bool TFormVardex::ProcessStartupRequest() {
   try {
     const QChar letter = tool_switch[1];
     if (letter.unicode() > 0x7f) {
-      throw EConvertTool(
-          QString("The character \"%1\" does not represent any tool type").arg(letter).toStdString());
+      throw EConvertTool(QString("The character \"%1\" does not represent any tool type")
+                             .arg(letter)
+                             .toStdString());
     }
     ToolMenuItem(ToolFromLetter(static_cast<char>(letter.unicode())))->trigger();
   } catch (...) {

@@ -47,9 +47,10 @@ struct ButtonName {
   const char* name;
 };
 constexpr ButtonName kButtonNames[] = {
-    {QMessageBox::Yes, "Yes"},     {QMessageBox::No, "No"},         {QMessageBox::Ok, "OK"},
-    {QMessageBox::Cancel, "Cancel"}, {QMessageBox::Abort, "Abort"}, {QMessageBox::Retry, "Retry"},
-    {QMessageBox::Ignore, "Ignore"}, {QMessageBox::YesToAll, "YesToAll"},
+    {QMessageBox::Yes, "Yes"},         {QMessageBox::No, "No"},
+    {QMessageBox::Ok, "OK"},           {QMessageBox::Cancel, "Cancel"},
+    {QMessageBox::Abort, "Abort"},     {QMessageBox::Retry, "Retry"},
+    {QMessageBox::Ignore, "Ignore"},   {QMessageBox::YesToAll, "YesToAll"},
     {QMessageBox::NoToAll, "NoToAll"}, {QMessageBox::Help, "Help"}};
 
 QMessageBox::Icon IconOf(TMsgKind kind) {

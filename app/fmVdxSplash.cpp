@@ -8,12 +8,13 @@
 #include <QSysInfo>
 #include <QVBoxLayout>
 
+#include "ZelControls.h"
+
 namespace {
 
-QLabel* AddLine(QVBoxLayout* layout, const QString& name, const QString& text, int pixel_size,
-                bool bold) {
-  auto* label = new QLabel(text);
-  label->setObjectName(name);
+TZelLabel* AddLine(QVBoxLayout* layout, const QString& name, const QString& text, int pixel_size,
+                   bool bold) {
+  auto* label = new TZelLabel(name, text, nullptr);
   label->setAlignment(Qt::AlignCenter);
   QFont font = label->font();
   font.setPixelSize(pixel_size);

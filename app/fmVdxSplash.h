@@ -16,6 +16,7 @@ class TFormVdxSplash : public QFrame {
 
 class TFormAbout : public QDialog {
   Q_OBJECT
+  Q_PROPERTY(QString Caption READ windowTitle WRITE setWindowTitle)
 
  public:
   explicit TFormAbout(const QString& title, QWidget* parent = nullptr);

@@ -111,7 +111,8 @@ class TVdx32Test : public QObject {
         QVERIFY(service.open(QIODevice::ReadOnly));
         const QString text = service.readAll();
         QVERIFY(text.contains("Name=Vdx32.OLEMacro\n"));
-        QVERIFY(text.contains(QString("\"%1\" -EMBEDDING").arg(QFileInfo(VDX32_PATH).absoluteFilePath())));
+        QVERIFY(text.contains(
+            QString("\"%1\" -EMBEDDING").arg(QFileInfo(VDX32_PATH).absoluteFilePath())));
         QVERIFY(text.contains("VARDEX_HOME=" + home_.path()));
       } else {
         QVERIFY(!QFileInfo::exists(file));

@@ -1,5 +1,7 @@
 // The main window: database list, selection rules, start-up request, closing
 // rules, resize minima, status bar hints and the wiring of the tool controls.
+#include "fmVdx.h"
+
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -11,7 +13,6 @@
 #include <memory>
 
 #include "Session.h"
-#include "fmVdx.h"
 
 namespace {
 
@@ -199,10 +200,13 @@ class TFormVardexTest : public QObject {
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("tool");  // -1: none requested
     QTest::addColumn<bool>("ends");
-    QTest::newRow("unknown alias") << QStringList{"NOSUCH", "-U"} << "DatabaseNotFound" << -1 << true;
-    QTest::newRow("letter without sign") << QStringList{"DEMO", "U"} << "InvalidToolParam" << -1 << true;
+    QTest::newRow("unknown alias")
+        << QStringList{"NOSUCH", "-U"} << "DatabaseNotFound" << -1 << true;
+    QTest::newRow("letter without sign")
+        << QStringList{"DEMO", "U"} << "InvalidToolParam" << -1 << true;
     QTest::newRow("no switch") << QStringList{"DEMO"} << "InvalidToolParam" << -1 << true;
-    QTest::newRow("switch too long") << QStringList{"DEMO", "-UP"} << "InvalidToolParam" << -1 << true;
+    QTest::newRow("switch too long")
+        << QStringList{"DEMO", "-UP"} << "InvalidToolParam" << -1 << true;
     QTest::newRow("letter of no tool")
         << QStringList{"DEMO", "-Q"} << "The character \"Q\" does not represent any tool type" << -1
         << true;
@@ -363,6 +367,24 @@ class TFormVardexTest : public QObject {
     form->ToolMenuItem(ttCopy)->trigger();
     QCOMPARE(seen_.Keys(), QStringList{"Cannot rename support directory"});
     QVERIFY(seen_.messages[0].Section.isEmpty());
+  }
+
+  // The engine asks the window for passwords while the window lives, and
+  // nobody once it is gone.
+  void engineAsksTheWindowForPasswords() {
+    QString asked;
+    {
+      auto form = MakeForm();
+      QVERIFY(!engine::TSession::Default().RequestPassword("/t/A.DB"));
+      form->PasswordRequestHandler = [&asked](const QString& table, bool& retry) {
+        asked = table;
+        retry = true;
+      };
+      QVERIFY(engine::TSession::Default().RequestPassword("/t/A.DB"));
+      QCOMPARE(asked, QString("/t/A.DB"));
+    }
+    QVERIFY(!engine::TSession::Default().RequestPassword("/t/B.DB"));
+    QCOMPARE(asked, QString("/t/A.DB"));
   }
 
   // Without a handler the message is a real box whose buttons carry their
