@@ -275,6 +275,19 @@ class TFormVardexTest : public QObject {
     QVERIFY(seen_.messages.isEmpty());
   }
 
+  // A second start of the program un-minimises the window, keeping it
+  // maximised when it was.
+  void bringForwardRestoresAMinimisedWindow() {
+    auto form = MakeForm();
+    ShowAndWait(*form);
+    form->setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+    QTRY_VERIFY(form->isMinimized());
+    form->BringForward();
+    QTRY_VERIFY(!form->isMinimized());
+    QVERIFY(form->isMaximized());
+    QVERIFY(form->isVisible());
+  }
+
   // Pack button at 239 + 37, margin 10, grid top 80, rows of 20, status bar 24.
   void resizeKeepsTheMinimaAndTheGridMargins() {
     auto form = MakeForm();
