@@ -23,7 +23,8 @@ class TSession {
   // Aliases. The configuration file is read anew by every question, so a
   // change made while the program runs shows at the next refresh.
   std::vector<std::string> GetAliasNames() const;
-  // "PATH=<folder>" first, then the alias's other keys as KEY=value. Raises
+  // For a standard alias "PATH=<folder>" first, then its other keys as
+  // KEY=value; for another driver its keys as written. Raises
   // EDBEngineError (DBIERR_UNKNOWNDB) for a name that is no alias.
   std::vector<std::string> GetAliasParams(const std::string& alias) const;
   // "STANDARD" for a standard alias; raises EDatabaseError whose text holds
