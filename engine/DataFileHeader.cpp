@@ -163,6 +163,19 @@ std::uint16_t DataFileHeader::RequiredHeaderSize() const {
   return static_cast<std::uint16_t>((used + 0x7FF) / 0x800 * 0x800);
 }
 
+void DataFileHeader::PatchCounts() {
+  if (raw.size() < kCommonLength) return;
+  std::uint8_t* p = Bytes(raw);
+  PutU32(p + 0x06, num_records);
+  PutU16(p + 0x0A, used_blocks);
+  PutU16(p + 0x0C, file_blocks);
+  PutU16(p + 0x0E, first_block);
+  PutU16(p + 0x10, last_block);
+  p[0x2D] = change_count1;
+  PutU16(p + 0x3A, file_blocks);
+  PutU32(p + 0x49, auto_inc);
+}
+
 std::string DataFileHeader::EncodeTo() const {
   std::string out(header_size, '\0');
   // Copy forward what the source table had in the fixed part, then set what

@@ -49,7 +49,12 @@ struct DataFileHeader {
   // Reads the header from the start of a file; file_size bounds every offset.
   Status DecodeFrom(const std::string& bytes, std::uint64_t file_size);
   // Encodes with the current values; bytes not modelled come from raw.
+  // Writes the level 4+ layout only (new tables are never written as 3.x).
   std::string EncodeTo() const;
+  // Writes the record and block counts, the autoincrement value and the
+  // change counter into raw, leaving every other byte as found; used when
+  // records are added to an existing table of any level.
+  void PatchCounts();
 
   bool Extended() const { return version_id >= 5; }
   bool Keyed() const { return file_type == 0; }

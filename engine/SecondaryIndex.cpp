@@ -1,0 +1,304 @@
+#include "SecondaryIndex.h"
+
+#include <algorithm>
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint16_t kHeaderSize = 0x800;
+constexpr std::uint8_t kShort = 0x03, kLong = 0x04;
+constexpr std::uint16_t kDescendingField = 0x8000;
+
+// Header offsets beyond those every Paradox file shares.
+constexpr std::size_t kIndexField = 0x15, kFields = 0x21, kKeyFields = 0x23;
+constexpr std::size_t kChangeCount1 = 0x2D, kChangeCount2 = 0x2E, kDirection = 0x55;
+constexpr std::size_t kCrypt2 = 0x5C;
+
+Status Corrupt(const std::string& what) {
+  return Status(DBIERR_INDEXCORRUPT, "Corrupt secondary index: " + what);
+}
+
+std::size_t NameLength(std::uint8_t version) { return version >= 12 ? 261 : 79; }
+std::size_t Base(std::uint8_t version) { return version >= 5 ? 0x78 : 0x58; }
+bool Maintained(std::uint8_t type) { return type == 5 || type == 8; }
+bool Composite(std::uint8_t type) { return type >= 6; }
+
+std::string ZString(std::string_view b, std::size_t& pos) {
+  std::size_t zero = b.find('\0', pos);
+  if (zero == std::string_view::npos) zero = b.size();
+  std::string s(b.substr(pos, zero - pos));
+  pos = std::min(zero + 1, b.size());
+  return s;
+}
+
+// The fields of the .Xnn file after the indexed ones.
+std::vector<IndexedField> TrailingFields(const SecondaryIndexDef& def) {
+  if (def.maintained) {
+    std::vector<IndexedField> out = def.keyFields;
+    out.push_back({0, {kShort, 2, 0}, "Blk Num"});
+    return out;
+  }
+  return {{0, {kLong, 4, 0}, "Tup No"},
+          {0, {kShort, 2, 0}, "Blk Num"},
+          {0, {kShort, 2, 0}, "Tup Offset"}};
+}
+
+}  // namespace
+
+KeyOrder SecondaryIndex::OrderOf(const SecondaryIndexDef& def, std::uint8_t sortOrder) {
+  std::vector<KeyField> keys;
+  for (const IndexedField& f : def.fields) keys.push_back(f.key);
+  std::vector<IndexedField> rest = TrailingFields(def);
+  std::size_t tail = def.maintained ? def.keyFields.size() : 2;  // the .Ynn key
+  for (std::size_t i = 0; i < tail; ++i) keys.push_back(rest[i].key);
+  return KeyOrder(keys, sortOrder, false, def.descending);
+}
+
+Status SecondaryIndex::DecodeFrom(std::string_view b) {
+  *this = SecondaryIndex();
+  if (b.size() < 0x58) return Corrupt("header truncated");
+  std::uint8_t type = static_cast<std::uint8_t>(b[0x04]);
+  if (type != 3 && type != 5 && type != 6 && type != 8) return Corrupt("not a secondary index");
+  def_.maintained = Maintained(type);
+  def_.composite = Composite(type);
+  recordSize_ = GetLe16(b, 0x00);
+  params_.blockSizeCode = static_cast<std::uint8_t>(b[0x05]);
+  params_.updateCount = GetLe16(b, 0x12);
+  params_.sortOrder = static_cast<std::uint8_t>(b[0x29]);
+  params_.changeCount = static_cast<std::uint8_t>(b[kChangeCount1]);
+  params_.tableChangeCount2 = static_cast<std::uint8_t>(b[kChangeCount2]);
+  params_.versionId = static_cast<std::uint8_t>(b[0x39]);
+  def_.descending = (static_cast<std::uint8_t>(b[kDirection]) & 0x10) != 0;
+  std::uint16_t headerSize = GetLe16(b, 0x02);
+  if (headerSize < Base(params_.versionId) || headerSize > b.size())
+    return Corrupt("bad header size");
+  if (params_.versionId >= 5) {
+    if (GetLe32(b, kCrypt2) != 0)
+      return Status(DBIERR_NOTSUPPORTED, "Encrypted secondary indexes are rebuilt, not read");
+    params_.codePage = GetLe16(b, 0x6A);
+  }
+  header_ = std::string(b.substr(0, headerSize));
+  Status s = DecodeLayout(header_, GetLe16(b, kFields));
+  return s.ok() ? DecodeRecords(b) : s;
+}
+
+Status SecondaryIndex::DecodeLayout(std::string_view b, std::uint16_t nf) {
+  std::uint16_t keyed = GetLe16(b, kKeyFields);
+  std::size_t base = Base(params_.versionId);
+  std::size_t trailing = def_.maintained ? 1 : 3;
+  if (nf <= trailing || keyed >= nf || base + 6 * std::size_t{nf} + 4 > b.size())
+    return Corrupt("bad field count");
+  std::vector<IndexedField> all(nf);
+  std::size_t keyLength = 0;
+  for (std::size_t i = 0; i < nf; ++i) {
+    auto sizeByte = static_cast<std::uint8_t>(b[base + 2 * i + 1]);
+    all[i].key.type = static_cast<std::uint8_t>(b[base + 2 * i]);
+    all[i].key.size = KeyFieldSize(all[i].key.type, sizeByte);
+    if (all[i].key.type == 0x17) all[i].key.decimals = sizeByte;
+    keyLength += all[i].key.size;
+  }
+  if (keyLength != recordSize_) return Corrupt("record size does not match the fields");
+  std::size_t pos = base + 2 * std::size_t{nf} + 4 + 4 * std::size_t{nf};
+  if (pos + NameLength(params_.versionId) > b.size()) return Corrupt("header truncated");
+  std::size_t at = pos;
+  params_.fileName = ZString(b.substr(0, pos + NameLength(params_.versionId)), at);
+  pos += NameLength(params_.versionId);
+  for (IndexedField& f : all) f.name = ZString(b, pos);
+  if (pos + 2 * std::size_t{nf} > b.size()) return Corrupt("header truncated");
+  for (std::size_t i = 0; i < nf; ++i) all[i].number = GetLe16(b, pos + 2 * i);
+  pos += 2 * std::size_t{nf};
+  params_.sortOrderId = ZString(b, pos);
+  if (def_.composite) def_.name = ZString(b, pos);
+  // A maintained index holds the indexed fields, then the primary key, then
+  // the block number; the other kind the fields and three locators.
+  std::size_t indexed = def_.maintained ? 0 : nf - 3;
+  if (def_.maintained) {
+    // Indexed fields carry the table's field numbers, the rest their own
+    // positions: count the leading fields that do not.
+    while (indexed + 1 < keyed &&
+           (all[indexed].number & ~kDescendingField) != indexed + 1)
+      ++indexed;
+    indexed = std::max<std::size_t>(indexed, 1);
+    if (!def_.composite) indexed = 1;
+  }
+  for (std::size_t i = 0; i < nf - trailing; ++i) {
+    IndexedField f = all[i];
+    f.number &= static_cast<std::uint16_t>(~kDescendingField);
+    (i < indexed ? def_.fields : def_.keyFields).push_back(f);
+  }
+  return Status::OK();
+}
+
+Status SecondaryIndex::DecodeRecords(std::string_view b) {
+  std::size_t blockSize = params_.blockSizeCode * std::size_t{1024};
+  std::uint16_t fileBlocks = GetLe16(b, 0x0C);
+  std::uint16_t block = GetLe16(b, 0x0E);
+  std::uint32_t expected = GetLe32(b, 0x06);
+  if (blockSize == 0 || blockSize > 32768) return Corrupt("bad block size");
+  std::vector<bool> seen(fileBlocks + 1u, false);
+  while (block != 0) {
+    if (block > fileBlocks || seen[block]) return Corrupt("broken block chain");
+    seen[block] = true;
+    std::size_t at = header_.size() + (block - 1u) * blockSize;
+    if (at + 6 > b.size()) return Corrupt("block outside the file");
+    auto add = static_cast<std::int16_t>(GetLe16(b, at + 4));
+    if (add >= 0) {
+      if (add % recordSize_ != 0 || add + recordSize_ + 6u > blockSize ||
+          at + 6 + add + recordSize_ > b.size())
+        return Corrupt("bad record count in block " + std::to_string(block));
+      for (std::size_t k = 0; k <= static_cast<std::size_t>(add) / recordSize_; ++k)
+        records_.emplace_back(b.substr(at + 6 + k * recordSize_, recordSize_));
+    }
+    block = GetLe16(b, at);
+  }
+  if (records_.size() != expected) return Corrupt("record count does not match the header");
+  return Status::OK();
+}
+
+std::uint16_t SecondaryIndex::BlockOf(const std::string& record) const {
+  std::size_t at = record.size() - (def_.maintained ? 2 : 4);
+  return GetIndexShort(record.data() + at);
+}
+
+std::string SecondaryIndex::MakeRecord(const SecondaryIndexDef& def,
+                                       const std::vector<int>& offsets, const char* dbRecord,
+                                       std::uint16_t block) {
+  std::string rec;
+  std::size_t i = 0;
+  for (const auto* list : {&def.fields, &def.keyFields})
+    for (const IndexedField& f : *list) rec.append(dbRecord + offsets.at(i++), f.key.size);
+  char blk[2];
+  PutIndexShort(blk, block);
+  rec.append(blk, 2);
+  return rec;
+}
+
+namespace {
+
+std::string YName(std::string x) {
+  std::size_t dot = x.rfind('.');
+  if (dot != std::string::npos && dot + 1 < x.size())
+    x[dot + 1] = x[dot + 1] == 'x' ? 'y' : 'Y';
+  return x;
+}
+
+// The header of a .Xnn file: the shared part, then the field list, names,
+// field numbers, sort order and (composite) index name, laid out as the
+// engine lays out a data file header.
+std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+                    const std::vector<IndexedField>& all, std::uint16_t recordSize,
+                    const std::string& tmpl) {
+  std::size_t base = Base(p.versionId);
+  std::string h = tmpl.size() >= base ? tmpl.substr(0, base) : std::string(base, '\0');
+  auto nf = static_cast<std::uint16_t>(all.size());
+  for (const IndexedField& f : all) {
+    h.push_back(static_cast<char>(f.key.type));
+    h.push_back(static_cast<char>(f.key.type == 0x17 ? f.key.decimals : f.key.size));
+  }
+  h.append(4 + 4 * std::size_t{nf}, '\0');  // the engine's in-memory pointers
+  std::string name = p.fileName.substr(0, NameLength(p.versionId) - 1);
+  h += name;
+  h.append(NameLength(p.versionId) - name.size(), '\0');
+  for (const IndexedField& f : all) h.append(f.name).push_back('\0');
+  std::size_t numbersAt = h.size();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    std::uint16_t n = i < def.fields.size() ? def.fields[i].number : static_cast<std::uint16_t>(i + 1);
+    if (i < def.fields.size() && def.descending && p.versionId >= 12) n |= kDescendingField;
+    h.append(2, '\0');
+    PutLe16(h, h.size() - 2, n);
+  }
+  std::size_t sortAt = h.size();
+  h.append(p.sortOrderId).push_back('\0');
+  std::size_t nameAt = h.size();
+  if (def.composite) h.append(def.name).push_back('\0');
+  std::size_t used = h.size();
+  h.resize(std::max<std::size_t>(kHeaderSize, (used + kHeaderSize - 1) / kHeaderSize * kHeaderSize), '\0');
+
+  PutLe16(h, 0x00, recordSize);
+  PutLe16(h, 0x02, static_cast<std::uint16_t>(h.size()));
+  h[0x04] = static_cast<char>(def.composite ? (def.maintained ? 8 : 6) : (def.maintained ? 5 : 3));
+  h[0x05] = static_cast<char>(p.blockSizeCode);
+  PutLe16(h, 0x12, p.updateCount);
+  h[0x14] = 0;
+  h[kIndexField] = static_cast<char>(def.fields.empty() ? 0 : def.fields[0].number);
+  PutLe16(h, kFields, nf);
+  std::size_t tail = def.maintained ? def.keyFields.size() : 2;
+  PutLe16(h, kKeyFields, static_cast<std::uint16_t>(def.fields.size() + tail));
+  PutLe32(h, 0x25, 0xFF00FF00u);
+  h[0x29] = static_cast<char>(p.sortOrder);
+  h[0x2A] = 0;
+  h[0x2C] = static_cast<char>(0xFF);
+  h[kChangeCount1] = static_cast<char>(p.changeCount);
+  h[kChangeCount2] = static_cast<char>(p.tableChangeCount2);
+  h[0x39] = static_cast<char>(p.versionId);
+  PutLe16(h, 0x51, static_cast<std::uint16_t>(used));
+  h[kDirection] = static_cast<char>(p.versionId >= 12 ? (def.descending ? 0x11 : 0x01) : 0);
+  h[0x56] = 0x20;
+  if (base == 0x78) {
+    PutLe16(h, 0x58, static_cast<std::uint16_t>(0x100 | p.versionId));
+    PutLe16(h, 0x5A, static_cast<std::uint16_t>(0x100 | p.versionId));
+    PutLe32(h, kCrypt2, 0);
+    PutLe16(h, 0x64, static_cast<std::uint16_t>(nf + 1));
+    PutLe16(h, 0x66, static_cast<std::uint16_t>(numbersAt - 0x58));
+    PutLe16(h, 0x68, static_cast<std::uint16_t>(def.composite ? nameAt - 0x58 : 0));
+    PutLe16(h, 0x6A, p.codePage);
+    PutLe16(h, 0x6E, static_cast<std::uint16_t>(sortAt - 0x58));
+  }
+  return h;
+}
+
+}  // namespace
+
+SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
+                                            const SecondaryFileParams& p,
+                                            std::vector<std::string> records,
+                                            const std::string& templateHeader) {
+  std::vector<IndexedField> all = def.fields;
+  for (const IndexedField& f : TrailingFields(def)) all.push_back(f);
+  std::uint16_t recordSize = 0;
+  for (const IndexedField& f : all) recordSize = static_cast<std::uint16_t>(recordSize + f.key.size);
+  if (!def.maintained) records.clear();
+  KeyOrder order = OrderOf(def, p.sortOrder);
+  std::stable_sort(records.begin(), records.end(), [&](const std::string& a, const std::string& b) {
+    return order.Compare(a, b) < 0;
+  });
+
+  std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
+  std::size_t perBlock = (blockSize - 6) / recordSize;
+  std::string blocks;
+  std::vector<IndexEntry> leaves;
+  std::size_t count = (records.size() + perBlock - 1) / perBlock;
+  for (std::size_t b = 0; b < count; ++b) {
+    std::size_t first = b * perBlock, n = std::min(perBlock, records.size() - first);
+    std::string block(blockSize, '\0');
+    PutLe16(block, 0, static_cast<std::uint16_t>(b + 1 < count ? b + 2 : 0));
+    PutLe16(block, 2, static_cast<std::uint16_t>(b));
+    PutLe16(block, 4, static_cast<std::uint16_t>((n - 1) * recordSize));
+    for (std::size_t k = 0; k < n; ++k) records[first + k].copy(block.data() + 6 + k * recordSize, recordSize);
+    blocks += block;
+    leaves.push_back({records[first].substr(0, order.length()), static_cast<std::uint16_t>(b + 1),
+                      static_cast<std::uint16_t>(n)});
+  }
+  std::string x = XHeader(def, p, all, recordSize, templateHeader);
+  auto n = static_cast<std::uint16_t>(count);
+  PutLe32(x, 0x06, static_cast<std::uint32_t>(records.size()));
+  PutLe16(x, 0x0A, n);
+  PutLe16(x, 0x0C, n);
+  PutLe16(x, 0x0E, n ? 1 : 0);
+  PutLe16(x, 0x10, n);
+  PutLe16(x, 0x3A, n);
+
+  IndexFileParams y;
+  y.fileType = def.composite ? 7 : 4;
+  y.blockSizeCode = p.blockSizeCode;
+  y.versionId = p.versionId;
+  y.sortOrder = p.sortOrder;
+  y.changeCount = p.changeCount;
+  y.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
+  y.tableName = YName(p.fileName);
+  y.keyFields = order.fields();
+  return {x + blocks, PrimaryIndex::Build(y, leaves)};
+}
+
+}  // namespace engine

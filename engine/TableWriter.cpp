@@ -1,0 +1,238 @@
+#include "TableWriter.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+#include "ByteOrder.h"
+#include "DataBlock.h"
+#include "ParadoxCrypt.h"
+#include "ParadoxTable.h"
+#include "TableFiles.h"
+
+namespace engine {
+
+namespace {
+
+Status Invalid(const std::string& what) { return Status(DBIERR_INVALIDPARAM, what); }
+
+std::uint8_t ChooseBlockCode(const TableDefinition& def, std::size_t record_size) {
+  int kb = def.block_size_kb;
+  if (kb == 0) {
+    kb = 4;  // room for a useful number of records, as the engine's default
+    while (kb < 32 && static_cast<std::size_t>(kb) * 1024 < record_size * 4 + 6) kb *= 2;
+  }
+  return static_cast<std::uint8_t>(kb);
+}
+
+DataFileHeader NewHeader(const TableDefinition& def) {
+  DataFileHeader h;
+  if (def.source) {
+    h.raw = def.source->raw.substr(0, DataFileHeader::kExtendedLength);
+    h.sort_order = def.source->sort_order;
+    h.sort_order_id = def.source->sort_order_id;
+    h.code_page = def.source->code_page ? def.source->code_page : def.code_page;
+    h.version_id = def.source->version_id >= 9 ? def.source->version_id : 12;
+    h.auto_inc = def.source->auto_inc;
+  } else {
+    h.sort_order = 0x62;  // "ANSIINTL", the engine's default for code page 1252
+    h.sort_order_id = "ANSIINTL";
+    h.code_page = def.code_page;
+    h.version_id = 12;
+  }
+  h.fields = def.fields;
+  h.ComputeLayout();
+  h.file_type = def.key_fields > 0 ? 0 : 2;
+  h.key_fields = static_cast<std::uint16_t>(def.key_fields);
+  h.block_size_code = ChooseBlockCode(def, h.record_size);
+  h.key = PasswordKey(def.password);
+  // The engine trusts an index only when the header was updated at least
+  // once after creation.
+  h.change_count1 = 2;
+  h.change_count2 = 1;
+  h.header_size = h.RequiredHeaderSize();
+  return h;
+}
+
+}  // namespace
+
+Status ValidateDefinition(const TableDefinition& def) {
+  if (def.fields.empty() || def.fields.size() > 255) return Invalid("a table needs 1 to 255 fields");
+  std::size_t record = 0;
+  for (std::size_t i = 0; i < def.fields.size(); ++i) {
+    const FieldDesc& f = def.fields[i];
+    if (f.name.empty() || f.name.size() > 25) return Invalid("field name '" + f.name + "' must have 1 to 25 characters");
+    for (std::size_t j = 0; j < i; ++j) {
+      if (::strcasecmp(def.fields[j].name.c_str(), f.name.c_str()) == 0) return Invalid("duplicate field name " + f.name);
+    }
+    const int size = FixedSize(f.type) ? FixedSize(f.type) : f.size;
+    if (!IsValidFieldSize(f.type, size)) {
+      return Invalid("field " + f.name + " has an invalid size " + std::to_string(f.size));
+    }
+    if (f.type == FieldType::Bcd && (f.decimals < 0 || f.decimals > 32)) return Invalid("field " + f.name + ": decimals 0..32");
+    if (f.type == FieldType::Memo && f.size < 11) return Invalid("memo field " + f.name + " needs a leader of at least 1");
+    record += static_cast<std::size_t>(size);
+  }
+  if (def.key_fields < 0 || def.key_fields > static_cast<int>(def.fields.size())) return Invalid("key field count out of range");
+  if (record + 6 > 32 * 1024) return Invalid("records of " + std::to_string(record) + " bytes do not fit a block");
+  if (def.block_size_kb != 0 && (def.block_size_kb < 1 || def.block_size_kb > 32 ||
+                                 static_cast<std::size_t>(def.block_size_kb) * 1024 < record + 6)) {
+    return Invalid("block size does not fit the record");
+  }
+  return Status::OK();
+}
+
+Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def) {
+  Status s = ValidateDefinition(def);
+  if (!s.ok()) return s.WithContext(db_path);
+  DataFileHeader h = NewHeader(def);
+  const std::string tail = db_path.substr(db_path.find_last_of('/') + 1);
+  h.table_name = tail;
+  for (const std::string& stale : StaleCompanions(db_path)) {
+    s = env->Remove(stale);
+    if (!s.ok()) return s;
+  }
+  bool blobs = false;
+  for (const FieldDesc& f : h.fields) blobs = blobs || IsBlobType(f.type);
+  if (blobs) {
+    std::unique_ptr<BlobWriter> mb;
+    s = BlobWriter::Create(env, CompanionPath(db_path, ".MB"), h.key, &mb);
+    if (s.ok()) s = mb->Sync();
+    if (!s.ok()) return s;
+  }
+  return WriteFileAtomically(env, db_path, h.EncodeTo());
+}
+
+Status TableWriter::Open(Env* env, const std::string& db_path, std::uint32_t key,
+                         std::unique_ptr<TableWriter>* out) {
+  OpenOptions options;
+  options.env = env;
+  options.key = key;
+  options.lock = false;  // the caller holds the table's lock
+  std::unique_ptr<ParadoxTable> table;
+  Status s = ParadoxTable::Open(db_path, options, &table);
+  if (!s.ok()) return s;
+  auto w = std::unique_ptr<TableWriter>(new TableWriter);
+  w->env_ = env;
+  w->path_ = db_path;
+  w->header_ = table->Header();
+  w->key_ = w->header_.key;
+  if (!table->Chain().empty()) {
+    const BlockRef& last = table->Chain().back();
+    s = table->LoadBlock(last.number, &w->block_);
+    w->block_number_ = last.number;
+    w->block_records_ = last.records;
+  }
+  if (s.ok()) s = env->OpenWrite(db_path, false, &w->file_);
+  if (!s.ok()) return s;
+  *out = std::move(w);
+  return s;
+}
+
+TableWriter::~TableWriter() { Flush(); }
+
+Status TableWriter::StartBlock() {
+  // New blocks go to the end of the file and the end of the chain.
+  const std::uint32_t number = std::uint32_t{header_.file_blocks} + 1;
+  if (number > 0xFFFF) return Status(DBIERR_TABLEFULL, "the table has no room for another block").WithContext(path_);
+  if (block_number_ != 0) {
+    DataBlockHeader bh = DataBlockHeader::DecodeFrom(Bytes(block_));
+    bh.next = static_cast<std::uint16_t>(number);
+    bh.EncodeTo(Bytes(block_));
+    Status s = WriteBlock();
+    if (!s.ok()) return s;
+  }
+  DataBlockHeader fresh;
+  fresh.prev = static_cast<std::uint16_t>(block_number_);
+  fresh.add_data_size = DataBlockHeader::SizeFor(0, header_.record_size);
+  block_.assign(header_.BlockSize(), '\0');
+  fresh.EncodeTo(Bytes(block_));
+  block_number_ = number;
+  block_records_ = 0;
+  header_.file_blocks = static_cast<std::uint16_t>(number);
+  header_.used_blocks = static_cast<std::uint16_t>(header_.used_blocks + 1);
+  header_.last_block = static_cast<std::uint16_t>(number);
+  if (header_.first_block == 0) header_.first_block = static_cast<std::uint16_t>(number);
+  dirty_ = true;
+  return Status::OK();
+}
+
+Status TableWriter::WriteBlock() {
+  std::string out = block_;
+  if (key_) EncryptDataBlock(Bytes(out), out.size(), key_, block_number_);
+  return file_->WriteAt(BlockOffset(header_, block_number_), out.data(), out.size());
+}
+
+Status TableWriter::StoreBlobs(std::vector<FieldValue>* values) {
+  for (std::size_t i = 0; i < header_.fields.size(); ++i) {
+    const FieldDesc& f = header_.fields[i];
+    FieldValue& v = (*values)[i];
+    if (!IsBlobType(f.type) || v.null) continue;
+    std::string data = v.s;
+    if (f.type == FieldType::Graphic) {  // the engine keeps an 8-byte prefix before a picture
+      std::string prefix(8, '\0');
+      PutU32(Bytes(prefix), 0x01000001);
+      PutU32(Bytes(prefix) + 4, static_cast<std::uint32_t>(data.size()));
+      data = prefix + data;
+    }
+    if (data.size() > static_cast<std::size_t>(f.size - 10) && !blobs_) {
+      const std::string mb = CompanionPath(path_, ".MB");
+      Status s = env_->Exists(mb) ? BlobWriter::OpenAppend(env_, mb, key_, &blobs_)
+                                  : BlobWriter::Create(env_, mb, key_, &blobs_);
+      if (!s.ok()) return s;
+    }
+    Status s = blobs_ ? blobs_->Add(data, f.size - 10, &v.blob) : Status::OK();
+    if (!blobs_) {  // fits the leader
+      v.blob.leader = data;
+      v.blob.length = static_cast<std::uint32_t>(data.size());
+    }
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status TableWriter::Append(std::vector<FieldValue> values) {
+  if (values.size() != header_.fields.size()) return Invalid("wrong number of values");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (header_.fields[i].type != FieldType::AutoInc) continue;
+    if (values[i].null) values[i] = FieldValue::Int(std::int64_t{header_.auto_inc} + 1);
+    if (values[i].i > header_.auto_inc) header_.auto_inc = static_cast<std::uint32_t>(values[i].i);
+  }
+  std::string record(header_.record_size, '\0');
+  Status s = StoreBlobs(&values);
+  for (std::size_t i = 0; s.ok() && i < values.size(); ++i) {
+    s = EncodeField(header_.fields[i], values[i], Bytes(record));
+  }
+  if (!s.ok()) return s.WithContext(path_);
+  if (block_number_ == 0 || block_records_ >= header_.RecordsPerBlock()) {
+    s = StartBlock();
+    if (!s.ok()) return s;
+  }
+  std::memcpy(block_.data() + DataBlockHeader::kEncodedLength +
+                  static_cast<std::size_t>(block_records_) * header_.record_size,
+              record.data(), record.size());
+  ++block_records_;
+  PutU16(Bytes(block_) + 4, static_cast<std::uint16_t>(DataBlockHeader::SizeFor(block_records_, header_.record_size)));
+  ++header_.num_records;
+  dirty_ = true;
+  return Status::OK();
+}
+
+Status TableWriter::Flush() {
+  if (!dirty_ || !file_) return Status::OK();
+  Status s = WriteBlock();
+  if (!s.ok()) return s;
+  header_.PatchCounts();
+  s = file_->WriteAt(0, header_.raw.data(), header_.raw.size());
+  if (s.ok()) dirty_ = false;
+  return s;
+}
+
+Status TableWriter::Sync() {
+  Status s = Flush();
+  if (s.ok() && blobs_) s = blobs_->Sync();
+  if (s.ok()) s = file_->Sync();
+  return s;
+}
+
+}  // namespace engine

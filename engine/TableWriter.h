@@ -1,0 +1,77 @@
+// Writing Paradox tables: creating a table from field definitions (replacing
+// any table of that name) and appending records to a table, with blobs going
+// to the blob file and protected tables scrambled with the password's key.
+// What is written reads back identically here and in other Paradox readers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BlobFile.h"
+#include "DataFileHeader.h"
+#include "Env.h"
+#include "FieldCodec.h"
+#include "Status.h"
+
+namespace engine {
+
+struct TableDefinition {
+  // name, type and size (record bytes: leader + 10 for blobs, the text width
+  // for A, the byte count for Y) and decimals for #; offsets are computed.
+  std::vector<FieldDesc> fields;
+  int key_fields = 0;         // the first n fields form the primary key
+  std::string password;       // protects the table when not empty
+  int code_page = 1252;
+  int block_size_kb = 0;      // 0: chosen from the record size
+  // A table this one is derived from: its header's unknown bytes, sort order,
+  // code page and level are carried forward.
+  const DataFileHeader* source = nullptr;
+};
+
+// Checks a definition: names, sizes, key count, record size.
+Status ValidateDefinition(const TableDefinition& def);
+
+// Creates the table (header only, and an empty blob file when a field needs
+// one), replacing an existing table of that name and its stale companions
+// (blob file, indexes, validity checks). The new data file is written beside
+// the old one, synced and renamed into place.
+Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def);
+
+class TableWriter {
+ public:
+  // Opens an existing table to append records; key is the table's password
+  // key (0 when not protected).
+  static Status Open(Env* env, const std::string& db_path, std::uint32_t key,
+                     std::unique_ptr<TableWriter>* out);
+  ~TableWriter();
+
+  const DataFileHeader& Header() const { return header_; }
+  // Appends one record. values are in field order; blob fields take their
+  // data in value.s. A blank + field is numbered from the table's counter.
+  Status Append(std::vector<FieldValue> values);
+  // Writes the pending block and the header (not synced).
+  Status Flush();
+  // Flush and sync the data and blob files.
+  Status Sync();
+
+ private:
+  TableWriter() = default;
+  Status StartBlock();
+  Status WriteBlock();
+  Status StoreBlobs(std::vector<FieldValue>* values);
+
+  Env* env_ = nullptr;
+  std::string path_;
+  std::unique_ptr<RandomFile> file_;
+  std::unique_ptr<BlobWriter> blobs_;
+  DataFileHeader header_;
+  std::uint32_t key_ = 0;
+  std::string block_;         // the last block of the chain, decrypted
+  std::uint32_t block_number_ = 0;
+  int block_records_ = 0;
+  bool dirty_ = false;
+};
+
+}  // namespace engine
