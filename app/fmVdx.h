@@ -155,8 +155,8 @@ class TFormVardex : public QMainWindow {
   void ApplyDesignTexts();
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
+  void FillGrid();
   void SelectRow(int row);
-  void TakeSelectedRow();
   void OnGridCurrentChanged();
 
   QStringList params_;

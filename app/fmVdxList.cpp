@@ -45,14 +45,9 @@ int TFormVardex::VisibleRowCount() const {
   return std::max(1, grid_->viewport()->height() / grid_->verticalHeader()->defaultSectionSize());
 }
 
-void TFormVardex::RefreshAliasList() {
-  // A run reads CurrentAlias throughout; the list is rebuilt at the next
-  // activation instead of moving the selection under it.
-  if (ToolRunning) return;
-  TGridRect selection = grid_->rowCount() > 0 ? Selection() : TGridRect{};
-  const int top_row = grid_->rowCount() > 0 ? TopRow() : 1;
-
-  QScopedValueRollback guard(updating_grid_, true);
+// The header, then one row per alias whose first parameter line names its
+// folder, in alias order without regard to case.
+void TFormVardex::FillGrid() {
   grid_->setRowCount(0);
   grid_->setHorizontalHeaderLabels(
       {Value("MainWindow", "AliasNameHeader"), Value("MainWindow", "AliasPathHeader")});
@@ -81,6 +76,17 @@ void TFormVardex::RefreshAliasList() {
     grid_->setItem(0, 0, new QTableWidgetItem());
     grid_->setItem(0, 1, new QTableWidgetItem());
   }
+}
+
+void TFormVardex::RefreshAliasList() {
+  // A run reads CurrentAlias throughout; the list is rebuilt at the next
+  // activation instead of moving the selection under it.
+  if (ToolRunning) return;
+  TGridRect selection = grid_->rowCount() > 0 ? Selection() : TGridRect{};
+  const int top_row = grid_->rowCount() > 0 ? TopRow() : 1;
+
+  QScopedValueRollback guard(updating_grid_, true);
+  FillGrid();
 
   const int rows = RowCount();
   if (selection.Top >= rows) selection.Top = selection.Bottom = rows - 1;
