@@ -84,6 +84,11 @@ Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t k
   std::vector<bool> seen(std::size_t{h.file_blocks} + 1, false);
   std::uint32_t number = h.first_block, prev = 0, total = 0;
   if (h.num_records > 0 && number == 0) return Corrupt("the table has records but no first block");
+  // Every block the header counts must at least begin inside the file.
+  if (h.file_blocks > 0 && BlockOffset(h, h.file_blocks) >= file->Size()) {
+    return Corrupt("the header counts " + std::to_string(h.file_blocks) + " blocks but the file holds " +
+                   std::to_string((file->Size() - h.header_size + h.BlockSize() - 1) / h.BlockSize()));
+  }
   while (number != 0) {
     if (number > h.file_blocks) {
       return Corrupt("block chain points to block " + std::to_string(number) + " of " +
@@ -118,6 +123,10 @@ Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t k
     total += static_cast<std::uint32_t>(records);
     prev = number;
     number = bh.next;
+  }
+  if (chain->size() != h.used_blocks) {
+    return Corrupt("the header counts " + std::to_string(h.used_blocks) + " blocks in use but the chain has " +
+                   std::to_string(chain->size()));
   }
   if (total != h.num_records) {
     return Corrupt("the header counts " + std::to_string(h.num_records) +
