@@ -30,6 +30,10 @@ std::uint16_t Saturated(std::uint32_t v) {
 
 }  // namespace
 
+std::uint8_t IndexTreeBlockCode(std::uint8_t tableBlockCode) {
+  return tableBlockCode <= 4 ? tableBlockCode : 2;
+}
+
 std::uint16_t KeyFieldSize(std::uint8_t type, std::uint8_t sizeByte) {
   return type == kBcd ? 17 : sizeByte;
 }

@@ -81,6 +81,11 @@ class PrimaryIndex {
   bool encrypted_ = false;
 };
 
+// The block size code of an index tree file for a table whose data blocks
+// have this code: the same up to 4 KiB; tables with larger blocks (16 KiB
+// seen) keep their index trees in 2 KiB blocks.
+std::uint8_t IndexTreeBlockCode(std::uint8_t tableBlockCode);
+
 // Record bytes of a field as the header lists it (type, size byte).
 std::uint16_t KeyFieldSize(std::uint8_t type, std::uint8_t sizeByte);
 

@@ -116,8 +116,7 @@ Status SecondaryIndex::DecodeLayout(std::string_view b, std::uint16_t nf) {
   if (def_.maintained) {
     // Indexed fields carry the table's field numbers, the rest their own
     // positions: count the leading fields that do not.
-    while (indexed + 1 < keyed &&
-           (all[indexed].number & ~kDescendingField) != indexed + 1)
+    while (indexed + 1 < keyed && (all[indexed].number & ~kDescendingField) != indexed + 1)
       ++indexed;
     indexed = std::max<std::size_t>(indexed, 1);
     if (!def_.composite) indexed = 1;
@@ -178,8 +177,7 @@ namespace {
 
 std::string YName(std::string x) {
   std::size_t dot = x.rfind('.');
-  if (dot != std::string::npos && dot + 1 < x.size())
-    x[dot + 1] = x[dot + 1] == 'x' ? 'y' : 'Y';
+  if (dot != std::string::npos && dot + 1 < x.size()) x[dot + 1] = x[dot + 1] == 'x' ? 'y' : 'Y';
   return x;
 }
 
@@ -196,14 +194,19 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
     h.push_back(static_cast<char>(f.key.type));
     h.push_back(static_cast<char>(f.key.type == 0x17 ? f.key.decimals : f.key.size));
   }
-  h.append(4 + 4 * std::size_t{nf}, '\0');  // the engine's in-memory pointers
+  // The engine's in-memory pointers, kept from the earlier file when it had
+  // the same fields.
+  std::size_t pointers = 4 + 4 * std::size_t{nf};
+  bool sameLayout = tmpl.size() >= h.size() + pointers && GetLe16(tmpl, kFields) == nf;
+  h += sameLayout ? tmpl.substr(h.size(), pointers) : std::string(pointers, '\0');
   std::string name = p.fileName.substr(0, NameLength(p.versionId) - 1);
   h += name;
   h.append(NameLength(p.versionId) - name.size(), '\0');
   for (const IndexedField& f : all) h.append(f.name).push_back('\0');
   std::size_t numbersAt = h.size();
   for (std::size_t i = 0; i < all.size(); ++i) {
-    std::uint16_t n = i < def.fields.size() ? def.fields[i].number : static_cast<std::uint16_t>(i + 1);
+    std::uint16_t n =
+        i < def.fields.size() ? def.fields[i].number : static_cast<std::uint16_t>(i + 1);
     if (i < def.fields.size() && def.descending && p.versionId >= 12) n |= kDescendingField;
     h.append(2, '\0');
     PutLe16(h, h.size() - 2, n);
@@ -213,7 +216,8 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
   std::size_t nameAt = h.size();
   if (def.composite) h.append(def.name).push_back('\0');
   std::size_t used = h.size();
-  h.resize(std::max<std::size_t>(kHeaderSize, (used + kHeaderSize - 1) / kHeaderSize * kHeaderSize), '\0');
+  h.resize(std::max<std::size_t>(kHeaderSize, (used + kHeaderSize - 1) / kHeaderSize * kHeaderSize),
+           '\0');
 
   PutLe16(h, 0x00, recordSize);
   PutLe16(h, 0x02, static_cast<std::uint16_t>(h.size()));
@@ -233,13 +237,16 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
   h[kChangeCount2] = static_cast<char>(p.tableChangeCount2);
   h[0x39] = static_cast<char>(p.versionId);
   PutLe16(h, 0x51, static_cast<std::uint16_t>(used));
-  h[kDirection] = static_cast<char>(p.versionId >= 12 ? (def.descending ? 0x11 : 0x01) : 0);
+  // Ascending files carry 0 or 1 here; keep what the earlier file had.
+  auto direction = static_cast<std::uint8_t>(h[kDirection] & ~0x10);
+  h[kDirection] = static_cast<char>(def.descending ? 0x11 : direction);
   h[0x56] = 0x20;
   if (base == 0x78) {
     PutLe16(h, 0x58, static_cast<std::uint16_t>(0x100 | p.versionId));
     PutLe16(h, 0x5A, static_cast<std::uint16_t>(0x100 | p.versionId));
     PutLe32(h, kCrypt2, 0);
-    PutLe16(h, 0x64, static_cast<std::uint16_t>(nf + 1));
+    // Usually the field count plus one; kept from an earlier file of the same shape.
+    if (!sameLayout) PutLe16(h, 0x64, static_cast<std::uint16_t>(nf + 1));
     PutLe16(h, 0x66, static_cast<std::uint16_t>(numbersAt - 0x58));
     PutLe16(h, 0x68, static_cast<std::uint16_t>(def.composite ? nameAt - 0x58 : 0));
     PutLe16(h, 0x6A, p.codePage);
@@ -253,11 +260,13 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
 SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
                                             const SecondaryFileParams& p,
                                             std::vector<std::string> records,
-                                            const std::string& templateHeader) {
+                                            const std::string& templateHeader,
+                                            const std::string& templateYHeader) {
   std::vector<IndexedField> all = def.fields;
   for (const IndexedField& f : TrailingFields(def)) all.push_back(f);
   std::uint16_t recordSize = 0;
-  for (const IndexedField& f : all) recordSize = static_cast<std::uint16_t>(recordSize + f.key.size);
+  for (const IndexedField& f : all)
+    recordSize = static_cast<std::uint16_t>(recordSize + f.key.size);
   if (!def.maintained) records.clear();
   KeyOrder order = OrderOf(def, p.sortOrder);
   std::stable_sort(records.begin(), records.end(), [&](const std::string& a, const std::string& b) {
@@ -275,7 +284,8 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
     PutLe16(block, 0, static_cast<std::uint16_t>(b + 1 < count ? b + 2 : 0));
     PutLe16(block, 2, static_cast<std::uint16_t>(b));
     PutLe16(block, 4, static_cast<std::uint16_t>((n - 1) * recordSize));
-    for (std::size_t k = 0; k < n; ++k) records[first + k].copy(block.data() + 6 + k * recordSize, recordSize);
+    for (std::size_t k = 0; k < n; ++k)
+      records[first + k].copy(block.data() + 6 + k * recordSize, recordSize);
     blocks += block;
     leaves.push_back({records[first].substr(0, order.length()), static_cast<std::uint16_t>(b + 1),
                       static_cast<std::uint16_t>(n)});
@@ -291,14 +301,15 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
 
   IndexFileParams y;
   y.fileType = def.composite ? 7 : 4;
-  y.blockSizeCode = p.blockSizeCode;
+  y.blockSizeCode = templateYHeader.size() > 5 ? static_cast<std::uint8_t>(templateYHeader[5])
+                                               : IndexTreeBlockCode(p.blockSizeCode);
   y.versionId = p.versionId;
   y.sortOrder = p.sortOrder;
   y.changeCount = p.changeCount;
   y.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
   y.tableName = YName(p.fileName);
   y.keyFields = order.fields();
-  return {x + blocks, PrimaryIndex::Build(y, leaves)};
+  return {x + blocks, PrimaryIndex::Build(y, leaves, templateYHeader)};
 }
 
 }  // namespace engine

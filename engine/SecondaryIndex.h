@@ -71,9 +71,11 @@ class SecondaryIndex {
   };
   // Both files over these records (sorted here). An index that is not
   // maintained is written empty: the engine refills it when it is next used.
+  // Header bytes not modelled come from the earlier files' headers if given.
   static Files Build(const SecondaryIndexDef& def, const SecondaryFileParams& params,
                      std::vector<std::string> records,
-                     const std::string& templateHeader = std::string());
+                     const std::string& templateHeader = std::string(),
+                     const std::string& templateYHeader = std::string());
 
  private:
   Status DecodeLayout(std::string_view b, std::uint16_t nf);
