@@ -1,0 +1,89 @@
+// The tool log's table file, VdxLog.db: an unkeyed Paradox table of four
+// fields held open exclusively for the whole run. Only the log's own unit
+// (svLog) uses it. Because nobody else can touch the file while it is open,
+// its records are mirrored in memory, so every question the macro engine
+// asks is answered without reading the file again.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DataFileHeader.h"
+#include "Env.h"
+#include "Query.h"
+#include "Status.h"
+#include "TableLock.h"
+
+// One run as the log stores it. Text is UTF-8 here and in the table's code
+// page on disk; a record written by another program may hold blanks.
+struct TLogRecord {
+  std::string Alias;
+  std::string Tool;
+  std::string Result;
+  double Moment = 0;  // days since 1899-12-30
+  bool HasMoment = false;
+};
+
+class TLogTable {
+ public:
+  explicit TLogTable(engine::Env* env = nullptr);
+  ~TLogTable();
+  TLogTable(const TLogTable&) = delete;
+  TLogTable& operator=(const TLogTable&) = delete;
+
+  static constexpr int kAliasSize = 40;
+
+  // The data file: `folder` joined with the table name, the name matched
+  // without regard to case against what is on disk.
+  void SetLocation(const std::string& folder, const std::string& tableName);
+  const std::string& Path() const { return path_; }
+
+  // Opens exclusively and reads every record. Fails with a lock conflict when
+  // another program holds the file, DBIERR_NOSUCHTABLE when there is none,
+  // and a corruption status for a file that is damaged or is no log table.
+  engine::Status Open();
+  void Close();
+  bool Active() const { return lock_ != nullptr; }
+
+  // Writes an empty log table in place of whatever file has that name (the
+  // new file is written beside it and renamed into place). Table closed.
+  engine::Status Create();
+
+  // Adds one record at the end of the file and syncs it. On failure the file
+  // and the records in memory are as before.
+  engine::Status Insert(const TLogRecord& record);
+  // Removes the records at these positions (positions in Records()) by
+  // writing the remaining ones to a new file that replaces the old one.
+  engine::Status Delete(const std::vector<std::size_t>& positions);
+
+  const std::vector<TLogRecord>& Records() const { return records_; }
+
+  // The open table as a query sees it; the view reads and deletes through
+  // this object and must not outlive it.
+  std::unique_ptr<engine::SqlTable> QueryView();
+
+ private:
+  engine::Status LoadRecords();
+  engine::Status AppendToLastBlock(const std::string& record);
+  engine::Status AppendNewBlock(const std::string& record);
+  void UndoAppend(bool inLastBlock, const engine::DataFileHeader& before,
+                  std::uint16_t beforeRecords);
+  engine::Status WriteCounts();
+  engine::Status ReplaceFile(const std::vector<TLogRecord>& records);
+
+  engine::Env* env_;
+  std::string path_;
+  std::unique_ptr<engine::TableLock> lock_;
+  std::unique_ptr<engine::RandomFile> file_;
+  engine::DataFileHeader header_;
+  std::uint16_t last_block_records_ = 0;  // records in the chain's last block
+  std::vector<TLogRecord> records_;
+};
+
+// The header of a new, empty log table: Alias A40, Tool A1, Result A1,
+// Moment @, no key, code page 1252.
+engine::DataFileHeader NewLogHeader(const std::string& tableName);
+// The bytes of a whole log file holding these records.
+engine::Status EncodeLogFile(engine::DataFileHeader header, const std::vector<TLogRecord>& records,
+                             std::string* out);
