@@ -3,8 +3,9 @@
 #include <typeinfo>
 
 void TZelCollectionItem::Assign(const TZelCollectionItem& source) {
-  throw ECollExError(FillIn("Cannot assign a %s to a %s", {QString::fromLatin1(typeid(source).name()),
-                                                           QString::fromLatin1(typeid(*this).name())}));
+  throw ECollExError(FillIn(
+      "Cannot assign a %s to a %s",
+      {QString::fromLatin1(typeid(source).name()), QString::fromLatin1(typeid(*this).name())}));
 }
 
 TZelCollectionItem* TZelCollection::Add() {
@@ -21,7 +22,8 @@ void TZelItem::Assign(const TZelCollectionItem& source) {
   }
   QString key = other->key_;
   if (auto* dictionary = dynamic_cast<TZelDictionary*>(Collection())) {
-    for (int n = 2; dictionary->FindKeyExcept(key, this); ++n) key = other->key_ + QString::number(n);
+    for (int n = 2; dictionary->FindKeyExcept(key, this); ++n)
+      key = other->key_ + QString::number(n);
   }
   key_ = key;
 }

@@ -94,7 +94,8 @@ class Formatter {
     d.type = p_[at_++].toLower();
     QString text;
     if (!Convert(d, args_[next_++], text)) return false;
-    if (d.width > text.size()) text = d.left ? text.leftJustified(d.width) : text.rightJustified(d.width);
+    if (d.width > text.size())
+      text = d.left ? text.leftJustified(d.width) : text.rightJustified(d.width);
     out += text;
     return true;
   }

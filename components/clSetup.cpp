@@ -79,8 +79,9 @@ void TZelSetupSection::SetSectionType(TSectionType type) {
 // reads like a section name of this class and no such section exists; every
 // window of the program names its sections itself.
 void TZelSetupSection::DeriveSectionName() {
-  QObject* target = menu_ ? static_cast<QObject*>(menu_.data())
-                          : group_ ? static_cast<QObject*>(group_.data()) : SetupOwner();
+  QObject* target = menu_    ? static_cast<QObject*>(menu_.data())
+                    : group_ ? static_cast<QObject*>(group_.data())
+                             : SetupOwner();
   if (!target) return;
   const QString candidate = target->objectName() + property_name_;
   if (!candidate.contains(NamePrefix() + NameSuffix())) return;

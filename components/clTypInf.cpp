@@ -166,7 +166,8 @@ void TTypeInfoProvider::GetEnumNames(QStringList& lines) const {
   CheckKind(KindSet({tkEnumeration}), true);
   lines.clear();
   if (IsBoolType()) {
-    lines << "False" << "True";
+    lines << "False"
+          << "True";
     return;
   }
   std::map<int, QString> by_value;  // first name of each value, by value
@@ -258,8 +259,7 @@ QMetaProperty TObjectInfoProvider::PropInfo(const QString& name) const {
 }
 
 TTypeInfoProvider* TObjectInfoProvider::PropType(const QString& name) {
-  if (TZelItem* item = cache_.FindKey(name))
-    return static_cast<TTypeInfoProvider*>(item->Object());
+  if (TZelItem* item = cache_.FindKey(name)) return static_cast<TTypeInfoProvider*>(item->Object());
   const TTypeInfo info = TTypeInfo::FromProperty(PropInfo(name));
   auto reader = std::make_unique<TTypeInfoProvider>(&info);
   TTypeInfoProvider* result = reader.get();
@@ -306,7 +306,8 @@ void TObjectInfoProvider::SetPropValue(const QString& name, const QVariant& valu
       } else {
         qint64 ordinal = VariantToInteger(value);
         stored = info.kind == tkInteger ? QVariant(ordinal) : QVariant(static_cast<int>(ordinal));
-        if (info.kind == tkWChar) stored = QVariant::fromValue(QChar(static_cast<char16_t>(ordinal)));
+        if (info.kind == tkWChar)
+          stored = QVariant::fromValue(QChar(static_cast<char16_t>(ordinal)));
         if (info.kind == tkChar) stored = QVariant::fromValue(static_cast<char>(ordinal));
       }
       break;

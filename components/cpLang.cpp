@@ -10,19 +10,24 @@ namespace {
 const QString kMessageDialog = QStringLiteral("MessageDialog");
 
 struct ButtonInfo {
-  const char* name;      // object name, and the caption key where it has one
-  const char* caption;   // the caption without a language file
+  const char* name;     // object name, and the caption key where it has one
+  const char* caption;  // the caption without a language file
   int code;
   bool has_key;
 };
 
 // In the order of the set.
 const ButtonInfo kButtons[] = {
-    {"Yes", "&Yes", mrYes, true},        {"No", "&No", mrNo, true},
-    {"OK", "OK", mrOk, true},            {"Cancel", "Cancel", mrCancel, true},
-    {"Abort", "&Abort", mrAbort, false}, {"Retry", "&Retry", mrRetry, false},
-    {"Ignore", "&Ignore", mrIgnore, false}, {"All", "&All", mrAll, false},
-    {"NoToAll", "N&o to All", mrNoToAll, false}, {"YesToAll", "Yes to &All", mrYesToAll, false},
+    {"Yes", "&Yes", mrYes, true},
+    {"No", "&No", mrNo, true},
+    {"OK", "OK", mrOk, true},
+    {"Cancel", "Cancel", mrCancel, true},
+    {"Abort", "&Abort", mrAbort, false},
+    {"Retry", "&Retry", mrRetry, false},
+    {"Ignore", "&Ignore", mrIgnore, false},
+    {"All", "&All", mrAll, false},
+    {"NoToAll", "N&o to All", mrNoToAll, false},
+    {"YesToAll", "Yes to &All", mrYesToAll, false},
     {"Help", "&Help", mrNone, true},
 };
 
@@ -80,11 +85,14 @@ TZelLangSection* TZelLanguage::AddSection(const QString& component_name,
     if (type == stMenu && target) section->SetMenu(target);
     if (type == stGroup && target) section->SetGroup(target);
     if (type != stCustom && !property_name.isEmpty()) section->SetPropertyName(property_name);
-    section->SetSectionName(section_name);
+    section->SetItemName(section_name);
   } catch (...) {
     delete section;
     throw;
   }
+  // A complete section stays even when its texts do not fit their targets;
+  // that failure is the caller's to report.
+  section->Refresh();
   return section;
 }
 
@@ -92,8 +100,7 @@ TZelLangSection* TZelLanguage::Section(const QString& section_name) const {
   return qobject_cast<TZelLangSection*>(FindSection(section_name));
 }
 
-QMessageBox* TZelLanguage::CreateMessageDlg(const QString& text, int kind,
-                                            TMsgDlgButtons buttons) {
+QMessageBox* TZelLanguage::CreateMessageDlg(const QString& text, int kind, TMsgDlgButtons buttons) {
   const KindInfo& info = kKinds[std::clamp(kind, 0, 3)];
   auto box = std::make_unique<QMessageBox>(qobject_cast<QWidget*>(parent()));
   box->setIcon(info.icon);

@@ -16,7 +16,17 @@ enum TMsgDlgType { mtWarning = 0, mtError = 1, mtInformation = 2, mtConfirmation
 
 // Buttons, by ordinal; a box shows them in this order.
 enum TMsgDlgBtn {
-  mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp
+  mbYes,
+  mbNo,
+  mbOK,
+  mbCancel,
+  mbAbort,
+  mbRetry,
+  mbIgnore,
+  mbAll,
+  mbNoToAll,
+  mbYesToAll,
+  mbHelp
 };
 
 class TMsgDlgButtons {
@@ -32,8 +42,17 @@ class TMsgDlgButtons {
 
 // The code of the button that closed a box. Help has no code of its own.
 enum TModalResult {
-  mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
-  mrYes = 6, mrNo = 7, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10
+  mrNone = 0,
+  mrOk = 1,
+  mrCancel = 2,
+  mrAbort = 3,
+  mrRetry = 4,
+  mrIgnore = 5,
+  mrYes = 6,
+  mrNo = 7,
+  mrAll = 8,
+  mrNoToAll = 9,
+  mrYesToAll = 10
 };
 
 class TZelLangSection;
@@ -54,7 +73,9 @@ class TZelLanguage : public TZelIni {
   // Adds a section of this language, owned by the language's window, named
   // `component_name`, reading the INI section `section_name` and applied as
   // `type` to `target` (the menu of stMenu, the group of stGroup) with
-  // `property_name`. The section is loaded and applied once it is complete.
+  // `property_name`. The section is loaded and applied once it is complete;
+  // a value that does not fit its property raises from there, and the
+  // section stays.
   TZelLangSection* AddSection(const QString& component_name, const QString& section_name,
                               TSectionType type, const QString& property_name = QString(),
                               QWidget* target = nullptr);

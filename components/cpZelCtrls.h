@@ -48,15 +48,25 @@ class TZelFont : public TZelPersistent {
  public:
   explicit TZelFont(QWidget* widget) : TZelPersistent(widget), widget_(widget) {}
   QString Name() const { return widget_->font().family(); }
-  void SetName(const QString& name) { Change([&](QFont& f) { f.setFamily(name); }); }
+  void SetName(const QString& name) {
+    Change([&](QFont& f) { f.setFamily(name); });
+  }
   int Size() const { return widget_->font().pointSize(); }
-  void SetSize(int size) { Change([&](QFont& f) { f.setPointSize(size > 0 ? size : 1); }); }
+  void SetSize(int size) {
+    Change([&](QFont& f) { f.setPointSize(size > 0 ? size : 1); });
+  }
   bool Bold() const { return widget_->font().bold(); }
-  void SetBold(bool on) { Change([&](QFont& f) { f.setBold(on); }); }
+  void SetBold(bool on) {
+    Change([&](QFont& f) { f.setBold(on); });
+  }
   bool Italic() const { return widget_->font().italic(); }
-  void SetItalic(bool on) { Change([&](QFont& f) { f.setItalic(on); }); }
+  void SetItalic(bool on) {
+    Change([&](QFont& f) { f.setItalic(on); });
+  }
   bool Underline() const { return widget_->font().underline(); }
-  void SetUnderline(bool on) { Change([&](QFont& f) { f.setUnderline(on); }); }
+  void SetUnderline(bool on) {
+    Change([&](QFont& f) { f.setUnderline(on); });
+  }
 
  private:
   void Change(const std::function<void(QFont&)>& edit);

@@ -2,9 +2,7 @@
 
 #include <QFileInfo>
 
-QString ZelProgramFile() {
-  return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-}
+QString ZelProgramFile() { return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(); }
 
 QString ZelProgramFolder() {
   const QString home = qEnvironmentVariable("VARDEX_HOME");

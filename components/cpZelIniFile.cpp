@@ -32,8 +32,8 @@ QString SectionHeader(const QString& trimmed) {
 QStringList TZelIniFile::DecodeLines(const QByteArray& bytes) {
   QString text;
   if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-    auto encoding = bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
-                                                 : QStringConverter::Utf16BE;
+    auto encoding =
+        bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
     text = QStringDecoder(encoding)(bytes.mid(2));
   } else {
     QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
@@ -67,7 +67,8 @@ TZelIniFile::Document TZelIniFile::Parse(const QStringList& lines) {
     const QString key = trimmed.left(equals).trimmed();
     if (key.isEmpty()) continue;
     bool known = false;
-    for (const auto& entry : current->entries) known = known || entry.first.compare(key, Qt::CaseInsensitive) == 0;
+    for (const auto& entry : current->entries)
+      known = known || entry.first.compare(key, Qt::CaseInsensitive) == 0;
     if (!known) current->entries.append({key, CutValue(trimmed.mid(equals + 1).trimmed())});
   }
   return doc;

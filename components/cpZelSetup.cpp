@@ -5,7 +5,8 @@ QObject* TZelSetup::CheckOwner(QObject* owner, const QMetaObject* cls) {
   // Checked before this component joins its owner, so only earlier ones count.
   for (QObject* child : owner->children()) {
     if (child->metaObject()->inherits(cls))
-      throw EZelSetup(FillIn("Only one %s per owner is allowed", {QString::fromLatin1(cls->className())}));
+      throw EZelSetup(
+          FillIn("Only one %s per owner is allowed", {QString::fromLatin1(cls->className())}));
   }
   return owner;
 }

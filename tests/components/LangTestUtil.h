@@ -37,8 +37,8 @@ struct TBoxSeen {
   QString title;
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QStringList button_names;           // left to right
-  QMap<QString, QString> captions;    // by button name
+  QStringList button_names;         // left to right
+  QMap<QString, QString> captions;  // by button name
 };
 
 // Answers the next modal message box: clicks the button named `button`, or

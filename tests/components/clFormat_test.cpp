@@ -33,14 +33,14 @@ TEST(FormatArgs, IndexWidthAndPrecision) {
 }
 
 TEST(FormatArgs, DirectivesThatDoNotFitAreRefused) {
-  EXPECT_EQ(Format("code %d", {QString("")}), "<unfit>");         // text for a number
-  EXPECT_EQ(Format("name %s", {42}), "<unfit>");                  // number for a text
-  EXPECT_EQ(Format("%s and %s", {QString("one")}), "<unfit>");    // too few arguments
-  EXPECT_EQ(Format("%2:s", {QString("a")}), "<unfit>");           // index past the end
-  EXPECT_EQ(Format("50%", {QString("a")}), "<unfit>");            // dangling percent
-  EXPECT_EQ(Format("%q", {QString("a")}), "<unfit>");             // unknown directive
+  EXPECT_EQ(Format("code %d", {QString("")}), "<unfit>");       // text for a number
+  EXPECT_EQ(Format("name %s", {42}), "<unfit>");                // number for a text
+  EXPECT_EQ(Format("%s and %s", {QString("one")}), "<unfit>");  // too few arguments
+  EXPECT_EQ(Format("%2:s", {QString("a")}), "<unfit>");         // index past the end
+  EXPECT_EQ(Format("50%", {QString("a")}), "<unfit>");          // dangling percent
+  EXPECT_EQ(Format("%q", {QString("a")}), "<unfit>");           // unknown directive
   EXPECT_EQ(Format("%p", {1}), "<unfit>");
-  EXPECT_EQ(Format("%f", {1}), "<unfit>");                         // integer for a float
+  EXPECT_EQ(Format("%f", {1}), "<unfit>");  // integer for a float
   EXPECT_EQ(Format("%*d", {QString("x"), 1}), "<unfit>");
   EXPECT_LE(Format("%99999999999d", {1}).size(), 9999);  // an absurd width is bounded
 }

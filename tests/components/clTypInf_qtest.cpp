@@ -71,17 +71,19 @@ class TypeInfoTest : public QObject {
     QCOMPARE(ErrorOf([&] { info.PropInfo("Nope"); }), QString("Property \"Nope\" not found"));
     QCOMPARE(ErrorOf([] { TObjectInfoProvider none(nullptr); }),
              QString("Invalid object reference"));
-    QCOMPARE(ErrorOf([] { TTypeInfoProvider none(nullptr); }), QString("Invalid type info pointer"));
+    QCOMPARE(ErrorOf([] { TTypeInfoProvider none(nullptr); }),
+             QString("Invalid type info pointer"));
   }
 
   void MapsQtTypesOntoKinds() {
     TKindsWidget widget;
     TObjectInfoProvider info(&widget);
     const QList<QPair<const char*, TTypeKind>> expected = {
-        {"Visible2", tkEnumeration}, {"Count", tkInteger}, {"Letter", tkChar},
-        {"Wide", tkWChar},           {"Ratio", tkFloat},   {"Caption", tkLString},
-        {"Short", tkString},         {"Any", tkVariant},   {"Align", tkEnumeration},
-        {"Styles", tkSet}};
+        {"Visible2", tkEnumeration}, {"Count", tkInteger},
+        {"Letter", tkChar},          {"Wide", tkWChar},
+        {"Ratio", tkFloat},          {"Caption", tkLString},
+        {"Short", tkString},         {"Any", tkVariant},
+        {"Align", tkEnumeration},    {"Styles", tkSet}};
     for (const auto& [name, kind] : expected) QCOMPARE(info.PropType(name)->Kind(), kind);
     QVERIFY(info.PropType("Visible2")->IsBoolean());
     QVERIFY(!info.PropType("Align")->IsBoolean());
@@ -103,7 +105,8 @@ class TypeInfoTest : public QObject {
     QCOMPARE(align->MaxValue(), 3);
     QCOMPARE(align->GetEnumName(1), QString("alTop"));
     QCOMPARE(ErrorOf([&] { align->GetEnumName(4); }), QString("Enumeration value is out of range"));
-    QCOMPARE(ErrorOf([&] { align->GetEnumName(-1); }), QString("Enumeration value is out of range"));
+    QCOMPARE(ErrorOf([&] { align->GetEnumName(-1); }),
+             QString("Enumeration value is out of range"));
     QStringList names{"stale"};
     align->GetEnumNames(names);
     QCOMPARE(names, QStringList({"alNone", "alTop", "alBottom", "alLeft"}));
@@ -178,7 +181,8 @@ class TypeInfoTest : public QObject {
     QCOMPARE(ErrorOf([&] { info.SetPropValue("Count", ""); }), conversion);
     QCOMPARE(ErrorOf([&] { info.SetPropValue("Visible2", "yes"); }), conversion);
     QCOMPARE(ErrorOf([&] { info.SetPropValue("Ratio", "fast"); }), conversion);
-    QCOMPARE(ErrorOf([&] { info.SetPropValue("ReadOnly", "1"); }), QString("Invalid use of property"));
+    QCOMPARE(ErrorOf([&] { info.SetPropValue("ReadOnly", "1"); }),
+             QString("Invalid use of property"));
     QCOMPARE(w.align, TKindsWidget::alLeft);
     QCOMPARE(w.count, 7);
     QCOMPARE(w.visible2, true);

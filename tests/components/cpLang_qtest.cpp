@@ -1,9 +1,8 @@
 // Language sections: keyed texts and their formatting, the message boxes
 // with captions from "MessageDialog", and what each section type applies.
-#include <QtTest>
-
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QtTest>
 
 #include "LangTestUtil.h"
 #include "cpLang.h"
@@ -73,7 +72,7 @@ class LanguageTest : public QObject {
     QCOMPARE(language->MessageDlg("Disk?", mtWarning, {mbOK, mbRetry, mbCancel}), int(mrRetry));
     QCOMPARE(retry.title, QString("Warning"));  // no "Warning" key: the kind's own caption
     QCOMPARE(retry.button_names, QStringList({"OK", "Cancel", "Retry"}));  // the order of the set
-    QCOMPARE(retry.captions["Retry"], QString("&Retry"));  // Retry has no key
+    QCOMPARE(retry.captions["Retry"], QString("&Retry"));                  // Retry has no key
     QCOMPARE(retry.captions["Cancel"], QString("Cancel"));
 
     TBoxSeen multi;

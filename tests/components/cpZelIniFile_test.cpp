@@ -32,15 +32,16 @@ class IniFileTest : public ::testing::Test {
 };
 
 TEST_F(IniFileTest, KeysInFileOrderNamesWithoutCaseValuesTrimmedAfterFirstEquals) {
-  TZelIniFile ini(Write("; comment\n"
-                        "stray=before any section\n"
-                        "[Notifications]\n"
-                        "  Zeta = last letter  \n"
-                        "Alpha=a=b=c\n"
-                        "\tMiddle\t=\t tabs \t\n"
-                        "Empty=\n"
-                        "[ Other ]\r\n"
-                        "Key=other\r\n"));
+  TZelIniFile ini(
+      Write("; comment\n"
+            "stray=before any section\n"
+            "[Notifications]\n"
+            "  Zeta = last letter  \n"
+            "Alpha=a=b=c\n"
+            "\tMiddle\t=\t tabs \t\n"
+            "Empty=\n"
+            "[ Other ]\r\n"
+            "Key=other\r\n"));
   EXPECT_EQ(Keys(ini, "notifications"), QStringList({"Zeta", "Alpha", "Middle", "Empty"}));
   EXPECT_EQ(ini.ReadString("NOTIFICATIONS", "zeta", "-"), "last letter");
   EXPECT_EQ(ini.ReadString("Notifications", "ALPHA", "-"), "a=b=c");
@@ -53,13 +54,14 @@ TEST_F(IniFileTest, KeysInFileOrderNamesWithoutCaseValuesTrimmedAfterFirstEquals
 }
 
 TEST_F(IniFileTest, DuplicatesAndLinesWithoutEqualsSign) {
-  TZelIniFile ini(Write("[S]\n"
-                        "Key=first\n"
-                        "just some words\n"
-                        "=no key\n"
-                        "KEY=second\n"
-                        "[s]\n"
-                        "Later=from the repeated section\n"));
+  TZelIniFile ini(
+      Write("[S]\n"
+            "Key=first\n"
+            "just some words\n"
+            "=no key\n"
+            "KEY=second\n"
+            "[s]\n"
+            "Later=from the repeated section\n"));
   EXPECT_EQ(Keys(ini, "S"), QStringList({"Key", "Later"}));
   EXPECT_EQ(ini.ReadString("S", "Key", "-"), "first");
   EXPECT_EQ(ini.ReadString("S", "Later", "-"), "from the repeated section");
@@ -79,10 +81,16 @@ TEST_F(IniFileTest, LongValuesAreCutAt1023Characters) {
 }
 
 TEST_F(IniFileTest, EncodingsOtherThanPlainUtf8KeepTheirText) {
-  TZelIniFile bom(Write("\xEF\xBB\xBF[S]\nK=Gr\xC3\xBC\xC3\x9F" "e\n", "bom.ini"));
+  TZelIniFile bom(
+      Write("\xEF\xBB\xBF[S]\nK=Gr\xC3\xBC\xC3\x9F"
+            "e\n",
+            "bom.ini"));
   EXPECT_EQ(bom.ReadString("S", "K", ""), QString::fromUtf8("Grüße"));
   // Not UTF-8 at all (an old editor's Latin-1): read as Latin-1.
-  TZelIniFile latin(Write("[S]\nK=Gr\xFC\xDF" "e\n", "latin.ini"));
+  TZelIniFile latin(
+      Write("[S]\nK=Gr\xFC\xDF"
+            "e\n",
+            "latin.ini"));
   EXPECT_EQ(latin.ReadString("S", "K", ""), QString::fromUtf8("Grüße"));
   QByteArray utf16("\xFF\xFE");
   const QString text = "[S]\r\nK=Grüße\r\n";

@@ -1,9 +1,8 @@
 // Setup components and sections over INI files: the owner rules, the rules
 // of the section properties, keyed lookup, where the file is looked for, and
 // that every load sees the file as it is now.
-#include <QtTest>
-
 #include <QMenu>
+#include <QtTest>
 
 #include "LangTestUtil.h"
 #include "cpLang.h"
@@ -18,7 +17,8 @@ class SetupTest : public QObject {
     new TZelLanguage(&window);
     QCOMPARE(ErrorOf([&] { new TZelLanguage(&window); }),
              QString("Only one TZelLanguage per owner is allowed"));
-    QCOMPARE(ErrorOf([&] { new TZelIni(&window); }), QString("Only one TZelIni per owner is allowed"));
+    QCOMPARE(ErrorOf([&] { new TZelIni(&window); }),
+             QString("Only one TZelIni per owner is allowed"));
     QWidget other;
     new TZelIni(&other);
     new TZelLanguage(&other);  // a language after a plain INI component is accepted

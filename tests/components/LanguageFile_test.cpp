@@ -1,0 +1,261 @@
+// The shipped English language file: every key the program looks up is
+// there, under its section, as a single key, and its format directives fit
+// the arguments it is formatted with. Add a row to kKeys for every new
+// lookup; the signature says how the text is used:
+//   ""   looked up as it is (Values), never formatted
+//   "-"  a message without arguments (formatted with one empty text)
+//   "s", "d", "ss", "dd" ...  formatted with texts (s) and integers (d)
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSet>
+
+#include "clFormat.h"
+#include "cpZelIniFile.h"
+
+namespace {
+
+struct TKeyUse {
+  const char* section;
+  const char* key;
+  const char* args;
+};
+
+const TKeyUse kKeys[] = {
+    // Main window.
+    {"MainWindow", "FormCaption", ""},
+    {"MainWindow", "LabelDatabase", ""},
+    {"MainWindow", "AliasNameHeader", ""},
+    {"MainWindow", "AliasPathHeader", ""},
+    {"MenuCaptions", "MenuDatabase", ""},
+    {"MenuCaptions", "MenuPassword", ""},
+    {"MenuCaptions", "MenuExit", ""},
+    {"MenuCaptions", "MenuTools", ""},
+    {"MenuCaptions", "MenuUpdate", ""},
+    {"MenuCaptions", "MenuCopy", ""},
+    {"MenuCaptions", "MenuRetrieve", ""},
+    {"MenuCaptions", "MenuBackup", ""},
+    {"MenuCaptions", "MenuRestore", ""},
+    {"MenuCaptions", "MenuPack", ""},
+    {"MenuCaptions", "MenuHelp", ""},
+    {"MenuCaptions", "MenuAbout", ""},
+    {"MenuHints", "MenuPassword", ""},
+    {"MenuHints", "MenuExit", ""},
+    {"MenuHints", "MenuAbout", ""},
+    {"MenuHints", "MenuUPDATE", ""},
+    {"MenuHints", "MenuPACK", ""},
+    {"MenuHints", "MenuCOPY", ""},
+    {"MenuHints", "MenuRETRIEVE", ""},
+    {"MenuHints", "MenuBACKUP", ""},
+    {"MenuHints", "MenuRESTORE", ""},
+    {"SpeedButtonHints", "SpdBtnUPDATE", ""},
+    {"SpeedButtonHints", "SpdBtnPACK", ""},
+    {"SpeedButtonHints", "SpdBtnCOPY", ""},
+    {"SpeedButtonHints", "SpdBtnRETRIEVE", ""},
+    {"SpeedButtonHints", "SpdBtnBACKUP", ""},
+    {"SpeedButtonHints", "SpdBtnRESTORE", ""},
+    {"MenuContext", "PopupUpdate", ""},
+    {"MenuContext", "PopupCopy", ""},
+    {"MenuContext", "PopupRetrieve", ""},
+    {"MenuContext", "PopupBackup", ""},
+    {"MenuContext", "PopupRestore", ""},
+    {"MenuContext", "PopupPack", ""},
+    {"ToolNames", "UPDATE", ""},
+    {"ToolNames", "PACK", ""},
+    {"ToolNames", "COPY", ""},
+    {"ToolNames", "RETRIEVE", ""},
+    {"ToolNames", "BACKUP", ""},
+    {"ToolNames", "RESTORE", ""},
+    // Progress captions, formatted with the alias or the table's file name.
+    {"ProcessCaptions", "Organize", "s"},
+    {"ProcessCaptions", "Check", "s"},
+    {"ProcessCaptions", "Prepare", "s"},
+    {"ProcessCaptions", "Pack", "s"},
+    {"ProcessCaptions", "Table", "s"},
+    {"ProcessCaptions", "Copy", "s"},
+    {"ProcessCaptions", "Update", "s"},
+    {"ProcessCaptions", "Retrieve", "s"},
+    // Messages of the runs and the main window.
+    {"Notifications", "AreYouSure", "s"},
+    {"Notifications", "CreateWorkFolders", "-"},
+    {"Notifications", "RestoreWorkFolders", "-"},
+    {"Notifications", "RemoveWorkFolders", "-"},
+    {"Notifications", "LogCannotRegister", "-"},
+    {"Notifications", "LogCannotCreate", "-"},
+    {"Notifications", "InvalidToolParam", "-"},
+    {"Notifications", "DatabaseNotFound", "-"},
+    {"Notifications", "RestoreNotOwned", "-"},
+    {"Notifications", "BackupCannotCreate", "d"},
+    {"Notifications", "BackupOutOfMemory", "d"},
+    {"Notifications", "BackupOtherError", "d"},
+    {"Notifications", "RestoreCorrupted", "d"},
+    {"Notifications", "RestoreOutOfMemory", "d"},
+    {"Notifications", "RestoreCannotRead", "d"},
+    {"Notifications", "RestoreOtherError", "d"},
+    {"Notifications", "CannotExitApp", "ss"},
+    {"Notifications", "CannotChangeAlias", "s"},
+    {"Notifications", "Cancel", "s"},
+    // Backup and Restore.
+    {"BackupProcess", "Wait", ""},
+    {"BackupProcess", "Init", ""},
+    {"BackupProcess", "DbItem", ""},
+    {"BackupProcess", "DbOf", ""},
+    {"BackupProcess", "FirstDisk", ""},
+    {"BackupProcess", "LastDisk", ""},
+    {"BackupProcess", "OpenError", ""},
+    {"BackupProcess", "ReadError", ""},
+    {"BackupProcess", "WriteError", ""},
+    {"BackupProcess", "NotRemovable", ""},
+    {"BackupProcess", "NotOwned", ""},
+    {"BackupProcess", "BadFirstDisk", ""},
+    {"BackupProcess", "Unknown", ""},
+    {"BackupProcess", "Current", "s"},
+    {"BackupProcess", "NextDisk", "d"},
+    {"BackupProcess", "DiskOfDisk", "dd"},
+    // Message boxes.
+    {"MessageDialog", "Warning", ""},
+    {"MessageDialog", "Error", ""},
+    {"MessageDialog", "Info", ""},
+    {"MessageDialog", "Confirm", ""},
+    {"MessageDialog", "Yes", ""},
+    {"MessageDialog", "No", ""},
+    {"MessageDialog", "OK", ""},
+    {"MessageDialog", "Cancel", ""},
+    {"MessageDialog", "Help", ""},
+    {"StandardButtons", "ButtonOk", ""},
+    {"StandardButtons", "ButtonCancel", ""},
+    // Password dialog.
+    {"PasswordDialogCaptions", "FormCaption", ""},
+    {"PasswordDialogCaptions", "LabelPassword", ""},
+    {"PasswordDialogCaptions", "LabelConfirm", ""},
+    {"PasswordDialogCaptions", "ButtonClear", ""},
+    {"PasswordDialogCaptions", "LabelAttention", ""},
+    {"PasswordDialogMessages", "PasswordNote", ""},
+    {"PasswordDialogMessages", "DoNotMatch", "-"},
+    // Drive selection dialog.
+    {"SelectDriveDialogCaptions", "FormCaption", ""},
+    {"SelectDriveDialogCaptions", "LabelDrive", ""},
+    {"SelectDriveDialogCaptions", "CheckComplement", ""},
+    {"SelectDriveDialogCaptions", "LabelAttention", ""},
+    {"SelectDriveDialogMessages", "TargetDrive", ""},
+    {"SelectDriveDialogMessages", "ExecuteCopy", ""},
+    {"SelectDriveDialogMessages", "BackupNote", ""},
+    {"SelectDriveDialogMessages", "SourceDrive", ""},
+    {"SelectDriveDialogMessages", "ExecuteRetrieve", ""},
+    {"SelectDriveDialogMessages", "RestoreNote", ""},
+};
+
+// Messages built from several "Notifications" keys, joined line by line and
+// formatted together, with the number of display-name arguments.
+struct TMessageUse {
+  std::initializer_list<const char*> keys;
+  int names;
+};
+
+const TMessageUse kMessages[] = {
+    {{"Success", "RightNow"}, 1},
+    {{"Canceled", "NoProblems", "RightNow"}, 1},
+    {{"NotFinished", "Update", "Continue"}, 2},
+    {{"NotFinished", "Repeat", "Continue"}, 2},
+    {{"NotFinished", "Update"}, 1},
+    {{"NotFinished", "Repeat"}, 1},
+    {{"Error"}, 1},
+    {{"GiveUp"}, 1},
+    {{"NoTables", "NotStarted"}, 1},
+    {{"NotMatch", "NotStarted"}, 1},
+    {{"Protected", "Password", "NotStarted"}, 1},
+    {{"Corrupted", "Fixed", "NotStarted"}, 1},
+    {{"Busy", "CloseApps", "NotStarted"}, 1},
+    {{"Protected", "NewPassword"}, 0},
+};
+
+class LanguageFileTest : public ::testing::Test {
+ protected:
+  QString Text(const QString& section, const QString& key) {
+    return ini_.ReadString(section, key, QString());
+  }
+  bool Has(const QString& section, const QString& key) {
+    QStringList keys;
+    ini_.ReadSection(section, keys);
+    return keys.contains(key, Qt::CaseInsensitive);
+  }
+  TZelIniFile ini_{VARDEX_LANGUAGE_FILE};
+};
+
+QVariantList ArgsFor(const char* signature) {
+  QVariantList args;
+  for (const char* c = signature; *c; ++c) {
+    if (*c == 's') args << QString("NAME");
+    if (*c == 'd') args << 7;
+  }
+  if (QString(signature) == "-") args << QString();
+  return args;
+}
+
+TEST_F(LanguageFileTest, EveryKeyTheProgramLooksUpIsThere) {
+  ASSERT_TRUE(ini_.Load()) << VARDEX_LANGUAGE_FILE;
+  for (const TKeyUse& use : kKeys) {
+    EXPECT_TRUE(Has(use.section, use.key)) << use.section << "/" << use.key;
+    EXPECT_FALSE(Text(use.section, use.key).isEmpty()) << use.section << "/" << use.key;
+  }
+}
+
+TEST_F(LanguageFileTest, FormatDirectivesFitTheirArguments) {
+  for (const TKeyUse& use : kKeys) {
+    if (!*use.args) continue;
+    const QString text = Text(use.section, use.key);
+    QString out;
+    EXPECT_TRUE(FormatArgs(text, ArgsFor(use.args), out)) << use.section << "/" << use.key;
+    // Every argument shows: a directive for each, none left over.
+    const QString signature = use.args;
+    if (signature != "-") {
+      EXPECT_FALSE(out.contains('%')) << use.key;
+    }
+    if (signature.contains('s')) {
+      EXPECT_TRUE(out.contains("NAME")) << use.key;
+    }
+    if (signature.contains('d')) {
+      EXPECT_TRUE(out.contains('7')) << use.key;
+    }
+  }
+  for (const TMessageUse& message : kMessages) {
+    QStringList lines;
+    QVariantList args;
+    for (const char* key : message.keys) {
+      EXPECT_TRUE(Has("Notifications", key)) << key;
+      lines << Text("Notifications", key);
+    }
+    for (int i = 0; i < message.names; ++i) args << QString("NAME");
+    if (args.isEmpty()) args << QString();
+    QString out;
+    EXPECT_TRUE(FormatArgs(lines.join('\r'), args, out)) << lines.join(" | ").toStdString();
+  }
+}
+
+TEST_F(LanguageFileTest, EveryLineIsAnEntryASectionOrAComment) {
+  QFile file(VARDEX_LANGUAGE_FILE);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  ASSERT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
+  const QStringList lines = TZelIniFile::DecodeLines(bytes);
+  QString section;
+  QSet<QString> seen;
+  for (int i = 0; i < lines.size(); ++i) {
+    const QString line = lines[i].trimmed();
+    if (line.isEmpty() || line.startsWith(';')) continue;
+    if (line.startsWith('[')) {
+      section = line.mid(1, line.indexOf(']') - 1).toLower();
+      EXPECT_FALSE(seen.contains("[" + section)) << "section twice: " << line.toStdString();
+      seen << "[" + section;
+      continue;
+    }
+    const int equals = line.indexOf('=');
+    ASSERT_GT(equals, 0) << "line " << i + 1 << ": " << line.toStdString();
+    const QString key = section + "/" + line.left(equals).trimmed().toLower();
+    EXPECT_FALSE(seen.contains(key)) << "key twice: " << key.toStdString();
+    seen << key;
+    EXPECT_LE(line.size() - equals - 1, TZelIniFile::kMaxValueLength) << key.toStdString();
+  }
+}
+
+}  // namespace
