@@ -1,22 +1,140 @@
 #include "Query.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
+#include "FieldCodec.h"
+#include "ParadoxTable.h"
+#include "TableFiles.h"
+#include "TableLock.h"
+#include "TableWriter.h"
+
 namespace engine {
 
 namespace {
 
-Status NoTables(const std::string& dir, const std::string& file, bool, std::unique_ptr<SqlTable>*) {
-  Status s(DBIERR_NOTSUPPORTED, "No table reader for queries");
-  s.WithContext(dir + "/" + file);
+// A Paradox table as a query sees it: every record decoded once at open (the
+// tables queried are small logs), and a DELETE that writes the surviving
+// records to a new file beside the old one and renames it into place.
+class ParadoxSqlTable : public SqlTable {
+ public:
+  static Status Open(const std::string& dir, const std::string& file, bool forWriting,
+                     std::unique_ptr<SqlTable>* out);
+  std::vector<std::string> Columns() const override { return columns_; }
+  std::size_t RowCount() const override { return rows_.size(); }
+  SqlValue Value(std::size_t row, std::size_t column) const override { return rows_[row][column]; }
+  Status DeleteRows(const std::vector<std::size_t>& rows) override;
+
+ private:
+  SqlValue ToSql(const FieldDesc& field, const FieldValue& v) const;
+  Status Rewrite(const std::string& temp, const std::vector<bool>& gone) const;
+
+  std::unique_ptr<ParadoxTable> table_;
+  std::vector<std::string> columns_;
+  std::vector<std::vector<SqlValue>> rows_;
+  std::vector<std::vector<FieldValue>> stored_;  // kept for a DELETE
+};
+
+Status ParadoxSqlTable::Open(const std::string& dir, const std::string& file, bool forWriting,
+                             std::unique_ptr<SqlTable>* out) {
+  auto t = std::make_unique<ParadoxSqlTable>();
+  OpenOptions options;
+  options.lock = false;  // the program may hold the table open itself
+  Status s = ParadoxTable::Open(DataFilePath(dir, file), options, &t->table_);
+  if (!s.ok()) return s;
+  const std::vector<FieldDesc>& fields = t->table_->Fields();
+  for (const FieldDesc& f : fields) t->columns_.push_back(f.name);
+  TableCursor cur = t->table_->NewCursor();
+  while (cur.Next()) {
+    std::vector<SqlValue> row;
+    std::vector<FieldValue> stored;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      FieldValue v = cur.Value(static_cast<int>(i));
+      row.push_back(t->ToSql(fields[i], v));
+      if (forWriting) stored.push_back(std::move(v));
+    }
+    t->rows_.push_back(std::move(row));
+    if (forWriting) t->stored_.push_back(std::move(stored));
+  }
+  if (!cur.status().ok()) return cur.status();
+  *out = std::move(t);
+  return Status::OK();
+}
+
+SqlValue ParadoxSqlTable::ToSql(const FieldDesc& field, const FieldValue& v) const {
+  if (v.null) return SqlValue::Null();
+  switch (field.type) {
+    case FieldType::Alpha:
+      return SqlValue::Text(table_->Text(v.s));
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::Timestamp:
+      return SqlValue::DateTime(ToDateTime(field, v));
+    case FieldType::Short:
+    case FieldType::Long:
+    case FieldType::AutoInc:
+    case FieldType::Logical:
+      return SqlValue::Number(static_cast<double>(v.i));
+    case FieldType::Number:
+    case FieldType::Currency:
+      return SqlValue::Number(v.d);
+    case FieldType::Bcd:
+      return SqlValue::Number(std::strtod(v.s.c_str(), nullptr));
+    default:
+      return SqlValue::Null();  // blobs and bytes are not compared
+  }
+}
+
+Status ParadoxSqlTable::DeleteRows(const std::vector<std::size_t>& rows) {
+  const std::string& path = table_->Path();
+  if (table_->Protected() || !StaleCompanions(path).empty()) {
+    Status refused(DBIERR_NOTSUPPORTED,
+                   "DELETE needs a table without password, blobs, indexes or validity checks");
+    return refused.WithContext(path);
+  }
+  // Refused while another open holds the table: it would go on writing to
+  // the file this one replaces.
+  TableLock lock;
+  Status s = lock.Acquire(path, true);
+  if (!s.ok()) return s.WithContext(path);
+  std::vector<bool> gone(rows_.size(), false);
+  for (std::size_t r : rows) gone.at(r) = true;
+  std::string temp = DirName(path) + "/_vdxdel_" + std::to_string(::getpid()) + ".DB";
+  s = Rewrite(temp, gone);
+  if (s.ok()) s = CommitReplacement(Env::Default(), temp, path);
+  if (!s.ok()) Env::Default()->Remove(temp);
   return s;
 }
 
+// The surviving records, in their order, in a new table of the same shape,
+// synced before it replaces the old file.
+Status ParadoxSqlTable::Rewrite(const std::string& temp, const std::vector<bool>& gone) const {
+  Env* env = Env::Default();
+  TableDefinition def;
+  def.fields = table_->Fields();
+  def.key_fields = table_->Header().key_fields;
+  def.code_page = table_->Header().code_page;
+  def.source = &table_->Header();
+  Status s = CreateTable(env, temp, def);
+  std::unique_ptr<TableWriter> writer;
+  if (s.ok()) s = TableWriter::Open(env, temp, 0, &writer);
+  for (std::size_t r = 0; s.ok() && r < stored_.size(); ++r)
+    if (!gone[r]) s = writer->Append(stored_[r]);
+  if (s.ok()) s = writer->Sync();
+  return s;
+}
+
+Status OpenParadoxTable(const std::string& dir, const std::string& file, bool forWriting,
+                        std::unique_ptr<SqlTable>* out) {
+  return ParadoxSqlTable::Open(dir, file, forWriting, out);
+}
+
 SqlTableOpener& Opener() {
-  static SqlTableOpener opener = &NoTables;
+  static SqlTableOpener opener = &OpenParadoxTable;
   return opener;
 }
 
@@ -77,7 +195,7 @@ double TQueryField::AsDateTime() const {
 TQuery::TQuery() = default;
 
 void TQuery::SetTableOpener(SqlTableOpener opener) {
-  Opener() = opener ? std::move(opener) : SqlTableOpener(&NoTables);
+  Opener() = opener ? std::move(opener) : SqlTableOpener(&OpenParadoxTable);
 }
 void TQuery::SetDateTimeFormatter(SqlDateTimeFormatter formatter) {
   Formatter() = std::move(formatter);

@@ -4,8 +4,14 @@
 #include "Query.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
+#include <filesystem>
+
+#include "ParadoxTable.h"
+#include "TableLock.h"
+#include "TableWriter.h"
 
 using namespace engine;
 
@@ -38,7 +44,12 @@ class MemoryTable : public SqlTable {
   }
   Status DeleteRows(const std::vector<std::size_t>& rows) override {
     if (failDelete) return Status::IOError("disk full");
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) rows_->erase(rows_->begin() + *it);
+    std::vector<bool> gone(rows_->size(), false);
+    for (std::size_t r : rows) gone[r] = true;
+    std::vector<Row> kept;
+    for (std::size_t r = 0; r < rows_->size(); ++r)
+      if (!gone[r]) kept.push_back((*rows_)[r]);
+    rows_->swap(kept);
     return Status::OK();
   }
   static inline bool failDelete = false;
@@ -196,4 +207,107 @@ TEST_F(QueryTest, HundredThousandRecords) {
   query.ExecSQL();
   EXPECT_EQ(query.RowsAffected(), 8333);  // i in 50004..99996 with i % 6 == 0
   EXPECT_EQ(log.size(), 100000u - 8333u);
+}
+
+namespace {
+
+// A log table on disk, written through the engine's own table writer.
+class LogFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("vdxquery_" + std::to_string(::getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    path = (dir / "VdxLog.db").string();
+    TableDefinition def;
+    def.fields = {{"Alias", FieldType::Alpha, 40, 0, 0},
+                  {"Tool", FieldType::Alpha, 1, 0, 0},
+                  {"Result", FieldType::Alpha, 1, 0, 0},
+                  {"Moment", FieldType::Timestamp, 8, 0, 0}};
+    ASSERT_TRUE(CreateTable(Env::Default(), path, def).ok());
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  void Write(int n) {
+    std::unique_ptr<TableWriter> w;
+    ASSERT_TRUE(TableWriter::Open(Env::Default(), path, 0, &w).ok());
+    FieldDesc moment{"Moment", FieldType::Timestamp, 8, 0, 0};
+    for (int i = 0; i < n; ++i) {
+      std::vector<FieldValue> row = {
+          FieldValue::Str(i % 3 ? "SALES" : "STOCK"), FieldValue::Str(i % 2 ? "U" : "P"),
+          FieldValue::Str(i % 5 ? "S" : "E"), FromDateTime(moment, 40000 + i / 100.0)};
+      ASSERT_TRUE(w->Append(row).ok());
+    }
+    ASSERT_TRUE(w->Sync().ok());
+  }
+
+  std::string Ask(const std::string& column, const std::string& alias, const char* tool,
+                  std::vector<std::string> more = {}) {
+    TQuery q;
+    q.DatabaseName = dir.string() + "/";
+    q.SQL = {"SELECT",
+             column,
+             "FROM",
+             "\"VdxLog.db\"",
+             "WHERE Alias = \"" + alias + "\"",
+             std::string("AND Tool = \"") + tool + "\""};
+    for (const std::string& line : more) q.SQL.push_back(line);
+    q.Open();
+    std::string text = q.Fields(0).AsString();
+    q.Close();
+    return text;
+  }
+
+  std::filesystem::path dir;
+  std::string path;
+};
+
+}  // namespace
+
+TEST_F(LogFileTest, AnswersAndDeletesOnAHundredThousandRecords) {
+  Write(100000);
+  EXPECT_EQ(Ask("COUNT(Alias)", "SALES", "U"), "33333");
+  EXPECT_EQ(Ask("COUNT(Alias)", "STOCK", "P", {"AND Result = \"S\""}), "13333");
+  {
+    TQuery q;
+    q.DatabaseName = dir.string();
+    q.SQL = {"SELECT MAX(Moment) FROM \"VdxLog.db\" WHERE Alias = \"STOCK\" AND Tool = \"P\""};
+    q.Open();
+    EXPECT_NEAR(q.Fields(0).AsDateTime(), 40000 + 99996 / 100.0, 1e-6);
+  }
+  TQuery del;
+  del.DatabaseName = dir.string();
+  del.SQL = {"DELETE FROM \"VdxLog.db\"", "WHERE Alias = \"STOCK\"", "AND Tool = \"P\"",
+             "AND Moment > :StartDate AND Moment < :EndDate"};
+  del.ParamByName("StartDate").SetAsDateTime(40000 + 500 - 0.001);
+  del.ParamByName("EndDate").SetAsDateTime(40000 + 1000);
+  del.ExecSQL();
+  EXPECT_EQ(del.RowsAffected(), 8333);  // i in 50004..99996 with i % 6 == 0
+  std::unique_ptr<ParadoxTable> t;
+  OpenOptions options;
+  ASSERT_TRUE(ParadoxTable::Open(path, options, &t).ok());
+  EXPECT_EQ(t->RecordCount(), 100000u - 8333u);
+  t.reset();
+  EXPECT_EQ(Ask("COUNT(Alias)", "STOCK", "P"), std::to_string(16667 - 8333));
+  EXPECT_EQ(Ask("COUNT(Alias)", "SALES", "U"), "33333");
+  EXPECT_FALSE(std::filesystem::exists(dir / ("_vdxdel_" + std::to_string(::getpid()) + ".DB")));
+}
+
+TEST_F(LogFileTest, DeleteIsRefusedWhileTheTableIsHeld) {
+  Write(10);
+  TableLock held;
+  ASSERT_TRUE(held.Acquire(path, false).ok());
+  TQuery del;
+  del.DatabaseName = dir.string();
+  del.SQL = {"DELETE FROM \"VdxLog.db\" WHERE Tool = \"U\""};
+  try {
+    del.ExecSQL();
+    FAIL() << "deleted under another open";
+  } catch (const EDBEngineError& e) {
+    EXPECT_EQ(ErrCat(e.ErrorCode()), ERRCAT_LOCKCONFLICT);
+  }
+  // Reading is not refused, and nothing was lost.
+  EXPECT_EQ(Ask("COUNT(Alias)", "SALES", "U"), "3");  // i = 1, 5 and 7
 }
