@@ -4,6 +4,7 @@
 
 #include "ByteOrder.h"
 #include "CodePage.h"
+#include "Journal.h"
 #include "ParadoxCrypt.h"
 #include "TableFiles.h"
 
@@ -58,6 +59,8 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   auto table = std::unique_ptr<ParadoxTable>(new ParadoxTable);
   table->env_ = options.env ? options.env : Env::Default();
   table->path_ = path;
+  // A restructure that a crash interrupted is finished (or undone) first.
+  if (Status r = RecoverTable(table->env_, path); !r.ok()) return r;
   if (options.lock) {
     Status s = table->lock_.Acquire(path, options.exclusive);
     if (!s.ok()) return s;

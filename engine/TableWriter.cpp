@@ -45,7 +45,7 @@ DataFileHeader NewHeader(const TableDefinition& def) {
   h.file_type = def.key_fields > 0 ? 0 : 2;
   h.key_fields = static_cast<std::uint16_t>(def.key_fields);
   h.block_size_code = ChooseBlockCode(def, h.record_size);
-  h.key = PasswordKey(def.password);
+  h.key = def.password.empty() ? def.key : PasswordKey(def.password);
   // The engine trusts an index only when the header was updated at least
   // once after creation.
   h.change_count1 = 2;

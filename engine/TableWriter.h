@@ -23,6 +23,7 @@ struct TableDefinition {
   std::vector<FieldDesc> fields;
   int key_fields = 0;         // the first n fields form the primary key
   std::string password;       // protects the table when not empty
+  std::uint32_t key = 0;      // protects with this key when password is empty
   int code_page = 1252;
   int block_size_kb = 0;      // 0: chosen from the record size
   // A table this one is derived from: its header's unknown bytes, sort order,

@@ -1,0 +1,86 @@
+// vdx restructure TABLE --like REF [--save-as PATH] [--password PW]: brings
+// a table to the structure of a reference table (fields by position, checks,
+// indexes, links), in place or into a new table, and packs it. Prints what
+// was kept, blanked and set aside. Exit 0 done, 1 failed, 2 usage.
+#include <ostream>
+
+#include "Command.h"
+#include "DbiStructure.h"
+#include "Restructure.h"
+#include "RestructureLike.h"
+#include "TableFiles.h"
+
+namespace {
+
+engine::Status ReadStructure(const std::string& path, engine::TableStructure* out, bool* prot) {
+  engine::OpenOptions options;
+  options.use_header_key = true;
+  options.lock = false;
+  std::unique_ptr<engine::ParadoxTable> table;
+  engine::Status s = engine::ParadoxTable::Open(path, options, &table);
+  if (s.ok()) s = engine::ReadTableStructure(engine::Env::Default(), *table, out);
+  if (s.ok()) *prot = table->Protected();
+  return s;
+}
+
+void PrintReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out) {
+  out << path << ": " << r.records << " records";
+  if (r.blanked) out << ", " << r.blanked << " values blank (could not convert)";
+  if (r.keyViolations) out << ", " << r.keyViolations << " key violations in " << r.keyViolTable;
+  out << "\n";
+  for (const std::string& note : r.notes) out << "  rebuilt: " << note << "\n";
+}
+
+int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
+  std::string table, like, save_as, password;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const bool has_value = i + 1 < args.size();
+    if (args[i] == "--like" && has_value) like = args[++i];
+    else if (args[i] == "--save-as" && has_value) save_as = args[++i];
+    else if (args[i] == "--password" && has_value) password = args[++i];
+    else if (table.empty() && args[i].rfind("--", 0) != 0) table = args[i];
+    else table.clear(), like.clear(), i = args.size();
+  }
+  if (table.empty() || like.empty()) {
+    err << "usage: vdx restructure TABLE --like REF [--save-as PATH] [--password PW]\n";
+    return 2;
+  }
+  const std::string live_path = engine::ResolveTablePath(table);
+  const std::string ref_path = engine::ResolveTablePath(like);
+  engine::TableStructure live, ref;
+  bool live_protected = false, ref_protected = false;
+  engine::Status s = ReadStructure(live_path, &live, &live_protected);
+  if (s.ok()) s = ReadStructure(ref_path, &ref, &ref_protected);
+  if (!s.ok()) {
+    err << "vdx restructure: " << s.ToString() << "\n";
+    return 1;
+  }
+  const std::string target = save_as.empty() ? live_path : save_as;
+  engine::RestructureRequest request =
+      engine::BuildLikeRequest(live, ref, target.substr(target.find_last_of('/') + 1), engine::DirName(target));
+  // Protected as the table was, or with the password given.
+  request.desc.bProtected = live_protected || (ref_protected && !password.empty());
+  std::snprintf(request.desc.szPassword, sizeof request.desc.szPassword, "%s", password.c_str());
+  engine::RestructureOptions options;
+  options.useHeaderKey = true;
+  options.saveAs = save_as;
+  engine::RestructureReport report;
+  s = engine::RestructureTable(live_path, request.desc, options, &report);
+  if (!s.ok()) {
+    err << "vdx restructure: " << s.ToString() << "\n";
+    return 1;
+  }
+  PrintReport(save_as.empty() ? live_path : save_as, report, out);
+  return 0;
+}
+
+}  // namespace
+
+namespace vdx {
+void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out) {
+  PrintReport(path, r, out);
+}
+}  // namespace vdx
+
+VDX_COMMAND("restructure", "restructure TABLE --like REF [--save-as PATH]   restructure after a reference",
+            Restructure);

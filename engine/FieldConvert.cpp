@@ -1,0 +1,211 @@
+#include "FieldConvert.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "TableDump.h"
+
+namespace engine {
+
+namespace {
+
+enum class Kind { Integer, Float, Decimal, Text, Logical, Date, Time, Stamp, Memo, Binary, Bytes };
+
+Kind KindOf(FieldType t) {
+  switch (t) {
+    case FieldType::Short:
+    case FieldType::Long:
+    case FieldType::AutoInc: return Kind::Integer;
+    case FieldType::Number:
+    case FieldType::Currency: return Kind::Float;
+    case FieldType::Bcd: return Kind::Decimal;
+    case FieldType::Alpha: return Kind::Text;
+    case FieldType::Logical: return Kind::Logical;
+    case FieldType::Date: return Kind::Date;
+    case FieldType::Time: return Kind::Time;
+    case FieldType::Timestamp: return Kind::Stamp;
+    case FieldType::Memo:
+    case FieldType::FmtMemo: return Kind::Memo;
+    case FieldType::Bytes: return Kind::Bytes;
+    default: return Kind::Binary;
+  }
+}
+
+bool IsNumeric(Kind k) { return k == Kind::Integer || k == Kind::Float || k == Kind::Decimal; }
+
+constexpr double kMsPerDay = 86400000.0;
+
+double NumberOf(Kind k, const FieldValue& v) {
+  if (k == Kind::Integer || k == Kind::Logical) return static_cast<double>(v.i);
+  if (k == Kind::Float) return v.d;
+  return std::strtod(v.s.c_str(), nullptr);
+}
+
+// The decimal text of a numeric value, exact for integers and decimals.
+std::string DecimalTextOf(Kind k, const FieldValue& v) {
+  if (k == Kind::Integer) return std::to_string(v.i);
+  if (k == Kind::Decimal) return v.s;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15f", v.d);
+  return buf;
+}
+
+std::string TextOf(FieldType t, const FieldValue& v) {
+  switch (KindOf(t)) {
+    case Kind::Integer: return std::to_string(v.i);
+    case Kind::Float: return ShortestNumber(v.d);
+    case Kind::Logical: return v.i ? "True" : "False";
+    case Kind::Date: return FormatDate(v.i);
+    case Kind::Time: return FormatTime(v.i);
+    case Kind::Stamp: return FormatTimestamp(v.d);
+    default: return v.s;
+  }
+}
+
+bool FromNumber(const FieldDesc& from, const FieldDesc& to, const FieldValue& in, FieldValue* out) {
+  const Kind src = KindOf(from.type);
+  switch (KindOf(to.type)) {
+    case Kind::Integer: {
+      const double d = std::round(NumberOf(src, in));
+      if (!(std::fabs(d) <= 2147483647.0)) return false;
+      *out = FieldValue::Int(static_cast<std::int64_t>(d));
+      return true;
+    }
+    case Kind::Float:
+      *out = FieldValue::Float(NumberOf(src, in));
+      return std::isfinite(out->d);
+    case Kind::Decimal:
+      *out = FieldValue::Str(RoundDecimalText(DecimalTextOf(src, in), to.decimals));
+      return true;
+    case Kind::Logical: {
+      const double d = NumberOf(src, in);
+      if (d != 0 && d != 1) return false;
+      *out = FieldValue::Int(d == 1);
+      return true;
+    }
+    default: return false;
+  }
+}
+
+bool FromDateTime(Kind src, Kind dst, const FieldValue& in, FieldValue* out) {
+  if (src == Kind::Date && dst == Kind::Stamp) {
+    *out = FieldValue::Float(static_cast<double>(in.i) * kMsPerDay);
+    return true;
+  }
+  if (src == Kind::Stamp && dst == Kind::Date) {
+    *out = FieldValue::Int(static_cast<std::int64_t>(std::floor(in.d / kMsPerDay)));
+    return true;
+  }
+  if (src == Kind::Stamp && dst == Kind::Time) {
+    *out = FieldValue::Int(static_cast<std::int64_t>(std::fmod(in.d, kMsPerDay)));
+    return true;
+  }
+  return false;
+}
+
+bool Convert(const FieldDesc& from, const FieldDesc& to, const FieldValue& in, FieldValue* out) {
+  const Kind src = KindOf(from.type), dst = KindOf(to.type);
+  if (from.type == to.type && from.type != FieldType::Bcd) {
+    *out = in;
+    return true;
+  }
+  if (dst == Kind::Binary) {  // pictures and OLE objects only from their own kind
+    if (to.type != FieldType::Blob || !(src == Kind::Binary || src == Kind::Memo)) return false;
+    *out = FieldValue::Str(in.s);
+    return true;
+  }
+  if (src == Kind::Binary) return false;
+  if (dst == Kind::Bytes) {
+    if (src != Kind::Text) return false;
+    *out = FieldValue::Str(in.s);
+    return true;
+  }
+  if (src == Kind::Bytes) return false;
+  if (dst == Kind::Memo || dst == Kind::Text) {
+    *out = FieldValue::Str(TextOf(from.type, in));
+    return true;
+  }
+  if (src == Kind::Text || src == Kind::Memo) {
+    FieldValue parsed;
+    if (!ParseFieldText(to, in.s, &parsed).ok() || parsed.null) return false;
+    if (dst == Kind::Decimal) parsed.s = RoundDecimalText(parsed.s, to.decimals);
+    *out = parsed;
+    return true;
+  }
+  if ((IsNumeric(src) || src == Kind::Logical) && (IsNumeric(dst) || dst == Kind::Logical)) {
+    return FromNumber(from, to, in, out);
+  }
+  return FromDateTime(src, dst, in, out);
+}
+
+}  // namespace
+
+std::string RoundDecimalText(const std::string& text, int decimals) {
+  std::string t = text;
+  bool negative = false;
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+    negative = t[0] == '-';
+    t.erase(0, 1);
+  }
+  const auto dot = t.find('.');
+  std::string ip = dot == std::string::npos ? t : t.substr(0, dot);
+  std::string fp = dot == std::string::npos ? "" : t.substr(dot + 1);
+  if (ip.empty()) ip = "0";
+  const bool up = fp.size() > static_cast<std::size_t>(decimals) && fp[decimals] >= '5';
+  fp.resize(static_cast<std::size_t>(decimals), '0');
+  std::string digits = ip + fp;
+  if (up) {
+    int k = static_cast<int>(digits.size()) - 1;
+    while (k >= 0 && digits[k] == '9') digits[k--] = '0';
+    if (k < 0) {
+      digits.insert(digits.begin(), '1');
+    } else {
+      ++digits[k];
+    }
+  }
+  std::string out = digits.substr(0, digits.size() - fp.size());
+  if (decimals > 0) out += "." + digits.substr(digits.size() - fp.size());
+  // With every digit after the point there is no room for a leading zero.
+  if (decimals >= 32 && out.rfind("0.", 0) == 0) out.erase(0, 1);
+  const bool zero = out.find_first_not_of("0.") == std::string::npos;
+  return (negative && !zero ? "-" : "") + out;
+}
+
+bool CanConvert(FieldType from, FieldType to) {
+  const Kind src = KindOf(from), dst = KindOf(to);
+  if (from == to) return true;
+  if (dst == Kind::Binary) return to == FieldType::Blob && (src == Kind::Binary || src == Kind::Memo);
+  if (src == Kind::Binary || src == Kind::Bytes) return false;
+  if (dst == Kind::Bytes) return src == Kind::Text;
+  if (dst == Kind::Text || dst == Kind::Memo || src == Kind::Text || src == Kind::Memo) return true;
+  if ((IsNumeric(src) || src == Kind::Logical) && (IsNumeric(dst) || dst == Kind::Logical)) return true;
+  return (src == Kind::Date && dst == Kind::Stamp) ||
+         (src == Kind::Stamp && (dst == Kind::Date || dst == Kind::Time));
+}
+
+bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& in,
+                  FieldValue* out) {
+  *out = FieldValue{};
+  if (in.null) return true;
+  FieldValue v;
+  if (!Convert(from, to, in, &v)) return false;
+  if (from.type == FieldType::Bcd && to.type == FieldType::Bcd) {
+    v = FieldValue::Str(RoundDecimalText(in.s, to.decimals));
+  }
+  if (IsBlobType(to.type)) {
+    v.blob = BlobRef{};  // the writer stores the data anew
+  } else {
+    // The record encoding is the judge of range and width.
+    std::uint8_t scratch[512];
+    if (to.size > static_cast<int>(sizeof scratch)) return false;
+    FieldDesc at = to;
+    at.offset = 0;
+    if (!EncodeField(at, v, scratch).ok()) return false;
+  }
+  *out = std::move(v);
+  return true;
+}
+
+}  // namespace engine

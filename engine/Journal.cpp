@@ -1,0 +1,155 @@
+#include "Journal.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <sstream>
+
+#include "TableLock.h"
+
+namespace engine {
+
+namespace {
+
+constexpr char kMagic[] = "VARDEX-JOURNAL 1";
+constexpr char kEnd[] = "END";
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+Status ApplySwaps(Env* env, const std::vector<FileSwap>& swaps) {
+  std::set<std::string> dirs;
+  for (const FileSwap& swap : swaps) {
+    dirs.insert(DirName(swap.target));
+    Status s;
+    if (!swap.staged.empty()) {
+      // A staged file that is gone was renamed by an earlier attempt.
+      if (env->Exists(swap.staged)) s = env->Rename(swap.staged, swap.target);
+    } else if (env->Exists(swap.target)) {
+      s = env->Remove(swap.target);
+    }
+    if (!s.ok()) return s;
+  }
+  for (const std::string& dir : dirs) {
+    Status s = env->SyncDir(dir);
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status FinishJournal(Env* env, const std::string& journal, const std::vector<FileSwap>& swaps) {
+  Status s = ApplySwaps(env, swaps);
+  if (s.ok()) s = env->Remove(journal);
+  if (s.ok()) s = env->SyncDir(DirName(journal));
+  return s;
+}
+
+}  // namespace
+
+std::string StagingDirFor(const std::string& db_path) {
+  return DirName(db_path) + "/." + BaseName(db_path) + ".new~";
+}
+
+std::string JournalPathFor(const std::string& db_path) {
+  return DirName(db_path) + "/." + BaseName(db_path) + ".journal~";
+}
+
+void RemoveStagingDir(const std::string& dir) {
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") ::unlink((dir + "/" + name).c_str());
+    }
+    ::closedir(d);
+  }
+  ::rmdir(dir.c_str());
+}
+
+Status PrepareStagingDir(const std::string& dir) {
+  RemoveStagingDir(dir);
+  if (::mkdir(dir.c_str(), 0775) != 0) {
+    const DBIResult code = errno == ENOSPC ? DBIERR_DISKFULL : DBIERR_WRITEERR;
+    return Status(code, std::string("cannot create a work folder: ") + std::strerror(errno))
+        .WithContext(dir);
+  }
+  return Status::OK();
+}
+
+std::string EncodeJournal(const std::vector<FileSwap>& swaps) {
+  std::ostringstream out;
+  out << kMagic << "\n";
+  for (const FileSwap& swap : swaps) {
+    if (swap.staged.empty()) {
+      out << "D\t" << swap.target << "\n";
+    } else {
+      out << "R\t" << swap.staged << "\t" << swap.target << "\n";
+    }
+  }
+  out << kEnd << "\n";
+  return out.str();
+}
+
+bool DecodeJournal(const std::string& text, std::vector<FileSwap>* swaps) {
+  swaps->clear();
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line != kMagic) return false;
+  while (std::getline(in, line)) {
+    if (line == kEnd) return true;
+    const auto tab = line.find('\t');
+    if (tab != 1) return false;
+    if (line[0] == 'D') {
+      swaps->push_back({"", line.substr(2)});
+    } else if (line[0] == 'R') {
+      const auto second = line.find('\t', 2);
+      if (second == std::string::npos) return false;
+      swaps->push_back({line.substr(2, second - 2), line.substr(second + 1)});
+    } else {
+      return false;
+    }
+  }
+  return false;  // no end line: not a journal we finished writing
+}
+
+Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileSwap>& swaps) {
+  Status s = WriteFileAtomically(env, journal, EncodeJournal(swaps));
+  if (!s.ok()) return s;
+  // Held while renaming, so a concurrent open does not replay the journal.
+  TableLock hold;
+  hold.Acquire(journal, true);
+  return FinishJournal(env, journal, swaps);
+}
+
+Status RecoverTable(Env* env, const std::string& db_path) {
+  const std::string journal = JournalPathFor(db_path);
+  const std::string staging = StagingDirFor(db_path);
+  if (env->Exists(journal)) {
+    TableLock hold;
+    Status s = hold.Acquire(journal, true);
+    if (!s.ok()) return s;
+    std::string text;
+    s = ReadWholeFile(env, journal, &text);
+    if (!s.ok()) return s;
+    std::vector<FileSwap> swaps;
+    if (DecodeJournal(text, &swaps)) {
+      s = FinishJournal(env, journal, swaps);
+      if (!s.ok()) return s.WithContext(journal);
+    } else {
+      // Written atomically, so a damaged journal was never acted on.
+      env->Remove(journal);
+    }
+  }
+  // A staging folder without a journal is a restructure that never reached
+  // its commit; it is only removed while nobody holds the table.
+  struct stat st {};
+  if (::stat(staging.c_str(), &st) == 0 && !IsLockedByOther(db_path)) RemoveStagingDir(staging);
+  return Status::OK();
+}
+
+}  // namespace engine

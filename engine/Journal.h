@@ -1,0 +1,46 @@
+// Replacing the files of a table as one step. A restructure writes its new
+// files beside the old ones (in a staging folder next to the table), syncs
+// them, then commits: a small journal naming every rename and removal is
+// written and synced first, the renames follow, and the journal goes last.
+// Whoever opens the table next finishes a commit that a crash interrupted,
+// or throws away a staging folder whose journal was never written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Env.h"
+#include "Status.h"
+
+namespace engine {
+
+struct FileSwap {
+  std::string staged;  // the new file; empty to remove target
+  std::string target;
+};
+
+// Where the new files of the table whose data file is db_path are staged,
+// and where its journal lives.
+std::string StagingDirFor(const std::string& db_path);
+std::string JournalPathFor(const std::string& db_path);
+
+// Creates an empty staging folder (removing one left behind).
+Status PrepareStagingDir(const std::string& dir);
+// Removes a staging folder and what it holds; missing is fine.
+void RemoveStagingDir(const std::string& dir);
+
+// Commits the swaps: journal, renames and removals, folder syncs, journal
+// removal. Staged files must be complete and synced. A failure after the
+// journal is durable leaves the journal, so the next open finishes the job.
+Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileSwap>& swaps);
+
+// Finishes an interrupted commit of the table at db_path, or removes an
+// uncommitted staging folder. Cheap when there is nothing to do. Fails with
+// a lock conflict while another process is committing.
+Status RecoverTable(Env* env, const std::string& db_path);
+
+// The journal's text and its parser (exposed for tests).
+std::string EncodeJournal(const std::vector<FileSwap>& swaps);
+bool DecodeJournal(const std::string& text, std::vector<FileSwap>* swaps);
+
+}  // namespace engine

@@ -1,0 +1,265 @@
+#include "Restructure.h"
+
+#include <dirent.h>
+#include <strings.h>
+
+#include <cstring>
+
+#include "DbiStructure.h"
+#include "Journal.h"
+#include "ParadoxCrypt.h"
+#include "RestructureCopy.h"
+#include "TableFiles.h"
+#include "TableLock.h"
+
+namespace engine {
+
+namespace {
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string StemOf(const std::string& path) {
+  const std::string base = BaseName(path);
+  return base.substr(0, base.find_last_of('.'));
+}
+
+Status WriteStaged(Env* env, const std::string& path, const std::string& bytes) {
+  std::unique_ptr<RandomFile> file;
+  Status s = env->OpenWrite(path, true, &file);
+  if (s.ok()) s = file->WriteAt(0, bytes.data(), bytes.size());
+  if (s.ok()) s = file->Sync();
+  return s;
+}
+
+std::vector<std::string> ListNames(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+  }
+  return names;
+}
+
+bool IsReplacedCompanion(const std::string& path) {
+  const std::string ext = UpperExtension(path);
+  return ext == "MB" || ext == "PX" || ext == "VAL" ||
+         (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'Y') &&
+          (ext[1] == 'G' || std::isxdigit(static_cast<unsigned char>(ext[1]))));
+}
+
+// One restructure from open to commit.
+class Job {
+ public:
+  Job(const std::string& db_path, const CRTblDesc& request, const RestructureOptions& options,
+      RestructureReport* report)
+      : source_path_(db_path), request_(request), options_(options), report_(report) {
+    env_ = options.env ? options.env : Env::Default();
+  }
+  ~Job() {
+    if (!staging_.empty()) RemoveStagingDir(staging_);
+    for (const OtherValFile& other : plan_.otherVals) env_->Remove(other.path + ".new~");
+  }
+
+  Status Run() {
+    Status s = Open();
+    if (s.ok()) s = Plan();
+    if (s.ok()) s = Stage();
+    if (s.ok()) s = Commit();
+    return s;
+  }
+
+ private:
+  Status Open();
+  Status Plan();
+  Status Stage();
+  Status WriteRecords(const std::string& staged_db);
+  Status WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves);
+  Status Commit();
+
+  Env* env_;
+  std::string source_path_;
+  const CRTblDesc& request_;
+  const RestructureOptions& options_;
+  RestructureReport* report_;
+  std::string target_;
+  std::string staging_;
+  TableLock target_lock_;
+  std::unique_ptr<ParadoxTable> source_;
+  TableStructure structure_;
+  RestructurePlan plan_;
+};
+
+Status Job::Open() {
+  target_ = source_path_;
+  if (!options_.saveAs.empty()) {
+    const std::string dir = DirName(options_.saveAs);
+    target_ = DataFilePath(dir, BaseName(options_.saveAs));
+    Status s = RecoverTable(env_, target_);
+    if (s.ok() && env_->Exists(target_)) s = target_lock_.Acquire(target_, true);
+    if (!s.ok()) return s;
+  }
+  OpenOptions open;
+  open.env = env_;
+  open.passwords = options_.passwords;
+  open.use_header_key = options_.useHeaderKey;
+  open.exclusive = options_.saveAs.empty();
+  Status s = ParadoxTable::Open(source_path_, open, &source_);
+  if (s.ok()) s = ReadTableStructure(env_, *source_, &structure_);
+  if (s.ok()) report_->notes = structure_.notes;
+  return s;
+}
+
+Status Job::Plan() {
+  plan_.targetPath = target_;
+  plan_.targetStem = StemOf(target_);
+  Status s = PlanFields(*source_, request_, &plan_);
+  plan_.def.source = &plan_.sourceHeader;
+  if (s.ok()) s = PlanIndexes(structure_, request_, &plan_);
+  if (s.ok()) s = PlanVal(env_, *source_, structure_, request_, &plan_);
+  if (s.ok() && !ValidateDefinition(plan_.def).ok()) plan_.def.block_size_kb = 0;  // records grew
+  if (s.ok()) s = ValidateDefinition(plan_.def);
+  return s.ok() ? s : s.WithContext(source_path_);
+}
+
+Status Job::Stage() {
+  staging_ = StagingDirFor(target_);
+  Status s = PrepareStagingDir(staging_);
+  if (!s.ok()) return s;
+  const std::string staged_db = staging_ + "/" + BaseName(target_);
+  s = CreateTable(env_, staged_db, plan_.def);
+  if (s.ok()) s = WriteRecords(staged_db);
+  if (s.ok() && plan_.writeVal) {
+    s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + (BaseName(target_).back() == 'b' ? ".val" : ".VAL"),
+                    plan_.valBytes);
+  }
+  for (const OtherValFile& other : plan_.otherVals) {
+    if (s.ok() && !other.bytes.empty()) s = WriteStaged(env_, other.path + ".new~", other.bytes);
+  }
+  return s;
+}
+
+Status Job::WriteRecords(const std::string& staged_db) {
+  std::unique_ptr<TableWriter> writer;
+  Status s = TableWriter::Open(env_, staged_db, plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password), &writer);
+  if (!s.ok()) return s;
+  std::unique_ptr<TableWriter> keyviol;
+  CopyTargets targets;
+  targets.table = writer.get();
+  targets.keyViolations = [&](TableWriter** out) {
+    if (!keyviol) {
+      TableDefinition def = plan_.def;
+      def.key_fields = 0;
+      const std::string path = staging_ + "/KEYVIOL.DB";
+      Status c = CreateTable(env_, path, def);
+      if (c.ok()) c = TableWriter::Open(env_, path, writer->Header().key, &keyviol);
+      if (!c.ok()) return c;
+      report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
+    }
+    *out = keyviol.get();
+    return Status::OK();
+  };
+  RecordCopier copier(*source_, &plan_, writer->Header());
+  s = copier.Run(targets, options_, report_);
+  if (s.ok() && keyviol) s = keyviol->Sync();
+  if (s.ok()) s = writer->Sync();
+  if (s.ok()) s = WriteIndexes(writer->Header(), copier.leaves());
+  return s;
+}
+
+Status Job::WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves) {
+  if (plan_.keyed()) {
+    IndexFileParams px;
+    px.fileType = 1;
+    px.blockSizeCode = plan_.pxBlockCode ? plan_.pxBlockCode : IndexTreeBlockCode(h.block_size_code);
+    px.versionId = h.version_id;
+    px.sortOrder = h.sort_order;
+    px.changeCount = h.change_count1;  // what the engine compares with the data file
+    px.updateCount = plan_.pxUpdateCount;
+    px.tableName = plan_.targetStem + ".PX";
+    for (int k = 0; k < h.key_fields; ++k) px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
+    const std::string ext = BaseName(target_).back() == 'b' ? ".px" : ".PX";
+    Status s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + ext,
+                           PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
+    if (!s.ok()) return s;
+  }
+  for (SecondaryPlan& p : plan_.secondaries) {
+    p.params.versionId = h.version_id;
+    if (p.params.blockSizeCode == 0) p.params.blockSizeCode = h.block_size_code;
+    p.params.sortOrder = h.sort_order;
+    p.params.sortOrderId = h.sort_order_id;
+    p.params.codePage = static_cast<std::uint16_t>(h.code_page);
+    p.params.tableChangeCount2 = h.change_count2;
+    if (p.params.changeCount == 0) p.params.changeCount = 1;
+    const SecondaryIndex::Files files =
+        SecondaryIndex::Build(p.def, p.params, std::move(p.records), p.xTemplate, p.yTemplate);
+    p.records.clear();
+    std::string y_ext = p.ext;
+    y_ext[0] = y_ext[0] == 'x' ? 'y' : 'Y';
+    Status s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + "." + p.ext, files.x);
+    if (s.ok()) s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, files.y);
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status Job::Commit() {
+  Status s = env_->SyncDir(staging_);
+  if (!s.ok()) return s;
+  const std::string dir = DirName(target_);
+  std::vector<FileSwap> swaps;
+  std::vector<std::string> targets;
+  for (const std::string& name : ListNames(staging_)) {
+    targets.push_back(FindNoCase(dir, name));
+    swaps.push_back({staging_ + "/" + name, targets.back()});
+  }
+  for (const std::string& old : CompanionFiles(target_)) {
+    bool kept = !IsReplacedCompanion(old);
+    for (const std::string& t : targets) kept = kept || ::strcasecmp(t.c_str(), old.c_str()) == 0;
+    if (!kept) swaps.push_back({"", old});
+  }
+  for (const OtherValFile& other : plan_.otherVals) {
+    swaps.push_back({other.bytes.empty() ? "" : other.path + ".new~", other.path});
+  }
+  if (options_.beforeCommit) options_.beforeCommit();
+  s = CommitSwaps(env_, JournalPathFor(target_), swaps);
+  if (s.ok()) RemoveStagingDir(staging_);
+  if (s.ok()) staging_.clear();
+  return s;
+}
+
+}  // namespace
+
+Status RestructureTable(const std::string& db_path, const CRTblDesc& request,
+                        const RestructureOptions& options, RestructureReport* report) {
+  RestructureReport local;
+  RestructureReport* out = report ? report : &local;
+  *out = RestructureReport();
+  Job job(db_path, request, options, out);
+  return job.Run();
+}
+
+Status PackTable(const std::string& db_path, const RestructureOptions& options,
+                 RestructureReport* report) {
+  CRTblDesc request{};
+  std::snprintf(request.szTblType, sizeof request.szTblType, "PARADOX");
+  request.bPack = true;
+  // A pack keeps the table's protection: its own key, as read from the file.
+  OpenOptions open;
+  open.env = options.env;
+  open.lock = false;
+  open.use_header_key = true;
+  std::unique_ptr<ParadoxTable> table;
+  Status s = ParadoxTable::Open(db_path, open, &table);
+  if (!s.ok()) return s;
+  request.bProtected = table->Protected();
+  table.reset();
+  return RestructureTable(db_path, request, options, report);
+}
+
+}  // namespace engine

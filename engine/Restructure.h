@@ -1,0 +1,55 @@
+// Restructuring a table: a request (CRTblDesc) names the new field list and
+// the changes to indexes, validity checks and links; the table is rewritten
+// beside the old one (records converted field by field, every index rebuilt,
+// the .VAL file and the masters' .VAL files brought in line) and the new
+// files replace the old ones in one journalled commit. Packing is a
+// restructure that changes nothing. Callers: the direct calls, `vdx`.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "DbiTypes.h"
+#include "Env.h"
+#include "Status.h"
+
+namespace engine {
+
+struct RestructureOptions {
+  Env* env = nullptr;                   // Env::Default() when null
+  std::vector<std::string> passwords;  // tried on a protected source
+  bool useHeaderKey = false;           // maintenance tools: open with the header's key
+  // The data file of a new table that receives the result; the source is
+  // left as it is. Empty: the source itself is rewritten.
+  std::string saveAs;
+  // False: the result holds no records (an empty table with the whole
+  // structure, as a reference copy is made).
+  bool copyRecords = true;
+  // Called now and then with records done and the total.
+  std::function<void(std::uint32_t done, std::uint32_t total)> progress;
+  // Tests: called when every new file is staged, just before the commit.
+  std::function<void()> beforeCommit;
+};
+
+struct RestructureReport {
+  std::uint32_t records = 0;        // records in the result
+  std::uint32_t blanked = 0;        // values that could not convert and became blank
+  std::uint32_t keyViolations = 0;  // records that broke the new primary key
+  std::string keyViolTable;         // the table holding them (empty when none)
+  std::vector<std::string> notes;   // files that were unreadable and rebuilt
+};
+
+// Rewrites the table whose data file is db_path. An empty field list keeps
+// the fields; empty index, check and link lists keep those parts; drops are
+// applied before adds.
+Status RestructureTable(const std::string& db_path, const CRTblDesc& request,
+                        const RestructureOptions& options, RestructureReport* report);
+
+// Packs the table: drops deleted space, rebuilds every index and the blob
+// file, keeps its structure and protection (password: its own, when given).
+Status PackTable(const std::string& db_path, const RestructureOptions& options,
+                 RestructureReport* report);
+
+}  // namespace engine

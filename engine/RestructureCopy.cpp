@@ -1,0 +1,169 @@
+#include "RestructureCopy.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "FieldConvert.h"
+#include "SecondaryIndex.h"
+
+namespace engine {
+
+namespace {
+
+constexpr std::uint32_t kProgressEvery = 4096;
+
+KeyOrder PrimaryOrder(const DataFileHeader& h) {
+  std::vector<KeyField> keys;
+  for (int k = 0; k < h.key_fields; ++k) keys.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
+  return KeyOrder(keys, h.sort_order);
+}
+
+}  // namespace
+
+RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
+                           const DataFileHeader& target)
+    : source_(source), plan_(plan), target_(target), record_(target.record_size, '\0') {}
+
+Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
+                             std::vector<FieldValue>* out) {
+  out->assign(target_.fields.size(), FieldValue{});
+  for (std::size_t i = 0; i < fields; ++i) {
+    const int from = plan_->sourceOf[i];
+    if (from < 0) continue;
+    const FieldDesc& src = source_.Fields()[static_cast<std::size_t>(from)];
+    FieldValue value = cursor.Value(from);
+    if (IsBlobType(src.type) && !value.null) {
+      Status s = source_.ReadBlob(from, value, &value.s);
+      if (!s.ok()) return s.WithContext(src.name);
+    }
+    if (!ConvertValue(src, target_.fields[i], value, &(*out)[i])) ++blanked_;
+  }
+  return Status::OK();
+}
+
+std::string RecordCopier::EncodeKey(const std::vector<FieldValue>& values) {
+  std::fill(record_.begin(), record_.end(), '\0');
+  std::size_t length = 0;
+  for (int k = 0; k < target_.key_fields; ++k) {
+    const FieldDesc& f = target_.fields[static_cast<std::size_t>(k)];
+    EncodeField(f, values[static_cast<std::size_t>(k)], reinterpret_cast<std::uint8_t*>(record_.data()));
+    length += static_cast<std::size_t>(f.size);
+  }
+  return record_.substr(0, length);
+}
+
+// Reads the new keys of every record. The records of a keyed source come
+// in key order already, and are then copied in one pass; otherwise the
+// order is sorted here. Records whose key repeats an earlier one are
+// marked as violations.
+Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations,
+                               bool* sorted) {
+  const KeyOrder keyOrder = PrimaryOrder(target_);
+  std::vector<std::pair<std::string, std::uint32_t>> keys;
+  keys.reserve(source_.RecordCount());
+  const std::uint32_t blanked = blanked_;
+  TableCursor cursor = source_.NewCursor();
+  std::vector<FieldValue> values;
+  while (cursor.Next()) {
+    Status s = Convert(cursor, static_cast<std::size_t>(target_.key_fields), &values);
+    if (!s.ok()) return s;
+    keys.emplace_back(EncodeKey(values), cursor.RecordNumber());
+  }
+  if (!cursor.status().ok()) return cursor.status();
+  blanked_ = blanked;  // counted again when the records are written
+  *sorted = true;
+  for (std::size_t i = 1; i < keys.size() && *sorted; ++i) {
+    *sorted = keyOrder.Compare(keys[i - 1].first, keys[i].first) <= 0;
+  }
+  if (!*sorted) {
+    std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+      return keyOrder.Compare(a.first, b.first) < 0;
+    });
+  }
+  violations->assign(source_.RecordCount(), false);
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    if (keyOrder.Compare(keys[i - 1].first, keys[i].first) == 0) (*violations)[keys[i].second] = true;
+  }
+  if (!*sorted) {
+    order->reserve(keys.size());
+    for (const auto& k : keys) order->push_back(k.second);
+  }
+  return Status::OK();
+}
+
+void RecordCopier::CollectIndexes(const std::vector<FieldValue>& values) {
+  if (!plan_->keyed() && plan_->secondaries.empty()) return;
+  std::fill(record_.begin(), record_.end(), '\0');
+  auto* rec = reinterpret_cast<std::uint8_t*>(record_.data());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!IsBlobType(target_.fields[i].type)) EncodeField(target_.fields[i], values[i], rec);
+  }
+  const auto perBlock = static_cast<std::uint32_t>(target_.RecordsPerBlock());
+  const auto block = static_cast<std::uint16_t>(1 + written_ / perBlock);
+  if (plan_->keyed()) {
+    if (written_ % perBlock == 0) {
+      std::size_t length = 0;
+      for (int k = 0; k < target_.key_fields; ++k) length += static_cast<std::size_t>(target_.fields[static_cast<std::size_t>(k)].size);
+      leaves_.push_back({record_.substr(0, length), block, 0});
+    }
+    ++leaves_.back().count;
+  }
+  for (SecondaryPlan& p : plan_->secondaries) {
+    p.records.push_back(SecondaryIndex::MakeRecord(p.def, p.offsets, record_.data(), block));
+  }
+}
+
+Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, const CopyTargets& targets,
+                              RestructureReport* report) {
+  std::vector<FieldValue> values;
+  Status s = Convert(cursor, target_.fields.size(), &values);
+  if (!s.ok()) return s;
+  if (violation) {
+    TableWriter* keyviol = nullptr;
+    s = targets.keyViolations(&keyviol);
+    if (s.ok()) s = keyviol->Append(std::move(values));
+    ++report->keyViolations;
+    return s;
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (plan_->renumber[i]) values[i] = FieldValue::Int(++counter_);
+  }
+  CollectIndexes(values);
+  s = targets.table->Append(std::move(values));
+  ++written_;
+  return s;
+}
+
+Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& options,
+                         RestructureReport* report) {
+  for (SecondaryPlan& p : plan_->secondaries) {
+    p.offsets.clear();
+    for (const auto* list : {&p.def.fields, &p.def.keyFields})
+      for (const IndexedField& f : *list) p.offsets.push_back(target_.fields[f.number - 1u].offset);
+  }
+  const std::uint32_t total = source_.RecordCount();
+  std::vector<std::uint32_t> order;
+  std::vector<bool> violations;
+  bool sorted = true;
+  Status s;
+  if (options.copyRecords && plan_->keyed()) s = FindOrder(&order, &violations, &sorted);
+  TableCursor cursor = source_.NewCursor();
+  std::uint32_t done = 0;
+  while (s.ok() && options.copyRecords && done < total) {
+    if (!sorted) s = cursor.Seek(order[done]);
+    if (!s.ok()) break;
+    if (!cursor.Next()) {
+      s = cursor.status().ok() ? Status::Corruption("fewer records than the header counts") : cursor.status();
+      break;
+    }
+    const bool violation = !violations.empty() && violations[cursor.RecordNumber()];
+    s = WriteOne(cursor, violation, targets, report);
+    if (++done % kProgressEvery == 0 && options.progress) options.progress(done, total);
+  }
+  if (s.ok() && options.progress) options.progress(done, total);
+  report->records = written_;
+  report->blanked = blanked_;
+  return s;
+}
+
+}  // namespace engine

@@ -1,0 +1,54 @@
+// Inside a restructure: moving the records into the new table in key
+// order, converting each value, setting key violations aside, and
+// collecting what the index files are rebuilt from. Only the Restructure
+// units include this.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ParadoxTable.h"
+#include "PrimaryIndex.h"
+#include "Restructure.h"
+#include "RestructurePlan.h"
+#include "TableWriter.h"
+
+namespace engine {
+
+struct CopyTargets {
+  TableWriter* table = nullptr;
+  // Opened on the first key violation (the path of the table to create).
+  std::function<Status(TableWriter**)> keyViolations;
+};
+
+class RecordCopier {
+ public:
+  RecordCopier(const ParadoxTable& source, RestructurePlan* plan, const DataFileHeader& target);
+
+  // Copies every record (in key order for a keyed result) and collects the
+  // primary index leaves and the secondary index records.
+  Status Run(const CopyTargets& targets, const RestructureOptions& options,
+             RestructureReport* report);
+  const std::vector<IndexEntry>& leaves() const { return leaves_; }
+
+ private:
+  Status Convert(const TableCursor& cursor, std::size_t fields, std::vector<FieldValue>* out);
+  std::string EncodeKey(const std::vector<FieldValue>& values);
+  Status FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations, bool* sorted);
+  Status WriteOne(const TableCursor& cursor, bool violation, const CopyTargets& targets,
+                  RestructureReport* report);
+  void CollectIndexes(const std::vector<FieldValue>& values);
+
+  const ParadoxTable& source_;
+  RestructurePlan* plan_;
+  const DataFileHeader& target_;
+  std::uint32_t blanked_ = 0;
+  std::uint32_t written_ = 0;
+  std::int64_t counter_ = 0;  // numbers given to renumbered + fields
+  std::string record_;        // scratch record in the new layout
+  std::vector<IndexEntry> leaves_;
+};
+
+}  // namespace engine
