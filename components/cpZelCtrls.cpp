@@ -82,3 +82,7 @@ void TZelMemo::SetPopupMenu(QMenu* menu) {
     });
   }
 }
+
+TZelDialog::TZelDialog(const QString& name, QWidget* parent) : QDialog(parent) {
+  setObjectName(name);
+}

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -193,4 +194,16 @@ class TZelMemo : public QPlainTextEdit {
   TZelStrings* lines_;
   TZelFont* font_;
   QPointer<QMenu> popup_;
+};
+
+// A dialog whose caption is a property like any control's, so a section of
+// the window that owns it can caption it by name.
+class TZelDialog : public QDialog {
+  Q_OBJECT
+  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+
+ public:
+  TZelDialog(const QString& name, QWidget* parent);
+  QString Caption() const { return windowTitle(); }
+  void SetCaption(const QString& caption) { setWindowTitle(caption); }
 };

@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A language file is a few kilobytes; anything this large is not one.
@@ -115,9 +117,12 @@ void TZelIniFile::ReadSection(const QString& section, QStringList& keys) {
 }
 
 bool TZelIniFile::IsProgramFile() const {
-  const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-  const QString target = QFileInfo(file_name_).canonicalFilePath();
-  return !target.isEmpty() && target == program;
+  // Compared by file identity, so neither a link nor another spelling of the
+  // path reaches the program.
+  struct stat program {}, target {};
+  if (::stat("/proc/self/exe", &program) != 0) return false;
+  if (::stat(QFile::encodeName(file_name_).constData(), &target) != 0) return false;
+  return program.st_dev == target.st_dev && program.st_ino == target.st_ino;
 }
 
 void TZelIniFile::WriteString(const QString& section, const QString& key, const QString& value) {

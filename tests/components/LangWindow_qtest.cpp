@@ -202,6 +202,26 @@ class LanguageWindowTest : public QObject {
     QCOMPARE(button->toolTip(), QString());  // owned by the panel, not the window
   }
 
+  void OneSectionCaptionsEveryKindOfComponent() {
+    TProgramFolder folder;
+    folder.Write("Language.ini",
+                 "[Captions]\nLabelA=label\nButtonA=button\nCheckA=check\nMenuA=item\n"
+                 "DialogA=dialog\n");
+    QWidget window;
+    auto* label = new TZelLabel("LabelA", "", &window);
+    auto* button = new TZelButton("ButtonA", "", &window);
+    auto* check = new TZelCheckBox("CheckA", "", &window);
+    auto* item = new TZelMenuItem("MenuA", "", &window);
+    auto* dialog = new TZelDialog("DialogA", &window);
+    auto* language = new TZelLanguage(&window);
+    language->AddSection("LangCaptions", "Captions", stComponent, "Caption");
+    QCOMPARE(label->text(), QString("label"));
+    QCOMPARE(button->text(), QString("button"));
+    QCOMPARE(check->text(), QString("check"));
+    QCOMPARE(item->text(), QString("item"));
+    QCOMPARE(dialog->windowTitle(), QString("dialog"));
+  }
+
   void BadValuesReachTheCaller() {
     TProgramFolder folder;
     folder.Write("Language.ini",

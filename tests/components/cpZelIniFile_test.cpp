@@ -153,6 +153,10 @@ TEST_F(IniFileTest, TheProgramFileIsNeverWritten) {
   const QByteArray before = Read(program);
   ASSERT_FALSE(before.isEmpty());
   EXPECT_THROW(TZelIniFile(program).WriteString("S", "K", "v"), EIniFileError);
+  // Nor through a link to it.
+  const QString link = dir_.filePath("Vdx32.ini");
+  ASSERT_TRUE(QFile::link(program, link));
+  EXPECT_THROW(TZelIniFile(link).WriteString("S", "K", "v"), EIniFileError);
   EXPECT_EQ(Read(program), before);
 }
 
