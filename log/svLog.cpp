@@ -179,8 +179,9 @@ bool OpenLog() {
   table.SetLocation(TrimSlashes(state.folder), kLogTableName);
   Status s = table.Open();
   if (!s.ok()) {
-    // A log that another program holds is in use, not damaged: leave it be.
-    if (s.category() == ERRCAT_LOCKCONFLICT) return false;
+    // A log that another program holds is in use, and a read-only one is
+    // meant to stay as it is; neither is damaged, so neither is replaced.
+    if (s.category() == ERRCAT_LOCKCONFLICT || s.code() == DBIERR_NOTSUFFTABLERIGHTS) return false;
     if (!SetAsideDamagedLog(table.Path())) return false;
     table.SetLocation(TrimSlashes(state.folder), kLogTableName);
     s = table.Create();

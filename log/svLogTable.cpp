@@ -1,6 +1,7 @@
 #include "svLogTable.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "ByteOrder.h"
 #include "CodePage.h"
@@ -115,6 +116,11 @@ void TLogTable::SetLocation(const std::string& folder, const std::string& tableN
 
 Status TLogTable::Open() {
   Close();
+  // A file without any write bit is read-only on the platform the tables
+  // come from, whoever runs the program.
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & 0222) == 0)
+    return Status(DBIERR_NOTSUFFTABLERIGHTS, "the log table is read-only").WithContext(path_);
   auto lock = std::make_unique<engine::TableLock>();
   Status s = lock->Acquire(path_, true);
   if (!s.ok()) return s;

@@ -40,8 +40,9 @@ class TLogTable {
   const std::string& Path() const { return path_; }
 
   // Opens exclusively and reads every record. Fails with a lock conflict when
-  // another program holds the file, DBIERR_NOSUCHTABLE when there is none,
-  // and a corruption status for a file that is damaged or is no log table.
+  // another program holds the file, DBIERR_NOTSUFFTABLERIGHTS when it is
+  // read-only, DBIERR_NOSUCHTABLE when there is none, and a corruption
+  // status for a file that is damaged or is no log table.
   engine::Status Open();
   void Close();
   bool Active() const { return lock_ != nullptr; }

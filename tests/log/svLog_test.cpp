@@ -95,7 +95,7 @@ TEST_F(OpenLogTest, LogWithBrokenBlocksOrOtherFieldsIsReplaced) {
   EXPECT_NE(LogSetAsidePath(), "");
 }
 
-TEST_F(OpenLogTest, LogHeldByAnotherProgramIsLeftAlone) {
+TEST_F(OpenLogTest, LogHeldByAnotherProgramOrReadOnlyIsLeftAlone) {
   ASSERT_TRUE(OpenLog());
   ASSERT_TRUE(AddAt(Moment(2026, 12, 1, 8), "SALES", ttPack, trSuccess));
   CloseLog();
@@ -104,6 +104,12 @@ TEST_F(OpenLogTest, LogHeldByAnotherProgramIsLeftAlone) {
   ASSERT_TRUE(other.Acquire(LogPath(), true).ok());
   EXPECT_FALSE(OpenLog());
   EXPECT_EQ(LogSetAsidePath(), "");
+  EXPECT_EQ(ReadAll(LogPath()), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+  other.Release();
+
+  ::chmod(LogPath().c_str(), 0444);  // read-only: the engine could not overwrite it either
+  EXPECT_FALSE(OpenLog());
   EXPECT_EQ(ReadAll(LogPath()), before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
 }
