@@ -22,14 +22,25 @@ KeyOrder PrimaryOrder(const DataFileHeader& h) {
 
 RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
                            const DataFileHeader& target)
-    : source_(source), plan_(plan), target_(target), record_(target.record_size, '\0') {}
+    : source_(source), plan_(plan), target_(target), record_(target.record_size, '\0') {
+  for (std::size_t i = 0; i < target.fields.size(); ++i) {
+    const int from = plan->sourceOf[i];
+    const FieldDesc& to = target.fields[i];
+    bool same = from >= 0 && !plan->renumber[i] && !IsBlobType(to.type);
+    if (same) {
+      const FieldDesc& f = source.Fields()[static_cast<std::size_t>(from)];
+      same = f.type == to.type && f.size == to.size && f.decimals == to.decimals;
+    }
+    raw_.push_back(same);
+  }
+}
 
 Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
                              std::vector<FieldValue>* out) {
   out->assign(target_.fields.size(), FieldValue{});
   for (std::size_t i = 0; i < fields; ++i) {
     const int from = plan_->sourceOf[i];
-    if (from < 0) continue;
+    if (from < 0 || raw_[i]) continue;
     const FieldDesc& src = source_.Fields()[static_cast<std::size_t>(from)];
     FieldValue value = cursor.Value(from);
     if (IsBlobType(src.type) && !value.null) {
@@ -41,15 +52,25 @@ Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
   return Status::OK();
 }
 
-std::string RecordCopier::EncodeKey(const std::vector<FieldValue>& values) {
+void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values,
+                              std::size_t fields) {
   std::fill(record_.begin(), record_.end(), '\0');
-  std::size_t length = 0;
-  for (int k = 0; k < target_.key_fields; ++k) {
-    const FieldDesc& f = target_.fields[static_cast<std::size_t>(k)];
-    EncodeField(f, values[static_cast<std::size_t>(k)], reinterpret_cast<std::uint8_t*>(record_.data()));
-    length += static_cast<std::size_t>(f.size);
+  auto* rec = reinterpret_cast<std::uint8_t*>(record_.data());
+  for (std::size_t i = 0; i < fields; ++i) {
+    const FieldDesc& f = target_.fields[i];
+    if (raw_[i]) {
+      const FieldDesc& src = source_.Fields()[static_cast<std::size_t>(plan_->sourceOf[i])];
+      std::memcpy(rec + f.offset, cursor.Record() + src.offset, static_cast<std::size_t>(f.size));
+    } else if (!IsBlobType(f.type)) {
+      EncodeField(f, values[i], rec);
+    }
   }
-  return record_.substr(0, length);
+}
+
+std::size_t RecordCopier::KeyLength() const {
+  std::size_t length = 0;
+  for (int k = 0; k < target_.key_fields; ++k) length += static_cast<std::size_t>(target_.fields[static_cast<std::size_t>(k)].size);
+  return length;
 }
 
 // Reads the new keys of every record. The records of a keyed source come
@@ -67,7 +88,8 @@ Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bo
   while (cursor.Next()) {
     Status s = Convert(cursor, static_cast<std::size_t>(target_.key_fields), &values);
     if (!s.ok()) return s;
-    keys.emplace_back(EncodeKey(values), cursor.RecordNumber());
+    EncodeInto(cursor, values, static_cast<std::size_t>(target_.key_fields));
+    keys.emplace_back(record_.substr(0, KeyLength()), cursor.RecordNumber());
   }
   if (!cursor.status().ok()) return cursor.status();
   blanked_ = blanked;  // counted again when the records are written
@@ -91,21 +113,12 @@ Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bo
   return Status::OK();
 }
 
-void RecordCopier::CollectIndexes(const std::vector<FieldValue>& values) {
+void RecordCopier::CollectIndexes() {
   if (!plan_->keyed() && plan_->secondaries.empty()) return;
-  std::fill(record_.begin(), record_.end(), '\0');
-  auto* rec = reinterpret_cast<std::uint8_t*>(record_.data());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!IsBlobType(target_.fields[i].type)) EncodeField(target_.fields[i], values[i], rec);
-  }
   const auto perBlock = static_cast<std::uint32_t>(target_.RecordsPerBlock());
   const auto block = static_cast<std::uint16_t>(1 + written_ / perBlock);
   if (plan_->keyed()) {
-    if (written_ % perBlock == 0) {
-      std::size_t length = 0;
-      for (int k = 0; k < target_.key_fields; ++k) length += static_cast<std::size_t>(target_.fields[static_cast<std::size_t>(k)].size);
-      leaves_.push_back({record_.substr(0, length), block, 0});
-    }
+    if (written_ % perBlock == 0) leaves_.push_back({record_.substr(0, KeyLength()), block, 0});
     ++leaves_.back().count;
   }
   for (SecondaryPlan& p : plan_->secondaries) {
@@ -121,15 +134,17 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, const C
   if (violation) {
     TableWriter* keyviol = nullptr;
     s = targets.keyViolations(&keyviol);
-    if (s.ok()) s = keyviol->Append(std::move(values));
+    EncodeInto(cursor, values, values.size());
+    if (s.ok()) s = keyviol->AppendEncoded(record_, std::move(values));
     ++report->keyViolations;
     return s;
   }
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (plan_->renumber[i]) values[i] = FieldValue::Int(++counter_);
   }
-  CollectIndexes(values);
-  s = targets.table->Append(std::move(values));
+  EncodeInto(cursor, values, values.size());
+  CollectIndexes();
+  s = targets.table->AppendEncoded(record_, std::move(values));
   ++written_;
   return s;
 }

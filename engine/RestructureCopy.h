@@ -35,11 +35,14 @@ class RecordCopier {
 
  private:
   Status Convert(const TableCursor& cursor, std::size_t fields, std::vector<FieldValue>* out);
-  std::string EncodeKey(const std::vector<FieldValue>& values);
+  // Lays the first `fields` fields into record_: unchanged ones as stored,
+  // the others from their converted values.
+  void EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values, std::size_t fields);
+  std::size_t KeyLength() const;
   Status FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations, bool* sorted);
   Status WriteOne(const TableCursor& cursor, bool violation, const CopyTargets& targets,
                   RestructureReport* report);
-  void CollectIndexes(const std::vector<FieldValue>& values);
+  void CollectIndexes();
 
   const ParadoxTable& source_;
   RestructurePlan* plan_;
@@ -49,6 +52,7 @@ class RecordCopier {
   std::int64_t counter_ = 0;  // numbers given to renumbered + fields
   std::string record_;        // scratch record in the new layout
   std::vector<IndexEntry> leaves_;
+  std::vector<bool> raw_;  // per new field: copied byte for byte
 };
 
 }  // namespace engine

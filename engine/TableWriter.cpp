@@ -86,21 +86,33 @@ Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& 
   Status s = ValidateDefinition(def);
   if (!s.ok()) return s.WithContext(db_path);
   DataFileHeader h = NewHeader(def);
-  const std::string tail = db_path.substr(db_path.find_last_of('/') + 1);
-  h.table_name = tail;
-  for (const std::string& stale : StaleCompanions(db_path)) {
-    s = env->Remove(stale);
-    if (!s.ok()) return s;
-  }
+  h.table_name = db_path.substr(db_path.find_last_of('/') + 1);
   bool blobs = false;
   for (const FieldDesc& f : h.fields) blobs = blobs || IsBlobType(f.type);
-  if (blobs) {
+  // The new files are written and synced beside the old ones first, so a
+  // failure before the renames leaves the old table whole.
+  const std::string db_temp = TempPathFor(db_path), mb_path = CompanionPath(db_path, ".MB");
+  const std::string mb_temp = TempPathFor(mb_path);
+  std::unique_ptr<RandomFile> file;
+  s = env->OpenWrite(db_temp, true, &file);
+  const std::string bytes = h.EncodeTo();
+  if (s.ok()) s = file->WriteAt(0, bytes.data(), bytes.size());
+  if (s.ok()) s = file->Sync();
+  file.reset();
+  if (s.ok() && blobs) {
     std::unique_ptr<BlobWriter> mb;
-    s = BlobWriter::Create(env, CompanionPath(db_path, ".MB"), h.key, &mb);
+    s = BlobWriter::Create(env, mb_temp, h.key, &mb);
     if (s.ok()) s = mb->Sync();
-    if (!s.ok()) return s;
   }
-  return WriteFileAtomically(env, db_path, h.EncodeTo());
+  for (const std::string& stale : s.ok() ? StaleCompanions(db_path) : std::vector<std::string>{}) {
+    s = env->Remove(stale);
+    if (!s.ok()) break;
+  }
+  if (s.ok() && blobs) s = env->Rename(mb_temp, mb_path);
+  if (s.ok()) return CommitReplacement(env, db_temp, db_path);
+  env->Remove(db_temp);
+  env->Remove(mb_temp);
+  return s;
 }
 
 Status TableWriter::Open(Env* env, const std::string& db_path, std::uint32_t key,
@@ -204,6 +216,27 @@ Status TableWriter::Append(std::vector<FieldValue> values) {
     s = EncodeField(header_.fields[i], values[i], Bytes(record));
   }
   if (!s.ok()) return s.WithContext(path_);
+  return PutRecord(record);
+}
+
+Status TableWriter::AppendEncoded(std::string record, std::vector<FieldValue> values) {
+  if (record.size() != header_.record_size || values.size() != header_.fields.size()) {
+    return Invalid("record does not fit the table");
+  }
+  Status s = StoreBlobs(&values);
+  for (std::size_t i = 0; s.ok() && i < values.size(); ++i) {
+    const FieldDesc& f = header_.fields[i];
+    if (IsBlobType(f.type)) s = EncodeField(f, values[i], Bytes(record));
+    if (f.type != FieldType::AutoInc) continue;
+    const FieldValue v = DecodeField(f, Bytes(record));
+    if (!v.null && v.i > header_.auto_inc) header_.auto_inc = static_cast<std::uint32_t>(v.i);
+  }
+  if (!s.ok()) return s.WithContext(path_);
+  return PutRecord(record);
+}
+
+Status TableWriter::PutRecord(const std::string& record) {
+  Status s;
   if (block_number_ == 0 || block_records_ >= header_.RecordsPerBlock()) {
     s = StartBlock();
     if (!s.ok()) return s;

@@ -52,6 +52,10 @@ class TableWriter {
   // Appends one record. values are in field order; blob fields take their
   // data in value.s. A blank + field is numbered from the table's counter.
   Status Append(std::vector<FieldValue> values);
+  // Appends a record already in the table's encoding (a restructure keeps
+  // unchanged fields byte for byte this way). Blob fields are stored from
+  // values (data in value.s) as Append stores them; other values are unused.
+  Status AppendEncoded(std::string record, std::vector<FieldValue> values);
   // Writes the pending block and the header (not synced).
   Status Flush();
   // Flush and sync the data and blob files.
@@ -62,6 +66,7 @@ class TableWriter {
   Status StartBlock();
   Status WriteBlock();
   Status StoreBlobs(std::vector<FieldValue>* values);
+  Status PutRecord(const std::string& record);
 
   Env* env_ = nullptr;
   std::string path_;
