@@ -30,6 +30,24 @@ std::uint16_t Saturated(std::uint32_t v) {
 
 }  // namespace
 
+Status CheckLeaves(const std::vector<IndexEntry>& leaves, const std::vector<IndexEntry>& blocks,
+                   const KeyOrder& order) {
+  if (leaves.size() != blocks.size())
+    return Corrupt("index names " + std::to_string(leaves.size()) + " blocks, the file has " +
+                   std::to_string(blocks.size()));
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    const IndexEntry& want = blocks[i];
+    std::string where = "entry " + std::to_string(i + 1);
+    if (leaves[i].block != want.block) return Corrupt(where + " names the wrong block");
+    if (leaves[i].count != want.count) return Corrupt(where + " has the wrong record count");
+    if (leaves[i].key != want.key.substr(0, leaves[i].key.size()))
+      return Corrupt(where + " does not hold its block's first key");
+    if (i > 0 && !order.InOrder(leaves[i - 1].key, leaves[i].key))
+      return Corrupt(where + " is out of key order");
+  }
+  return Status::OK();
+}
+
 std::uint8_t IndexTreeBlockCode(std::uint8_t tableBlockCode) {
   return tableBlockCode <= 4 ? tableBlockCode : 2;
 }

@@ -81,6 +81,12 @@ class PrimaryIndex {
   bool encrypted_ = false;
 };
 
+// Checks level-1 entries against the blocks of the indexed file in chain
+// order (first key, block number, record count) and the keys against their
+// order. Names the first difference as index corruption.
+Status CheckLeaves(const std::vector<IndexEntry>& leaves, const std::vector<IndexEntry>& blocks,
+                   const KeyOrder& order);
+
 // The block size code of an index tree file for a table whose data blocks
 // have this code: the same up to 4 KiB; tables with larger blocks (16 KiB
 // seen) keep their index trees in 2 KiB blocks.

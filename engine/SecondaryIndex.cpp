@@ -146,12 +146,33 @@ Status SecondaryIndex::DecodeRecords(std::string_view b) {
       if (add % recordSize_ != 0 || add + recordSize_ + 6u > blockSize ||
           at + 6 + add + recordSize_ > b.size())
         return Corrupt("bad record count in block " + std::to_string(block));
-      for (std::size_t k = 0; k <= static_cast<std::size_t>(add) / recordSize_; ++k)
+      std::size_t n = static_cast<std::size_t>(add) / recordSize_ + 1;
+      blocks_.push_back(
+          {std::string(b.substr(at + 6, Order().length())), block, static_cast<std::uint16_t>(n)});
+      for (std::size_t k = 0; k < n; ++k)
         records_.emplace_back(b.substr(at + 6 + k * recordSize_, recordSize_));
     }
     block = GetLe16(b, at);
   }
   if (records_.size() != expected) return Corrupt("record count does not match the header");
+  return Status::OK();
+}
+
+Status SecondaryIndex::CheckRecords(std::vector<std::string> expected) const {
+  if (expected.size() != records_.size())
+    return Corrupt("holds " + std::to_string(records_.size()) + " records, the table " +
+                   std::to_string(expected.size()));
+  KeyOrder order = Order();
+  for (std::size_t i = 1; i < records_.size(); ++i)
+    if (!order.InOrder(records_[i - 1], records_[i]))
+      return Corrupt("record " + std::to_string(i + 1) + " is out of key order");
+  std::vector<std::string> held = records_;
+  std::sort(held.begin(), held.end());
+  std::sort(expected.begin(), expected.end());
+  auto diff = std::mismatch(held.begin(), held.end(), expected.begin());
+  if (diff.first != held.end())
+    return Corrupt("record " + std::to_string(diff.first - held.begin() + 1) +
+                   " (in byte order) does not match the table");
   return Status::OK();
 }
 

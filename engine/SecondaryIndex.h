@@ -60,6 +60,13 @@ class SecondaryIndex {
   // The data block a record names.
   std::uint16_t BlockOf(const std::string& record) const;
 
+  // The blocks of the .Xnn in chain order, each as the .Ynn should name it.
+  const std::vector<IndexEntry>& blocks() const { return blocks_; }
+  // Checks the records against those built from the table (any order): the
+  // same records, kept in index order. An index that is not maintained may
+  // lag behind its table by design; check only maintained ones.
+  Status CheckRecords(std::vector<std::string> expected) const;
+
   static KeyOrder OrderOf(const SecondaryIndexDef& def, std::uint8_t sortOrder);
   // The record of one data record: its fields are cut from `dbRecord` at the
   // offsets given (same order as def.fields then def.keyFields).
@@ -85,6 +92,7 @@ class SecondaryIndex {
   SecondaryFileParams params_;
   std::string header_;
   std::vector<std::string> records_;
+  std::vector<IndexEntry> blocks_;
   std::uint16_t recordSize_ = 0;
 };
 

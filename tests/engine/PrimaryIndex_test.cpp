@@ -150,6 +150,29 @@ TEST(PrimaryIndexTest, DamagedFilesAreReported) {
   EXPECT_TRUE(fails(loop));
 }
 
+TEST(PrimaryIndexTest, ChecksEntriesAgainstTheBlocks) {
+  PrimaryIndex zip;
+  ASSERT_TRUE(zip.DecodeFrom(Local("ZIPCODES.PX")).ok());
+  KeyOrder order(zip.params().keyFields, zip.params().sortOrder);
+  std::vector<IndexEntry> leaves = Leaves(Local("ZIPCODES.PX"));
+  std::vector<IndexEntry> blocks = leaves;  // what the data file's chain says
+  for (IndexEntry& b : blocks) b.key += "rest of the first record";
+  EXPECT_TRUE(CheckLeaves(leaves, blocks, order).ok());
+  auto broken = [&](auto change) {
+    std::vector<IndexEntry> b = blocks;
+    change(b);
+    Status s = CheckLeaves(leaves, b, order);
+    return !s.ok() && s.code() == DBIERR_INDEXCORRUPT;
+  };
+  EXPECT_TRUE(broken([](auto& b) { b.pop_back(); }));      // a block not indexed
+  EXPECT_TRUE(broken([](auto& b) { b[10].count -= 1; }));  // a record deleted
+  EXPECT_TRUE(broken([](auto& b) { std::swap(b[3].block, b[4].block); }));
+  EXPECT_TRUE(broken([](auto& b) { b[7].key[0] = '9'; }));  // first key changed
+  std::vector<IndexEntry> unordered = leaves;
+  std::swap(unordered[20], unordered[21]);
+  EXPECT_FALSE(CheckLeaves(unordered, unordered, order).ok());
+}
+
 TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
   KeyOrder longs({{0x04, 4, 0}}, 0);
   EXPECT_LT(longs.Compare(LongKey(-5), LongKey(3)), 0);

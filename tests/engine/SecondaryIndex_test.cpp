@@ -80,6 +80,22 @@ TEST(SecondaryIndexTest, DecodesEachKind) {
   EXPECT_TRUE(down.def().keyFields.empty());
 }
 
+TEST(SecondaryIndexTest, ChecksRecordsAndTreeAgainstTheTable) {
+  SecondaryIndex city = Decode(Local("CUSTOMER.X06"));
+  std::vector<std::string> table(city.records().rbegin(), city.records().rend());
+  EXPECT_TRUE(city.CheckRecords(table).ok());
+  table[3][0] = 'Z';  // the table's record changed, the index did not follow
+  EXPECT_FALSE(city.CheckRecords(table).ok());
+  table.pop_back();
+  EXPECT_FALSE(city.CheckRecords(table).ok());
+
+  PrimaryIndex y;
+  ASSERT_TRUE(y.DecodeFrom(Local("CUSTOMER.Y06")).ok());
+  std::vector<IndexEntry> leaves;
+  ASSERT_TRUE(y.Leaves(&leaves).ok());
+  EXPECT_TRUE(CheckLeaves(leaves, city.blocks(), city.Order()).ok());
+}
+
 TEST(SecondaryIndexTest, RebuiltFilesReadBackTheSame) {
   for (const char* name : {"CUSTOMER.X06", "fk4.XG0", "C.X02", "indexed.xg0"}) {
     std::string original = Local(name);
@@ -184,6 +200,19 @@ TEST(SecondaryIndexTest, EverySampleIndexDecodes) {
     Status s = x.DecodeFrom(ReadAll(e.path()));
     ASSERT_TRUE(s.ok()) << e.path() << ": " << s.ToString();
     ExpectSorted(x);
+    // Its tree file names every block of it.
+    fs::path yPath = e.path();
+    std::string yExt = e.path().extension().string();
+    yExt[1] = yExt[1] == 'x' ? 'y' : 'Y';
+    yPath.replace_extension(yExt);
+    PrimaryIndex y;
+    std::vector<IndexEntry> leaves;
+    ASSERT_TRUE(y.DecodeFrom(ReadAll(yPath)).ok()) << yPath;
+    ASSERT_TRUE(y.Leaves(&leaves).ok()) << yPath;
+    if (x.def().maintained) {
+      Status s = CheckLeaves(leaves, x.blocks(), x.Order());
+      EXPECT_TRUE(s.ok()) << yPath << ": " << s.ToString();
+    }
     ++seen;
   }
   EXPECT_GE(seen, 12);
