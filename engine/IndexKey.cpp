@@ -1,6 +1,5 @@
 #include "IndexKey.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace engine {
@@ -12,7 +11,15 @@ constexpr std::uint8_t kAlpha = 0x01;
 // The letter an alpha byte sorts under in a national order: plain ASCII
 // letters fold to upper case; other bytes keep their code, which leaves
 // accented letters after Z (the order's exact place for them is unknown).
-unsigned char Letter(unsigned char c) { return c < 0x80 ? std::toupper(c) : c; }
+struct LetterTable {
+  unsigned char of[256];
+  LetterTable() {
+    for (int c = 0; c < 256; ++c)
+      of[c] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  }
+};
+const LetterTable kLetters;
+inline unsigned char Letter(unsigned char c) { return kLetters.of[c]; }
 
 int Sign(int v) { return (v > 0) - (v < 0); }
 
@@ -29,7 +36,8 @@ KeyOrder::KeyOrder(std::vector<KeyField> fields, std::uint8_t sortOrder, bool ca
 
 int KeyOrder::CompareField(const KeyField& f, const unsigned char* a, const unsigned char* b,
                            bool letterOnly) const {
-  if (f.type != kAlpha) return Sign(std::memcmp(a, b, f.size));
+  int raw = std::memcmp(a, b, f.size);
+  if (f.type != kAlpha || raw == 0) return Sign(raw);
   bool fold = letterOnly || caseInsensitive_ || !byteOrder_;
   if (fold) {
     for (std::size_t i = 0; i < f.size; ++i) {
@@ -38,13 +46,9 @@ int KeyOrder::CompareField(const KeyField& f, const unsigned char* a, const unsi
     }
     if (letterOnly || caseInsensitive_) return 0;
   }
-  // National orders put the lower-case letter first when the letters tie.
-  for (std::size_t i = 0; i < f.size; ++i) {
-    if (a[i] == b[i]) continue;
-    bool lowerFirst = !byteOrder_ && Letter(a[i]) == Letter(b[i]);
-    return lowerFirst ? (a[i] > b[i] ? -1 : 1) : (a[i] < b[i] ? -1 : 1);
-  }
-  return 0;
+  if (byteOrder_) return Sign(raw);
+  // The letters tie: national orders put the lower-case letter first.
+  return -Sign(raw);
 }
 
 int KeyOrder::Compare(std::string_view a, std::string_view b) const {
@@ -57,6 +61,33 @@ int KeyOrder::Compare(std::string_view a, std::string_view b) const {
     pb += f.size;
   }
   return 0;
+}
+
+// Alpha fields of a national order sort by letter first and then by the
+// reversed code, so their sort key carries the field twice.
+bool KeyOrder::DoubledField(const KeyField& f) const {
+  return f.type == kAlpha && !byteOrder_ && !caseInsensitive_;
+}
+
+std::size_t KeyOrder::sortKeyLength() const {
+  std::size_t n = 0;
+  for (const KeyField& f : fields_) n += DoubledField(f) ? 2 * f.size : f.size;
+  return n;
+}
+
+void KeyOrder::AppendSortKey(std::string_view key, std::string* out) const {
+  std::size_t start = out->size();
+  const auto* p = reinterpret_cast<const unsigned char*>(key.data());
+  for (const KeyField& f : fields_) {
+    bool fold = f.type == kAlpha && (caseInsensitive_ || !byteOrder_);
+    for (std::size_t i = 0; i < f.size; ++i)
+      out->push_back(static_cast<char>(fold ? Letter(p[i]) : p[i]));
+    if (DoubledField(f))
+      for (std::size_t i = 0; i < f.size; ++i) out->push_back(static_cast<char>(255 - p[i]));
+    p += f.size;
+  }
+  if (descending_)
+    for (std::size_t i = start; i < out->size(); ++i) (*out)[i] = static_cast<char>(~(*out)[i]);
 }
 
 bool KeyOrder::InOrder(std::string_view a, std::string_view b) const {

@@ -29,12 +29,18 @@ class KeyOrder {
 
   // The order records are written in: negative, zero or positive.
   int Compare(std::string_view a, std::string_view b) const;
+  // A byte string whose plain byte order is the order of Compare, for
+  // sorting many keys quickly; all sort keys of one order have one length.
+  void AppendSortKey(std::string_view key, std::string* out) const;
+  std::size_t sortKeyLength() const;
+
   // Whether b may follow a in a file the engine wrote. Alpha fields of a
   // national sort order are compared by letter only, since the exact
   // collation tables of those orders are not known here.
   bool InOrder(std::string_view a, std::string_view b) const;
 
  private:
+  bool DoubledField(const KeyField& f) const;
   int CompareField(const KeyField& f, const unsigned char* a, const unsigned char* b,
                    bool letterOnly) const;
 

@@ -1,6 +1,7 @@
 #include "SecondaryIndex.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace engine {
 
@@ -276,6 +277,26 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
   return h;
 }
 
+// Sorts by precomputed sort keys: a million records sort in a fraction of
+// the time comparing them field by field would take. Equal keys keep their
+// order.
+void SortRecords(const KeyOrder& order, std::vector<std::string>* records) {
+  std::size_t n = order.sortKeyLength();
+  std::string keys;
+  keys.reserve(n * records->size());
+  for (const std::string& r : *records) order.AppendSortKey(r, &keys);
+  std::vector<std::uint32_t> ix(records->size());
+  for (std::size_t i = 0; i < ix.size(); ++i) ix[i] = static_cast<std::uint32_t>(i);
+  std::sort(ix.begin(), ix.end(), [&](std::uint32_t a, std::uint32_t b) {
+    int c = std::memcmp(keys.data() + a * n, keys.data() + b * n, n);
+    return c != 0 ? c < 0 : a < b;
+  });
+  std::vector<std::string> sorted;
+  sorted.reserve(records->size());
+  for (std::uint32_t i : ix) sorted.push_back(std::move((*records)[i]));
+  records->swap(sorted);
+}
+
 }  // namespace
 
 SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
@@ -290,9 +311,7 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
     recordSize = static_cast<std::uint16_t>(recordSize + f.key.size);
   if (!def.maintained) records.clear();
   KeyOrder order = OrderOf(def, p.sortOrder);
-  std::stable_sort(records.begin(), records.end(), [&](const std::string& a, const std::string& b) {
-    return order.Compare(a, b) < 0;
-  });
+  SortRecords(order, &records);
 
   std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
   std::size_t perBlock = (blockSize - 6) / recordSize;

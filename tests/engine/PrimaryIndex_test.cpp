@@ -195,6 +195,29 @@ TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
   EXPECT_TRUE(
       down.InOrder(std::string("b\0\0", 3) + LongKey(1), std::string("a\0\0", 3) + LongKey(9)));
 
+  // Sort keys order exactly as Compare does, in every mode.
+  const char letters[] = {'a', 'A', 'b', 'B', 'z', '\0', '\x84', '1'};
+  std::vector<std::string> keys;
+  for (int i = 0; i < 300; ++i) {
+    std::string k;
+    for (int j = 0; j < 3; ++j) k += letters[(i * 7 + j * 13 + i / 5) % 8];
+    keys.push_back(k + LongKey(i % 11 - 5));
+  }
+  for (std::uint8_t sort : {0, 0x11})
+    for (bool fold : {false, true})
+      for (bool desc : {false, true}) {
+        KeyOrder o({{0x01, 3, 0}, {0x04, 4, 0}}, sort, fold, desc);
+        for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
+          std::string a, b;
+          o.AppendSortKey(keys[i], &a);
+          o.AppendSortKey(keys[i + 1], &b);
+          int viaKeys = (a > b) - (a < b);
+          EXPECT_EQ(viaKeys, o.Compare(keys[i], keys[i + 1]))
+              << i << " " << int(sort) << fold << desc;
+          EXPECT_EQ(a.size(), o.sortKeyLength());
+        }
+      }
+
   char buf[2];
   PutIndexShort(buf, 686);
   EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0x82);
