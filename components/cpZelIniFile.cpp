@@ -1,12 +1,14 @@
 #include "cpZelIniFile.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
+#include <QSet>
 #include <QStringDecoder>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -50,37 +52,34 @@ QStringList TZelIniFile::DecodeLines(const QByteArray& bytes) {
 
 TZelIniFile::Document TZelIniFile::Parse(const QStringList& lines) {
   Document doc;
-  Section* current = nullptr;
+  qsizetype current = -1;
   for (const QString& line : lines) {
     const QString trimmed = line.trimmed();
     if (trimmed.isEmpty() || IsComment(trimmed)) continue;
     if (trimmed.startsWith(u'[')) {
       // A section that appears twice continues where it left off.
       const QString name = SectionHeader(trimmed);
-      current = const_cast<Section*>(Find(doc, name));
-      if (!current) {
-        doc.sections.append({name, {}});
-        current = &doc.sections.last();
+      current = doc.by_name.value(name.toCaseFolded(), doc.sections.size());
+      if (current == doc.sections.size()) {
+        doc.by_name.insert(name.toCaseFolded(), current);
+        doc.sections.append({name, {}, {}});
       }
       continue;
     }
     qsizetype equals = trimmed.indexOf(u'=');
-    if (!current || equals <= 0) continue;  // outside a section, or no "key="
+    if (current < 0 || equals <= 0) continue;  // outside a section, or no "key="
     const QString key = trimmed.left(equals).trimmed();
-    if (key.isEmpty()) continue;
-    bool known = false;
-    for (const auto& entry : current->entries)
-      known = known || entry.first.compare(key, Qt::CaseInsensitive) == 0;
-    if (!known) current->entries.append({key, CutValue(trimmed.mid(equals + 1).trimmed())});
+    Section& section = doc.sections[current];
+    if (key.isEmpty() || section.index.contains(key.toCaseFolded())) continue;  // first one wins
+    section.index.insert(key.toCaseFolded(), section.entries.size());
+    section.entries.append({key, CutValue(trimmed.mid(equals + 1).trimmed())});
   }
   return doc;
 }
 
 const TZelIniFile::Section* TZelIniFile::Find(const Document& doc, const QString& name) {
-  for (const Section& section : doc.sections) {
-    if (section.name.compare(name, Qt::CaseInsensitive) == 0) return &section;
-  }
-  return nullptr;
+  const qsizetype at = doc.by_name.value(name.toCaseFolded(), -1);
+  return at < 0 ? nullptr : &doc.sections[at];
 }
 
 bool TZelIniFile::Load() {
@@ -102,9 +101,8 @@ const TZelIniFile::Document& TZelIniFile::Doc() {
 QString TZelIniFile::ReadString(const QString& section, const QString& key,
                                 const QString& fallback) {
   if (const Section* found = Find(Doc(), section)) {
-    for (const auto& [name, value] : found->entries) {
-      if (name.compare(key, Qt::CaseInsensitive) == 0) return value;
-    }
+    const qsizetype at = found->index.value(key.toCaseFolded(), -1);
+    if (at >= 0) return found->entries[at].second;
   }
   return fallback;
 }
@@ -119,7 +117,8 @@ void TZelIniFile::ReadSection(const QString& section, QStringList& keys) {
 bool TZelIniFile::IsProgramFile() const {
   // Compared by file identity, so neither a link nor another spelling of the
   // path reaches the program.
-  struct stat program {}, target {};
+  struct stat program {
+  }, target{};
   if (::stat("/proc/self/exe", &program) != 0) return false;
   if (::stat(QFile::encodeName(file_name_).constData(), &target) != 0) return false;
   return program.st_dev == target.st_dev && program.st_ino == target.st_ino;

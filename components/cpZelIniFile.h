@@ -6,6 +6,7 @@
 // current content.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -46,9 +47,11 @@ class TZelIniFile {
   struct Section {
     QString name;
     QList<QPair<QString, QString>> entries;  // first occurrence of each key
+    QHash<QString, qsizetype> index;         // entries by folded key
   };
   struct Document {
     QList<Section> sections;
+    QHash<QString, qsizetype> by_name;  // sections by folded name
   };
 
   const Document& Doc();

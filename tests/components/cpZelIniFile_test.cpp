@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -65,6 +66,22 @@ TEST_F(IniFileTest, DuplicatesAndLinesWithoutEqualsSign) {
   EXPECT_EQ(Keys(ini, "S"), QStringList({"Key", "Later"}));
   EXPECT_EQ(ini.ReadString("S", "Key", "-"), "first");
   EXPECT_EQ(ini.ReadString("S", "Later", "-"), "from the repeated section");
+}
+
+TEST_F(IniFileTest, LargeFilesLoadInLinearTime) {
+  // Every key of a big section read one by one, as a section load does; a
+  // quadratic lookup would take minutes here.
+  QByteArray bytes;
+  for (int s = 0; s < 5000; ++s) bytes += "[Other" + QByteArray::number(s) + "]\nk=v\n";
+  bytes += "[Big]\n";
+  for (int k = 0; k < 50000; ++k) bytes += "Key" + QByteArray::number(k) + "=v\n";
+  TZelIniFile ini(Write(bytes));
+  QElapsedTimer timer;
+  timer.start();
+  const QStringList keys = Keys(ini, "big");
+  ASSERT_EQ(keys.size(), 50000);
+  for (const QString& key : keys) ini.ReadString("Big", key, "");
+  EXPECT_LT(timer.elapsed(), 20000);
 }
 
 TEST_F(IniFileTest, LongValuesAreCutAt1023Characters) {
