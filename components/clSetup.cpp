@@ -8,6 +8,7 @@ TZelSetupSection::TZelSetupSection(QObject* owner)
 
 TZelSetupSection::~TZelSetupSection() {
   entries_.clear();
+  entry_index_.clear();
   SetContainer(nullptr);
 }
 
@@ -90,10 +91,7 @@ void TZelSetupSection::DeriveSectionName() {
 }
 
 int TZelSetupSection::IndexOfEntry(const QString& key) const {
-  for (int i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].key.compare(key, Qt::CaseInsensitive) == 0) return i;
-  }
-  return -1;
+  return entry_index_.value(key.toCaseFolded(), -1);
 }
 
 QString TZelSetupSection::Values(const QString& key) const {
@@ -128,11 +126,15 @@ void TZelSetupSection::Load() {
   if (!BeginRead()) return;
   try {
     entries_.clear();
+    entry_index_.clear();
     QStringList keys;
     ReadKeys(keys);
     for (const QString& key : keys) {
       QVariant value;
       ReadValue(key, value);
+      // A storage that lists a key twice keeps the first.
+      if (entry_index_.contains(key.toCaseFolded())) continue;
+      entry_index_.insert(key.toCaseFolded(), static_cast<int>(entries_.size()));
       entries_.append({key, TEntry{value.toString()}});
     }
   } catch (...) {

@@ -4,6 +4,7 @@
 // rules of the section's properties and of applying it live here.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -105,4 +106,5 @@ class TZelSetupSection : public TZelContainerItem {
   QString property_name_;
   TSectionType section_type_;
   QList<Entry> entries_;
+  QHash<QString, int> entry_index_;  // entries by folded key
 };
