@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "FieldCodec.h"
 #include "Session.h"
@@ -24,6 +25,10 @@ TLogTable& LogTable() {
 struct LogState {
   std::string folder;  // the program folder when the log was opened, with "/"
   std::string set_aside;
+  // The statement a question is about to run and the alias and tool it
+  // names (see AimedRun).
+  std::vector<std::string> aimed_sql;
+  std::string aimed_alias, aimed_tool;
   std::function<double()> clock;
   std::function<void(bool)> busy;
 };
@@ -91,7 +96,24 @@ void BuildQuestion(const std::string& alias, TToolType tool, const std::string& 
   q.SQL = {"SELECT", column, "FROM", QuotedTable(), AliasLine(alias), ToolLine(tool)};
 }
 
-void OpenQuestion() {
+// Every statement of this unit names one alias and one tool. While it runs,
+// the query sees only the records of that pair (found through the table's
+// index) instead of the whole log; its conditions still decide which of
+// them count. The statement text is compared too, so SQL that someone else
+// puts into LogQuery always sees every record.
+class AimedRun {
+ public:
+  AimedRun(const std::string& alias, TToolType tool) {
+    LogState& state = State();
+    state.aimed_sql = LogQuery().SQL;
+    state.aimed_alias = AliasKey(alias);
+    state.aimed_tool = std::string(1, ToolLetter(tool));
+  }
+  ~AimedRun() { State().aimed_sql.clear(); }
+};
+
+void OpenQuestion(const std::string& alias, TToolType tool) {
+  AimedRun aimed(alias, tool);
   BusyCursor busy;
   LogQuery().Open();
 }
@@ -110,7 +132,10 @@ Status OpenForQuery(const std::string& dir, const std::string& file, bool,
   namespace fs = std::filesystem;
   if (table.Active() &&
       fs::path(path).lexically_normal() == fs::path(table.Path()).lexically_normal()) {
-    *out = table.QueryView();
+    const LogState& state = State();
+    const bool aimed = !state.aimed_sql.empty() && state.aimed_sql == LogQuery().SQL;
+    *out =
+        table.QueryView(aimed ? &table.PositionsOf(state.aimed_alias, state.aimed_tool) : nullptr);
     return Status::OK();
   }
   return Status(DBIERR_NOSUCHTABLE,
@@ -215,7 +240,7 @@ bool AddLogEntry(const std::string& alias, TToolType tool, TToolResult result) {
 
 void SelectLog(const std::string& alias, TToolType tool, const std::string& column) {
   BuildQuestion(alias, tool, column);
-  OpenQuestion();
+  OpenQuestion(alias, tool);
 }
 
 void SelectLogRange(const std::string& alias, TToolType tool, const std::string& column,
@@ -228,14 +253,14 @@ void SelectLogRange(const std::string& alias, TToolType tool, const std::string&
   q.SQL.push_back("AND Moment < :EndDate");
   q.ParamByName("StartDate").SetAsDateTime(startDate);
   q.ParamByName("EndDate").SetAsDateTime(endDate);
-  OpenQuestion();
+  OpenQuestion(alias, tool);
 }
 
 void SelectLogResult(const std::string& alias, TToolType tool, const std::string& column,
                      TToolResult result) {
   BuildQuestion(alias, tool, column);
   LogQuery().SQL.push_back("AND Result = " + Quoted(std::string(1, ResultLetter(result))));
-  OpenQuestion();
+  OpenQuestion(alias, tool);
 }
 
 engine::TQueryField LogQueryField(int index) { return LogQuery().Fields(index); }
@@ -253,6 +278,7 @@ void DeleteLogMoment(const std::string& alias, TToolType tool, double moment) {
            "AND Moment > :StartDate AND Moment < :EndDate"};
   q.ParamByName("StartDate").SetAsDateTime(start);
   q.ParamByName("EndDate").SetAsDateTime(end);
+  AimedRun aimed(alias, tool);
   q.ExecSQL();
 }
 

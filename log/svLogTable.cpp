@@ -159,6 +159,7 @@ Status TLogTable::LoadRecords() {
     records_.push_back(std::move(r));
   }
   if (!cur.status().ok()) return cur.status();
+  RebuildIndex();
   const auto& chain = table->Chain();
   last_block_records_ = chain.empty() ? 0 : chain.back().records;
   // The header's bookkeeping must agree with the chain, or appending would
@@ -172,6 +173,30 @@ void TLogTable::Close() {
   file_.reset();
   lock_.reset();
   records_.clear();
+  by_alias_tool_.clear();
+}
+
+namespace {
+std::string IndexKey(const std::string& alias, const std::string& tool) {
+  return alias + '\t' + tool;
+}
+}  // namespace
+
+void TLogTable::IndexRecord(std::size_t position) {
+  const TLogRecord& r = records_[position];
+  by_alias_tool_[IndexKey(r.Alias, r.Tool)].push_back(position);
+}
+
+void TLogTable::RebuildIndex() {
+  by_alias_tool_.clear();
+  for (std::size_t i = 0; i < records_.size(); ++i) IndexRecord(i);
+}
+
+const std::vector<std::size_t>& TLogTable::PositionsOf(const std::string& alias,
+                                                       const std::string& tool) const {
+  static const std::vector<std::size_t> kNone;
+  auto it = by_alias_tool_.find(IndexKey(alias, tool));
+  return it == by_alias_tool_.end() ? kNone : it->second;
 }
 
 Status TLogTable::Create() {
@@ -203,6 +228,7 @@ Status TLogTable::Insert(const TLogRecord& record) {
     return s;
   }
   records_.push_back(record);
+  IndexRecord(records_.size() - 1);
   return s;
 }
 
@@ -303,7 +329,10 @@ Status TLogTable::Delete(const std::vector<std::size_t>& positions) {
   for (std::size_t i = 0; i < records_.size(); ++i)
     if (!drop[i]) kept.push_back(records_[i]);
   Status s = ReplaceFile(kept);
-  if (s.ok()) records_ = std::move(kept);
+  if (s.ok()) {
+    records_ = std::move(kept);
+    RebuildIndex();
+  }
   return s;
 }
 
@@ -376,28 +405,38 @@ namespace {
 // as the engine reports blank fields.
 class LogView : public engine::SqlTable {
  public:
-  explicit LogView(TLogTable* table, std::vector<std::string> columns)
-      : table_(table), columns_(std::move(columns)) {}
+  LogView(TLogTable* table, std::vector<std::string> columns,
+          const std::vector<std::size_t>* subset)
+      : table_(table), columns_(std::move(columns)), subset_(subset) {}
   std::vector<std::string> Columns() const override { return columns_; }
-  std::size_t RowCount() const override { return table_->Records().size(); }
+  std::size_t RowCount() const override {
+    return subset_ ? subset_->size() : table_->Records().size();
+  }
   engine::SqlValue Value(std::size_t row, std::size_t column) const override {
-    const TLogRecord& r = table_->Records()[row];
+    const TLogRecord& r = table_->Records()[Position(row)];
     if (column == kMoment)
       return r.HasMoment ? engine::SqlValue::DateTime(r.Moment) : engine::SqlValue();
     const std::string& text = column == kAlias ? r.Alias : column == kTool ? r.Tool : r.Result;
     return text.empty() ? engine::SqlValue() : engine::SqlValue::Text(text);
   }
-  Status DeleteRows(const std::vector<std::size_t>& rows) override { return table_->Delete(rows); }
+  Status DeleteRows(const std::vector<std::size_t>& rows) override {
+    std::vector<std::size_t> positions;
+    for (std::size_t row : rows) positions.push_back(Position(row));
+    return table_->Delete(positions);
+  }
 
  private:
+  std::size_t Position(std::size_t row) const { return subset_ ? (*subset_)[row] : row; }
+
   TLogTable* table_;
   std::vector<std::string> columns_;
+  const std::vector<std::size_t>* subset_;
 };
 
 }  // namespace
 
-std::unique_ptr<engine::SqlTable> TLogTable::QueryView() {
+std::unique_ptr<engine::SqlTable> TLogTable::QueryView(const std::vector<std::size_t>* subset) {
   std::vector<std::string> columns;
   for (const FieldDesc& f : header_.fields) columns.push_back(f.name);
-  return std::make_unique<LogView>(this, std::move(columns));
+  return std::make_unique<LogView>(this, std::move(columns), subset);
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "DataFileHeader.h"
@@ -59,10 +60,14 @@ class TLogTable {
   engine::Status Delete(const std::vector<std::size_t>& positions);
 
   const std::vector<TLogRecord>& Records() const { return records_; }
+  // Positions in Records() of the records of one alias and tool, in order.
+  const std::vector<std::size_t>& PositionsOf(const std::string& alias,
+                                              const std::string& tool) const;
 
-  // The open table as a query sees it; the view reads and deletes through
-  // this object and must not outlive it.
-  std::unique_ptr<engine::SqlTable> QueryView();
+  // The open table as a query sees it: every record, or only those at the
+  // given positions. The view reads and deletes through this object and
+  // must not outlive it or a change of the records.
+  std::unique_ptr<engine::SqlTable> QueryView(const std::vector<std::size_t>* subset = nullptr);
 
  private:
   engine::Status LoadRecords();
@@ -72,6 +77,8 @@ class TLogTable {
                   std::uint16_t beforeRecords);
   engine::Status WriteCounts();
   engine::Status ReplaceFile(const std::vector<TLogRecord>& records);
+  void IndexRecord(std::size_t position);
+  void RebuildIndex();
 
   engine::Env* env_;
   std::string path_;
@@ -80,6 +87,9 @@ class TLogTable {
   engine::DataFileHeader header_;
   std::uint16_t last_block_records_ = 0;  // records in the chain's last block
   std::vector<TLogRecord> records_;
+  // Every question names one alias and one tool; this finds their records
+  // without reading the whole log.
+  std::unordered_map<std::string, std::vector<std::size_t>> by_alias_tool_;
 };
 
 // The header of a new, empty log table: Alias A40, Tool A1, Result A1,
