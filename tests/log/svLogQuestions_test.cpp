@@ -58,6 +58,17 @@ TEST_F(LogQuestionTest, AliasCaseDoesNotMatter) {
   EXPECT_EQ(Count("SALES", ttUpdate, Moment(2026, 12, 1), Moment(2026, 12, 3, 23)), "2");
 }
 
+TEST_F(LogQuestionTest, OwnStatementsInLogQuerySeeEveryRecord) {
+  ASSERT_TRUE(AddAt(Moment(2026, 12, 1, 8), "SALES", ttPack, trSuccess));
+  ASSERT_TRUE(AddAt(Moment(2026, 12, 1, 9), "STOCK", ttPack, trError));
+  ASSERT_TRUE(AddAt(Moment(2026, 12, 1, 9), "STOCK", ttCopy, trError));
+  EXPECT_EQ(Count("SALES", ttPack, Moment(2026, 12, 1), Moment(2026, 12, 2)), "1");
+  engine::TQuery& q = LogQuery();
+  q.SQL = {"SELECT COUNT(Alias) FROM \"VdxLog.db\" WHERE Tool = \"P\""};
+  q.Open();
+  EXPECT_EQ(Answer(), "2");
+}
+
 TEST_F(LogQuestionTest, EmptyAnswers) {
   ASSERT_TRUE(AddAt(Moment(2026, 12, 1, 8), "SALES", ttPack, trError));
   ASSERT_TRUE(AddAt(Moment(2026, 12, 1, 9), "SALES", ttPack, trBusy));
