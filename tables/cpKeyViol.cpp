@@ -1,0 +1,57 @@
+#include "cpKeyViol.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "cpTbTool.h"
+#include "tlFile.h"
+
+namespace {
+
+std::string StemOf(const std::string& fileName) {
+  const auto dot = fileName.find_last_of('.');
+  return dot == std::string::npos ? fileName : fileName.substr(0, dot);
+}
+
+std::string MomentText(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
+  return text;
+}
+
+// The first of base, base_2, base_3 ... that names no file in the folder,
+// so an earlier run's rejected records are never overwritten.
+std::string FreeStem(const std::string& folder, const std::string& base) {
+  std::string stem = base;
+  for (int n = 2; !FindEntries(folder + "/" + stem + ".*").empty(); ++n) {
+    stem = base + "_" + std::to_string(n);
+  }
+  return stem;
+}
+
+}  // namespace
+
+std::string KeepKeyViolations(const std::string& path, const std::string& table,
+                              std::time_t moment) {
+  const std::string dir = ExtractFilePath(path);
+  const std::string name = ExtractFileName(path);
+  const std::string stem = StemOf(name);
+  const std::string folder = dir + "KEYVIOL";
+  if (::mkdir(folder.c_str(), 0777) != 0 && !DirExists(folder)) {
+    throw ETableTools("Cannot create the folder " + folder + " for the records the new key rejected");
+  }
+  const std::string kept = FreeStem(folder, StemOf(ExtractFileName(table)) + "_" + MomentText(moment));
+  std::string keptData;
+  for (const TSearchRec& file : FindEntries(dir + stem + ".*")) {
+    if (file.Attr & faDirectory) continue;
+    const std::string target = folder + "/" + kept + file.Name.substr(stem.size());
+    if (std::rename((dir + file.Name).c_str(), target.c_str()) != 0) {
+      throw ETableTools("Cannot move " + dir + file.Name + " to " + target);
+    }
+    if (file.Name == name) keptData = target;
+  }
+  return keptData;
+}

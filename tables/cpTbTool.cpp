@@ -1,0 +1,193 @@
+#include "cpTbTool.h"
+
+#include <cstring>
+#include <exception>
+
+#include "Database.h"
+#include "Session.h"
+#include "cpKeyViol.h"
+#include "cpTbGuard.h"
+#include "tlFile.h"
+#include "tlString.h"
+
+namespace {
+
+const char* const kInvalidAlias = "Invalid alias name";
+const char* const kIndexOutOfRange = "Table index out of range";
+
+// A folder named in place of an alias comes with its trailing separator;
+// one without it is taken whole rather than losing its last letter.
+std::string WithoutTrailingSeparator(const std::string& name) {
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) return DropRight(name, 1);
+  return name;
+}
+
+void CopyText(char* field, std::size_t size, const std::string& text) {
+  const std::size_t n = std::min(text.size(), size - 1);
+  std::memcpy(field, text.data(), n);
+  field[n] = '\0';
+}
+
+}  // namespace
+
+std::string AliasDirectory(const std::string& name) {
+  std::vector<std::string> lines;
+  try {
+    lines = engine::TSession::Default().GetAliasParams(name);
+  } catch (const engine::EDBEngineError&) {
+    lines = {WithoutTrailingSeparator(name)};
+  }
+  if (lines.empty()) return "";
+  return DeleteFirst(lines.front(), "PATH=");
+}
+
+TZelTableTools::TZelTableTools() : meta_(std::make_unique<engine::TTable>()) {}
+
+TZelTableTools::~TZelTableTools() = default;
+
+std::string TZelTableTools::MetaDatabaseName() const {
+  if (!metaDatabaseName_.empty()) return metaDatabaseName_;
+  const std::string dir = AliasDirectory(DatabaseName);
+  if (dir.empty()) throw ETableTools(kInvalidAlias);
+  return dir + "/METADATA";
+}
+
+void TZelTableTools::SetMetaDatabaseName(const std::string& name) {
+  metaDatabaseName_ = name;
+  meta_->DatabaseName = name;
+}
+
+void TZelTableTools::OpenMeta() {
+  // The default follows the database name, so it is worked out anew at
+  // every open rather than kept from the database opened before.
+  meta_->DatabaseName = MetaDatabaseName();
+  meta_->TableName = TableName;
+  meta_->Open();
+}
+
+void TZelTableTools::CloseMeta() { meta_->Close(); }
+
+void TZelTableTools::OpenTables() {
+  OpenMeta();
+  Open();
+}
+
+void TZelTableTools::CloseTables() {
+  Close();
+  CloseMeta();
+}
+
+hDBICur TZelTableTools::CursorOf(bool useMeta) { return useMeta ? meta_->Handle() : Handle(); }
+
+hDBIDb TZelTableTools::LiveDatabase() {
+  return engine::TableDatabase(WithoutTrailingSeparator(ExtractFilePath(TablePath())));
+}
+
+int TZelTableTools::MasterCount(bool useMeta) {
+  hDBICur cursor = CursorOf(useMeta);
+  CURProps props{};
+  Check(DbiGetCursorProps(cursor, props));
+  int count = 0;
+  for (std::uint16_t i = 1; i <= props.iRefIntChecks; ++i) {
+    RINTDesc link{};
+    Check(DbiGetRintDesc(cursor, i, link));
+    if (link.eType == rintDEPENDENT) ++count;
+  }
+  return count;
+}
+
+std::string TZelTableTools::MasterName(bool useMeta, int index) {
+  hDBICur cursor = CursorOf(useMeta);
+  CURProps props{};
+  Check(DbiGetCursorProps(cursor, props));
+  const int n = props.iRefIntChecks;
+  if (index < 1 || index > n) throw ETableTools(kIndexOutOfRange);
+  int seen = 0;
+  RINTDesc link{};
+  for (int number = 1; seen < index && number <= n; ++number) {
+    Check(DbiGetRintDesc(cursor, static_cast<std::uint16_t>(number), link));
+    if (link.eType == rintDEPENDENT) ++seen;
+  }
+  if (seen != index) throw ETableTools(kIndexOutOfRange);
+  return ExtractFileName(std::string(link.szTblName));
+}
+
+CRTblDesc TZelTableTools::RequestHeader(const CURProps& metaProps) const {
+  CRTblDesc request{};
+  CopyText(request.szTblName, sizeof request.szTblName, TableName);
+  CopyText(request.szTblType, sizeof request.szTblType, "PARADOX");
+  request.bProtected = !Password.empty() && metaProps.bProtected;
+  if (request.bProtected) CopyText(request.szPassword, sizeof request.szPassword, Password);
+  request.bPack = true;
+  return request;
+}
+
+void TZelTableTools::Pack(bool showBusy) {
+  tbguard::TBusyCursor busy(showBusy ? OnBusyCursor : nullptr);
+  tbguard::TTablesClosed closed(*this);
+  OpenTables();
+  CURProps props{};
+  Check(DbiGetCursorProps(meta_->Handle(), props));
+  CRTblDesc request = RequestHeader(props);
+  DBIPATH directory{};
+  Check(DbiGetDirectory(LiveDatabase(), false, directory));
+  CloseTables();
+  Execute(request, directory, "", ExtractFileName(TablePath()));
+}
+
+void TZelTableTools::Execute(CRTblDesc& request, const std::string& directory,
+                             const std::string& saveAs, const std::string& written) {
+  LastKeyViolations.clear();
+  hDBIDb db = nullptr;
+  Check(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr,
+                        nullptr, db));
+  DBIPATH keyViol{};
+  std::exception_ptr failure;
+  try {
+    Check(DbiSetDirectory(db, directory.c_str()));
+    if (OnRestructureRequest) OnRestructureRequest(request);
+    Check(DbiDoRestructure(db, 1, &request, saveAs.empty() ? nullptr : saveAs.c_str(), keyViol,
+                           nullptr, false));
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Records that broke the new key are kept beside the table, never thrown
+  // away; a table that cannot be moved stays where the engine wrote it.
+  if (keyViol[0]) {
+    try {
+      LastKeyViolations = KeepKeyViolations(keyViol, written);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  const DBIResult closedResult = DbiCloseDatabase(db);
+  if (failure) std::rethrow_exception(failure);
+  Check(closedResult);
+}
+
+DBIResult TZelTableTools::Check(DBIResult result) {
+  if (result == DBIERR_NONE) return result;
+  DBIErrInfo info{};
+  DbiGetErrorInfo(false, info);
+  std::string message;
+  if (info.iError == result) {
+    message = info.szErrCode;
+    for (const char* context : {info.szContext1, info.szContext2, info.szContext3, info.szContext4}) {
+      if (context[0]) message += std::string("\n") + context;
+    }
+  } else {
+    DBIMSG text{};
+    DbiGetErrorString(result, text);
+    message = text;
+  }
+  throw EBdeApi(message);
+}
+
+tbguard::TTablesClosed::~TTablesClosed() {
+  try {
+    tools_.CloseTables();
+  } catch (...) {
+    // Closing is the last step of every path; a failure here must not hide
+    // the error that brought the operation to this point.
+  }
+}
