@@ -150,8 +150,19 @@ Status PrimaryIndex::Leaves(std::vector<IndexEntry>* out) const {
   return Walk(root_, levels_, seen, out);
 }
 
+Status PrimaryIndex::CheckParams(const IndexFileParams& p) {
+  std::size_t keyLength = 0;
+  for (const KeyField& f : p.keyFields) keyLength += f.size;
+  if (p.keyFields.empty() || p.blockSizeCode < 1 || p.blockSizeCode > 32)
+    return Status::InvalidParam("Index without key fields or with a bad block size");
+  if (2 * (keyLength + kEntryExtra) > p.blockSizeCode * std::size_t{1024} - 6)
+    return Status(DBIERR_INVALIDPARAM, "Index key too long for the block size");
+  return Status::OK();
+}
+
 std::string PrimaryIndex::Build(const IndexFileParams& p, const std::vector<IndexEntry>& leaves,
                                 const std::string& templateHeader) {
+  if (!CheckParams(p).ok()) return std::string();
   std::size_t keyLength = 0;
   for (const KeyField& f : p.keyFields) keyLength += f.size;
   std::size_t recordSize = keyLength + kEntryExtra;

@@ -57,9 +57,13 @@ class PrimaryIndex {
   // the header says are reported as corruption.
   Status Leaves(std::vector<IndexEntry>* out) const;
 
+  // Whether a tree over these key fields can be built: at least two entries
+  // must fit a block, or the tree would never narrow to a root.
+  static Status CheckParams(const IndexFileParams& params);
+
   // A complete file over these level-1 entries (in order). Header bytes not
   // modelled are copied from `templateHeader` (an earlier file of the same
-  // table) when given.
+  // table) when given. Empty when CheckParams refuses the parameters.
   static std::string Build(const IndexFileParams& params, const std::vector<IndexEntry>& leaves,
                            const std::string& templateHeader = std::string());
 

@@ -314,10 +314,13 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
   SortRecords(order, &records);
 
   std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
-  std::size_t perBlock = (blockSize - 6) / recordSize;
+  std::size_t perBlock =
+      p.blockSizeCode >= 1 && p.blockSizeCode <= 32 ? (blockSize - 6) / recordSize : 0;
+  if (perBlock < 2) return {};
   std::string blocks;
   std::vector<IndexEntry> leaves;
   std::size_t count = (records.size() + perBlock - 1) / perBlock;
+  if (count > 0xFFFF) return {};  // block numbers are 16 bits
   for (std::size_t b = 0; b < count; ++b) {
     std::size_t first = b * perBlock, n = std::min(perBlock, records.size() - first);
     std::string block(blockSize, '\0');
@@ -349,6 +352,7 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
   y.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
   y.tableName = YName(p.fileName);
   y.keyFields = order.fields();
+  if (!PrimaryIndex::CheckParams(y).ok()) return {};
   return {x + blocks, PrimaryIndex::Build(y, leaves, templateYHeader)};
 }
 

@@ -79,6 +79,7 @@ class SecondaryIndex {
   // Both files over these records (sorted here). An index that is not
   // maintained is written empty: the engine refills it when it is next used.
   // Header bytes not modelled come from the earlier files' headers if given.
+  // Both empty when a record or the tree's key does not fit two to a block.
   static Files Build(const SecondaryIndexDef& def, const SecondaryFileParams& params,
                      std::vector<std::string> records,
                      const std::string& templateHeader = std::string(),

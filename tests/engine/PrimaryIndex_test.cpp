@@ -115,6 +115,14 @@ TEST(PrimaryIndexTest, BuildsDeepTreesAndEmptyFiles) {
   EXPECT_EQ(Leaves(file), leaves);
   EXPECT_EQ(px.params().changeCount, 7);
 
+  // A key that leaves room for one entry a block could never narrow to a root.
+  IndexFileParams wide = p;
+  wide.keyFields = {{0x01, 255, 0}, {0x01, 255, 0}};
+  EXPECT_FALSE(PrimaryIndex::CheckParams(wide).ok());
+  EXPECT_TRUE(PrimaryIndex::Build(wide, leaves).empty());
+  wide.blockSizeCode = 2;
+  EXPECT_TRUE(PrimaryIndex::CheckParams(wide).ok());
+
   std::string empty = PrimaryIndex::Build(p, {});
   ASSERT_EQ(empty.size(), 0x800u);
   ASSERT_TRUE(px.DecodeFrom(empty).ok());

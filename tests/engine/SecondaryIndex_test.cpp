@@ -162,6 +162,10 @@ TEST(SecondaryIndexTest, BuildsFromDataRecords) {
   ASSERT_EQ(leaves.size(), 10u);  // 10-byte records, 101 to a 1K block
   EXPECT_EQ(leaves[1].key, x.records()[101].substr(0, 8));
 
+  SecondaryIndexDef wide = def;
+  wide.fields = {{2, {0x01, 255, 0}, "Text"}, {3, {0x01, 255, 0}, "More"}};
+  EXPECT_TRUE(SecondaryIndex::Build(wide, p, {}).x.empty());  // 1K blocks hold one record
+
   def.maintained = false;  // written empty, for the engine to refill
   SecondaryIndex empty = Decode(SecondaryIndex::Build(def, p, records).x);
   EXPECT_TRUE(empty.records().empty());
