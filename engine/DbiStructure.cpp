@@ -55,6 +55,28 @@ IDXDesc PrimaryDesc(const DataFileHeader& h) {
   return d;
 }
 
+// The header of a .Xnn file, with its record and block counts cleared: the
+// structure needs the index's definition, not its (possibly large) records,
+// which a restructure rebuilds anyway.
+Status ReadIndexHeader(Env* env, const std::string& path, std::string* out) {
+  std::unique_ptr<RandomFile> file;
+  Status s = env->OpenRead(path, &file);
+  if (!s.ok()) return s;
+  const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(file->Size(), 0x10000));
+  std::string head(std::min<std::size_t>(size, 4), '\0');
+  if (size >= 4) s = file->ReadAt(0, 4, head.data());
+  if (!s.ok()) return s;
+  const std::size_t header_size = size >= 4 ? std::min<std::size_t>(GetLe16(head, 2), size) : size;
+  out->assign(std::max<std::size_t>(header_size, size < 0x58 ? size : 0x58), '\0');
+  s = out->empty() ? s : file->ReadAt(0, out->size(), out->data());
+  if (s.ok() && out->size() >= 0x12) {
+    PutLe32(*out, 0x06, 0);  // records
+    PutLe16(*out, 0x0C, 0);  // blocks in the file
+    PutLe16(*out, 0x0E, 0);  // first block
+  }
+  return s;
+}
+
 Status ReadSecondaries(Env* env, const ParadoxTable& table, TableStructure* out) {
   for (const std::string& path : CompanionFiles(table.Path())) {
     if (!IsSecondaryX(UpperExtension(path))) continue;
@@ -62,7 +84,7 @@ Status ReadSecondaries(Env* env, const ParadoxTable& table, TableStructure* out)
     file.xPath = path;
     file.yPath = YPathOf(path);
     std::string bytes;
-    Status s = ReadWholeFile(env, path, &bytes);
+    Status s = ReadIndexHeader(env, path, &bytes);
     if (s.ok()) s = file.index.DecodeFrom(bytes);
     if (!s.ok()) {
       // An index that cannot be read is rebuilt from nothing, never trusted.

@@ -145,31 +145,46 @@ Status Job::Stage() {
 }
 
 Status Job::WriteRecords(const std::string& staged_db) {
-  std::unique_ptr<TableWriter> writer;
-  Status s = TableWriter::Open(env_, staged_db, plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password), &writer);
-  if (!s.ok()) return s;
-  std::unique_ptr<TableWriter> keyviol;
-  CopyTargets targets;
-  targets.table = writer.get();
-  targets.keyViolations = [&](TableWriter** out) {
-    if (!keyviol) {
-      TableDefinition def = plan_.def;
-      def.key_fields = 0;
-      const std::string path = staging_ + "/KEYVIOL.DB";
-      Status c = CreateTable(env_, path, def);
-      if (c.ok()) c = TableWriter::Open(env_, path, writer->Header().key, &keyviol);
-      if (!c.ok()) return c;
-      report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
+  // First in the source's order; again in sorted order when that fails.
+  for (bool sorted : {false, true}) {
+    const std::uint32_t key = plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
+    std::unique_ptr<TableWriter> writer;
+    Status s = sorted ? CreateTable(env_, staged_db, plan_.def) : Status::OK();
+    if (s.ok()) s = TableWriter::Open(env_, staged_db, key, &writer);
+    if (!s.ok()) return s;
+    std::unique_ptr<TableWriter> keyviol;
+    const std::string keyviol_path = staging_ + "/KEYVIOL.DB";
+    CopyTargets targets;
+    targets.table = writer.get();
+    targets.keyViolations = [&](TableWriter** out) {
+      if (!keyviol) {
+        TableDefinition def = plan_.def;
+        def.key_fields = 0;
+        Status c = CreateTable(env_, keyviol_path, def);
+        if (c.ok()) c = TableWriter::Open(env_, keyviol_path, key, &keyviol);
+        if (!c.ok()) return c;
+        report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
+      }
+      *out = keyviol.get();
+      return Status::OK();
+    };
+    report_->keyViolations = 0;
+    report_->keyViolTable.clear();
+    RecordCopier copier(*source_, &plan_, writer->Header());
+    bool unordered = false;
+    s = copier.Run(targets, options_, sorted, &unordered, report_);
+    if (s.ok() && unordered) {
+      writer.reset();
+      keyviol.reset();
+      for (const std::string& stale : CompanionFiles(keyviol_path)) env_->Remove(stale);
+      continue;
     }
-    *out = keyviol.get();
-    return Status::OK();
-  };
-  RecordCopier copier(*source_, &plan_, writer->Header());
-  s = copier.Run(targets, options_, report_);
-  if (s.ok() && keyviol) s = keyviol->Sync();
-  if (s.ok()) s = writer->Sync();
-  if (s.ok()) s = WriteIndexes(writer->Header(), copier.leaves());
-  return s;
+    if (s.ok() && keyviol) s = keyviol->Sync();
+    if (s.ok()) s = writer->Sync();
+    if (s.ok()) s = WriteIndexes(writer->Header(), copier.leaves());
+    return s;
+  }
+  return Status::Corruption("records could not be put in key order");
 }
 
 Status Job::WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves) {

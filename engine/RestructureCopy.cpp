@@ -1,6 +1,7 @@
 #include "RestructureCopy.h"
 
 #include <algorithm>
+#include <string_view>
 #include <cstring>
 
 #include "FieldConvert.h"
@@ -33,14 +34,19 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
     }
     raw_.push_back(same);
   }
+  key_order_ = PrimaryOrder(target);
 }
 
 Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
                              std::vector<FieldValue>* out) {
-  out->assign(target_.fields.size(), FieldValue{});
-  for (std::size_t i = 0; i < fields; ++i) {
-    const int from = plan_->sourceOf[i];
-    if (from < 0 || raw_[i]) continue;
+  out->resize(target_.fields.size());
+  for (std::size_t i = 0; i < out->size(); ++i) {
+    const int from = i < fields ? plan_->sourceOf[i] : -1;
+    if (raw_[i]) continue;  // never read: copied as stored
+    if (from < 0) {
+      (*out)[i] = FieldValue{};
+      continue;
+    }
     const FieldDesc& src = source_.Fields()[static_cast<std::size_t>(from)];
     FieldValue value = cursor.Value(from);
     if (IsBlobType(src.type) && !value.null) {
@@ -73,13 +79,9 @@ std::size_t RecordCopier::KeyLength() const {
   return length;
 }
 
-// Reads the new keys of every record. The records of a keyed source come
-// in key order already, and are then copied in one pass; otherwise the
-// order is sorted here. Records whose key repeats an earlier one are
-// marked as violations.
-Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations,
-                               bool* sorted) {
-  const KeyOrder keyOrder = PrimaryOrder(target_);
+// Reads the new keys of every record and sorts them; records whose key
+// repeats an earlier one are marked as violations.
+Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations) {
   std::vector<std::pair<std::string, std::uint32_t>> keys;
   keys.reserve(source_.RecordCount());
   const std::uint32_t blanked = blanked_;
@@ -93,23 +95,15 @@ Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bo
   }
   if (!cursor.status().ok()) return cursor.status();
   blanked_ = blanked;  // counted again when the records are written
-  *sorted = true;
-  for (std::size_t i = 1; i < keys.size() && *sorted; ++i) {
-    *sorted = keyOrder.Compare(keys[i - 1].first, keys[i].first) <= 0;
-  }
-  if (!*sorted) {
-    std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
-      return keyOrder.Compare(a.first, b.first) < 0;
-    });
-  }
+  std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+    return key_order_.Compare(a.first, b.first) < 0;
+  });
   violations->assign(source_.RecordCount(), false);
   for (std::size_t i = 1; i < keys.size(); ++i) {
-    if (keyOrder.Compare(keys[i - 1].first, keys[i].first) == 0) (*violations)[keys[i].second] = true;
+    if (key_order_.Compare(keys[i - 1].first, keys[i].first) == 0) (*violations)[keys[i].second] = true;
   }
-  if (!*sorted) {
-    order->reserve(keys.size());
-    for (const auto& k : keys) order->push_back(k.second);
-  }
+  order->reserve(keys.size());
+  for (const auto& k : keys) order->push_back(k.second);
   return Status::OK();
 }
 
@@ -126,32 +120,44 @@ void RecordCopier::CollectIndexes() {
   }
 }
 
-Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, const CopyTargets& targets,
+Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool streaming,
+                              bool* unordered, const CopyTargets& targets,
                               RestructureReport* report) {
-  std::vector<FieldValue> values;
-  Status s = Convert(cursor, target_.fields.size(), &values);
+  Status s = Convert(cursor, target_.fields.size(), &values_);
   if (!s.ok()) return s;
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    if (plan_->renumber[i] && !violation) values_[i] = FieldValue::Int(++counter_);
+  }
+  EncodeInto(cursor, values_, values_.size());
+  if (streaming && written_ > 0) {
+    const std::string_view key(record_.data(), KeyLength());
+    const int order = key_order_.Compare(last_key_, key);
+    if (order > 0) {
+      *unordered = true;
+      return Status::OK();
+    }
+    violation = order == 0;
+  }
   if (violation) {
     TableWriter* keyviol = nullptr;
     s = targets.keyViolations(&keyviol);
-    EncodeInto(cursor, values, values.size());
-    if (s.ok()) s = keyviol->AppendEncoded(record_, std::move(values));
+    if (s.ok()) s = keyviol->AppendEncoded(record_, values_);
     ++report->keyViolations;
     return s;
   }
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (plan_->renumber[i]) values[i] = FieldValue::Int(++counter_);
-  }
-  EncodeInto(cursor, values, values.size());
+  if (plan_->keyed()) last_key_.assign(record_.data(), KeyLength());
   CollectIndexes();
-  s = targets.table->AppendEncoded(record_, std::move(values));
+  s = targets.table->AppendEncoded(record_, values_);
   ++written_;
   return s;
 }
 
 Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& options,
-                         RestructureReport* report) {
+                         bool sorted, bool* unordered, RestructureReport* report) {
+  *unordered = false;
   for (SecondaryPlan& p : plan_->secondaries) {
+    p.records.clear();
+    p.records.reserve(options.copyRecords ? source_.RecordCount() : 0);
     p.offsets.clear();
     for (const auto* list : {&p.def.fields, &p.def.keyFields})
       for (const IndexedField& f : *list) p.offsets.push_back(target_.fields[f.number - 1u].offset);
@@ -159,23 +165,23 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
   const std::uint32_t total = source_.RecordCount();
   std::vector<std::uint32_t> order;
   std::vector<bool> violations;
-  bool sorted = true;
   Status s;
-  if (options.copyRecords && plan_->keyed()) s = FindOrder(&order, &violations, &sorted);
+  if (options.copyRecords && plan_->keyed() && sorted) s = FindOrder(&order, &violations);
+  const bool streaming = plan_->keyed() && !sorted;
   TableCursor cursor = source_.NewCursor();
   std::uint32_t done = 0;
-  while (s.ok() && options.copyRecords && done < total) {
-    if (!sorted) s = cursor.Seek(order[done]);
+  while (s.ok() && options.copyRecords && done < total && !*unordered) {
+    if (sorted && plan_->keyed()) s = cursor.Seek(order[done]);
     if (!s.ok()) break;
     if (!cursor.Next()) {
       s = cursor.status().ok() ? Status::Corruption("fewer records than the header counts") : cursor.status();
       break;
     }
     const bool violation = !violations.empty() && violations[cursor.RecordNumber()];
-    s = WriteOne(cursor, violation, targets, report);
+    s = WriteOne(cursor, violation, streaming, unordered, targets, report);
     if (++done % kProgressEvery == 0 && options.progress) options.progress(done, total);
   }
-  if (s.ok() && options.progress) options.progress(done, total);
+  if (s.ok() && options.progress && !*unordered) options.progress(done, total);
   report->records = written_;
   report->blanked = blanked_;
   return s;

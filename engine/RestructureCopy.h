@@ -28,9 +28,12 @@ class RecordCopier {
   RecordCopier(const ParadoxTable& source, RestructurePlan* plan, const DataFileHeader& target);
 
   // Copies every record (in key order for a keyed result) and collects the
-  // primary index leaves and the secondary index records.
-  Status Run(const CopyTargets& targets, const RestructureOptions& options,
-             RestructureReport* report);
+  // primary index leaves and the secondary index records. A keyed result is
+  // first written in the source's order, which is its key order as a rule;
+  // when a record turns out of order, Run stops with *unordered set, and the
+  // caller starts again on fresh targets with sorted = true.
+  Status Run(const CopyTargets& targets, const RestructureOptions& options, bool sorted,
+             bool* unordered, RestructureReport* report);
   const std::vector<IndexEntry>& leaves() const { return leaves_; }
 
  private:
@@ -39,9 +42,12 @@ class RecordCopier {
   // the others from their converted values.
   void EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values, std::size_t fields);
   std::size_t KeyLength() const;
-  Status FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations, bool* sorted);
-  Status WriteOne(const TableCursor& cursor, bool violation, const CopyTargets& targets,
-                  RestructureReport* report);
+  Status FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations);
+  // Writes the record under the cursor; in streaming mode checks its key
+  // against the last one written (set *unordered and stop when it is out of
+  // order, set the record aside when it repeats it).
+  Status WriteOne(const TableCursor& cursor, bool violation, bool streaming, bool* unordered,
+                  const CopyTargets& targets, RestructureReport* report);
   void CollectIndexes();
 
   const ParadoxTable& source_;
@@ -53,6 +59,9 @@ class RecordCopier {
   std::string record_;        // scratch record in the new layout
   std::vector<IndexEntry> leaves_;
   std::vector<bool> raw_;  // per new field: copied byte for byte
+  std::vector<FieldValue> values_;
+  std::string last_key_;
+  KeyOrder key_order_;
 };
 
 }  // namespace engine

@@ -219,14 +219,18 @@ Status TableWriter::Append(std::vector<FieldValue> values) {
   return PutRecord(record);
 }
 
-Status TableWriter::AppendEncoded(std::string record, std::vector<FieldValue> values) {
+Status TableWriter::AppendEncoded(std::string& record, std::vector<FieldValue>& values) {
   if (record.size() != header_.record_size || values.size() != header_.fields.size()) {
     return Invalid("record does not fit the table");
   }
-  Status s = StoreBlobs(&values);
+  bool blobs = false;
+  for (std::size_t i = 0; i < values.size(); ++i) blobs = blobs || (IsBlobType(header_.fields[i].type) && !values[i].null);
+  Status s = blobs ? StoreBlobs(&values) : Status::OK();
+  for (std::size_t i = 0; blobs && s.ok() && i < values.size(); ++i) {
+    if (IsBlobType(header_.fields[i].type)) s = EncodeField(header_.fields[i], values[i], Bytes(record));
+  }
   for (std::size_t i = 0; s.ok() && i < values.size(); ++i) {
     const FieldDesc& f = header_.fields[i];
-    if (IsBlobType(f.type)) s = EncodeField(f, values[i], Bytes(record));
     if (f.type != FieldType::AutoInc) continue;
     const FieldValue v = DecodeField(f, Bytes(record));
     if (!v.null && v.i > header_.auto_inc) header_.auto_inc = static_cast<std::uint32_t>(v.i);

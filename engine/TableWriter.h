@@ -55,7 +55,8 @@ class TableWriter {
   // Appends a record already in the table's encoding (a restructure keeps
   // unchanged fields byte for byte this way). Blob fields are stored from
   // values (data in value.s) as Append stores them; other values are unused.
-  Status AppendEncoded(std::string record, std::vector<FieldValue> values);
+  // Both arguments may be changed (blob references are filled in).
+  Status AppendEncoded(std::string& record, std::vector<FieldValue>& values);
   // Writes the pending block and the header (not synced).
   Status Flush();
   // Flush and sync the data and blob files.

@@ -1,0 +1,207 @@
+// A restructure that fails or dies part way leaves a whole table: a full
+// disk at any byte leaves the original files as they were; a process killed
+// at any moment, or between two renames of the commit, leaves a table that
+// the next open finishes or rolls back, never a new data file beside an old
+// index.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "Journal.h"
+#include "Restructure.h"
+#include "RestructureChecks.h"
+#include "TableVerify.h"
+#include "TestTables.h"
+
+namespace {
+
+using engine::FieldType;
+using engine::FieldValue;
+using restructuretest::ReadFile;
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    out[e.path().filename().string()] = e.is_regular_file() ? ReadFile(e.path().string()) : "<dir>";
+  }
+  return out;
+}
+
+void MakeKeyedTable(const std::string& path, int records) {
+  engine::TableDefinition def;
+  def.fields = {enginetest::Field("Id", FieldType::Long), enginetest::Field("Name", FieldType::Alpha, 20),
+                enginetest::Field("Note", FieldType::Memo, 11)};
+  def.key_fields = 1;
+  engine::Env* env = engine::Env::Default();
+  ASSERT_TRUE(engine::CreateTable(env, path, def).ok());
+  std::unique_ptr<engine::TableWriter> w;
+  ASSERT_TRUE(engine::TableWriter::Open(env, path, 0, &w).ok());
+  for (int i = 0; i < records; ++i) {
+    std::vector<FieldValue> v = {FieldValue::Int(i), FieldValue::Str("name " + std::to_string(i % 977)),
+                                 i % 50 ? FieldValue{} : FieldValue::Str(std::string(300, 'm'))};
+    ASSERT_TRUE(w->Append(v).ok());
+  }
+  ASSERT_TRUE(w->Sync().ok());
+}
+
+// Adds a field and a secondary index: afterwards the table is either the
+// old one or the new one, whole.
+struct AddFieldRequest {
+  std::vector<FLDDesc> fields;
+  std::vector<CROpType> ops;
+  std::vector<IDXDesc> indexes;
+  std::vector<CROpType> indexOps{crADD};
+  CRTblDesc desc{};
+  AddFieldRequest() {
+    auto field = [](const char* name, char type, int units, std::uint16_t from) {
+      FLDDesc d{};
+      std::snprintf(d.szName, sizeof d.szName, "%s", name);
+      d.iFldType = type;
+      d.iUnits1 = static_cast<std::int16_t>(units);
+      d.iFldNum = from;
+      return d;
+    };
+    fields = {field("Id", 'I', 0, 1), field("Name", 'A', 20, 2), field("Note", 'M', 11, 3), field("Extra", 'S', 0, 0)};
+    ops = {crMODIFY, crMODIFY, crMODIFY, crADD};
+    IDXDesc x{};
+    std::snprintf(x.szName, sizeof x.szName, "Name");
+    x.iFldsInKey = 1;
+    x.aiKeyFld[0] = 2;
+    indexes = {x};
+    desc.iFldCount = 4;
+    desc.pfldDesc = fields.data();
+    desc.pecrFldOp = ops.data();
+    desc.iIdxCount = 1;
+    desc.pidxDesc = indexes.data();
+    desc.pecrIdxOp = indexOps.data();
+  }
+};
+
+// The table opens (finishing any interrupted commit), verifies, holds every
+// record and agrees with its index files.
+void ExpectWhole(const std::string& path, std::uint32_t records) {
+  auto table = restructuretest::OpenForTest(path);
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->RecordCount(), records);
+  const std::size_t fields = table->Fields().size();
+  EXPECT_TRUE(fields == 3 || fields == 4) << fields;
+  table.reset();
+  EXPECT_TRUE(engine::VerifyTable(path).status.ok());
+  restructuretest::ExpectIndexesMatch(path);
+  EXPECT_FALSE(engine::Env::Default()->Exists(engine::JournalPathFor(path)));
+  EXPECT_FALSE(std::filesystem::exists(engine::StagingDirFor(path)));
+}
+
+TEST(RestructureFaultsTest, AFullDiskAtAnyByteLeavesTheOriginalFiles) {
+  enginetest::TempDir tmp;
+  const std::string path = tmp.File("T.DB");
+  MakeKeyedTable(path, 700);
+  const auto before = Snapshot(tmp.path());
+  engine::FaultInjectionEnv env(engine::Env::Default());
+  int failures = 0;
+  for (std::int64_t budget = 0;; budget += 1531) {
+    env.FailWritesAfter(budget);
+    AddFieldRequest r;
+    engine::RestructureOptions options;
+    options.env = &env;
+    const engine::Status s = engine::RestructureTable(path, r.desc, options, nullptr);
+    if (s.ok()) break;
+    ++failures;
+    ASSERT_EQ(Snapshot(tmp.path()), before) << "budget " << budget << ": " << s.ToString();
+  }
+  EXPECT_GT(failures, 20);
+  env.FailWritesAfter(-1);
+  ExpectWhole(path, 700);
+  EXPECT_EQ(restructuretest::OpenForTest(path)->Fields().size(), 4u);
+}
+
+// Dies (as a killed process would) at the n-th rename.
+class DyingEnv : public engine::FaultInjectionEnv {
+ public:
+  DyingEnv(int die_at) : FaultInjectionEnv(engine::Env::Default()), die_at_(die_at) {}
+  engine::Status Rename(const std::string& from, const std::string& to) override {
+    if (++renames_ == die_at_) ::_exit(9);
+    return FaultInjectionEnv::Rename(from, to);
+  }
+
+ private:
+  int die_at_;
+  int renames_ = 0;
+};
+
+int RunInChild(const std::function<void()>& work, int kill_after_ms) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    work();
+    ::_exit(0);
+  }
+  if (kill_after_ms >= 0) {
+    ::usleep(static_cast<useconds_t>(kill_after_ms) * 1000);
+    ::kill(pid, SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+TEST(RestructureFaultsTest, DyingBetweenRenamesIsFinishedByTheNextOpen) {
+  enginetest::TempDir tmp;
+  const std::string seed = tmp.File("SEED.DB");
+  MakeKeyedTable(seed, 3000);
+  ASSERT_TRUE(engine::PackTable(seed, {}, nullptr).ok());  // builds its primary index
+  int interrupted_commits = 0;
+  for (int die_at = 1; die_at <= 12; ++die_at) {
+    SCOPED_TRACE(die_at);
+    const std::string dir = tmp.File("run" + std::to_string(die_at));
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(seed, dir + "/T.DB");
+    std::filesystem::copy_file(tmp.File("SEED.MB"), dir + "/T.MB");
+    std::filesystem::copy_file(tmp.File("SEED.PX"), dir + "/T.PX");
+    const int status = RunInChild(
+        [&] {
+          DyingEnv env(die_at);
+          AddFieldRequest r;
+          engine::RestructureOptions options;
+          options.env = &env;
+          engine::RestructureTable(dir + "/T.DB", r.desc, options, nullptr);
+        },
+        -1);
+    const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const bool journal = engine::Env::Default()->Exists(engine::JournalPathFor(dir + "/T.DB"));
+    interrupted_commits += journal ? 1 : 0;
+    ExpectWhole(dir + "/T.DB", 3000);
+    // Once the journal is written the new table wins; before, the old one.
+    EXPECT_EQ(restructuretest::OpenForTest(dir + "/T.DB")->Fields().size(), finished || journal ? 4u : 3u);
+  }
+  EXPECT_GE(interrupted_commits, 3);
+}
+
+TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
+  enginetest::TempDir tmp;
+  const std::string path = tmp.File("BIG.DB");
+  MakeKeyedTable(path, 60000);
+  auto work = [&] {
+    AddFieldRequest r;
+    engine::RestructureTable(path, r.desc, engine::RestructureOptions{}, nullptr);
+    engine::PackTable(path, engine::RestructureOptions{}, nullptr);
+  };
+  // Kill at fractions of the time the whole job takes on this machine.
+  const auto start = std::chrono::steady_clock::now();
+  RunInChild(work, -1);
+  const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  ExpectWhole(path, 60000);
+  for (int part = 1; part < 10; ++part) {
+    const int ms = static_cast<int>(whole.count() * part / 10);
+    SCOPED_TRACE(ms);
+    const int status = RunInChild(work, ms);
+    EXPECT_TRUE(WIFSIGNALED(status) || WIFEXITED(status));
+    ExpectWhole(path, 60000);
+  }
+}
+
+}  // namespace
