@@ -28,7 +28,7 @@ void PrintReport(const std::string& path, const engine::RestructureReport& r, st
   if (r.blanked) out << ", " << r.blanked << " values blank (could not convert)";
   if (r.keyViolations) out << ", " << r.keyViolations << " key violations in " << r.keyViolTable;
   out << "\n";
-  for (const std::string& note : r.notes) out << "  rebuilt: " << note << "\n";
+  for (const std::string& note : r.notes) out << "  left out (unreadable): " << note << "\n";
 }
 
 int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {

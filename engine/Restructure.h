@@ -38,7 +38,7 @@ struct RestructureReport {
   std::uint32_t blanked = 0;        // values that could not convert and became blank
   std::uint32_t keyViolations = 0;  // records that broke the new primary key
   std::string keyViolTable;         // the table holding them (empty when none)
-  std::vector<std::string> notes;   // files that were unreadable and rebuilt
+  std::vector<std::string> notes;   // index files that were unreadable and left out
 };
 
 // Rewrites the table whose data file is db_path. An empty field list keeps
