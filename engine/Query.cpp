@@ -17,6 +17,12 @@ namespace engine {
 
 namespace {
 
+Env*& QueryEnvSlot() {
+  static Env* env = nullptr;
+  return env;
+}
+Env* QueryEnv() { return QueryEnvSlot() ? QueryEnvSlot() : Env::Default(); }
+
 // A Paradox table as a query sees it: every record decoded once at open (the
 // tables queried are small logs), and a DELETE that writes the surviving
 // records to a new file beside the old one and renames it into place.
@@ -44,6 +50,7 @@ Status ParadoxSqlTable::Open(const std::string& dir, const std::string& file, bo
   auto t = std::make_unique<ParadoxSqlTable>();
   OpenOptions options;
   options.lock = false;  // the program may hold the table open itself
+  options.env = QueryEnv();
   Status s = ParadoxTable::Open(DataFilePath(dir, file), options, &t->table_);
   if (!s.ok()) return s;
   const std::vector<FieldDesc>& fields = t->table_->Fields();
@@ -105,15 +112,15 @@ Status ParadoxSqlTable::DeleteRows(const std::vector<std::size_t>& rows) {
   for (std::size_t r : rows) gone.at(r) = true;
   std::string temp = DirName(path) + "/_vdxdel_" + std::to_string(::getpid()) + ".DB";
   s = Rewrite(temp, gone);
-  if (s.ok()) s = CommitReplacement(Env::Default(), temp, path);
-  if (!s.ok()) Env::Default()->Remove(temp);
+  if (s.ok()) s = CommitReplacement(QueryEnv(), temp, path);
+  if (!s.ok()) QueryEnv()->Remove(temp);
   return s;
 }
 
 // The surviving records, in their order, in a new table of the same shape,
 // synced before it replaces the old file.
 Status ParadoxSqlTable::Rewrite(const std::string& temp, const std::vector<bool>& gone) const {
-  Env* env = Env::Default();
+  Env* env = QueryEnv();
   TableDefinition def;
   def.fields = table_->Fields();
   def.key_fields = table_->Header().key_fields;
@@ -197,6 +204,8 @@ TQuery::TQuery() = default;
 void TQuery::SetTableOpener(SqlTableOpener opener) {
   Opener() = opener ? std::move(opener) : SqlTableOpener(&OpenParadoxTable);
 }
+void TQuery::SetEnv(Env* env) { QueryEnvSlot() = env; }
+
 void TQuery::SetDateTimeFormatter(SqlDateTimeFormatter formatter) {
   Formatter() = std::move(formatter);
 }

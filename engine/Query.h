@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DbExceptions.h"
+#include "Env.h"
 #include "LocalSql.h"
 
 namespace engine {
@@ -83,6 +84,9 @@ class TQuery {
   // installs its opener when it is linked in.
   static void SetTableOpener(SqlTableOpener opener);
   static void SetDateTimeFormatter(SqlDateTimeFormatter formatter);
+  // The file layer the built-in table access uses (null: the default one);
+  // tests put one there that fails on purpose.
+  static void SetEnv(Env* env);
   static std::string DefaultDateTimeText(double dateTime);
 
  private:

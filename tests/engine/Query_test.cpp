@@ -311,3 +311,31 @@ TEST_F(LogFileTest, DeleteIsRefusedWhileTheTableIsHeld) {
   // Reading is not refused, and nothing was lost.
   EXPECT_EQ(Ask("COUNT(Alias)", "SALES", "U"), "3");  // i = 1, 5 and 7
 }
+
+TEST_F(LogFileTest, AFailedDeleteLeavesTheTableWhole) {
+  Write(3000);
+  std::string before;
+  ASSERT_TRUE(ReadWholeFile(Env::Default(), path, &before).ok());
+  FaultInjectionEnv failing(Env::Default());
+  TQuery::SetEnv(&failing);
+  TQuery del;
+  del.DatabaseName = dir.string();
+  del.SQL = {"DELETE FROM \"VdxLog.db\" WHERE Tool = \"U\""};
+  // The disk fills at every point of the rewrite in turn, then the rename fails.
+  for (std::int64_t budget : {0, 100, 2048, 4096, 30000}) {
+    failing.FailWritesAfter(budget);
+    EXPECT_THROW(del.ExecSQL(), EDBEngineError) << budget;
+  }
+  failing.FailWritesAfter(-1);
+  failing.FailRenames(true);
+  EXPECT_THROW(del.ExecSQL(), EDBEngineError);
+  TQuery::SetEnv(nullptr);
+  std::string after;
+  ASSERT_TRUE(ReadWholeFile(Env::Default(), path, &after).ok());
+  EXPECT_TRUE(after == before);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1) << "temporary files left behind";
+  del.ExecSQL();
+  EXPECT_EQ(del.RowsAffected(), 1500);
+}
