@@ -160,22 +160,25 @@ Status PrimaryIndex::CheckParams(const IndexFileParams& p) {
   return Status::OK();
 }
 
-std::string PrimaryIndex::Build(const IndexFileParams& p, const std::vector<IndexEntry>& leaves,
-                                const std::string& templateHeader) {
-  if (!CheckParams(p).ok()) return std::string();
-  std::size_t keyLength = 0;
-  for (const KeyField& f : p.keyFields) keyLength += f.size;
-  std::size_t recordSize = keyLength + kEntryExtra;
-  std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
-  std::size_t perBlock = (blockSize - 6) / recordSize;
+namespace {
 
-  // Level by level, bottom up: each block of a level gives one entry above.
-  std::vector<std::string> blocks;
-  std::vector<IndexEntry> level = leaves;
+struct Tree {
+  std::vector<std::string> blocks;  // in file order, root last
   std::uint8_t levels = 0;
   std::uint32_t entries = 0;
+};
+
+// Level by level, bottom up: each block of a level gives one entry above,
+// until one block holds a level. Blocks are chained in file order.
+Tree BuildTree(const IndexFileParams& p, std::vector<IndexEntry> level) {
+  std::size_t keyLength = 0;
+  for (const KeyField& f : p.keyFields) keyLength += f.size;
+  std::size_t recordSize = keyLength + PrimaryIndex::kEntryExtra;
+  std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
+  std::size_t perBlock = (blockSize - 6) / recordSize;
+  Tree tree;
   while (!level.empty()) {
-    ++levels;
+    ++tree.levels;
     std::vector<IndexEntry> above;
     for (std::size_t i = 0; i < level.size(); i += perBlock) {
       std::size_t n = std::min(perBlock, level.size() - i);
@@ -191,47 +194,28 @@ std::string PrimaryIndex::Build(const IndexFileParams& p, const std::vector<Inde
         PutIndexShort(rec + keyLength + 4, 0);
         sum += e.count;
       }
-      blocks.push_back(std::move(block));
-      entries += static_cast<std::uint32_t>(n);
-      above.push_back({level[i].key, static_cast<std::uint16_t>(blocks.size()), Saturated(sum)});
+      tree.blocks.push_back(std::move(block));
+      tree.entries += static_cast<std::uint32_t>(n);
+      above.push_back(
+          {level[i].key, static_cast<std::uint16_t>(tree.blocks.size()), Saturated(sum)});
     }
     if (above.size() == 1) break;
     level = std::move(above);
   }
-  // One chain through every block, in file order.
-  for (std::size_t i = 0; i < blocks.size(); ++i) {
-    PutLe16(blocks[i], 0, static_cast<std::uint16_t>(i + 1 < blocks.size() ? i + 2 : 0));
-    PutLe16(blocks[i], 2, static_cast<std::uint16_t>(i));
+  for (std::size_t i = 0; i < tree.blocks.size(); ++i) {
+    PutLe16(tree.blocks[i], 0, static_cast<std::uint16_t>(i + 1 < tree.blocks.size() ? i + 2 : 0));
+    PutLe16(tree.blocks[i], 2, static_cast<std::uint16_t>(i));
   }
+  return tree;
+}
 
-  std::string h = templateHeader.size() >= kHeaderSize ? templateHeader.substr(0, kHeaderSize)
-                                                       : std::string(kHeaderSize, '\0');
-  auto n = static_cast<std::uint16_t>(blocks.size());
-  PutLe16(h, kRecordSize, static_cast<std::uint16_t>(recordSize));
-  PutLe16(h, kHeaderSizeAt, kHeaderSize);
-  h[kFileType] = static_cast<char>(p.fileType);
-  h[kBlockCode] = static_cast<char>(p.blockSizeCode);
-  PutLe32(h, kRecords, entries);
-  PutLe16(h, kUsedBlocks, n);
-  PutLe16(h, kFileBlocks, n);
-  PutLe16(h, kFirstBlock, n ? 1 : 0);
-  PutLe16(h, kLastBlock, n);
-  PutLe16(h, kUpdateCount, p.updateCount);
-  h[0x14] = 0;  // nothing to rebuild
-  PutLe16(h, kRoot, n ? n : 1);
-  h[kLevels] = static_cast<char>(levels);
-  PutLe16(h, kFields, static_cast<std::uint16_t>(p.keyFields.size()));
-  PutLe16(h, kKeyFields, 0);
-  PutLe32(h, kCrypt, 0);
-  h[kSortOrder] = static_cast<char>(p.sortOrder);
-  h[0x2A] = 0;
-  h[kChangeCount] = static_cast<char>(p.changeCount);
-  h[kVersion] = static_cast<char>(p.versionId);
-  PutLe16(h, kMaxBlocks, n);
+// The key field list and the file's name after the shared header part.
+void PutKeyFields(const IndexFileParams& p, std::string& h) {
   std::size_t nameLength = TableNameLength(p.versionId);
   PutLe16(h, kRealHeaderSize,
-          static_cast<std::uint16_t>(kCommonHeader + 2 * p.keyFields.size() + 4 + nameLength));
-  std::size_t at = kCommonHeader;
+          static_cast<std::uint16_t>(PrimaryIndex::kCommonHeader + 2 * p.keyFields.size() + 4 +
+                                     nameLength));
+  std::size_t at = PrimaryIndex::kCommonHeader;
   for (const KeyField& f : p.keyFields) {
     h[at++] = static_cast<char>(f.type);
     h[at++] = static_cast<char>(f.type == kBcd ? f.decimals : f.size);
@@ -241,8 +225,48 @@ std::string PrimaryIndex::Build(const IndexFileParams& p, const std::vector<Inde
   std::fill(h.begin() + static_cast<long>(at), h.begin() + static_cast<long>(at + nameLength),
             '\0');
   name.copy(h.data() + at, name.size());
-  for (const std::string& block : blocks) h += block;
+}
+
+std::string TreeHeader(const IndexFileParams& p, const Tree& tree, const std::string& tmpl) {
+  std::string h =
+      tmpl.size() >= kHeaderSize ? tmpl.substr(0, kHeaderSize) : std::string(kHeaderSize, '\0');
+  auto n = static_cast<std::uint16_t>(tree.blocks.size());
+  std::size_t keyLength = 0;
+  for (const KeyField& f : p.keyFields) keyLength += f.size;
+  PutLe16(h, kRecordSize, static_cast<std::uint16_t>(keyLength + PrimaryIndex::kEntryExtra));
+  PutLe16(h, kHeaderSizeAt, kHeaderSize);
+  h[kFileType] = static_cast<char>(p.fileType);
+  h[kBlockCode] = static_cast<char>(p.blockSizeCode);
+  PutLe32(h, kRecords, tree.entries);
+  PutLe16(h, kUsedBlocks, n);
+  PutLe16(h, kFileBlocks, n);
+  PutLe16(h, kFirstBlock, n ? 1 : 0);
+  PutLe16(h, kLastBlock, n);
+  PutLe16(h, kUpdateCount, p.updateCount);
+  h[0x14] = 0;  // nothing to rebuild
+  PutLe16(h, kRoot, n ? n : 1);
+  h[kLevels] = static_cast<char>(tree.levels);
+  PutLe16(h, kFields, static_cast<std::uint16_t>(p.keyFields.size()));
+  PutLe16(h, kKeyFields, 0);
+  PutLe32(h, kCrypt, 0);
+  h[kSortOrder] = static_cast<char>(p.sortOrder);
+  h[0x2A] = 0;
+  h[kChangeCount] = static_cast<char>(p.changeCount);
+  h[kVersion] = static_cast<char>(p.versionId);
+  PutLe16(h, kMaxBlocks, n);
+  PutKeyFields(p, h);
   return h;
+}
+
+}  // namespace
+
+std::string PrimaryIndex::Build(const IndexFileParams& p, const std::vector<IndexEntry>& leaves,
+                                const std::string& templateHeader) {
+  if (!CheckParams(p).ok()) return std::string();
+  Tree tree = BuildTree(p, leaves);
+  std::string file = TreeHeader(p, tree, templateHeader);
+  for (const std::string& block : tree.blocks) file += block;
+  return file;
 }
 
 }  // namespace engine
