@@ -45,7 +45,7 @@ double NumberOf(Kind k, const FieldValue& v) {
 
 // The decimal text of a numeric value, exact for integers and decimals.
 std::string DecimalTextOf(Kind k, const FieldValue& v) {
-  if (k == Kind::Integer) return std::to_string(v.i);
+  if (k == Kind::Integer || k == Kind::Logical) return std::to_string(v.i);
   if (k == Kind::Decimal) return v.s;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.15f", v.d);

@@ -184,6 +184,23 @@ TEST(RestructureKeysTest, ViolationsGoAsideAndRecordsComeInKeyOrder) {
   ExpectIndexesMatch(path);
 }
 
+TEST(RestructureKeysTest, KeysThatBecomeEqualInOrderedRecordsAreSetAside) {
+  enginetest::TempDir tmp;
+  const std::string path = tmp.File("RATES.DB");
+  MakeTable(path, {Field("Rate", FieldType::Number), Field("Name", FieldType::Alpha, 4)}, 1,
+            {{FieldValue::Float(1.2), FieldValue::Str("a")},
+             {FieldValue::Float(1.4), FieldValue::Str("b")},
+             {FieldValue::Float(2.0), FieldValue::Str("c")}});
+  Request r;
+  r.fields = {Fld("Rate", 'I', 0, 1), Fld("Name", 'A', 4, 2)};  // 1.2 and 1.4 both become 1
+  engine::RestructureReport report;
+  ASSERT_TRUE(Restructure(path, r.Bind(), &report).ok());
+  EXPECT_EQ(report.records, 2u);
+  EXPECT_EQ(report.keyViolations, 1u);
+  EXPECT_EQ(ReadRows(report.keyViolTable)[0][1].s, "b");
+  ExpectIndexesMatch(path);
+}
+
 TEST_F(RestructureTest, IndexesAreAddedAndDroppedByName) {
   Request add;
   add.indexes = {Index("Name", {2}), Index("ByQtyName", {3, 2})};
