@@ -206,41 +206,53 @@ std::string YName(std::string x) {
 // The header of a .Xnn file: the shared part, then the field list, names,
 // field numbers, sort order and (composite) index name, laid out as the
 // engine lays out a data file header.
-std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
-                    const std::vector<IndexedField>& all, std::uint16_t recordSize,
-                    const std::string& tmpl) {
-  std::size_t base = Base(p.versionId);
-  std::string h = tmpl.size() >= base ? tmpl.substr(0, base) : std::string(base, '\0');
+struct XLayout {
+  std::size_t numbersAt = 0, sortAt = 0, nameAt = 0, used = 0;
+  bool sameLayout = false;  // the earlier file had the same field count
+};
+
+// The variable part of the header: field list, pointers, file name, field
+// names, field numbers, sort order name and (composite) index name.
+XLayout LayOut(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+               const std::vector<IndexedField>& all, const std::string& tmpl, std::string& h) {
+  XLayout at;
   auto nf = static_cast<std::uint16_t>(all.size());
   for (const IndexedField& f : all) {
     h.push_back(static_cast<char>(f.key.type));
     h.push_back(static_cast<char>(f.key.type == 0x17 ? f.key.decimals : f.key.size));
   }
-  // The engine's in-memory pointers, kept from the earlier file when it had
-  // the same fields.
+  // The engine's in-memory pointers, kept from an earlier file of the same shape.
   std::size_t pointers = 4 + 4 * std::size_t{nf};
-  bool sameLayout = tmpl.size() >= h.size() + pointers && GetLe16(tmpl, kFields) == nf;
-  h += sameLayout ? tmpl.substr(h.size(), pointers) : std::string(pointers, '\0');
+  at.sameLayout = tmpl.size() >= h.size() + pointers && GetLe16(tmpl, kFields) == nf;
+  h += at.sameLayout ? tmpl.substr(h.size(), pointers) : std::string(pointers, '\0');
   std::string name = p.fileName.substr(0, NameLength(p.versionId) - 1);
   h += name;
   h.append(NameLength(p.versionId) - name.size(), '\0');
   for (const IndexedField& f : all) h.append(f.name).push_back('\0');
-  std::size_t numbersAt = h.size();
+  at.numbersAt = h.size();
   for (std::size_t i = 0; i < all.size(); ++i) {
-    std::uint16_t n =
-        i < def.fields.size() ? def.fields[i].number : static_cast<std::uint16_t>(i + 1);
-    if (i < def.fields.size() && def.descending && p.versionId >= 12) n |= kDescendingField;
+    bool indexed = i < def.fields.size();
+    auto n = indexed ? def.fields[i].number : static_cast<std::uint16_t>(i + 1);
+    if (indexed && def.descending && p.versionId >= 12) n |= kDescendingField;
     h.append(2, '\0');
     PutLe16(h, h.size() - 2, n);
   }
-  std::size_t sortAt = h.size();
+  at.sortAt = h.size();
   h.append(p.sortOrderId).push_back('\0');
-  std::size_t nameAt = h.size();
+  at.nameAt = h.size();
   if (def.composite) h.append(def.name).push_back('\0');
-  std::size_t used = h.size();
-  h.resize(std::max<std::size_t>(kHeaderSize, (used + kHeaderSize - 1) / kHeaderSize * kHeaderSize),
-           '\0');
+  at.used = h.size();
+  h.resize((at.used + kHeaderSize - 1) / kHeaderSize * kHeaderSize, '\0');
+  return at;
+}
 
+std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+                    const std::vector<IndexedField>& all, std::uint16_t recordSize,
+                    const std::string& tmpl) {
+  std::size_t base = Base(p.versionId);
+  std::string h = tmpl.size() >= base ? tmpl.substr(0, base) : std::string(base, '\0');
+  XLayout at = LayOut(def, p, all, tmpl, h);
+  auto nf = static_cast<std::uint16_t>(all.size());
   PutLe16(h, 0x00, recordSize);
   PutLe16(h, 0x02, static_cast<std::uint16_t>(h.size()));
   h[0x04] = static_cast<char>(def.composite ? (def.maintained ? 8 : 6) : (def.maintained ? 5 : 3));
@@ -258,7 +270,7 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
   h[kChangeCount1] = static_cast<char>(p.changeCount);
   h[kChangeCount2] = static_cast<char>(p.tableChangeCount2);
   h[0x39] = static_cast<char>(p.versionId);
-  PutLe16(h, 0x51, static_cast<std::uint16_t>(used));
+  PutLe16(h, 0x51, static_cast<std::uint16_t>(at.used));
   // Ascending files carry 0 or 1 here; keep what the earlier file had.
   auto direction = static_cast<std::uint8_t>(h[kDirection] & ~0x10);
   h[kDirection] = static_cast<char>(def.descending ? 0x11 : direction);
@@ -268,11 +280,11 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
     PutLe16(h, 0x5A, static_cast<std::uint16_t>(0x100 | p.versionId));
     PutLe32(h, kCrypt2, 0);
     // Usually the field count plus one; kept from an earlier file of the same shape.
-    if (!sameLayout) PutLe16(h, 0x64, static_cast<std::uint16_t>(nf + 1));
-    PutLe16(h, 0x66, static_cast<std::uint16_t>(numbersAt - 0x58));
-    PutLe16(h, 0x68, static_cast<std::uint16_t>(def.composite ? nameAt - 0x58 : 0));
+    if (!at.sameLayout) PutLe16(h, 0x64, static_cast<std::uint16_t>(nf + 1));
+    PutLe16(h, 0x66, static_cast<std::uint16_t>(at.numbersAt - 0x58));
+    PutLe16(h, 0x68, static_cast<std::uint16_t>(def.composite ? at.nameAt - 0x58 : 0));
     PutLe16(h, 0x6A, p.codePage);
-    PutLe16(h, 0x6E, static_cast<std::uint16_t>(sortAt - 0x58));
+    PutLe16(h, 0x6E, static_cast<std::uint16_t>(at.sortAt - 0x58));
   }
   return h;
 }
