@@ -84,6 +84,56 @@ void CopyText(char (&dst)[N], const std::string& src) {
   dst[n] = '\0';
 }
 
+// One link entry on the dependent's side; false for a bad field count.
+bool DecodeMasterLink(std::string_view raw, ValMasterLink* link) {
+  link->raw = std::string(raw);
+  link->name = val::CString(raw, kLinkName, 0x40);
+  link->fieldName = val::CString(raw, kLinkFieldName, 0x40);
+  link->masterTable = val::CString(raw, kLinkMaster, 0x72);
+  link->updateRule = val::U32(raw, kLinkRule);
+  std::size_t n = val::U16(raw, kLinkCount);
+  if (n == 0 || n > kFieldsPerLink) return false;
+  link->thisFields = ReadWords(raw, kLinkThis, n);
+  link->masterFields = ReadWords(raw, kLinkOther, n);
+  return true;
+}
+
+std::string EncodeMasterLink(const ValMasterLink& link) {
+  std::string e = link.raw;
+  e.resize(ValFile::kMasterLinkSize, '\0');
+  val::PutCString(e, kLinkName, 0x40, link.name);
+  val::PutCString(e, kLinkFieldName, 0x40, link.fieldName);
+  e[kLinkFieldNo] = static_cast<char>(link.thisFields.size() == 1 ? link.thisFields[0] : 0);
+  val::PutCString(e, kLinkMaster, 0x72, link.masterTable);
+  val::PutU32(e, kLinkRule, link.updateRule);
+  val::PutU16(e, kLinkCount, static_cast<std::uint16_t>(link.thisFields.size()));
+  WriteWords(e, kLinkThis, link.thisFields);
+  WriteWords(e, kLinkOther, link.masterFields);
+  return e;
+}
+
+// One dependent in a master's list; it uses as many fields as the master's key.
+ValDependent DecodeDependent(std::string_view raw, std::size_t keys) {
+  ValDependent dep;
+  dep.raw = std::string(raw);
+  dep.name = val::CString(raw, kDepName, 0x40);
+  dep.dependentTable = val::CString(raw, kDepTable, 0x52);
+  dep.fieldName = val::CString(raw, kDepFieldName, 0x72);
+  dep.dependentFields = ReadWords(raw, kDepFields, keys);
+  return dep;
+}
+
+std::string EncodeDependent(const ValDependent& dep) {
+  std::string e = dep.raw;
+  e.resize(ValFile::kDependentSize, '\0');
+  val::PutCString(e, kDepName, 0x40, dep.name);
+  val::PutCString(e, kDepTable, 0x52, dep.dependentTable);
+  val::PutCString(e, kDepFieldName, 0x72, dep.fieldName);
+  e[kDepFieldNo] = static_cast<char>(dep.dependentFields.size() == 1 ? dep.dependentFields[0] : 0);
+  WriteWords(e, kDepFields, dep.dependentFields);
+  return e;
+}
+
 }  // namespace
 
 ValFile ValFile::Create(std::uint8_t level, std::vector<ValField> fields,
@@ -181,15 +231,8 @@ Status ValFile::DecodeLinks(std::string_view b, std::size_t pos, std::size_t end
   if (pos + count * kMasterLinkSize + 2 > end) return Corrupt("links truncated");
   for (std::size_t i = 0; i < count; ++i, pos += kMasterLinkSize) {
     ValMasterLink link;
-    link.raw = std::string(b.substr(pos, kMasterLinkSize));
-    link.name = val::CString(link.raw, kLinkName, 0x40);
-    link.fieldName = val::CString(link.raw, kLinkFieldName, 0x40);
-    link.masterTable = val::CString(link.raw, kLinkMaster, 0x72);
-    link.updateRule = val::U32(link.raw, kLinkRule);
-    std::size_t n = val::U16(link.raw, kLinkCount);
-    if (n == 0 || n > kFieldsPerLink) return Corrupt("link field count");
-    link.thisFields = ReadWords(link.raw, kLinkThis, n);
-    link.masterFields = ReadWords(link.raw, kLinkOther, n);
+    if (!DecodeMasterLink(b.substr(pos, kMasterLinkSize), &link))
+      return Corrupt("link field count");
     master_links_.push_back(std::move(link));
   }
   has_master_section_ = val::U16(b, pos) != 0;
@@ -205,15 +248,8 @@ Status ValFile::DecodeLinks(std::string_view b, std::size_t pos, std::size_t end
   master_key_fields_ = ReadWords(master_head_, kHeadKeys, keys);
   pos += kMasterHeadSize;
   if (pos + deps * kDependentSize != end) return Corrupt("dependents do not end at the footer");
-  for (std::size_t i = 0; i < deps; ++i, pos += kDependentSize) {
-    ValDependent dep;
-    dep.raw = std::string(b.substr(pos, kDependentSize));
-    dep.name = val::CString(dep.raw, kDepName, 0x40);
-    dep.dependentTable = val::CString(dep.raw, kDepTable, 0x52);
-    dep.fieldName = val::CString(dep.raw, kDepFieldName, 0x72);
-    dep.dependentFields = ReadWords(dep.raw, kDepFields, keys);
-    dependents_.push_back(std::move(dep));
-  }
+  for (std::size_t i = 0; i < deps; ++i, pos += kDependentSize)
+    dependents_.push_back(DecodeDependent(b.substr(pos, kDependentSize), keys));
   return Status::OK();
 }
 
@@ -299,19 +335,7 @@ void ValFile::EncodeLinks(std::string& out) const {
   std::size_t at = out.size();
   out.resize(at + 2, '\0');
   val::PutU16(out, at, static_cast<std::uint16_t>(master_links_.size()));
-  for (const ValMasterLink& link : master_links_) {
-    std::string e = link.raw;
-    e.resize(kMasterLinkSize, '\0');
-    val::PutCString(e, kLinkName, 0x40, link.name);
-    val::PutCString(e, kLinkFieldName, 0x40, link.fieldName);
-    e[kLinkFieldNo] = static_cast<char>(link.thisFields.size() == 1 ? link.thisFields[0] : 0);
-    val::PutCString(e, kLinkMaster, 0x72, link.masterTable);
-    val::PutU32(e, kLinkRule, link.updateRule);
-    val::PutU16(e, kLinkCount, static_cast<std::uint16_t>(link.thisFields.size()));
-    WriteWords(e, kLinkThis, link.thisFields);
-    WriteWords(e, kLinkOther, link.masterFields);
-    out += e;
-  }
+  for (const ValMasterLink& link : master_links_) out += EncodeMasterLink(link);
   if (dependents_.empty()) {
     out.append(2, '\0');
     return;
@@ -323,17 +347,7 @@ void ValFile::EncodeLinks(std::string& out) const {
   WriteWords(head, kHeadKeys, master_key_fields_);
   val::PutU16(head, kHeadDependents, static_cast<std::uint16_t>(dependents_.size()));
   out += head;
-  for (const ValDependent& dep : dependents_) {
-    std::string e = dep.raw;
-    e.resize(kDependentSize, '\0');
-    val::PutCString(e, kDepName, 0x40, dep.name);
-    val::PutCString(e, kDepTable, 0x52, dep.dependentTable);
-    val::PutCString(e, kDepFieldName, 0x72, dep.fieldName);
-    e[kDepFieldNo] =
-        static_cast<char>(dep.dependentFields.size() == 1 ? dep.dependentFields[0] : 0);
-    WriteWords(e, kDepFields, dep.dependentFields);
-    out += e;
-  }
+  for (const ValDependent& dep : dependents_) out += EncodeDependent(dep);
 }
 
 void ValFile::EncodeFooter(std::string& out) const {
