@@ -97,18 +97,21 @@ TOpList<RINTDesc> MergeLinks(const std::vector<RINTDesc>& ref, const std::vector
   for (std::size_t i = 0; i < merged; ++i) {
     if (out.Ops[i] == crDROP) out.Add(crADD, RINTDesc(out.Descs[i]));
   }
-  for (const RINTDesc& link : live) {
+  for (RINTDesc link : live) {
     if (link.eType == rintDEPENDENT && !HasName(out.Descs, link.szRintName, &RINTDesc::szRintName)) {
+      PointInto(link, targetDir);
       out.Add(crDROP, link);
     }
   }
   return out;
 }
 
-TOpList<RINTDesc> StripLinks(const std::vector<RINTDesc>& live) {
+TOpList<RINTDesc> StripLinks(const std::vector<RINTDesc>& live, const std::string& targetDir) {
   TOpList<RINTDesc> out;
-  for (const RINTDesc& link : live) {
-    if (link.eType == rintDEPENDENT) out.Add(crDROP, link);
+  for (RINTDesc link : live) {
+    if (link.eType != rintDEPENDENT) continue;
+    PointInto(link, targetDir);
+    out.Add(crDROP, link);
   }
   return out;
 }

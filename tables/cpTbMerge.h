@@ -42,16 +42,19 @@ TOpList<IDXDesc> MergeIndexes(const std::vector<IDXDesc>& ref, const std::vector
 // Strip mode: the live table's first index is kept, every other dropped.
 TOpList<IDXDesc> StripIndexes(const std::vector<IDXDesc>& live);
 
-// Links by exact name. Only the reference's dependent links are sent, their
-// master paths pointed into targetDir (the folder of the table written). A
+// Links by exact name. Only the reference's dependent links are sent. A
 // link the live table has too is dropped and, after the other elements,
 // added again from the reference's definition; a live dependent link the
-// reference lacks is dropped.
+// reference lacks is dropped. Every link listed points at its master in
+// targetDir, the folder of the table written: the engine brings the master
+// named there in line, and the masters of a table that is only read (the
+// source of a save-as) must stay as they are.
 TOpList<RINTDesc> MergeLinks(const std::vector<RINTDesc>& ref, const std::vector<RINTDesc>& live,
                              const std::string& targetDir);
 
-// Strip mode: every dependent link of the live table is dropped.
-TOpList<RINTDesc> StripLinks(const std::vector<RINTDesc>& live);
+// Strip mode: every dependent link of the live table is dropped, pointed at
+// its master in targetDir as above.
+TOpList<RINTDesc> StripLinks(const std::vector<RINTDesc>& live, const std::string& targetDir);
 
 // `dir` + "/" + the file-name part of `path`, in a descriptor's path field.
 void PointInto(RINTDesc& link, const std::string& dir);

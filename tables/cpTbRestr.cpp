@@ -70,7 +70,8 @@ void TZelTableTools::Restructure(const std::string& saveAs, bool strip) {
     indexes = tbmerge::StripIndexes(
         ReadDescs<IDXDesc>(*this, live, liveProps.iIndexes, DbiGetIndexDesc, true));
     links = tbmerge::StripLinks(
-        ReadDescs<RINTDesc>(*this, live, liveProps.iRefIntChecks, DbiGetRintDesc, true));
+        ReadDescs<RINTDesc>(*this, live, liveProps.iRefIntChecks, DbiGetRintDesc, true),
+        LinkTarget(saveAs));
   } else {
     indexes = tbmerge::MergeIndexes(
         ReadDescs<IDXDesc>(*this, meta, metaProps.iIndexes, DbiGetIndexDesc),

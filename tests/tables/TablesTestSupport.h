@@ -95,6 +95,7 @@ struct Shape {
   std::vector<int> checks;  // field numbers
   std::vector<Link> links;
   bool isProtected = false;
+  int keyFields = 0;
 };
 
 inline std::string FileName(const std::string& path) {
@@ -124,6 +125,7 @@ inline Shape ShapeOf(engine::TTable& t) {
     s.links.push_back({d.szRintName, d.eType, Lower(FileName(d.szTblName))});
   }
   s.isProtected = p.bProtected;
+  s.keyFields = p.iKeyFields;
   return s;
 }
 

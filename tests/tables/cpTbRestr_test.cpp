@@ -180,6 +180,13 @@ TEST_F(Restructure, StripModeIntoASaveAsFolder) {
   const Shape live = ShapeOf(dir, "C.DB");
   EXPECT_EQ(live.indexes, shape.indexes);
   EXPECT_EQ(live.links, shape.links);
+  // Dropping the copy's links must not make the live masters forget their
+  // dependent: the drops name the masters beside the copy.
+  for (const RINTDesc& link : request.links) {
+    EXPECT_EQ(ExtractFilePath(link.szTblName), dir + "/SA$$/");
+  }
+  EXPECT_EQ(ShapeOf(dir, "A.db").links, (std::vector<Link>{{"Reference A", rintMASTER, "c.db"}}));
+  EXPECT_EQ(ShapeOf(dir, "B.db").links, (std::vector<Link>{{"Reference B", rintMASTER, "c.db"}}));
 }
 
 // The Retrieve shape: the safe copy is the live side, the result is written
