@@ -243,8 +243,16 @@ Status Job::Commit() {
   }
   if (options_.beforeCommit) options_.beforeCommit();
   s = CommitSwaps(env_, JournalPathFor(target_), swaps);
-  if (s.ok()) RemoveStagingDir(staging_);
-  if (s.ok()) staging_.clear();
+  if (s.ok()) {
+    RemoveStagingDir(staging_);
+  } else if (env_->Exists(JournalPathFor(target_))) {
+    // Committed but not finished: the next open completes the renames and
+    // needs the staged files for it.
+    plan_.otherVals.clear();
+  } else {
+    return s;
+  }
+  staging_.clear();
   return s;
 }
 

@@ -134,6 +134,20 @@ class DyingEnv : public engine::FaultInjectionEnv {
   int renames_ = 0;
 };
 
+// Fails the n-th rename, as a yanked medium or a permission change would.
+class FailingRenameEnv : public engine::FaultInjectionEnv {
+ public:
+  explicit FailingRenameEnv(int fail_at) : FaultInjectionEnv(engine::Env::Default()), fail_at_(fail_at) {}
+  engine::Status Rename(const std::string& from, const std::string& to) override {
+    if (++renames_ == fail_at_) return engine::Status::IOError("rename failed on purpose");
+    return FaultInjectionEnv::Rename(from, to);
+  }
+
+ private:
+  int fail_at_;
+  int renames_ = 0;
+};
+
 int RunInChild(const std::function<void()>& work, int kill_after_ms) {
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -179,6 +193,32 @@ TEST(RestructureFaultsTest, DyingBetweenRenamesIsFinishedByTheNextOpen) {
     EXPECT_EQ(restructuretest::OpenForTest(dir + "/T.DB")->Fields().size(), finished || journal ? 4u : 3u);
   }
   EXPECT_GE(interrupted_commits, 3);
+}
+
+TEST(RestructureFaultsTest, AFailedRenameLeavesATableTheNextOpenMakesWhole) {
+  enginetest::TempDir tmp;
+  const std::string path = tmp.File("T.DB");
+  MakeKeyedTable(path, 2000);
+  ASSERT_TRUE(engine::PackTable(path, {}, nullptr).ok());
+  for (int fail_at = 1; fail_at <= 12; ++fail_at) {
+    SCOPED_TRACE(fail_at);
+    FailingRenameEnv env(fail_at);
+    AddFieldRequest r;
+    engine::RestructureOptions options;
+    options.env = &env;
+    const engine::Status s = engine::RestructureTable(path, r.desc, options, nullptr);
+    const bool journal = engine::Env::Default()->Exists(engine::JournalPathFor(path));
+    EXPECT_TRUE(s.ok() || journal || restructuretest::OpenForTest(path)->Fields().size() == 3u);
+    ExpectWhole(path, 2000);
+    // Back to three fields for the next round.
+    std::vector<FLDDesc> fields(r.fields.begin(), r.fields.begin() + 3);
+    std::vector<CROpType> ops(3, crMODIFY);
+    CRTblDesc back{};
+    back.iFldCount = 3;
+    back.pfldDesc = fields.data();
+    back.pecrFldOp = ops.data();
+    ASSERT_TRUE(engine::RestructureTable(path, back, {}, nullptr).ok());
+  }
 }
 
 TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
