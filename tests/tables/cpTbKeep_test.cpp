@@ -159,3 +159,35 @@ TEST(KeepKeyViolations, CompanionsMovedUnderAFreeName) {
 }
 
 }  // namespace
+
+namespace {
+
+// The restructured table is protected exactly when a password is given and
+// its reference is protected; the records stay readable either way.
+TEST_F(Keep, ProtectionFollowsTheReferenceWhenAPasswordIsGiven) {
+  engine::TSession::Default().AddPassword("Geheim7");
+  Create(dir, "CARDS.DB", {{"Id", FieldType::Long, 0}, {"Owner", FieldType::Alpha, 10}}, 0,
+         {{"1", "Ann"}, {"2", "Bob"}});
+  engine::TTable ref;
+  ref.DatabaseName = meta;
+  ref.TableName = "CARDS.DB";
+  ref.FieldDefs.Add("Id", FieldType::Long);
+  ref.FieldDefs.Add("Owner", FieldType::Alpha, 10);
+  ref.Password = "Geheim7";
+  ref.CreateTable();
+
+  Run("CARDS.DB");  // no password given
+  EXPECT_FALSE(request.header.bProtected);
+  EXPECT_STREQ(request.header.szPassword, "");
+  EXPECT_FALSE(ShapeOf(dir, "CARDS.DB").isProtected);
+
+  tools.Password = "Geheim7";
+  Run("CARDS.DB");
+  EXPECT_TRUE(request.header.bProtected);
+  EXPECT_STREQ(request.header.szPassword, "Geheim7");
+  EXPECT_TRUE(ShapeOf(dir, "CARDS.DB").isProtected);
+  EXPECT_EQ(Rows(dir, "CARDS.DB"), (std::vector<std::string>{"1|Ann|", "2|Bob|"}));
+  engine::TSession::Default().RemoveAllPasswords();
+}
+
+}  // namespace
