@@ -41,9 +41,11 @@ std::string KeepKeyViolations(const std::string& path, const std::string& table,
   const std::string stem = StemOf(name);
   const std::string folder = dir + "KEYVIOL";
   if (::mkdir(folder.c_str(), 0777) != 0 && !DirExists(folder)) {
-    throw ETableTools("Cannot create the folder " + folder + " for the records the new key rejected");
+    throw ETableTools("Cannot create the folder " + folder +
+                      " for the records the new key rejected");
   }
-  const std::string kept = FreeStem(folder, StemOf(ExtractFileName(table)) + "_" + MomentText(moment));
+  const std::string kept =
+      FreeStem(folder, StemOf(ExtractFileName(table)) + "_" + MomentText(moment));
   std::string keptData;
   for (const TSearchRec& file : FindEntries(dir + stem + ".*")) {
     if (file.Attr & faDirectory) continue;

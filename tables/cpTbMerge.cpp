@@ -43,8 +43,7 @@ TOpList<FLDDesc> MergeFields(const std::vector<FLDDesc>& ref, const std::vector<
   return out;
 }
 
-TOpList<VCHKDesc> MergeChecks(const std::vector<VCHKDesc>& ref,
-                              const std::vector<VCHKDesc>& live) {
+TOpList<VCHKDesc> MergeChecks(const std::vector<VCHKDesc>& ref, const std::vector<VCHKDesc>& live) {
   TOpList<VCHKDesc> out;
   for (const VCHKDesc& check : ref) {
     out.Add(HasFieldNumber(live, check.iFldNum) ? crMODIFY : crADD, check);
@@ -98,7 +97,8 @@ TOpList<RINTDesc> MergeLinks(const std::vector<RINTDesc>& ref, const std::vector
     if (out.Ops[i] == crDROP) out.Add(crADD, RINTDesc(out.Descs[i]));
   }
   for (RINTDesc link : live) {
-    if (link.eType == rintDEPENDENT && !HasName(out.Descs, link.szRintName, &RINTDesc::szRintName)) {
+    if (link.eType == rintDEPENDENT &&
+        !HasName(out.Descs, link.szRintName, &RINTDesc::szRintName)) {
       PointInto(link, targetDir);
       out.Add(crDROP, link);
     }

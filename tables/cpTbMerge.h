@@ -32,8 +32,7 @@ TOpList<FLDDesc> MergeFields(const std::vector<FLDDesc>& ref, const std::vector<
 
 // Validity checks by field number: the reference's checks are modified or
 // added, a live check on a field no listed check covers is dropped.
-TOpList<VCHKDesc> MergeChecks(const std::vector<VCHKDesc>& ref,
-                              const std::vector<VCHKDesc>& live);
+TOpList<VCHKDesc> MergeChecks(const std::vector<VCHKDesc>& ref, const std::vector<VCHKDesc>& live);
 
 // Indexes by exact name (letter case counts): the reference's are modified
 // or added, live indexes the reference lacks are dropped.

@@ -73,9 +73,9 @@ void TZelTableTools::Restructure(const std::string& saveAs, bool strip) {
         ReadDescs<RINTDesc>(*this, live, liveProps.iRefIntChecks, DbiGetRintDesc, true),
         LinkTarget(saveAs));
   } else {
-    indexes = tbmerge::MergeIndexes(
-        ReadDescs<IDXDesc>(*this, meta, metaProps.iIndexes, DbiGetIndexDesc),
-        ReadDescs<IDXDesc>(*this, live, liveProps.iIndexes, DbiGetIndexDesc));
+    indexes =
+        tbmerge::MergeIndexes(ReadDescs<IDXDesc>(*this, meta, metaProps.iIndexes, DbiGetIndexDesc),
+                              ReadDescs<IDXDesc>(*this, live, liveProps.iIndexes, DbiGetIndexDesc));
     links = tbmerge::MergeLinks(
         ReadDescs<RINTDesc>(*this, meta, metaProps.iRefIntChecks, DbiGetRintDesc),
         ReadDescs<RINTDesc>(*this, live, liveProps.iRefIntChecks, DbiGetRintDesc),

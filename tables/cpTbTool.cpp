@@ -172,7 +172,8 @@ DBIResult TZelTableTools::Check(DBIResult result) {
   std::string message;
   if (info.iError == result) {
     message = info.szErrCode;
-    for (const char* context : {info.szContext1, info.szContext2, info.szContext3, info.szContext4}) {
+    for (const char* context :
+         {info.szContext1, info.szContext2, info.szContext3, info.szContext4}) {
       if (context[0]) message += std::string("\n") + context;
     }
   } else {

@@ -163,10 +163,14 @@ inline std::vector<std::string> Sorted(std::vector<std::string> v) {
 
 inline std::string OpName(CROpType op) {
   switch (op) {
-    case crADD: return "add";
-    case crMODIFY: return "modify";
-    case crDROP: return "drop";
-    default: return "op" + std::to_string(op);
+    case crADD:
+      return "add";
+    case crMODIFY:
+      return "modify";
+    case crDROP:
+      return "drop";
+    default:
+      return "op" + std::to_string(op);
   }
 }
 

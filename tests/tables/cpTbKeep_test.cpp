@@ -61,11 +61,16 @@ class Keep : public ::testing::Test {
 };
 
 TEST_F(Keep, LongerReferenceAddsFieldsKeepingDataByPosition) {
-  Create(dir, "PEOPLE.DB", {{"Id", FieldType::Long, 0}, {"Name", FieldType::Alpha, 10}, {"City", FieldType::Alpha, 10}},
-         1, {{"1", "Ann", "Bonn"}, {"2", "Bob", "Rome"}});
+  Create(
+      dir, "PEOPLE.DB",
+      {{"Id", FieldType::Long, 0}, {"Name", FieldType::Alpha, 10}, {"City", FieldType::Alpha, 10}},
+      1, {{"1", "Ann", "Bonn"}, {"2", "Bob", "Rome"}});
   Create(meta, "PEOPLE.DB",
-         {{"Id", FieldType::Long, 0}, {"Nom", FieldType::Alpha, 10}, {"Town", FieldType::Alpha, 12},
-          {"Zip", FieldType::Alpha, 5}, {"Phone", FieldType::Alpha, 10}},
+         {{"Id", FieldType::Long, 0},
+          {"Nom", FieldType::Alpha, 10},
+          {"Town", FieldType::Alpha, 12},
+          {"Zip", FieldType::Alpha, 5},
+          {"Phone", FieldType::Alpha, 10}},
          1);
   Run("PEOPLE.DB");
   EXPECT_EQ(request.fieldOps, (std::vector<CROpType>{crMODIFY, crMODIFY, crMODIFY, crADD, crADD}));
@@ -79,10 +84,16 @@ TEST_F(Keep, LongerReferenceAddsFieldsKeepingDataByPosition) {
 
 TEST_F(Keep, ShorterReferenceDropsTheLastFields) {
   Create(dir, "PEOPLE.DB",
-         {{"Id", FieldType::Long, 0}, {"Name", FieldType::Alpha, 10}, {"City", FieldType::Alpha, 10},
-          {"Zip", FieldType::Alpha, 5}, {"Phone", FieldType::Alpha, 10}},
+         {{"Id", FieldType::Long, 0},
+          {"Name", FieldType::Alpha, 10},
+          {"City", FieldType::Alpha, 10},
+          {"Zip", FieldType::Alpha, 5},
+          {"Phone", FieldType::Alpha, 10}},
          1, {{"1", "Ann", "Bonn", "53111", "0228"}});
-  Create(meta, "PEOPLE.DB", {{"Id", FieldType::Long, 0}, {"Name", FieldType::Alpha, 10}, {"City", FieldType::Alpha, 10}}, 1);
+  Create(
+      meta, "PEOPLE.DB",
+      {{"Id", FieldType::Long, 0}, {"Name", FieldType::Alpha, 10}, {"City", FieldType::Alpha, 10}},
+      1);
   Run("PEOPLE.DB");
   EXPECT_EQ(request.fields.size(), 3u);
   EXPECT_EQ(ShapeOf(dir, "PEOPLE.DB").fields.size(), 3u);
@@ -108,7 +119,8 @@ TEST_F(Keep, RejectedRecordsKeptInKeyviol) {
   Create(dir, "ORDERS.DB", {{"Id", FieldType::Long, 0}, {"Item", FieldType::Alpha, 10}}, 0,
          {{"1", "first"}, {"1", "again"}, {"2", "second"}, {"2", "twice"}});
   // A reference copy as the tools make them: borrowed, primary index and all.
-  Create(tmp / "keyed", "ORDERS.DB", {{"Id", FieldType::Long, 0}, {"Item", FieldType::Alpha, 10}}, 1);
+  Create(tmp / "keyed", "ORDERS.DB", {{"Id", FieldType::Long, 0}, {"Item", FieldType::Alpha, 10}},
+         1);
   Borrow(tmp / "keyed/ORDERS.DB", meta + "/ORDERS.DB");
   const auto tables = Tables();
   Run("ORDERS.DB");

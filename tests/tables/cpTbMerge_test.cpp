@@ -1,11 +1,11 @@
 // The merge rules on hand-made descriptors: the cases real sample tables
 // cannot show (a reference longer or shorter than the live table, index
 // names differing only in case, link descriptors in any order).
+#include "cpTbMerge.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "cpTbMerge.h"
 
 namespace {
 
@@ -50,7 +50,9 @@ std::vector<std::string> Ops(const TOpList<Desc>& list, Key key) {
   return out;
 }
 
-std::string FieldKey(const FLDDesc& d) { return d.szName + std::string("<") + std::to_string(d.iFldNum); }
+std::string FieldKey(const FLDDesc& d) {
+  return d.szName + std::string("<") + std::to_string(d.iFldNum);
+}
 std::string CheckKey(const VCHKDesc& d) { return std::to_string(d.iFldNum); }
 std::string IndexKey(const IDXDesc& d) { return d.szName; }
 std::string LinkKey(const RINTDesc& d) { return d.szRintName; }
@@ -70,8 +72,9 @@ TEST(MergeFields, ByPositionWhateverTheNames) {
 }
 
 TEST(MergeFields, AutoincrementKeepsItsValues) {
-  const auto list = tbmerge::MergeFields({Field(1, "Id", '+', fldstAUTOINC), Field(2, "Memo", 'M', fldstMEMO)},
-                                         {Field(1, "Id", '+', fldstAUTOINC)});
+  const auto list =
+      tbmerge::MergeFields({Field(1, "Id", '+', fldstAUTOINC), Field(2, "Memo", 'M', fldstMEMO)},
+                           {Field(1, "Id", '+', fldstAUTOINC)});
   ASSERT_EQ(list.Count(), 2);
   EXPECT_EQ(list.Descs[0].iSubType, fldstNONE);
   EXPECT_EQ(list.Descs[0].iFldType, '+');
@@ -87,8 +90,8 @@ TEST(MergeChecks, ModifiedAddedAndDroppedByField) {
 TEST(MergeIndexes, ByExactName) {
   const auto list = tbmerge::MergeIndexes({Index(""), Index("City"), Index("Zip")},
                                           {Index(""), Index("city"), Index("Old")});
-  EXPECT_EQ(Ops(list, IndexKey), (std::vector<std::string>{"modify:", "add:City", "add:Zip",
-                                                           "drop:city", "drop:Old"}));
+  EXPECT_EQ(Ops(list, IndexKey),
+            (std::vector<std::string>{"modify:", "add:City", "add:Zip", "drop:city", "drop:Old"}));
 }
 
 TEST(StripIndexes, FirstKeptOthersDropped) {
@@ -109,7 +112,8 @@ TEST(MergeLinks, SharedLinkDroppedThenAddedAfterTheRest) {
   // Every link points at the masters beside the table written, the live
   // table's own too: the masters of a table that is only read stay as they
   // are.
-  for (const RINTDesc& link : list.Descs) EXPECT_EQ(std::string(link.szTblName).rfind("/out/", 0), 0u);
+  for (const RINTDesc& link : list.Descs)
+    EXPECT_EQ(std::string(link.szTblName).rfind("/out/", 0), 0u);
   EXPECT_STREQ(list.Descs[3].szTblName, "/out/X.DB");
 }
 

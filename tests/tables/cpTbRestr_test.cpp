@@ -135,8 +135,8 @@ TEST_F(Restructure, ReferenceLackingPartsDropsThem) {
   ASSERT_EQ(request.checks.size(), 2u);
   EXPECT_EQ(request.checkOps, (std::vector<CROpType>{crMODIFY, crDROP}));
   EXPECT_EQ(request.checks[1].iFldNum, 2);
-  EXPECT_EQ(request.LinkOps(), (std::vector<std::string>{"drop:Reference A", "add:Reference A",
-                                                         "drop:Reference B"}));
+  EXPECT_EQ(request.LinkOps(),
+            (std::vector<std::string>{"drop:Reference A", "add:Reference A", "drop:Reference B"}));
   const Shape after = ShapeOf(dir, "C.DB");
   EXPECT_EQ(after.indexes, (std::vector<std::string>{"", "A"}));
   EXPECT_EQ(after.checks, (std::vector<int>{1}));
@@ -151,8 +151,8 @@ TEST_F(Restructure, LiveTableLackingPartsGetsThem) {
   Run("C.DB");
   EXPECT_EQ(request.IndexOps(), (std::vector<std::string>{"modify:", "modify:A", "add:B"}));
   EXPECT_EQ(request.checkOps, (std::vector<CROpType>{crMODIFY, crADD}));
-  EXPECT_EQ(request.LinkOps(), (std::vector<std::string>{"drop:Reference A", "add:Reference B",
-                                                         "add:Reference A"}));
+  EXPECT_EQ(request.LinkOps(),
+            (std::vector<std::string>{"drop:Reference A", "add:Reference B", "add:Reference A"}));
   const Shape after = ShapeOf(dir, "C.DB");
   EXPECT_EQ(after.indexes, (std::vector<std::string>{"", "A", "B"}));
   EXPECT_EQ(after.checks, (std::vector<int>{1, 2}));
@@ -168,8 +168,7 @@ TEST_F(Restructure, StripModeIntoASaveAsFolder) {
   fs::create_directories(dir + "/SA$$");
   Run("C.DB", dir + "/SA$$/C.DB", true);
   EXPECT_EQ(request.IndexOps(), (std::vector<std::string>{"modify:", "drop:A", "drop:B"}));
-  EXPECT_EQ(request.LinkOps(),
-            (std::vector<std::string>{"drop:Reference A", "drop:Reference B"}));
+  EXPECT_EQ(request.LinkOps(), (std::vector<std::string>{"drop:Reference A", "drop:Reference B"}));
   EXPECT_EQ(request.checkOps, (std::vector<CROpType>{crMODIFY, crMODIFY}));
 
   const Shape copy = ShapeOf(dir + "/SA$$", "C.DB");

@@ -96,7 +96,8 @@ TEST_P(EverySample, StripCopyKeepsRecordsFirstIndexNoDependentLinks) {
     EXPECT_EQ(Sorted(Rows(dir + "/SA$$", table)), was.rows);
     const Shape copy = ShapeOf(dir + "/SA$$", table);
     const std::vector<std::string> all = RebuiltIndexes(was.shape);
-    EXPECT_EQ(copy.indexes, std::vector<std::string>(all.begin(), all.begin() + std::min<std::size_t>(1, all.size())));
+    EXPECT_EQ(copy.indexes, std::vector<std::string>(
+                                all.begin(), all.begin() + std::min<std::size_t>(1, all.size())));
     EXPECT_TRUE(Dependent(copy.links).empty());
     EXPECT_EQ(copy.fields, was.shape.fields);
     EXPECT_EQ(copy.checks, was.shape.checks);
@@ -135,8 +136,8 @@ TEST_P(EverySample, FullMergeInPlaceKeepsRecordsAndStructure) {
 
 INSTANTIATE_TEST_SUITE_P(Folders, EverySample, ::testing::ValuesIn(Folders()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.index == 0 ? "kept_with_tests"
-                                                              : FileName(info.param);
+                           std::string name =
+                               info.index == 0 ? "kept_with_tests" : FileName(info.param);
                            for (char& c : name) {
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            }

@@ -1,11 +1,12 @@
 // The component's own rules: where the reference folder is, the link
 // questions on real linked tables, the engine's error text, and packing.
+#include "cpTbTool.h"
+
 #include <gtest/gtest.h>
 
 #include "DbiErrors.h"
 #include "Status.h"
 #include "TablesTestSupport.h"
-#include "cpTbTool.h"
 
 namespace {
 
@@ -81,8 +82,8 @@ TEST_F(Database, MastersOfDependentLinksOnly) {
   // multiple.db: two dependent links to primary, one master link from
   // to_multiple; primary.db is master only.
   for (const Case& c : {Case{"multiple.db", 2, {"primary.db", "primary.db"}},
-                        Case{"to_multiple.db", 1, {"multiple.db"}}, Case{"C.DB", 2, {"a.db", "b.db"}},
-                        Case{"primary.db", 0, {}}}) {
+                        Case{"to_multiple.db", 1, {"multiple.db"}},
+                        Case{"C.DB", 2, {"a.db", "b.db"}}, Case{"primary.db", 0, {}}}) {
     tools.TableName = c.table;
     for (bool useMeta : {false, true}) {
       SCOPED_TRACE(std::string(c.table) + (useMeta ? " reference" : " live"));
