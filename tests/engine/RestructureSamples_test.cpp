@@ -74,7 +74,8 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
   if (before.ok) {
     EXPECT_TRUE(after.ok) << name << ": " << after.error;
     std::vector<int> types;
-    for (const auto& f : OpenForTest(table)->Fields()) types.push_back(static_cast<int>(f.type));
+    const auto reopened = OpenForTest(table);
+    for (const auto& f : reopened->Fields()) types.push_back(static_cast<int>(f.type));
     ExpectSameRows(before, after, types, name);
   }
   engine::TableStructure shape_after = StructureOf(table);
