@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -179,6 +180,45 @@ Status PlanFields(const ParadoxTable& source, const CRTblDesc& req, RestructureP
   return PlanProtection(h, req, &def);
 }
 
+namespace {
+
+// One index operation of a request; drops come in the first pass.
+Status ApplyIndexOp(const IDXDesc& d, CROpType op, RestructurePlan* plan) {
+  if (IsPrimaryDesc(d)) {
+    if (op == crDROP) {
+      plan->def.key_fields = 0;
+      return Status::OK();
+    }
+    for (std::uint16_t k = 0; k < d.iFldsInKey; ++k) {
+      if (d.aiKeyFld[k] != k + 1) return BadRequest("the primary key must be the leading fields");
+    }
+    if (d.iFldsInKey > plan->def.fields.size()) return BadRequest("the primary key names missing fields");
+    plan->def.key_fields = d.iFldsInKey;
+    return Status::OK();
+  }
+  const std::string name(d.szName, strnlen(d.szName, sizeof d.szName));
+  auto& list = plan->secondaries;
+  auto at = std::find_if(list.begin(), list.end(), [&](const SecondaryPlan& p) { return p.name == name; });
+  if (op == crDROP) {
+    if (at != list.end()) list.erase(at);
+    return Status::OK();
+  }
+  SecondaryPlan p;
+  Status s = PlanFromDesc(d, plan->def.fields, &p);
+  if (!s.ok()) return s;
+  if (at == list.end()) {
+    list.push_back(std::move(p));
+    return s;
+  }
+  at->def.fields = p.def.fields;  // the file's templates and counts carry forward
+  at->def.composite = p.def.composite;
+  at->def.name = p.def.name;
+  at->def.descending = p.def.descending;
+  return s;
+}
+
+}  // namespace
+
 Status PlanIndexes(const TableStructure& src, const CRTblDesc& req, RestructurePlan* plan) {
   plan->secondaries = CarryIndexes(src, *plan);
   if (src.hasPrimaryFile) {
@@ -187,50 +227,18 @@ Status PlanIndexes(const TableStructure& src, const CRTblDesc& req, RestructureP
     plan->pxBlockCode = src.primary.params().blockSizeCode;
   }
   if (req.iIdxCount && !req.pidxDesc) return BadRequest("the index list has no descriptors");
-  auto find = [&](const std::string& name) {
-    for (std::size_t k = 0; k < plan->secondaries.size(); ++k)
-      if (plan->secondaries[k].name == name) return static_cast<int>(k);
-    return -1;
-  };
   for (int pass = 0; pass < 2; ++pass) {  // drops first, then adds
     for (int i = 0; i < req.iIdxCount; ++i) {
-      const IDXDesc& d = req.pidxDesc[i];
       const CROpType op = OpAt(req.pecrIdxOp, i, crADD);
       if ((op == crDROP) != (pass == 0)) continue;
-      const std::string name(d.szName, strnlen(d.szName, sizeof d.szName));
-      if (IsPrimaryDesc(d)) {
-        if (op == crDROP) {
-          plan->def.key_fields = 0;
-          continue;
-        }
-        for (std::uint16_t k = 0; k < d.iFldsInKey; ++k)
-          if (d.aiKeyFld[k] != k + 1) return BadRequest("the primary key must be the leading fields");
-        if (d.iFldsInKey > plan->def.fields.size()) return BadRequest("the primary key names missing fields");
-        plan->def.key_fields = d.iFldsInKey;
-        continue;
-      }
-      const int at = find(name);
-      if (op == crDROP) {
-        if (at >= 0) plan->secondaries.erase(plan->secondaries.begin() + at);
-        continue;
-      }
-      SecondaryPlan p;
-      Status s = PlanFromDesc(d, plan->def.fields, &p);
+      Status s = ApplyIndexOp(req.pidxDesc[i], op, plan);
       if (!s.ok()) return s;
-      if (at >= 0) {
-        SecondaryPlan& old = plan->secondaries[static_cast<std::size_t>(at)];
-        old.def.fields = p.def.fields;  // templates and counts carry forward
-        old.def.composite = p.def.composite;
-        old.def.name = p.def.name;
-        old.def.descending = p.def.descending;
-      } else {
-        plan->secondaries.push_back(std::move(p));
-      }
     }
   }
   for (int k = 0; k < plan->def.key_fields; ++k) {
-    const FieldType t = plan->def.fields[static_cast<std::size_t>(k)].type;
-    if (IsBlobType(t)) return BadRequest("a blob field cannot be part of the primary key");
+    if (IsBlobType(plan->def.fields[static_cast<std::size_t>(k)].type)) {
+      return BadRequest("a blob field cannot be part of the primary key");
+    }
   }
   for (SecondaryPlan& p : plan->secondaries) {
     p.def.maintained = plan->keyed();
