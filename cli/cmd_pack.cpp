@@ -1,5 +1,6 @@
 // vdx pack TABLE: drops deleted space, rebuilds every index and the blob
 // file; the structure and protection stay. Exit 0 done, 1 failed, 2 usage.
+#include <functional>
 #include <ostream>
 
 #include "Command.h"
@@ -8,6 +9,7 @@
 
 namespace vdx {
 void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out);
+std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress();
 }
 
 namespace {
@@ -20,6 +22,7 @@ int Pack(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   const std::string path = engine::ResolveTablePath(args[0]);
   engine::RestructureOptions options;
   options.useHeaderKey = true;
+  options.progress = vdx::TerminalProgress();
   engine::RestructureReport report;
   const engine::Status s = engine::PackTable(path, options, &report);
   if (!s.ok()) {

@@ -2,6 +2,10 @@
 // a table to the structure of a reference table (fields by position, checks,
 // indexes, links), in place or into a new table, and packs it. Prints what
 // was kept, blanked and set aside. Exit 0 done, 1 failed, 2 usage.
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
 #include <ostream>
 
 #include "Command.h"
@@ -64,6 +68,7 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   engine::RestructureOptions options;
   options.useHeaderKey = true;
   options.saveAs = save_as;
+  options.progress = vdx::TerminalProgress();
   engine::RestructureReport report;
   s = engine::RestructureTable(live_path, request.desc, options, &report);
   if (!s.ok()) {
@@ -79,6 +84,15 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
 namespace vdx {
 void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out) {
   PrintReport(path, r, out);
+}
+
+// A percentage on the terminal while a long table is rewritten.
+std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress() {
+  if (!::isatty(2)) return nullptr;
+  return [](std::uint32_t done, std::uint32_t total) {
+    std::fprintf(stderr, "\r%3u%%", total ? static_cast<unsigned>(100.0 * done / total) : 100u);
+    if (done == total) std::fprintf(stderr, "\r    \r");
+  };
 }
 }  // namespace vdx
 
