@@ -14,6 +14,10 @@
 #include "RestructureLike.h"
 #include "TableFiles.h"
 
+namespace vdx {
+std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress();
+}
+
 namespace {
 
 engine::Status ReadStructure(const std::string& path, engine::TableStructure* out, bool* prot) {
