@@ -46,10 +46,11 @@ inline void CopyTable(const std::string& from, const std::string& stem, const st
 inline void CopyFiles(const std::string& from, const std::string& to) {
   fs::create_directories(to);
   for (const auto& e : fs::directory_iterator(from)) {
-    if (e.is_regular_file()) {
-      fs::copy_file(e.path(), fs::path(to) / e.path().filename(),
-                    fs::copy_options::overwrite_existing);
-    }
+    if (!e.is_regular_file()) continue;
+    const fs::path target = fs::path(to) / e.path().filename();
+    fs::copy_file(e.path(), target, fs::copy_options::overwrite_existing);
+    // Shipped samples may be read-only; a database's files are not.
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
   }
 }
 
