@@ -41,6 +41,10 @@ int Verify(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     tables = TablesIn(args[0]);
   } else {
     tables.push_back(engine::ResolveTablePath(args[0]));
+    if (::stat(tables.back().c_str(), &st) != 0) {
+      err << "vdx verify: no table or folder " << args[0] << "\n";
+      return 2;
+    }
   }
   int rc = 0;
   for (const std::string& path : tables) {

@@ -255,14 +255,24 @@ void TField::SetAsDateTime(double value) {
   table_->buffer_[static_cast<std::size_t>(index_)] = FromDateTime(f, value);
 }
 
+namespace {
+
+bool StoredAsDouble(FieldType type) {
+  return type == FieldType::Number || type == FieldType::Currency || type == FieldType::Timestamp;
+}
+
+}  // namespace
+
 std::int64_t TField::AsInteger() const {
   const FieldValue v = table_->CurrentValue(index_);
-  return v.null ? 0 : (std::isfinite(v.d) && v.d != 0 ? static_cast<std::int64_t>(v.d) : v.i);
+  if (v.null) return 0;
+  return StoredAsDouble(DataType()) ? static_cast<std::int64_t>(std::llround(v.d)) : v.i;
 }
 
 double TField::AsFloat() const {
   const FieldValue v = table_->CurrentValue(index_);
-  return v.null ? 0 : (v.d != 0 ? v.d : static_cast<double>(v.i));
+  if (v.null) return 0;
+  return StoredAsDouble(DataType()) ? v.d : static_cast<double>(v.i);
 }
 
 void TField::Clear() {

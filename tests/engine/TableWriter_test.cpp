@@ -219,3 +219,32 @@ TEST(TableWriter, SessionPasswordOpensAProtectedTable) {
 }
 
 std::uint32_t PasswordKeyFor(const TableDefinition& def) { return PasswordKey(def.password); }
+
+// A table derived from another keeps the header bytes we do not interpret,
+// the source's level, code page and sort order.
+TEST(TableWriter, DerivedTableCarriesUnknownHeaderBytesForward) {
+  OpenOptions options;
+  options.lock = false;
+  std::unique_ptr<ParadoxTable> source;
+  ASSERT_TRUE(ParadoxTable::Open(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/bcd.db", options, &source).ok());
+  TempDir dir;
+  const std::string path = dir.File("DERIVED.DB");
+  TableDefinition def;
+  def.fields = {Field("A", FieldType::Bcd, 17, 2), Field("Extra", FieldType::Alpha, 12)};
+  def.source = &source->Header();
+  ASSERT_TRUE(CreateTable(Env::Default(), path, def).ok());
+  std::unique_ptr<ParadoxTable> derived;
+  ASSERT_TRUE(ParadoxTable::Open(path, options, &derived).ok());
+  const std::string& a = source->Header().raw;
+  const std::string& b = derived->Header().raw;
+  for (std::size_t off : {0x12, 0x13, 0x16, 0x17, 0x1A, 0x1B, 0x2B, 0x2C, 0x3C, 0x48, 0x50, 0x53, 0x54,
+                          0x55, 0x57, 0x60, 0x61, 0x62, 0x63, 0x68, 0x69, 0x70, 0x71, 0x74, 0x75}) {
+    EXPECT_EQ(a[off], b[off]) << "header byte " << off;
+  }
+  EXPECT_EQ(derived->Header().version_id, source->Header().version_id);
+  EXPECT_EQ(derived->Header().code_page, 850);
+  EXPECT_EQ(derived->Header().sort_order, source->Header().sort_order);
+  EXPECT_EQ(derived->Header().sort_order_id, source->Header().sort_order_id);
+  const pxtest::PxTable px = pxtest::ReadWithPxlibIsolated(path, "");
+  EXPECT_TRUE(px.ok) << px.error;
+}
