@@ -5,6 +5,7 @@
 // mirrored in its master's file.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -16,6 +17,11 @@ namespace engine {
 namespace {
 
 std::string Text(const char* s, std::size_t cap) { return std::string(s, strnlen(s, cap)); }
+
+// A new .VAL carries its table's file level (0x09 to 0x0B in every file seen).
+std::uint8_t ValLevelFor(std::uint8_t version_id) {
+  return static_cast<std::uint8_t>(std::clamp<int>(version_id < 9 ? 12 : version_id, 0x09, 0x0B));
+}
 
 std::string FileNameOf(const std::string& path) {
   const auto cut = path.find_last_of("/\\");
@@ -128,7 +134,8 @@ class MasterFiles {
       fields.push_back({static_cast<std::uint16_t>(i + 1), static_cast<std::uint8_t>(f.type),
                         static_cast<std::uint8_t>(f.size), f.name});
     }
-    *val = ValFile::Create(0x09, std::move(fields), master->Header().key_fields);
+    *val = ValFile::Create(ValLevelFor(master->Header().version_id), std::move(fields),
+                           master->Header().key_fields);
     return Status::OK();
   }
 
@@ -254,7 +261,7 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     return Status::OK();
   }
   std::vector<ValField> fields;
-  ValFile val = st.hasVal ? st.val : ValFile::Create(0x09, fields, 0);
+  ValFile val = st.hasVal ? st.val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
   bool changed = false;
   const bool keyChanged = plan->def.key_fields != source.Header().key_fields;
   if (plan->fieldsChanged || keyChanged || !st.hasVal) {
