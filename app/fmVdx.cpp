@@ -12,6 +12,9 @@
 #include <algorithm>
 
 #include "Session.h"
+#include "cpTbTool.h"
+#include "fmDbPwd.h"
+#include "svLog.h"
 
 namespace {
 
@@ -56,7 +59,7 @@ QIcon ToolIcon(TToolType tool) {
 }  // namespace
 
 TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
-    : QMainWindow(parent), params_(params) {
+    : QMainWindow(parent), params_(params), table_tools_(std::make_unique<TZelTableTools>()) {
   setObjectName("FormVardex");
   BuildMenus();
   BuildToolbar();
@@ -66,6 +69,7 @@ TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
   statusBar()->setSizeGripEnabled(true);
   ApplyDesignTexts();
   resize(720, 420);
+  password_dialog_ = new TFormDbPasswd(this);
   FormCreate();
 }
 
@@ -77,11 +81,15 @@ void TFormVardex::FormCreate() {
   FirstActivation = true;
   ControllerName.clear();
   Options = {voConfirm, voEndMsg};
+  BuildLanguage();
   setWindowTitle(kTitle);
   engine::TSession::Default().SetOnPassword([this](const std::string& table, bool& retry) {
     retry = false;
     if (PasswordRequestHandler) PasswordRequestHandler(QString::fromStdString(table), retry);
   });
+  PasswordRequestHandler = [this](const QString& table, bool& retry) {
+    AnswerPasswordRequest(table, retry);
+  };
   // Returning to the program from elsewhere shows aliases added meanwhile.
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
     if (s == Qt::ApplicationActive) RefreshAliasList();
@@ -199,7 +207,29 @@ void TFormVardex::SetToolControlsEnabled(bool enabled) {
 
 void TFormVardex::RunTool(TToolType tool) {
   emit ToolRequested(tool);
-  if (ToolRunHandler) ToolRunHandler(tool);
+  if (ToolRunHandler) {
+    ToolRunHandler(tool);
+    return;
+  }
+  // A macro command can arrive while a run waits between tables; a second
+  // run inside the first would work on tables the first has half done.
+  if (ToolRunning) return;
+  switch (tool) {
+    case ttUpdate:
+      RunUpdate();
+      break;
+    case ttCopy:
+      RunCopy();
+      break;
+    case ttRetrieve:
+      RunRetrieve();
+      break;
+    case ttPack:
+      RunPack();
+      break;
+    default:
+      break;  // Backup and Restore come through ToolRunHandler
+  }
 }
 
 void TFormVardex::Guarded(const std::function<void()>& action) {
@@ -216,19 +246,20 @@ void TFormVardex::MenuAboutClick() {
   if (AboutHandler) AboutHandler();
 }
 
-void TFormVardex::MenuPasswordClick() {
-  if (PasswordHandler) PasswordHandler();
-}
 
 void TFormVardex::FormActivate() {
   repaint();
   if (!FirstActivation) return;
   FirstActivation = false;
   ShowHintInStatusBar();
-  if (OpenToolLogHandler && !OpenToolLogHandler()) {
+  if (OpenToolLogHandler ? !OpenToolLogHandler() : !OpenLog()) {
     ShowMessageKey("Notifications", "LogCannotCreate");
     TerminateApplication();
     return;  // no tool run without its log
+  }
+  if (!OpenToolLogHandler && !LogSetAsidePath().empty()) {
+    ShowMessageKey("Notifications", "LogSetAside", {QString::fromStdString(LogSetAsidePath())},
+                   mkWarning);
   }
   if (ProcessStartupRequest()) TerminateApplication();
 }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <set>
 
 #include "ZelControls.h"
@@ -17,6 +18,10 @@
 class QLabel;
 class QTableWidget;
 class QWidget;
+class TFormDbPasswd;
+class TZelLanguage;
+class TZelLangSection;
+class TZelTableTools;
 
 // The silent end of a tool run: the exception handler lets it pass unseen.
 class EAbort : public std::exception {
@@ -38,13 +43,23 @@ enum TMsgKind { mkError, mkWarning, mkInformation, mkConfirmation };
 // messages).
 struct TMessageRequest {
   QString Section;
-  QString Key;
+  QString Key;  // the first of Keys
   QStringList Args;
   TMsgKind Kind = mkError;
   QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
+  QStringList Keys;  // every key of a message built from several
 };
 
 enum TVdxOption { voConfirm, voEndMsg };
+
+// Removes a folder with its files and subfolders (the restructure keeps
+// rejected records in a KEYVIOL folder inside); true when it is gone. A
+// locked or read-only file stays, and so does the folder.
+bool RemoveFolderTree(const QString& dir);
+
+// How a run starts: bits of one byte.
+enum TRunFlag : unsigned char { rfConfirm = 1, rfCheck = 2, rfVerify = 4, rfSafe = 8 };
+using TRunFlags = unsigned char;
 
 class TFormVardex : public QMainWindow {
   Q_OBJECT
@@ -85,6 +100,49 @@ class TFormVardex : public QMainWindow {
   bool ProcessStartupRequest();
   void RequestClose();
 
+  // The run framework (fmVdxRun.cpp). Every result but success, and a
+  // continued trUpdate/trRepeat, leaves FinishRun through EAbort.
+  void StartRun(TToolType tool, TRunFlags flags);
+  void FinishRun(TToolResult result);
+  void CheckDatabase(TRunFlags flags);
+  void VerifyTables(const QString& folder);
+  // Table file names of an alias or a folder, without hidden files.
+  QStringList ListTables(const QString& name_or_folder) const;
+  // The reference copy's tables, masters before the tables that refer to them.
+  QStringList OrganizeTables(TToolResult on_cancel);
+  void PrepareTables();
+  void RunTables(const QString& caption_key, const QString& database_name,
+                 TToolResult on_cancel, bool strip, const QString& save_as_folder,
+                 const QString& meta_folder);
+  void DeleteTables(const QString& folder);
+  void CreateWorkFolders();
+  void RestoreWorkFolders();
+  void RemoveWorkFolders();
+  void ToggleToolControls();
+  // The display name of a tool, from "ToolNames".
+  QString DisplayName(TToolType tool) const;
+  // D + "/" + sub: the folders of the selected database.
+  QString DatabaseFolder(const QString& sub = QString()) const;
+
+  // The tools (fmVdxTools.cpp). The Copy and Retrieve steps also run inside
+  // the Backup and Restore runs.
+  void RunUpdate();
+  void RunCopy();
+  void RunRetrieve();
+  void RunPack();
+  void CopySteps();
+  void RetrieveSteps();
+
+  // The password (fmVdxPwd.cpp): the engine's list and the table tools'.
+  void ApplyPassword(const QString& password);
+  // Applies and writes it into the dialog's edits (macro SETPASSWORD).
+  void SetPassword(const QString& password);
+  QString Password() const;
+  void AnswerPasswordRequest(const QString& table, bool& retry);
+  TFormDbPasswd* PasswordDialog() const { return password_dialog_; }
+  TZelTableTools& TableTools() const { return *table_tools_; }
+  TZelLanguage* Language() const { return language_; }
+
   // The six tool handlers, shared by the menu, the toolbar and the context menu.
   void UpdateDatabase() { RunTool(ttUpdate); }
   void PackDatabase() { RunTool(ttPack); }
@@ -110,10 +168,16 @@ class TFormVardex : public QMainWindow {
   QMessageBox::StandardButton ShowMessageKey(
       const QString& section, const QString& key, const QStringList& args = {},
       TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+  // A message made of several keys, one line each.
+  QMessageBox::StandardButton ShowMessageKeys(
+      const QString& section, const QStringList& keys, const QStringList& args = {},
+      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+  // A keyed text formatted with its arguments (progress captions).
+  QString FormatValue(const QString& section, const QString& key, const QStringList& args) const;
   // A keyed text of a language section ("MainWindow", "MenuHints" ...).
   QString Value(const QString& section, const QString& key) const;
   // The application's exception handling: the silent abort passes, every
-  // other exception is shown.
+  // other exception is shown and ends a run in progress with trError.
   void HandleException(std::exception_ptr error);
   // Ends the program once control returns to the message loop.
   void TerminateApplication();
@@ -127,6 +191,8 @@ class TFormVardex : public QMainWindow {
 
   // Seams for the parts that come with the tool runs, the language file and
   // the tool log, and for tests that must observe without a real box or exit.
+  // Without ToolRunHandler the window runs Update, Copy, Retrieve and Pack
+  // itself; Backup and Restore need one.
   std::function<QMessageBox::StandardButton(const TMessageRequest&)> MessageHandler;
   std::function<QString(const QString& section, const QString& key)> TextLookup;
   std::function<void()> TerminateHandler;
@@ -153,6 +219,11 @@ class TFormVardex : public QMainWindow {
   void BuildToolbar();
   void BuildGrid();
   void ApplyDesignTexts();
+  void BuildLanguage();
+  void ApplyLanguageToProgress();
+  TZelLangSection* LangSection(const QString& section) const;
+  void ParkCompanions(const QString& base, bool park);
+  void ShowEndMessage(TToolResult result, const QString& name, bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
   void FillGrid();
@@ -170,4 +241,8 @@ class TFormVardex : public QMainWindow {
   bool updating_grid_ = false;  // the program, not the user, moves the selection
   bool click_pending_ = false;
   bool resizing_ = false;
+  TZelLanguage* language_ = nullptr;
+  TFormDbPasswd* password_dialog_ = nullptr;
+  std::unique_ptr<TZelTableTools> table_tools_;
+  bool password_refused_ = false;  // this run's password request was declined
 };

@@ -1,10 +1,15 @@
-// The texts and messages of TFormVardex: the design texts that stand until a
-// language file replaces them, the one message function every box of the
-// window goes through, the status bar hint and the exception handling.
+// The texts and messages of TFormVardex: its language sections, the design
+// texts that stand where the language file lacks a key, the one message
+// function every box of the window goes through, the status bar hint and
+// the exception handling.
 #include <QAbstractButton>
 #include <QHash>
+#include <QMenuBar>
 #include <QStatusBar>
 
+#include "clFormat.h"
+#include "cpLang.h"
+#include "fmPrgrss.h"
 #include "fmVdx.h"
 
 namespace {
@@ -67,33 +72,157 @@ QMessageBox::Icon IconOf(TMsgKind kind) {
   return QMessageBox::NoIcon;
 }
 
-// Until the language file takes over, a keyed message shows its key and
-// arguments; an exception shows its own text.
-QMessageBox::StandardButton ShowBox(const TMessageRequest& request, QWidget* parent) {
-  QString text = request.Key;
-  if (!request.Args.isEmpty()) text += "\n" + request.Args.join(", ");
-  QMessageBox box(IconOf(request.Kind), TFormVardex::kTitle, text, request.Buttons, parent);
+// Without a language file a keyed message shows its key and arguments; an
+// exception shows its own text.
+QMessageBox::StandardButton ShowBox(const QString& text, TMsgKind kind,
+                                    QMessageBox::StandardButtons buttons, QWidget* parent) {
+  QMessageBox box(IconOf(kind), TFormVardex::kTitle, text, buttons, parent);
   for (const ButtonName& b : kButtonNames) {
     if (QAbstractButton* button = box.button(b.button)) button->setObjectName(b.name);
   }
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+TMsgDlgType DlgTypeOf(TMsgKind kind) {
+  switch (kind) {
+    case mkWarning:
+      return mtWarning;
+    case mkInformation:
+      return mtInformation;
+    case mkConfirmation:
+      return mtConfirmation;
+    default:
+      return mtError;
+  }
+}
+
+// The language's box for the window's buttons, answered in the window's terms.
+QMessageBox::StandardButton ShowLanguageBox(TZelLanguage& language, const QString& text,
+                                            TMsgKind kind, QMessageBox::StandardButtons buttons) {
+  struct Pair {
+    QMessageBox::StandardButton button;
+    TMsgDlgBtn dlg;
+    TModalResult result;
+  };
+  static const Pair pairs[] = {{QMessageBox::Yes, mbYes, mrYes},
+                               {QMessageBox::No, mbNo, mrNo},
+                               {QMessageBox::Ok, mbOK, mrOk},
+                               {QMessageBox::Cancel, mbCancel, mrCancel}};
+  const bool yes_no = buttons & (QMessageBox::Yes | QMessageBox::No);
+  const bool cancel = buttons & QMessageBox::Cancel;
+  const TMsgDlgButtons dlg_buttons = yes_no ? (cancel ? TMsgDlgButtons{mbYes, mbNo, mbCancel}
+                                                      : TMsgDlgButtons{mbYes, mbNo})
+                                            : (cancel ? TMsgDlgButtons{mbOK, mbCancel}
+                                                      : TMsgDlgButtons{mbOK});
+  const int result = language.MessageDlg(text, DlgTypeOf(kind), dlg_buttons);
+  for (const Pair& p : pairs) {
+    if (result == p.result) return p.button;
+  }
+  return QMessageBox::NoButton;
+}
+
+QVariantList Variants(const QStringList& args) {
+  QVariantList list;
+  for (const QString& a : args) list << a;
+  return list;
+}
+
+// The sections of the main window's language: where each applies, by what.
+struct TSectionSpec {
+  const char* component;
+  const char* section;
+  TSectionType type;
+  const char* property;
+};
+constexpr TSectionSpec kSections[] = {
+    {"LangMenuCaptions", "MenuCaptions", stMenu, "Caption"},
+    {"LangMenuHints", "MenuHints", stMenu, "Hint"},
+    {"LangSpeedButtonHints", "SpeedButtonHints", stGroup, "Hint"},
+    {"LangMainWindow", "MainWindow", stForm, "Caption"},
+    {"LangNotifications", "Notifications", stCustom, ""},
+    {"LangToolNames", "ToolNames", stCustom, ""},
+    {"LangProcessCaptions", "ProcessCaptions", stCustom, ""},
+    {"LangBackupProcess", "BackupProcess", stCustom, ""},
+    {"LangMenuContext", "MenuContext", stMenu, "Caption"},
+    {"LangStandardButtons", "StandardButtons", stCustom, ""},
+};
+
 }  // namespace
+
+void TFormVardex::BuildLanguage() {
+  language_ = new TZelLanguage(this);
+  for (const TSectionSpec& spec : kSections) {
+    QWidget* target = nullptr;
+    if (spec.type == stMenu) {
+      target = QString(spec.section) == "MenuContext" ? static_cast<QWidget*>(popup_grid_)
+                                                      : menuBar();
+    } else if (spec.type == stGroup) {
+      target = toolbar_;
+    }
+    language_->AddSection(spec.component, spec.section, spec.type, spec.property, target);
+  }
+  language_->Loaded();
+  ApplyLanguageToProgress();
+}
+
+void TFormVardex::ApplyLanguageToProgress() {
+  if (QObject* cancel = FormProgress()->findChild<QObject*>("ButtonCancel")) {
+    cancel->setProperty("Caption", Value("StandardButtons", "ButtonCancel"));
+  }
+}
+
+TZelLangSection* TFormVardex::LangSection(const QString& section) const {
+  return language_ ? language_->Section(section) : nullptr;
+}
 
 QMessageBox::StandardButton TFormVardex::ShowMessageKey(const QString& section, const QString& key,
                                                         const QStringList& args, TMsgKind kind,
                                                         QMessageBox::StandardButtons buttons) {
-  const TMessageRequest request{section, key, args, kind, buttons};
+  return ShowMessageKeys(section, {key}, args, kind, buttons);
+}
+
+QMessageBox::StandardButton TFormVardex::ShowMessageKeys(const QString& section,
+                                                         const QStringList& keys,
+                                                         const QStringList& args, TMsgKind kind,
+                                                         QMessageBox::StandardButtons buttons) {
+  const TMessageRequest request{section, keys.value(0), args, kind, buttons, keys};
   if (MessageHandler) return MessageHandler(request);
-  return ShowBox(request, this);
+  QString text;
+  TZelLangSection* lang = section.isEmpty() ? nullptr : LangSection(section);
+  QStringList lines;
+  if (lang) lang->GetTexts(keys, lines);
+  if (section.isEmpty()) {
+    text = keys.join('\n');  // an exception's own text
+  } else if (!lines.isEmpty()) {
+    const QString pattern = lines.join('\n');
+    if (!FormatArgs(pattern, Variants(args.isEmpty() ? QStringList{QString()} : args), text)) {
+      text = pattern;
+    }
+  } else {
+    text = keys.join('\n');
+    if (!args.isEmpty()) text += "\n" + args.join(", ");
+  }
+  if (language_) return ShowLanguageBox(*language_, text, kind, buttons);
+  return ShowBox(text, kind, buttons, this);
 }
 
 QString TFormVardex::Value(const QString& section, const QString& key) const {
   if (TextLookup) return TextLookup(section, key);
-  return DesignText(section, key);
+  if (TZelLangSection* lang = LangSection(section); lang && lang->HasEntry(key)) {
+    return lang->Values(key);
+  }
+  // A key the language file lacks keeps its design text, or shows as itself.
+  const QString design = DesignText(section, key);
+  return design.isEmpty() ? key : design;
 }
 
+QString TFormVardex::FormatValue(const QString& section, const QString& key,
+                                 const QStringList& args) const {
+  const QString pattern = Value(section, key);
+  QString text;
+  if (FormatArgs(pattern, Variants(args), text)) return text;
+  return args.isEmpty() ? pattern : pattern + ' ' + args.join(", ");
+}
 void TFormVardex::SetApplicationHint(const QString& hint) {
   application_hint_ = hint;
   ShowHintInStatusBar();
@@ -118,10 +247,22 @@ void TFormVardex::HandleException(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const EAbort&) {
-    // the silent end of a run: its result was shown already
+    return;  // the silent end of a run: its result was shown already
   } catch (const std::exception& e) {
-    ShowMessageKey(QString(), QString::fromUtf8(e.what()), {}, mkError);
+    // A declined password request fails the engine's open; the run ends with
+    // its own result rather than the engine's text.
+    if (!(ToolRunning && password_refused_)) {
+      ShowMessageKey(QString(), QString::fromUtf8(e.what()), {}, mkError);
+    }
   } catch (...) {
     ShowMessageKey(QString(), "Unknown error", {}, mkError);
+  }
+  // Outside a run there is nothing to finish: the message was all.
+  if (!ToolRunning) return;
+  try {
+    FinishRun(password_refused_ ? trPassword : trError);
+  } catch (const EAbort&) {
+  } catch (const std::exception& e) {
+    ShowMessageKey(QString(), QString::fromUtf8(e.what()), {}, mkError);
   }
 }

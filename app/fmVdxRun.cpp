@@ -1,0 +1,419 @@
+// The common frame of every tool run of TFormVardex: starting and finishing
+// a run (end message, log record, silent abort), the Check step that every
+// table must pass before anything is changed, the master-first order of the
+// tables, the per-table restructure loop and the database's work folders.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include "DbExceptions.h"
+#include "Session.h"
+#include "TTable.h"
+#include "cpTbTool.h"
+#include "fmPrgrss.h"
+#include "fmVdx.h"
+#include "svLog.h"
+#include "tlFile.h"
+
+namespace {
+
+std::string S(const QString& text) { return text.toStdString(); }
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Companion files of a table, as extension masks and the forms they are
+// parked under while the data file is opened alone.
+struct TCompanion {
+  const char* mask;
+  const char* parked;
+};
+constexpr TCompanion kCompanions[] = {{"VAL", "VA$"}, {"PX", "P$"}, {"X??", "1??"}, {"Y??", "2??"}};
+
+// "ORDERS.DB" -> "ORDERS": the table's base name, as every companion shares it.
+QString BaseName(const QString& file) { return file.left(file.size() - 3); }
+
+// The end message of each result: its keys and how it is shown.
+struct TEndMessage {
+  QStringList keys;
+  TMsgKind kind;
+};
+
+TEndMessage EndMessage(TToolResult result) {
+  switch (result) {
+    case trSuccess:
+      return {{"Success", "RightNow"}, mkInformation};
+    case trCancel:
+      return {{"Canceled", "NoProblems", "RightNow"}, mkInformation};
+    case trUpdate:
+      return {{"NotFinished", "Update", "Continue"}, mkConfirmation};
+    case trRepeat:
+      return {{"NotFinished", "Repeat", "Continue"}, mkConfirmation};
+    case trError:
+      return {{"Error"}, mkError};
+    case trGiveUp:
+      return {{"GiveUp"}, mkInformation};
+    case trNoTables:
+      return {{"NoTables", "NotStarted"}, mkError};
+    case trNotMatch:
+      return {{"NotMatch", "NotStarted"}, mkError};
+    case trPassword:
+      return {{"Protected", "Password", "NotStarted"}, mkWarning};
+    case trCorrupted:
+      return {{"Corrupted", "Fixed", "NotStarted"}, mkError};
+    case trBusy:
+      return {{"Busy", "CloseApps", "NotStarted"}, mkWarning};
+    default:
+      return {{}, mkError};
+  }
+}
+
+// A table name as a link names its master, reduced to compare with a file
+// name: no folder, no ".db", upper case.
+QString TableKey(const QString& name) {
+  QString key = QFileInfo(name).fileName().toUpper();
+  if (key.endsWith(".DB")) key.chop(3);
+  return key;
+}
+
+}  // namespace
+
+bool RemoveFolderTree(const QString& dir) {
+  QDir d(dir);
+  if (!d.exists()) return true;
+  for (const QFileInfo& entry : d.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+    if (!RemoveFolderTree(entry.filePath())) return false;
+  }
+  return RemoveDirWithFiles(S(dir));
+}
+
+QString TFormVardex::DatabaseFolder(const QString& sub) const {
+  QString d = CurrentPath;
+  while (d.size() > 1 && d.endsWith('/')) d.chop(1);
+  return sub.isEmpty() ? d : d + '/' + sub;
+}
+
+QString TFormVardex::DisplayName(TToolType tool) const {
+  return Value("ToolNames", Q(ToolName(tool)));
+}
+
+void TFormVardex::ToggleToolControls() {
+  SetToolControlsEnabled(!ToolMenuItem(ttUpdate)->isEnabled());
+}
+
+void TFormVardex::StartRun(TToolType tool, TRunFlags flags) {
+  CurrentTool = tool;
+  ToolRunning = true;
+  AskPassword = true;
+  password_refused_ = false;
+  SetToolControlsEnabled(false);
+  if ((flags & rfConfirm) && Options.count(voConfirm) &&
+      ShowMessageKey("Notifications", "AreYouSure", {DisplayName(tool)}, mkConfirmation,
+                     QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    FinishRun(trGiveUp);
+  }
+  if (flags & rfCheck) CheckDatabase(flags);
+}
+
+void TFormVardex::ShowEndMessage(TToolResult result, const QString& name, bool& go_on) {
+  go_on = false;
+  if (result > trBusy) {
+    throw EDebugNote::Fmt("The tool %s has no end message.", S(name).c_str());
+  }
+  const TEndMessage message = EndMessage(result);
+  if (result == trUpdate || result == trRepeat) {
+    go_on = ShowMessageKeys("Notifications", message.keys, {name, name}, mkConfirmation,
+                            QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  } else if (Options.count(voEndMsg)) {
+    ShowMessageKeys("Notifications", message.keys, {name}, message.kind);
+  }
+}
+
+void TFormVardex::FinishRun(TToolResult result) {
+  FormProgress()->hide();
+  QApplication::restoreOverrideCursor();
+  const QString name = DisplayName(CurrentTool);
+  std::exception_ptr failure;
+  bool go_on = false;
+  try {
+    ShowEndMessage(result, name, go_on);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (go_on && !failure) return;  // the run goes on with its next table
+
+  if (!AddLogEntry(S(CurrentAlias), CurrentTool, result)) {
+    ShowMessageKey("Notifications", "LogCannotRegister");
+  }
+  SetToolControlsEnabled(true);
+  if ((result == trUpdate || result == trRepeat) && Options.count(voEndMsg)) {
+    FormProgress()->hide();
+    ShowMessageKeys("Notifications", EndMessage(result).keys.mid(0, 2), {name, name}, mkWarning);
+  }
+  ToolRunning = false;
+  if (failure) std::rethrow_exception(failure);
+  if (result != trSuccess) throw EAbort();
+}
+
+void TFormVardex::CheckDatabase(TRunFlags flags) {
+  for (const QString& sub : {QString(), QString("METADATA"), QString("SAFE")}) {
+    SetFilesAttr(S(DatabaseFolder(sub) + "/*.*"), faHidden, false);
+  }
+  bool safe = false;
+  switch (CurrentTool) {
+    case ttUpdate:
+    case ttPack:
+    case ttCopy:
+      break;
+    case ttRetrieve:
+    case ttRestore:
+      safe = true;
+      break;
+    case ttBackup:
+      safe = flags & rfSafe;
+      break;
+    default:
+      throw EDebugNote::Fmt("The tool %s cannot check the database", ToolName(CurrentTool).c_str());
+  }
+  const QString folder = safe ? DatabaseFolder("SAFE") : DatabaseFolder();
+  const QString meta = DatabaseFolder("METADATA");
+  bool ok = !safe || DirExists(S(folder));
+  QStringList live, reference;
+  if (ok) {
+    live = ListTables(folder + '/');
+    ok = !live.isEmpty();
+    if (ok && (flags & rfVerify)) VerifyTables(folder);
+  }
+  ok = ok && DirExists(S(meta));
+  if (ok) {
+    reference = ListTables(meta + '/');
+    ok = !reference.isEmpty();
+    if (ok && (flags & rfVerify)) VerifyTables(meta);
+  }
+  if (!ok) FinishRun(trNoTables);
+  QStringList a, b;
+  for (const QString& f : live) a << f.toUpper();
+  for (const QString& f : reference) b << f.toUpper();
+  a.sort();
+  b.sort();
+  if (a != b) FinishRun(trNotMatch);
+}
+
+void TFormVardex::ParkCompanions(const QString& base, bool park) {
+  for (const TCompanion& c : kCompanions) {
+    if (park) {
+      RenameByMask(S(base), c.mask, c.parked);
+    } else {
+      RenameByMask(S(base), c.parked, c.mask);
+    }
+  }
+}
+
+void TFormVardex::VerifyTables(const QString& folder) {
+  engine::TTable table;
+  table.Exclusive = true;
+  const QStringList tables = ListTables(folder + '/');
+  TFormProgress* progress = FormProgress();
+  progress->Start(FormatValue("ProcessCaptions", "Check", {CurrentAlias}), 0, tables.size(), 1,
+                  false);
+  for (int i = 0; i < tables.size(); ++i) {
+    const QString& file = tables[i];
+    progress->Progress(FormatValue("ProcessCaptions", "Table", {file}), i + 1);
+    const QString base = folder + '/' + BaseName(file);
+    TToolResult result = trSuccess;
+    ParkCompanions(base, true);
+    try {
+      table.DatabaseName = S(folder + '/');
+      table.TableName = S(file);
+      table.Open();
+      table.Close();
+    } catch (const engine::EDBEngineError& e) {
+      const int category = (e.ErrorCode() >> 8) & 0xFF;
+      if (category == ERRCAT_DATACORRUPT) {
+        result = trCorrupted;
+      } else if (category == ERRCAT_LOCKCONFLICT) {
+        result = trBusy;
+      } else {
+        ParkCompanions(base, false);
+        throw;
+      }
+    } catch (...) {
+      ParkCompanions(base, false);
+      throw;
+    }
+    ParkCompanions(base, false);
+    if (result != trSuccess) FinishRun(result);
+  }
+  progress->hide();
+}
+
+QStringList TFormVardex::ListTables(const QString& name_or_folder) const {
+  std::string driver;
+  try {
+    driver = engine::TSession::Default().GetAliasDriverName(S(name_or_folder));
+  } catch (const engine::EDatabaseError& e) {
+    if (!Q(e.what()).toUpper().contains("INVALID ALIAS NAME")) throw;
+  }
+  QString folder = name_or_folder;
+  if (driver == "STANDARD") {
+    const auto params = engine::TSession::Default().GetAliasParams(S(name_or_folder));
+    folder = params.empty() ? QString() : Q(params.front());
+    folder.replace(folder.indexOf("PATH="), 5, QString());
+  }
+  if (folder.endsWith('/')) folder.chop(1);
+  QStringList names;
+  for (const std::string& name : ListFiles(S(folder + "/*.db"))) names << Q(name);
+  return names;
+}
+
+QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
+  TZelTableTools& tools = *table_tools_;
+  const QStringList tables = ListTables(Q(tools.MetaDatabaseName()) + '/');
+  TFormProgress* progress = FormProgress();
+  progress->Start(FormatValue("ProcessCaptions", "Organize", {CurrentAlias}), 0, tables.size(), 1,
+                  true);
+  QStringList ordered;
+  QSet<QString> placed;
+  QList<QStringList> masters;  // per table, its masters' keys
+  auto place = [&](int i) {
+    ordered << tables[i];
+    placed.insert(TableKey(tables[i]));
+    while (!progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}),
+                               ordered.size())) {
+      FinishRun(on_cancel);
+      progress->SetCancelled(false);
+      progress->show();
+    }
+  };
+  try {
+    for (const QString& file : tables) {
+      tools.TableName = S(file);
+      tools.OpenMeta();
+      QStringList keys;
+      const int count = tools.MasterCount(true);
+      for (int m = 1; m <= count; ++m) {
+        const QString key = TableKey(Q(tools.MasterName(true, m)));
+        if (key != TableKey(file)) keys << key;  // a link to itself orders nothing
+      }
+      tools.CloseMeta();
+      masters << keys;
+    }
+    for (int i = 0; i < tables.size(); ++i) {
+      if (masters[i].isEmpty()) place(i);
+    }
+    while (ordered.size() < tables.size()) {
+      const int before = ordered.size();
+      for (int i = 0; i < tables.size(); ++i) {
+        if (placed.contains(TableKey(tables[i]))) continue;
+        bool ready = true;
+        for (const QString& key : masters[i]) ready = ready && placed.contains(key);
+        if (ready) place(i);
+      }
+      if (ordered.size() == before) {
+        // Masters missing from the reference copy, or masters that refer to
+        // each other: no order exists, and the run cannot go on.
+        QStringList left;
+        for (const QString& file : tables) {
+          if (!placed.contains(TableKey(file))) left << file;
+        }
+        progress->hide();
+        ShowMessageKey("Notifications", "CannotOrder", {left.join(", ")});
+        FinishRun(trError);
+      }
+    }
+  } catch (...) {
+    tools.CloseTables();
+    progress->hide();
+    throw;
+  }
+  return ordered;
+}
+
+void TFormVardex::PrepareTables() {
+  const QString d = DatabaseFolder();
+  const QStringList tables = ListTables(d + '/');
+  TFormProgress* progress = FormProgress();
+  progress->Start(FormatValue("ProcessCaptions", "Prepare", {CurrentAlias}), 0, tables.size(), 1,
+                  false);
+  for (int i = 0; i < tables.size(); ++i) {
+    progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}), i + 1);
+    for (const TCompanion& c : kCompanions) {
+      DeleteFiles(S(d + '/' + BaseName(tables[i]) + '.' + c.mask));
+    }
+  }
+  progress->hide();
+}
+
+void TFormVardex::RunTables(const QString& caption_key, const QString& database_name,
+                            TToolResult on_cancel, bool strip, const QString& save_as_folder,
+                            const QString& meta_folder) {
+  TZelTableTools& tools = *table_tools_;
+  tools.DatabaseName = S(database_name);
+  tools.SetMetaDatabaseName(S(meta_folder));
+  const QStringList tables = OrganizeTables(on_cancel);
+  TFormProgress* progress = FormProgress();
+  progress->Start(FormatValue("ProcessCaptions", caption_key, {CurrentAlias}), 0, tables.size(),
+                  1, true);
+  for (int i = 0; i < tables.size(); ++i) {
+    const QString& file = tables[i];
+    tools.TableName = S(file);
+    while (!progress->Progress(FormatValue("ProcessCaptions", "Table", {file}), i + 1)) {
+      FinishRun(on_cancel);
+      progress->SetCancelled(false);
+      progress->show();
+    }
+    tools.Restructure(save_as_folder.isEmpty() ? std::string() : S(save_as_folder + file), strip);
+  }
+}
+
+void TFormVardex::DeleteTables(const QString& folder) {
+  QString dir = folder;
+  if (dir.endsWith('/')) dir.chop(1);
+  const QStringList tables = ListTables(dir + '/');
+  // A table another program holds is not deleted at all, nor any table
+  // after it: every file is checked before the first one goes.
+  for (const QString& file : tables) {
+    for (const std::string& name : ListFiles(S(dir + '/' + file.chopped(2) + '*'))) {
+      const std::string path = S(dir) + '/' + name;
+      if (FileIsLocked(path) || (FileAttributes(path) & faReadOnly)) FinishRun(trBusy);
+    }
+  }
+  for (const QString& file : tables) {
+    const std::string pattern = S(dir + '/' + file.chopped(2) + '*');
+    if (!DeleteFiles(pattern) || !ListFiles(pattern).empty()) FinishRun(trBusy);
+  }
+}
+
+void TFormVardex::CreateWorkFolders() {
+  RemoveWorkFolders();
+  QDir().mkpath(DatabaseFolder());
+  bool ok = true;
+  for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
+                                    std::pair<QString, QString>{"SAFE", "SA$$"}}) {
+    if (!ok) break;
+    if (!QDir().mkdir(DatabaseFolder(name))) {
+      ok = QDir().rename(DatabaseFolder(name), DatabaseFolder(aside));
+    }
+  }
+  if (!ok) {
+    ShowMessageKey("Notifications", "CreateWorkFolders");
+    FinishRun(trError);
+  }
+}
+
+void TFormVardex::RestoreWorkFolders() {
+  const bool ok = RemoveFolderTree(DatabaseFolder("METADATA")) && RemoveFolderTree(DatabaseFolder("SAFE")) &&
+                  (!DirExists(S(DatabaseFolder("METADA$$"))) ||
+                   QDir().rename(DatabaseFolder("METADA$$"), DatabaseFolder("METADATA"))) &&
+                  (!DirExists(S(DatabaseFolder("SA$$"))) ||
+                   QDir().rename(DatabaseFolder("SA$$"), DatabaseFolder("SAFE")));
+  if (!ok) {
+    ShowMessageKey("Notifications", "RestoreWorkFolders");
+    FinishRun(trError);
+  }
+}
+
+void TFormVardex::RemoveWorkFolders() {
+  if (!RemoveFolderTree(DatabaseFolder("METADA$$")) || !RemoveFolderTree(DatabaseFolder("SA$$"))) {
+    ShowMessageKey("Notifications", "RemoveWorkFolders");
+    FinishRun(trError);
+  }
+}

@@ -1,0 +1,393 @@
+// Tool runs of the main window on copies of real databases: Update, Copy,
+// Retrieve and Pack from the menu, their Check step, their cancel questions,
+// their end messages and log records, and the password asked once per run.
+#include <QTableWidget>
+#include <QtTest>
+
+#include "RunTestUtil.h"
+#include "TTable.h"
+#include "cpTbTool.h"
+#include "fmPrgrss.h"
+
+namespace {
+
+// The end message of a finished run: its keys as the window asked for them.
+const QStringList kSuccess{"Success", "RightNow"};
+
+}  // namespace
+
+class TRunTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TRunHome> home_;
+  QList<TMessageRequest> seen_;
+  QMap<QString, QMessageBox::StandardButton> answers_;  // by first key
+  std::unique_ptr<TFormVardex> form_;
+
+  QString Db(const QString& name, const QString& sub = QString()) const {
+    return sub.isEmpty() ? home_->Path(name) : home_->Path(name) + '/' + sub;
+  }
+
+  void MakeDemo() {
+    QVERIFY(Vdx({"create-demo", home_->Path()}) == 0);
+    home_->WriteAliases({"DEMO", "SALES", "MIX"});
+  }
+
+  void MakeForm() {
+    form_ = std::make_unique<TFormVardex>(QStringList{});
+    form_->MessageHandler = [this](const TMessageRequest& m) {
+      seen_ << m;
+      if (answers_.contains(m.Key)) return answers_.take(m.Key);
+      return m.Kind == mkConfirmation ? QMessageBox::Yes : QMessageBox::Ok;
+    };
+    form_->TerminateHandler = [] {};
+    form_->FormActivate();  // opens the tool log
+  }
+
+  // Runs a tool from its menu item on a database; the keys of the last message.
+  QStringList Run(TToolType tool, const QString& alias) {
+    seen_.clear();
+    form_->SelectAliasByName(alias);
+    form_->ToolMenuItem(tool)->trigger();
+    return seen_.isEmpty() ? QStringList{} : seen_.last().Keys;
+  }
+
+  QStringList AllKeys() const {
+    QStringList keys;
+    for (const auto& m : seen_) keys << m.Keys.join('+');
+    return keys;
+  }
+
+  // The run is over and the controls are back.
+  void VerifyIdle() {
+    QVERIFY(!form_->ToolRunning);
+    QVERIFY(form_->ToolMenuItem(ttUpdate)->isEnabled());
+    QVERIFY(form_->Grid()->isEnabled());
+    QVERIFY(!FormProgress()->isVisible());
+  }
+
+  // Cancel is pressed while the n-th table is restructured.
+  void CancelAtRestructure(int n) {
+    auto count = std::make_shared<int>(0);
+    form_->TableTools().OnRestructureRequest = [count, n](const CRTblDesc&) {
+      if (++*count == n) FormProgress()->ButtonCancelClick();
+    };
+  }
+
+ private slots:
+  void init() {
+    home_ = std::make_unique<TRunHome>();
+    seen_.clear();
+    answers_.clear();
+  }
+  void cleanup() {
+    form_.reset();
+    home_.reset();
+  }
+
+  // SALES already matches its reference copy: every record stays as it was,
+  // the tables verify clean and one run is logged.
+  void updateOfAMatchingDatabaseChangesNoRecord() {
+    MakeDemo();
+    MakeForm();
+    // A first Update brings SALE in line (it lacks the reference's Remark).
+    QCOMPARE(Run(ttUpdate, "SALES"), kSuccess);
+    const QString region = PxRecords(Db("SALES", "REGION.DB"));
+    const QString sale = PxRecords(Db("SALES", "SALE.DB"));
+    QVERIFY2(!region.startsWith("pxlib") && region.count('\n') > 0, qPrintable(region));
+    QCOMPARE(Run(ttUpdate, "SALES"), kSuccess);
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "Success+RightNow"}));
+    QCOMPARE(seen_[0].Args, QStringList{"Update"});
+    QCOMPARE(PxRecords(Db("SALES", "REGION.DB")), region);
+    QCOMPARE(PxRecords(Db("SALES", "SALE.DB")), sale);
+    QString out;
+    QCOMPARE(Vdx({"verify", Db("SALES")}, &out), 0);
+    QCOMPARE(LogRecords("SALES", ttUpdate, trSuccess), 2);
+    QCOMPARE(LogRecords("SALES", ttUpdate), 2);
+    VerifyIdle();
+  }
+
+  // Fields added and dropped by position, an index and a link taken from
+  // the reference copy, and the master restructured before its detail.
+  void updateTakesTheReferenceStructureMastersFirst() {
+    const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-tables";
+    home_->WriteAliases({"MIX"});
+    QDir().mkpath(Db("MIX", "METADATA"));
+    for (const char* t : {"primary.db", "fk1.db"}) {
+      QCOMPARE(Vdx({"borrow", samples + '/' + t, Db("MIX", QString("METADATA/") + t)}), 0);
+    }
+    {
+      engine::TTable detail;  // the live detail: no link, no index, one field too many
+      detail.DatabaseName = Db("MIX").toStdString() + "/";
+      detail.TableName = "fk1.db";
+      detail.FieldDefs.Add("ID", engine::FieldType::AutoInc);
+      detail.FieldDefs.Add("FK", engine::FieldType::Long);
+      detail.FieldDefs.Add("Old", engine::FieldType::Alpha, 10);
+      detail.KeyFields = 1;
+      detail.CreateTable();
+      detail.Open();
+      for (int i = 1; i <= 3; ++i) {
+        detail.Insert();
+        detail.FieldByName("FK").SetAsString(std::to_string(i));
+        detail.FieldByName("Old").SetAsString("x" + std::to_string(i));
+        detail.Post();
+      }
+      detail.Close();
+      engine::TTable master;  // the live master lacks the Name field
+      master.DatabaseName = detail.DatabaseName;
+      master.TableName = "primary.db";
+      master.FieldDefs.Add("ID", engine::FieldType::AutoInc);
+      master.KeyFields = 1;
+      master.CreateTable();
+      master.Open();
+      for (int i = 1; i <= 3; ++i) {
+        master.Insert();
+        master.Post();
+      }
+      master.Close();
+    }
+    MakeForm();
+    QStringList order;
+    form_->TableTools().OnRestructureRequest = [&order](const CRTblDesc& r) {
+      order << QString(r.szTblName).toLower();
+    };
+    QCOMPARE(Run(ttUpdate, "MIX"), kSuccess);
+    QCOMPARE(order, (QStringList{"primary.db", "fk1.db"}));
+
+    TZelTableTools tools;
+    tools.DatabaseName = Db("MIX").toStdString() + "/";
+    tools.TableName = "fk1.db";
+    tools.Open();
+    QCOMPARE(tools.FieldCount(), 2);
+    QVERIFY(tools.FindField("Old") == nullptr);
+    QCOMPARE(tools.RecordCount(), 3);
+    QCOMPARE(tools.MasterCount(false), 1);
+    QCOMPARE(QString::fromStdString(tools.MasterName(false, 1)).toLower(), QString("primary.db"));
+    tools.Close();
+    tools.TableName = "primary.db";
+    tools.Open();
+    QVERIFY(tools.FindField("Name") != nullptr);
+    QCOMPARE(tools.RecordCount(), 3);
+    tools.Close();
+    QVERIFY(!QDir(Db("MIX")).entryList({"fk1.x*"}).isEmpty());  // the reference's index
+    QCOMPARE(Vdx({"verify", Db("MIX")}), 0);
+  }
+
+  // Masters that refer to each other, or one missing from the reference
+  // copy, leave no order: the run ends with an error naming the tables.
+  void tablesThatCannotBeOrderedEndTheRun() {
+    const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-tables";
+    home_->WriteAliases({"MIX"});
+    QDir().mkpath(Db("MIX", "METADATA"));
+    QCOMPARE(Vdx({"borrow", samples + "/fk1.db", Db("MIX", "METADATA/fk1.db")}), 0);
+    QCOMPARE(Vdx({"borrow", samples + "/fk1.db", Db("MIX", "fk1.db")}), 0);
+    MakeForm();
+    const QStringList keys = Run(ttUpdate, "MIX");
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "CannotOrder", "Error"}));
+    QCOMPARE(seen_[1].Args, QStringList{"fk1.db"});
+    QCOMPARE(LogRecords("MIX", ttUpdate, trError), 1);
+    VerifyIdle();
+  }
+
+  void copyThenRetrieveBringsTheTablesBack() {
+    MakeDemo();
+    MakeForm();
+    QCOMPARE(Run(ttCopy, "DEMO"), kSuccess);
+    QVERIFY(!QDir(Db("DEMO", "SA$$")).exists());
+    const QString customers = PxRecords(Db("DEMO", "CUSTOMER.DB"));
+    const QString orders = PxRecords(Db("DEMO", "ORDERS.DB"));
+    QVERIFY2(!orders.startsWith("pxlib") && orders.count('\n') > 10, qPrintable(orders));
+    QCOMPARE(PxRecords(Db("DEMO", "SAFE/CUSTOMER.DB")), customers);
+    QCOMPARE(PxRecords(Db("DEMO", "SAFE/ORDERS.DB")), orders);
+    // Stripped: the safe copy keeps no secondary index and no link file.
+    QVERIFY(QDir(Db("DEMO", "SAFE")).entryList({"*.X??", "*.Y??"}).isEmpty());
+
+    QFile::remove(Db("DEMO", "ORDERS.MB"));  // the live tables may be in any state
+    QFile(Db("DEMO", "ORDERS.DB")).resize(100);
+    QCOMPARE(Run(ttRetrieve, "DEMO"), kSuccess);
+    QCOMPARE(PxRecords(Db("DEMO", "CUSTOMER.DB")), customers);
+    QCOMPARE(PxRecords(Db("DEMO", "ORDERS.DB")), orders);
+    QCOMPARE(PxRecords(Db("DEMO", "SAFE/ORDERS.DB")), orders);
+    QCOMPARE(Vdx({"verify", Db("DEMO")}), 0);
+    QCOMPARE(LogRecords("DEMO", ttCopy, trSuccess), 1);
+    QCOMPARE(LogRecords("DEMO", ttRetrieve, trSuccess), 1);
+  }
+
+  // Cancelled and answered No, Copy leaves the former SAFE as it was.
+  void cancelledCopyKeepsTheFormerSafeCopy() {
+    MakeDemo();
+    MakeForm();
+    QCOMPARE(Run(ttCopy, "DEMO"), kSuccess);
+    const QString safe_orders = PxRecords(Db("DEMO", "SAFE/ORDERS.DB"));
+    QFile(Db("DEMO", "SAFE/marker.txt")).open(QIODevice::WriteOnly);
+    CancelAtRestructure(1);
+    answers_["NotFinished"] = QMessageBox::No;
+    Run(ttCopy, "DEMO");
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "NotFinished+Update+Continue",
+                                     "NotFinished+Update"}));
+    QVERIFY(!QDir(Db("DEMO", "SA$$")).exists());
+    QVERIFY(QFile::exists(Db("DEMO", "SAFE/marker.txt")));
+    QCOMPARE(PxRecords(Db("DEMO", "SAFE/ORDERS.DB")), safe_orders);
+    QCOMPARE(LogRecords("DEMO", ttCopy, trUpdate), 1);
+    VerifyIdle();
+  }
+
+  // Cancel during Update: No ends with trRepeat and one record; Yes goes on
+  // and records nothing for the interruption.
+  void cancelledUpdateAsksWhetherToGoOn() {
+    MakeDemo();
+    MakeForm();
+    CancelAtRestructure(1);
+    answers_["NotFinished"] = QMessageBox::No;
+    Run(ttUpdate, "DEMO");
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "NotFinished+Repeat+Continue",
+                                     "NotFinished+Repeat"}));
+    QCOMPARE(seen_[1].Args, (QStringList{"Update", "Update"}));
+    QCOMPARE(LogRecords("DEMO", ttUpdate), 1);
+    QCOMPARE(LogRecords("DEMO", ttUpdate, trRepeat), 1);
+    VerifyIdle();
+
+    CancelAtRestructure(1);
+    QCOMPARE(Run(ttUpdate, "DEMO"), kSuccess);
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "NotFinished+Repeat+Continue",
+                                     "Success+RightNow"}));
+    QCOMPARE(LogRecords("DEMO", ttUpdate), 2);
+    QCOMPARE(LogRecords("DEMO", ttUpdate, trSuccess), 1);
+  }
+
+  void packDropsDeadSpaceAndKeepsRecords() {
+    MakeDemo();
+    MakeForm();
+    const QString orders = PxRecords(Db("DEMO", "ORDERS.DB"));
+    QVERIFY2(!orders.startsWith("pxlib") && orders.count('\n') > 10, qPrintable(orders));
+    QFile mb(Db("DEMO", "ORDERS.MB"));
+    QVERIFY(mb.open(QIODevice::Append));
+    mb.write(QByteArray(64 * 1024, '\0'));
+    mb.close();
+    const qint64 before = QFileInfo(mb).size();
+    QCOMPARE(Run(ttPack, "DEMO"), kSuccess);
+    QVERIFY(QFileInfo(Db("DEMO", "ORDERS.MB")).size() < before);
+    QCOMPARE(PxRecords(Db("DEMO", "ORDERS.DB")), orders);
+    QCOMPARE(LogRecords("DEMO", ttPack, trSuccess), 1);
+
+    // Cancel during the first table: the run ends before the second.
+    form_->TableTools().OnRestructureRequest = [](const CRTblDesc&) {
+      FormProgress()->ButtonCancelClick();
+    };
+    QCOMPARE(Run(ttPack, "DEMO"), (QStringList{"Canceled", "NoProblems", "RightNow"}));
+    QCOMPARE(LogRecords("DEMO", ttPack, trCancel), 1);
+    VerifyIdle();
+  }
+
+  // The Check step: table sets, damage and locks, before anything changes.
+  void checkStepRefusesWhatItCannotWorkOn() {
+    MakeDemo();
+    MakeForm();
+    QCOMPARE(Run(ttRetrieve, "DEMO"), (QStringList{"NoTables", "NotStarted"}));  // no SAFE
+    QFile::rename(Db("SALES", "METADATA/SALE.DB"), Db("SALES", "METADATA/SALES.DB"));
+    QCOMPARE(Run(ttUpdate, "SALES"), (QStringList{"NotMatch", "NotStarted"}));
+    answers_["AreYouSure"] = QMessageBox::No;
+    QCOMPARE(Run(ttPack, "DEMO"), QStringList{"GiveUp"});
+    form_->Options = {voEndMsg};  // no question without CONFIRM
+    QCOMPARE(Run(ttUpdate, "DEMO"), kSuccess);
+    QCOMPARE(seen_.size(), 1);
+    QVERIFY(QFile::exists(Db("DEMO", "CUSTOMER.PX")));
+
+    // A damaged data file: its companions are back under their own names.
+    const QString orders = PxRecords(Db("DEMO", "ORDERS.DB"));
+    QFile damaged(Db("DEMO", "CUSTOMER.DB"));
+    QVERIFY(damaged.resize(damaged.size() - 700));
+    QCOMPARE(Run(ttUpdate, "DEMO"), (QStringList{"Corrupted", "Fixed", "NotStarted"}));
+    QVERIFY(QFile::exists(Db("DEMO", "CUSTOMER.PX")));
+    QVERIFY(QDir(Db("DEMO")).entryList({"*.P$", "*.VA$", "*.1??", "*.2??"}).isEmpty());
+    QCOMPARE(LogRecords("DEMO", ttUpdate, trCorrupted), 1);
+
+    // A table another program holds open.
+    engine::TTable holder;
+    holder.DatabaseName = Db("SALES").toStdString() + "/";
+    holder.TableName = "REGION.DB";
+    QFile::rename(Db("SALES", "METADATA/SALES.DB"), Db("SALES", "METADATA/SALE.DB"));
+    holder.Open();
+    QCOMPARE(Run(ttPack, "SALES"), (QStringList{"Busy", "CloseApps", "NotStarted"}));
+    holder.Close();
+    QCOMPARE(PxRecords(Db("DEMO", "ORDERS.DB")), orders);
+    VerifyIdle();
+  }
+
+  // A protected table asks for the password once per run; a password that
+  // does not open it, or none, ends the run with trPassword.
+  void protectedTablesAskForThePasswordOnce() {
+    home_->WriteAliases({"PROT"});
+    for (const QString& folder : {Db("PROT"), Db("PROT", "METADATA")}) {
+      QDir().mkpath(folder);
+      engine::TTable t;
+      t.DatabaseName = folder.toStdString() + "/";
+      t.TableName = "SECRET.DB";
+      t.Password = "Sesame";
+      t.FieldDefs.Add("ID", engine::FieldType::Long);
+      t.FieldDefs.Add("Name", engine::FieldType::Alpha, 20);
+      t.KeyFields = 1;
+      t.CreateTable();
+    }
+    MakeForm();
+    QString given;
+    int dialogs = 0;
+    form_->PasswordHandler = [&] {
+      ++dialogs;
+      form_->SetPassword(given);
+    };
+    struct Case {
+      const char* name;
+      QString password;
+      QMessageBox::StandardButton answer;
+      QStringList end;
+      int dialogs;
+    };
+    const Case cases[] = {
+        {"declined", "Sesame", QMessageBox::No, {"Protected", "Password", "NotStarted"}, 0},
+        {"wrong", "sesame", QMessageBox::Yes, {"Protected", "Password", "NotStarted"}, 1},
+        {"empty", "", QMessageBox::Yes, {"Protected", "Password", "NotStarted"}, 1},
+        {"right", "Sesame", QMessageBox::Yes, kSuccess, 1},
+    };
+    for (const Case& c : cases) {
+      form_->ApplyPassword(QString());
+      given = c.password;
+      dialogs = 0;
+      answers_["Protected"] = c.answer;
+      QVERIFY2(Run(ttUpdate, "PROT") == c.end, c.name);
+      QVERIFY2(AllKeys().count("Protected+NewPassword") == 1, c.name);
+      QVERIFY2(dialogs == c.dialogs, c.name);
+      VerifyIdle();
+    }
+    QCOMPARE(LogRecords("PROT", ttUpdate, trPassword), 3);
+    QCOMPARE(form_->Password(), QString("Sesame"));
+    // Known now: the next run asks nothing, and the table stays protected.
+    QCOMPARE(Run(ttPack, "PROT"), kSuccess);
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "Success+RightNow"}));
+    form_->ApplyPassword(QString());
+    QVERIFY(engine::TSession::Default().Passwords().empty());
+    QVERIFY(Vdx({"dump", Db("PROT", "SECRET.DB")}) != 0);
+    QCOMPARE(Vdx({"dump", Db("PROT", "SECRET.DB"), "--password", "Sesame"}), 0);
+  }
+
+  // A live table held by another program is not deleted by Retrieve, and
+  // neither is any other.
+  void retrieveDeletesNothingWhileATableIsHeld() {
+    MakeDemo();
+    MakeForm();
+    QCOMPARE(Run(ttCopy, "DEMO"), kSuccess);
+    engine::TTable holder;
+    holder.DatabaseName = Db("DEMO").toStdString() + "/";
+    holder.TableName = "ORDERS.DB";
+    holder.Open();
+    QCOMPARE(Run(ttRetrieve, "DEMO"), (QStringList{"Busy", "CloseApps", "NotStarted"}));
+    holder.Close();
+    QVERIFY(QFile::exists(Db("DEMO", "CUSTOMER.DB")));
+    QVERIFY(QFile::exists(Db("DEMO", "ORDERS.DB")));
+    QCOMPARE(LogRecords("DEMO", ttRetrieve, trBusy), 1);
+  }
+};
+
+QTEST_MAIN(TRunTest)
+#include "fmVdxRun_test.moc"
