@@ -52,11 +52,11 @@ Status FinishJournal(Env* env, const std::string& journal, const std::vector<Fil
 
 }  // namespace
 
-std::string StagingDirFor(const std::string& db_path) {
+std::string RestructureStagingDir(const std::string& db_path) {
   return DirName(db_path) + "/." + BaseName(db_path) + ".new~";
 }
 
-std::string JournalPathFor(const std::string& db_path) {
+std::string RestructureJournalPath(const std::string& db_path) {
   return DirName(db_path) + "/." + BaseName(db_path) + ".journal~";
 }
 
@@ -127,8 +127,8 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
 }
 
 Status RecoverTable(Env* env, const std::string& db_path) {
-  const std::string journal = JournalPathFor(db_path);
-  const std::string staging = StagingDirFor(db_path);
+  const std::string journal = RestructureJournalPath(db_path);
+  const std::string staging = RestructureStagingDir(db_path);
   if (env->Exists(journal)) {
     TableLock hold;
     Status s = hold.Acquire(journal, true);

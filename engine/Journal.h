@@ -21,8 +21,8 @@ struct FileSwap {
 
 // Where the new files of the table whose data file is db_path are staged,
 // and where its journal lives.
-std::string StagingDirFor(const std::string& db_path);
-std::string JournalPathFor(const std::string& db_path);
+std::string RestructureStagingDir(const std::string& db_path);
+std::string RestructureJournalPath(const std::string& db_path);
 
 // Creates an empty staging folder (removing one left behind).
 Status PrepareStagingDir(const std::string& dir);

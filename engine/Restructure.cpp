@@ -128,7 +128,7 @@ Status Job::Plan() {
 }
 
 Status Job::Stage() {
-  staging_ = StagingDirFor(target_);
+  staging_ = RestructureStagingDir(target_);
   Status s = PrepareStagingDir(staging_);
   if (!s.ok()) return s;
   const std::string staged_db = staging_ + "/" + BaseName(target_);
@@ -242,10 +242,10 @@ Status Job::Commit() {
     swaps.push_back({other.bytes.empty() ? "" : other.path + ".new~", other.path});
   }
   if (options_.beforeCommit) options_.beforeCommit();
-  s = CommitSwaps(env_, JournalPathFor(target_), swaps);
+  s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
     RemoveStagingDir(staging_);
-  } else if (env_->Exists(JournalPathFor(target_))) {
+  } else if (env_->Exists(RestructureJournalPath(target_))) {
     // Committed but not finished: the next open completes the renames and
     // needs the staged files for it.
     plan_.otherVals.clear();

@@ -38,7 +38,7 @@ class JournalRecoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     db_ = tmp_.File("T.DB");
-    staging_ = engine::StagingDirFor(db_);
+    staging_ = engine::RestructureStagingDir(db_);
     Write(db_, "old data");
     Write(tmp_.File("T.PX"), "old index");
     Write(tmp_.File("T.X02"), "old dropped index");
@@ -53,14 +53,14 @@ class JournalRecoveryTest : public ::testing::Test {
 };
 
 TEST_F(JournalRecoveryTest, ACrashAfterTheJournalIsFinishedByTheNextOpen) {
-  Write(engine::JournalPathFor(db_), engine::EncodeJournal(swaps_));
+  Write(engine::RestructureJournalPath(db_), engine::EncodeJournal(swaps_));
   // The crash came after the first rename: new data beside the old index.
   ASSERT_EQ(std::rename((staging_ + "/T.DB").c_str(), db_.c_str()), 0);
   ASSERT_TRUE(engine::RecoverTable(engine::Env::Default(), db_).ok());
   EXPECT_EQ(Read(db_), "new data");
   EXPECT_EQ(Read(tmp_.File("T.PX")), "new index");
   EXPECT_FALSE(Exists(tmp_.File("T.X02")));
-  EXPECT_FALSE(Exists(engine::JournalPathFor(db_)));
+  EXPECT_FALSE(Exists(engine::RestructureJournalPath(db_)));
   EXPECT_FALSE(Exists(staging_));
   // A second recovery has nothing to do.
   EXPECT_TRUE(engine::RecoverTable(engine::Env::Default(), db_).ok());
@@ -81,18 +81,18 @@ TEST_F(JournalRecoveryTest, WorkInProgressOfAnotherOpenIsLeftAlone) {
   EXPECT_TRUE(Exists(staging_ + "/T.DB"));
   busy.Release();
   // A journal being committed is locked by its writer: the opener waits its turn.
-  Write(engine::JournalPathFor(db_), engine::EncodeJournal(swaps_));
+  Write(engine::RestructureJournalPath(db_), engine::EncodeJournal(swaps_));
   engine::TableLock committing;
-  ASSERT_TRUE(committing.Acquire(engine::JournalPathFor(db_), true).ok());
+  ASSERT_TRUE(committing.Acquire(engine::RestructureJournalPath(db_), true).ok());
   EXPECT_EQ(ErrCat(engine::RecoverTable(engine::Env::Default(), db_).code()), ERRCAT_LOCKCONFLICT);
   EXPECT_EQ(Read(db_), "old data");
 }
 
 TEST_F(JournalRecoveryTest, CommitSwapsReplacesAndRemovesInOneStep) {
-  ASSERT_TRUE(engine::CommitSwaps(engine::Env::Default(), engine::JournalPathFor(db_), swaps_).ok());
+  ASSERT_TRUE(engine::CommitSwaps(engine::Env::Default(), engine::RestructureJournalPath(db_), swaps_).ok());
   EXPECT_EQ(Read(db_), "new data");
   EXPECT_FALSE(Exists(tmp_.File("T.X02")));
-  EXPECT_FALSE(Exists(engine::JournalPathFor(db_)));
+  EXPECT_FALSE(Exists(engine::RestructureJournalPath(db_)));
 }
 
 }  // namespace

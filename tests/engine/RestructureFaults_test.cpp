@@ -93,8 +93,8 @@ void ExpectWhole(const std::string& path, std::uint32_t records) {
   table.reset();
   EXPECT_TRUE(engine::VerifyTable(path).status.ok());
   restructuretest::ExpectIndexesMatch(path);
-  EXPECT_FALSE(engine::Env::Default()->Exists(engine::JournalPathFor(path)));
-  EXPECT_FALSE(std::filesystem::exists(engine::StagingDirFor(path)));
+  EXPECT_FALSE(engine::Env::Default()->Exists(engine::RestructureJournalPath(path)));
+  EXPECT_FALSE(std::filesystem::exists(engine::RestructureStagingDir(path)));
 }
 
 TEST(RestructureFaultsTest, AFullDiskAtAnyByteLeavesTheOriginalFiles) {
@@ -186,7 +186,7 @@ TEST(RestructureFaultsTest, DyingBetweenRenamesIsFinishedByTheNextOpen) {
         },
         -1);
     const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const bool journal = engine::Env::Default()->Exists(engine::JournalPathFor(dir + "/T.DB"));
+    const bool journal = engine::Env::Default()->Exists(engine::RestructureJournalPath(dir + "/T.DB"));
     interrupted_commits += journal ? 1 : 0;
     ExpectWhole(dir + "/T.DB", 3000);
     // Once the journal is written the new table wins; before, the old one.
@@ -207,7 +207,7 @@ TEST(RestructureFaultsTest, AFailedRenameLeavesATableTheNextOpenMakesWhole) {
     engine::RestructureOptions options;
     options.env = &env;
     const engine::Status s = engine::RestructureTable(path, r.desc, options, nullptr);
-    const bool journal = engine::Env::Default()->Exists(engine::JournalPathFor(path));
+    const bool journal = engine::Env::Default()->Exists(engine::RestructureJournalPath(path));
     EXPECT_TRUE(s.ok() || journal || restructuretest::OpenForTest(path)->Fields().size() == 3u);
     ExpectWhole(path, 2000);
     // Back to three fields for the next round.
