@@ -64,13 +64,22 @@ inline bool CopyFiles(const QString& from, const QString& to, const QStringList&
 // engine dumps it with the blobs' contents. Starts with "pxlib:" and the
 // reason when pxlib cannot read the table.
 inline QString PxRecords(const QString& db_path) {
-  const pxtest::PxTable t = pxtest::ReadWithPxlibIsolated(db_path.toStdString(), "");
+  const pxtest::PxTable t = pxtest::ReadWithPxlib(db_path.toStdString(), "");
   if (!t.ok) return "pxlib: " + QString::fromStdString(t.error);
   QString out;
   for (const auto& row : t.rows) {
-    for (const pxtest::Cell& c : row) {
-      out += c.null ? QString("null") : QString("%1/%2/%3").arg(c.l).arg(c.d).arg(
-                                            QString::fromLatin1(QByteArray::fromStdString(c.s).toHex()));
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const pxtest::Cell& c = row[i];
+      const int type = t.types[i];
+      if (c.null) {
+        out += "null";
+      } else if (!c.s.empty() || type == pxfAlpha || type == pxfBytes || type == pxfBCD) {
+        out += QString::fromLatin1(QByteArray::fromStdString(c.s).toHex());
+      } else if (type == pxfNumber || type == pxfCurrency || type == pxfTimestamp) {
+        out += QString::number(c.d, 'g', 17);
+      } else {
+        out += QString::number(c.l);
+      }
       out += '|';
     }
     out += '\n';
