@@ -3,6 +3,8 @@
 // restates what is there already is no change, so an untouched file stays
 // byte-equal), and a link added to or dropped from a dependent table is
 // mirrored in its master's file.
+#include <limits.h>
+#include <stdlib.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -85,17 +87,29 @@ void RemapFields(const RestructurePlan& plan, ValFile* val) {
   val->setKeyFieldCount(static_cast<std::uint16_t>(plan.def.key_fields));
 }
 
+bool SameFolder(const std::string& a, const std::string& b) {
+  char ra[PATH_MAX], rb[PATH_MAX];
+  if (!::realpath(a.c_str(), ra) || !::realpath(b.c_str(), rb)) return a == b;
+  return std::strcmp(ra, rb) == 0;
+}
+
 class MasterFiles {
  public:
   MasterFiles(Env* env, const std::string& target_dir) : env_(env), dir_(target_dir) {}
 
   // The .VAL of the master a link names; null when the master is missing.
+  // A master lists its dependents by file name, so only a master in the
+  // folder of the table written knows it: one elsewhere (the live master
+  // of a table copied under another name) is not touched.
   Status Get(const std::string& link_path, ValFile** out) {
     const auto cut = link_path.find_last_of("/\\");
     const std::string dir = cut == std::string::npos ? dir_ : link_path.substr(0, cut);
     const std::string db = DataFilePath(dir, FileNameOf(link_path));
     *out = nullptr;
     if (!env_->Exists(db)) return Status::OK();
+    if (!SameFolder(dir, dir_)) {
+      return Status(DBIERR_INVALIDRESTRUCTURE, "the master table is in another folder").WithContext(link_path);
+    }
     const std::string val_path = CompanionPath(db, ".VAL");
     auto it = files_.find(val_path);
     if (it != files_.end()) {
@@ -178,6 +192,7 @@ struct LinkWork {
     changed = val.DropMasterLink(name) || changed;
     ValFile* master = nullptr;
     Status s = masters.Get(d.szTblName, &master);
+    if (s.code() == DBIERR_INVALIDRESTRUCTURE) return Status::OK();  // not this folder's master
     if (s.ok() && master) master->DropDependent(name, thisTable);
     return s;
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "DbiStructure.h"
 #include "ParadoxCrypt.h"
@@ -321,6 +322,27 @@ TEST_F(RestructureTest, ChecksAndLinksChangeOnBothSides) {
   ASSERT_TRUE(Restructure(path_, drop.Bind()).ok());
   EXPECT_FALSE(StructureOf(path_).hasVal);  // nothing left to keep
   EXPECT_TRUE(StructureOf(master).links.empty());
+}
+
+// The safe copy of a dependent table drops its links; the live master keeps
+// its own dependent, which is the live table and not the copy.
+TEST(RestructureLinksTest, ACopyDroppingItsLinkLeavesTheLiveMasterAlone) {
+  enginetest::TempDir tmp;
+  restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure", tmp.path());
+  const std::string master_val = restructuretest::ReadFile(tmp.File("primary.val"));
+  std::filesystem::create_directories(tmp.File("SA"));
+  auto live = StructureOf(tmp.File("fk1.db"));
+  ASSERT_EQ(live.links.size(), 1u);
+  Request r;
+  r.links = {live.links[0]};
+  r.linkOps = {crDROP};
+  ASSERT_TRUE(Restructure(tmp.File("fk1.db"), r.Bind(), nullptr, tmp.File("SA/fk1.db")).ok());
+  EXPECT_TRUE(StructureOf(tmp.File("SA/fk1.db")).links.empty());
+  EXPECT_EQ(restructuretest::ReadFile(tmp.File("primary.val")), master_val);
+  EXPECT_EQ(StructureOf(tmp.File("fk1.db")).links.size(), 1u);
+  // Adding it back to the copy would name a master in another folder.
+  r.linkOps = {crADD};
+  EXPECT_EQ(Restructure(tmp.File("SA/fk1.db"), r.Bind()).code(), DBIERR_INVALIDRESTRUCTURE);
 }
 
 TEST_F(RestructureTest, LinkToAMissingMasterIsRefused) {
