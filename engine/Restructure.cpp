@@ -79,6 +79,8 @@ class Job {
   Status Plan();
   Status Stage();
   Status WriteRecords(const std::string& staged_db);
+  Status OpenKeyViolations(const std::string& path, std::uint32_t key,
+                           std::unique_ptr<TableWriter>* out);
   Status WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves);
   Status Commit();
 
@@ -144,6 +146,18 @@ Status Job::Stage() {
   return s;
 }
 
+// The table the records that break the new key go to: unkeyed, with the
+// new fields, beside the result.
+Status Job::OpenKeyViolations(const std::string& path, std::uint32_t key,
+                              std::unique_ptr<TableWriter>* out) {
+  TableDefinition def = plan_.def;
+  def.key_fields = 0;
+  Status s = CreateTable(env_, path, def);
+  if (s.ok()) s = TableWriter::Open(env_, path, key, out);
+  if (s.ok()) report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
+  return s;
+}
+
 Status Job::WriteRecords(const std::string& staged_db) {
   // First in the source's order; again in sorted order when that fails.
   for (bool sorted : {false, true}) {
@@ -157,16 +171,9 @@ Status Job::WriteRecords(const std::string& staged_db) {
     CopyTargets targets;
     targets.table = writer.get();
     targets.keyViolations = [&](TableWriter** out) {
-      if (!keyviol) {
-        TableDefinition def = plan_.def;
-        def.key_fields = 0;
-        Status c = CreateTable(env_, keyviol_path, def);
-        if (c.ok()) c = TableWriter::Open(env_, keyviol_path, key, &keyviol);
-        if (!c.ok()) return c;
-        report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
-      }
+      Status c = keyviol ? Status::OK() : OpenKeyViolations(keyviol_path, key, &keyviol);
       *out = keyviol.get();
-      return Status::OK();
+      return c;
     };
     report_->keyViolations = 0;
     report_->keyViolTable.clear();
