@@ -58,20 +58,26 @@ engine::FieldDesc Field(const char* name, FieldType type, int size = 0) {
 // About 100 bytes a record: a key, two names, a city, amounts and a date.
 bool MakeTable(const std::string& path, int records) {
   engine::TableDefinition def;
-  def.fields = {Field("Id", FieldType::Long), Field("Name", FieldType::Alpha, 30),
+  def.fields = {Field("Id", FieldType::Long),         Field("Name", FieldType::Alpha, 30),
                 Field("First", FieldType::Alpha, 20), Field("City", FieldType::Alpha, 24),
-                Field("Amount", FieldType::Number), Field("Born", FieldType::Date),
-                Field("Qty", FieldType::Short), Field("Paid", FieldType::Logical)};
+                Field("Amount", FieldType::Number),   Field("Born", FieldType::Date),
+                Field("Qty", FieldType::Short),       Field("Paid", FieldType::Logical)};
   def.key_fields = 1;
   engine::Env* env = engine::Env::Default();
   std::unique_ptr<engine::TableWriter> w;
-  if (!engine::CreateTable(env, path, def).ok() || !engine::TableWriter::Open(env, path, 0, &w).ok()) return false;
+  if (!engine::CreateTable(env, path, def).ok() ||
+      !engine::TableWriter::Open(env, path, 0, &w).ok())
+    return false;
   for (int i = 0; i < records; ++i) {
     std::vector<FieldValue> v = {
-        FieldValue::Int(i), FieldValue::Str("Name" + std::to_string((i * 7919LL) % 100003)),
-        FieldValue::Str("First" + std::to_string(i % 5000)), FieldValue::Str("City" + std::to_string(i % 311)),
-        FieldValue::Float(i * 0.25), FieldValue::Int(engine::DayNumber(1950 + i % 60, 1 + i % 12, 1 + i % 28)),
-        FieldValue::Int(i % 1000), FieldValue::Int(i % 2)};
+        FieldValue::Int(i),
+        FieldValue::Str("Name" + std::to_string((i * 7919LL) % 100003)),
+        FieldValue::Str("First" + std::to_string(i % 5000)),
+        FieldValue::Str("City" + std::to_string(i % 311)),
+        FieldValue::Float(i * 0.25),
+        FieldValue::Int(engine::DayNumber(1950 + i % 60, 1 + i % 12, 1 + i % 28)),
+        FieldValue::Int(i % 1000),
+        FieldValue::Int(i % 2)};
     if (engine::Status s = w->Append(v); !s.ok()) {
       std::fprintf(stderr, "record %d: %s\n", i, s.ToString().c_str());
       return false;
@@ -122,15 +128,16 @@ bool AddField(const std::string& path) {
 
 double FilesSize(const std::string& dir) {
   double bytes = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) bytes += static_cast<double>(e.file_size());
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    bytes += static_cast<double>(e.file_size());
   return bytes;
 }
 
 bool CopyWithDd(const std::string& dir, const std::string& to) {
   std::filesystem::create_directories(to);
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    const std::string cmd = "dd if='" + e.path().string() + "' of='" + to + "/" + e.path().filename().string() +
-                            "' bs=1M conv=fsync status=none";
+    const std::string cmd = "dd if='" + e.path().string() + "' of='" + to + "/" +
+                            e.path().filename().string() + "' bs=1M conv=fsync status=none";
     if (std::system(cmd.c_str()) != 0) return false;
   }
   return true;
@@ -143,23 +150,25 @@ int main(int argc, char** argv) {
   std::vector<int> sizes;
   for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
   if (sizes.empty()) sizes = {10000, 100000, 1000000};
-  std::printf("%9s %9s %8s %8s %6s %8s %6s %9s %9s\n", "records", "MB", "dd s", "restr s", "x dd", "pack s",
-              "x dd", "restr MB", "pack MB");
+  std::printf("%9s %9s %8s %8s %6s %8s %6s %9s %9s\n", "records", "MB", "dd s", "restr s", "x dd",
+              "pack s", "x dd", "restr MB", "pack MB");
   for (int n : sizes) {
     const std::string dir = root + "/t" + std::to_string(n);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/BENCH.DB";
-    if (!Measure([&] { return MakeTable(path, n); }).ok) return std::fprintf(stderr, "cannot build %s\n", path.c_str()), 1;
+    if (!Measure([&] { return MakeTable(path, n); }).ok)
+      return std::fprintf(stderr, "cannot build %s\n", path.c_str()), 1;
     ::sync();
     const Run dd = Measure([&] { return CopyWithDd(dir, root + "/copy"); });
     std::filesystem::remove_all(root + "/copy");
     const Run restructure = Measure([&] { return AddField(path); });
     const Run pack = Measure([&] { return engine::PackTable(path, {}, nullptr).ok(); });
-    if (!dd.ok || !restructure.ok || !pack.ok) return std::fprintf(stderr, "a step failed at %d records\n", n), 1;
-    std::printf("%9d %9.1f %8.2f %8.2f %6.2f %8.2f %6.2f %9.1f %9.1f\n", n, FilesSize(dir) / 1e6, dd.seconds,
-                restructure.seconds, restructure.seconds / dd.seconds, pack.seconds, pack.seconds / dd.seconds,
-                restructure.peak_kb / 1024.0, pack.peak_kb / 1024.0);
+    if (!dd.ok || !restructure.ok || !pack.ok)
+      return std::fprintf(stderr, "a step failed at %d records\n", n), 1;
+    std::printf("%9d %9.1f %8.2f %8.2f %6.2f %8.2f %6.2f %9.1f %9.1f\n", n, FilesSize(dir) / 1e6,
+                dd.seconds, restructure.seconds, restructure.seconds / dd.seconds, pack.seconds,
+                pack.seconds / dd.seconds, restructure.peak_kb / 1024.0, pack.peak_kb / 1024.0);
     std::fflush(stdout);
   }
   if (!std::getenv("VDX_BENCH_KEEP")) std::filesystem::remove_all(root);

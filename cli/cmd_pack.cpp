@@ -8,9 +8,10 @@
 #include "TableFiles.h"
 
 namespace vdx {
-void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out);
+void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r,
+                            std::ostream& out);
 std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress();
-}
+}  // namespace vdx
 
 namespace {
 

@@ -43,11 +43,16 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   std::string table, like, save_as, password;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool has_value = i + 1 < args.size();
-    if (args[i] == "--like" && has_value) like = args[++i];
-    else if (args[i] == "--save-as" && has_value) save_as = args[++i];
-    else if (args[i] == "--password" && has_value) password = args[++i];
-    else if (table.empty() && args[i].rfind("--", 0) != 0) table = args[i];
-    else table.clear(), like.clear(), i = args.size();
+    if (args[i] == "--like" && has_value)
+      like = args[++i];
+    else if (args[i] == "--save-as" && has_value)
+      save_as = args[++i];
+    else if (args[i] == "--password" && has_value)
+      password = args[++i];
+    else if (table.empty() && args[i].rfind("--", 0) != 0)
+      table = args[i];
+    else
+      table.clear(), like.clear(), i = args.size();
   }
   if (table.empty() || like.empty()) {
     err << "usage: vdx restructure TABLE --like REF [--save-as PATH] [--password PW]\n";
@@ -64,8 +69,8 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     return 1;
   }
   const std::string target = save_as.empty() ? live_path : save_as;
-  engine::RestructureRequest request =
-      engine::BuildLikeRequest(live, ref, target.substr(target.find_last_of('/') + 1), engine::DirName(target));
+  engine::RestructureRequest request = engine::BuildLikeRequest(
+      live, ref, target.substr(target.find_last_of('/') + 1), engine::DirName(target));
   // Protected as the table was, or with the password given.
   request.desc.bProtected = live_protected || (ref_protected && !password.empty());
   std::snprintf(request.desc.szPassword, sizeof request.desc.szPassword, "%s", password.c_str());
@@ -86,7 +91,8 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 namespace vdx {
-void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out) {
+void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r,
+                            std::ostream& out) {
   PrintReport(path, r, out);
 }
 
@@ -100,5 +106,6 @@ std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress() {
 }
 }  // namespace vdx
 
-VDX_COMMAND("restructure", "restructure TABLE --like REF [--save-as PATH]   restructure after a reference",
+VDX_COMMAND("restructure",
+            "restructure TABLE --like REF [--save-as PATH]   restructure after a reference",
             Restructure);

@@ -59,7 +59,9 @@ DBIResult DbiGetCursorProps(hDBICur hCursor, CURProps& props) {
   props.iFields = static_cast<std::uint16_t>(h.fields.size());
   props.iRecSize = h.record_size;
   props.iKeyFields = h.key_fields;
-  for (int k = 0; k < h.key_fields; ++k) props.iKeySize = static_cast<std::uint16_t>(props.iKeySize + h.fields[static_cast<std::size_t>(k)].size);
+  for (int k = 0; k < h.key_fields; ++k)
+    props.iKeySize =
+        static_cast<std::uint16_t>(props.iKeySize + h.fields[static_cast<std::size_t>(k)].size);
   props.iIndexes = static_cast<std::uint16_t>(st.indexes.size());
   props.iValChecks = static_cast<std::uint16_t>(st.checks.size());
   props.iRefIntChecks = static_cast<std::uint16_t>(st.links.size());
@@ -75,7 +77,8 @@ DBIResult DbiGetCursorProps(hDBICur hCursor, CURProps& props) {
 DBIResult DbiGetFieldDescs(hDBICur hCursor, FLDDesc* descs) {
   if (!hCursor || !descs) return BadHandle();
   const auto& fields = hCursor->Fields();
-  for (std::size_t i = 0; i < fields.size(); ++i) descs[i] = engine::ToFldDesc(fields[i], static_cast<int>(i + 1));
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    descs[i] = engine::ToFldDesc(fields[i], static_cast<int>(i + 1));
   return Ok();
 }
 
@@ -106,7 +109,8 @@ DBIResult DbiOpenDatabase(const char* name, const char* type, DBIOpenMode, DBISh
   std::string dir;
   if (name && *name) {
     dir = engine::TSession::Default().AliasPath(name);
-    if (dir.empty()) return RecordError(Status(DBIERR_UNKNOWNDB, "Invalid alias name").WithContext(name));
+    if (dir.empty())
+      return RecordError(Status(DBIERR_UNKNOWNDB, "Invalid alias name").WithContext(name));
   } else {
     char cwd[DBIMAXPATHLEN + 1];
     dir = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
@@ -118,7 +122,8 @@ DBIResult DbiOpenDatabase(const char* name, const char* type, DBIOpenMode, DBISh
 DBIResult DbiSetDirectory(hDBIDb db, const char* directory) {
   if (!db) return BadHandle();
   const std::string dir = engine::NormalizeDirectory(directory ? directory : "");
-  if (!IsDirectory(dir)) return RecordError(Status(DBIERR_DIRNOTFOUND, "Directory not found").WithContext(dir));
+  if (!IsDirectory(dir))
+    return RecordError(Status(DBIERR_DIRNOTFOUND, "Directory not found").WithContext(dir));
   db->SetDirectory(dir);
   return Ok();
 }
@@ -142,8 +147,11 @@ DBIResult DbiDoRestructure(hDBIDb db, std::uint16_t descCount, CRTblDesc* desc, 
   if (keyViolName) keyViolName[0] = '\0';
   if (problemsName) problemsName[0] = '\0';
   if (!db) return BadHandle();
-  if (descCount != 1 || !desc) return RecordError(Status(DBIERR_INVALIDPARAM, "One table per restructure"));
-  if (analyzeOnly) return RecordError(Status(DBIERR_NOTSUPPORTED, "Analysis without restructure is not supported"));
+  if (descCount != 1 || !desc)
+    return RecordError(Status(DBIERR_INVALIDPARAM, "One table per restructure"));
+  if (analyzeOnly)
+    return RecordError(
+        Status(DBIERR_NOTSUPPORTED, "Analysis without restructure is not supported"));
   const std::string name(desc->szTblName, strnlen(desc->szTblName, sizeof desc->szTblName));
   if (name.empty()) return RecordError(Status(DBIERR_INVALIDPARAM, "No table name"));
   const std::string path = db->Resolve(name);

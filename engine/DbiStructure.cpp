@@ -76,7 +76,8 @@ Status ReadIndexHeader(Env* env, const std::string& path, std::string* out) {
   }
   // A protected table's index blocks are scrambled, its header is not; with
   // no blocks read the definition decodes the same.
-  if (s.ok() && out->size() >= 0x60 && static_cast<std::uint8_t>((*out)[0x39]) >= 5) PutLe32(*out, 0x5C, 0);
+  if (s.ok() && out->size() >= 0x60 && static_cast<std::uint8_t>((*out)[0x39]) >= 5)
+    PutLe32(*out, 0x5C, 0);
   return s;
 }
 
@@ -162,18 +163,33 @@ FLDDesc ToFldDesc(const FieldDesc& f, int number) {
   d.iLen = static_cast<std::uint16_t>(f.size);
   d.iUnits1 = static_cast<std::int16_t>(f.size);
   switch (f.type) {
-    case FieldType::Memo: d.iSubType = fldstMEMO; break;
-    case FieldType::Blob: d.iSubType = fldstBINARY; break;
-    case FieldType::FmtMemo: d.iSubType = fldstFMTMEMO; break;
-    case FieldType::Ole: d.iSubType = fldstOLEOBJ; break;
-    case FieldType::Graphic: d.iSubType = fldstGRAPHIC; break;
-    case FieldType::Currency: d.iSubType = fldstMONEY; break;
-    case FieldType::AutoInc: d.iSubType = fldstAUTOINC; break;
+    case FieldType::Memo:
+      d.iSubType = fldstMEMO;
+      break;
+    case FieldType::Blob:
+      d.iSubType = fldstBINARY;
+      break;
+    case FieldType::FmtMemo:
+      d.iSubType = fldstFMTMEMO;
+      break;
+    case FieldType::Ole:
+      d.iSubType = fldstOLEOBJ;
+      break;
+    case FieldType::Graphic:
+      d.iSubType = fldstGRAPHIC;
+      break;
+    case FieldType::Currency:
+      d.iSubType = fldstMONEY;
+      break;
+    case FieldType::AutoInc:
+      d.iSubType = fldstAUTOINC;
+      break;
     case FieldType::Bcd:
       d.iUnits1 = 32;
       d.iUnits2 = static_cast<std::int16_t>(f.decimals);
       break;
-    default: break;
+    default:
+      break;
   }
   if (IsBlobType(f.type)) d.iUnits1 = static_cast<std::int16_t>(f.size - 10);  // the leader
   return d;
@@ -215,7 +231,8 @@ IDXDesc SecondaryDesc(const SecondaryIndex& index, const std::string& x_path,
     if (n >= 1 && n <= fields.size()) CopyName(d.szName, sizeof d.szName, fields[n - 1].name);
     d.iIndexId = static_cast<std::uint16_t>(std::stoi(ext.substr(1), nullptr, 16));
   }
-  d.iFldsInKey = static_cast<std::uint16_t>(std::min<std::size_t>(def.fields.size(), DBIMAXFLDSINKEY));
+  d.iFldsInKey =
+      static_cast<std::uint16_t>(std::min<std::size_t>(def.fields.size(), DBIMAXFLDSINKEY));
   for (std::uint16_t i = 0; i < d.iFldsInKey; ++i) {
     d.aiKeyFld[i] = def.fields[i].number;
     d.iKeyLen = static_cast<std::uint16_t>(d.iKeyLen + def.fields[i].key.size);

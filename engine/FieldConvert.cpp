@@ -17,19 +17,30 @@ Kind KindOf(FieldType t) {
   switch (t) {
     case FieldType::Short:
     case FieldType::Long:
-    case FieldType::AutoInc: return Kind::Integer;
+    case FieldType::AutoInc:
+      return Kind::Integer;
     case FieldType::Number:
-    case FieldType::Currency: return Kind::Float;
-    case FieldType::Bcd: return Kind::Decimal;
-    case FieldType::Alpha: return Kind::Text;
-    case FieldType::Logical: return Kind::Logical;
-    case FieldType::Date: return Kind::Date;
-    case FieldType::Time: return Kind::Time;
-    case FieldType::Timestamp: return Kind::Stamp;
+    case FieldType::Currency:
+      return Kind::Float;
+    case FieldType::Bcd:
+      return Kind::Decimal;
+    case FieldType::Alpha:
+      return Kind::Text;
+    case FieldType::Logical:
+      return Kind::Logical;
+    case FieldType::Date:
+      return Kind::Date;
+    case FieldType::Time:
+      return Kind::Time;
+    case FieldType::Timestamp:
+      return Kind::Stamp;
     case FieldType::Memo:
-    case FieldType::FmtMemo: return Kind::Memo;
-    case FieldType::Bytes: return Kind::Bytes;
-    default: return Kind::Binary;
+    case FieldType::FmtMemo:
+      return Kind::Memo;
+    case FieldType::Bytes:
+      return Kind::Bytes;
+    default:
+      return Kind::Binary;
   }
 }
 
@@ -54,13 +65,20 @@ std::string DecimalTextOf(Kind k, const FieldValue& v) {
 
 std::string TextOf(FieldType t, const FieldValue& v) {
   switch (KindOf(t)) {
-    case Kind::Integer: return std::to_string(v.i);
-    case Kind::Float: return ShortestNumber(v.d);
-    case Kind::Logical: return v.i ? "True" : "False";
-    case Kind::Date: return FormatDate(v.i);
-    case Kind::Time: return FormatTime(v.i);
-    case Kind::Stamp: return FormatTimestamp(v.d);
-    default: return v.s;
+    case Kind::Integer:
+      return std::to_string(v.i);
+    case Kind::Float:
+      return ShortestNumber(v.d);
+    case Kind::Logical:
+      return v.i ? "True" : "False";
+    case Kind::Date:
+      return FormatDate(v.i);
+    case Kind::Time:
+      return FormatTime(v.i);
+    case Kind::Stamp:
+      return FormatTimestamp(v.d);
+    default:
+      return v.s;
   }
 }
 
@@ -85,7 +103,8 @@ bool FromNumber(const FieldDesc& from, const FieldDesc& to, const FieldValue& in
       *out = FieldValue::Int(d == 1);
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -176,11 +195,13 @@ std::string RoundDecimalText(const std::string& text, int decimals) {
 bool CanConvert(FieldType from, FieldType to) {
   const Kind src = KindOf(from), dst = KindOf(to);
   if (from == to) return true;
-  if (dst == Kind::Binary) return to == FieldType::Blob && (src == Kind::Binary || src == Kind::Memo);
+  if (dst == Kind::Binary)
+    return to == FieldType::Blob && (src == Kind::Binary || src == Kind::Memo);
   if (src == Kind::Binary || src == Kind::Bytes) return false;
   if (dst == Kind::Bytes) return src == Kind::Text;
   if (dst == Kind::Text || dst == Kind::Memo || src == Kind::Text || src == Kind::Memo) return true;
-  if ((IsNumeric(src) || src == Kind::Logical) && (IsNumeric(dst) || dst == Kind::Logical)) return true;
+  if ((IsNumeric(src) || src == Kind::Logical) && (IsNumeric(dst) || dst == Kind::Logical))
+    return true;
   return (src == Kind::Date && dst == Kind::Stamp) ||
          (src == Kind::Stamp && (dst == Kind::Date || dst == Kind::Time));
 }

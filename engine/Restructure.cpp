@@ -137,8 +137,10 @@ Status Job::Stage() {
   s = CreateTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
   if (s.ok() && plan_.writeVal) {
-    s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + (BaseName(target_).back() == 'b' ? ".val" : ".VAL"),
-                    plan_.valBytes);
+    s = WriteStaged(
+        env_,
+        staging_ + "/" + plan_.targetStem + (BaseName(target_).back() == 'b' ? ".val" : ".VAL"),
+        plan_.valBytes);
   }
   for (const OtherValFile& other : plan_.otherVals) {
     if (s.ok() && !other.bytes.empty()) s = WriteStaged(env_, other.path + ".new~", other.bytes);
@@ -161,7 +163,8 @@ Status Job::OpenKeyViolations(const std::string& path, std::uint32_t key,
 Status Job::WriteRecords(const std::string& staged_db) {
   // First in the source's order; again in sorted order when that fails.
   for (bool sorted : {false, true}) {
-    const std::uint32_t key = plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
+    const std::uint32_t key =
+        plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
     std::unique_ptr<TableWriter> writer;
     Status s = sorted ? CreateTable(env_, staged_db, plan_.def) : Status::OK();
     if (s.ok()) s = TableWriter::Open(env_, staged_db, key, &writer);
@@ -198,13 +201,15 @@ Status Job::WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>&
   if (plan_.keyed()) {
     IndexFileParams px;
     px.fileType = 1;
-    px.blockSizeCode = plan_.pxBlockCode ? plan_.pxBlockCode : IndexTreeBlockCode(h.block_size_code);
+    px.blockSizeCode =
+        plan_.pxBlockCode ? plan_.pxBlockCode : IndexTreeBlockCode(h.block_size_code);
     px.versionId = h.version_id;
     px.sortOrder = h.sort_order;
     px.changeCount = h.change_count1;  // what the engine compares with the data file
     px.updateCount = plan_.pxUpdateCount;
     px.tableName = plan_.targetStem + ".PX";
-    for (int k = 0; k < h.key_fields; ++k) px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
+    for (int k = 0; k < h.key_fields; ++k)
+      px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
     const std::string ext = BaseName(target_).back() == 'b' ? ".px" : ".PX";
     Status s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + ext,
                            PrimaryIndex::Build(px, leaves, plan_.pxTemplate));

@@ -18,7 +18,7 @@
 namespace engine {
 
 struct RestructureOptions {
-  Env* env = nullptr;                   // Env::Default() when null
+  Env* env = nullptr;                  // Env::Default() when null
   std::vector<std::string> passwords;  // tried on a protected source
   bool useHeaderKey = false;           // maintenance tools: open with the header's key
   // The data file of a new table that receives the result; the source is

@@ -1,8 +1,8 @@
 #include "RestructureCopy.h"
 
 #include <algorithm>
-#include <string_view>
 #include <cstring>
+#include <string_view>
 
 #include "FieldConvert.h"
 #include "SecondaryIndex.h"
@@ -15,7 +15,8 @@ constexpr std::uint32_t kProgressEvery = 4096;
 
 KeyOrder PrimaryOrder(const DataFileHeader& h) {
   std::vector<KeyField> keys;
-  for (int k = 0; k < h.key_fields; ++k) keys.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
+  for (int k = 0; k < h.key_fields; ++k)
+    keys.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
   return KeyOrder(keys, h.sort_order);
 }
 
@@ -75,7 +76,8 @@ void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<Field
 
 std::size_t RecordCopier::KeyLength() const {
   std::size_t length = 0;
-  for (int k = 0; k < target_.key_fields; ++k) length += static_cast<std::size_t>(target_.fields[static_cast<std::size_t>(k)].size);
+  for (int k = 0; k < target_.key_fields; ++k)
+    length += static_cast<std::size_t>(target_.fields[static_cast<std::size_t>(k)].size);
   return length;
 }
 
@@ -100,7 +102,8 @@ Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bo
   });
   violations->assign(source_.RecordCount(), false);
   for (std::size_t i = 1; i < keys.size(); ++i) {
-    if (key_order_.Compare(keys[i - 1].first, keys[i].first) == 0) (*violations)[keys[i].second] = true;
+    if (key_order_.Compare(keys[i - 1].first, keys[i].first) == 0)
+      (*violations)[keys[i].second] = true;
   }
   order->reserve(keys.size());
   for (const auto& k : keys) order->push_back(k.second);
@@ -152,8 +155,8 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
   return s;
 }
 
-Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& options,
-                         bool sorted, bool* unordered, RestructureReport* report) {
+Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& options, bool sorted,
+                         bool* unordered, RestructureReport* report) {
   *unordered = false;
   for (SecondaryPlan& p : plan_->secondaries) {
     p.records.clear();
@@ -174,7 +177,8 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
     if (sorted && plan_->keyed()) s = cursor.Seek(order[done]);
     if (!s.ok()) break;
     if (!cursor.Next()) {
-      s = cursor.status().ok() ? Status::Corruption("fewer records than the header counts") : cursor.status();
+      s = cursor.status().ok() ? Status::Corruption("fewer records than the header counts")
+                               : cursor.status();
       break;
     }
     const bool violation = !violations.empty() && violations[cursor.RecordNumber()];

@@ -40,7 +40,8 @@ class RecordCopier {
   Status Convert(const TableCursor& cursor, std::size_t fields, std::vector<FieldValue>* out);
   // Lays the first `fields` fields into record_: unchanged ones as stored,
   // the others from their converted values.
-  void EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values, std::size_t fields);
+  void EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values,
+                  std::size_t fields);
   std::size_t KeyLength() const;
   Status FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations);
   // Writes the record under the cursor; in streaming mode checks its key

@@ -59,9 +59,11 @@ void MergeLinks(const TableStructure& live, const TableStructure& ref, const std
                 RestructureRequest* r) {
   for (RINTDesc x : ref.links) {
     if (x.eType == rintMASTER) break;  // only the leading run of dependent links
-    std::snprintf(x.szTblName, sizeof x.szTblName, "%s/%s", dir.c_str(), FileNameOf(x.szTblName).c_str());
+    std::snprintf(x.szTblName, sizeof x.szTblName, "%s/%s", dir.c_str(),
+                  FileNameOf(x.szTblName).c_str());
     bool found = false;
-    for (const RINTDesc& l : live.links) found = found || std::strcmp(l.szRintName, x.szRintName) == 0;
+    for (const RINTDesc& l : live.links)
+      found = found || std::strcmp(l.szRintName, x.szRintName) == 0;
     r->rintOps.push_back(found ? crDROP : crADD);
     r->rints.push_back(x);
   }
@@ -73,7 +75,8 @@ void MergeLinks(const TableStructure& live, const TableStructure& ref, const std
   }
   for (const RINTDesc& l : live.links) {
     bool listed = false;
-    for (const RINTDesc& x : r->rints) listed = listed || std::strcmp(l.szRintName, x.szRintName) == 0;
+    for (const RINTDesc& x : r->rints)
+      listed = listed || std::strcmp(l.szRintName, x.szRintName) == 0;
     if (listed || l.eType != rintDEPENDENT) continue;
     r->rintOps.push_back(crDROP);
     r->rints.push_back(l);

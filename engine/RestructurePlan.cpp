@@ -52,7 +52,8 @@ IndexedField IndexedOf(const std::vector<FieldDesc>& fields, int position) {
 }
 
 Status PlanFromDesc(const IDXDesc& d, const std::vector<FieldDesc>& fields, SecondaryPlan* out) {
-  if (d.iFldsInKey == 0 || d.iFldsInKey > DBIMAXFLDSINKEY) return BadRequest("an index needs 1 to 16 fields");
+  if (d.iFldsInKey == 0 || d.iFldsInKey > DBIMAXFLDSINKEY)
+    return BadRequest("an index needs 1 to 16 fields");
   SecondaryPlan plan;
   plan.name = std::string(d.szName, strnlen(d.szName, sizeof d.szName));
   for (std::uint16_t i = 0; i < d.iFldsInKey; ++i) {
@@ -76,7 +77,8 @@ std::vector<SecondaryPlan> CarryIndexes(const TableStructure& src, const Restruc
   std::vector<int> newOf(src.fields.size(), -1);
   for (std::size_t i = 0; i < plan.sourceOf.size(); ++i) {
     const int s = plan.sourceOf[i];
-    if (s >= 0 && newOf[static_cast<std::size_t>(s)] < 0) newOf[static_cast<std::size_t>(s)] = static_cast<int>(i);
+    if (s >= 0 && newOf[static_cast<std::size_t>(s)] < 0)
+      newOf[static_cast<std::size_t>(s)] = static_cast<int>(i);
   }
   std::vector<SecondaryPlan> out;
   const std::size_t first = src.hasPrimaryFile ? 1 : 0;
@@ -159,7 +161,8 @@ Status PlanFields(const ParadoxTable& source, const CRTblDesc& req, RestructureP
     for (int i = 0; i < req.iFldCount; ++i) {
       const FLDDesc& d = req.pfldDesc[i];
       const CROpType op = OpAt(req.pecrFldOp, i, d.iFldNum ? crMODIFY : crADD);
-      if (op != crADD && op != crMODIFY && op != crCOPY) return BadRequest("unknown field operation");
+      if (op != crADD && op != crMODIFY && op != crCOPY)
+        return BadRequest("unknown field operation");
       FieldDesc f;
       Status s = FromFldDesc(d, &f);
       if (!s.ok()) return s;
@@ -169,12 +172,14 @@ Status PlanFields(const ParadoxTable& source, const CRTblDesc& req, RestructureP
       }
       def.fields.push_back(f);
       plan->sourceOf.push_back(fromSource ? d.iFldNum - 1 : -1);
-      plan->renumber.push_back(fromSource && f.type == FieldType::AutoInc && d.iSubType == fldstAUTOINC);
+      plan->renumber.push_back(fromSource && f.type == FieldType::AutoInc &&
+                               d.iSubType == fldstAUTOINC);
     }
   }
   plan->fieldsChanged = def.fields.size() != h.fields.size();
   for (std::size_t i = 0; i < def.fields.size() && !plan->fieldsChanged; ++i) {
-    plan->fieldsChanged = plan->sourceOf[i] != static_cast<int>(i) || !SameField(def.fields[i], h.fields[i]);
+    plan->fieldsChanged =
+        plan->sourceOf[i] != static_cast<int>(i) || !SameField(def.fields[i], h.fields[i]);
   }
   def.key_fields = std::min<int>(h.key_fields, static_cast<int>(def.fields.size()));
   return PlanProtection(h, req, &def);
@@ -192,13 +197,15 @@ Status ApplyIndexOp(const IDXDesc& d, CROpType op, RestructurePlan* plan) {
     for (std::uint16_t k = 0; k < d.iFldsInKey; ++k) {
       if (d.aiKeyFld[k] != k + 1) return BadRequest("the primary key must be the leading fields");
     }
-    if (d.iFldsInKey > plan->def.fields.size()) return BadRequest("the primary key names missing fields");
+    if (d.iFldsInKey > plan->def.fields.size())
+      return BadRequest("the primary key names missing fields");
     plan->def.key_fields = d.iFldsInKey;
     return Status::OK();
   }
   const std::string name(d.szName, strnlen(d.szName, sizeof d.szName));
   auto& list = plan->secondaries;
-  auto at = std::find_if(list.begin(), list.end(), [&](const SecondaryPlan& p) { return p.name == name; });
+  auto at = std::find_if(list.begin(), list.end(),
+                         [&](const SecondaryPlan& p) { return p.name == name; });
   if (op == crDROP) {
     if (at != list.end()) list.erase(at);
     return Status::OK();
@@ -243,7 +250,8 @@ Status PlanIndexes(const TableStructure& src, const CRTblDesc& req, RestructureP
   for (SecondaryPlan& p : plan->secondaries) {
     p.def.maintained = plan->keyed();
     p.def.keyFields.clear();
-    for (int k = 0; k < plan->def.key_fields; ++k) p.def.keyFields.push_back(IndexedOf(plan->def.fields, k));
+    for (int k = 0; k < plan->def.key_fields; ++k)
+      p.def.keyFields.push_back(IndexedOf(plan->def.fields, k));
   }
   NameIndexFiles(plan);
   return Status::OK();

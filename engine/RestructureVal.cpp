@@ -38,7 +38,8 @@ bool SameCheck(const VCHKDesc& a, const VCHKDesc& b) {
          std::memcmp(a.aDefVal, b.aDefVal, n) == 0 &&
          Text(a.szPict, sizeof a.szPict) == Text(b.szPict, sizeof b.szPict) &&
          a.elkupType == b.elkupType &&
-         ::strcasecmp(FileNameOf(a.szLkupTblName).c_str(), FileNameOf(b.szLkupTblName).c_str()) == 0;
+         ::strcasecmp(FileNameOf(a.szLkupTblName).c_str(), FileNameOf(b.szLkupTblName).c_str()) ==
+             0;
 }
 
 bool SameLink(const RINTDesc& a, const RINTDesc& b) {
@@ -49,7 +50,8 @@ bool SameLink(const RINTDesc& a, const RINTDesc& b) {
   }
   if (a.eType == rintDEPENDENT && a.eModOp != b.eModOp) return false;
   for (std::uint16_t i = 0; i < a.iFldCount && i < DBIMAXFLDSINKEY; ++i) {
-    if (a.aiThisTabFld[i] != b.aiThisTabFld[i] || a.aiOthTabFld[i] != b.aiOthTabFld[i]) return false;
+    if (a.aiThisTabFld[i] != b.aiThisTabFld[i] || a.aiOthTabFld[i] != b.aiOthTabFld[i])
+      return false;
   }
   return true;
 }
@@ -59,7 +61,8 @@ void RemapFields(const RestructurePlan& plan, ValFile* val) {
   std::vector<int> newOf(val->fields().size() + 256, -1);
   for (std::size_t i = 0; i < plan.sourceOf.size(); ++i) {
     const int s = plan.sourceOf[i];
-    if (s >= 0 && newOf[static_cast<std::size_t>(s)] < 0) newOf[static_cast<std::size_t>(s)] = static_cast<int>(i);
+    if (s >= 0 && newOf[static_cast<std::size_t>(s)] < 0)
+      newOf[static_cast<std::size_t>(s)] = static_cast<int>(i);
   }
   std::vector<ValField> fields;
   for (std::size_t i = 0; i < plan.def.fields.size(); ++i) {
@@ -108,7 +111,8 @@ class MasterFiles {
     *out = nullptr;
     if (!env_->Exists(db)) return Status::OK();
     if (!SameFolder(dir, dir_)) {
-      return Status(DBIERR_INVALIDRESTRUCTURE, "the master table is in another folder").WithContext(link_path);
+      return Status(DBIERR_INVALIDRESTRUCTURE, "the master table is in another folder")
+          .WithContext(link_path);
     }
     const std::string val_path = CompanionPath(db, ".VAL");
     auto it = files_.find(val_path);
@@ -179,7 +183,8 @@ struct LinkWork {
 
   std::string FieldName(const RINTDesc& d) const {
     const std::uint16_t n = d.aiThisTabFld[0];
-    if (d.iFldCount == 1 && n >= 1 && n <= plan.def.fields.size()) return plan.def.fields[n - 1].name;
+    if (d.iFldCount == 1 && n >= 1 && n <= plan.def.fields.size())
+      return plan.def.fields[n - 1].name;
     return Text(d.szRintName, sizeof d.szRintName);
   }
 
@@ -204,7 +209,8 @@ struct LinkWork {
     ValFile* master = nullptr;
     if (s.ok()) s = masters.Get(d.szTblName, &master);
     if (s.ok() && !master) {
-      return Status(DBIERR_MASTERMISSING, "the master table of a link is missing").WithContext(d.szTblName);
+      return Status(DBIERR_MASTERMISSING, "the master table of a link is missing")
+          .WithContext(d.szTblName);
     }
     return s.ok() ? master->PutDependent(MirrorOf(d, thisTable), FieldName(d)) : s;
   }
@@ -262,7 +268,8 @@ Status ApplyChecks(const CRTblDesc& req, ValFile* val, bool* changed) {
 
 Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, const CRTblDesc& req,
                RestructurePlan* plan) {
-  if ((req.iValChkCount && !req.pvchkDesc) || (req.iRintCount && (!req.printDesc || !req.pecrRintOp))) {
+  if ((req.iValChkCount && !req.pvchkDesc) ||
+      (req.iRintCount && (!req.printDesc || !req.pecrRintOp))) {
     return Status(DBIERR_INVALIDRESTRUCTURE, "a check or link list has no descriptors");
   }
   if (st.hasVal && !st.val.decoded()) {
@@ -276,7 +283,8 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     return Status::OK();
   }
   std::vector<ValField> fields;
-  ValFile val = st.hasVal ? st.val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
+  ValFile val =
+      st.hasVal ? st.val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
   bool changed = false;
   const bool keyChanged = plan->def.key_fields != source.Header().key_fields;
   if (plan->fieldsChanged || keyChanged || !st.hasVal) {

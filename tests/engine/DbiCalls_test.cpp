@@ -1,11 +1,12 @@
 // The direct calls as the table tools make them: descriptors of a table
 // opened through the dataset layer, database handles on a folder, the
 // restructure and pack requests, and the last error they leave behind.
+#include "DbiCalls.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "DbiCalls.h"
 #include "RestructureChecks.h"
 #include "TTable.h"
 #include "TableLock.h"
@@ -81,7 +82,8 @@ TEST_F(DbiCallsTest, AMasterListsItsDependentsAndAMissingNumberIsAnError) {
 
 TEST_F(DbiCallsTest, DatabaseHandlesFollowTheirFolder) {
   hDBIDb db = nullptr;
-  ASSERT_EQ(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr, nullptr, db),
+  ASSERT_EQ(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr,
+                            nullptr, db),
             DBIERR_NONE);
   ASSERT_NE(db, nullptr);
   ASSERT_EQ(DbiSetDirectory(db, (tmp_.path() + "/").c_str()), DBIERR_NONE);
@@ -93,9 +95,11 @@ TEST_F(DbiCallsTest, DatabaseHandlesFollowTheirFolder) {
   EXPECT_EQ(DbiCloseDatabase(db), DBIERR_NONE);
   EXPECT_EQ(db, nullptr);
 
-  EXPECT_EQ(ErrCat(DbiOpenDatabase(nullptr, "ODBC", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr, nullptr, db)),
+  EXPECT_EQ(ErrCat(DbiOpenDatabase(nullptr, "ODBC", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr,
+                                   nullptr, db)),
             ERRCAT_CONFIG);
-  EXPECT_EQ(DbiOpenDatabase("NO SUCH ALIAS", nullptr, dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr, nullptr, db),
+  EXPECT_EQ(DbiOpenDatabase("NO SUCH ALIAS", nullptr, dbiREADWRITE, dbiOPENEXCL, nullptr, 0,
+                            nullptr, nullptr, db),
             DBIERR_UNKNOWNDB);
   EXPECT_EQ(db, nullptr);
 
@@ -111,7 +115,9 @@ TEST_F(DbiCallsTest, APackRequestRewritesTheTableInItsFolder) {
   const std::string path = tmp_.File("CUSTOMER.DB");
   const std::uint32_t records = restructuretest::OpenForTest(path)->RecordCount();
   hDBIDb db = nullptr;
-  ASSERT_EQ(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr, nullptr, db), 0);
+  ASSERT_EQ(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr,
+                            nullptr, db),
+            0);
   ASSERT_EQ(DbiSetDirectory(db, tmp_.path().c_str()), 0);
   CRTblDesc desc{};
   std::strcpy(desc.szTblName, "CUSTOMER.DB");
@@ -126,7 +132,8 @@ TEST_F(DbiCallsTest, APackRequestRewritesTheTableInItsFolder) {
   EXPECT_EQ(DbiDoRestructure(db, 2, &desc, nullptr, nullptr, nullptr, false), DBIERR_INVALIDPARAM);
   EXPECT_EQ(DbiDoRestructure(db, 1, &desc, nullptr, nullptr, nullptr, true), DBIERR_NOTSUPPORTED);
   std::strcpy(desc.szTblName, "MISSING.DB");
-  EXPECT_EQ(ErrCat(DbiDoRestructure(db, 1, &desc, nullptr, nullptr, nullptr, false)), ERRCAT_NOTFOUND);
+  EXPECT_EQ(ErrCat(DbiDoRestructure(db, 1, &desc, nullptr, nullptr, nullptr, false)),
+            ERRCAT_NOTFOUND);
 
   // Another program holding the table is a lock conflict, reported with its text.
   engine::TableLock other;

@@ -1,10 +1,11 @@
 // The journal that makes replacing a table's files one step: what a crash
 // at each point of a commit leaves, and what the next open makes of it.
+#include "Journal.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "Journal.h"
 #include "RestructureChecks.h"
 #include "TableLock.h"
 #include "TestTables.h"
@@ -45,7 +46,9 @@ class JournalRecoveryTest : public ::testing::Test {
     ASSERT_TRUE(engine::PrepareStagingDir(staging_).ok());
     Write(staging_ + "/T.DB", "new data");
     Write(staging_ + "/T.PX", "new index");
-    swaps_ = {{staging_ + "/T.DB", db_}, {staging_ + "/T.PX", tmp_.File("T.PX")}, {"", tmp_.File("T.X02")}};
+    swaps_ = {{staging_ + "/T.DB", db_},
+              {staging_ + "/T.PX", tmp_.File("T.PX")},
+              {"", tmp_.File("T.X02")}};
   }
   enginetest::TempDir tmp_;
   std::string db_, staging_;
@@ -89,7 +92,9 @@ TEST_F(JournalRecoveryTest, WorkInProgressOfAnotherOpenIsLeftAlone) {
 }
 
 TEST_F(JournalRecoveryTest, CommitSwapsReplacesAndRemovesInOneStep) {
-  ASSERT_TRUE(engine::CommitSwaps(engine::Env::Default(), engine::RestructureJournalPath(db_), swaps_).ok());
+  ASSERT_TRUE(
+      engine::CommitSwaps(engine::Env::Default(), engine::RestructureJournalPath(db_), swaps_)
+          .ok());
   EXPECT_EQ(Read(db_), "new data");
   EXPECT_FALSE(Exists(tmp_.File("T.X02")));
   EXPECT_FALSE(Exists(engine::RestructureJournalPath(db_)));

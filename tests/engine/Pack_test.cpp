@@ -21,7 +21,8 @@ std::uintmax_t SizeOf(const std::string& path) { return std::filesystem::file_si
 
 void MakeTable(const std::string& path, int records, const std::string& password = "") {
   engine::TableDefinition def;
-  def.fields = {enginetest::Field("Id", FieldType::Long), enginetest::Field("Memo", FieldType::Memo, 11)};
+  def.fields = {enginetest::Field("Id", FieldType::Long),
+                enginetest::Field("Memo", FieldType::Memo, 11)};
   def.key_fields = 1;
   def.password = password;
   engine::Env* env = engine::Env::Default();
@@ -29,7 +30,9 @@ void MakeTable(const std::string& path, int records, const std::string& password
   std::unique_ptr<engine::TableWriter> w;
   ASSERT_TRUE(engine::TableWriter::Open(env, path, engine::PasswordKey(password), &w).ok());
   for (int i = 0; i < records; ++i) {
-    ASSERT_TRUE(w->Append({FieldValue::Int(i), FieldValue::Str(enginetest::BlobOfSize(100 + i * 37, i))}).ok());
+    ASSERT_TRUE(
+        w->Append({FieldValue::Int(i), FieldValue::Str(enginetest::BlobOfSize(100 + i * 37, i))})
+            .ok());
   }
   ASSERT_TRUE(w->Sync().ok());
 }
@@ -103,7 +106,8 @@ TEST(PackTest, AProtectedTableStaysProtectedWithItsPassword) {
 
 TEST(PackTest, MissingIndexesAreBuiltAndDamagedOnesDropped) {
   enginetest::TempDir tmp;
-  restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure", tmp.path());
+  restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure",
+                              tmp.path());
   const std::string path = tmp.File("CUSTOMER.DB");
   std::filesystem::remove(tmp.File("CUSTOMER.PX"));
   {

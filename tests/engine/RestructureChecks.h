@@ -68,11 +68,13 @@ inline std::vector<std::string> TablesIn(const std::string& dir) {
 
 inline std::string KeyOfRecord(const engine::DataFileHeader& h, const std::uint8_t* rec) {
   std::size_t len = 0;
-  for (int k = 0; k < h.key_fields; ++k) len += static_cast<std::size_t>(h.fields[static_cast<std::size_t>(k)].size);
+  for (int k = 0; k < h.key_fields; ++k)
+    len += static_cast<std::size_t>(h.fields[static_cast<std::size_t>(k)].size);
   return std::string(reinterpret_cast<const char*>(rec), len);
 }
 
-inline void ExpectPrimaryIndexMatches(const engine::ParadoxTable& table, const std::string& px_path) {
+inline void ExpectPrimaryIndexMatches(const engine::ParadoxTable& table,
+                                      const std::string& px_path) {
   const engine::DataFileHeader& h = table.Header();
   engine::PrimaryIndex px;
   ASSERT_TRUE(px.DecodeFrom(ReadFile(px_path)).ok()) << px_path;
@@ -96,7 +98,9 @@ inline void ExpectPrimaryIndexMatches(const engine::ParadoxTable& table, const s
       EXPECT_LT(order.Compare(previous, key), 0) << px_path << " record " << cursor.RecordNumber();
     }
     previous = key;
-    while (block + 1 < table.Chain().size() && table.Chain()[block + 1].first_record <= cursor.RecordNumber()) ++block;
+    while (block + 1 < table.Chain().size() &&
+           table.Chain()[block + 1].first_record <= cursor.RecordNumber())
+      ++block;
     if (table.Chain()[block].first_record == cursor.RecordNumber()) {
       EXPECT_EQ(leaves[block].key, key) << px_path << " block " << block;
       EXPECT_EQ(leaves[block].block, table.Chain()[block].number);
@@ -105,7 +109,8 @@ inline void ExpectPrimaryIndexMatches(const engine::ParadoxTable& table, const s
   }
 }
 
-inline void ExpectSecondaryIndexMatches(const engine::ParadoxTable& table, const std::string& x_path) {
+inline void ExpectSecondaryIndexMatches(const engine::ParadoxTable& table,
+                                        const std::string& x_path) {
   engine::SecondaryIndex x;
   ASSERT_TRUE(x.DecodeFrom(ReadFile(x_path)).ok()) << x_path;
   if (!x.def().maintained) return;
@@ -128,8 +133,10 @@ inline void ExpectIndexesMatch(const std::string& db_path) {
   if (!table) return;
   for (const std::string& path : engine::CompanionFiles(db_path)) {
     const std::string ext = engine::UpperExtension(path);
-    if (ext == "PX" && table->Header().Keyed() && !table->Protected()) ExpectPrimaryIndexMatches(*table, path);
-    if (ext.size() == 3 && ext[0] == 'X' && !table->Protected()) ExpectSecondaryIndexMatches(*table, path);
+    if (ext == "PX" && table->Header().Keyed() && !table->Protected())
+      ExpectPrimaryIndexMatches(*table, path);
+    if (ext.size() == 3 && ext[0] == 'X' && !table->Protected())
+      ExpectSecondaryIndexMatches(*table, path);
   }
 }
 
@@ -150,7 +157,8 @@ inline void ExpectSameStructure(const engine::TableStructure& a, const engine::T
     EXPECT_EQ(Name(a.indexes[i].szName), Name(b.indexes[i].szName)) << what;
     EXPECT_EQ(a.indexes[i].iFldsInKey, b.indexes[i].iFldsInKey) << what;
     EXPECT_EQ(a.indexes[i].bDescending, b.indexes[i].bDescending) << what;
-    for (int k = 0; k < a.indexes[i].iFldsInKey; ++k) EXPECT_EQ(a.indexes[i].aiKeyFld[k], b.indexes[i].aiKeyFld[k]) << what;
+    for (int k = 0; k < a.indexes[i].iFldsInKey; ++k)
+      EXPECT_EQ(a.indexes[i].aiKeyFld[k], b.indexes[i].aiKeyFld[k]) << what;
   }
   EXPECT_EQ(a.checks.size(), b.checks.size()) << what;
   ASSERT_EQ(a.links.size(), b.links.size()) << what;

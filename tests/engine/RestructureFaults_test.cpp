@@ -34,7 +34,8 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
 
 void MakeKeyedTable(const std::string& path, int records) {
   engine::TableDefinition def;
-  def.fields = {enginetest::Field("Id", FieldType::Long), enginetest::Field("Name", FieldType::Alpha, 20),
+  def.fields = {enginetest::Field("Id", FieldType::Long),
+                enginetest::Field("Name", FieldType::Alpha, 20),
                 enginetest::Field("Note", FieldType::Memo, 11)};
   def.key_fields = 1;
   engine::Env* env = engine::Env::Default();
@@ -42,7 +43,8 @@ void MakeKeyedTable(const std::string& path, int records) {
   std::unique_ptr<engine::TableWriter> w;
   ASSERT_TRUE(engine::TableWriter::Open(env, path, 0, &w).ok());
   for (int i = 0; i < records; ++i) {
-    std::vector<FieldValue> v = {FieldValue::Int(i), FieldValue::Str("name " + std::to_string(i % 977)),
+    std::vector<FieldValue> v = {FieldValue::Int(i),
+                                 FieldValue::Str("name " + std::to_string(i % 977)),
                                  i % 50 ? FieldValue{} : FieldValue::Str(std::string(300, 'm'))};
     ASSERT_TRUE(w->Append(v).ok());
   }
@@ -66,7 +68,8 @@ struct AddFieldRequest {
       d.iFldNum = from;
       return d;
     };
-    fields = {field("Id", 'I', 0, 1), field("Name", 'A', 20, 2), field("Note", 'M', 11, 3), field("Extra", 'S', 0, 0)};
+    fields = {field("Id", 'I', 0, 1), field("Name", 'A', 20, 2), field("Note", 'M', 11, 3),
+              field("Extra", 'S', 0, 0)};
     ops = {crMODIFY, crMODIFY, crMODIFY, crADD};
     IDXDesc x{};
     std::snprintf(x.szName, sizeof x.szName, "Name");
@@ -137,7 +140,8 @@ class DyingEnv : public engine::FaultInjectionEnv {
 // Fails the n-th rename, as a yanked medium or a permission change would.
 class FailingRenameEnv : public engine::FaultInjectionEnv {
  public:
-  explicit FailingRenameEnv(int fail_at) : FaultInjectionEnv(engine::Env::Default()), fail_at_(fail_at) {}
+  explicit FailingRenameEnv(int fail_at)
+      : FaultInjectionEnv(engine::Env::Default()), fail_at_(fail_at) {}
   engine::Status Rename(const std::string& from, const std::string& to) override {
     if (++renames_ == fail_at_) return engine::Status::IOError("rename failed on purpose");
     return FaultInjectionEnv::Rename(from, to);
@@ -186,11 +190,13 @@ TEST(RestructureFaultsTest, DyingBetweenRenamesIsFinishedByTheNextOpen) {
         },
         -1);
     const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const bool journal = engine::Env::Default()->Exists(engine::RestructureJournalPath(dir + "/T.DB"));
+    const bool journal =
+        engine::Env::Default()->Exists(engine::RestructureJournalPath(dir + "/T.DB"));
     interrupted_commits += journal ? 1 : 0;
     ExpectWhole(dir + "/T.DB", 3000);
     // Once the journal is written the new table wins; before, the old one.
-    EXPECT_EQ(restructuretest::OpenForTest(dir + "/T.DB")->Fields().size(), finished || journal ? 4u : 3u);
+    EXPECT_EQ(restructuretest::OpenForTest(dir + "/T.DB")->Fields().size(),
+              finished || journal ? 4u : 3u);
   }
   EXPECT_GE(interrupted_commits, 3);
 }
@@ -233,7 +239,8 @@ TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
   // Kill at fractions of the time the whole job takes on this machine.
   const auto start = std::chrono::steady_clock::now();
   RunInChild(work, -1);
-  const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
   ExpectWhole(path, 60000);
   for (int part = 1; part < 10; ++part) {
     const int ms = static_cast<int>(whole.count() * part / 10);

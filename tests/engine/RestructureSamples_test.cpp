@@ -20,8 +20,8 @@ namespace {
 using namespace restructuretest;
 
 // types: the table's field type codes, which are pxlib's too.
-void ExpectSameRows(const pxtest::PxTable& a, const pxtest::PxTable& b, const std::vector<int>& types,
-                    const std::string& what) {
+void ExpectSameRows(const pxtest::PxTable& a, const pxtest::PxTable& b,
+                    const std::vector<int>& types, const std::string& what) {
   ASSERT_EQ(a.rows.size(), b.rows.size()) << what;
   for (std::size_t r = 0; r < a.rows.size(); ++r) {
     for (std::size_t i = 0; i < a.rows[r].size(); ++i) {
@@ -60,8 +60,8 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
   engine::Status s = engine::PackTable(table, borrow, nullptr);
   ASSERT_TRUE(s.ok()) << name << ": borrow: " << s.ToString();
 
-  engine::RestructureRequest request =
-      engine::BuildLikeRequest(StructureOf(table), StructureOf(borrow.saveAs), name, engine::DirName(table));
+  engine::RestructureRequest request = engine::BuildLikeRequest(
+      StructureOf(table), StructureOf(borrow.saveAs), name, engine::DirName(table));
   request.desc.bProtected = OpenForTest(table)->Protected();
   s = engine::RestructureTable(table, request.desc, options, nullptr);
   ASSERT_TRUE(s.ok()) << name << ": restructure: " << s.ToString();
@@ -70,7 +70,8 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
 
   const engine::VerifyResult verified = engine::VerifyTable(table);
   EXPECT_TRUE(verified.status.ok()) << name << ": " << verified.status.ToString();
-  const pxtest::PxTable after = pxtest::ReadWithPxlibIsolated(table, engine::CompanionPath(table, ".MB"));
+  const pxtest::PxTable after =
+      pxtest::ReadWithPxlibIsolated(table, engine::CompanionPath(table, ".MB"));
   if (before.ok) {
     EXPECT_TRUE(after.ok) << name << ": " << after.error;
     std::vector<int> types;

@@ -2,6 +2,8 @@
 // converted, key violations set aside, indexes, checks and links changed by
 // operation (links mirrored in the master's .VAL), autoincrement numbering,
 // protection and save-as.
+#include "Restructure.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 
 #include "DbiStructure.h"
 #include "ParadoxCrypt.h"
-#include "Restructure.h"
 #include "RestructureChecks.h"
 #include "TableVerify.h"
 #include "TestTables.h"
@@ -23,8 +24,9 @@ using restructuretest::ExpectIndexesMatch;
 using restructuretest::OpenForTest;
 using restructuretest::StructureOf;
 
-void MakeTable(const std::string& path, const std::vector<engine::FieldDesc>& fields, int key_fields,
-               const std::vector<std::vector<FieldValue>>& rows, const std::string& password = "") {
+void MakeTable(const std::string& path, const std::vector<engine::FieldDesc>& fields,
+               int key_fields, const std::vector<std::vector<FieldValue>>& rows,
+               const std::string& password = "") {
   engine::TableDefinition def;
   def.fields = fields;
   def.key_fields = key_fields;
@@ -45,7 +47,8 @@ std::vector<std::vector<FieldValue>> ReadRows(const std::string& path) {
     std::vector<FieldValue> row;
     for (std::size_t i = 0; i < table->Fields().size(); ++i) {
       FieldValue v = c.Value(static_cast<int>(i));
-      if (engine::IsBlobType(table->Fields()[i].type) && !v.null) table->ReadBlob(static_cast<int>(i), v, &v.s);
+      if (engine::IsBlobType(table->Fields()[i].type) && !v.null)
+        table->ReadBlob(static_cast<int>(i), v, &v.s);
       row.push_back(v);
     }
     out.push_back(row);
@@ -98,8 +101,8 @@ IDXDesc Index(const std::string& name, std::vector<std::uint16_t> fields, bool p
   return d;
 }
 
-engine::Status Restructure(const std::string& path, CRTblDesc& desc, engine::RestructureReport* report = nullptr,
-                   std::string save_as = "") {
+engine::Status Restructure(const std::string& path, CRTblDesc& desc,
+                           engine::RestructureReport* report = nullptr, std::string save_as = "") {
   engine::RestructureOptions options;
   options.useHeaderKey = true;
   options.saveAs = std::move(save_as);
@@ -111,12 +114,16 @@ class RestructureTest : public ::testing::Test {
   void SetUp() override {
     path_ = tmp_.File("ITEMS.DB");
     MakeTable(path_,
-              {Field("Id", FieldType::Long), Field("Name", FieldType::Alpha, 12), Field("Qty", FieldType::Short),
-               Field("Price", FieldType::Number), Field("Note", FieldType::Memo, 11)},
+              {Field("Id", FieldType::Long), Field("Name", FieldType::Alpha, 12),
+               Field("Qty", FieldType::Short), Field("Price", FieldType::Number),
+               Field("Note", FieldType::Memo, 11)},
               1,
-              {{FieldValue::Int(1), FieldValue::Str("apple"), FieldValue::Int(5), FieldValue::Float(2.5), FieldValue::Str("red and round, a long memo text")},
-               {FieldValue::Int(2), FieldValue::Str("pear"), FieldValue{}, FieldValue::Float(1e12), FieldValue{}},
-               {FieldValue::Int(3), FieldValue::Str("plum"), FieldValue::Int(-7), FieldValue::Float(-0.4), FieldValue::Str("x")}});
+              {{FieldValue::Int(1), FieldValue::Str("apple"), FieldValue::Int(5),
+                FieldValue::Float(2.5), FieldValue::Str("red and round, a long memo text")},
+               {FieldValue::Int(2), FieldValue::Str("pear"), FieldValue{}, FieldValue::Float(1e12),
+                FieldValue{}},
+               {FieldValue::Int(3), FieldValue::Str("plum"), FieldValue::Int(-7),
+                FieldValue::Float(-0.4), FieldValue::Str("x")}});
   }
   enginetest::TempDir tmp_;
   std::string path_;
@@ -125,8 +132,8 @@ class RestructureTest : public ::testing::Test {
 TEST_F(RestructureTest, FieldsAreKeptByPositionWithConversions) {
   Request r;
   // Reordered, retyped, one dropped (Note), one added at the end.
-  r.fields = {Fld("Id", 'I', 0, 1), Fld("Label", 'A', 8, 2), Fld("Price", 'I', 0, 4), Fld("Qty", 'A', 6, 3),
-              Fld("Flag", 'L', 0, 0)};
+  r.fields = {Fld("Id", 'I', 0, 1), Fld("Label", 'A', 8, 2), Fld("Price", 'I', 0, 4),
+              Fld("Qty", 'A', 6, 3), Fld("Flag", 'L', 0, 0)};
   engine::RestructureReport report;
   ASSERT_TRUE(Restructure(path_, r.Bind(), &report).ok());
   EXPECT_EQ(report.records, 3u);
@@ -163,7 +170,8 @@ TEST(RestructureKeysTest, ViolationsGoAsideAndRecordsComeInKeyOrder) {
   enginetest::TempDir tmp;
   const std::string path = tmp.File("DUPS.DB");
   std::vector<std::vector<FieldValue>> rows;
-  for (int id : {5, 3, 5, 1, 3, 4}) rows.push_back({FieldValue::Int(id), FieldValue::Str("n" + std::to_string(rows.size()))});
+  for (int id : {5, 3, 5, 1, 3, 4})
+    rows.push_back({FieldValue::Int(id), FieldValue::Str("n" + std::to_string(rows.size()))});
   MakeTable(path, {Field("Id", FieldType::Long), Field("Name", FieldType::Alpha, 8)}, 0, rows);
   Request r;
   r.indexes = {Index("", {1}, true)};
@@ -231,8 +239,9 @@ TEST_F(RestructureTest, IndexesAreAddedAndDroppedByName) {
 TEST(RestructureAutoIncTest, SubtypeChoosesBetweenKeepingAndRenumbering) {
   enginetest::TempDir tmp;
   const std::string path = tmp.File("SEQ.DB");
-  MakeTable(path, {Field("N", FieldType::AutoInc), Field("T", FieldType::Alpha, 4)}, 0,
-            {{FieldValue::Int(10), FieldValue::Str("a")}, {FieldValue::Int(20), FieldValue::Str("b")}});
+  MakeTable(
+      path, {Field("N", FieldType::AutoInc), Field("T", FieldType::Alpha, 4)}, 0,
+      {{FieldValue::Int(10), FieldValue::Str("a")}, {FieldValue::Int(20), FieldValue::Str("b")}});
   Request keep;
   keep.fields = {Fld("N", '+', 0, 1), Fld("T", 'A', 4, 2)};
   ASSERT_TRUE(Restructure(path, keep.Bind()).ok());
@@ -328,7 +337,8 @@ TEST_F(RestructureTest, ChecksAndLinksChangeOnBothSides) {
 // its own dependent, which is the live table and not the copy.
 TEST(RestructureLinksTest, ACopyDroppingItsLinkLeavesTheLiveMasterAlone) {
   enginetest::TempDir tmp;
-  restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure", tmp.path());
+  restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure",
+                              tmp.path());
   const std::string master_val = restructuretest::ReadFile(tmp.File("primary.val"));
   std::filesystem::create_directories(tmp.File("SA"));
   auto live = StructureOf(tmp.File("fk1.db"));
