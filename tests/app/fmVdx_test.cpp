@@ -57,6 +57,7 @@ class TFormVardexTest : public QObject {
     };
     form->TerminateHandler = [this] { ++seen_.terminations; };
     form->ToolRunHandler = [](TToolType) {};  // the runs themselves are tested elsewhere
+    form->OpenToolLogHandler = [] { return true; };
     connect(form.get(), &TFormVardex::ToolRequested, this,
             [this](TToolType tool) { seen_.tools << tool; });
     return form;
