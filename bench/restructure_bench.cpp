@@ -28,6 +28,7 @@ using engine::FieldValue;
 
 struct Run {
   double seconds = 0;
+  double cpu = 0;  // user + system, to read the figures on a busy machine
   long peak_kb = 0;
   bool ok = false;
 };
@@ -43,6 +44,8 @@ Run Measure(const std::function<bool()>& work) {
   Run r;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.peak_kb = usage.ru_maxrss;
+  r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return r;
 }
@@ -150,8 +153,8 @@ int main(int argc, char** argv) {
   std::vector<int> sizes;
   for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
   if (sizes.empty()) sizes = {10000, 100000, 1000000};
-  std::printf("%9s %9s %8s %8s %6s %8s %6s %9s %9s\n", "records", "MB", "dd s", "restr s", "x dd",
-              "pack s", "x dd", "restr MB", "pack MB");
+  std::printf("%9s %7s %6s %8s %6s %7s %8s %6s %7s %9s %8s\n", "records", "MB", "dd s", "restr s",
+              "x dd", "cpu s", "pack s", "x dd", "cpu s", "restr MB", "pack MB");
   for (int n : sizes) {
     const std::string dir = root + "/t" + std::to_string(n);
     std::filesystem::remove_all(dir);
@@ -166,9 +169,10 @@ int main(int argc, char** argv) {
     const Run pack = Measure([&] { return engine::PackTable(path, {}, nullptr).ok(); });
     if (!dd.ok || !restructure.ok || !pack.ok)
       return std::fprintf(stderr, "a step failed at %d records\n", n), 1;
-    std::printf("%9d %9.1f %8.2f %8.2f %6.2f %8.2f %6.2f %9.1f %9.1f\n", n, FilesSize(dir) / 1e6,
-                dd.seconds, restructure.seconds, restructure.seconds / dd.seconds, pack.seconds,
-                pack.seconds / dd.seconds, restructure.peak_kb / 1024.0, pack.peak_kb / 1024.0);
+    std::printf("%9d %7.1f %6.2f %8.2f %6.2f %7.2f %8.2f %6.2f %7.2f %9.1f %8.1f\n", n,
+                FilesSize(dir) / 1e6, dd.seconds, restructure.seconds, restructure.seconds / dd.seconds,
+                restructure.cpu, pack.seconds, pack.seconds / dd.seconds, pack.cpu,
+                restructure.peak_kb / 1024.0, pack.peak_kb / 1024.0);
     std::fflush(stdout);
   }
   if (!std::getenv("VDX_BENCH_KEEP")) std::filesystem::remove_all(root);
