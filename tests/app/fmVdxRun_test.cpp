@@ -371,6 +371,60 @@ class TRunTest : public QObject {
     QCOMPARE(Vdx({"dump", Db("PROT", "SECRET.DB"), "--password", "Sesame"}), 0);
   }
 
+  // An engine failure in the middle of a run: its message, then trError,
+  // logged, with the controls back. Outside a run only the message shows.
+  void exceptionsEndTheRunWithAnError() {
+    MakeDemo();
+    MakeForm();
+    form_->TableTools().OnRestructureRequest = [](const CRTblDesc&) {
+      throw EBdeApi("Disk full");
+    };
+    QCOMPARE(Run(ttUpdate, "DEMO"), QStringList{"Error"});
+    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "Disk full", "Error"}));
+    QCOMPARE(seen_[1].Section, QString());
+    QCOMPARE(LogRecords("DEMO", ttUpdate, trError), 1);
+    VerifyIdle();
+
+    seen_.clear();
+    form_->HandleException(std::make_exception_ptr(EVardex("Not in a run")));
+    QCOMPARE(AllKeys(), QStringList{"Not in a run"});
+    QCOMPARE(LogRecords("DEMO", ttUpdate), 1);
+    QVERIFY(form_->ToolMenuItem(ttPack)->isEnabled());
+  }
+
+  // The work folders of a restore: the former ones set aside, put back, removed.
+  void workFoldersAreSetAsideAndPutBack() {
+    MakeDemo();
+    MakeForm();
+    form_->SelectAliasByName("DEMO");
+    QDir().mkpath(Db("DEMO", "SAFE/KEYVIOL"));
+    form_->StartRun(ttRestore, 0);
+    form_->CreateWorkFolders();
+    QVERIFY(QFile::exists(Db("DEMO", "METADA$$/ORDERS.DB")));
+    QVERIFY(QDir(Db("DEMO", "SA$$/KEYVIOL")).exists());
+    QVERIFY(!QDir(Db("DEMO", "METADATA")).exists());  // the restore makes it anew
+    QDir().mkpath(Db("DEMO", "METADATA"));
+    QFile(Db("DEMO", "METADATA/PARTIAL.DB")).open(QIODevice::WriteOnly);
+    form_->RestoreWorkFolders();
+    QVERIFY(QFile::exists(Db("DEMO", "METADATA/ORDERS.DB")));
+    QVERIFY(!QFile::exists(Db("DEMO", "METADATA/PARTIAL.DB")));
+    QVERIFY(!QDir(Db("DEMO", "METADA$$")).exists());
+    QVERIFY(QDir(Db("DEMO", "SAFE/KEYVIOL")).exists());
+
+    form_->CreateWorkFolders();
+    form_->RemoveWorkFolders();
+    QVERIFY(!QDir(Db("DEMO", "METADA$$")).exists());
+    QVERIFY(!QDir(Db("DEMO", "SA$$")).exists());
+    QVERIFY(seen_.isEmpty());
+    QVERIFY(form_->ToolRunning);
+    try {
+      form_->FinishRun(trSuccess);
+    } catch (...) {
+      QFAIL("success ends without the silent abort");
+    }
+    VerifyIdle();
+  }
+
   // A live table held by another program is not deleted by Retrieve, and
   // neither is any other.
   void retrieveDeletesNothingWhileATableIsHeld() {
