@@ -53,6 +53,10 @@ bool IsReplacedCompanion(const std::string& path) {
           (ext[1] == 'G' || std::isxdigit(static_cast<unsigned char>(ext[1]))));
 }
 
+// A master's changed .VAL waits in the staging folder under this suffix
+// (masters live in the folder of the table written, so it renames in place).
+const std::string kMasterSuffix = ".master~";
+
 // One restructure from open to commit.
 class Job {
  public:
@@ -63,7 +67,6 @@ class Job {
   }
   ~Job() {
     if (!staging_.empty()) RemoveStagingDir(staging_);
-    for (const OtherValFile& other : plan_.otherVals) env_->Remove(other.path + ".new~");
   }
 
   Status Run() {
@@ -83,6 +86,9 @@ class Job {
                            std::unique_ptr<TableWriter>* out);
   Status WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves);
   Status Commit();
+  std::string MasterStagedPath(const OtherValFile& other) const {
+    return staging_ + "/" + BaseName(other.path) + kMasterSuffix;
+  }
 
   Env* env_;
   std::string source_path_;
@@ -143,7 +149,7 @@ Status Job::Stage() {
         plan_.valBytes);
   }
   for (const OtherValFile& other : plan_.otherVals) {
-    if (s.ok() && !other.bytes.empty()) s = WriteStaged(env_, other.path + ".new~", other.bytes);
+    if (s.ok() && !other.bytes.empty()) s = WriteStaged(env_, MasterStagedPath(other), other.bytes);
   }
   return s;
 }
@@ -242,6 +248,7 @@ Status Job::Commit() {
   std::vector<FileSwap> swaps;
   std::vector<std::string> targets;
   for (const std::string& name : ListNames(staging_)) {
+    if (name.size() > kMasterSuffix.size() && name.ends_with(kMasterSuffix)) continue;
     targets.push_back(FindNoCase(dir, name));
     swaps.push_back({staging_ + "/" + name, targets.back()});
   }
@@ -251,19 +258,17 @@ Status Job::Commit() {
     if (!kept) swaps.push_back({"", old});
   }
   for (const OtherValFile& other : plan_.otherVals) {
-    swaps.push_back({other.bytes.empty() ? "" : other.path + ".new~", other.path});
+    swaps.push_back({other.bytes.empty() ? "" : MasterStagedPath(other), other.path});
   }
   if (options_.beforeCommit) options_.beforeCommit();
   s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
     RemoveStagingDir(staging_);
-  } else if (env_->Exists(RestructureJournalPath(target_))) {
-    // Committed but not finished: the next open completes the renames and
-    // needs the staged files for it.
-    plan_.otherVals.clear();
-  } else {
-    return s;
+  } else if (!env_->Exists(RestructureJournalPath(target_))) {
+    return s;  // nothing renamed: the destructor clears the staging folder
   }
+  // Done, or committed but not finished: then the next open completes the
+  // renames and needs the staged files for it.
   staging_.clear();
   return s;
 }
