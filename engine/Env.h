@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Status.h"
 
@@ -47,7 +48,9 @@ class FaultInjectionEnv : public Env {
   explicit FaultInjectionEnv(Env* base) : base_(base) {}
   // -1 means unlimited.
   void FailWritesAfter(std::int64_t bytes) { budget_ = bytes; }
-  void FailRenames(bool fail) { fail_renames_ = fail; }
+  void FailRenames(bool fail) { renames_left_ = fail ? 0 : -1; }
+  // Lets n renames succeed, then fails every further one (-1: never fail).
+  void FailRenamesAfter(int n) { renames_left_ = n; }
   bool WriteBudgetLeft(std::size_t n);
 
   Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override;
@@ -60,7 +63,7 @@ class FaultInjectionEnv : public Env {
  private:
   Env* base_;
   std::int64_t budget_ = -1;
-  bool fail_renames_ = false;
+  int renames_left_ = -1;
 };
 
 // Writes data to "<path>.tmp~", syncs it, renames it over path and syncs the
@@ -71,6 +74,22 @@ Status CommitReplacement(Env* env, const std::string& temp_path, const std::stri
 // The temporary name used beside a file while it is rewritten.
 std::string TempPathFor(const std::string& path);
 std::string DirName(const std::string& path);
+
+// Replacing the several files of one table together. Each new file is
+// written and synced beside its final name first; CommitFileSet then writes
+// and syncs a journal naming every pair, renames them all and removes the
+// journal. A crash in between leaves the journal, and RecoverFileSet (run by
+// the next open of the table) finishes the renames, so a new data file never
+// ends up beside an old index. An empty temp name deletes the final file.
+struct FileReplacement {
+  std::string temp_path;   // "" to delete final_path
+  std::string final_path;
+};
+std::string JournalPathFor(const std::string& db_path);
+Status CommitFileSet(Env* env, const std::string& journal_path,
+                     const std::vector<FileReplacement>& set);
+// Finishes an interrupted CommitFileSet; OK when there is no journal.
+Status RecoverFileSet(Env* env, const std::string& journal_path);
 
 // Reads a whole (small) file; used for headers and tests, never for tables.
 Status ReadWholeFile(Env* env, const std::string& path, std::string* out);

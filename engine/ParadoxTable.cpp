@@ -65,7 +65,10 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
     Status s = table->lock_.Acquire(path, options.exclusive);
     if (!s.ok()) return s;
   }
-  Status s = table->env_->OpenRead(path, &table->file_);
+  // A replacement of this table's files that a crash interrupted is
+  // finished before anything is read.
+  Status s = RecoverFileSet(table->env_, JournalPathFor(path));
+  if (s.ok()) s = table->env_->OpenRead(path, &table->file_);
   if (s.ok()) s = table->ReadHeader();
   if (s.ok()) s = table->Unlock(options);
   if (s.ok()) s = ReadBlockChain(table->file_.get(), table->header_, table->key_, &table->chain_, &table->note_);

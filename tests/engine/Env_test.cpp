@@ -85,3 +85,41 @@ TEST(Env, AppendReportsAFullDisk) {
   }
   EXPECT_EQ(s.code(), DBIERR_DISKFULL) << s.ToString();
 }
+
+// A set of files replaced together: an interruption after the journal is
+// written is finished by the next open of the table.
+TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
+  TempDir dir;
+  const std::string db = dir.File("SET.DB"), px = dir.File("SET.PX"), stale = dir.File("SET.X02");
+  TableDefinition def;
+  def.fields = {Field("A", FieldType::Alpha, 10)};
+  ASSERT_TRUE(CreateTable(Env::Default(), db, def).ok());
+  ASSERT_TRUE(WriteFileAtomically(Env::Default(), px, "old index").ok());
+  ASSERT_TRUE(WriteFileAtomically(Env::Default(), stale, "old secondary").ok());
+  // New versions written beside.
+  def.fields = {Field("B", FieldType::Long)};
+  ASSERT_TRUE(CreateTable(Env::Default(), dir.File("NEW.DB"), def).ok());
+  ASSERT_TRUE(Env::Default()->Rename(dir.File("NEW.DB"), TempPathFor(db)).ok());
+  ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "new index").ok());
+  const std::vector<FileReplacement> set = {{TempPathFor(db), db}, {TempPathFor(px), px}, {"", stale}};
+
+  FaultInjectionEnv env(Env::Default());
+  env.FailRenamesAfter(2);  // the journal and the data file are renamed, then it stops
+  EXPECT_FALSE(CommitFileSet(&env, JournalPathFor(db), set).ok());
+  ASSERT_TRUE(Env::Default()->Exists(JournalPathFor(db)));
+
+  EXPECT_EQ(ReadFile(px), "old index");  // a new data file beside the old index, for now
+  std::unique_ptr<ParadoxTable> table;
+  OpenOptions options;
+  ASSERT_TRUE(ParadoxTable::Open(db, options, &table).ok());
+  EXPECT_EQ(table->Fields()[0].name, "B");
+  EXPECT_EQ(ReadFile(px), "new index");
+  EXPECT_FALSE(Env::Default()->Exists(stale));
+  EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
+
+  // Without interruption the set is replaced at once and leaves no journal.
+  ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "newer").ok());
+  EXPECT_TRUE(CommitFileSet(Env::Default(), JournalPathFor(db), {{TempPathFor(px), px}}).ok());
+  EXPECT_EQ(ReadFile(px), "newer");
+  EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
+}
