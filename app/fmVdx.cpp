@@ -246,7 +246,6 @@ void TFormVardex::MenuAboutClick() {
   if (AboutHandler) AboutHandler();
 }
 
-
 void TFormVardex::FormActivate() {
   repaint();
   if (!FirstActivation) return;

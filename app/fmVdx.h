@@ -111,9 +111,8 @@ class TFormVardex : public QMainWindow {
   // The reference copy's tables, masters before the tables that refer to them.
   QStringList OrganizeTables(TToolResult on_cancel);
   void PrepareTables();
-  void RunTables(const QString& caption_key, const QString& database_name,
-                 TToolResult on_cancel, bool strip, const QString& save_as_folder,
-                 const QString& meta_folder);
+  void RunTables(const QString& caption_key, const QString& database_name, TToolResult on_cancel,
+                 bool strip, const QString& save_as_folder, const QString& meta_folder);
   void DeleteTables(const QString& folder);
   void CreateWorkFolders();
   void RestoreWorkFolders();
@@ -223,6 +222,11 @@ class TFormVardex : public QMainWindow {
   void ApplyLanguageToProgress();
   TZelLangSection* LangSection(const QString& section) const;
   void ParkCompanions(const QString& base, bool park);
+  // Shows a table in the progress window; a Cancel asks as the run's
+  // cancel result does and returns only when the user goes on.
+  void TableProgress(const QString& file, int position, TToolResult on_cancel);
+  // For each reference table, the keys of the masters it refers to.
+  QList<QStringList> MasterKeys(const QStringList& tables);
   void ShowEndMessage(TToolResult result, const QString& name, bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);

@@ -110,10 +110,9 @@ QMessageBox::StandardButton ShowLanguageBox(TZelLanguage& language, const QStrin
                                {QMessageBox::Cancel, mbCancel, mrCancel}};
   const bool yes_no = buttons & (QMessageBox::Yes | QMessageBox::No);
   const bool cancel = buttons & QMessageBox::Cancel;
-  const TMsgDlgButtons dlg_buttons = yes_no ? (cancel ? TMsgDlgButtons{mbYes, mbNo, mbCancel}
-                                                      : TMsgDlgButtons{mbYes, mbNo})
-                                            : (cancel ? TMsgDlgButtons{mbOK, mbCancel}
-                                                      : TMsgDlgButtons{mbOK});
+  const TMsgDlgButtons dlg_buttons =
+      yes_no ? (cancel ? TMsgDlgButtons{mbYes, mbNo, mbCancel} : TMsgDlgButtons{mbYes, mbNo})
+             : (cancel ? TMsgDlgButtons{mbOK, mbCancel} : TMsgDlgButtons{mbOK});
   const int result = language.MessageDlg(text, DlgTypeOf(kind), dlg_buttons);
   for (const Pair& p : pairs) {
     if (result == p.result) return p.button;
@@ -154,8 +153,8 @@ void TFormVardex::BuildLanguage() {
   for (const TSectionSpec& spec : kSections) {
     QWidget* target = nullptr;
     if (spec.type == stMenu) {
-      target = QString(spec.section) == "MenuContext" ? static_cast<QWidget*>(popup_grid_)
-                                                      : menuBar();
+      target =
+          QString(spec.section) == "MenuContext" ? static_cast<QWidget*>(popup_grid_) : menuBar();
     } else if (spec.type == stGroup) {
       target = toolbar_;
     }

@@ -74,6 +74,24 @@ QString TableKey(const QString& name) {
   return key;
 }
 
+// Whether the Check step of a tool examines the safe copy rather than the
+// database folder.
+bool ChecksSafeCopy(TToolType tool, TRunFlags flags) {
+  switch (tool) {
+    case ttUpdate:
+    case ttPack:
+    case ttCopy:
+      return false;
+    case ttRetrieve:
+    case ttRestore:
+      return true;
+    case ttBackup:
+      return flags & rfSafe;
+    default:
+      throw EDebugNote::Fmt("The tool %s cannot check the database", ToolName(tool).c_str());
+  }
+}
+
 }  // namespace
 
 bool RemoveFolderTree(const QString& dir) {
@@ -157,22 +175,7 @@ void TFormVardex::CheckDatabase(TRunFlags flags) {
   for (const QString& sub : {QString(), QString("METADATA"), QString("SAFE")}) {
     SetFilesAttr(S(DatabaseFolder(sub) + "/*.*"), faHidden, false);
   }
-  bool safe = false;
-  switch (CurrentTool) {
-    case ttUpdate:
-    case ttPack:
-    case ttCopy:
-      break;
-    case ttRetrieve:
-    case ttRestore:
-      safe = true;
-      break;
-    case ttBackup:
-      safe = flags & rfSafe;
-      break;
-    default:
-      throw EDebugNote::Fmt("The tool %s cannot check the database", ToolName(CurrentTool).c_str());
-  }
+  const bool safe = ChecksSafeCopy(CurrentTool, flags);
   const QString folder = safe ? DatabaseFolder("SAFE") : DatabaseFolder();
   const QString meta = DatabaseFolder("METADATA");
   bool ok = !safe || DirExists(S(folder));
@@ -264,50 +267,56 @@ QStringList TFormVardex::ListTables(const QString& name_or_folder) const {
   return names;
 }
 
-QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
+void TFormVardex::TableProgress(const QString& file, int position, TToolResult on_cancel) {
+  TFormProgress* progress = FormProgress();
+  while (!progress->Progress(FormatValue("ProcessCaptions", "Table", {file}), position)) {
+    FinishRun(on_cancel);  // returns only when the user goes on
+    progress->SetCancelled(false);
+    progress->show();
+  }
+}
+
+QList<QStringList> TFormVardex::MasterKeys(const QStringList& tables) {
   TZelTableTools& tools = *table_tools_;
-  const QStringList tables = ListTables(Q(tools.MetaDatabaseName()) + '/');
+  QList<QStringList> masters;
+  for (const QString& file : tables) {
+    tools.TableName = S(file);
+    tools.OpenMeta();
+    QStringList keys;
+    const int count = tools.MasterCount(true);
+    for (int m = 1; m <= count; ++m) {
+      const QString key = TableKey(Q(tools.MasterName(true, m)));
+      if (key != TableKey(file)) keys << key;  // a link to itself orders nothing
+    }
+    tools.CloseMeta();
+    masters << keys;
+  }
+  return masters;
+}
+
+QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
+  const QStringList tables = ListTables(Q(table_tools_->MetaDatabaseName()) + '/');
   TFormProgress* progress = FormProgress();
   progress->Start(FormatValue("ProcessCaptions", "Organize", {CurrentAlias}), 0, tables.size(), 1,
                   true);
   QStringList ordered;
   QSet<QString> placed;
-  QList<QStringList> masters;  // per table, its masters' keys
-  auto place = [&](int i) {
-    ordered << tables[i];
-    placed.insert(TableKey(tables[i]));
-    while (!progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}),
-                               ordered.size())) {
-      FinishRun(on_cancel);
-      progress->SetCancelled(false);
-      progress->show();
-    }
-  };
   try {
-    for (const QString& file : tables) {
-      tools.TableName = S(file);
-      tools.OpenMeta();
-      QStringList keys;
-      const int count = tools.MasterCount(true);
-      for (int m = 1; m <= count; ++m) {
-        const QString key = TableKey(Q(tools.MasterName(true, m)));
-        if (key != TableKey(file)) keys << key;  // a link to itself orders nothing
-      }
-      tools.CloseMeta();
-      masters << keys;
-    }
-    for (int i = 0; i < tables.size(); ++i) {
-      if (masters[i].isEmpty()) place(i);
-    }
-    while (ordered.size() < tables.size()) {
+    const QList<QStringList> masters = MasterKeys(tables);
+    // The first pass takes the tables without masters, each further pass
+    // those whose masters are all placed.
+    for (bool first = true; ordered.size() < tables.size(); first = false) {
       const int before = ordered.size();
       for (int i = 0; i < tables.size(); ++i) {
         if (placed.contains(TableKey(tables[i]))) continue;
-        bool ready = true;
+        bool ready = !first || masters[i].isEmpty();
         for (const QString& key : masters[i]) ready = ready && placed.contains(key);
-        if (ready) place(i);
+        if (!ready) continue;
+        ordered << tables[i];
+        placed.insert(TableKey(tables[i]));
+        TableProgress(tables[i], ordered.size(), on_cancel);
       }
-      if (ordered.size() == before) {
+      if (!first && ordered.size() == before) {
         // Masters missing from the reference copy, or masters that refer to
         // each other: no order exists, and the run cannot go on.
         QStringList left;
@@ -320,7 +329,7 @@ QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
       }
     }
   } catch (...) {
-    tools.CloseTables();
+    table_tools_->CloseTables();
     progress->hide();
     throw;
   }
@@ -350,16 +359,12 @@ void TFormVardex::RunTables(const QString& caption_key, const QString& database_
   tools.SetMetaDatabaseName(S(meta_folder));
   const QStringList tables = OrganizeTables(on_cancel);
   TFormProgress* progress = FormProgress();
-  progress->Start(FormatValue("ProcessCaptions", caption_key, {CurrentAlias}), 0, tables.size(),
-                  1, true);
+  progress->Start(FormatValue("ProcessCaptions", caption_key, {CurrentAlias}), 0, tables.size(), 1,
+                  true);
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
     tools.TableName = S(file);
-    while (!progress->Progress(FormatValue("ProcessCaptions", "Table", {file}), i + 1)) {
-      FinishRun(on_cancel);
-      progress->SetCancelled(false);
-      progress->show();
-    }
+    TableProgress(file, i + 1, on_cancel);
     tools.Restructure(save_as_folder.isEmpty() ? std::string() : S(save_as_folder + file), strip);
   }
 }
@@ -400,7 +405,8 @@ void TFormVardex::CreateWorkFolders() {
 }
 
 void TFormVardex::RestoreWorkFolders() {
-  const bool ok = RemoveFolderTree(DatabaseFolder("METADATA")) && RemoveFolderTree(DatabaseFolder("SAFE")) &&
+  const bool ok = RemoveFolderTree(DatabaseFolder("METADATA")) &&
+                  RemoveFolderTree(DatabaseFolder("SAFE")) &&
                   (!DirExists(S(DatabaseFolder("METADA$$"))) ||
                    QDir().rename(DatabaseFolder("METADA$$"), DatabaseFolder("METADATA"))) &&
                   (!DirExists(S(DatabaseFolder("SA$$"))) ||

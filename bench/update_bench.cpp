@@ -32,8 +32,8 @@ engine::FieldDesc Field(const std::string& name, engine::FieldType type, int siz
 engine::TableDefinition Definition(bool reference) {
   engine::TableDefinition def;
   def.fields = {Field("Id", engine::FieldType::Long), Field("Name", engine::FieldType::Alpha, 30),
-                Field("Amount", engine::FieldType::Number),
-                Field("Day", engine::FieldType::Date), Field("Active", engine::FieldType::Logical)};
+                Field("Amount", engine::FieldType::Number), Field("Day", engine::FieldType::Date),
+                Field("Active", engine::FieldType::Logical)};
   if (reference) def.fields.push_back(Field("Remark", engine::FieldType::Alpha, 20));
   def.key_fields = 1;
   return def;
@@ -114,9 +114,8 @@ int main(int argc, char** argv) {
   QElapsedTimer beat;
   qint64 longest_gap = 0;
   QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    longest_gap = std::max(longest_gap, beat.restart());
-  });
+  QObject::connect(&ticker, &QTimer::timeout,
+                   [&] { longest_gap = std::max(longest_gap, beat.restart()); });
   ticker.start(10);
   beat.start();
   timer.restart();

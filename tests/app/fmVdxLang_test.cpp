@@ -42,7 +42,8 @@ void AnswerBoxes(const QStringList& answers, QList<TBox>* seen) {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible()) return;
     TBox b{box->windowTitle(), box->text(), {}};
-    for (QAbstractButton* button : box->buttons()) b.captions[button->objectName()] = button->text();
+    for (QAbstractButton* button : box->buttons())
+      b.captions[button->objectName()] = button->text();
     seen->append(b);
     QAbstractButton* button = box->findChild<QAbstractButton*>(left->takeFirst());
     if (button) button->click();
@@ -100,8 +101,7 @@ class TLanguageTest : public QObject {
     QCOMPARE(form.ToolButton(ttPack)->toolTip(), QString("Packen"));
     QCOMPARE(form.Grid()->horizontalHeaderItem(0)->text(), QString("Datenbank"));
     QCOMPARE(form.Grid()->horizontalHeaderItem(1)->text(), QString("Folder"));
-    QCOMPARE(FormProgress()->findChild<QPushButton*>("ButtonCancel")->text(),
-             QString("Abbrechen"));
+    QCOMPARE(FormProgress()->findChild<QPushButton*>("ButtonCancel")->text(), QString("Abbrechen"));
     form.SetApplicationHint("Packen");
     QCOMPARE(form.statusBar()->currentMessage(), QString("Packt jede Tabelle."));
     // The application's title stands at start; a language chosen later
@@ -139,10 +139,9 @@ class TLanguageTest : public QObject {
     QVERIFY(edit && confirm);
     QCOMPARE(dialog->findChild<QPushButton*>("ButtonClear")->text(),
              QString("Clear (do not apply password)"));
-    QVERIFY(dialog->findChild<QPlainTextEdit*>("MemoAttention")->toPlainText().contains("password"));
-    auto click = [dialog](const char* name) {
-      dialog->findChild<QPushButton*>(name)->click();
-    };
+    QVERIFY(
+        dialog->findChild<QPlainTextEdit*>("MemoAttention")->toPlainText().contains("password"));
+    auto click = [dialog](const char* name) { dialog->findChild<QPushButton*>(name)->click(); };
     auto when_shown = [dialog](std::function<void()> steps) {
       QTimer::singleShot(0, [dialog, steps] {
         QTRY_VERIFY(dialog->isVisible());

@@ -224,8 +224,8 @@ class TRunTest : public QObject {
     CancelAtRestructure(1);
     answers_["NotFinished"] = QMessageBox::No;
     Run(ttCopy, "DEMO");
-    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "NotFinished+Update+Continue",
-                                     "NotFinished+Update"}));
+    QCOMPARE(AllKeys(),
+             (QStringList{"AreYouSure", "NotFinished+Update+Continue", "NotFinished+Update"}));
     QVERIFY(!QDir(Db("DEMO", "SA$$")).exists());
     QVERIFY(QFile::exists(Db("DEMO", "SAFE/marker.txt")));
     QCOMPARE(PxRecords(Db("DEMO", "SAFE/ORDERS.DB")), safe_orders);
@@ -241,8 +241,8 @@ class TRunTest : public QObject {
     CancelAtRestructure(1);
     answers_["NotFinished"] = QMessageBox::No;
     Run(ttUpdate, "DEMO");
-    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "NotFinished+Repeat+Continue",
-                                     "NotFinished+Repeat"}));
+    QCOMPARE(AllKeys(),
+             (QStringList{"AreYouSure", "NotFinished+Repeat+Continue", "NotFinished+Repeat"}));
     QCOMPARE(seen_[1].Args, (QStringList{"Update", "Update"}));
     QCOMPARE(LogRecords("DEMO", ttUpdate), 1);
     QCOMPARE(LogRecords("DEMO", ttUpdate, trRepeat), 1);
@@ -250,8 +250,8 @@ class TRunTest : public QObject {
 
     CancelAtRestructure(1);
     QCOMPARE(Run(ttUpdate, "DEMO"), kSuccess);
-    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "NotFinished+Repeat+Continue",
-                                     "Success+RightNow"}));
+    QCOMPARE(AllKeys(),
+             (QStringList{"AreYouSure", "NotFinished+Repeat+Continue", "Success+RightNow"}));
     QCOMPARE(LogRecords("DEMO", ttUpdate), 2);
     QCOMPARE(LogRecords("DEMO", ttUpdate, trSuccess), 1);
   }
@@ -376,9 +376,7 @@ class TRunTest : public QObject {
   void exceptionsEndTheRunWithAnError() {
     MakeDemo();
     MakeForm();
-    form_->TableTools().OnRestructureRequest = [](const CRTblDesc&) {
-      throw EBdeApi("Disk full");
-    };
+    form_->TableTools().OnRestructureRequest = [](const CRTblDesc&) { throw EBdeApi("Disk full"); };
     QCOMPARE(Run(ttUpdate, "DEMO"), QStringList{"Error"});
     QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "Disk full", "Error"}));
     QCOMPARE(seen_[1].Section, QString());
