@@ -161,7 +161,10 @@ class TRunTest : public QObject {
     tools.Open();
     QCOMPARE(tools.FieldCount(), 2);
     QVERIFY(tools.FindField("Old") == nullptr);
-    QCOMPARE(tools.RecordCount(), 3);
+    QStringList kept;  // by position: FK stays the second field
+    for (tools.First(); !tools.Eof(); tools.Next())
+      kept << tools.FieldByName("FK").AsString().c_str();
+    QCOMPARE(kept, (QStringList{"1", "2", "3"}));
     QCOMPARE(tools.MasterCount(false), 1);
     QCOMPARE(QString::fromStdString(tools.MasterName(false, 1)).toLower(), QString("primary.db"));
     tools.Close();
