@@ -84,7 +84,9 @@ class Job {
   Status WriteRecords(const std::string& staged_db);
   Status OpenKeyViolations(const std::string& path, std::uint32_t key,
                            std::unique_ptr<TableWriter>* out);
-  Status WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves);
+  Status WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
+                      const std::vector<IndexEntry>& leaves);
+  Status ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p);
   Status Commit();
   std::string MasterStagedPath(const OtherValFile& other) const {
     return staging_ + "/" + BaseName(other.path) + kMasterSuffix;
@@ -197,13 +199,36 @@ Status Job::WriteRecords(const std::string& staged_db) {
     }
     if (s.ok() && keyviol) s = keyviol->Sync();
     if (s.ok()) s = writer->Sync();
-    if (s.ok()) s = WriteIndexes(writer->Header(), copier.leaves());
+    if (s.ok()) s = WriteIndexes(staged_db, writer->Header(), copier.leaves());
     return s;
   }
   return Status::Corruption("records could not be put in key order");
 }
 
-Status Job::WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>& leaves) {
+// The records of a deferred index, from the table just written.
+Status Job::ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p) {
+  OpenOptions open;
+  open.env = env_;
+  open.lock = false;
+  open.key = key;
+  std::unique_ptr<ParadoxTable> table;
+  Status s = ParadoxTable::Open(staged_db, open, &table);
+  if (!s.ok()) return s;
+  p->records.reserve(table->RecordCount());
+  TableCursor cursor = table->NewCursor();
+  std::size_t block = 0;
+  const auto& chain = table->Chain();
+  while (cursor.Next()) {
+    while (block + 1 < chain.size() && chain[block + 1].first_record <= cursor.RecordNumber())
+      ++block;
+    p->records.push_back(SecondaryIndex::MakeRecord(
+        p->def, p->offsets, reinterpret_cast<const char*>(cursor.Record()), chain[block].number));
+  }
+  return cursor.status();
+}
+
+Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
+                         const std::vector<IndexEntry>& leaves) {
   if (plan_.keyed()) {
     IndexFileParams px;
     px.fileType = 1;
@@ -222,6 +247,10 @@ Status Job::WriteIndexes(const DataFileHeader& h, const std::vector<IndexEntry>&
     if (!s.ok()) return s;
   }
   for (SecondaryPlan& p : plan_.secondaries) {
+    if (p.deferred) {
+      Status s = ReadBackRecords(staged_db, h.key, &p);
+      if (!s.ok()) return s;
+    }
     p.params.versionId = h.version_id;
     if (p.params.blockSizeCode == 0) p.params.blockSizeCode = h.block_size_code;
     p.params.sortOrder = h.sort_order;

@@ -27,6 +27,10 @@ struct RestructureOptions {
   // False: the result holds no records (an empty table with the whole
   // structure, as a reference copy is made).
   bool copyRecords = true;
+  // Index records held in memory while the records are copied: the first
+  // secondary index always comes along; indexes beyond this bound are read
+  // back from the written table one at a time, bounding memory.
+  std::size_t indexRecordsHeld = 1500000;
   // Called now and then with records done and the total.
   std::function<void(std::uint32_t done, std::uint32_t total)> progress;
   // Tests: called when every new file is staged, just before the commit.

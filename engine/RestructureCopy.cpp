@@ -119,7 +119,8 @@ void RecordCopier::CollectIndexes() {
     ++leaves_.back().count;
   }
   for (SecondaryPlan& p : plan_->secondaries) {
-    p.records.push_back(SecondaryIndex::MakeRecord(p.def, p.offsets, record_.data(), block));
+    if (!p.deferred)
+      p.records.push_back(SecondaryIndex::MakeRecord(p.def, p.offsets, record_.data(), block));
   }
 }
 
@@ -158,9 +159,14 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
 Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& options, bool sorted,
                          bool* unordered, RestructureReport* report) {
   *unordered = false;
+  std::size_t held = 0;
   for (SecondaryPlan& p : plan_->secondaries) {
+    // The first index, and more while their records stay few, come along
+    // with the copy; the others are read back one by one afterwards.
+    held += source_.RecordCount();
+    p.deferred = &p != &plan_->secondaries.front() && held > options.indexRecordsHeld;
     p.records.clear();
-    p.records.reserve(options.copyRecords ? source_.RecordCount() : 0);
+    p.records.reserve(options.copyRecords && !p.deferred ? source_.RecordCount() : 0);
     p.offsets.clear();
     for (const auto* list : {&p.def.fields, &p.def.keyFields})
       for (const IndexedField& f : *list) p.offsets.push_back(target_.fields[f.number - 1u].offset);

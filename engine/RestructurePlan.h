@@ -22,6 +22,9 @@ struct SecondaryPlan {
   std::string xTemplate, yTemplate;
   std::vector<int> offsets;  // record offsets of def.fields then def.keyFields
   std::vector<std::string> records;
+  // Read back from the written table after the copy, so that several large
+  // indexes are never held in memory together.
+  bool deferred = false;
 };
 
 // A .VAL file of another table (a master) that changes with this one.

@@ -236,6 +236,18 @@ TEST_F(RestructureTest, IndexesAreAddedAndDroppedByName) {
   EXPECT_FALSE(OpenForTest(path_)->Header().Keyed());
 }
 
+TEST_F(RestructureTest, IndexesBeyondTheMemoryBoundAreReadBackFromTheNewTable) {
+  Request add;
+  add.indexes = {Index("Name", {2}), Index("Qty", {3}), Index("ByPriceName", {4, 2})};
+  add.indexOps = {crADD, crADD, crADD};
+  engine::RestructureOptions options;
+  options.useHeaderKey = true;
+  options.indexRecordsHeld = 1;  // only the first index comes along with the copy
+  ASSERT_TRUE(engine::RestructureTable(path_, add.Bind(), options, nullptr).ok());
+  EXPECT_EQ(StructureOf(path_).indexes.size(), 4u);
+  ExpectIndexesMatch(path_);
+}
+
 TEST(RestructureAutoIncTest, SubtypeChoosesBetweenKeepingAndRenumbering) {
   enginetest::TempDir tmp;
   const std::string path = tmp.File("SEQ.DB");
