@@ -40,11 +40,10 @@ std::vector<FLDDesc> ReadFields(TZelTableTools& tools, hDBICur cursor, int count
 }
 
 template <typename Desc>
-void Attach(const tbmerge::TOpList<Desc>& list, std::uint16_t& count, CROpType*& ops,
-            Desc*& descs) {
+void Attach(tbmerge::TOpList<Desc>& list, std::uint16_t& count, CROpType*& ops, Desc*& descs) {
   count = static_cast<std::uint16_t>(list.Count());
-  ops = count ? const_cast<CROpType*>(list.Ops.data()) : nullptr;
-  descs = count ? const_cast<Desc*>(list.Descs.data()) : nullptr;
+  ops = count ? list.Ops.data() : nullptr;
+  descs = count ? list.Descs.data() : nullptr;
 }
 
 }  // namespace
@@ -59,9 +58,9 @@ void TZelTableTools::Restructure(const std::string& saveAs, bool strip) {
   Check(DbiGetCursorProps(live, liveProps));
   CRTblDesc request = RequestHeader(metaProps);
 
-  const auto fields = tbmerge::MergeFields(ReadFields(*this, meta, metaProps.iFields),
-                                           ReadFields(*this, live, liveProps.iFields));
-  const auto checks =
+  auto fields = tbmerge::MergeFields(ReadFields(*this, meta, metaProps.iFields),
+                                     ReadFields(*this, live, liveProps.iFields));
+  auto checks =
       tbmerge::MergeChecks(ReadDescs<VCHKDesc>(*this, meta, metaProps.iValChecks, DbiGetVchkDesc),
                            ReadDescs<VCHKDesc>(*this, live, liveProps.iValChecks, DbiGetVchkDesc));
   tbmerge::TOpList<IDXDesc> indexes;
