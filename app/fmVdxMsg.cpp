@@ -127,13 +127,13 @@ QVariantList Variants(const QStringList& args) {
 }
 
 // The sections of the main window's language: where each applies, by what.
-struct TSectionSpec {
+struct TSectionEntry {
   const char* component;
   const char* section;
   TSectionType type;
   const char* property;
 };
-constexpr TSectionSpec kSections[] = {
+constexpr TSectionEntry kSections[] = {
     {"LangMenuCaptions", "MenuCaptions", stMenu, "Caption"},
     {"LangMenuHints", "MenuHints", stMenu, "Hint"},
     {"LangSpeedButtonHints", "SpeedButtonHints", stGroup, "Hint"},
@@ -150,15 +150,15 @@ constexpr TSectionSpec kSections[] = {
 
 void TFormVardex::BuildLanguage() {
   language_ = new TZelLanguage(this);
-  for (const TSectionSpec& spec : kSections) {
+  for (const TSectionEntry& entry : kSections) {
     QWidget* target = nullptr;
-    if (spec.type == stMenu) {
+    if (entry.type == stMenu) {
       target =
-          QString(spec.section) == "MenuContext" ? static_cast<QWidget*>(popup_grid_) : menuBar();
-    } else if (spec.type == stGroup) {
+          QString(entry.section) == "MenuContext" ? static_cast<QWidget*>(popup_grid_) : menuBar();
+    } else if (entry.type == stGroup) {
       target = toolbar_;
     }
-    language_->AddSection(spec.component, spec.section, spec.type, spec.property, target);
+    language_->AddSection(entry.component, entry.section, entry.type, entry.property, target);
   }
   language_->Loaded();
   ApplyLanguageToProgress();
