@@ -45,11 +45,11 @@ FieldDesc F(const char* name, FieldType type, int size = 0, int decimals = 0) {
 
 double Fill(const std::string& path, int records) {
   TableDefinition def;
-  def.fields = {F("Id", FieldType::Long),     F("Name", FieldType::Alpha, 40),
-                F("Qty", FieldType::Short),   F("Price", FieldType::Currency),
+  def.fields = {F("Id", FieldType::Long),      F("Name", FieldType::Alpha, 40),
+                F("Qty", FieldType::Short),    F("Price", FieldType::Currency),
                 F("Ratio", FieldType::Number), F("Day", FieldType::Date),
-                F("At", FieldType::Time),     F("Stamp", FieldType::Timestamp),
-                F("Ok", FieldType::Logical),  F("Amount", FieldType::Bcd, 17, 2)};
+                F("At", FieldType::Time),      F("Stamp", FieldType::Timestamp),
+                F("Ok", FieldType::Logical),   F("Amount", FieldType::Bcd, 17, 2)};
   const auto start = Clock::now();
   Status s = CreateTable(Env::Default(), path, def);
   std::unique_ptr<TableWriter> w;
@@ -105,7 +105,8 @@ double PxlibLoop(const std::string& path, double budget, int* done) {
     pxval_t** vals = PX_retrieve_record(doc, *done);
     if (!vals) break;
     for (int i = 0; i < fields; ++i) {
-      if (vals[i]->type == pxfAlpha || vals[i]->type == pxfBCD) doc->free(doc, vals[i]->value.str.val);
+      if (vals[i]->type == pxfAlpha || vals[i]->type == pxfBCD)
+        doc->free(doc, vals[i]->value.str.val);
       doc->free(doc, vals[i]);
     }
     doc->free(doc, vals);
@@ -128,8 +129,8 @@ int main(int argc, char** argv) {
   std::fseek(f, 0, SEEK_END);
   const long size = std::ftell(f);
   std::fclose(f);
-  std::printf("create+fill %d records (%.1f MB): %.2f s, peak RSS %ld KB\n", records, size / 1e6, fill,
-              PeakRssKb());
+  std::printf("create+fill %d records (%.1f MB): %.2f s, peak RSS %ld KB\n", records, size / 1e6,
+              fill, PeakRssKb());
 
   auto start = Clock::now();
   const std::string dd = "dd if=" + path + " of=" + copy + " bs=1M conv=fsync status=none";
@@ -141,18 +142,20 @@ int main(int argc, char** argv) {
   std::uint64_t checksum = 0;
   const long rss_before = PeakRssKb();
   const double read = ReadAll(path, &checksum);
-  std::printf("read every value: %.2f s (%.0f records/s), peak RSS %ld KB (+%ld KB), checksum %llu\n", read,
-              records / read, PeakRssKb(), PeakRssKb() - rss_before,
-              static_cast<unsigned long long>(checksum));
+  std::printf(
+      "read every value: %.2f s (%.0f records/s), peak RSS %ld KB (+%ld KB), checksum %llu\n", read,
+      records / read, PeakRssKb(), PeakRssKb() - rss_before,
+      static_cast<unsigned long long>(checksum));
 
   int done = 0;
   const double px = PxlibLoop(path, px_budget, &done);
   const double px_rate = done / px;
-  std::printf("pxlib PX_retrieve_record: %d records in %.2f s (%.0f records/s); ours is %.1fx faster%s\n",
-              done, px, px_rate, (records / read) / px_rate,
-              done < records ? " (pxlib stopped at its time budget; its per-record cost grows with the "
-                               "record number, so the ratio understates the gap)"
-                             : "");
+  std::printf(
+      "pxlib PX_retrieve_record: %d records in %.2f s (%.0f records/s); ours is %.1fx faster%s\n",
+      done, px, px_rate, (records / read) / px_rate,
+      done < records ? " (pxlib stopped at its time budget; its per-record cost grows with the "
+                       "record number, so the ratio understates the gap)"
+                     : "");
   std::remove(path.c_str());
   return 0;
 }

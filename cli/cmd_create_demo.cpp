@@ -87,8 +87,9 @@ std::string Picture(int w, int h, Sequence& seq) {
 }
 
 std::vector<FieldValue> MasterRow(int r, Sequence& seq) {
-  static const char* names[] = {"Atlantic Traders", "Blue Ridge Supply", "Cedar & Sons", "Dünen Handel",
-                                "Elm Street Goods", "Fjord Fisk A/S", "Granite Works", "Harbour Lights"};
+  static const char* names[] = {"Atlantic Traders", "Blue Ridge Supply", "Cedar & Sons",
+                                "Dünen Handel",     "Elm Street Goods",  "Fjord Fisk A/S",
+                                "Granite Works",    "Harbour Lights"};
   std::vector<FieldValue> v(10);
   v[0] = FieldValue::Int(r + 1);
   std::string name;
@@ -100,9 +101,10 @@ std::vector<FieldValue> MasterRow(int r, Sequence& seq) {
   v[5] = FieldValue::Float(seq.Next(50) / 200.0);
   v[6] = FieldValue::Int(static_cast<int>(seq.Next(500)) - 1);
   v[7] = FieldValue::Int(static_cast<std::int64_t>(seq.Next(20000000)));
-  const std::size_t memo = r % 5 == 0 ? 3000 : 10 + r % 200;  // leader-only, suballocated, own block
-  v[8] = FieldValue::Str(std::string(memo % 26 + 5, ' ') + "Customer since " + std::to_string(1985 + r % 35) +
-                         std::string(memo, '.'));
+  const std::size_t memo =
+      r % 5 == 0 ? 3000 : 10 + r % 200;  // leader-only, suballocated, own block
+  v[8] = FieldValue::Str(std::string(memo % 26 + 5, ' ') + "Customer since " +
+                         std::to_string(1985 + r % 35) + std::string(memo, '.'));
   if (r % 4 == 0) v[9] = FieldValue::Str(Picture(8 + r % 40, 8 + r % 24, seq));
   if (r % 11 == 10) v[4] = v[5] = FieldValue{};  // some blanks
   return v;
@@ -112,9 +114,11 @@ std::vector<FieldValue> DetailRow(int r, int masters, Sequence& seq) {
   std::vector<FieldValue> v(9);
   v[0] = FieldValue::Int(r + 1);
   v[1] = FieldValue::Int(1 + static_cast<int>(seq.Next(static_cast<std::uint32_t>(masters))));
-  v[2] = FieldValue::Float((engine::DayNumber(2020, 1, 1) + seq.Next(1500)) * 86400000.0 + seq.Next(86400) * 1000.0);
+  v[2] = FieldValue::Float((engine::DayNumber(2020, 1, 1) + seq.Next(1500)) * 86400000.0 +
+                           seq.Next(86400) * 1000.0);
   v[3] = FieldValue::Int(seq.Next(86400) * 1000);
-  v[4] = FieldValue::Str(std::to_string(seq.Next(100000)) + "." + std::to_string(10 + seq.Next(90)));
+  v[4] =
+      FieldValue::Str(std::to_string(seq.Next(100000)) + "." + std::to_string(10 + seq.Next(90)));
   if (r % 3 == 0) v[5] = FieldValue::Str(Bytes(100 + seq.Next(5000), seq));
   if (r % 5 == 0) v[6] = FieldValue::Str("{\\rtf1 Letter " + std::to_string(r) + "}");
   if (r % 7 == 0) v[7] = FieldValue::Str(Bytes(200 + seq.Next(3000), seq));
@@ -124,7 +128,8 @@ std::vector<FieldValue> DetailRow(int r, int masters, Sequence& seq) {
   return v;
 }
 
-Status MakeTable(const std::string& dir, const TableSpec& spec, int rows, int masters, bool detail) {
+Status MakeTable(const std::string& dir, const TableSpec& spec, int rows, int masters,
+                 bool detail) {
   engine::TableDefinition def;
   def.fields = spec.fields;
   def.key_fields = 1;
@@ -134,7 +139,8 @@ Status MakeTable(const std::string& dir, const TableSpec& spec, int rows, int ma
   std::unique_ptr<engine::TableWriter> w;
   s = engine::TableWriter::Open(engine::Env::Default(), path, 0, &w);
   Sequence seq{static_cast<std::uint32_t>(spec.name.size() * 7919 + rows)};
-  for (int r = 0; s.ok() && r < rows; ++r) s = w->Append(detail ? DetailRow(r, masters, seq) : MasterRow(r, seq));
+  for (int r = 0; s.ok() && r < rows; ++r)
+    s = w->Append(detail ? DetailRow(r, masters, seq) : MasterRow(r, seq));
   if (s.ok()) s = w->Sync();
   return s;
 }
@@ -164,8 +170,10 @@ int CreateDemo(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     return 2;
   }
   Status s = MakeDir(args[0]);
-  if (s.ok()) s = MakeDatabase(args[0] + "/DEMO", Master("CUSTOMER", "CustNo"), Detail("ORDERS", "CustNo"));
-  if (s.ok()) s = MakeDatabase(args[0] + "/SALES", Master("REGION", "RegionNo"), Detail("SALE", "RegionNo"));
+  if (s.ok())
+    s = MakeDatabase(args[0] + "/DEMO", Master("CUSTOMER", "CustNo"), Detail("ORDERS", "CustNo"));
+  if (s.ok())
+    s = MakeDatabase(args[0] + "/SALES", Master("REGION", "RegionNo"), Detail("SALE", "RegionNo"));
   if (!s.ok()) {
     err << "vdx create-demo: " << s.ToString() << "\n";
     return 1;
@@ -176,4 +184,5 @@ int CreateDemo(const vdx::Args& args, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-VDX_COMMAND("create-demo", "create-demo DIR   demo databases DEMO and SALES with METADATA", CreateDemo);
+VDX_COMMAND("create-demo", "create-demo DIR   demo databases DEMO and SALES with METADATA",
+            CreateDemo);

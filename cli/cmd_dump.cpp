@@ -6,8 +6,8 @@
 #include "DbExceptions.h"
 #include "ParadoxTable.h"
 #include "Session.h"
-#include "TableFiles.h"
 #include "TableDump.h"
+#include "TableFiles.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ int Dump(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     return 2;
   }
   std::unique_ptr<engine::ParadoxTable> table;
-  engine::Status s = engine::ParadoxTable::Open(engine::ResolveTablePath(table_arg), options, &table);
+  engine::Status s =
+      engine::ParadoxTable::Open(engine::ResolveTablePath(table_arg), options, &table);
   if (s.ok()) s = engine::DumpTable(*table, out);
   if (!s.ok()) {
     err << "vdx dump: " << s.ToString() << "\n";

@@ -4,8 +4,8 @@
 
 #include "Command.h"
 #include "ParadoxTable.h"
-#include "TableFiles.h"
 #include "TableDump.h"
+#include "TableFiles.h"
 
 namespace {
 

@@ -13,7 +13,7 @@ constexpr std::uint8_t kHeaderBlock = 0, kSingleBlock = 2, kSubBlock = 3, kFreeB
 constexpr std::size_t kSingleHead = 9;    // type, units, length, modification number
 constexpr std::size_t kSubPointers = 12;  // the pointer array's offset in a type 3 block
 constexpr int kSubSlots = 64;
-constexpr int kFirstSubChunk = 0x15;      // first 16-byte chunk after the pointer array
+constexpr int kFirstSubChunk = 0x15;  // first 16-byte chunk after the pointer array
 constexpr std::size_t kSubThreshold = 2048;
 
 Status Corrupt(const std::string& what) { return Status(DBIERR_BLOBCORRUPT, what); }
@@ -46,14 +46,16 @@ Status BlobReader::Open(Env* env, const std::string& path, std::uint32_t key,
   reader->key_ = key;
   std::string head;
   s = reader->ReadRange(0, 3, &head);
-  if (!s.ok() || head[0] != kHeaderBlock) return Corrupt("not a blob file (bad header block)").WithContext(path);
+  if (!s.ok() || head[0] != kHeaderBlock)
+    return Corrupt("not a blob file (bad header block)").WithContext(path);
   *out = std::move(reader);
   return Status::OK();
 }
 
 Status BlobReader::ReadRange(std::uint64_t offset, std::size_t n, std::string* out) {
   if (offset + n > file_->Size()) {
-    return Corrupt("blob data at offset " + std::to_string(offset) + " runs past the end of the blob file")
+    return Corrupt("blob data at offset " + std::to_string(offset) +
+                   " runs past the end of the blob file")
         .WithContext(file_->Path());
   }
   if (key_ == 0) {
@@ -62,7 +64,8 @@ Status BlobReader::ReadRange(std::uint64_t offset, std::size_t n, std::string* o
   }
   // Scrambled files decode in whole 256-byte chunks.
   const std::uint64_t begin = offset & ~std::uint64_t{255};
-  const std::uint64_t end = std::min<std::uint64_t>((offset + n + 255) & ~std::uint64_t{255}, file_->Size());
+  const std::uint64_t end =
+      std::min<std::uint64_t>((offset + n + 255) & ~std::uint64_t{255}, file_->Size());
   std::string chunk(static_cast<std::size_t>(end - begin), '\0');
   Status s = file_->ReadAt(begin, chunk.size(), chunk.data());
   if (!s.ok()) return s;
@@ -78,7 +81,8 @@ Status BlobReader::Read(const BlobRef& ref, std::string* out) {
   }
   if (ref.BlockOffset() == 0) {
     if (ref.length > ref.leader.size()) {
-      return Corrupt("a blob of " + std::to_string(ref.length) + " bytes has no block in the blob file");
+      return Corrupt("a blob of " + std::to_string(ref.length) +
+                     " bytes has no block in the blob file");
     }
     *out = ref.leader.substr(0, ref.length);
     return Status::OK();
@@ -92,8 +96,8 @@ Status BlobReader::Read(const BlobRef& ref, std::string* out) {
   const auto type = static_cast<std::uint8_t>(head[0]);
   if (type == kSingleBlock) return ReadSingle(ref, out);
   if (type == kSubBlock) return ReadSuballocated(ref, out);
-  return Corrupt("a blob reference points to a block of type " + std::to_string(type) + " at offset " +
-                 std::to_string(ref.BlockOffset()));
+  return Corrupt("a blob reference points to a block of type " + std::to_string(type) +
+                 " at offset " + std::to_string(ref.BlockOffset()));
 }
 
 Status BlobReader::ReadSingle(const BlobRef& ref, std::string* out) {
@@ -106,14 +110,16 @@ Status BlobReader::ReadSingle(const BlobRef& ref, std::string* out) {
   const std::uint32_t length = GetU32(p + 3);
   if (length != ref.length) {
     return Corrupt("blob block at offset " + std::to_string(ref.BlockOffset()) + " holds " +
-                   std::to_string(length) + " bytes, the record expects " + std::to_string(ref.length));
+                   std::to_string(length) + " bytes, the record expects " +
+                   std::to_string(ref.length));
   }
   if (kSingleHead + length > units * kBlobUnit) return Corrupt("blob runs past its block");
   return ReadRange(ref.BlockOffset() + kSingleHead, length, out);
 }
 
 Status BlobReader::ReadSuballocated(const BlobRef& ref, std::string* out) {
-  if (ref.Index() >= kSubSlots) return Corrupt("blob slot index " + std::to_string(ref.Index()) + " is out of range");
+  if (ref.Index() >= kSubSlots)
+    return Corrupt("blob slot index " + std::to_string(ref.Index()) + " is out of range");
   std::string entry;
   Status s = ReadRange(ref.BlockOffset() + kSubPointers + 5u * ref.Index(), 5, &entry);
   if (!s.ok()) return s;
@@ -151,11 +157,13 @@ Status BlobWriter::OpenAppend(Env* env, const std::string& path, std::uint32_t k
   if (!s.ok()) return s;
   writer->key_ = key;
   std::string head(kBlobUnit, '\0');
-  if (writer->file_->Size() < kBlobUnit) return Corrupt("blob file is shorter than its header").WithContext(path);
+  if (writer->file_->Size() < kBlobUnit)
+    return Corrupt("blob file is shorter than its header").WithContext(path);
   s = writer->file_->ReadAt(0, head.size(), head.data());
   if (!s.ok()) return s;
   if (key) DecryptBlobChunks(Bytes(head), head.size(), key);
-  if (head[0] != kHeaderBlock) return Corrupt("not a blob file (bad header block)").WithContext(path);
+  if (head[0] != kHeaderBlock)
+    return Corrupt("not a blob file (bad header block)").WithContext(path);
   writer->mod_count_ = GetU16(Bytes(head) + 3);
   writer->end_ = (writer->file_->Size() + kBlobUnit - 1) / kBlobUnit * kBlobUnit;
   *out = std::move(writer);
@@ -218,7 +226,8 @@ Status BlobWriter::AddSuballocated(const std::string& data, BlobRef* ref) {
   PutU16(e + 2, ref->mod);
   e[4] = static_cast<std::uint8_t>(data.size() % 16 == 0 ? 16 : data.size() % 16);
   std::memcpy(sub_block_.data() + sub_next_chunk_ * 16, data.data(), data.size());
-  ref->offset_index = static_cast<std::uint32_t>(sub_offset_) | static_cast<std::uint32_t>(sub_next_slot_);
+  ref->offset_index =
+      static_cast<std::uint32_t>(sub_offset_) | static_cast<std::uint32_t>(sub_next_slot_);
   sub_next_chunk_ += chunks;
   --sub_next_slot_;
   return WriteUnits(sub_offset_, sub_block_);
@@ -241,8 +250,9 @@ Status CheckBlobFile(Env* env, const std::string& path, std::uint32_t key) {
     if (key && n == 256) DecryptBlobChunks(Bytes(chunk), 256, key);
     const auto type = static_cast<std::uint8_t>(chunk[0]);
     const std::uint64_t units = GetU16(Bytes(chunk) + 1);
-    const bool known = offset == 0 ? type == kHeaderBlock
-                                   : (type == kSingleBlock || type == kSubBlock || type == kFreeBlock);
+    const bool known = offset == 0
+                           ? type == kHeaderBlock
+                           : (type == kSingleBlock || type == kSubBlock || type == kFreeBlock);
     if (!known || units == 0) {
       return Corrupt("blob file block at offset " + std::to_string(offset) + " has type " +
                      std::to_string(type) + " and " + std::to_string(units) + " units")

@@ -18,8 +18,8 @@ bool IsAscii(const std::string& s) {
 
 // Runs one iconv conversion; on an invalid sequence either substitutes '?'
 // (lenient) or fails.
-bool Convert(const std::string& from, const std::string& to, const std::string& in,
-             bool lenient, std::string* out) {
+bool Convert(const std::string& from, const std::string& to, const std::string& in, bool lenient,
+             std::string* out) {
   iconv_t cd = iconv_open(to.c_str(), from.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     if (!lenient) return false;

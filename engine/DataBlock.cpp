@@ -45,8 +45,10 @@ Status ReadDataBlock(RandomFile* file, const DataFileHeader& h, std::uint32_t ke
   const std::uint64_t offset = BlockOffset(h, number);
   const std::size_t size = h.BlockSize();
   buf->assign(size, '\0');
-  if (offset >= file->Size()) return Corrupt("block " + std::to_string(number) + " lies beyond the end of the file");
-  const std::size_t avail = static_cast<std::size_t>(std::min<std::uint64_t>(size, file->Size() - offset));
+  if (offset >= file->Size())
+    return Corrupt("block " + std::to_string(number) + " lies beyond the end of the file");
+  const std::size_t avail =
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, file->Size() - offset));
   Status s = file->ReadAt(offset, avail, buf->data());
   if (!s.ok()) return s;
   if (key != 0) DecryptDataBlock(Bytes(*buf), size, key, number);
@@ -86,8 +88,9 @@ Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t k
   if (h.num_records > 0 && number == 0) return Corrupt("the table has records but no first block");
   // Every block the header counts must at least begin inside the file.
   if (h.file_blocks > 0 && BlockOffset(h, h.file_blocks) >= file->Size()) {
-    return Corrupt("the header counts " + std::to_string(h.file_blocks) + " blocks but the file holds " +
-                   std::to_string((file->Size() - h.header_size + h.BlockSize() - 1) / h.BlockSize()));
+    return Corrupt(
+        "the header counts " + std::to_string(h.file_blocks) + " blocks but the file holds " +
+        std::to_string((file->Size() - h.header_size + h.BlockSize() - 1) / h.BlockSize()));
   }
   while (number != 0) {
     if (number > h.file_blocks) {
@@ -119,14 +122,15 @@ Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t k
               std::to_string(BlockOffset(h, number) + h.BlockSize() - file->Size()) +
               " bytes after its last record";
     }
-    chain->push_back({static_cast<std::uint16_t>(number), static_cast<std::uint16_t>(records), total});
+    chain->push_back(
+        {static_cast<std::uint16_t>(number), static_cast<std::uint16_t>(records), total});
     total += static_cast<std::uint32_t>(records);
     prev = number;
     number = bh.next;
   }
   if (chain->size() != h.used_blocks) {
-    return Corrupt("the header counts " + std::to_string(h.used_blocks) + " blocks in use but the chain has " +
-                   std::to_string(chain->size()));
+    return Corrupt("the header counts " + std::to_string(h.used_blocks) +
+                   " blocks in use but the chain has " + std::to_string(chain->size()));
   }
   if (total != h.num_records) {
     return Corrupt("the header counts " + std::to_string(h.num_records) +

@@ -216,7 +216,8 @@ std::string DataFileHeader::EncodeTo() const {
   PutU16(p + 0x58, 0x0100u | version_id);
   PutU16(p + 0x5A, 0x0100u | version_id);
   PutU32(p + 0x5C, key);
-  if (raw.size() < kExtendedLength) PutU32(p + 0x60, static_cast<std::uint32_t>(std::time(nullptr)));
+  if (raw.size() < kExtendedLength)
+    PutU32(p + 0x60, static_cast<std::uint32_t>(std::time(nullptr)));
   PutU16(p + 0x64, static_cast<std::uint32_t>(n + 1));
   std::size_t names = 0;
   for (const FieldDesc& f : fields) names += f.name.size() + 1;

@@ -26,25 +26,25 @@ struct DataFileHeader {
   std::uint8_t file_type = 2;        // 0 keyed, 2 unkeyed
   std::uint8_t block_size_code = 2;  // block size in KiB (1..32)
   std::uint32_t num_records = 0;
-  std::uint16_t used_blocks = 0;     // blocks in the chain
-  std::uint16_t file_blocks = 0;     // blocks in the file, free ones included
+  std::uint16_t used_blocks = 0;  // blocks in the chain
+  std::uint16_t file_blocks = 0;  // blocks in the file, free ones included
   std::uint16_t first_block = 0;
   std::uint16_t last_block = 0;
   std::uint16_t key_fields = 0;
-  std::uint32_t key = 0;             // password key, 0 when not protected
+  std::uint32_t key = 0;  // password key, 0 when not protected
   std::uint8_t sort_order = 0;
-  std::uint8_t version_id = 12;      // 3 = 3.0, 4 = 3.5, 5..9 = 4.x, 10..11 = 5.x, 12 = 7
+  std::uint8_t version_id = 12;  // 3 = 3.0, 4 = 3.5, 5..9 = 4.x, 10..11 = 5.x, 12 = 7
   std::uint8_t write_protected = 0;
   std::uint8_t aux_passwords = 0;
   std::uint8_t change_count1 = 0;
   std::uint8_t change_count2 = 0;
-  std::uint32_t auto_inc = 0;        // next value of a + field
+  std::uint32_t auto_inc = 0;  // next value of a + field
   std::uint16_t first_free_block = 0;
-  int code_page = 0;                 // 0 when the header names none
+  int code_page = 0;  // 0 when the header names none
   std::vector<FieldDesc> fields;
   std::string table_name;
-  std::string sort_order_id;         // "ascii", "ANSII850" ...
-  std::string raw;                   // the header bytes as read (or as template)
+  std::string sort_order_id;  // "ascii", "ANSII850" ...
+  std::string raw;            // the header bytes as read (or as template)
 
   // Reads the header from the start of a file; file_size bounds every offset.
   Status DecodeFrom(const std::string& bytes, std::uint64_t file_size);

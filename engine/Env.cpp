@@ -30,7 +30,9 @@ class PosixFile : public RandomFile {
     while (done < n) {
       ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
       if (r < 0 && errno == EINTR) continue;
-      if (r < 0) return Status(DBIERR_READERR, std::string("read failed: ") + std::strerror(errno)).WithContext(path_);
+      if (r < 0)
+        return Status(DBIERR_READERR, std::string("read failed: ") + std::strerror(errno))
+            .WithContext(path_);
       if (r == 0) return Status::Corruption("unexpected end of file").WithContext(path_);
       done += static_cast<std::size_t>(r);
     }
@@ -49,7 +51,8 @@ class PosixFile : public RandomFile {
     return Status::OK();
   }
   Status Truncate(std::uint64_t size) override {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return PosixError("truncate failed", path_, errno);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+      return PosixError("truncate failed", path_, errno);
     size_ = size;
     return Status::OK();
   }
@@ -71,7 +74,8 @@ class PosixEnv : public Env {
   Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
     return Open(path, O_RDONLY, file);
   }
-  Status OpenWrite(const std::string& path, bool create, std::unique_ptr<RandomFile>* file) override {
+  Status OpenWrite(const std::string& path, bool create,
+                   std::unique_ptr<RandomFile>* file) override {
     return Open(path, O_RDWR | (create ? O_CREAT | O_TRUNC : 0), file);
   }
   Status Rename(const std::string& from, const std::string& to) override {
@@ -79,7 +83,8 @@ class PosixEnv : public Env {
     return Status::OK();
   }
   Status Remove(const std::string& path) override {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return PosixError("delete failed", path, errno);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+      return PosixError("delete failed", path, errno);
     return Status::OK();
   }
   bool Exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
@@ -117,7 +122,8 @@ class FaultFile : public RandomFile {
     return base_->ReadAt(offset, n, out);
   }
   Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
-    if (!env_->WriteBudgetLeft(n)) return Status(DBIERR_DISKFULL, "write failed: injected fault").WithContext(Path());
+    if (!env_->WriteBudgetLeft(n))
+      return Status(DBIERR_DISKFULL, "write failed: injected fault").WithContext(Path());
     return base_->WriteAt(offset, data, n);
   }
   Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
@@ -161,7 +167,8 @@ Status FaultInjectionEnv::OpenWrite(const std::string& path, bool create,
 }
 
 Status FaultInjectionEnv::Rename(const std::string& from, const std::string& to) {
-  if (renames_left_ == 0) return Status(DBIERR_WRITEERR, "rename failed: injected fault").WithContext(to);
+  if (renames_left_ == 0)
+    return Status(DBIERR_WRITEERR, "rename failed: injected fault").WithContext(to);
   if (renames_left_ > 0) --renames_left_;
   return base_->Rename(from, to);
 }
@@ -240,7 +247,8 @@ Status RecoverFileSet(Env* env, const std::string& journal_path) {
     const std::size_t end = journal.find('\n', pos);
     const std::size_t tab = journal.find('\t', pos);
     if (end == std::string::npos || tab == std::string::npos || tab > end) {
-      return Status(DBIERR_HEADERCORRUPT, "the replacement journal is damaged").WithContext(journal_path);
+      return Status(DBIERR_HEADERCORRUPT, "the replacement journal is damaged")
+          .WithContext(journal_path);
     }
     set.push_back({journal.substr(pos, tab - pos), journal.substr(tab + 1, end - tab - 1)});
     pos = end + 1;

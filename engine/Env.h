@@ -33,7 +33,8 @@ class Env {
 
   virtual Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) = 0;
   // Opens for reading and writing; creates (empty) when create is set.
-  virtual Status OpenWrite(const std::string& path, bool create, std::unique_ptr<RandomFile>* file) = 0;
+  virtual Status OpenWrite(const std::string& path, bool create,
+                           std::unique_ptr<RandomFile>* file) = 0;
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
   virtual Status Remove(const std::string& path) = 0;
   virtual bool Exists(const std::string& path) = 0;
@@ -54,7 +55,8 @@ class FaultInjectionEnv : public Env {
   bool WriteBudgetLeft(std::size_t n);
 
   Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override;
-  Status OpenWrite(const std::string& path, bool create, std::unique_ptr<RandomFile>* file) override;
+  Status OpenWrite(const std::string& path, bool create,
+                   std::unique_ptr<RandomFile>* file) override;
   Status Rename(const std::string& from, const std::string& to) override;
   Status Remove(const std::string& path) override { return base_->Remove(path); }
   bool Exists(const std::string& path) override { return base_->Exists(path); }
@@ -82,7 +84,7 @@ std::string DirName(const std::string& path);
 // the next open of the table) finishes the renames, so a new data file never
 // ends up beside an old index. An empty temp name deletes the final file.
 struct FileReplacement {
-  std::string temp_path;   // "" to delete final_path
+  std::string temp_path;  // "" to delete final_path
   std::string final_path;
 };
 std::string JournalPathFor(const std::string& db_path);

@@ -17,23 +17,31 @@ enum class Storage { Text, Int16, Int32, Double, Logical, Decimal, Bytes, Blob }
 
 Storage Encoding(FieldType type) {
   switch (type) {
-    case FieldType::Alpha: return Storage::Text;
-    case FieldType::Short: return Storage::Int16;
+    case FieldType::Alpha:
+      return Storage::Text;
+    case FieldType::Short:
+      return Storage::Int16;
     case FieldType::Date:
     case FieldType::Long:
     case FieldType::Time:
-    case FieldType::AutoInc: return Storage::Int32;
+    case FieldType::AutoInc:
+      return Storage::Int32;
     case FieldType::Currency:
     case FieldType::Number:
-    case FieldType::Timestamp: return Storage::Double;
-    case FieldType::Logical: return Storage::Logical;
-    case FieldType::Bcd: return Storage::Decimal;
-    case FieldType::Bytes: return Storage::Bytes;
+    case FieldType::Timestamp:
+      return Storage::Double;
+    case FieldType::Logical:
+      return Storage::Logical;
+    case FieldType::Bcd:
+      return Storage::Decimal;
+    case FieldType::Bytes:
+      return Storage::Bytes;
     case FieldType::Memo:
     case FieldType::Blob:
     case FieldType::FmtMemo:
     case FieldType::Ole:
-    case FieldType::Graphic: return Storage::Blob;
+    case FieldType::Graphic:
+      return Storage::Blob;
   }
   return Storage::Bytes;
 }
@@ -146,7 +154,8 @@ Status EncodeDecimal(const FieldDesc& f, const std::string& text, std::uint8_t* 
   if (digits_int.size() > static_cast<std::size_t>(32 - f.decimals)) {
     return Status(DBIERR_FIELDTOOLONG, "decimal value too large: " + text).WithContext(f.name);
   }
-  const std::string all = std::string(32 - f.decimals - digits_int.size(), '0') + digits_int + digits_frac;
+  const std::string all =
+      std::string(32 - f.decimals - digits_int.size(), '0') + digits_int + digits_frac;
   const std::uint8_t flip = negative ? 0x0F : 0x00;
   std::memset(p, 0, 17);
   p[0] = static_cast<std::uint8_t>((negative ? 0x40 : 0xC0) | f.decimals);
@@ -169,7 +178,8 @@ FieldValue DecodeBlob(const FieldDesc& f, const std::uint8_t* p) {
   v.blob.mod = GetU16(p + leader + 8);
   v.null = v.blob.length == 0;
   if (!v.null) {
-    const std::size_t in_leader = std::min<std::size_t>(static_cast<std::size_t>(leader), v.blob.length);
+    const std::size_t in_leader =
+        std::min<std::size_t>(static_cast<std::size_t>(leader), v.blob.length);
     v.blob.leader.assign(reinterpret_cast<const char*>(p), in_leader);
   }
   return v;
@@ -252,7 +262,8 @@ Status EncodeField(const FieldDesc& f, const FieldValue& v, std::uint8_t* rec) {
       return Status::OK();
     }
     case Storage::Double:
-      if (!std::isfinite(v.d)) return Status(DBIERR_INVALIDFIELDVALUE, "not a finite number").WithContext(f.name);
+      if (!std::isfinite(v.d))
+        return Status(DBIERR_INVALIDFIELDVALUE, "not a finite number").WithContext(f.name);
       PutFlippedDouble(p, v.d);
       return Status::OK();
     case Storage::Logical:
@@ -304,9 +315,9 @@ std::string FormatDate(std::int64_t day) {
 
 std::string FormatTime(std::int64_t ms) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
-                static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
-                static_cast<long long>(ms % 1000));
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
+                static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
   return buf;
 }
 
@@ -329,7 +340,8 @@ double ToDateTime(const FieldDesc& f, const FieldValue& v) {
       if (f.type == FieldType::Date) return static_cast<double>(v.i - kDayOf18991230);
       return static_cast<double>(v.i);
     case Storage::Double:
-      if (f.type == FieldType::Timestamp) return v.d / kMsPerDay - static_cast<double>(kDayOf18991230);
+      if (f.type == FieldType::Timestamp)
+        return v.d / kMsPerDay - static_cast<double>(kDayOf18991230);
       return v.d;
     default:
       return 0;
@@ -339,10 +351,13 @@ double ToDateTime(const FieldDesc& f, const FieldValue& v) {
 FieldValue FromDateTime(const FieldDesc& f, double dt) {
   const double day_floor = std::floor(dt);
   const double ms_of_day = std::round((dt - day_floor) * kMsPerDay);
-  if (f.type == FieldType::Date) return FieldValue::Int(static_cast<std::int64_t>(day_floor) + kDayOf18991230);
-  if (f.type == FieldType::Time) return FieldValue::Int(static_cast<std::int64_t>(ms_of_day) % 86400000);
+  if (f.type == FieldType::Date)
+    return FieldValue::Int(static_cast<std::int64_t>(day_floor) + kDayOf18991230);
+  if (f.type == FieldType::Time)
+    return FieldValue::Int(static_cast<std::int64_t>(ms_of_day) % 86400000);
   if (f.type == FieldType::Timestamp) {
-    return FieldValue::Float((day_floor + static_cast<double>(kDayOf18991230)) * kMsPerDay + ms_of_day);
+    return FieldValue::Float((day_floor + static_cast<double>(kDayOf18991230)) * kMsPerDay +
+                             ms_of_day);
   }
   if (Encoding(f.type) == Storage::Double) return FieldValue::Float(dt);
   return FieldValue::Int(static_cast<std::int64_t>(day_floor));

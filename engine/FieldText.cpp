@@ -10,7 +10,8 @@ namespace engine {
 namespace {
 
 Status Bad(const FieldDesc& f, const std::string& what, const std::string& text) {
-  return Status(DBIERR_INVALIDFIELDVALUE, "'" + text + "' is not a valid " + what).WithContext(f.name);
+  return Status(DBIERR_INVALIDFIELDVALUE, "'" + text + "' is not a valid " + what)
+      .WithContext(f.name);
 }
 
 std::string Trim(const std::string& s) {
@@ -80,10 +81,14 @@ Status ParseFieldText(const FieldDesc& f, const std::string& raw, FieldValue* ou
       return Status::OK();
     case FieldType::Logical: {
       std::string t;
-      for (char c : text) t.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-      if (t == "true" || t == "t" || t == "yes" || t == "1") *out = FieldValue::Int(1);
-      else if (t == "false" || t == "f" || t == "no" || t == "0") *out = FieldValue::Int(0);
-      else return Bad(f, "logical value", text);
+      for (char c : text)
+        t.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+      if (t == "true" || t == "t" || t == "yes" || t == "1")
+        *out = FieldValue::Int(1);
+      else if (t == "false" || t == "f" || t == "no" || t == "0")
+        *out = FieldValue::Int(0);
+      else
+        return Bad(f, "logical value", text);
       return Status::OK();
     }
     case FieldType::Date:

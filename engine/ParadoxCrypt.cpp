@@ -140,14 +140,16 @@ void DecryptDataBlock(std::uint8_t* block, std::size_t size, std::uint32_t key,
 void EncryptBlobChunks(std::uint8_t* data, std::size_t size, std::uint32_t key) {
   const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
   for (std::size_t off = 0; off + 256 <= size; off += 256) {
-    ScrambleChunk(data + off, a, b, static_cast<std::uint8_t>(a + 1), static_cast<std::uint8_t>(b + 1));
+    ScrambleChunk(data + off, a, b, static_cast<std::uint8_t>(a + 1),
+                  static_cast<std::uint8_t>(b + 1));
   }
 }
 
 void DecryptBlobChunks(std::uint8_t* data, std::size_t size, std::uint32_t key) {
   const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
   for (std::size_t off = 0; off + 256 <= size; off += 256) {
-    UnscrambleChunk(data + off, a, b, static_cast<std::uint8_t>(a + 1), static_cast<std::uint8_t>(b + 1));
+    UnscrambleChunk(data + off, a, b, static_cast<std::uint8_t>(a + 1),
+                    static_cast<std::uint8_t>(b + 1));
   }
 }
 

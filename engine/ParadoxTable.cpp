@@ -17,8 +17,8 @@ bool TableCursor::Next() {
   while (true) {
     if (loaded_ && in_block_ + 1 < chain[chain_pos_].records) {
       ++in_block_;
-      record_ = reinterpret_cast<const std::uint8_t*>(block_.data()) + DataBlockHeader::kEncodedLength +
-                static_cast<std::size_t>(in_block_) * rs;
+      record_ = reinterpret_cast<const std::uint8_t*>(block_.data()) +
+                DataBlockHeader::kEncodedLength + static_cast<std::size_t>(in_block_) * rs;
       ordinal_ = chain[chain_pos_].first_record + static_cast<std::uint32_t>(in_block_);
       return true;
     }
@@ -71,7 +71,9 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   if (s.ok()) s = table->env_->OpenRead(path, &table->file_);
   if (s.ok()) s = table->ReadHeader();
   if (s.ok()) s = table->Unlock(options);
-  if (s.ok()) s = ReadBlockChain(table->file_.get(), table->header_, table->key_, &table->chain_, &table->note_);
+  if (s.ok())
+    s = ReadBlockChain(table->file_.get(), table->header_, table->key_, &table->chain_,
+                       &table->note_);
   if (!s.ok()) {
     if (s.code() == DBIERR_NOSUCHFILE) s = Status(DBIERR_NOSUCHTABLE, "table does not exist");
     if (s.contexts()[0].empty()) s.WithContext(path);
@@ -103,7 +105,8 @@ Status ParadoxTable::Unlock(OpenOptions& options) {
       }
     }
     if (!options.request_password || !options.request_password(&options.passwords)) {
-      return Status(DBIERR_NOTSUFFTABLERIGHTS, "the table is protected and no valid password was given");
+      return Status(DBIERR_NOTSUFFTABLERIGHTS,
+                    "the table is protected and no valid password was given");
     }
   }
 }
@@ -115,7 +118,9 @@ int ParadoxTable::FieldIndex(const std::string& name) const {
   return -1;
 }
 
-std::string ParadoxTable::Text(const std::string& bytes) const { return ToUtf8(bytes, TextCodePage()); }
+std::string ParadoxTable::Text(const std::string& bytes) const {
+  return ToUtf8(bytes, TextCodePage());
+}
 
 Status ParadoxTable::LoadBlock(std::uint32_t number, std::string* buf) const {
   Status s = ReadDataBlock(file_.get(), header_, key_, number, buf);
@@ -141,7 +146,8 @@ Status ParadoxTable::ReadBlob(int field, const FieldValue& value, std::string* o
     if (s.ok()) s = blobs_->Read(value.blob, out);
     if (!s.ok()) return s.contexts()[0].empty() ? s.WithContext(mb) : s;
   }
-  if (Fields()[static_cast<std::size_t>(field)].type == FieldType::Graphic) *out = GraphicPayload(*out);
+  if (Fields()[static_cast<std::size_t>(field)].type == FieldType::Graphic)
+    *out = GraphicPayload(*out);
   return Status::OK();
 }
 

@@ -27,15 +27,15 @@
 namespace engine {
 
 struct OpenOptions {
-  Env* env = nullptr;                   // Env::Default() when null
+  Env* env = nullptr;                  // Env::Default() when null
   std::vector<std::string> passwords;  // tried in order on a protected table
   // Asked when no password fits; may add to `passwords` and returns true to
   // have the open retry, false to give up.
   std::function<bool(std::vector<std::string>* passwords)> request_password;
-  std::uint32_t key = 0;                // open a protected table by its key
-  bool use_header_key = false;          // trust the key in the header (verify, tools)
-  bool exclusive = false;               // whole-file write lock instead of a read lock
-  bool lock = true;                     // take the OS lock at all
+  std::uint32_t key = 0;        // open a protected table by its key
+  bool use_header_key = false;  // trust the key in the header (verify, tools)
+  bool exclusive = false;       // whole-file write lock instead of a read lock
+  bool lock = true;             // take the OS lock at all
 };
 
 class ParadoxTable;

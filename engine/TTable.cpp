@@ -50,7 +50,8 @@ std::string TTable::DatabasePath() const {
 
 std::string TTable::ResolvePath() const {
   if (TableName.empty()) throw EDatabaseError("Missing TableName property");
-  if (TableType != ttParadox && TableType != ttDefault) throw EDatabaseError("Only Paradox tables are supported");
+  if (TableType != ttParadox && TableType != ttDefault)
+    throw EDatabaseError("Only Paradox tables are supported");
   if (TableName.find('/') != std::string::npos) return ResolveTablePath(TableName);
   return DataFilePath(DatabasePath(), TableName);
 }
@@ -177,14 +178,17 @@ TField* TTable::FindField(const std::string& name) {
 TField& TTable::FieldByName(const std::string& name) {
   TField* f = FindField(name);
   if (!f) {
-    throw EDBEngineError(Status(DBIERR_NOSUCHFIELD, "Field '" + name + "' not found").WithContext(path_));
+    throw EDBEngineError(
+        Status(DBIERR_NOSUCHFIELD, "Field '" + name + "' not found").WithContext(path_));
   }
   return *f;
 }
 
 ParadoxTable* TTable::Handle() { return table_.get(); }
 
-const FieldDesc& TTable::Desc(int index) const { return table_->Fields()[static_cast<std::size_t>(index)]; }
+const FieldDesc& TTable::Desc(int index) const {
+  return table_->Fields()[static_cast<std::size_t>(index)];
+}
 
 FieldValue TTable::CurrentValue(int index) const {
   if (state_ == dsInsert) return buffer_[static_cast<std::size_t>(index)];
@@ -210,19 +214,27 @@ std::string TField::AsString() const {
   switch (f.type) {
     case FieldType::Alpha:
     case FieldType::Memo:
-    case FieldType::FmtMemo: return table_->table_->Text(v.s);
+    case FieldType::FmtMemo:
+      return table_->table_->Text(v.s);
     case FieldType::Number:
-    case FieldType::Currency: return ShortestNumber(v.d);
-    case FieldType::Date: return FormatDate(v.i);
-    case FieldType::Time: return FormatTime(v.i);
-    case FieldType::Timestamp: return FormatTimestamp(v.d);
-    case FieldType::Logical: return v.i ? "True" : "False";
+    case FieldType::Currency:
+      return ShortestNumber(v.d);
+    case FieldType::Date:
+      return FormatDate(v.i);
+    case FieldType::Time:
+      return FormatTime(v.i);
+    case FieldType::Timestamp:
+      return FormatTimestamp(v.d);
+    case FieldType::Logical:
+      return v.i ? "True" : "False";
     case FieldType::Bcd:
     case FieldType::Bytes:
     case FieldType::Blob:
     case FieldType::Ole:
-    case FieldType::Graphic: return v.s;
-    default: return std::to_string(v.i);
+    case FieldType::Graphic:
+      return v.s;
+    default:
+      return std::to_string(v.i);
   }
 }
 
@@ -232,8 +244,9 @@ void TField::SetAsString(const std::string& text) {
   std::string stored = text;
   if (f.type == FieldType::Alpha || f.type == FieldType::Memo || f.type == FieldType::FmtMemo) {
     if (!FromUtf8(text, table_->table_->TextCodePage(), &stored)) {
-      table_->Raise(Status(DBIERR_INVALIDFIELDVALUE, "text has characters the table's code page lacks")
-                        .WithContext(f.name));
+      table_->Raise(
+          Status(DBIERR_INVALIDFIELDVALUE, "text has characters the table's code page lacks")
+              .WithContext(f.name));
     }
   }
   FieldValue v;
@@ -250,7 +263,8 @@ void TField::SetAsDateTime(double value) {
   if (table_->state_ != dsInsert) throw EDatabaseError("Dataset not in edit or insert mode");
   const FieldDesc& f = table_->Desc(index_);
   if (f.type != FieldType::Date && f.type != FieldType::Time && f.type != FieldType::Timestamp) {
-    table_->Raise(Status(DBIERR_INVALIDFIELDVALUE, "field is not a date or time field").WithContext(f.name));
+    table_->Raise(
+        Status(DBIERR_INVALIDFIELDVALUE, "field is not a date or time field").WithContext(f.name));
   }
   table_->buffer_[static_cast<std::size_t>(index_)] = FromDateTime(f, value);
 }

@@ -79,8 +79,8 @@ class TTable {
   TTableType TableType = ttParadox;
   bool Exclusive = false;
   TFieldDefs FieldDefs;
-  int KeyFields = 0;         // CreateTable: the first n fields form the key
-  std::string Password;      // CreateTable: protects the new table
+  int KeyFields = 0;     // CreateTable: the first n fields form the key
+  std::string Password;  // CreateTable: protects the new table
 
   void Open();
   void Close();

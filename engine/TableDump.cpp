@@ -41,17 +41,33 @@ Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std:
     return Status::OK();
   }
   switch (f.type) {
-    case FieldType::Alpha: *out = JsonString(table.Text(v.s)); break;
+    case FieldType::Alpha:
+      *out = JsonString(table.Text(v.s));
+      break;
     case FieldType::Short:
     case FieldType::Long:
-    case FieldType::AutoInc: *out = std::to_string(v.i); break;
+    case FieldType::AutoInc:
+      *out = std::to_string(v.i);
+      break;
     case FieldType::Number:
-    case FieldType::Currency: *out = ShortestNumber(v.d); break;
-    case FieldType::Bcd: *out = JsonString(v.s); break;
-    case FieldType::Date: *out = JsonString(FormatDate(v.i)); break;
-    case FieldType::Time: *out = JsonString(FormatTime(v.i)); break;
-    case FieldType::Timestamp: *out = JsonString(FormatTimestamp(v.d)); break;
-    case FieldType::Logical: *out = v.i ? "true" : "false"; break;
+    case FieldType::Currency:
+      *out = ShortestNumber(v.d);
+      break;
+    case FieldType::Bcd:
+      *out = JsonString(v.s);
+      break;
+    case FieldType::Date:
+      *out = JsonString(FormatDate(v.i));
+      break;
+    case FieldType::Time:
+      *out = JsonString(FormatTime(v.i));
+      break;
+    case FieldType::Timestamp:
+      *out = JsonString(FormatTimestamp(v.d));
+      break;
+    case FieldType::Logical:
+      *out = v.i ? "true" : "false";
+      break;
     case FieldType::Memo: {
       std::string data;
       Status s = table.ReadBlob(index, v, &data);
@@ -66,7 +82,8 @@ Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std:
       std::string data;
       Status s = table.ReadBlob(index, v, &data);
       if (!s.ok()) return s;
-      *out = "{\"size\":" + std::to_string(data.size()) + ",\"sha256\":\"" + Sha256Hex(data) + "\"}";
+      *out =
+          "{\"size\":" + std::to_string(data.size()) + ",\"sha256\":\"" + Sha256Hex(data) + "\"}";
     }
   }
   return Status::OK();
@@ -95,7 +112,8 @@ Status DumpTable(const ParadoxTable& table, std::ostream& out) {
   for (std::size_t i = 0; i < h.fields.size(); ++i) {
     const FieldDesc& f = h.fields[i];
     out << (i ? "," : "") << "{\"name\":" << JsonString(table.Text(f.name)) << ",\"type\":\""
-        << TypeLetter(f.type) << "\",\"size\":" << (f.type == FieldType::Bcd ? f.decimals : f.size) << "}";
+        << TypeLetter(f.type) << "\",\"size\":" << (f.type == FieldType::Bcd ? f.decimals : f.size)
+        << "}";
   }
   out << "],\"records\":" << h.num_records << "}\n";
   TableCursor cursor = table.NewCursor();

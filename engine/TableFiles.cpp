@@ -76,14 +76,15 @@ std::vector<std::string> StaleCompanions(const std::string& db_path) {
   const std::string stem = Stem(db_path);
   std::vector<std::string> out;
   for (const std::string& entry : ListDir(DirName(db_path))) {
-    if (entry.size() <= stem.size() + 1 || ::strncasecmp(entry.c_str(), stem.c_str(), stem.size()) != 0 ||
-        entry[stem.size()] != '.') {
+    if (entry.size() <= stem.size() + 1 ||
+        ::strncasecmp(entry.c_str(), stem.c_str(), stem.size()) != 0 || entry[stem.size()] != '.') {
       continue;
     }
     std::string ext = entry.substr(stem.size() + 1);
     for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const bool index = ext == "PX" || (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'Y') &&
-                                       (std::isdigit(static_cast<unsigned char>(ext[1])) || ext[1] == 'G'));
+    const bool index =
+        ext == "PX" || (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'Y') &&
+                        (std::isdigit(static_cast<unsigned char>(ext[1])) || ext[1] == 'G'));
     if (ext == "MB" || ext == "VAL" || index) out.push_back(DirName(db_path) + "/" + entry);
   }
   return out;

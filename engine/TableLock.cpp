@@ -40,7 +40,8 @@ Status TableLock::Acquire(const std::string& path, bool exclusive) {
                                                  : "table is opened exclusively by another program")
           .WithContext(path);
     }
-    return Status(DBIERR_FILELOCKED, std::string("cannot lock table: ") + std::strerror(err)).WithContext(path);
+    return Status(DBIERR_FILELOCKED, std::string("cannot lock table: ") + std::strerror(err))
+        .WithContext(path);
   }
   fd_ = fd;
   return Status::OK();

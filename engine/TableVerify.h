@@ -12,8 +12,8 @@
 namespace engine {
 
 struct VerifyResult {
-  Status status;       // ok, or the first damage found
-  std::string note;    // a harmless irregularity worth reporting
+  Status status;     // ok, or the first damage found
+  std::string note;  // a harmless irregularity worth reporting
   std::uint32_t records = 0;
 };
 

@@ -49,7 +49,9 @@ DataFileHeader NewHeader(const TableDefinition& def) {
   // The engine trusts an index only when the header was updated at least
   // once after creation.
   h.change_count1 = 2;
-  h.change_count2 = 1;
+  // The .VAL repeats the second count; a table derived from another keeps
+  // the source's so the source's .VAL stays valid for it.
+  h.change_count2 = def.source ? def.source->change_count2 : 1;
   h.header_size = h.RequiredHeaderSize();
   return h;
 }
@@ -57,24 +59,31 @@ DataFileHeader NewHeader(const TableDefinition& def) {
 }  // namespace
 
 Status ValidateDefinition(const TableDefinition& def) {
-  if (def.fields.empty() || def.fields.size() > 255) return Invalid("a table needs 1 to 255 fields");
+  if (def.fields.empty() || def.fields.size() > 255)
+    return Invalid("a table needs 1 to 255 fields");
   std::size_t record = 0;
   for (std::size_t i = 0; i < def.fields.size(); ++i) {
     const FieldDesc& f = def.fields[i];
-    if (f.name.empty() || f.name.size() > 25) return Invalid("field name '" + f.name + "' must have 1 to 25 characters");
+    if (f.name.empty() || f.name.size() > 25)
+      return Invalid("field name '" + f.name + "' must have 1 to 25 characters");
     for (std::size_t j = 0; j < i; ++j) {
-      if (::strcasecmp(def.fields[j].name.c_str(), f.name.c_str()) == 0) return Invalid("duplicate field name " + f.name);
+      if (::strcasecmp(def.fields[j].name.c_str(), f.name.c_str()) == 0)
+        return Invalid("duplicate field name " + f.name);
     }
     const int size = FixedSize(f.type) ? FixedSize(f.type) : f.size;
     if (!IsValidFieldSize(f.type, size)) {
       return Invalid("field " + f.name + " has an invalid size " + std::to_string(f.size));
     }
-    if (f.type == FieldType::Bcd && (f.decimals < 0 || f.decimals > 32)) return Invalid("field " + f.name + ": decimals 0..32");
-    if (f.type == FieldType::Memo && f.size < 11) return Invalid("memo field " + f.name + " needs a leader of at least 1");
+    if (f.type == FieldType::Bcd && (f.decimals < 0 || f.decimals > 32))
+      return Invalid("field " + f.name + ": decimals 0..32");
+    if (f.type == FieldType::Memo && f.size < 11)
+      return Invalid("memo field " + f.name + " needs a leader of at least 1");
     record += static_cast<std::size_t>(size);
   }
-  if (def.key_fields < 0 || def.key_fields > static_cast<int>(def.fields.size())) return Invalid("key field count out of range");
-  if (record + 6 > 32 * 1024) return Invalid("records of " + std::to_string(record) + " bytes do not fit a block");
+  if (def.key_fields < 0 || def.key_fields > static_cast<int>(def.fields.size()))
+    return Invalid("key field count out of range");
+  if (record + 6 > 32 * 1024)
+    return Invalid("records of " + std::to_string(record) + " bytes do not fit a block");
   if (def.block_size_kb != 0 && (def.block_size_kb < 1 || def.block_size_kb > 32 ||
                                  static_cast<std::size_t>(def.block_size_kb) * 1024 < record + 6)) {
     return Invalid("block size does not fit the record");
@@ -146,7 +155,8 @@ TableWriter::~TableWriter() { Flush(); }
 Status TableWriter::StartBlock() {
   // New blocks go to the end of the file and the end of the chain.
   const std::uint32_t number = std::uint32_t{header_.file_blocks} + 1;
-  if (number > 0xFFFF) return Status(DBIERR_TABLEFULL, "the table has no room for another block").WithContext(path_);
+  if (number > 0xFFFF)
+    return Status(DBIERR_TABLEFULL, "the table has no room for another block").WithContext(path_);
   if (block_number_ != 0) {
     DataBlockHeader bh = DataBlockHeader::DecodeFrom(Bytes(block_));
     bh.next = static_cast<std::uint16_t>(number);
@@ -224,10 +234,12 @@ Status TableWriter::AppendEncoded(std::string& record, std::vector<FieldValue>& 
     return Invalid("record does not fit the table");
   }
   bool blobs = false;
-  for (std::size_t i = 0; i < values.size(); ++i) blobs = blobs || (IsBlobType(header_.fields[i].type) && !values[i].null);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    blobs = blobs || (IsBlobType(header_.fields[i].type) && !values[i].null);
   Status s = blobs ? StoreBlobs(&values) : Status::OK();
   for (std::size_t i = 0; blobs && s.ok() && i < values.size(); ++i) {
-    if (IsBlobType(header_.fields[i].type)) s = EncodeField(header_.fields[i], values[i], Bytes(record));
+    if (IsBlobType(header_.fields[i].type))
+      s = EncodeField(header_.fields[i], values[i], Bytes(record));
   }
   for (std::size_t i = 0; s.ok() && i < values.size(); ++i) {
     const FieldDesc& f = header_.fields[i];
@@ -249,7 +261,8 @@ Status TableWriter::PutRecord(const std::string& record) {
                   static_cast<std::size_t>(block_records_) * header_.record_size,
               record.data(), record.size());
   ++block_records_;
-  PutU16(Bytes(block_) + 4, static_cast<std::uint16_t>(DataBlockHeader::SizeFor(block_records_, header_.record_size)));
+  PutU16(Bytes(block_) + 4,
+         static_cast<std::uint16_t>(DataBlockHeader::SizeFor(block_records_, header_.record_size)));
   ++header_.num_records;
   dirty_ = true;
   return Status::OK();

@@ -21,11 +21,11 @@ struct TableDefinition {
   // name, type and size (record bytes: leader + 10 for blobs, the text width
   // for A, the byte count for Y) and decimals for #; offsets are computed.
   std::vector<FieldDesc> fields;
-  int key_fields = 0;         // the first n fields form the primary key
-  std::string password;       // protects the table when not empty
-  std::uint32_t key = 0;      // protects with this key when password is empty
+  int key_fields = 0;     // the first n fields form the primary key
+  std::string password;   // protects the table when not empty
+  std::uint32_t key = 0;  // protects with this key when password is empty
   int code_page = 1252;
-  int block_size_kb = 0;      // 0: chosen from the record size
+  int block_size_kb = 0;  // 0: chosen from the record size
   // A table this one is derived from: its header's unknown bytes, sort order,
   // code page and level are carried forward.
   const DataFileHeader* source = nullptr;
@@ -75,7 +75,7 @@ class TableWriter {
   std::unique_ptr<BlobWriter> blobs_;
   DataFileHeader header_;
   std::uint32_t key_ = 0;
-  std::string block_;         // the last block of the chain, decrypted
+  std::string block_;  // the last block of the chain, decrypted
   std::uint32_t block_number_ = 0;
   int block_records_ = 0;
   bool dirty_ = false;

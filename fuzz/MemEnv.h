@@ -38,19 +38,23 @@ class MemEnv : public engine::Env {
  public:
   std::map<std::string, std::string> files;
 
-  engine::Status OpenRead(const std::string& path, std::unique_ptr<engine::RandomFile>* f) override {
+  engine::Status OpenRead(const std::string& path,
+                          std::unique_ptr<engine::RandomFile>* f) override {
     auto it = files.find(path);
     if (it == files.end()) return engine::Status(DBIERR_NOSUCHFILE, "no such file");
     f->reset(new MemFile(path, &it->second));
     return engine::Status::OK();
   }
-  engine::Status OpenWrite(const std::string&, bool, std::unique_ptr<engine::RandomFile>*) override {
+  engine::Status OpenWrite(const std::string&, bool,
+                           std::unique_ptr<engine::RandomFile>*) override {
     return engine::Status::IOError("read-only");
   }
   engine::Status Rename(const std::string&, const std::string&) override {
     return engine::Status::IOError("read-only");
   }
-  engine::Status Remove(const std::string&) override { return engine::Status::IOError("read-only"); }
+  engine::Status Remove(const std::string&) override {
+    return engine::Status::IOError("read-only");
+  }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
   engine::Status SyncDir(const std::string&) override { return engine::Status::OK(); }
 };

@@ -39,7 +39,8 @@ class CorruptionTest : public ::testing::Test {
     records_ = 4 * w->Header().RecordsPerBlock();
     for (int r = 0; r < records_; ++r) {
       ASSERT_TRUE(w->Append({FieldValue::Int(r), FieldValue::Str("row " + std::to_string(r)),
-                             FieldValue::Float(r * 0.5)}).ok());
+                             FieldValue::Float(r * 0.5)})
+                      .ok());
     }
     ASSERT_TRUE(w->Sync().ok());
     pristine_ = ReadFile(path_);
@@ -87,8 +88,9 @@ TEST_F(CorruptionTest, HeaderFieldsFlipped) {
   // Every byte the reader relies on: record and header size, file type,
   // block size, counts, first block, field and key counts, level, and the
   // field descriptors.
-  std::vector<std::size_t> offsets = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09,
-                                      0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x21, 0x22, 0x23, 0x24, 0x39};
+  std::vector<std::size_t> offsets = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                                      0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D,
+                                      0x0E, 0x0F, 0x21, 0x22, 0x23, 0x24, 0x39};
   for (std::size_t i = 0; i < 6; ++i) offsets.push_back(0x78 + i);
   for (std::size_t offset : offsets) {
     Poke(offset, static_cast<std::uint8_t>(pristine_[offset] ^ 0xFF));
@@ -170,7 +172,8 @@ TEST(BlobCorruption, DamagedBlobFileIsReported) {
   WriteFile(path, huge);
   const VerifyResult r = VerifyTable(path);
   EXPECT_EQ(r.status.category(), ERRCAT_DATACORRUPT);
-  EXPECT_NE(r.status.message().find("exceeds the blob file"), std::string::npos) << r.status.ToString();
+  EXPECT_NE(r.status.message().find("exceeds the blob file"), std::string::npos)
+      << r.status.ToString();
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // Writes that fail part-way leave the files that were there intact: the
 // atomic replacement helpers and table creation over a failing file layer.
+#include "Env.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "Env.h"
 #include "ParadoxTable.h"
 #include "TableVerify.h"
 #include "TestTables.h"
@@ -101,7 +102,8 @@ TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   ASSERT_TRUE(CreateTable(Env::Default(), dir.File("NEW.DB"), def).ok());
   ASSERT_TRUE(Env::Default()->Rename(dir.File("NEW.DB"), TempPathFor(db)).ok());
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "new index").ok());
-  const std::vector<FileReplacement> set = {{TempPathFor(db), db}, {TempPathFor(px), px}, {"", stale}};
+  const std::vector<FileReplacement> set = {
+      {TempPathFor(db), db}, {TempPathFor(px), px}, {"", stale}};
 
   FaultInjectionEnv env(Env::Default());
   env.FailRenamesAfter(2);  // the journal and the data file are renamed, then it stops

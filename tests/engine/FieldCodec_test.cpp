@@ -1,10 +1,10 @@
 // Field encodings against bytes the Paradox engine wrote (sample tables),
 // blank values, limits, and the date arithmetic.
+#include "FieldCodec.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "FieldCodec.h"
 
 using namespace engine;
 
@@ -94,7 +94,8 @@ TEST(FieldCodec, DatesAndTimes) {
   EXPECT_EQ(DayNumber(1, 1, 1), 1);
   EXPECT_EQ(FormatDate(728783), "1996-05-04");
   EXPECT_EQ(FormatDate(DayNumber(2000, 2, 29)), "2000-02-29");
-  const FieldDesc d = Desc(FieldType::Date), t = Desc(FieldType::Time), ts = Desc(FieldType::Timestamp);
+  const FieldDesc d = Desc(FieldType::Date), t = Desc(FieldType::Time),
+                  ts = Desc(FieldType::Timestamp);
   EXPECT_DOUBLE_EQ(ToDateTime(d, FieldValue::Int(DayNumber(1899, 12, 30))), 0.0);
   EXPECT_DOUBLE_EQ(ToDateTime(d, FieldValue::Int(728783)), 35189.0);
   EXPECT_EQ(FromDateTime(d, 35189.75).i, 728783);

@@ -9,11 +9,10 @@ extern "C" {
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,7 +48,8 @@ inline PxTable ReadWithPxlib(const std::string& db_path, const std::string& blob
     return out;
   }
   struct stat st {};
-  if (!blob_path.empty() && ::stat(blob_path.c_str(), &st) == 0) PX_set_blob_file(doc, blob_path.c_str());
+  if (!blob_path.empty() && ::stat(blob_path.c_str(), &st) == 0)
+    PX_set_blob_file(doc, blob_path.c_str());
   const int fields = PX_get_num_fields(doc);
   pxfield_t* f = PX_get_fields(doc);
   for (int i = 0; i < fields; ++i) out.types.push_back(f[i].px_ftype);

@@ -9,8 +9,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "PxlibReader.h"
 #include "ParadoxTable.h"
+#include "PxlibReader.h"
 #include "TableDump.h"
 #include "TableFiles.h"
 #include "TableVerify.h"
@@ -75,14 +75,17 @@ std::string Compare(const ParadoxTable& t, int i, const FieldValue& v, const pxt
       // pxlib leaves blank doubles unflagged with the value 0.
       if (v.null) return px.d == 0 ? "" : "pxlib has a value for a blank";
       return px.d == v.d ? "" : "double " + std::to_string(v.d) + " vs " + std::to_string(px.d);
-    default: break;
+    default:
+      break;
   }
   // pxlib tests a 4-byte value for blank through a long (8 bytes on this
   // platform), so blank D, T, I and + values come back as INT32_MIN.
   if (f.size == 4 && !IsBlobType(f.type) && v.null && !px.null && px.l == -2147483648L) return "";
-  if (IsBlobType(f.type) && v.blob.BlockOffset() != 0) return "";  // pxlib cannot open blob files here
+  if (IsBlobType(f.type) && v.blob.BlockOffset() != 0)
+    return "";  // pxlib cannot open blob files here
   if (v.null != px.null) {
-    return std::string("blank ") + (v.null ? "here, pxlib has " + std::to_string(px.l) : "in pxlib");
+    return std::string("blank ") +
+           (v.null ? "here, pxlib has " + std::to_string(px.l) : "in pxlib");
   }
   if (v.null) return "";
   switch (f.type) {
@@ -99,7 +102,9 @@ std::string Compare(const ParadoxTable& t, int i, const FieldValue& v, const pxt
       std::string data;
       Status s = t.ReadBlob(i, v, &data);
       if (!s.ok()) return s.ToString();
-      return data == px.s ? "" : "blob of " + std::to_string(data.size()) + " vs " + std::to_string(px.s.size());
+      return data == px.s
+                 ? ""
+                 : "blob of " + std::to_string(data.size()) + " vs " + std::to_string(px.s.size());
     }
     default:
       return v.i == px.l ? "" : std::to_string(v.i) + " vs " + std::to_string(px.l);
@@ -142,7 +147,8 @@ TEST(SampleTables, EveryValueMatchesPxlib) {
     while (cursor.Next()) {
       const auto& row = px.rows[cursor.RecordNumber()];
       for (std::size_t i = 0; i < table->Fields().size(); ++i) {
-        const std::string diff = Compare(*table, static_cast<int>(i), cursor.Value(static_cast<int>(i)), row[i]);
+        const std::string diff =
+            Compare(*table, static_cast<int>(i), cursor.Value(static_cast<int>(i)), row[i]);
         EXPECT_EQ(diff, "") << path << " record " << cursor.RecordNumber() << " field "
                             << table->Fields()[i].name;
       }

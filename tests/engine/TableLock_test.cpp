@@ -1,5 +1,7 @@
 // A table held exclusively is refused to every other open at once (lock
 // conflict, category 0x28), in this process and in another one.
+#include "TableLock.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 
 #include "ParadoxTable.h"
 #include "TTable.h"
-#include "TableLock.h"
 #include "TestTables.h"
 
 using namespace engine;

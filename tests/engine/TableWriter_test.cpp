@@ -226,7 +226,9 @@ TEST(TableWriter, DerivedTableCarriesUnknownHeaderBytesForward) {
   OpenOptions options;
   options.lock = false;
   std::unique_ptr<ParadoxTable> source;
-  ASSERT_TRUE(ParadoxTable::Open(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/bcd.db", options, &source).ok());
+  ASSERT_TRUE(
+      ParadoxTable::Open(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/bcd.db", options, &source)
+          .ok());
   TempDir dir;
   const std::string path = dir.File("DERIVED.DB");
   TableDefinition def;
@@ -237,8 +239,9 @@ TEST(TableWriter, DerivedTableCarriesUnknownHeaderBytesForward) {
   ASSERT_TRUE(ParadoxTable::Open(path, options, &derived).ok());
   const std::string& a = source->Header().raw;
   const std::string& b = derived->Header().raw;
-  for (std::size_t off : {0x12, 0x13, 0x16, 0x17, 0x1A, 0x1B, 0x2B, 0x2C, 0x3C, 0x48, 0x50, 0x53, 0x54,
-                          0x55, 0x57, 0x60, 0x61, 0x62, 0x63, 0x68, 0x69, 0x70, 0x71, 0x74, 0x75}) {
+  for (std::size_t off :
+       {0x12, 0x13, 0x16, 0x17, 0x1A, 0x1B, 0x2B, 0x2C, 0x3C, 0x48, 0x50, 0x53, 0x54,
+        0x55, 0x57, 0x60, 0x61, 0x62, 0x63, 0x68, 0x69, 0x70, 0x71, 0x74, 0x75}) {
     EXPECT_EQ(a[off], b[off]) << "header byte " << off;
   }
   EXPECT_EQ(derived->Header().version_id, source->Header().version_id);

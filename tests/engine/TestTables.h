@@ -43,11 +43,11 @@ inline engine::FieldDesc Field(const std::string& name, engine::FieldType type, 
 inline engine::TableDefinition EveryTypeDefinition() {
   using engine::FieldType;
   engine::TableDefinition def;
-  def.fields = {Field("Id", FieldType::AutoInc),     Field("Name", FieldType::Alpha, 20),
-                Field("Born", FieldType::Date),      Field("Small", FieldType::Short),
-                Field("Count", FieldType::Long),     Field("Price", FieldType::Currency),
-                Field("Ratio", FieldType::Number),   Field("Done", FieldType::Logical),
-                Field("Notes", FieldType::Memo, 15), Field("Data", FieldType::Blob, 10),
+  def.fields = {Field("Id", FieldType::AutoInc),      Field("Name", FieldType::Alpha, 20),
+                Field("Born", FieldType::Date),       Field("Small", FieldType::Short),
+                Field("Count", FieldType::Long),      Field("Price", FieldType::Currency),
+                Field("Ratio", FieldType::Number),    Field("Done", FieldType::Logical),
+                Field("Notes", FieldType::Memo, 15),  Field("Data", FieldType::Blob, 10),
                 Field("Fmt", FieldType::FmtMemo, 10), Field("Ole", FieldType::Ole, 10),
                 Field("Pic", FieldType::Graphic, 10), Field("At", FieldType::Time),
                 Field("Stamp", FieldType::Timestamp), Field("Amount", FieldType::Bcd, 17, 2),
@@ -57,7 +57,8 @@ inline engine::TableDefinition EveryTypeDefinition() {
 
 inline std::string BlobOfSize(std::size_t n, int seed) {
   std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + static_cast<std::size_t>(seed) * 7) % 251 + 1);
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>((i * 31 + static_cast<std::size_t>(seed) * 7) % 251 + 1);
   return s;
 }
 
@@ -82,8 +83,10 @@ inline std::vector<engine::FieldValue> EveryTypeRecord(int r) {
     v[11] = FieldValue::Str(BlobOfSize(5000 + r, r));
     v[12] = FieldValue::Str(BlobOfSize(r % 2 ? 300 : 9000, r));
     v[13] = FieldValue::Int((r * 37171) % 86400000);
-    v[14] = FieldValue::Float(static_cast<double>(engine::DayNumber(2000, 1, 1) + r) * 86400000.0 + r * 1000);
-    v[15] = FieldValue::Str((r % 2 ? "-" : "") + std::to_string(r * 13) + "." + std::to_string(10 + r % 90));
+    v[14] = FieldValue::Float(static_cast<double>(engine::DayNumber(2000, 1, 1) + r) * 86400000.0 +
+                              r * 1000);
+    v[15] = FieldValue::Str((r % 2 ? "-" : "") + std::to_string(r * 13) + "." +
+                            std::to_string(10 + r % 90));
     v[16] = FieldValue::Str(std::string("\x01\x02\x03", 3) + std::to_string(r % 1000));
   }
   return v;

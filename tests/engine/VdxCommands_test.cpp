@@ -66,7 +66,8 @@ TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
   const std::string table = dir.path() + "/DEMO/customer";  // found without regard to case
   const VdxRun dump = Vdx("dump " + table);
   ASSERT_EQ(dump.code, 0) << dump.out;
-  EXPECT_EQ(dump.out.rfind("{\"table\":\"CUSTOMER.DB\",\"level\":7,\"codepage\":1252,\"fields\":[{\"name\":\"CustNo\","
+  EXPECT_EQ(dump.out.rfind("{\"table\":\"CUSTOMER.DB\",\"level\":7,\"codepage\":1252,\"fields\":[{"
+                           "\"name\":\"CustNo\","
                            "\"type\":\"+\",\"size\":4},",
                            0),
             0u)
@@ -81,7 +82,8 @@ TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
   EXPECT_EQ(Vdx("verify " + dir.path() + "/nothing.db").code, 2);
   // Damage one block header: verify exits 1 and names the table.
   {
-    std::fstream f(dir.path() + "/DEMO/CUSTOMER.DB", std::ios::in | std::ios::out | std::ios::binary);
+    std::fstream f(dir.path() + "/DEMO/CUSTOMER.DB",
+                   std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(2048 + 4);
     f.put('\x7f');
   }
