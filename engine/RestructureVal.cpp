@@ -154,6 +154,8 @@ class MasterFiles {
     }
     *val = ValFile::Create(ValLevelFor(master->Header().version_id), std::move(fields),
                            master->Header().key_fields);
+    // The engine pairs a .VAL with its table by this count.
+    val->setChangeCount(master->Header().change_count2);
     return Status::OK();
   }
 
@@ -302,6 +304,9 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     plan->writeVal = true;
     plan->valBytes = st.valBytes;
   } else if (!val.empty()) {
+    // The table written carries the source's second change count forward;
+    // the engine pairs a .VAL with its table by that count.
+    val.setChangeCount(source.Header().change_count2);
     plan->writeVal = true;
     plan->valBytes = val.Encode();
   }
