@@ -27,13 +27,13 @@ FieldDesc F(const std::string& name, FieldType type, int size = 0, int decimals 
   return f;
 }
 
-struct TableSpec {
+struct DemoTable {
   std::string name;
   std::vector<FieldDesc> fields;
 };
 
 // Master: the first field is the key; detail rows point at it.
-TableSpec Master(const std::string& name, const std::string& key) {
+DemoTable Master(const std::string& name, const std::string& key) {
   return {name,
           {F(key, FieldType::AutoInc), F("Name", FieldType::Alpha, 30), F("Since", FieldType::Date),
            F("Active", FieldType::Logical), F("Credit", FieldType::Currency),
@@ -42,7 +42,7 @@ TableSpec Master(const std::string& name, const std::string& key) {
            F("Logo", FieldType::Graphic, 10)}};
 }
 
-TableSpec Detail(const std::string& name, const std::string& key) {
+DemoTable Detail(const std::string& name, const std::string& key) {
   return {name,
           {F("LineNo", FieldType::Long), F(key, FieldType::Long), F("Placed", FieldType::Timestamp),
            F("Shipped", FieldType::Time), F("Amount", FieldType::Bcd, 17, 2),
@@ -128,17 +128,17 @@ std::vector<FieldValue> DetailRow(int r, int masters, Sequence& seq) {
   return v;
 }
 
-Status MakeTable(const std::string& dir, const TableSpec& spec, int rows, int masters,
+Status MakeTable(const std::string& dir, const DemoTable& table, int rows, int masters,
                  bool detail) {
   engine::TableDefinition def;
-  def.fields = spec.fields;
+  def.fields = table.fields;
   def.key_fields = 1;
-  const std::string path = dir + "/" + spec.name + ".DB";
+  const std::string path = dir + "/" + table.name + ".DB";
   Status s = engine::CreateTable(engine::Env::Default(), path, def);
   if (!s.ok() || rows == 0) return s;
   std::unique_ptr<engine::TableWriter> w;
   s = engine::TableWriter::Open(engine::Env::Default(), path, 0, &w);
-  Sequence seq{static_cast<std::uint32_t>(spec.name.size() * 7919 + rows)};
+  Sequence seq{static_cast<std::uint32_t>(table.name.size() * 7919 + rows)};
   for (int r = 0; s.ok() && r < rows; ++r)
     s = w->Append(detail ? DetailRow(r, masters, seq) : MasterRow(r, seq));
   if (s.ok()) s = w->Sync();
@@ -152,13 +152,13 @@ Status MakeDir(const std::string& path) {
   return Status::OK();
 }
 
-Status MakeDatabase(const std::string& dir, const TableSpec& master, const TableSpec& detail) {
+Status MakeDatabase(const std::string& dir, const DemoTable& master, const DemoTable& detail) {
   Status s = MakeDir(dir);
   if (s.ok()) s = MakeDir(dir + "/METADATA");
   if (s.ok()) s = MakeTable(dir, master, 240, 0, false);
   if (s.ok()) s = MakeTable(dir, detail, 480, 240, true);
   if (s.ok()) s = MakeTable(dir + "/METADATA", master, 0, 0, false);
-  TableSpec wider = detail;  // the reference structure has one field more
+  DemoTable wider = detail;  // the reference structure has one field more
   wider.fields.push_back(F("Remark", FieldType::Alpha, 40));
   if (s.ok()) s = MakeTable(dir + "/METADATA", wider, 0, 0, true);
   return s;
