@@ -1,5 +1,6 @@
 #include "DataFileHeader.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "ByteOrder.h"
@@ -150,16 +151,42 @@ void DataFileHeader::ComputeLayout() {
   record_size = static_cast<std::uint16_t>(offset);
 }
 
+std::uint8_t DataFileHeader::LowestVersionFor(const std::vector<FieldDesc>& fields) {
+  std::uint8_t version = 3;
+  for (const FieldDesc& f : fields) {
+    switch (f.type) {
+      case FieldType::Alpha:
+      case FieldType::Date:
+      case FieldType::Short:
+      case FieldType::Currency:
+      case FieldType::Number:
+        break;
+      case FieldType::Memo:
+      case FieldType::Blob:
+      case FieldType::FmtMemo:
+      case FieldType::Ole:
+      case FieldType::Graphic:
+        version = std::max<std::uint8_t>(version, 9);
+        break;
+      default:
+        version = std::max<std::uint8_t>(version, 11);
+    }
+  }
+  return version;
+}
+
 std::size_t DataFileHeader::UsedHeaderBytes() const {
   std::size_t names = 0;
   for (const FieldDesc& f : fields) names += f.name.size() + 1;
   const std::size_t n = fields.size();
-  return kExtendedLength + n * 2 + 4 + n * 4 + TableNameLength() + names + n * 2 +
-         sort_order_id.size() + 1;
+  const std::size_t common = FieldListStart() + n * 2 + 4 + n * 4 + TableNameLength() + names;
+  return Extended() ? common + n * 2 + sort_order_id.size() + 1 : common;
 }
 
 std::uint16_t DataFileHeader::RequiredHeaderSize() const {
   const std::size_t used = UsedHeaderBytes();
+  // Level 3.0 headers end where their names end; later ones fill 2 KiB units.
+  if (version_id <= 3) return static_cast<std::uint16_t>(used);
   return static_cast<std::uint16_t>((used + 0x7FF) / 0x800 * 0x800);
 }
 
@@ -179,8 +206,9 @@ void DataFileHeader::PatchCounts() {
 std::string DataFileHeader::EncodeTo() const {
   std::string out(header_size, '\0');
   // Copy forward what the source table had in the fixed part, then set what
-  // we know. Only level 4+ layouts are written.
-  out.replace(0, std::min(raw.size(), kExtendedLength), raw.substr(0, kExtendedLength));
+  // we know.
+  const std::size_t fixed = FieldListStart();
+  out.replace(0, std::min(raw.size(), fixed), raw.substr(0, fixed));
   std::uint8_t* p = Bytes(out);
   const std::size_t n = fields.size();
   PutU16(p, record_size);
@@ -195,7 +223,8 @@ std::string DataFileHeader::EncodeTo() const {
   p[0x14] = 0;  // no rebuild required
   PutU16(p + 0x21, static_cast<std::uint32_t>(n));
   PutU16(p + 0x23, key_fields);
-  PutU32(p + 0x25, kKeyMovedMarker);
+  // Level 3.x keeps the password key here; later levels move it to 0x5C.
+  PutU32(p + 0x25, Extended() ? kKeyMovedMarker : key);
   p[0x29] = sort_order;
   p[0x2A] = 0;
   p[0x2D] = change_count1;
@@ -210,6 +239,35 @@ std::string DataFileHeader::EncodeTo() const {
   PutU32(p + 0x49, auto_inc);
   PutU16(p + 0x4D, first_free_block);
   p[0x4F] = 0;
+  const std::size_t used = UsedHeaderBytes();
+  if (Extended()) {
+    EncodeExtended(p);
+  } else if (version_id == 4) {
+    // 3.5 tables count six bytes more than they hold (room for "ascii").
+    PutU16(p + 0x51, static_cast<std::uint32_t>(used + 6));
+  }
+  std::size_t pos = fixed;
+  for (const FieldDesc& f : fields) {
+    p[pos++] = static_cast<std::uint8_t>(f.type);
+    p[pos++] = static_cast<std::uint8_t>(HeaderSizeByte(f));
+  }
+  pos += 4 + n * 4;  // run-time pointers, zero on disk
+  out.replace(pos, std::min(table_name.size(), TableNameLength() - 1), table_name, 0,
+              std::min(table_name.size(), TableNameLength() - 1));
+  pos += TableNameLength();
+  for (const FieldDesc& f : fields) {
+    out.replace(pos, f.name.size(), f.name);
+    pos += f.name.size() + 1;
+  }
+  if (!Extended()) return out;
+  for (std::size_t i = 0; i < n; ++i, pos += 2) PutU16(p + pos, static_cast<std::uint32_t>(i + 1));
+  out.replace(pos, sort_order_id.size(), sort_order_id);
+  return out;
+}
+
+// The part of level 4 and later headers between 0x51 and the field list.
+void DataFileHeader::EncodeExtended(std::uint8_t* p) const {
+  const std::size_t n = fields.size();
   const std::size_t used = UsedHeaderBytes();
   PutU16(p + 0x51, static_cast<std::uint32_t>(used));
   p[0x56] = 0x20;
@@ -226,22 +284,6 @@ std::string DataFileHeader::EncodeTo() const {
   p[0x6C] = 1;
   p[0x6D] = 1;
   PutU16(p + 0x6E, static_cast<std::uint32_t>(used - 0x61));
-  std::size_t pos = kExtendedLength;
-  for (const FieldDesc& f : fields) {
-    p[pos++] = static_cast<std::uint8_t>(f.type);
-    p[pos++] = static_cast<std::uint8_t>(HeaderSizeByte(f));
-  }
-  pos += 4 + n * 4;  // run-time pointers, zero on disk
-  out.replace(pos, std::min(table_name.size(), TableNameLength() - 1), table_name, 0,
-              std::min(table_name.size(), TableNameLength() - 1));
-  pos += TableNameLength();
-  for (const FieldDesc& f : fields) {
-    out.replace(pos, f.name.size(), f.name);
-    pos += f.name.size() + 1;
-  }
-  for (std::size_t i = 0; i < n; ++i, pos += 2) PutU16(p + pos, static_cast<std::uint32_t>(i + 1));
-  out.replace(pos, sort_order_id.size(), sort_order_id);
-  return out;
 }
 
 }  // namespace engine

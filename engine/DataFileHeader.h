@@ -48,8 +48,9 @@ struct DataFileHeader {
 
   // Reads the header from the start of a file; file_size bounds every offset.
   Status DecodeFrom(const std::string& bytes, std::uint64_t file_size);
-  // Encodes with the current values; bytes not modelled come from raw.
-  // Writes the level 4+ layout only (new tables are never written as 3.x).
+  // Encodes with the current values and the layout of version_id's level
+  // (3.x headers have no extended part, field numbers or sort order name);
+  // bytes not modelled come from raw.
   std::string EncodeTo() const;
   // Writes the record and block counts, the autoincrement value and the
   // change counter into raw, leaving every other byte as found; used when
@@ -66,9 +67,14 @@ struct DataFileHeader {
   std::uint16_t RequiredHeaderSize() const;
   // Lays out offsets and the record size from the field list.
   void ComputeLayout();
+  // The lowest level byte whose tables can hold every one of these field
+  // types: 3 (A D S $ N), 9 (4.x adds the blob types), 11 (5.x adds the rest).
+  static std::uint8_t LowestVersionFor(const std::vector<FieldDesc>& fields);
 
  private:
   std::size_t UsedHeaderBytes() const;
+  std::size_t FieldListStart() const { return Extended() ? kExtendedLength : kCommonLength; }
+  void EncodeExtended(std::uint8_t* p) const;
   Status DecodeFields(const std::string& bytes);
   Status DecodeNames(const std::string& bytes, std::size_t pos);
 };

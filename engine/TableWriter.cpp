@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ByteOrder.h"
@@ -28,11 +29,15 @@ std::uint8_t ChooseBlockCode(const TableDefinition& def, std::size_t record_size
 DataFileHeader NewHeader(const TableDefinition& def) {
   DataFileHeader h;
   if (def.source) {
-    h.raw = def.source->raw.substr(0, DataFileHeader::kExtendedLength);
+    h.raw = def.source->raw.substr(0, def.source->Extended() ? DataFileHeader::kExtendedLength
+                                                            : DataFileHeader::kCommonLength);
     h.sort_order = def.source->sort_order;
     h.sort_order_id = def.source->sort_order_id;
     h.code_page = def.source->code_page ? def.source->code_page : def.code_page;
-    h.version_id = def.source->version_id >= 9 ? def.source->version_id : 12;
+    // The source's level stays unless a field needs a later one: the
+    // engine of that level may refuse a table of a level it does not know.
+    const std::uint8_t lowest = DataFileHeader::LowestVersionFor(def.fields);
+    h.version_id = std::max(def.source->version_id, lowest);
     h.auto_inc = def.source->auto_inc;
   } else {
     h.sort_order = 0x62;  // "ANSIINTL", the engine's default for code page 1252
@@ -40,6 +45,8 @@ DataFileHeader NewHeader(const TableDefinition& def) {
     h.code_page = def.code_page;
     h.version_id = 12;
   }
+  // A 3.x table raised to a later level names its sort order: 0 is "ascii".
+  if (h.Extended() && h.sort_order_id.empty()) h.sort_order_id = "ascii";
   h.fields = def.fields;
   h.ComputeLayout();
   h.file_type = def.key_fields > 0 ? 0 : 2;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "PxlibReader.h"
 #include "Restructure.h"
 #include "RestructureChecks.h"
 #include "RestructureLike.h"
@@ -49,6 +50,7 @@ void ExpectCountsAgree(const std::string& db, const std::string& what) {
 void RunCycle(const std::string& table, const std::string& ref_dir) {
   const std::string name = std::filesystem::path(table).filename().string();
   const int count2 = ByteAt(table, 0x2E);
+  const int level = ByteAt(table, 0x39);
   const bool has_val = StructureOf(table).hasVal;
   const std::string val_before = has_val ? ReadFile(StructureOf(table).valPath) : "";
 
@@ -60,6 +62,7 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
   engine::Status s = engine::PackTable(table, borrow, nullptr);
   ASSERT_TRUE(s.ok()) << name << ": borrow: " << s.ToString();
   EXPECT_EQ(ByteAt(borrow.saveAs, 0x2E), count2) << name << " (borrowed)";
+  EXPECT_EQ(ByteAt(borrow.saveAs, 0x39), level) << name << " (borrowed)";
   ExpectCountsAgree(borrow.saveAs, "borrow");
 
   engine::RestructureRequest request = engine::BuildLikeRequest(
@@ -73,6 +76,7 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
   ExpectCountsAgree(table, "pack");
 
   EXPECT_EQ(ByteAt(table, 0x2E), count2) << name;
+  EXPECT_EQ(ByteAt(table, 0x39), level) << name;
   if (has_val) EXPECT_EQ(ReadFile(StructureOf(table).valPath), val_before) << name;
 }
 
@@ -82,6 +86,108 @@ void RunFolder(const std::string& folder) {
   CopyFolder(folder, work);
   std::filesystem::create_directories(ref);
   for (const std::string& table : TablesIn(work)) RunCycle(table, ref);
+}
+
+// Every record's bytes through our reader, cut to the first width bytes.
+std::vector<std::string> Records(const std::string& path, std::size_t width) {
+  std::vector<std::string> out;
+  auto table = OpenForTest(path);
+  if (!table) return out;
+  engine::TableCursor c = table->NewCursor();
+  while (c.Next()) out.emplace_back(reinterpret_cast<const char*>(c.Record()), width);
+  EXPECT_TRUE(c.status().ok()) << path;
+  return out;
+}
+
+FLDDesc Added(const std::string& name, char type, int units) {
+  FLDDesc d{};
+  std::snprintf(d.szName, sizeof d.szName, "%s", name.c_str());
+  d.iFldType = type;
+  d.iUnits1 = static_cast<std::int16_t>(units);
+  return d;
+}
+
+struct LevelCase {
+  const char* table;
+  const char* added_type;  // "" for none, else a field type letter and units
+  int units;
+  int level_byte;          // expected at 0x39 afterwards
+};
+
+// A restructure that appends one field (or none) to a copy of a bundled
+// table: the level stays unless the field needs a later one, the header has
+// that level's layout, and the records read back the same through our
+// reader and through pxlib.
+void RunLevelCase(const LevelCase& c) {
+  SCOPED_TRACE(std::string(c.table) + " + " + c.added_type);
+  enginetest::TempDir tmp;
+  const std::string table = tmp.File(c.table);
+  std::filesystem::copy_file(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/" + c.table, table);
+  std::filesystem::permissions(table, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  const engine::DataFileHeader before = OpenForTest(table)->Header();
+  const std::vector<std::string> records = Records(table, before.record_size);
+  const bool protect = before.key != 0;
+  const pxtest::PxTable px_before = pxtest::ReadWithPxlibIsolated(table, "");
+
+  std::vector<FLDDesc> fields;
+  for (std::size_t i = 0; i < before.fields.size(); ++i) {
+    fields.push_back(engine::ToFldDesc(before.fields[i], static_cast<int>(i + 1)));
+  }
+  if (*c.added_type) fields.push_back(Added("Extra", *c.added_type, c.units));
+  CRTblDesc desc{};
+  std::snprintf(desc.szTblType, sizeof desc.szTblType, "PARADOX");
+  desc.bProtected = protect;
+  desc.iFldCount = static_cast<std::uint16_t>(fields.size());
+  desc.pfldDesc = fields.data();
+  engine::RestructureOptions options;
+  options.useHeaderKey = true;
+  engine::Status s = engine::RestructureTable(table, desc, options, nullptr);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+
+  const auto after = OpenForTest(table);
+  ASSERT_TRUE(after);
+  const engine::DataFileHeader& h = after->Header();
+  EXPECT_EQ(h.version_id, c.level_byte);
+  EXPECT_EQ(h.Extended(), c.level_byte >= 5);
+  EXPECT_EQ(h.key != 0, protect);
+  // 3.0 headers end with the names; later ones fill 2 KiB.
+  EXPECT_EQ(h.header_size % 2048 == 0, c.level_byte > 3) << h.header_size;
+  EXPECT_EQ(Records(table, before.record_size), records);
+  if (!px_before.ok) return;  // protected: pxlib reads no records without the password
+  const pxtest::PxTable px_after = pxtest::ReadWithPxlibIsolated(table, "");
+  ASSERT_TRUE(px_after.ok) << px_after.error;
+  ASSERT_EQ(px_after.rows.size(), px_before.rows.size());
+  for (std::size_t r = 0; r < px_before.rows.size(); ++r) {
+    for (std::size_t i = 0; i < px_before.rows[r].size(); ++i) {
+      const pxtest::Cell &x = px_before.rows[r][i], &y = px_after.rows[r][i];
+      EXPECT_EQ(x.null, y.null) << "row " << r << " field " << i;
+      if (x.null || y.null) continue;
+      const int t = static_cast<int>(before.fields[i].type);
+      if (t == pxfNumber || t == pxfCurrency || t == pxfTimestamp) {
+        EXPECT_EQ(x.d, y.d) << "row " << r << " field " << i;
+      } else if (t == pxfShort || t == pxfLong || t == pxfDate || t == pxfTime) {
+        EXPECT_EQ(x.l, y.l) << "row " << r << " field " << i;
+      } else {
+        EXPECT_EQ(x.s, y.s) << "row " << r << " field " << i;
+      }
+    }
+  }
+}
+
+TEST(RestructureFidelityTest, LevelKeptUnlessAFieldNeedsALaterOne) {
+  const LevelCase cases[] = {
+      {"FILMS.DB", "", 0, 3},          // 3.0 stays 3.0
+      {"FILMS.DB", "N", 0, 3},         // a type 3.0 has
+      {"FILMS.DB", "M", 1, 9},         // blobs came with 4.x
+      {"FILMS.DB", "I", 0, 11},        // long integers with 5.x
+      {"date35.db", "$", 0, 4},        // 3.5 stays 3.5
+      {"date35.db", "G", 1, 9},
+      {"encrypted35.db", "", 0, 4},    // protected 3.5: key stays at 0x25
+      {"encrypted35.db", "@", 0, 11},  // raised: key moves to 0x5C
+      {"date7.db", "A", 5, 11},        // 5.x is not raised to 7
+  };
+  for (const LevelCase& c : cases) RunLevelCase(c);
 }
 
 TEST(RestructureFidelityTest, BundledTablesKeepCountsAndLevel) {
