@@ -205,60 +205,6 @@ Status WriteFileAtomically(Env* env, const std::string& path, const std::string&
   return CommitReplacement(env, temp, path);
 }
 
-std::string JournalPathFor(const std::string& db_path) { return db_path + ".jnl~"; }
-
-namespace {
-
-Status ApplyReplacements(Env* env, const std::vector<FileReplacement>& set) {
-  for (const FileReplacement& r : set) {
-    Status s;
-    if (r.temp_path.empty()) {
-      s = env->Remove(r.final_path);
-    } else if (env->Exists(r.temp_path)) {
-      s = env->Rename(r.temp_path, r.final_path);
-    }  // else: renamed before the interruption
-    if (!s.ok()) return s;
-  }
-  return Status::OK();
-}
-
-}  // namespace
-
-Status CommitFileSet(Env* env, const std::string& journal_path,
-                     const std::vector<FileReplacement>& set) {
-  std::string journal;
-  for (const FileReplacement& r : set) journal += r.temp_path + '\t' + r.final_path + '\n';
-  Status s = WriteFileAtomically(env, journal_path, journal);
-  if (!s.ok()) return s;
-  s = ApplyReplacements(env, set);
-  if (s.ok()) s = env->SyncDir(DirName(journal_path));
-  if (s.ok()) s = env->Remove(journal_path);
-  return s;
-}
-
-Status RecoverFileSet(Env* env, const std::string& journal_path) {
-  if (!env->Exists(journal_path)) return Status::OK();
-  std::string journal;
-  Status s = ReadWholeFile(env, journal_path, &journal);
-  if (!s.ok()) return s;
-  std::vector<FileReplacement> set;
-  std::size_t pos = 0;
-  while (pos < journal.size()) {
-    const std::size_t end = journal.find('\n', pos);
-    const std::size_t tab = journal.find('\t', pos);
-    if (end == std::string::npos || tab == std::string::npos || tab > end) {
-      return Status(DBIERR_HEADERCORRUPT, "the replacement journal is damaged")
-          .WithContext(journal_path);
-    }
-    set.push_back({journal.substr(pos, tab - pos), journal.substr(tab + 1, end - tab - 1)});
-    pos = end + 1;
-  }
-  s = ApplyReplacements(env, set);
-  if (s.ok()) s = env->SyncDir(DirName(journal_path));
-  if (s.ok()) s = env->Remove(journal_path);
-  return s;
-}
-
 Status ReadWholeFile(Env* env, const std::string& path, std::string* out) {
   std::unique_ptr<RandomFile> file;
   Status s = env->OpenRead(path, &file);

@@ -78,19 +78,23 @@ std::string TempPathFor(const std::string& path);
 std::string DirName(const std::string& path);
 
 // Replacing the several files of one table together. Each new file is
-// written and synced beside its final name first; CommitFileSet then writes
-// and syncs a journal naming every pair, renames them all and removes the
-// journal. A crash in between leaves the journal, and RecoverFileSet (run by
-// the next open of the table) finishes the renames, so a new data file never
-// ends up beside an old index. An empty temp name deletes the final file.
+// written and synced beside its final name first; CommitFileSet then commits
+// them through the table's journal (Journal.h): the journal naming every pair
+// is written and synced, the files are renamed, the journal goes last. A
+// crash in between leaves the journal, and the next open of the table
+// finishes the renames, so a new data file never ends up beside an old
+// index. An empty temp name deletes the final file. Defined in Journal.cpp,
+// the one journal every replacement of a table's files goes through.
 struct FileReplacement {
   std::string temp_path;  // "" to delete final_path
   std::string final_path;
 };
+// The table's journal: the same file a restructure commits through.
 std::string JournalPathFor(const std::string& db_path);
 Status CommitFileSet(Env* env, const std::string& journal_path,
                      const std::vector<FileReplacement>& set);
-// Finishes an interrupted CommitFileSet; OK when there is no journal.
+// Finishes an interrupted commit recorded in the journal at journal_path;
+// OK when there is none.
 Status RecoverFileSet(Env* env, const std::string& journal_path);
 
 // Reads a whole (small) file; used for headers and tests, never for tables.

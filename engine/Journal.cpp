@@ -50,6 +50,46 @@ Status FinishJournal(Env* env, const std::string& journal, const std::vector<Fil
   return s;
 }
 
+// Journals of earlier versions: one "temp<TAB>final" line per file, an empty
+// temp name for a removal, no header or end line.
+bool DecodeLegacyJournal(const std::string& text, std::vector<FileSwap>* swaps) {
+  swaps->clear();
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t end = text.find('\n', pos);
+    const std::size_t tab = text.find('\t', pos);
+    if (end == std::string::npos || tab == std::string::npos || tab > end) return false;
+    swaps->push_back({text.substr(pos, tab - pos), text.substr(tab + 1, end - tab - 1)});
+    pos = end + 1;
+  }
+  return true;
+}
+
+std::string LegacyJournalPath(const std::string& db_path) { return db_path + ".jnl~"; }
+
+// Replays the journal at path, if there is one, under its lock. A journal
+// is written atomically, so one that does not decode was never acted on and
+// goes; a damaged one in the earlier format is reported, as it always was.
+Status ReplayJournal(Env* env, const std::string& journal, bool legacy) {
+  if (!env->Exists(journal)) return Status::OK();
+  TableLock hold;
+  Status s = hold.Acquire(journal, true);
+  if (!s.ok()) return s;
+  std::string text;
+  s = ReadWholeFile(env, journal, &text);
+  if (!s.ok()) return s;
+  std::vector<FileSwap> swaps;
+  if (DecodeJournal(text, &swaps) || (legacy && DecodeLegacyJournal(text, &swaps))) {
+    s = FinishJournal(env, journal, swaps);
+    return s.ok() ? s : s.WithContext(journal);
+  }
+  if (legacy) {
+    return Status(DBIERR_HEADERCORRUPT, "the replacement journal is damaged").WithContext(journal);
+  }
+  env->Remove(journal);
+  return Status::OK();
+}
+
 }  // namespace
 
 std::string RestructureStagingDir(const std::string& db_path) {
@@ -127,29 +167,28 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
 }
 
 Status RecoverTable(Env* env, const std::string& db_path) {
-  const std::string journal = RestructureJournalPath(db_path);
-  const std::string staging = RestructureStagingDir(db_path);
-  if (env->Exists(journal)) {
-    TableLock hold;
-    Status s = hold.Acquire(journal, true);
-    if (!s.ok()) return s;
-    std::string text;
-    s = ReadWholeFile(env, journal, &text);
-    if (!s.ok()) return s;
-    std::vector<FileSwap> swaps;
-    if (DecodeJournal(text, &swaps)) {
-      s = FinishJournal(env, journal, swaps);
-      if (!s.ok()) return s.WithContext(journal);
-    } else {
-      // Written atomically, so a damaged journal was never acted on.
-      env->Remove(journal);
-    }
-  }
+  Status s = ReplayJournal(env, RestructureJournalPath(db_path), false);
+  if (s.ok()) s = ReplayJournal(env, LegacyJournalPath(db_path), true);
+  if (!s.ok()) return s;
   // A staging folder without a journal is a restructure that never reached
   // its commit; it is only removed while nobody holds the table.
+  const std::string staging = RestructureStagingDir(db_path);
   struct stat st {};
   if (::stat(staging.c_str(), &st) == 0 && !IsLockedByOther(db_path)) RemoveStagingDir(staging);
   return Status::OK();
+}
+
+std::string JournalPathFor(const std::string& db_path) { return RestructureJournalPath(db_path); }
+
+Status CommitFileSet(Env* env, const std::string& journal_path,
+                     const std::vector<FileReplacement>& set) {
+  std::vector<FileSwap> swaps;
+  for (const FileReplacement& r : set) swaps.push_back({r.temp_path, r.final_path});
+  return CommitSwaps(env, journal_path, swaps);
+}
+
+Status RecoverFileSet(Env* env, const std::string& journal_path) {
+  return ReplayJournal(env, journal_path, journal_path.ends_with(".jnl~"));
 }
 
 }  // namespace engine

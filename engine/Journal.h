@@ -3,7 +3,9 @@
 // them, then commits: a small journal naming every rename and removal is
 // written and synced first, the renames follow, and the journal goes last.
 // Whoever opens the table next finishes a commit that a crash interrupted,
-// or throws away a staging folder whose journal was never written.
+// or throws away a staging folder whose journal was never written. Every
+// replacement of several files of a table (CommitFileSet in Env.h included)
+// goes through this one journal.
 #pragma once
 
 #include <string>
@@ -36,7 +38,9 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
 
 // Finishes an interrupted commit of the table at db_path, or removes an
 // uncommitted staging folder. Cheap when there is nothing to do. Fails with
-// a lock conflict while another process is committing.
+// a lock conflict while another process is committing. A journal left at
+// the name earlier versions used for a file set ("<table>.jnl~") is
+// finished too.
 Status RecoverTable(Env* env, const std::string& db_path);
 
 // The journal's text and its parser (exposed for tests).

@@ -59,16 +59,14 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   auto table = std::unique_ptr<ParadoxTable>(new ParadoxTable);
   table->env_ = options.env ? options.env : Env::Default();
   table->path_ = path;
-  // A restructure that a crash interrupted is finished (or undone) first.
+  // A replacement of this table's files (a restructure, a pack, a set of
+  // files) that a crash interrupted is finished, or undone, first.
   if (Status r = RecoverTable(table->env_, path); !r.ok()) return r;
   if (options.lock) {
     Status s = table->lock_.Acquire(path, options.exclusive);
     if (!s.ok()) return s;
   }
-  // A replacement of this table's files that a crash interrupted is
-  // finished before anything is read.
-  Status s = RecoverFileSet(table->env_, JournalPathFor(path));
-  if (s.ok()) s = table->env_->OpenRead(path, &table->file_);
+  Status s = table->env_->OpenRead(path, &table->file_);
   if (s.ok()) s = table->ReadHeader();
   if (s.ok()) s = table->Unlock(options);
   if (s.ok())
