@@ -190,6 +190,47 @@ TEST(RestructureFidelityTest, LevelKeptUnlessAFieldNeedsALaterOne) {
   for (const LevelCase& c : cases) RunLevelCase(c);
 }
 
+// Indexes added to a 3.0 table take its level's layout and match its records.
+TEST(RestructureFidelityTest, IndexesAddedToAnOldTableKeepItsLevel) {
+  enginetest::TempDir tmp;
+  const std::string table = tmp.File("FILMS.DB");
+  std::filesystem::copy_file(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/FILMS.DB", table);
+  std::filesystem::permissions(table, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  std::vector<IDXDesc> indexes(2);
+  std::snprintf(indexes[0].szName, sizeof indexes[0].szName, "Title");
+  indexes[0].iFldsInKey = 1;
+  indexes[0].aiKeyFld[0] = 2;
+  indexes[0].bMaintained = true;
+  std::snprintf(indexes[1].szName, sizeof indexes[1].szName, "ByTypeTitle");
+  indexes[1].iFldsInKey = 2;
+  indexes[1].aiKeyFld[0] = 5;
+  indexes[1].aiKeyFld[1] = 2;
+  indexes[1].bMaintained = true;
+  std::vector<CROpType> ops(2, crADD);
+  CRTblDesc desc{};
+  std::snprintf(desc.szTblType, sizeof desc.szTblType, "PARADOX");
+  desc.iIdxCount = 2;
+  desc.pidxDesc = indexes.data();
+  desc.pecrIdxOp = ops.data();
+  engine::RestructureOptions options;
+  options.useHeaderKey = true;
+  const engine::Status s = engine::RestructureTable(table, desc, options, nullptr);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  EXPECT_EQ(ByteAt(table, 0x39), 3);
+  int files = 0;
+  for (const std::string& path : engine::CompanionFiles(table)) {
+    const std::string ext = engine::UpperExtension(path);
+    if (ext[0] != 'X' && ext[0] != 'Y' && ext != "PX") continue;
+    ++files;
+    EXPECT_EQ(ByteAt(path, 0x39), 3) << path;
+  }
+  EXPECT_EQ(files, 5);  // .PX, .X02/.Y02, .XG0/.YG0
+  restructuretest::ExpectIndexesMatch(table);
+  ExpectCountsAgree(table, "indexes added");
+  EXPECT_EQ(StructureOf(table).indexes.size(), 3u);
+}
+
 TEST(RestructureFidelityTest, BundledTablesKeepCountsAndLevel) {
   RunFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure");
   RunFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox");
