@@ -68,8 +68,9 @@ bool DecodeLegacyJournal(const std::string& text, std::vector<FileSwap>* swaps) 
 std::string LegacyJournalPath(const std::string& db_path) { return db_path + ".jnl~"; }
 
 // Replays the journal at path, if there is one, under its lock. A journal
-// is written atomically, so one that does not decode was never acted on and
-// goes; a damaged one in the earlier format is reported, as it always was.
+// is written atomically, so one that does not decode was damaged after it
+// was written: it is reported and kept, since the renames it lists may have
+// begun and only it tells which files belong together.
 Status ReplayJournal(Env* env, const std::string& journal, bool legacy) {
   if (!env->Exists(journal)) return Status::OK();
   TableLock hold;
@@ -83,11 +84,7 @@ Status ReplayJournal(Env* env, const std::string& journal, bool legacy) {
     s = FinishJournal(env, journal, swaps);
     return s.ok() ? s : s.WithContext(journal);
   }
-  if (legacy) {
-    return Status(DBIERR_HEADERCORRUPT, "the replacement journal is damaged").WithContext(journal);
-  }
-  env->Remove(journal);
-  return Status::OK();
+  return Status(DBIERR_HEADERCORRUPT, "the replacement journal is damaged").WithContext(journal);
 }
 
 }  // namespace

@@ -40,7 +40,9 @@ void ExpectCountsAgree(const std::string& db, const std::string& what) {
       EXPECT_EQ(ByteAt(path, 0x2E), count2) << path;
       std::string tree = path;
       tree[tree.size() - 3] = tree[tree.size() - 3] == 'x' ? 'y' : 'Y';
-      if (std::filesystem::exists(tree)) EXPECT_EQ(ByteAt(tree, 0x2C), ByteAt(path, 0x2D)) << tree;
+      if (std::filesystem::exists(tree)) {
+        EXPECT_EQ(ByteAt(tree, 0x2C), ByteAt(path, 0x2D)) << tree;
+      }
     }
   }
 }
@@ -77,7 +79,9 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
 
   EXPECT_EQ(ByteAt(table, 0x2E), count2) << name;
   EXPECT_EQ(ByteAt(table, 0x39), level) << name;
-  if (has_val) EXPECT_EQ(ReadFile(StructureOf(table).valPath), val_before) << name;
+  if (has_val) {
+    EXPECT_EQ(ReadFile(StructureOf(table).valPath), val_before) << name;
+  }
 }
 
 void RunFolder(const std::string& folder) {

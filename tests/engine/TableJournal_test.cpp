@@ -80,6 +80,18 @@ TEST(TableJournalTest, JournalOfAnEarlierVersionIsFinishedOrReported) {
     EXPECT_EQ(s.code(), DBIERR_HEADERCORRUPT) << s.ToString();
     EXPECT_EQ(ReadFile(set.px), "old index");  // nothing replaced on a damaged journal
   }
+  {
+    // The same holds for the current format: the damaged journal is kept for
+    // whoever repairs the table, never silently dropped.
+    StagedSet set;
+    const std::string journal = RestructureJournalPath(set.db);
+    ASSERT_TRUE(WriteFileAtomically(Env::Default(), journal, "no tab, no end").ok());
+    std::unique_ptr<ParadoxTable> table;
+    const Status s = ParadoxTable::Open(set.db, OpenOptions(), &table);
+    EXPECT_EQ(s.code(), DBIERR_HEADERCORRUPT) << s.ToString();
+    EXPECT_TRUE(Env::Default()->Exists(journal));
+    EXPECT_EQ(ReadFile(set.px), "old index");
+  }
 }
 
 }  // namespace
