@@ -29,5 +29,6 @@ QString DeleteFirst(const QString& text, const QString& sub);
 // Every occurrence of `old_text` replaced by `new_text` (exact). Replacing
 // restarts at the beginning so that a replacement which forms `old_text` anew
 // is replaced too; when `new_text` itself holds `old_text` that could never
-// end, so such a replacement is made in one left-to-right pass instead.
+// end, so such a replacement is made in one left-to-right pass instead, as is
+// a chain of replacements that keeps growing the text without end.
 QString ReplaceAllSafe(const QString& text, const QString& old_text, const QString& new_text);

@@ -29,6 +29,9 @@ TEST(ReplaceAllSafe, ReplacesEveryOccurrenceExactly) {
 TEST(ReplaceAllSafe, ReplacementFormingTheWordAgainIsReplacedToo) {
   // Removing "ab" from "aabb" forms "ab" again; the restart catches it.
   EXPECT_EQ(ReplaceAllSafe("aabb", "ab", ""), "");
+  // Each round doubles the b's; the chain is long but ends, and is followed
+  // to its end rather than cut off halfway.
+  EXPECT_EQ(ReplaceAllSafe("aaaaaab", "ab", "bba"), QString(64, u'b') + QString(6, u'a'));
 }
 
 TEST(ReplaceAllSafe, TranslationHoldingTheWordEndsInOnePass) {
