@@ -32,8 +32,6 @@ std::string ShortestNumber(double d) {
   return std::string(buf, r.ptr);
 }
 
-namespace {
-
 Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std::string* out) {
   const FieldDesc& f = table.Fields()[static_cast<std::size_t>(index)];
   if (v.null) {
@@ -88,8 +86,6 @@ Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std:
   }
   return Status::OK();
 }
-
-}  // namespace
 
 Status RecordJson(const ParadoxTable& table, const TableCursor& cursor, std::string* out) {
   *out = "[";

@@ -13,6 +13,8 @@ namespace engine {
 // Writes the dump; returns the first damage met while reading (the lines
 // written so far stay valid JSON).
 Status DumpTable(const ParadoxTable& table, std::ostream& out);
+// One value of field `index` as JSON, in the form the dump uses.
+Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std::string* out);
 // One record as a JSON array (values in field order).
 Status RecordJson(const ParadoxTable& table, const TableCursor& cursor, std::string* out);
 void DescribeTable(const ParadoxTable& table, std::ostream& out);

@@ -92,3 +92,26 @@ TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
   EXPECT_NE(v.out.find("CUSTOMER.DB: damaged"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("ORDERS.DB: ok"), std::string::npos) << v.out;
 }
+
+TEST(VdxCommands, InfoShowsIndexesChecksAndLinksAndABorrowedCopyKeepsThem) {
+  const std::string table = std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure/C.DB";
+  const VdxRun v = Vdx("info " + table);
+  ASSERT_EQ(v.code, 0) << v.out;
+  for (const char* line : {"indexes:    3\n", "  (primary)\tC unique\n", "  A\tA\n", "  B\tB\n",
+                           "checks:     2\n", "  C required\n", "  A required\n", "links:      2\n",
+                           "Reference A\tA cascade\n", "Reference B\tB cascade\n"}) {
+    EXPECT_NE(v.out.find(line), std::string::npos) << "missing: " << line << "\n" << v.out;
+  }
+
+  enginetest::TempDir dir;
+  ASSERT_EQ(Vdx("borrow " + table + " " + dir.path() + "/C.DB").code, 0);
+  const VdxRun copy = Vdx("info " + dir.path() + "/C.DB");
+  ASSERT_EQ(copy.code, 0) << copy.out;
+  const auto structure = [](const std::string& text) {
+    const std::size_t from = text.find("indexes:");
+    const std::size_t to = text.find("links:");
+    return text.substr(from, to - from);
+  };
+  EXPECT_EQ(structure(copy.out), structure(v.out));
+  EXPECT_NE(copy.out.find("records:    0\n"), std::string::npos) << copy.out;
+}
