@@ -2,6 +2,7 @@
 
 #include "ParadoxTable.h"
 #include "TableFiles.h"
+#include "TableVerifyIndexes.h"
 
 namespace engine {
 
@@ -45,7 +46,11 @@ VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   Env* e = env ? env : Env::Default();
   if (has_blobs && e->Exists(mb)) {
     result.status = CheckBlobFile(e, mb, table->Header().key);
+    if (!result.status.ok()) return result;
   }
+  result.status = VerifyIndexes(e, *table);
+  if (!result.status.ok()) return result;
+  result.status = VerifyLinks(e, *table);
   return result;
 }
 

@@ -1,7 +1,8 @@
 // The soundness check behind `vdx verify`: opens a table without trusting
-// it, reads every record, every value and every blob, and walks the blob
-// file's blocks. Protected tables are checked with the key in their header,
-// so no password is needed.
+// it, reads every record, every value and every blob, walks the blob file's
+// blocks, then checks the indexes against the records and the referential
+// links against the tables they name. Protected tables are checked with the
+// key in their header, so no password is needed.
 #pragma once
 
 #include <string>

@@ -1,0 +1,136 @@
+#include "TableVerifyIndexes.h"
+
+#include "DbiStructure.h"
+#include "IndexKey.h"
+#include "PrimaryIndex.h"
+#include "SecondaryIndex.h"
+#include "TableFiles.h"
+
+namespace engine {
+namespace {
+
+Status IndexDamage(const std::string& path, const std::string& what) {
+  return Status(DBIERR_INDEXCORRUPT, what).WithContext(path);
+}
+
+std::string KeyOfRecord(const DataFileHeader& h, const std::uint8_t* rec) {
+  std::size_t len = 0;
+  for (int k = 0; k < h.key_fields; ++k) len += static_cast<std::size_t>(h.fields[k].size);
+  return std::string(reinterpret_cast<const char*>(rec), len);
+}
+
+KeyOrder PrimaryOrder(const DataFileHeader& h) {
+  std::vector<KeyField> keys;
+  for (int k = 0; k < h.key_fields; ++k) {
+    const FieldDesc& f = h.fields[static_cast<std::size_t>(k)];
+    keys.push_back({static_cast<std::uint8_t>(f.type), static_cast<std::uint16_t>(f.size),
+                    static_cast<std::uint8_t>(f.decimals)});
+  }
+  return KeyOrder(keys, h.sort_order);
+}
+
+// Records in strictly rising key order, and one level-1 entry per data block
+// giving that block's first key, number and record count.
+Status VerifyPrimary(Env* env, const ParadoxTable& table, const std::string& path) {
+  std::string bytes;
+  Status s = ReadWholeFile(env, path, &bytes);
+  PrimaryIndex px;
+  if (s.ok()) s = px.DecodeFrom(bytes);
+  std::vector<IndexEntry> leaves;
+  if (s.ok()) s = px.Leaves(&leaves);
+  if (!s.ok()) return s.WithContext(path);
+  const auto& chain = table.Chain();
+  if (leaves.size() != chain.size()) {
+    return IndexDamage(path, "the primary index lists " + std::to_string(leaves.size()) +
+                                 " blocks, the table has " + std::to_string(chain.size()));
+  }
+  const DataFileHeader& h = table.Header();
+  const KeyOrder order = PrimaryOrder(h);
+  TableCursor cursor = table.NewCursor();
+  std::string previous;
+  std::size_t block = 0;
+  bool first = true;
+  while (cursor.Next()) {
+    const std::string key = KeyOfRecord(h, cursor.Record());
+    if (!first && order.Compare(previous, key) >= 0) {
+      return IndexDamage(path, "record " + std::to_string(cursor.RecordNumber() + 1) +
+                                   " is out of key order");
+    }
+    first = false;
+    previous = key;
+    while (block + 1 < chain.size() && chain[block + 1].first_record <= cursor.RecordNumber()) {
+      ++block;
+    }
+    const IndexEntry& leaf = leaves[block];
+    if (chain[block].first_record == cursor.RecordNumber() &&
+        (leaf.key != key || leaf.block != chain[block].number ||
+         leaf.count != chain[block].records)) {
+      return IndexDamage(path, "the entry of data block " + std::to_string(chain[block].number) +
+                                   " does not match the block");
+    }
+  }
+  return cursor.status();
+}
+
+// A maintained secondary index holds one record per table record, in its
+// own key order, each naming a block of the table.
+Status VerifySecondary(Env* env, const ParadoxTable& table, const std::string& path) {
+  std::string bytes;
+  Status s = ReadWholeFile(env, path, &bytes);
+  SecondaryIndex x;
+  if (s.ok()) s = x.DecodeFrom(bytes);
+  if (!s.ok()) return s.WithContext(path);
+  if (!x.def().maintained) return Status::OK();
+  if (x.records().size() != table.RecordCount()) {
+    return IndexDamage(path, "the index holds " + std::to_string(x.records().size()) +
+                                 " records, the table " + std::to_string(table.RecordCount()));
+  }
+  const KeyOrder order = x.Order();
+  for (std::size_t i = 1; i < x.records().size(); ++i) {
+    if (order.Compare(x.records()[i - 1], x.records()[i]) > 0) {
+      return IndexDamage(path, "index record " + std::to_string(i + 1) + " is out of order");
+    }
+  }
+  for (const std::string& rec : x.records()) {
+    bool found = false;
+    for (const BlockRef& b : table.Chain()) found = found || b.number == x.BlockOf(rec);
+    if (!found) return IndexDamage(path, "an index record names a block outside the table");
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
+Status VerifyIndexes(Env* env, const ParadoxTable& table) {
+  if (table.Protected()) return Status::OK();
+  for (const std::string& path : CompanionFiles(table.Path())) {
+    const std::string ext = UpperExtension(path);
+    Status s;
+    if (ext == "PX" && table.Header().Keyed() && table.Header().key_fields > 0) {
+      s = VerifyPrimary(env, table, path);
+    } else if (ext.size() == 3 && ext[0] == 'X') {
+      s = VerifySecondary(env, table, path);
+    }
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status VerifyLinks(Env* env, const ParadoxTable& table) {
+  TableStructure structure;
+  Status s = ReadTableStructure(env, table, &structure);
+  if (!s.ok()) return s;
+  // The structure names the other table by its path beside this one.
+  for (const RINTDesc& link : structure.links) {
+    const std::string other = link.szTblName;
+    if (other.empty()) continue;
+    if (!env->Exists(ResolveTablePath(other))) {
+      return Status(DBIERR_VALFILECORRUPT, "a referential link names a table that does not exist")
+          .WithContext(table.Path())
+          .WithContext(link.szTblName);
+    }
+  }
+  return Status::OK();
+}
+
+}  // namespace engine

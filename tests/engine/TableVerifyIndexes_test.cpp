@@ -1,0 +1,61 @@
+// Verify's index and link checks on a linked, indexed table (C.DB is a
+// dependent of A.db and B.db, with a primary and two secondary indexes).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TableVerify.h"
+#include "TestTables.h"
+
+using namespace engine;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kData = std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure/";
+
+void CopyFamily(const std::string& base, const std::string& dir) {
+  for (const auto& e : fs::directory_iterator(kData)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(base + ".", 0) == 0) fs::copy_file(e.path(), dir + "/" + name);
+  }
+}
+
+}  // namespace
+
+TEST(TableVerifyIndexes, SoundLinkedTableWithItsMastersPasses) {
+  enginetest::TempDir dir;
+  for (const char* t : {"A", "B", "C"}) CopyFamily(t, dir.path());
+  const VerifyResult r = VerifyTable(dir.File("C.DB"));
+  EXPECT_TRUE(r.status.ok()) << r.status.ToString();
+  EXPECT_EQ(r.records, 3u);
+}
+
+TEST(TableVerifyIndexes, MissingMasterIsReportedWithItsName) {
+  enginetest::TempDir dir;
+  CopyFamily("C", dir.path());
+  CopyFamily("B", dir.path());
+  const VerifyResult r = VerifyTable(dir.File("C.DB"));
+  ASSERT_FALSE(r.status.ok());
+  EXPECT_EQ(r.status.category(), ERRCAT_DATACORRUPT);
+  EXPECT_NE(r.status.ToString().find("A.db"), std::string::npos) << r.status.ToString();
+}
+
+TEST(TableVerifyIndexes, IndexesThatDisagreeWithTheRecordsAreDamage) {
+  enginetest::TempDir dir;
+  for (const char* t : {"A", "B", "C"}) CopyFamily(t, dir.path());
+  // A secondary index of an empty table: it misses all three records.
+  fs::copy_file(kData + "fk1.x02", dir.File("C.X02"), fs::copy_options::overwrite_existing);
+  VerifyResult r = VerifyTable(dir.File("C.DB"));
+  ASSERT_FALSE(r.status.ok());
+  EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << r.status.ToString();
+  EXPECT_NE(r.status.ToString().find("C.X02"), std::string::npos);
+
+  // A primary index of another table: its blocks are not this table's.
+  fs::copy_file(kData + "C.X02", dir.File("C.X02"), fs::copy_options::overwrite_existing);
+  fs::copy_file(kData + "AREACODES.PX", dir.File("C.PX"), fs::copy_options::overwrite_existing);
+  r = VerifyTable(dir.File("C.DB"));
+  ASSERT_FALSE(r.status.ok());
+  EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << r.status.ToString();
+  EXPECT_NE(r.status.ToString().find("C.PX"), std::string::npos);
+}
