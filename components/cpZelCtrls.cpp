@@ -38,31 +38,6 @@ void TZelSpeedButton::SetHint(const QString& hint) {
   setStatusTip(hint);
 }
 
-TZelLabel::TZelLabel(const QString& name, const QString& caption, QWidget* parent)
-    : QLabel(caption, parent), font_(new TZelFont(this)) {
-  setObjectName(name);
-}
-
-TZelButton::TZelButton(const QString& name, const QString& caption, QWidget* parent)
-    : QPushButton(caption, parent), font_(new TZelFont(this)) {
-  setObjectName(name);
-}
-
-void TZelButton::SetHint(const QString& hint) {
-  setToolTip(hint);
-  setStatusTip(hint);
-}
-
-TZelCheckBox::TZelCheckBox(const QString& name, const QString& caption, QWidget* parent)
-    : QCheckBox(caption, parent), font_(new TZelFont(this)) {
-  setObjectName(name);
-}
-
-void TZelCheckBox::SetHint(const QString& hint) {
-  setToolTip(hint);
-  setStatusTip(hint);
-}
-
 TZelMemo::TZelMemo(const QString& name, QWidget* parent)
     : QPlainTextEdit(parent),
       lines_(new TZelStrings([this] { return toPlainText().split(u'\n'); },

@@ -119,40 +119,49 @@ class TZelSpeedButton : public QToolButton {
   void SetHint(const QString& hint);
 };
 
-class TZelLabel : public QLabel {
-  Q_OBJECT
-  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
-  Q_PROPERTY(TZelFont* Font READ Font)
-
+// What labels, buttons and check boxes share: the caption is the widget's
+// text, the hint its tooltip and status tip, the font a sub-object. Each
+// control still declares the properties it publishes.
+template <typename Base>
+class TZelTextControl : public Base {
  public:
-  TZelLabel(const QString& name, const QString& caption, QWidget* parent);
-  QString Caption() const { return text(); }
-  void SetCaption(const QString& caption) { setText(caption); }
+  TZelTextControl(const QString& name, const QString& caption, QWidget* parent)
+      : Base(caption, parent), font_(new TZelFont(this)) {
+    this->setObjectName(name);
+  }
+  QString Caption() const { return this->text(); }
+  void SetCaption(const QString& caption) { this->setText(caption); }
+  QString Hint() const { return this->toolTip(); }
+  void SetHint(const QString& hint) {
+    this->setToolTip(hint);
+    this->setStatusTip(hint);
+  }
   TZelFont* Font() const { return font_; }
 
  private:
   TZelFont* font_;
 };
 
-class TZelButton : public QPushButton {
+class TZelLabel : public TZelTextControl<QLabel> {
+  Q_OBJECT
+  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+  Q_PROPERTY(TZelFont* Font READ Font)
+
+ public:
+  using TZelTextControl::TZelTextControl;
+};
+
+class TZelButton : public TZelTextControl<QPushButton> {
   Q_OBJECT
   Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
   Q_PROPERTY(QString Hint READ Hint WRITE SetHint)
   Q_PROPERTY(TZelFont* Font READ Font)
 
  public:
-  TZelButton(const QString& name, const QString& caption, QWidget* parent);
-  QString Caption() const { return text(); }
-  void SetCaption(const QString& caption) { setText(caption); }
-  QString Hint() const { return toolTip(); }
-  void SetHint(const QString& hint);
-  TZelFont* Font() const { return font_; }
-
- private:
-  TZelFont* font_;
+  using TZelTextControl::TZelTextControl;
 };
 
-class TZelCheckBox : public QCheckBox {
+class TZelCheckBox : public TZelTextControl<QCheckBox> {
   Q_OBJECT
   Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
   Q_PROPERTY(QString Hint READ Hint WRITE SetHint)
@@ -160,15 +169,7 @@ class TZelCheckBox : public QCheckBox {
   Q_PROPERTY(TZelFont* Font READ Font)
 
  public:
-  TZelCheckBox(const QString& name, const QString& caption, QWidget* parent);
-  QString Caption() const { return text(); }
-  void SetCaption(const QString& caption) { setText(caption); }
-  QString Hint() const { return toolTip(); }
-  void SetHint(const QString& hint);
-  TZelFont* Font() const { return font_; }
-
- private:
-  TZelFont* font_;
+  using TZelTextControl::TZelTextControl;
 };
 
 // A memo: its lines are a string-list object, its font a sub-object; the
