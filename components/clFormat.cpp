@@ -4,6 +4,8 @@
 
 namespace {
 
+// Narrower than the property kinds' integers: a character argument is not
+// taken for "%d" or a "*" width, it is a format error.
 bool IsInteger(const QVariant& value) {
   switch (value.typeId()) {
     case QMetaType::Int:

@@ -184,23 +184,10 @@ const QMetaObject* CheckedClass(QObject* instance) {
   return instance->metaObject();
 }
 
+// A plain char counts as a number here; the kinds keep it apart as tkChar.
 bool IsIntegral(const QVariant& value) {
-  switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Char:
-      return true;
-    default:
-      return false;
-  }
+  const TTypeKind kind = KindOfType(value.metaType());
+  return kind == tkInteger || kind == tkChar;
 }
 
 bool IsText(const QVariant& value) {
