@@ -119,38 +119,47 @@ std::uint32_t PasswordKey(const std::string& password) {
   return (FoldBuffer(buff) << 16) | low16;
 }
 
-void EncryptDataBlock(std::uint8_t* block, std::size_t size, std::uint32_t key,
-                      std::uint32_t block_number) {
+namespace {
+
+using ChunkStep = void (*)(std::uint8_t*, std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t);
+
+// A data block's chunks are keyed by their place: chunk number and block
+// number; a trailing part shorter than a chunk stays as it is.
+void EachDataChunk(std::uint8_t* block, std::size_t size, std::uint32_t key,
+                   std::uint32_t block_number, ChunkStep step) {
   const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
   for (std::size_t chunk = 0; chunk < size / 256; ++chunk) {
-    ScrambleChunk(block + chunk * 256, a, b, static_cast<std::uint8_t>(chunk),
-                  static_cast<std::uint8_t>(block_number));
+    step(block + chunk * 256, a, b, static_cast<std::uint8_t>(chunk),
+         static_cast<std::uint8_t>(block_number));
   }
+}
+
+// Blob chunks carry no place: every chunk gets the same key-derived values.
+void EachBlobChunk(std::uint8_t* data, std::size_t size, std::uint32_t key, ChunkStep step) {
+  const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
+  for (std::size_t off = 0; off + 256 <= size; off += 256) {
+    step(data + off, a, b, static_cast<std::uint8_t>(a + 1), static_cast<std::uint8_t>(b + 1));
+  }
+}
+
+}  // namespace
+
+void EncryptDataBlock(std::uint8_t* block, std::size_t size, std::uint32_t key,
+                      std::uint32_t block_number) {
+  EachDataChunk(block, size, key, block_number, ScrambleChunk);
 }
 
 void DecryptDataBlock(std::uint8_t* block, std::size_t size, std::uint32_t key,
                       std::uint32_t block_number) {
-  const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
-  for (std::size_t chunk = 0; chunk < size / 256; ++chunk) {
-    UnscrambleChunk(block + chunk * 256, a, b, static_cast<std::uint8_t>(chunk),
-                    static_cast<std::uint8_t>(block_number));
-  }
+  EachDataChunk(block, size, key, block_number, UnscrambleChunk);
 }
 
 void EncryptBlobChunks(std::uint8_t* data, std::size_t size, std::uint32_t key) {
-  const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
-  for (std::size_t off = 0; off + 256 <= size; off += 256) {
-    ScrambleChunk(data + off, a, b, static_cast<std::uint8_t>(a + 1),
-                  static_cast<std::uint8_t>(b + 1));
-  }
+  EachBlobChunk(data, size, key, ScrambleChunk);
 }
 
 void DecryptBlobChunks(std::uint8_t* data, std::size_t size, std::uint32_t key) {
-  const auto a = static_cast<std::uint8_t>(key), b = static_cast<std::uint8_t>(key >> 8);
-  for (std::size_t off = 0; off + 256 <= size; off += 256) {
-    UnscrambleChunk(data + off, a, b, static_cast<std::uint8_t>(a + 1),
-                    static_cast<std::uint8_t>(b + 1));
-  }
+  EachBlobChunk(data, size, key, UnscrambleChunk);
 }
 
 }  // namespace engine
