@@ -14,6 +14,10 @@
 
 namespace engine {
 
+// Room for the table name that data and index headers carry: long file names
+// came with level 12.
+inline std::size_t TableNameLength(std::uint8_t version_id) { return version_id >= 12 ? 261 : 79; }
+
 struct DataFileHeader {
   // Bytes every header holds, and the end of the extended part that data
   // files of level 4 and later carry.
@@ -62,7 +66,7 @@ struct DataFileHeader {
   int Level() const;  // 30, 35, 40, 50, 70
   std::size_t BlockSize() const { return std::size_t{block_size_code} * 1024; }
   int RecordsPerBlock() const { return record_size ? int((BlockSize() - 6) / record_size) : 0; }
-  std::size_t TableNameLength() const { return version_id >= 12 ? 261 : 79; }
+  std::size_t TableNameLength() const { return engine::TableNameLength(version_id); }
   // The header size a table with these fields needs, rounded up to 2 KiB.
   std::uint16_t RequiredHeaderSize() const;
   // Lays out offsets and the record size from the field list.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "DataFileHeader.h"
+
 namespace engine {
 
 namespace {
@@ -21,8 +23,6 @@ constexpr std::size_t kRealHeaderSize = 0x51;
 Status Corrupt(const std::string& what) {
   return Status(DBIERR_INDEXCORRUPT, "Corrupt index file: " + what);
 }
-
-std::size_t TableNameLength(std::uint8_t version) { return version >= 12 ? 261 : 79; }
 
 std::uint16_t Saturated(std::uint32_t v) {
   return static_cast<std::uint16_t>(std::min(v, 0xFFFFu));

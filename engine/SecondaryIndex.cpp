@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "DataFileHeader.h"
+
 namespace engine {
 
 namespace {
@@ -20,7 +22,6 @@ Status Corrupt(const std::string& what) {
   return Status(DBIERR_INDEXCORRUPT, "Corrupt secondary index: " + what);
 }
 
-std::size_t NameLength(std::uint8_t version) { return version >= 12 ? 261 : 79; }
 std::size_t Base(std::uint8_t version) { return version >= 5 ? 0x78 : 0x58; }
 bool Maintained(std::uint8_t type) { return type == 5 || type == 8; }
 bool Composite(std::uint8_t type) { return type >= 6; }
@@ -101,10 +102,10 @@ Status SecondaryIndex::DecodeLayout(std::string_view b, std::uint16_t nf) {
   }
   if (keyLength != recordSize_) return Corrupt("record size does not match the fields");
   std::size_t pos = base + 2 * std::size_t{nf} + 4 + 4 * std::size_t{nf};
-  if (pos + NameLength(params_.versionId) > b.size()) return Corrupt("header truncated");
+  if (pos + TableNameLength(params_.versionId) > b.size()) return Corrupt("header truncated");
   std::size_t at = pos;
-  params_.fileName = ZString(b.substr(0, pos + NameLength(params_.versionId)), at);
-  pos += NameLength(params_.versionId);
+  params_.fileName = ZString(b.substr(0, pos + TableNameLength(params_.versionId)), at);
+  pos += TableNameLength(params_.versionId);
   for (IndexedField& f : all) f.name = ZString(b, pos);
   if (pos + 2 * std::size_t{nf} > b.size()) return Corrupt("header truncated");
   for (std::size_t i = 0; i < nf; ++i) all[i].number = GetLe16(b, pos + 2 * i);
@@ -225,9 +226,9 @@ XLayout LayOut(const SecondaryIndexDef& def, const SecondaryFileParams& p,
   std::size_t pointers = 4 + 4 * std::size_t{nf};
   at.sameLayout = tmpl.size() >= h.size() + pointers && GetLe16(tmpl, kFields) == nf;
   h += at.sameLayout ? tmpl.substr(h.size(), pointers) : std::string(pointers, '\0');
-  std::string name = p.fileName.substr(0, NameLength(p.versionId) - 1);
+  std::string name = p.fileName.substr(0, TableNameLength(p.versionId) - 1);
   h += name;
-  h.append(NameLength(p.versionId) - name.size(), '\0');
+  h.append(TableNameLength(p.versionId) - name.size(), '\0');
   for (const IndexedField& f : all) h.append(f.name).push_back('\0');
   at.numbersAt = h.size();
   for (std::size_t i = 0; i < all.size(); ++i) {
