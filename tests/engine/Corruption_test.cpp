@@ -3,22 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 
 #include "DataBlock.h"
 #include "ParadoxTable.h"
 #include "TableVerify.h"
+#include "TestFiles.h"
 #include "TestTables.h"
 
 using namespace engine;
 using namespace enginetest;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
@@ -43,7 +38,7 @@ class CorruptionTest : public ::testing::Test {
                       .ok());
     }
     ASSERT_TRUE(w->Sync().ok());
-    pristine_ = ReadFile(path_);
+    pristine_ = ReadAll(path_);
     ASSERT_EQ(pristine_.size(), 2048u * 5);
   }
 
@@ -132,7 +127,7 @@ TEST_F(CorruptionTest, FinalBlockCutAfterItsRecordsStillReads) {
   ASSERT_TRUE(w->Append({FieldValue::Int(-1), FieldValue::Str("last"), FieldValue{}}).ok());
   ASSERT_TRUE(w->Sync().ok());
   w.reset();
-  const std::string grown = ReadFile(path_);
+  const std::string grown = ReadAll(path_);
   WriteFile(path_, grown.substr(0, grown.size() - 1024));
   const VerifyResult r = VerifyTable(path_);
   ASSERT_TRUE(r.status.ok()) << r.status.ToString();
@@ -157,14 +152,14 @@ TEST(BlobCorruption, DamagedBlobFileIsReported) {
   w.reset();
   ASSERT_TRUE(VerifyTable(path).status.ok());
   const std::string mb_path = dir.File("BLOBS.MB");
-  const std::string mb = ReadFile(mb_path);
+  const std::string mb = ReadAll(mb_path);
   WriteFile(mb_path, mb.substr(0, 4096 * 2 + 100));  // the big blob's block is cut
   EXPECT_EQ(VerifyTable(path).status.category(), ERRCAT_DATACORRUPT);
   std::string freed = mb;
   freed[4096 * 2] = 4;  // the big blob's block marked free
   WriteFile(mb_path, freed);
   EXPECT_EQ(VerifyTable(path).status.category(), ERRCAT_DATACORRUPT);
-  std::string huge = ReadFile(path);
+  std::string huge = ReadAll(path);
   // The second record's blob length claims 4 GiB: refused before any allocation.
   const std::size_t rs = 4 + 11, rec2 = 2048 + 6 + rs + 4 + 1 + 4;  // leader of 1 byte
   huge[rec2] = huge[rec2 + 1] = huge[rec2 + 2] = huge[rec2 + 3] = '\xFF';

@@ -4,24 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "ParadoxTable.h"
 #include "TableVerify.h"
+#include "TestFiles.h"
 #include "TestTables.h"
 
 using namespace engine;
 using namespace enginetest;
-
-namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-}  // namespace
 
 TEST(Env, AtomicReplacementKeepsTheOldFileWhenWritesFail) {
   TempDir dir;
@@ -32,17 +21,17 @@ TEST(Env, AtomicReplacementKeepsTheOldFileWhenWritesFail) {
     env.FailWritesAfter(budget);
     const std::string big(2000, 'n');
     EXPECT_FALSE(WriteFileAtomically(&env, path, big).ok()) << budget;
-    EXPECT_EQ(ReadFile(path), "old contents");
+    EXPECT_EQ(ReadAll(path), "old contents");
     EXPECT_FALSE(Env::Default()->Exists(TempPathFor(path)));
   }
   env.FailWritesAfter(-1);
   env.FailRenames(true);
   EXPECT_FALSE(WriteFileAtomically(&env, path, "new").ok());
-  EXPECT_EQ(ReadFile(path), "old contents");
+  EXPECT_EQ(ReadAll(path), "old contents");
   EXPECT_FALSE(Env::Default()->Exists(TempPathFor(path)));
   env.FailRenames(false);
   EXPECT_TRUE(WriteFileAtomically(&env, path, "new").ok());
-  EXPECT_EQ(ReadFile(path), "new");
+  EXPECT_EQ(ReadAll(path), "new");
 }
 
 TEST(Env, FailedCreateLeavesTheOldTableReadable) {
@@ -110,18 +99,18 @@ TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   EXPECT_FALSE(CommitFileSet(&env, JournalPathFor(db), set).ok());
   ASSERT_TRUE(Env::Default()->Exists(JournalPathFor(db)));
 
-  EXPECT_EQ(ReadFile(px), "old index");  // a new data file beside the old index, for now
+  EXPECT_EQ(ReadAll(px), "old index");  // a new data file beside the old index, for now
   std::unique_ptr<ParadoxTable> table;
   OpenOptions options;
   ASSERT_TRUE(ParadoxTable::Open(db, options, &table).ok());
   EXPECT_EQ(table->Fields()[0].name, "B");
-  EXPECT_EQ(ReadFile(px), "new index");
+  EXPECT_EQ(ReadAll(px), "new index");
   EXPECT_FALSE(Env::Default()->Exists(stale));
   EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
 
   // Without interruption the set is replaced at once and leaves no journal.
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "newer").ok());
   EXPECT_TRUE(CommitFileSet(Env::Default(), JournalPathFor(db), {{TempPathFor(px), px}}).ok());
-  EXPECT_EQ(ReadFile(px), "newer");
+  EXPECT_EQ(ReadAll(px), "newer");
   EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
 }

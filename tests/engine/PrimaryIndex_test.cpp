@@ -6,24 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace engine;
+using namespace enginetest;
 
 namespace {
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Local(const std::string& name) {
-  return ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / name);
-}
 
 // A long-integer key as a record stores it.
 std::string LongKey(std::int32_t v) {
@@ -46,11 +36,11 @@ std::vector<IndexEntry> Leaves(const std::string& bytes) {
 
 TEST(PrimaryIndexTest, ReadsRealFilesOfOneAndTwoLevels) {
   PrimaryIndex zip;
-  ASSERT_TRUE(zip.DecodeFrom(Local("ZIPCODES.PX")).ok());
+  ASSERT_TRUE(zip.DecodeFrom(ReadTestData("ZIPCODES.PX")).ok());
   EXPECT_EQ(zip.levels(), 2);
   EXPECT_EQ(zip.root(), 3);
   EXPECT_EQ(zip.params().changeCount, 133);  // the data file's change count
-  std::vector<IndexEntry> leaves = Leaves(Local("ZIPCODES.PX"));
+  std::vector<IndexEntry> leaves = Leaves(ReadTestData("ZIPCODES.PX"));
   ASSERT_EQ(leaves.size(), 686u);  // one per data block
   std::uint32_t records = 0;
   for (std::size_t i = 0; i < leaves.size(); ++i) {
@@ -63,17 +53,17 @@ TEST(PrimaryIndexTest, ReadsRealFilesOfOneAndTwoLevels) {
   for (std::size_t i = 1; i < leaves.size(); ++i)
     EXPECT_LT(order.Compare(leaves[i - 1].key, leaves[i].key), 0) << i;
 
-  std::vector<IndexEntry> customers = Leaves(Local("CUSTOMER.PX"));
+  std::vector<IndexEntry> customers = Leaves(ReadTestData("CUSTOMER.PX"));
   ASSERT_EQ(customers.size(), 4u);
   EXPECT_EQ(customers[1].key, LongKey(6));
   EXPECT_EQ(customers[1].count, 5);
   // An older file that ends right after the last entry of its last block.
-  EXPECT_EQ(Leaves(Local("RENTAL.PX")).size(), 17u);
+  EXPECT_EQ(Leaves(ReadTestData("RENTAL.PX")).size(), 17u);
 }
 
 TEST(PrimaryIndexTest, RebuiltFilesReadBackTheSame) {
   for (const char* name : {"ZIPCODES.PX", "CUSTOMER.PX", "RENTAL.PX"}) {
-    std::string original = Local(name);
+    std::string original = ReadTestData(name);
     PrimaryIndex px;
     ASSERT_TRUE(px.DecodeFrom(original).ok());
     std::vector<IndexEntry> leaves = Leaves(original);
@@ -86,7 +76,7 @@ TEST(PrimaryIndexTest, RebuiltFilesReadBackTheSame) {
     EXPECT_EQ(back.params().tableName, px.params().tableName);
   }
   // A one-block file comes out as the engine wrote it, header and entries.
-  std::string customer = Local("CUSTOMER.PX");
+  std::string customer = ReadTestData("CUSTOMER.PX");
   PrimaryIndex px;
   ASSERT_TRUE(px.DecodeFrom(customer).ok());
   std::string rebuilt = PrimaryIndex::Build(px.params(), Leaves(customer), px.header());
@@ -132,7 +122,7 @@ TEST(PrimaryIndexTest, BuildsDeepTreesAndEmptyFiles) {
 }
 
 TEST(PrimaryIndexTest, DamagedFilesAreReported) {
-  std::string zip = Local("ZIPCODES.PX");
+  std::string zip = ReadTestData("ZIPCODES.PX");
   auto fails = [](const std::string& bytes) {
     PrimaryIndex px;
     if (!px.DecodeFrom(bytes).ok()) return true;
@@ -160,9 +150,9 @@ TEST(PrimaryIndexTest, DamagedFilesAreReported) {
 
 TEST(PrimaryIndexTest, ChecksEntriesAgainstTheBlocks) {
   PrimaryIndex zip;
-  ASSERT_TRUE(zip.DecodeFrom(Local("ZIPCODES.PX")).ok());
+  ASSERT_TRUE(zip.DecodeFrom(ReadTestData("ZIPCODES.PX")).ok());
   KeyOrder order(zip.params().keyFields, zip.params().sortOrder);
-  std::vector<IndexEntry> leaves = Leaves(Local("ZIPCODES.PX"));
+  std::vector<IndexEntry> leaves = Leaves(ReadTestData("ZIPCODES.PX"));
   std::vector<IndexEntry> blocks = leaves;  // what the data file's chain says
   for (IndexEntry& b : blocks) b.key += "rest of the first record";
   EXPECT_TRUE(CheckLeaves(leaves, blocks, order).ok());

@@ -5,24 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace engine;
+using namespace enginetest;
 
 namespace {
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Local(const std::string& name) {
-  return ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / name);
-}
 
 SecondaryIndex Decode(const std::string& bytes) {
   SecondaryIndex x;
@@ -48,7 +38,7 @@ void ExpectSorted(const SecondaryIndex& x) {
 }  // namespace
 
 TEST(SecondaryIndexTest, DecodesEachKind) {
-  SecondaryIndex city = Decode(Local("CUSTOMER.X06"));
+  SecondaryIndex city = Decode(ReadTestData("CUSTOMER.X06"));
   EXPECT_FALSE(city.def().composite);
   EXPECT_TRUE(city.def().maintained);
   EXPECT_FALSE(city.def().descending);
@@ -63,7 +53,7 @@ TEST(SecondaryIndexTest, DecodesEachKind) {
   EXPECT_EQ(city.BlockOf(city.records()[0]), 3);
   ExpectSorted(city);
 
-  SecondaryIndex fk = Decode(Local("fk4.XG0"));
+  SecondaryIndex fk = Decode(ReadTestData("fk4.XG0"));
   EXPECT_TRUE(fk.def().composite);
   EXPECT_EQ(fk.def().name, "reference");
   ASSERT_EQ(fk.def().fields.size(), 2u);
@@ -71,7 +61,7 @@ TEST(SecondaryIndexTest, DecodesEachKind) {
   EXPECT_EQ(fk.def().fields[1].number, 4);
   EXPECT_EQ(fk.def().keyFields.size(), 1u);
 
-  SecondaryIndex down = Decode(Local("indexed.xg0"));
+  SecondaryIndex down = Decode(ReadTestData("indexed.xg0"));
   EXPECT_FALSE(down.def().maintained);
   EXPECT_TRUE(down.def().descending);
   EXPECT_EQ(down.def().name, "Descending");
@@ -81,7 +71,7 @@ TEST(SecondaryIndexTest, DecodesEachKind) {
 }
 
 TEST(SecondaryIndexTest, ChecksRecordsAndTreeAgainstTheTable) {
-  SecondaryIndex city = Decode(Local("CUSTOMER.X06"));
+  SecondaryIndex city = Decode(ReadTestData("CUSTOMER.X06"));
   std::vector<std::string> table(city.records().rbegin(), city.records().rend());
   EXPECT_TRUE(city.CheckRecords(table).ok());
   table[3][0] = 'Z';  // the table's record changed, the index did not follow
@@ -90,7 +80,7 @@ TEST(SecondaryIndexTest, ChecksRecordsAndTreeAgainstTheTable) {
   EXPECT_FALSE(city.CheckRecords(table).ok());
 
   PrimaryIndex y;
-  ASSERT_TRUE(y.DecodeFrom(Local("CUSTOMER.Y06")).ok());
+  ASSERT_TRUE(y.DecodeFrom(ReadTestData("CUSTOMER.Y06")).ok());
   std::vector<IndexEntry> leaves;
   ASSERT_TRUE(y.Leaves(&leaves).ok());
   EXPECT_TRUE(CheckLeaves(leaves, city.blocks(), city.Order()).ok());
@@ -98,7 +88,7 @@ TEST(SecondaryIndexTest, ChecksRecordsAndTreeAgainstTheTable) {
 
 TEST(SecondaryIndexTest, RebuiltFilesReadBackTheSame) {
   for (const char* name : {"CUSTOMER.X06", "fk4.XG0", "C.X02", "indexed.xg0"}) {
-    std::string original = Local(name);
+    std::string original = ReadTestData(name);
     SecondaryIndex x = Decode(original);
     SecondaryIndex::Files files =
         SecondaryIndex::Build(x.def(), x.params(), x.records(), x.header());
@@ -123,13 +113,13 @@ TEST(SecondaryIndexTest, RebuiltFilesReadBackTheSame) {
 }
 
 TEST(SecondaryIndexTest, RebuildsTheEnginesFilesByteForByte) {
-  SecondaryIndex x = Decode(Local("fk4.XG0"));
+  SecondaryIndex x = Decode(ReadTestData("fk4.XG0"));
   PrimaryIndex y;
-  ASSERT_TRUE(y.DecodeFrom(Local("fk4.YG0")).ok());
+  ASSERT_TRUE(y.DecodeFrom(ReadTestData("fk4.YG0")).ok());
   SecondaryIndex::Files files =
       SecondaryIndex::Build(x.def(), x.params(), x.records(), x.header(), y.header());
-  EXPECT_TRUE(files.x == Local("fk4.XG0"));
-  EXPECT_TRUE(files.y == Local("fk4.YG0"));
+  EXPECT_TRUE(files.x == ReadTestData("fk4.XG0"));
+  EXPECT_TRUE(files.y == ReadTestData("fk4.YG0"));
   // Records handed over in any order come out in index order.
   std::vector<std::string> reversed(x.records().rbegin(), x.records().rend());
   EXPECT_TRUE(SecondaryIndex::Build(x.def(), x.params(), reversed, x.header()).x == files.x);
@@ -173,7 +163,7 @@ TEST(SecondaryIndexTest, BuildsFromDataRecords) {
 }
 
 TEST(SecondaryIndexTest, DamagedFilesAreReported) {
-  std::string city = Local("CUSTOMER.X06");
+  std::string city = ReadTestData("CUSTOMER.X06");
   auto fails = [](const std::string& b) {
     SecondaryIndex x;
     Status s = x.DecodeFrom(b);

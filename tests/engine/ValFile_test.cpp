@@ -6,25 +6,20 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 using engine::Status;
 using engine::ValFile;
+using enginetest::ReadAll;
+using enginetest::ReadTestData;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 ValFile Load(const std::string& name) {
   ValFile f;
-  Status s = f.DecodeFrom(ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / name));
+  Status s = f.DecodeFrom(ReadTestData(name));
   EXPECT_TRUE(s.ok()) << name << ": " << s.ToString();
   return f;
 }
@@ -136,7 +131,7 @@ TEST(ValFileTest, DecodesLinksOnBothSides) {
 }
 
 TEST(ValFileTest, KeepsOlderLevelsWhole) {
-  std::string bytes = ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / "TAXRATE.VAL");
+  std::string bytes = ReadTestData("TAXRATE.VAL");
   ValFile f;
   ASSERT_TRUE(f.DecodeFrom(bytes).ok());
   EXPECT_FALSE(f.decoded());
@@ -221,8 +216,7 @@ TEST(ValFileTest, EditedLinksSurviveEncoding) {
   EXPECT_EQ(descs[0].eModOp, rintRESTRICT);
   EXPECT_EQ(z.checks().size(), 2u);
   EXPECT_TRUE(z.DropMasterLink("State"));
-  EXPECT_EQ(Reload(z).Encode(),
-            ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / "ZIPCODES.VAL"));
+  EXPECT_EQ(Reload(z).Encode(), ReadTestData("ZIPCODES.VAL"));
 
   link.aiThisTabFld[0] = 7;
   EXPECT_FALSE(zip.PutMasterLink(link, "x").ok());
@@ -244,7 +238,7 @@ TEST(ValFileTest, NewFileForATable) {
 
 TEST(ValFileTest, DamagedFilesAreReportedNotTrusted) {
   for (const char* name : {"C.VAL", "primary.val", "multiple.val", "logical.val", "joinb.val"}) {
-    std::string bytes = ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / name);
+    std::string bytes = ReadTestData(name);
     for (std::size_t n = 0; n < bytes.size(); ++n) {
       ValFile f;
       Status s = f.DecodeFrom(bytes.substr(0, n));
@@ -252,7 +246,7 @@ TEST(ValFileTest, DamagedFilesAreReportedNotTrusted) {
       EXPECT_EQ(s.category(), ERRCAT_DATACORRUPT);
     }
   }
-  std::string c = ReadAll(fs::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / "C.VAL");
+  std::string c = ReadTestData("C.VAL");
   auto damaged = [&](std::size_t at, char value) {
     std::string b = c;
     b[at] = value;
