@@ -226,8 +226,7 @@ TEST(PrimaryIndexTest, EverySampleIndexIsInKeyOrder) {
   if (!fs::exists(VARDEX_SAMPLES_DIR)) GTEST_SKIP() << "no samples";
   int seen = 0;
   for (const auto& e : fs::recursive_directory_iterator(VARDEX_SAMPLES_DIR)) {
-    std::string ext = e.path().extension().string();
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperExtension(e.path());
     if (ext != ".PX" && ext.rfind(".Y", 0) != 0) continue;
     PrimaryIndex px;
     ASSERT_TRUE(px.DecodeFrom(ReadAll(e.path())).ok()) << e.path();

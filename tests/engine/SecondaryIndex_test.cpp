@@ -187,8 +187,7 @@ TEST(SecondaryIndexTest, EverySampleIndexDecodes) {
   if (!fs::exists(VARDEX_SAMPLES_DIR)) GTEST_SKIP() << "no samples";
   int seen = 0;
   for (const auto& e : fs::recursive_directory_iterator(VARDEX_SAMPLES_DIR)) {
-    std::string ext = e.path().extension().string();
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperExtension(e.path());
     if (ext.rfind(".X", 0) != 0) continue;
     SecondaryIndex x;
     Status s = x.DecodeFrom(ReadAll(e.path()));

@@ -2,6 +2,7 @@
 // with the tests (tests/data/paradox-val).
 #pragma once
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,14 @@ inline std::string ReadAll(const std::filesystem::path& path) {
 // One of the sample files kept with the tests.
 inline std::string ReadTestData(const std::string& name) {
   return ReadAll(std::filesystem::path(VARDEX_TEST_DATA_DIR) / "paradox-val" / name);
+}
+
+// A file's extension in upper case (".PX", ".X02"), as the sample folders
+// hold both spellings.
+inline std::string UpperExtension(const std::filesystem::path& path) {
+  std::string ext = path.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
 }
 
 }  // namespace enginetest

@@ -14,6 +14,7 @@ using engine::Status;
 using engine::ValFile;
 using enginetest::ReadAll;
 using enginetest::ReadTestData;
+using enginetest::UpperExtension;
 
 namespace {
 
@@ -35,8 +36,7 @@ std::vector<fs::path> ValFilesUnder(const fs::path& dir) {
   std::vector<fs::path> out;
   if (!fs::exists(dir)) return out;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    std::string ext = e.path().extension().string();
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperExtension(e.path());
     if (ext == ".VAL") out.push_back(e.path());
   }
   return out;
