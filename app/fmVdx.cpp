@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPainter>
@@ -260,6 +261,10 @@ void TFormVardex::FormActivate() {
     ShowMessageKey("Notifications", "LogSetAside", {QString::fromStdString(LogSetAsidePath())},
                    mkWarning);
   }
+  const QString config = QString::fromStdString(engine::TSession::Default().ConfigFile());
+  if (InteractiveMode && !QFileInfo::exists(config)) {
+    ShowMessageKey("Notifications", "ConfigMissing", {config}, mkWarning);
+  }
   if (ProcessStartupRequest()) TerminateApplication();
 }
 
@@ -280,7 +285,8 @@ void TFormVardex::TerminateApplication() {
     TerminateHandler();
     return;
   }
-  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  const int code = ExitCode;
+  QMetaObject::invokeMethod(qApp, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
 }
 
 void TFormVardex::BringForward() {

@@ -48,6 +48,7 @@ struct TMessageRequest {
   TMsgKind Kind = mkError;
   QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
   QStringList Keys;  // every key of a message built from several
+  QString Detail;    // what the message is about (tables, folders), a line of its own
 };
 
 enum TVdxOption { voConfirm, voEndMsg };
@@ -56,6 +57,9 @@ enum TVdxOption { voConfirm, voEndMsg };
 // rejected records in a KEYVIOL folder inside); true when it is gone. A
 // locked or read-only file stays, and so does the folder.
 bool RemoveFolderTree(const QString& dir);
+// The journal through which Retrieve swaps the tables it built (in the
+// folder RE$$ of the database) in for the live ones.
+QString RetrieveJournalPath(const QString& database_folder);
 
 // How a run starts: bits of one byte.
 enum TRunFlag : unsigned char { rfConfirm = 1, rfCheck = 2, rfVerify = 4, rfSafe = 8 };
@@ -98,19 +102,35 @@ class TFormVardex : public QMainWindow {
   void SelectAliasByName(const QString& name);
   void ShowHintInStatusBar();
   bool ProcessStartupRequest();
+  // The program's exit code after a tool run requested on the command line:
+  // 0 for trSuccess, the result's ordinal otherwise, kExitBadCommandLine when
+  // the line names no database or no tool.
+  static constexpr int kExitBadCommandLine = 64;
+  int ExitCode = 0;
   void RequestClose();
 
   // The run framework (fmVdxRun.cpp). Every result but success, and a
   // continued trUpdate/trRepeat, leaves FinishRun through EAbort.
   void StartRun(TToolType tool, TRunFlags flags);
-  void FinishRun(TToolResult result);
+  // `detail` names what the result is about (the tables that differ, the
+  // table that is damaged or busy); it is shown below the end message.
+  void FinishRun(TToolResult result, const QString& detail = QString());
+  // The result of the last finished run (trSuccess before the first).
+  TToolResult LastResult() const { return last_result_; }
   void CheckDatabase(TRunFlags flags);
   void VerifyTables(const QString& folder);
   // Table file names of an alias or a folder, without hidden files.
   QStringList ListTables(const QString& name_or_folder) const;
   // The reference copy's tables, masters before the tables that refer to them.
   QStringList OrganizeTables(TToolResult on_cancel);
+  // Parks the companion files (checks, indexes) of the live tables, so the
+  // restructure takes them from the reference; UnparkTables puts back what a
+  // run did not replace (after a run that ended early, or was killed).
   void PrepareTables();
+  void UnparkTables(const QString& folder);
+  // Finishes or undoes what a killed run left in the database folder: table
+  // journals, the Retrieve journal, parked companions.
+  void RecoverDatabase();
   void RunTables(const QString& caption_key, const QString& database_name, TToolResult on_cancel,
                  bool strip, const QString& save_as_folder, const QString& meta_folder);
   void DeleteTables(const QString& folder);
@@ -131,6 +151,10 @@ class TFormVardex : public QMainWindow {
   void RunPack();
   void CopySteps();
   void RetrieveSteps();
+  // Retrieve: reads every table of SAFE whole (records, blobs, indexes), and
+  // swaps the tables built in `built` in for the live ones.
+  void VerifySafeCopy();
+  void SwapInRetrieved(const QString& built);
 
   // The password (fmVdxPwd.cpp): the engine's list and the table tools'.
   void ApplyPassword(const QString& password);
@@ -166,11 +190,13 @@ class TFormVardex : public QMainWindow {
   // Every message of the window goes through here. Returns the button pressed.
   QMessageBox::StandardButton ShowMessageKey(
       const QString& section, const QString& key, const QStringList& args = {},
-      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+      const QString& detail = QString());
   // A message made of several keys, one line each.
   QMessageBox::StandardButton ShowMessageKeys(
       const QString& section, const QStringList& keys, const QStringList& args = {},
-      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+      const QString& detail = QString());
   // A keyed text formatted with its arguments (progress captions).
   QString FormatValue(const QString& section, const QString& key, const QStringList& args) const;
   // A keyed text of a language section ("MainWindow", "MenuHints" ...).
@@ -221,13 +247,18 @@ class TFormVardex : public QMainWindow {
   void BuildLanguage();
   void ApplyLanguageToProgress();
   TZelLangSection* LangSection(const QString& section) const;
-  void ParkCompanions(const QString& base, bool park);
+  // Restructures or packs one table; a table found busy or damaged ends the
+  // run with trBusy or trCorrupted, and records set aside are noted.
+  void RunOneTable(const QString& file, const std::function<void()>& work);
+  void NoteSetAside(const QString& file);
+  void ShowSetAside();
   // Shows a table in the progress window; a Cancel asks as the run's
   // cancel result does and returns only when the user goes on.
   void TableProgress(const QString& file, int position, TToolResult on_cancel);
   // For each reference table, the keys of the masters it refers to.
   QList<QStringList> MasterKeys(const QStringList& tables);
-  void ShowEndMessage(TToolResult result, const QString& name, bool& go_on);
+  void ShowEndMessage(TToolResult result, const QString& name, const QString& detail,
+                      bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
   void FillGrid();
@@ -249,4 +280,6 @@ class TFormVardex : public QMainWindow {
   TFormDbPasswd* password_dialog_ = nullptr;
   std::unique_ptr<TZelTableTools> table_tools_;
   bool password_refused_ = false;  // this run's password request was declined
+  TToolResult last_result_ = trSuccess;
+  QStringList set_aside_;  // this run's tables with records set aside, one line each
 };

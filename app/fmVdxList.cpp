@@ -149,13 +149,16 @@ bool TFormVardex::ProcessStartupRequest() {
   if (params_.isEmpty() || !InteractiveMode) return false;
   const QString alias = params_.value(0).toUpper();
   const QString tool_switch = params_.value(1).toUpper();
+  ExitCode = kExitBadCommandLine;
   SelectAliasByName(alias);
   if (CurrentAlias.isEmpty()) {
-    ShowMessageKey("Notifications", "DatabaseNotFound");
+    ShowMessageKey("Notifications", "DatabaseNotFound", {}, mkError, QMessageBox::Ok,
+                   params_.value(0));
     return true;
   }
   if (tool_switch.size() != 2 || (tool_switch[0] != '-' && tool_switch[0] != '/')) {
-    ShowMessageKey("Notifications", "InvalidToolParam");
+    ShowMessageKey("Notifications", "InvalidToolParam", {}, mkError, QMessageBox::Ok,
+                   params_.value(1));
     return true;
   }
   try {
@@ -166,6 +169,8 @@ bool TFormVardex::ProcessStartupRequest() {
                              .toStdString());
     }
     ToolMenuItem(ToolFromLetter(static_cast<char>(letter.unicode())))->trigger();
+    // The run's own result, once it ran: 0 for success, else its ordinal.
+    ExitCode = last_result_;
   } catch (...) {
     HandleException(std::current_exception());
   }

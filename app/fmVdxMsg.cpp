@@ -176,15 +176,17 @@ TZelLangSection* TFormVardex::LangSection(const QString& section) const {
 
 QMessageBox::StandardButton TFormVardex::ShowMessageKey(const QString& section, const QString& key,
                                                         const QStringList& args, TMsgKind kind,
-                                                        QMessageBox::StandardButtons buttons) {
-  return ShowMessageKeys(section, {key}, args, kind, buttons);
+                                                        QMessageBox::StandardButtons buttons,
+                                                        const QString& detail) {
+  return ShowMessageKeys(section, {key}, args, kind, buttons, detail);
 }
 
 QMessageBox::StandardButton TFormVardex::ShowMessageKeys(const QString& section,
                                                          const QStringList& keys,
                                                          const QStringList& args, TMsgKind kind,
-                                                         QMessageBox::StandardButtons buttons) {
-  const TMessageRequest request{section, keys.value(0), args, kind, buttons, keys};
+                                                         QMessageBox::StandardButtons buttons,
+                                                         const QString& detail) {
+  const TMessageRequest request{section, keys.value(0), args, kind, buttons, keys, detail};
   if (MessageHandler) return MessageHandler(request);
   QString text;
   TZelLangSection* lang = section.isEmpty() ? nullptr : LangSection(section);
@@ -201,6 +203,7 @@ QMessageBox::StandardButton TFormVardex::ShowMessageKeys(const QString& section,
     text = keys.join('\n');
     if (!args.isEmpty()) text += "\n" + args.join(", ");
   }
+  if (!detail.isEmpty()) text += "\n\n" + detail;
   if (language_) return ShowLanguageBox(*language_, text, kind, buttons);
   return ShowBox(text, kind, buttons, this);
 }

@@ -7,8 +7,10 @@
 #include <QFileInfo>
 
 #include "DbExceptions.h"
+#include "Journal.h"
 #include "Session.h"
 #include "TTable.h"
+#include "cpKeyViol.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
 #include "fmVdx.h"
@@ -20,16 +22,93 @@ namespace {
 std::string S(const QString& text) { return text.toStdString(); }
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// Companion files of a table, as extension masks and the forms they are
-// parked under while the data file is opened alone.
-struct TCompanion {
-  const char* mask;
-  const char* parked;
-};
-constexpr TCompanion kCompanions[] = {{"VAL", "VA$"}, {"PX", "P$"}, {"X??", "1??"}, {"Y??", "2??"}};
+// Companion files of a table (checks, primary and secondary indexes) are
+// parked while a run restructures the table, so that the restructure takes
+// them from the reference: VAL -> VA$, PX -> P$, Xnn -> 1nn, Ynn -> 2nn.
+// Every other character keeps its case, so parking back gives the very name
+// the file had.
+bool IsIndexSuffix(const QString& two) {
+  auto hex = [](QChar c) { return c.isDigit() || QStringLiteral("ABCDEF").contains(c.toUpper()); };
+  return two.size() == 2 && (hex(two[0]) || two[0].toUpper() == 'G') && hex(two[1]);
+}
 
-// "ORDERS.DB" -> "ORDERS": the table's base name, as every companion shares it.
-QString BaseName(const QString& file) { return file.left(file.size() - 3); }
+QString ExtensionOf(const QString& name) {
+  const qsizetype dot = name.lastIndexOf('.');
+  return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+// The parked name of a companion file name; empty for any other file.
+QString ParkedName(const QString& name) {
+  const QString ext = ExtensionOf(name);
+  const QString up = ext.toUpper();
+  const QString stem = name.left(name.size() - ext.size());
+  if (up == "VAL") return stem + ext.left(2) + '$';
+  if (up == "PX") return stem + ext.left(1) + '$';
+  if (up.size() == 3 && (up[0] == 'X' || up[0] == 'Y') && IsIndexSuffix(ext.mid(1))) {
+    return stem + (up[0] == 'X' ? '1' : '2') + ext.mid(1);
+  }
+  return QString();
+}
+
+// The own name of a parked file name; empty for any other file. `upper`
+// says the case of a restored letter that no kept letter shows.
+QString UnparkedName(const QString& name, bool upper) {
+  const QString ext = ExtensionOf(name);
+  const QString up = ext.toUpper();
+  const QString stem = name.left(name.size() - ext.size());
+  auto cased = [](QChar letter, bool as_upper) { return as_upper ? letter.toUpper() : letter.toLower(); };
+  if (up == "VA$") return stem + ext.left(2) + cased('l', ext[1].isUpper());
+  if (up == "P$") return stem + ext.left(1) + cased('x', ext[0].isUpper());
+  if (up.size() == 3 && (up[0] == '1' || up[0] == '2') && IsIndexSuffix(ext.mid(1))) {
+    const bool as_upper = ext[1].isLetter() ? ext[1].isUpper() : upper;
+    return stem + cased(up[0] == '1' ? 'x' : 'y', as_upper) + ext.mid(1);
+  }
+  return QString();
+}
+
+// The files of folder that belong to the table whose data file is `file`
+// (same name before the extension, without regard to case).
+QStringList FilesOfTable(const QString& folder, const QString& file) {
+  const QString stem = file.left(file.size() - ExtensionOf(file).size());
+  QStringList names;
+  for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (name.size() > stem.size() && name.startsWith(stem, Qt::CaseInsensitive) &&
+        !name.startsWith('.')) {
+      names << name;
+    }
+  }
+  return names;
+}
+
+// Renames without ever replacing an existing file.
+bool RenameNew(const QString& from, const QString& to) {
+  return !QFileInfo::exists(to) && QFile::rename(from, to);
+}
+
+void ParkTable(const QString& folder, const QString& file) {
+  for (const QString& name : FilesOfTable(folder, file)) {
+    const QString parked = ParkedName(name);
+    if (!parked.isEmpty()) RenameNew(folder + '/' + name, folder + '/' + parked);
+  }
+}
+
+// Puts back the parked companions of a table. A parked file whose own name
+// is taken is stale (the table was rewritten after it was parked) and goes.
+void UnparkTable(const QString& folder, const QString& file) {
+  const bool upper = ExtensionOf(file).isUpper();
+  for (const QString& name : FilesOfTable(folder, file)) {
+    const QString own = UnparkedName(name, upper);
+    if (own.isEmpty()) continue;
+    if (!RenameNew(folder + '/' + name, folder + '/' + own)) QFile::remove(folder + '/' + name);
+  }
+}
+
+// The parked companions a restructure has made stale.
+void DropParked(const QString& folder, const QString& file) {
+  for (const QString& name : FilesOfTable(folder, file)) {
+    if (!UnparkedName(name, true).isEmpty()) QFile::remove(folder + '/' + name);
+  }
+}
 
 // The end message of each result: its keys and how it is shown.
 struct TEndMessage {
@@ -103,6 +182,10 @@ bool RemoveFolderTree(const QString& dir) {
   return RemoveDirWithFiles(S(dir));
 }
 
+QString RetrieveJournalPath(const QString& database_folder) {
+  return database_folder + "/.RE$$.journal~";
+}
+
 QString TFormVardex::DatabaseFolder(const QString& sub) const {
   QString d = CurrentPath;
   while (d.size() > 1 && d.endsWith('/')) d.chop(1);
@@ -122,6 +205,7 @@ void TFormVardex::StartRun(TToolType tool, TRunFlags flags) {
   ToolRunning = true;
   AskPassword = true;
   password_refused_ = false;
+  set_aside_.clear();
   SetToolControlsEnabled(false);
   if ((flags & rfConfirm) && Options.count(voConfirm) &&
       ShowMessageKey("Notifications", "AreYouSure", {DisplayName(tool)}, mkConfirmation,
@@ -131,7 +215,8 @@ void TFormVardex::StartRun(TToolType tool, TRunFlags flags) {
   if (flags & rfCheck) CheckDatabase(flags);
 }
 
-void TFormVardex::ShowEndMessage(TToolResult result, const QString& name, bool& go_on) {
+void TFormVardex::ShowEndMessage(TToolResult result, const QString& name, const QString& detail,
+                                 bool& go_on) {
   go_on = false;
   if (result > trBusy) {
     throw EDebugNote::Fmt("The tool %s has no end message.", S(name).c_str());
@@ -139,25 +224,38 @@ void TFormVardex::ShowEndMessage(TToolResult result, const QString& name, bool& 
   const TEndMessage message = EndMessage(result);
   if (result == trUpdate || result == trRepeat) {
     go_on = ShowMessageKeys("Notifications", message.keys, {name, name}, mkConfirmation,
-                            QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+                            QMessageBox::Yes | QMessageBox::No, detail) == QMessageBox::Yes;
   } else if (Options.count(voEndMsg)) {
-    ShowMessageKeys("Notifications", message.keys, {name}, message.kind);
+    ShowMessageKeys("Notifications", message.keys, {name}, message.kind, QMessageBox::Ok, detail);
   }
 }
 
-void TFormVardex::FinishRun(TToolResult result) {
+void TFormVardex::ShowSetAside() {
+  if (set_aside_.isEmpty() || !Options.count(voEndMsg)) return;
+  ShowMessageKey("Notifications", "RecordsSetAside", {}, mkWarning, QMessageBox::Ok,
+                 set_aside_.join('\n'));
+}
+
+void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
   FormProgress()->hide();
   QApplication::restoreOverrideCursor();
   const QString name = DisplayName(CurrentTool);
   std::exception_ptr failure;
   bool go_on = false;
   try {
-    ShowEndMessage(result, name, go_on);
+    ShowEndMessage(result, name, detail, go_on);
   } catch (...) {
     failure = std::current_exception();
   }
   if (go_on && !failure) return;  // the run goes on with its next table
 
+  try {
+    ShowSetAside();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  set_aside_.clear();
+  last_result_ = result;
   if (!AddLogEntry(S(CurrentAlias), CurrentTool, result)) {
     ShowMessageKey("Notifications", "LogCannotRegister");
   }
@@ -176,41 +274,64 @@ void TFormVardex::CheckDatabase(TRunFlags flags) {
     SetFilesAttr(S(DatabaseFolder(sub) + "/*.*"), faHidden, false);
   }
   const bool safe = ChecksSafeCopy(CurrentTool, flags);
+  if (CurrentTool != ttBackup) RecoverDatabase();
   const QString folder = safe ? DatabaseFolder("SAFE") : DatabaseFolder();
   const QString meta = DatabaseFolder("METADATA");
   bool ok = !safe || DirExists(S(folder));
+  QString missing = ok ? QString() : folder;
   QStringList live, reference;
   if (ok) {
     live = ListTables(folder + '/');
     ok = !live.isEmpty();
+    if (!ok) missing = folder;
     if (ok && (flags & rfVerify)) VerifyTables(folder);
   }
-  ok = ok && DirExists(S(meta));
+  if (ok && !DirExists(S(meta))) {
+    ok = false;
+    missing = meta;
+  }
   if (ok) {
     reference = ListTables(meta + '/');
     ok = !reference.isEmpty();
+    if (!ok) missing = meta;
     if (ok && (flags & rfVerify)) VerifyTables(meta);
   }
-  if (!ok) FinishRun(trNoTables);
-  QStringList a, b;
-  for (const QString& f : live) a << f.toUpper();
-  for (const QString& f : reference) b << f.toUpper();
-  a.sort();
-  b.sort();
-  if (a != b) FinishRun(trNotMatch);
+  if (!ok) FinishRun(trNoTables, missing);
+  // The tables only one side holds, by name without regard to case.
+  QMap<QString, QString> a, b;
+  for (const QString& f : live) a.insert(f.toUpper(), f);
+  for (const QString& f : reference) b.insert(f.toUpper(), f);
+  QStringList differ;
+  for (auto it = a.cbegin(); it != a.cend(); ++it) {
+    if (!b.contains(it.key())) differ << it.value();
+  }
+  for (auto it = b.cbegin(); it != b.cend(); ++it) {
+    if (!a.contains(it.key())) differ << "METADATA/" + it.value();
+  }
+  if (!differ.isEmpty() || live.size() != reference.size()) {
+    FinishRun(trNotMatch, differ.join(", "));
+  }
 }
 
-void TFormVardex::ParkCompanions(const QString& base, bool park) {
-  for (const TCompanion& c : kCompanions) {
-    if (park) {
-      RenameByMask(S(base), c.mask, c.parked);
-    } else {
-      RenameByMask(S(base), c.parked, c.mask);
-    }
+void TFormVardex::RecoverDatabase() {
+  const QString d = DatabaseFolder();
+  engine::Env* env = engine::Env::Default();
+  // A Retrieve that was swapping its tables in is finished first; a table
+  // another program holds is left for the Check step to report.
+  if (!engine::RecoverFileSet(env, S(RetrieveJournalPath(d))).ok()) return;
+  if (!QFileInfo::exists(RetrieveJournalPath(d))) RemoveFolderTree(DatabaseFolder("RE$$"));
+  for (const QString& file : ListTables(d + '/')) {
+    if (engine::RecoverTable(env, S(d + '/' + file)).ok()) UnparkTable(d, file);
   }
+}
+
+void TFormVardex::UnparkTables(const QString& folder) {
+  for (const QString& file : ListTables(folder + '/')) UnparkTable(folder, file);
 }
 
 void TFormVardex::VerifyTables(const QString& folder) {
+  // The engine opens the data file alone: the companions are not read, so
+  // nothing needs to be renamed (the reference copy is never touched).
   engine::TTable table;
   table.Exclusive = true;
   const QStringList tables = ListTables(folder + '/');
@@ -220,9 +341,8 @@ void TFormVardex::VerifyTables(const QString& folder) {
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
     progress->Progress(FormatValue("ProcessCaptions", "Table", {file}), i + 1);
-    const QString base = folder + '/' + BaseName(file);
     TToolResult result = trSuccess;
-    ParkCompanions(base, true);
+    QString detail;
     try {
       table.DatabaseName = S(folder + '/');
       table.TableName = S(file);
@@ -230,20 +350,16 @@ void TFormVardex::VerifyTables(const QString& folder) {
       table.Close();
     } catch (const engine::EDBEngineError& e) {
       const int category = (e.ErrorCode() >> 8) & 0xFF;
+      detail = folder + '/' + file + "\n" + Q(e.what());
       if (category == ERRCAT_DATACORRUPT) {
         result = trCorrupted;
       } else if (category == ERRCAT_LOCKCONFLICT) {
         result = trBusy;
       } else {
-        ParkCompanions(base, false);
         throw;
       }
-    } catch (...) {
-      ParkCompanions(base, false);
-      throw;
     }
-    ParkCompanions(base, false);
-    if (result != trSuccess) FinishRun(result);
+    if (result != trSuccess) FinishRun(result, detail);
   }
   progress->hide();
 }
@@ -339,16 +455,42 @@ QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
 void TFormVardex::PrepareTables() {
   const QString d = DatabaseFolder();
   const QStringList tables = ListTables(d + '/');
+  // A table another program holds keeps every file: nothing is parked
+  // while one is held.
+  for (const QString& file : tables) {
+    if (FileIsLocked(S(d + '/' + file))) FinishRun(trBusy, d + '/' + file);
+  }
   TFormProgress* progress = FormProgress();
   progress->Start(FormatValue("ProcessCaptions", "Prepare", {CurrentAlias}), 0, tables.size(), 1,
                   false);
   for (int i = 0; i < tables.size(); ++i) {
     progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}), i + 1);
-    for (const TCompanion& c : kCompanions) {
-      DeleteFiles(S(d + '/' + BaseName(tables[i]) + '.' + c.mask));
-    }
+    ParkTable(d, tables[i]);
   }
   progress->hide();
+}
+
+void TFormVardex::NoteSetAside(const QString& file) {
+  const TZelTableTools& tools = *table_tools_;
+  for (const std::string& kept : {tools.LastKeyViolations, tools.LastProblems}) {
+    if (kept.empty()) continue;
+    const QFileInfo info(Q(kept));
+    set_aside_ << FormatValue("Notifications", "SetAsideTable",
+                              {file, QString::number(SetAsideCount(kept)), info.absolutePath(),
+                               info.fileName()});
+  }
+}
+
+void TFormVardex::RunOneTable(const QString& file, const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const EBdeApi& e) {
+    const QString detail = file + "\n" + Q(e.what());
+    if (e.Category() == ERRCAT_LOCKCONFLICT) FinishRun(trBusy, detail);
+    if (e.Category() == ERRCAT_DATACORRUPT) FinishRun(trCorrupted, detail);
+    throw;
+  }
+  NoteSetAside(file);
 }
 
 void TFormVardex::RunTables(const QString& caption_key, const QString& database_name,
@@ -365,7 +507,14 @@ void TFormVardex::RunTables(const QString& caption_key, const QString& database_
     const QString& file = tables[i];
     tools.TableName = S(file);
     TableProgress(file, i + 1, on_cancel);
-    tools.Restructure(save_as_folder.isEmpty() ? std::string() : S(save_as_folder + file), strip);
+    RunOneTable(file, [&] {
+      tools.Restructure(save_as_folder.isEmpty() ? std::string() : S(save_as_folder + file), strip);
+    });
+    // In place, the table's parked companions are replaced now.
+    if (save_as_folder.isEmpty()) {
+      const QFileInfo written(Q(tools.TablePath()));
+      DropParked(written.absolutePath(), written.fileName());
+    }
   }
 }
 

@@ -1,8 +1,17 @@
 // The tools TFormVardex runs itself: Update brings every live table in line
 // with its reference table, Copy keeps a stripped copy in SAFE and then
 // updates, Retrieve rebuilds the live tables from SAFE, Pack compacts.
+//
+// None of them loses what it has not replaced: companions are parked, not
+// deleted, and put back when a run ends early; Retrieve builds the new
+// tables beside the live ones and swaps them in at the end in one journaled
+// step.
 #include <QDir>
+#include <QFileInfo>
 
+#include "Journal.h"
+#include "TableFiles.h"
+#include "TableVerify.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
 #include "fmVdx.h"
@@ -12,12 +21,29 @@ namespace {
 
 constexpr TRunFlags kToolFlags = rfConfirm | rfCheck | rfVerify;
 
+std::string S(const QString& text) { return text.toStdString(); }
+
+// Whether a file of a table's set (data, blobs, indexes, checks, parked
+// companions) by its extension.
+bool IsTableFileExtension(const QString& ext) {
+  const QString up = ext.toUpper();
+  if (up == "DB" || up == "MB" || up == "PX" || up == "VAL" || up == "P$" || up == "VA$") {
+    return true;
+  }
+  return up.size() == 3 && QStringLiteral("XY12").contains(up[0]);
+}
+
 }  // namespace
 
 void TFormVardex::RunUpdate() {
   StartRun(ttUpdate, kToolFlags);
-  PrepareTables();
-  RunTables("Update", CurrentAlias, trRepeat, false, QString(), QString());
+  try {
+    PrepareTables();
+    RunTables("Update", CurrentAlias, trRepeat, false, QString(), QString());
+  } catch (...) {
+    UnparkTables(DatabaseFolder());
+    throw;
+  }
   FinishRun(trSuccess);
 }
 
@@ -32,6 +58,7 @@ void TFormVardex::CopySteps() {
     RunTables("Copy", CurrentAlias, trUpdate, true, temp + '/', QString());
     RunTables("Update", CurrentAlias, trUpdate, false, QString(), QString());
   } catch (...) {
+    UnparkTables(DatabaseFolder());
     RemoveFolderTree(temp);
     FormProgress()->hide();
     throw;
@@ -46,11 +73,68 @@ void TFormVardex::RunCopy() {
   FinishRun(trSuccess);
 }
 
-void TFormVardex::RetrieveSteps() {
+void TFormVardex::VerifySafeCopy() {
+  const QString safe = DatabaseFolder("SAFE");
+  const QStringList tables = ListTables(safe + '/');
+  TFormProgress* progress = FormProgress();
+  progress->Start(FormatValue("ProcessCaptions", "Check", {CurrentAlias}), 0, tables.size(), 1,
+                  false);
+  for (int i = 0; i < tables.size(); ++i) {
+    progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}), i + 1);
+    const engine::VerifyResult r = engine::VerifyTable(S(safe + '/' + tables[i]));
+    if (r.status.ok()) continue;
+    const QString detail = safe + '/' + tables[i] + '\n' + QString::fromStdString(r.status.ToString());
+    if (r.status.category() == ERRCAT_LOCKCONFLICT) FinishRun(trBusy, detail);
+    FinishRun(trCorrupted, detail);
+  }
+  progress->hide();
+}
+
+void TFormVardex::SwapInRetrieved(const QString& built) {
   const QString d = DatabaseFolder();
-  DeleteTables(d);
-  RunTables("Retrieve", DatabaseFolder("SAFE") + '/', trRepeat, false, d + '/',
-            DatabaseFolder("METADATA") + '/');
+  std::vector<engine::FileSwap> swaps;
+  QSet<QString> targets;  // upper-cased names that receive a new file
+  QSet<QString> stems;    // upper-cased names of the tables replaced
+  for (const QString& name : QDir(built).entryList(QDir::Files)) {
+    const QString target = QString::fromStdString(engine::FindNoCase(S(d), S(name)));
+    swaps.push_back({S(built + '/' + name), S(target)});
+    targets.insert(QFileInfo(target).fileName().toUpper());
+    if (name.endsWith(".db", Qt::CaseInsensitive)) stems.insert(QFileInfo(name).completeBaseName().toUpper());
+  }
+  // The live files of those tables that the new set does not replace go in
+  // the same step; a table another program holds stops the run first.
+  for (const QString& name : QDir(d).entryList(QDir::Files | QDir::Hidden)) {
+    const QFileInfo info(name);
+    if (!stems.contains(info.completeBaseName().toUpper()) || !IsTableFileExtension(info.suffix())) {
+      continue;
+    }
+    const QString path = d + '/' + name;
+    if (FileIsLocked(S(path))) FinishRun(trBusy, path);
+    if (!targets.contains(name.toUpper())) swaps.push_back({std::string(), S(path)});
+  }
+  const engine::Status s =
+      engine::CommitSwaps(engine::Env::Default(), S(RetrieveJournalPath(d)), swaps);
+  if (!s.ok()) throw EVardex(s.ToString());
+}
+
+void TFormVardex::RetrieveSteps() {
+  // Nothing live is touched until the safe copy has been read whole and the
+  // new tables are complete beside the live ones.
+  VerifySafeCopy();
+  const QString built = DatabaseFolder("RE$$");
+  RemoveFolderTree(built);
+  QDir().mkpath(built);
+  try {
+    RunTables("Retrieve", DatabaseFolder("SAFE") + '/', trRepeat, false, built + '/',
+              DatabaseFolder("METADATA") + '/');
+    SwapInRetrieved(built);
+  } catch (...) {
+    // A swap that began is finished by the next run from its journal.
+    if (!QFileInfo::exists(RetrieveJournalPath(DatabaseFolder()))) RemoveFolderTree(built);
+    FormProgress()->hide();
+    throw;
+  }
+  RemoveFolderTree(built);
 }
 
 void TFormVardex::RunRetrieve() {
@@ -74,7 +158,7 @@ void TFormVardex::RunPack() {
         FinishRun(trCancel);
       }
       tools.TableName = tables[i].toStdString();
-      tools.Pack(false);
+      RunOneTable(tables[i], [&] { tools.Pack(false); });
     }
   } catch (...) {
     progress->hide();

@@ -1,5 +1,6 @@
 #include "cpLang.h"
 
+#include <QFileInfo>
 #include <QPushButton>
 #include <memory>
 
@@ -69,7 +70,10 @@ TZelLanguage::TZelLanguage(QObject* owner) : TZelIni(owner, &staticMetaObject) {
 const QMetaObject* TZelLanguage::ItemClass() const { return &TZelLangSection::staticMetaObject; }
 
 QString TZelLanguage::DefaultFileName() const {
-  return ZelProgramFolder() + QStringLiteral("/Language.ini");
+  // A program folder without a language file of its own (an installed
+  // program run with VARDEX_HOME) speaks the English built into the program.
+  const QString own = ZelProgramFolder() + QStringLiteral("/Language.ini");
+  return QFileInfo::exists(own) ? own : QString::fromLatin1(kBuiltInLanguageFile);
 }
 
 TZelLangSection* TZelLanguage::AddSection(const QString& component_name,

@@ -57,6 +57,9 @@ enum TModalResult {
 
 class TZelLangSection;
 
+// The English language file compiled into the program (a Qt resource).
+inline constexpr const char* kBuiltInLanguageFile = ":/vardex/Language.ini";
+
 class TZelLanguage : public TZelIni {
   Q_OBJECT
 

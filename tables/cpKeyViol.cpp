@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "ParadoxTable.h"
 #include "cpTbTool.h"
 #include "tlFile.h"
 
@@ -34,15 +35,14 @@ std::string FreeStem(const std::string& folder, const std::string& base) {
 
 }  // namespace
 
-std::string KeepKeyViolations(const std::string& path, const std::string& table,
-                              std::time_t moment) {
+std::string KeepSetAside(const std::string& path, const std::string& table,
+                         const std::string& folderName, std::time_t moment) {
   const std::string dir = ExtractFilePath(path);
   const std::string name = ExtractFileName(path);
   const std::string stem = StemOf(name);
-  const std::string folder = dir + "KEYVIOL";
+  const std::string folder = dir + folderName;
   if (::mkdir(folder.c_str(), 0777) != 0 && !DirExists(folder)) {
-    throw ETableTools("Cannot create the folder " + folder +
-                      " for the records the new key rejected");
+    throw ETableTools("Cannot create the folder " + folder + " for the records set aside");
   }
   const std::string kept =
       FreeStem(folder, StemOf(ExtractFileName(table)) + "_" + MomentText(moment));
@@ -56,4 +56,13 @@ std::string KeepKeyViolations(const std::string& path, const std::string& table,
     if (file.Name == name) keptData = target;
   }
   return keptData;
+}
+
+std::uint32_t SetAsideCount(const std::string& path) {
+  engine::OpenOptions open;
+  open.lock = false;
+  open.use_header_key = true;
+  std::unique_ptr<engine::ParadoxTable> table;
+  if (!engine::ParadoxTable::Open(path, open, &table).ok()) return 0;
+  return table->RecordCount();
 }

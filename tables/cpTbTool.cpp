@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <tuple>
 
 #include "Database.h"
 #include "Session.h"
@@ -138,24 +139,28 @@ void TZelTableTools::Pack(bool showBusy) {
 void TZelTableTools::Execute(CRTblDesc& request, const std::string& directory,
                              const std::string& saveAs, const std::string& written) {
   LastKeyViolations.clear();
+  LastProblems.clear();
   hDBIDb db = nullptr;
   Check(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr,
                         nullptr, db));
-  DBIPATH keyViol{};
+  DBIPATH keyViol{}, problems{};
   std::exception_ptr failure;
   try {
     Check(DbiSetDirectory(db, directory.c_str()));
     if (OnRestructureRequest) OnRestructureRequest(request);
     Check(DbiDoRestructure(db, 1, &request, saveAs.empty() ? nullptr : saveAs.c_str(), keyViol,
-                           nullptr, false));
+                           problems, false));
   } catch (...) {
     failure = std::current_exception();
   }
-  // Records that broke the new key are kept beside the table, never thrown
-  // away; a table that cannot be moved stays where the engine wrote it.
-  if (keyViol[0]) {
+  // Records that broke the new key or lost part of a value are kept beside
+  // the table, never thrown away; a table that cannot be moved stays where
+  // the engine wrote it.
+  for (auto [engineTable, folder, kept] : {std::tuple{keyViol, kKeyViolFolder, &LastKeyViolations},
+                                           std::tuple{problems, kProblemsFolder, &LastProblems}}) {
+    if (!engineTable[0]) continue;
     try {
-      LastKeyViolations = KeepKeyViolations(keyViol, written);
+      *kept = KeepSetAside(engineTable, written, folder);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
@@ -181,7 +186,7 @@ DBIResult TZelTableTools::Check(DBIResult result) {
     DbiGetErrorString(result, text);
     message = text;
   }
-  throw EBdeApi(message);
+  throw EBdeApi(message, result);
 }
 
 tbguard::TTablesClosed::~TTablesClosed() {

@@ -22,7 +22,15 @@ class ETableTools : public std::runtime_error {
 // An engine call that did not return 0; the message is the engine's text.
 class EBdeApi : public ETableTools {
  public:
-  explicit EBdeApi(const std::string& message) : ETableTools(message) {}
+  explicit EBdeApi(const std::string& message, DBIResult code = 0)
+      : ETableTools(message), code_(code) {}
+  // The engine's result code (0 when the failure came from elsewhere) and
+  // its category (its high byte: damage, lock conflict ...).
+  DBIResult ErrorCode() const { return code_; }
+  int Category() const { return (code_ >> 8) & 0xFF; }
+
+ private:
+  DBIResult code_;
 };
 
 // The folder of a database name: the path of the alias of that name, or,
@@ -69,8 +77,11 @@ class TZelTableTools : public engine::TTable {
 
   // The data file of the key-violation table the last restructure or pack
   // kept (in the KEYVIOL folder beside the table written), empty when every
-  // record fitted.
+  // record fitted; likewise the records whose values the new structure cut,
+  // rounded or blanked, kept whole in the PROBLEMS folder. Both hold the
+  // records as they were, in the table's former structure.
   std::string LastKeyViolations;
+  std::string LastProblems;
 
   // 0 passes unchanged; anything else raises EBdeApi with the engine's text.
   virtual DBIResult Check(DBIResult result);

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,7 +110,10 @@ bool FileIsLocked(const std::string& path) {
   fl.l_whence = SEEK_SET;
   fl.l_start = 0;
   fl.l_len = 0;
-  const bool locked = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  bool locked = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  // flock(2) locks live apart from record locks: a program that holds the
+  // file that way is found only by trying to take one (and giving it back).
+  if (!locked && flock(fd, LOCK_EX | LOCK_NB) != 0) locked = errno == EWOULDBLOCK;
   close(fd);
   return locked;
 }
