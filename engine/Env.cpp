@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace engine {
@@ -140,7 +141,17 @@ class FaultFile : public RandomFile {
 
 Env* Env::Default() {
   static PosixEnv env;
-  return &env;
+  // VARDEX_FAIL_WRITES_AFTER=N makes every write of this process fail, as a
+  // full disk would, once N bytes are written: for trying whole programs
+  // (Vdx32, vdx) against a full disk. Read once, at the first file access.
+  static Env* chosen = [] () -> Env* {
+    const char* budget = std::getenv("VARDEX_FAIL_WRITES_AFTER");
+    if (!budget || !*budget) return &env;
+    static FaultInjectionEnv faulty(&env);
+    faulty.FailWritesAfter(std::strtoll(budget, nullptr, 10));
+    return &faulty;
+  }();
+  return chosen;
 }
 
 bool FaultInjectionEnv::WriteBudgetLeft(std::size_t n) {
