@@ -9,6 +9,8 @@
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
 
+#include <sys/file.h>
+
 namespace {
 
 // The end message of a finished run: its keys as the window asked for them.
@@ -290,6 +292,7 @@ class TRunTest : public QObject {
     QCOMPARE(Run(ttRetrieve, "DEMO"), (QStringList{"NoTables", "NotStarted"}));  // no SAFE
     QFile::rename(Db("SALES", "METADATA/SALE.DB"), Db("SALES", "METADATA/SALES.DB"));
     QCOMPARE(Run(ttUpdate, "SALES"), (QStringList{"NotMatch", "NotStarted"}));
+    QCOMPARE(seen_.last().Detail, QString("SALE.DB, METADATA/SALES.DB"));
     answers_["AreYouSure"] = QMessageBox::No;
     QCOMPARE(Run(ttPack, "DEMO"), QStringList{"GiveUp"});
     form_->Options = {voEndMsg};  // no question without CONFIRM
@@ -313,7 +316,18 @@ class TRunTest : public QObject {
     QFile::rename(Db("SALES", "METADATA/SALES.DB"), Db("SALES", "METADATA/SALE.DB"));
     holder.Open();
     QCOMPARE(Run(ttPack, "SALES"), (QStringList{"Busy", "CloseApps", "NotStarted"}));
+    QVERIFY(seen_.last().Detail.startsWith(Db("SALES", "REGION.DB")));
     holder.Close();
+    // Held with flock(2) as other programs do: no file of any table moves.
+    const QStringList files = QDir(Db("SALES")).entryList(QDir::Files);
+    {
+      QFile held(Db("SALES", "SALE.DB"));
+      QVERIFY(held.open(QIODevice::ReadWrite));
+      QCOMPARE(flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+      QCOMPARE(Run(ttUpdate, "SALES"), (QStringList{"Busy", "CloseApps", "NotStarted"}));
+      QVERIFY(seen_.last().Detail.contains("SALE.DB"));
+    }
+    QCOMPARE(QDir(Db("SALES")).entryList(QDir::Files), files);
     QCOMPARE(PxRecords(Db("DEMO", "ORDERS.DB")), orders);
     VerifyIdle();
   }
@@ -441,6 +455,66 @@ class TRunTest : public QObject {
     QVERIFY(QFile::exists(Db("DEMO", "CUSTOMER.DB")));
     QVERIFY(QFile::exists(Db("DEMO", "ORDERS.DB")));
     QCOMPARE(LogRecords("DEMO", ttRetrieve, trBusy), 1);
+  }
+
+  // Records that do not fit the reference (a key cut to a repeated value, a
+  // text cut short) are kept whole, as they were, in KEYVIOL and PROBLEMS,
+  // and the end of the run names the table, the count and the folder.
+  void recordsSetAsideAreKeptAndReported() {
+    home_->WriteAliases({"MIX"});
+    for (const QString& folder : {Db("MIX"), Db("MIX", "METADATA")}) {
+      const bool live = folder == Db("MIX");
+      QDir().mkpath(folder);
+      engine::TTable t;
+      t.DatabaseName = folder.toStdString() + "/";
+      t.TableName = "T.DB";
+      t.FieldDefs.Add("Code", engine::FieldType::Alpha, live ? 4 : 2);
+      t.FieldDefs.Add("Name", engine::FieldType::Alpha, live ? 12 : 4);
+      t.KeyFields = 1;
+      t.CreateTable();
+      if (!live) continue;
+      t.Open();
+      for (const char* row : {"AB01|Long name", "AB02|Bo", "CD01|Cy"}) {
+        t.Insert();
+        t.FieldByName("Code").SetAsString(QString(row).section('|', 0, 0).toStdString());
+        t.FieldByName("Name").SetAsString(QString(row).section('|', 1).toStdString());
+        t.Post();
+      }
+      t.Close();
+    }
+    MakeForm();
+    QCOMPARE(Run(ttUpdate, "MIX"), QStringList{"RecordsSetAside"});
+    QCOMPARE(seen_.last().Kind, mkWarning);
+    const QString detail = seen_.last().Detail;
+    QVERIFY2(detail.contains("T.DB: 1 records in " + Db("MIX", "KEYVIOL")), qPrintable(detail));
+    QVERIFY2(detail.contains("T.DB: 1 records in " + Db("MIX", "PROBLEMS")), qPrintable(detail));
+    // The records as they were, before the new structure touched them.
+    for (const auto& [folder, value] : {std::pair{"KEYVIOL", "AB02"}, {"PROBLEMS", "Long name"}}) {
+      const QStringList kept = QDir(Db("MIX", folder)).entryList({"T_*.DB"});
+      QCOMPARE(kept.size(), 1);
+      QString dump;
+      QCOMPARE(Vdx({"dump", Db("MIX", folder) + '/' + kept[0]}, &dump), 0);
+      QVERIFY2(dump.contains(value), qPrintable(dump));
+    }
+    QCOMPARE(LogRecords("MIX", ttUpdate, trSuccess), 1);
+  }
+
+  // No tool changes the case of a file name, and the reference copy is never
+  // renamed at all.
+  void fileNamesKeepTheirCase() {
+    const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-tables";
+    home_->WriteAliases({"MIX"});
+    QVERIFY(CopyFiles(samples, Db("MIX"), {"A.*", "B.*", "C.*"}));
+    QVERIFY(CopyFiles(samples, Db("MIX", "METADATA"), {"A.*", "B.*", "C.*"}));
+    const QStringList live = QDir(Db("MIX")).entryList(QDir::Files);
+    const QStringList reference = QDir(Db("MIX", "METADATA")).entryList(QDir::Files);
+    QCOMPARE(live.mid(0, 4), (QStringList{"A.db", "A.PX", "A.VAL", "B.db"}));
+    MakeForm();
+    for (TToolType tool : {ttUpdate, ttCopy, ttRetrieve, ttPack}) {
+      QVERIFY2(Run(tool, "MIX") == kSuccess, qPrintable(AllKeys().join(' ') + seen_.last().Detail));
+      QCOMPARE(QDir(Db("MIX")).entryList(QDir::Files), live);
+      QCOMPARE(QDir(Db("MIX", "METADATA")).entryList(QDir::Files), reference);
+    }
   }
 };
 

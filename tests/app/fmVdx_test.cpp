@@ -228,6 +228,8 @@ class TFormVardexTest : public QObject {
     auto form = MakeForm(params);
     QCOMPARE(form->ProcessStartupRequest(), ends);
     QCOMPARE(seen_.Keys(), message.isEmpty() ? QStringList{} : QStringList{message});
+    // A refused line ends with its own code; a run with its result's ordinal.
+    QCOMPARE(form->ExitCode, message.isEmpty() ? 0 : TFormVardex::kExitBadCommandLine);
     QCOMPARE(seen_.tools.size(), tool < 0 ? 0 : 1);
     if (tool >= 0) {
       QCOMPARE(int(seen_.tools[0]), tool);
