@@ -57,6 +57,9 @@ enum TVdxOption { voConfirm, voEndMsg };
 // rejected records in a KEYVIOL folder inside); true when it is gone. A
 // locked or read-only file stays, and so does the folder.
 bool RemoveFolderTree(const QString& dir);
+// Whether a file name is one of a table's own files by its extension: data,
+// blobs, checks, indexes, and their parked forms.
+bool IsTableFileName(const QString& name);
 // The journal through which Retrieve swaps the tables it built (in the
 // folder RE$$ of the database) in for the live ones.
 QString RetrieveJournalPath(const QString& database_folder);
@@ -188,10 +191,10 @@ class TFormVardex : public QMainWindow {
   void SetApplicationHint(const QString& hint);
 
   // Every message of the window goes through here. Returns the button pressed.
-  QMessageBox::StandardButton ShowMessageKey(
-      const QString& section, const QString& key, const QStringList& args = {},
-      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-      const QString& detail = QString());
+  QMessageBox::StandardButton ShowMessageKey(const QString& section, const QString& key,
+                                             const QStringList& args = {}, TMsgKind kind = mkError,
+                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                             const QString& detail = QString());
   // A message made of several keys, one line each.
   QMessageBox::StandardButton ShowMessageKeys(
       const QString& section, const QStringList& keys, const QStringList& args = {},
@@ -257,8 +260,7 @@ class TFormVardex : public QMainWindow {
   void TableProgress(const QString& file, int position, TToolResult on_cancel);
   // For each reference table, the keys of the masters it refers to.
   QList<QStringList> MasterKeys(const QStringList& tables);
-  void ShowEndMessage(TToolResult result, const QString& name, const QString& detail,
-                      bool& go_on);
+  void ShowEndMessage(TToolResult result, const QString& name, const QString& detail, bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
   void FillGrid();

@@ -56,7 +56,9 @@ QString UnparkedName(const QString& name, bool upper) {
   const QString ext = ExtensionOf(name);
   const QString up = ext.toUpper();
   const QString stem = name.left(name.size() - ext.size());
-  auto cased = [](QChar letter, bool as_upper) { return as_upper ? letter.toUpper() : letter.toLower(); };
+  auto cased = [](QChar letter, bool as_upper) {
+    return as_upper ? letter.toUpper() : letter.toLower();
+  };
   if (up == "VA$") return stem + ext.left(2) + cased('l', ext[1].isUpper());
   if (up == "P$") return stem + ext.left(1) + cased('x', ext[0].isUpper());
   if (up.size() == 3 && (up[0] == '1' || up[0] == '2') && IsIndexSuffix(ext.mid(1))) {
@@ -180,6 +182,12 @@ bool RemoveFolderTree(const QString& dir) {
     if (!RemoveFolderTree(entry.filePath())) return false;
   }
   return RemoveDirWithFiles(S(dir));
+}
+
+bool IsTableFileName(const QString& name) {
+  const QString up = ExtensionOf(name).toUpper();
+  return up == "DB" || up == "MB" || !ParkedName(name).isEmpty() ||
+         !UnparkedName(name, true).isEmpty();
 }
 
 QString RetrieveJournalPath(const QString& database_folder) {
@@ -475,9 +483,9 @@ void TFormVardex::NoteSetAside(const QString& file) {
   for (const std::string& kept : {tools.LastKeyViolations, tools.LastProblems}) {
     if (kept.empty()) continue;
     const QFileInfo info(Q(kept));
-    set_aside_ << FormatValue("Notifications", "SetAsideTable",
-                              {file, QString::number(SetAsideCount(kept)), info.absolutePath(),
-                               info.fileName()});
+    set_aside_ << FormatValue(
+        "Notifications", "SetAsideTable",
+        {file, QString::number(SetAsideCount(kept)), info.absolutePath(), info.fileName()});
   }
 }
 

@@ -23,16 +23,6 @@ constexpr TRunFlags kToolFlags = rfConfirm | rfCheck | rfVerify;
 
 std::string S(const QString& text) { return text.toStdString(); }
 
-// Whether a file of a table's set (data, blobs, indexes, checks, parked
-// companions) by its extension.
-bool IsTableFileExtension(const QString& ext) {
-  const QString up = ext.toUpper();
-  if (up == "DB" || up == "MB" || up == "PX" || up == "VAL" || up == "P$" || up == "VA$") {
-    return true;
-  }
-  return up.size() == 3 && QStringLiteral("XY12").contains(up[0]);
-}
-
 }  // namespace
 
 void TFormVardex::RunUpdate() {
@@ -83,7 +73,8 @@ void TFormVardex::VerifySafeCopy() {
     progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}), i + 1);
     const engine::VerifyResult r = engine::VerifyTable(S(safe + '/' + tables[i]));
     if (r.status.ok()) continue;
-    const QString detail = safe + '/' + tables[i] + '\n' + QString::fromStdString(r.status.ToString());
+    const QString detail =
+        safe + '/' + tables[i] + '\n' + QString::fromStdString(r.status.ToString());
     if (r.status.category() == ERRCAT_LOCKCONFLICT) FinishRun(trBusy, detail);
     FinishRun(trCorrupted, detail);
   }
@@ -99,13 +90,14 @@ void TFormVardex::SwapInRetrieved(const QString& built) {
     const QString target = QString::fromStdString(engine::FindNoCase(S(d), S(name)));
     swaps.push_back({S(built + '/' + name), S(target)});
     targets.insert(QFileInfo(target).fileName().toUpper());
-    if (name.endsWith(".db", Qt::CaseInsensitive)) stems.insert(QFileInfo(name).completeBaseName().toUpper());
+    if (name.endsWith(".db", Qt::CaseInsensitive))
+      stems.insert(QFileInfo(name).completeBaseName().toUpper());
   }
   // The live files of those tables that the new set does not replace go in
   // the same step; a table another program holds stops the run first.
   for (const QString& name : QDir(d).entryList(QDir::Files | QDir::Hidden)) {
     const QFileInfo info(name);
-    if (!stems.contains(info.completeBaseName().toUpper()) || !IsTableFileExtension(info.suffix())) {
+    if (!stems.contains(info.completeBaseName().toUpper()) || !IsTableFileName(name)) {
       continue;
     }
     const QString path = d + '/' + name;

@@ -144,7 +144,7 @@ Env* Env::Default() {
   // VARDEX_FAIL_WRITES_AFTER=N makes every write of this process fail, as a
   // full disk would, once N bytes are written: for trying whole programs
   // (Vdx32, vdx) against a full disk. Read once, at the first file access.
-  static Env* chosen = [] () -> Env* {
+  static Env* chosen = []() -> Env* {
     const char* budget = std::getenv("VARDEX_FAIL_WRITES_AFTER");
     if (!budget || !*budget) return &env;
     static FaultInjectionEnv faulty(&env);

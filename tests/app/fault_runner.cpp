@@ -10,11 +10,12 @@
 // record), "cancel" (Cancel is pressed and the question answered No), "lock"
 // (the live table of that request is locked as another program would).
 // Every other question is answered Yes. VARDEX_HOME names the program folder.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
@@ -34,8 +35,7 @@ int main(int argc, char** argv) {
   TFormVardex form({});
   form.TerminateHandler = [] {};
   form.MessageHandler = [&](const TMessageRequest& m) {
-    std::fprintf(stderr, "message: %s | %s\n", qPrintable(m.Keys.join('+')),
-                 qPrintable(m.Detail));
+    std::fprintf(stderr, "message: %s | %s\n", qPrintable(m.Keys.join('+')), qPrintable(m.Detail));
     if (fault == "kill" && at == 0 && m.Key != "AreYouSure") std::raise(SIGKILL);
     if (m.Kind != mkConfirmation) return QMessageBox::Ok;
     return fault == "cancel" && m.Key == "NotFinished" ? QMessageBox::No : QMessageBox::Yes;

@@ -121,7 +121,8 @@ class TFaultTest : public QObject {
       const QString stem = t.chopped(3);
       for (const QString& name : Entries(Db("METADATA"))) {
         if (name.startsWith(stem + '.', Qt::CaseInsensitive)) {
-          expected << QString::fromStdString(engine::FindNoCase(Db().toStdString(), name.toStdString()))
+          expected << QString::fromStdString(
+                          engine::FindNoCase(Db().toStdString(), name.toStdString()))
                           .section('/', -1);
         }
       }
@@ -172,12 +173,15 @@ class TFaultTest : public QObject {
     const struct {
       TToolType tool;
       int cancel;
-    } tools[] = {{ttUpdate, trRepeat}, {ttCopy, trUpdate}, {ttRetrieve, trRepeat}, {ttPack, trCancel}};
+    } tools[] = {
+        {ttUpdate, trRepeat}, {ttCopy, trUpdate}, {ttRetrieve, trRepeat}, {ttPack, trCancel}};
     const struct {
       TFault fault;
       const char* name;
-    } faults[] = {{fLock, "table locked after the check"}, {fBlob, "damaged blob file"},
-                  {fDiskFull, "disk full"},                {fCancel, "cancel answered No"},
+    } faults[] = {{fLock, "table locked after the check"},
+                  {fBlob, "damaged blob file"},
+                  {fDiskFull, "disk full"},
+                  {fCancel, "cancel answered No"},
                   {fKillFirst, "killed at the first table"},
                   {fKillThird, "killed at the third table"},
                   {fKillAtEnd, "killed before its log record"}};
@@ -207,7 +211,9 @@ class TFaultTest : public QObject {
     QStringList args;
     QString budget;
     switch (static_cast<TFault>(fault)) {
-      case fLock: args = {"lock", "2"}; break;
+      case fLock:
+        args = {"lock", "2"};
+        break;
       case fBlob: {
         QFile f(blob);
         QVERIFY(f.open(QIODevice::ReadWrite));
@@ -215,11 +221,21 @@ class TFaultTest : public QObject {
         QVERIFY(f.resize(blob_bytes.size() / 2));
         break;
       }
-      case fDiskFull: budget = "20000"; break;
-      case fCancel: args = {"cancel", "2"}; break;
-      case fKillFirst: args = {"kill", "1"}; break;
-      case fKillThird: args = {"kill", "3"}; break;
-      case fKillAtEnd: args = {"kill", "0"}; break;
+      case fDiskFull:
+        budget = "20000";
+        break;
+      case fCancel:
+        args = {"cancel", "2"};
+        break;
+      case fKillFirst:
+        args = {"kill", "1"};
+        break;
+      case fKillThird:
+        args = {"kill", "3"};
+        break;
+      case fKillAtEnd:
+        args = {"kill", "0"};
+        break;
     }
     const int logged = Logged(t, expected < 0 ? 0 : expected);
     QCOMPARE(RunTool(t, args, budget), expected);
