@@ -1,5 +1,7 @@
 #include "EngineConfig.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -38,8 +40,9 @@ std::string AliasEntry::Driver() const {
 }
 
 EngineConfig EngineConfig::Load(const std::string& path) {
+  struct stat st {};
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !in) {
     EngineConfig none;
     none.found_ = false;
     return none;

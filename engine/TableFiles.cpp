@@ -96,21 +96,23 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
     if (::strcasecmp(found.c_str(), (stem + "." + parked).c_str()) == 0 &&
         Env::Default()->Exists(dir + "/" + found)) {
       // The parked name keeps every character but the replaced one, which
-      // takes the case of the letters kept beside it.
+      // takes the case of the nearest letter kept (else the data file's).
       std::string kept = found.substr(stem.size() + 1);
-      bool letters = false, lowerKept = false;
-      for (char c : kept) {
-        if (std::isalpha(static_cast<unsigned char>(c))) {
-          letters = true;
-          lowerKept = lowerKept || std::islower(static_cast<unsigned char>(c));
+      const std::size_t at = kept[0] == '1' || kept[0] == '2' ? 0 : kept.find('$');
+      for (std::size_t d = 1; d < kept.size(); ++d) {
+        const char near = at >= d && std::isalpha(static_cast<unsigned char>(kept[at - d]))
+                              ? kept[at - d]
+                          : at + d < kept.size() && std::isalpha(static_cast<unsigned char>(kept[at + d]))
+                              ? kept[at + d]
+                              : '\0';
+        if (near) {
+          lower = std::islower(static_cast<unsigned char>(near));
+          break;
         }
       }
-      if (letters) lower = lowerKept;
-      for (std::size_t i = 0; i < kept.size() && i < ext.size(); ++i) {
-        if (kept[i] == '$' || (i == 0 && (kept[0] == '1' || kept[0] == '2'))) {
-          kept[i] = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(ext[i]))
-                                            : std::toupper(static_cast<unsigned char>(ext[i])));
-        }
+      if (at < kept.size() && at < ext.size()) {
+        kept[at] = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(ext[at]))
+                                           : std::toupper(static_cast<unsigned char>(ext[at])));
       }
       return kept;
     }
@@ -124,7 +126,7 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
 
 std::string CompanionPath(const std::string& db_path, const std::string& ext) {
   const std::string bare = !ext.empty() && ext[0] == '.' ? ext.substr(1) : ext;
-  return DirName(db_path) + "/" + Stem(db_path) + "." + CompanionExtension(db_path, bare);
+  return FindNoCase(DirName(db_path), Stem(db_path) + "." + CompanionExtension(db_path, bare));
 }
 
 std::string ResolveTablePath(const std::string& arg) {
