@@ -162,4 +162,48 @@ TEST(RestructureConvertTest, DecimalRounding) {
   EXPECT_EQ(engine::RoundDecimalText("0.1230", 32), ".12300000000000000000000000000000");
 }
 
+// What each conversion tells its caller it lost: the restructure keeps the
+// records concerned whole, so a loss must never go unreported.
+TEST(RestructureConvertTest, LossesAreReported) {
+  using engine::ConvertLoss;
+  struct LossCase {
+    const char* what;
+    engine::FieldDesc from, to;
+    FieldValue in;
+    ConvertLoss loss;
+  };
+  const LossCase cases[] = {
+      {"text cut", Field("a", FieldType::Alpha, 20), Field("a", FieldType::Alpha, 5),
+       FieldValue::Str("apricot"), ConvertLoss::Cut},
+      {"text that fits", Field("a", FieldType::Alpha, 20), Field("a", FieldType::Alpha, 5),
+       FieldValue::Str("plum"), ConvertLoss::None},
+      {"half rounds into a short", Field("n", FieldType::Number), Field("s", FieldType::Short),
+       FieldValue::Float(1.5), ConvertLoss::Rounded},
+      {"whole number into a short", Field("n", FieldType::Number), Field("s", FieldType::Short),
+       FieldValue::Float(2), ConvertLoss::None},
+      {"money into a short", Field("m", FieldType::Currency), Field("s", FieldType::Short),
+       FieldValue::Float(12.25), ConvertLoss::Rounded},
+      {"decimal given fewer places", Field("b", FieldType::Bcd, 17, 3),
+       Field("b", FieldType::Bcd, 17, 2), FieldValue::Str("-12.345"), ConvertLoss::Rounded},
+      {"trailing zero dropped only", Field("b", FieldType::Bcd, 17, 3),
+       Field("b", FieldType::Bcd, 17, 2), FieldValue::Str("-12.340"), ConvertLoss::None},
+      {"number into a decimal", Field("n", FieldType::Number), Field("b", FieldType::Bcd, 17, 2),
+       FieldValue::Float(1.005), ConvertLoss::Rounded},
+      {"text into a decimal", Field("a", FieldType::Alpha, 10), Field("b", FieldType::Bcd, 17, 1),
+       FieldValue::Str("3.14"), ConvertLoss::Rounded},
+      {"out of range", Field("i", FieldType::Long), Field("s", FieldType::Short),
+       FieldValue::Int(40000), ConvertLoss::Blanked},
+      {"number too wide for text", Field("n", FieldType::Number), Field("a", FieldType::Alpha, 3),
+       FieldValue::Float(1234.5), ConvertLoss::Blanked},
+      {"blank", Field("n", FieldType::Number), Field("s", FieldType::Short), FieldValue{},
+       ConvertLoss::None},
+  };
+  for (const LossCase& c : cases) {
+    FieldValue out;
+    ConvertLoss loss = ConvertLoss::None;
+    engine::ConvertValue(c.from, c.to, c.in, &out, &loss);
+    EXPECT_EQ(loss, c.loss) << c.what;
+  }
+}
+
 }  // namespace
