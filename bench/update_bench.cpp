@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "Env.h"
+#include "Restructure.h"
 #include "Session.h"
 #include "TableWriter.h"
 #include "fmVdx.h"
@@ -58,6 +59,11 @@ bool MakeDatabase(const std::string& dir, int tables, int records) {
       }
     }
     if (!w->Sync().ok()) return false;
+    w.reset();
+    // Complete keyed tables: a pack writes each one's .PX.
+    for (const std::string& path : {dir + "/METADATA/" + name, dir + "/" + name}) {
+      if (!engine::PackTable(path, {}, nullptr).ok()) return false;
+    }
   }
   return true;
 }

@@ -10,13 +10,22 @@ namespace {
 
 int Aliases(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   engine::TSession& session = engine::TSession::Default();
+  bool named = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--config" && i + 1 < args.size()) {
       session.SetConfigFile(args[++i]);
+      named = true;
     } else {
       err << "usage: vdx aliases [--config FILE]\n";
       return 2;
     }
+  }
+  if (!session.ConfigFileFound()) {
+    // A file named on the command line must be there; the default one may
+    // be missing (no aliases), but the user learns where it was looked for.
+    err << "vdx aliases: the configuration file " << session.ConfigFile()
+        << (named ? " cannot be read\n" : " is missing: no aliases\n");
+    if (named) return 2;
   }
   for (const std::string& name : session.GetAliasNames()) {
     out << name << '\t' << session.GetAliasDriverName(name) << '\t' << session.AliasPath(name)

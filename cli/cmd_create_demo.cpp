@@ -9,6 +9,7 @@
 
 #include "CodePage.h"
 #include "Command.h"
+#include "Restructure.h"
 #include "TableWriter.h"
 
 namespace {
@@ -135,13 +136,15 @@ Status MakeTable(const std::string& dir, const DemoTable& table, int rows, int m
   def.key_fields = 1;
   const std::string path = dir + "/" + table.name + ".DB";
   Status s = engine::CreateTable(engine::Env::Default(), path, def);
-  if (!s.ok() || rows == 0) return s;
   std::unique_ptr<engine::TableWriter> w;
-  s = engine::TableWriter::Open(engine::Env::Default(), path, 0, &w);
+  if (s.ok()) s = engine::TableWriter::Open(engine::Env::Default(), path, 0, &w);
   Sequence seq{static_cast<std::uint32_t>(table.name.size() * 7919 + rows)};
   for (int r = 0; s.ok() && r < rows; ++r)
     s = w->Append(detail ? DetailRow(r, masters, seq) : MasterRow(r, seq));
   if (s.ok()) s = w->Sync();
+  w.reset();
+  // A keyed table is complete with its primary index: a pack writes it.
+  if (s.ok()) s = engine::PackTable(path, {}, nullptr);
   return s;
 }
 

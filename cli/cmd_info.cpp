@@ -6,6 +6,7 @@
 #include "DbiStructure.h"
 #include "FieldCodec.h"
 #include "ParadoxTable.h"
+#include "Sha256.h"
 #include "TableDump.h"
 #include "TableFiles.h"
 
@@ -49,6 +50,14 @@ void DescribeIndexes(const engine::ParadoxTable& table, const engine::TableStruc
 
 void DescribeChecks(const engine::ParadoxTable& table, const engine::TableStructure& st,
                     std::ostream& out) {
+  if (st.hasVal && !st.val.decoded()) {
+    // A level 3.x .VAL is kept as stored; its fingerprint (leaving out the
+    // change count in byte 0) tells whether two tables hold the same checks.
+    out << "checks:     " << static_cast<int>(st.val.legacyCheckCount())
+        << " (level 3.x .VAL kept as stored, fingerprint "
+        << engine::Sha256Hex(st.valBytes.substr(1)).substr(0, 16) << ")\n";
+    return;
+  }
   out << "checks:     " << st.checks.size() << "\n";
   for (const VCHKDesc& c : st.checks) {
     if (c.iFldNum < 1 || c.iFldNum > table.Fields().size()) continue;

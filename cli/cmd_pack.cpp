@@ -1,15 +1,16 @@
 // vdx pack TABLE: drops deleted space, rebuilds every index and the blob
-// file; the structure and protection stay. Exit 0 done, 1 failed, 2 usage.
+// file; the structure and protection stay. Records that break the key are
+// kept in KEYVIOL/ beside the table, with a warning. Exit 0 done, 1 failed,
+// 2 usage.
 #include <functional>
 #include <ostream>
 
 #include "Command.h"
 #include "Restructure.h"
+#include "SetAside.h"
 #include "TableFiles.h"
 
 namespace vdx {
-void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r,
-                            std::ostream& out);
 std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress();
 }  // namespace vdx
 
@@ -30,8 +31,7 @@ int Pack(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     err << "vdx pack: " << s.ToString() << "\n";
     return 1;
   }
-  vdx::PrintRestructureReport(path, report, out);
-  return 0;
+  return vdx::ReportRestructure(path, report, out, err);
 }
 
 }  // namespace

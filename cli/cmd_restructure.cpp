@@ -1,7 +1,8 @@
 // vdx restructure TABLE --like REF [--save-as PATH] [--password PW]: brings
 // a table to the structure of a reference table (fields by position, checks,
 // indexes, links), in place or into a new table, and packs it. Prints what
-// was kept, blanked and set aside. Exit 0 done, 1 failed, 2 usage.
+// was cut, rounded, blanked and set aside (into KEYVIOL/ and PROBLEMS/
+// beside the table, with a warning). Exit 0 done, 1 failed, 2 usage.
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "DbiStructure.h"
 #include "Restructure.h"
 #include "RestructureLike.h"
+#include "SetAside.h"
 #include "TableFiles.h"
 
 namespace vdx {
@@ -29,14 +31,6 @@ engine::Status ReadStructure(const std::string& path, engine::TableStructure* ou
   if (s.ok()) s = engine::ReadTableStructure(engine::Env::Default(), *table, out);
   if (s.ok()) *prot = table->Protected();
   return s;
-}
-
-void PrintReport(const std::string& path, const engine::RestructureReport& r, std::ostream& out) {
-  out << path << ": " << r.records << " records";
-  if (r.blanked) out << ", " << r.blanked << " values blank (could not convert)";
-  if (r.keyViolations) out << ", " << r.keyViolations << " key violations in " << r.keyViolTable;
-  out << "\n";
-  for (const std::string& note : r.notes) out << "  left out (unreadable): " << note << "\n";
 }
 
 int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
@@ -70,7 +64,7 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   const std::string target = save_as.empty() ? live_path : save_as;
   engine::RestructureRequest request = engine::BuildLikeRequest(
-      live, ref, target.substr(target.find_last_of('/') + 1), engine::DirName(target));
+      live, ref, target.substr(target.find_last_of('/') + 1), engine::DirName(target), ref_path);
   // Protected as the table was, or with the password given.
   request.desc.bProtected = live_protected || (ref_protected && !password.empty());
   std::snprintf(request.desc.szPassword, sizeof request.desc.szPassword, "%s", password.c_str());
@@ -84,18 +78,12 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     err << "vdx restructure: " << s.ToString() << "\n";
     return 1;
   }
-  PrintReport(save_as.empty() ? live_path : save_as, report, out);
-  return 0;
+  return vdx::ReportRestructure(save_as.empty() ? live_path : save_as, report, out, err);
 }
 
 }  // namespace
 
 namespace vdx {
-void PrintRestructureReport(const std::string& path, const engine::RestructureReport& r,
-                            std::ostream& out) {
-  PrintReport(path, r, out);
-}
-
 // A percentage on the terminal while a long table is rewritten.
 std::function<void(std::uint32_t, std::uint32_t)> TerminalProgress() {
   if (!::isatty(2)) return nullptr;

@@ -1,6 +1,8 @@
 // vdx verify TABLE|DIR: checks every table named (or every .DB file of a
-// folder) and prints one line per table. Exit 0 when all are sound, 1 when
-// one is damaged, 2 on a usage error.
+// folder) and prints one line per table. It writes nothing: a replacement
+// of a table's files that was interrupted is reported as pending, not
+// finished. Exit 0 when all are sound, 1 when one is damaged or pending, 2
+// on a usage error.
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -53,6 +55,9 @@ int Verify(const vdx::Args& args, std::ostream& out, std::ostream& err) {
       out << path << ": ok, " << r.records << " records";
       if (!r.note.empty()) out << " (note: " << r.note << ")";
       out << "\n";
+    } else if (!r.pendingJournal.empty()) {
+      out << path << ": pending: " << r.status.ToString() << "\n";
+      rc = 1;
     } else {
       out << path << ": damaged: " << r.status.ToString() << "\n";
       rc = 1;

@@ -165,5 +165,6 @@ DBIResult DbiDoRestructure(hDBIDb db, std::uint16_t descCount, CRTblDesc* desc, 
   Status s = engine::RestructureTable(table, *desc, options, &report);
   if (!s.ok()) return RecordError(s);
   if (keyViolName) CopyOut(keyViolName, DBIMAXPATHLEN + 1, report.keyViolTable);
+  if (problemsName) CopyOut(problemsName, DBIMAXPATHLEN + 1, report.problemsTable);
   return Ok();
 }

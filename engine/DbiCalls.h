@@ -39,8 +39,11 @@ DBIResult DbiCloseDatabase(hDBIDb& db);
 
 // Restructures (or, with save-as, copies restructured) the one table the
 // request names, in the database's folder. The key-violation buffer (a
-// DBIPATH, may be null) receives the path of the table holding records
-// that broke the new primary key, or stays empty. No problem table is kept;
-// analyse-only is not supported.
+// DBIPATH, may be null) receives the path of the table holding the records
+// that broke the new primary key (KEYVIOL.DB beside the table written), the
+// problems buffer the path of the table holding the records whose values
+// were cut, rounded or blanked (PROBLEMS.DB); each stays empty when there
+// were none. Both hold the records as the source had them, in its
+// structure. Analyse-only is not supported.
 DBIResult DbiDoRestructure(hDBIDb db, std::uint16_t descCount, CRTblDesc* desc, const char* saveAs,
                            char* keyViolName, char* problemsName, bool analyzeOnly);

@@ -59,6 +59,8 @@ const char* FixedText(DBIResult code) {
     case DBIERR_WRITEERR: return "Write failure.";
     case DBIERR_DIRNOTFOUND: return "Directory does not exist.";
     case DBIERR_DISKFULL: return "Insufficient disk space.";
+    case DBIERR_READONLYFILE: return "Table is read only.";
+    case DBIERR_READONLYDIR: return "Directory is read only.";
     case DBIERR_TABLEFULL: return "Table is full.";
     case DBIERR_FIELDTOOLONG: return "Field value too long.";
     case DBIERR_KEYVIOL: return "Key violation.";

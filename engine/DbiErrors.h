@@ -50,6 +50,8 @@ constexpr DBIResult DBIERR_READERR = ErrCode(ERRCAT_IO, 0x01);
 constexpr DBIResult DBIERR_WRITEERR = ErrCode(ERRCAT_IO, 0x02);
 constexpr DBIResult DBIERR_DIRNOTFOUND = ErrCode(ERRCAT_IO, 0x03);
 constexpr DBIResult DBIERR_DISKFULL = ErrCode(ERRCAT_IO, 0x04);
+constexpr DBIResult DBIERR_READONLYFILE = ErrCode(ERRCAT_IO, 0x05);
+constexpr DBIResult DBIERR_READONLYDIR = ErrCode(ERRCAT_IO, 0x06);
 // Limits.
 constexpr DBIResult DBIERR_TABLEFULL = ErrCode(ERRCAT_LIMIT, 0x01);
 constexpr DBIResult DBIERR_FIELDTOOLONG = ErrCode(ERRCAT_LIMIT, 0x02);

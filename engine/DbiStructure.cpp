@@ -248,6 +248,9 @@ Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* o
   for (std::size_t i = 0; i < h.fields.size(); ++i) {
     out->fields.push_back(ToFldDesc(h.fields[i], static_cast<int>(i + 1)));
   }
+  // The key is part of the header: a keyed table has its primary index
+  // even when its .PX is missing or unreadable (a restructure builds one).
+  if (h.Keyed()) out->indexes.push_back(PrimaryDesc(h));
   for (const std::string& path : CompanionFiles(table.Path())) {
     if (UpperExtension(path) != "PX" || !h.Keyed()) continue;
     std::string bytes;
@@ -255,7 +258,6 @@ Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* o
     if (s.ok()) s = out->primary.DecodeFrom(bytes);
     if (s.ok()) {
       out->hasPrimaryFile = true;
-      out->indexes.push_back(PrimaryDesc(h));
     } else {
       out->notes.push_back(BaseName(path) + ": " + s.message());
     }

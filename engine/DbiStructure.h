@@ -28,13 +28,13 @@ struct SecondaryIndexFile {
 
 struct TableStructure {
   std::vector<FLDDesc> fields;
-  // The primary index first (when the table is keyed and its .PX exists),
-  // then the secondary indexes in file-name order.
+  // The primary index first (when the table is keyed, whether or not its
+  // .PX exists), then the secondary indexes in file-name order.
   std::vector<IDXDesc> indexes;
   std::vector<VCHKDesc> checks;
   std::vector<RINTDesc> links;  // the dependent's links first, then its dependents
 
-  bool hasPrimaryFile = false;
+  bool hasPrimaryFile = false;  // the .PX was found and read
   PrimaryIndex primary;
   std::vector<SecondaryIndexFile> secondaries;  // parallel to indexes after the primary
   bool hasVal = false;

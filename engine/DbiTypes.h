@@ -154,5 +154,16 @@ struct CRTblDesc {
   std::uint16_t iRintCount;
   CROpType* pecrRintOp;
   RINTDesc* printDesc;
-  std::uint16_t iOptParams;  // kept for the request's shape; always 0
+  // Optional parameters: iOptParams descriptors, each naming a parameter
+  // (szName) whose value lies in pOptData at iOffset, iLen bytes long.
+  std::uint16_t iOptParams;
+  FLDDesc* pfldOptParams;
+  void* pOptData;
 };
+
+// Optional parameter of a restructure request: the data file of the
+// reference table the request was merged from. What descriptors cannot
+// carry is taken from it: the validity checks of a level 3.x .VAL (kept as
+// stored, never decoded) become the result's, and such checks of the table
+// itself give way to the reference's.
+constexpr char szCRREFERENCE[] = "REFERENCE";

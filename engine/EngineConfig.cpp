@@ -1,5 +1,7 @@
 #include "EngineConfig.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -38,8 +40,13 @@ std::string AliasEntry::Driver() const {
 }
 
 EngineConfig EngineConfig::Load(const std::string& path) {
+  struct stat st {};
   std::ifstream in(path, std::ios::binary);
-  if (!in) return EngineConfig();
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !in) {
+    EngineConfig none;
+    none.found_ = false;
+    return none;
+  }
   std::ostringstream text;
   text << in.rdbuf();
   return Parse(text.str());
@@ -66,7 +73,10 @@ EngineConfig EngineConfig::Parse(const std::string& text) {
     if (!current || eq == std::string::npos || eq == 0) continue;
     std::string key = Upper(Trim(line.substr(0, eq)));
     if (key.empty() || !current->Param(key).empty()) continue;
-    current->params.emplace_back(key, Trim(line.substr(eq + 1)));
+    std::string value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    current->params.emplace_back(key, value);
   }
   return config;
 }

@@ -1,7 +1,8 @@
 // The engine configuration file (engine.ini): one INI section per alias with
-// TYPE= (the driver, STANDARD for Paradox folders) and PATH= lines. Reading
-// never fails: a missing or unreadable file has no aliases and a malformed
-// line is skipped.
+// TYPE= (the driver, STANDARD for Paradox folders) and PATH= lines; a value
+// in double quotes (PATH="/srv/my data") stands without them. Reading never
+// fails: a missing or unreadable file has no aliases (Found() tells it from
+// an empty one) and a malformed line is skipped.
 #pragma once
 
 #include <string>
@@ -22,6 +23,9 @@ class EngineConfig {
   static EngineConfig Load(const std::string& path);
   static EngineConfig Parse(const std::string& text);
 
+  // False when Load found no file it could read.
+  bool Found() const { return found_; }
+
   // Alias names sorted without regard to case.
   std::vector<std::string> AliasNames() const;
   // The alias of that name, matched without regard to case; nullptr if none.
@@ -29,6 +33,7 @@ class EngineConfig {
 
  private:
   std::vector<AliasEntry> aliases_;
+  bool found_ = true;
 };
 
 }  // namespace engine

@@ -1,5 +1,6 @@
 #include "FieldConvert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -206,25 +207,74 @@ bool CanConvert(FieldType from, FieldType to) {
          (src == Kind::Stamp && (dst == Kind::Date || dst == Kind::Time));
 }
 
+namespace {
+
+// Whether rounding the decimal text to `decimals` places drops a digit
+// that is not zero.
+bool DropsDigits(const std::string& text, int decimals) {
+  const auto dot = text.find('.');
+  if (dot == std::string::npos) return false;
+  const std::size_t keep = dot + 1 + static_cast<std::size_t>(std::max(decimals, 0));
+  for (std::size_t i = keep; i < text.size(); ++i) {
+    if (text[i] >= '1' && text[i] <= '9') return true;
+    if (text[i] < '0' || text[i] > '9') break;  // an exponent or the end of the digits
+  }
+  return false;
+}
+
+// Whether a conversion that succeeded gave a number fewer decimals.
+bool Rounds(const FieldDesc& from, const FieldDesc& to, const FieldValue& in) {
+  const Kind src = KindOf(from.type), dst = KindOf(to.type);
+  if (src == Kind::Float && dst == Kind::Integer) return std::round(in.d) != in.d;
+  if (src == Kind::Decimal && dst == Kind::Integer) return DropsDigits(in.s, 0);
+  if (dst != Kind::Decimal) return false;
+  if (src == Kind::Float || src == Kind::Decimal) return DropsDigits(DecimalTextOf(src, in), to.decimals);
+  if (src == Kind::Text || src == Kind::Memo) {
+    FieldDesc wide = to;
+    wide.decimals = 32;
+    FieldValue exact;
+    return ParseFieldText(wide, in.s, &exact).ok() && !exact.null &&
+           DropsDigits(exact.s, to.decimals);
+  }
+  return false;
+}
+
+}  // namespace
+
 bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& in,
-                  FieldValue* out) {
+                  FieldValue* out, ConvertLoss* loss) {
+  ConvertLoss local = ConvertLoss::None;
+  ConvertLoss& lost = loss ? *loss : local;
+  lost = ConvertLoss::None;
   *out = FieldValue{};
   if (in.null) return true;
   FieldValue v;
-  if (!Convert(from, to, in, &v)) return false;
+  if (!Convert(from, to, in, &v)) {
+    lost = ConvertLoss::Blanked;
+    return false;
+  }
   if (from.type == FieldType::Bcd && to.type == FieldType::Bcd) {
     v = FieldValue::Str(RoundDecimalText(in.s, to.decimals));
+  }
+  const Kind src = KindOf(from.type);
+  if (to.type == FieldType::Alpha && (src == Kind::Text || src == Kind::Memo) &&
+      v.s.size() > static_cast<std::size_t>(to.size)) {
+    v.s.resize(static_cast<std::size_t>(to.size));  // as the engine's own restructure trims
+    lost = ConvertLoss::Cut;
   }
   if (IsBlobType(to.type)) {
     v.blob = BlobRef{};  // the writer stores the data anew
   } else {
     // The record encoding is the judge of range and width.
     std::uint8_t scratch[512];
-    if (to.size > static_cast<int>(sizeof scratch)) return false;
     FieldDesc at = to;
     at.offset = 0;
-    if (!EncodeField(at, v, scratch).ok()) return false;
+    if (to.size > static_cast<int>(sizeof scratch) || !EncodeField(at, v, scratch).ok()) {
+      lost = ConvertLoss::Blanked;
+      return false;
+    }
   }
+  if (lost == ConvertLoss::None && Rounds(from, to, in)) lost = ConvertLoss::Rounded;
   *out = std::move(v);
   return true;
 }

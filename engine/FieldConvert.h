@@ -1,7 +1,8 @@
 // Converting a stored value from one field type to another, as a
 // restructure does when a field keeps its place but changes type or size.
 // The conversions are listed in docs/restructure.md; a value that has no
-// form in the new type becomes blank and the caller counts it.
+// form in the new type becomes blank, and the caller counts every value cut,
+// rounded or blanked.
 #pragma once
 
 #include "FieldCodec.h"
@@ -9,11 +10,21 @@
 
 namespace engine {
 
+// What a conversion did to a value that it could not keep as it was.
+enum class ConvertLoss {
+  None,
+  Cut,      // text longer than the new alpha width, cut to it
+  Rounded,  // a number given fewer decimals (1.5 into a short is 2)
+  Blanked,  // no form in the new type, or out of its range: blank
+};
+
 // Converts in (a value of `from`; blob fields carry their data in s) into
-// out (a value of `to`, blob data in s). Returns false when the value cannot
-// be kept: out is then blank. A blank value converts to blank.
+// out (a value of `to`, blob data in s). Text (alpha or memo) too long for
+// a new alpha field is cut to its width; any other value that cannot be
+// kept makes out blank and the call returns false. *loss (when given) tells
+// what was lost. A blank value converts to blank.
 bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& in,
-                  FieldValue* out);
+                  FieldValue* out, ConvertLoss* loss = nullptr);
 
 // Whether a field of type `from` may become one of type `to` at all (some
 // values may still fail to convert). Used to reject a request up front.

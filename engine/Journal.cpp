@@ -163,6 +163,13 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
   return FinishJournal(env, journal, swaps);
 }
 
+std::string PendingReplacement(Env* env, const std::string& db_path) {
+  for (const std::string& journal : {RestructureJournalPath(db_path), LegacyJournalPath(db_path)}) {
+    if (env->Exists(journal)) return journal;
+  }
+  return "";
+}
+
 Status RecoverTable(Env* env, const std::string& db_path) {
   Status s = ReplayJournal(env, RestructureJournalPath(db_path), false);
   if (s.ok()) s = ReplayJournal(env, LegacyJournalPath(db_path), true);

@@ -43,6 +43,10 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
 // finished too.
 Status RecoverTable(Env* env, const std::string& db_path);
 
+// The journal of an interrupted replacement of the table's files that the
+// next open would finish, or "" when there is none. Reads nothing else.
+std::string PendingReplacement(Env* env, const std::string& db_path);
+
 // The journal's text and its parser (exposed for tests).
 std::string EncodeJournal(const std::vector<FileSwap>& swaps);
 bool DecodeJournal(const std::string& text, std::vector<FileSwap>* swaps);

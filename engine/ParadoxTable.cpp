@@ -61,7 +61,9 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   table->path_ = path;
   // A replacement of this table's files (a restructure, a pack, a set of
   // files) that a crash interrupted is finished, or undone, first.
-  if (Status r = RecoverTable(table->env_, path); !r.ok()) return r;
+  if (options.recover) {
+    if (Status r = RecoverTable(table->env_, path); !r.ok()) return r;
+  }
   if (options.lock) {
     Status s = table->lock_.Acquire(path, options.exclusive);
     if (!s.ok()) return s;

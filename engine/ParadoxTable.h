@@ -36,6 +36,9 @@ struct OpenOptions {
   bool use_header_key = false;  // trust the key in the header (verify, tools)
   bool exclusive = false;       // whole-file write lock instead of a read lock
   bool lock = true;             // take the OS lock at all
+  // Finish an interrupted replacement of the table's files first. A check
+  // that must not write (verify) turns it off and asks PendingReplacement.
+  bool recover = true;
 };
 
 class ParadoxTable;

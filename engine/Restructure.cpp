@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "DbiStructure.h"
@@ -82,8 +83,8 @@ class Job {
   Status Plan();
   Status Stage();
   Status WriteRecords(const std::string& staged_db);
-  Status OpenKeyViolations(const std::string& path, std::uint32_t key,
-                           std::unique_ptr<TableWriter>* out);
+  Status OpenSetAside(const std::string& path, std::uint32_t key,
+                      std::unique_ptr<TableWriter>* out);
   Status WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
                       const std::vector<IndexEntry>& leaves);
   Status ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p);
@@ -110,7 +111,8 @@ Status Job::Open() {
   if (!options_.saveAs.empty()) {
     const std::string dir = DirName(options_.saveAs);
     target_ = DataFilePath(dir, BaseName(options_.saveAs));
-    Status s = RecoverTable(env_, target_);
+    Status s = CheckWritable(target_);
+    if (s.ok()) s = RecoverTable(env_, target_);
     if (s.ok() && env_->Exists(target_)) s = target_lock_.Acquire(target_, true);
     if (!s.ok()) return s;
   }
@@ -145,10 +147,8 @@ Status Job::Stage() {
   s = CreateTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
   if (s.ok() && plan_.writeVal) {
-    s = WriteStaged(
-        env_,
-        staging_ + "/" + plan_.targetStem + (BaseName(target_).back() == 'b' ? ".val" : ".VAL"),
-        plan_.valBytes);
+    s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL")),
+                    plan_.valBytes);
   }
   for (const OtherValFile& other : plan_.otherVals) {
     if (s.ok() && !other.bytes.empty()) s = WriteStaged(env_, MasterStagedPath(other), other.bytes);
@@ -156,15 +156,17 @@ Status Job::Stage() {
   return s;
 }
 
-// The table the records that break the new key go to: unkeyed, with the
-// new fields, beside the result.
-Status Job::OpenKeyViolations(const std::string& path, std::uint32_t key,
-                              std::unique_ptr<TableWriter>* out) {
-  TableDefinition def = plan_.def;
-  def.key_fields = 0;
+// A table for records set aside: unkeyed, in the source's structure.
+Status Job::OpenSetAside(const std::string& path, std::uint32_t key,
+                         std::unique_ptr<TableWriter>* out) {
+  TableDefinition def;
+  def.fields = plan_.sourceHeader.fields;
+  def.code_page = plan_.def.code_page;
+  def.password = plan_.def.password;
+  def.key = plan_.def.key;
+  def.source = &plan_.sourceHeader;
   Status s = CreateTable(env_, path, def);
   if (s.ok()) s = TableWriter::Open(env_, path, key, out);
-  if (s.ok()) report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
   return s;
 }
 
@@ -177,27 +179,39 @@ Status Job::WriteRecords(const std::string& staged_db) {
     Status s = sorted ? CreateTable(env_, staged_db, plan_.def) : Status::OK();
     if (s.ok()) s = TableWriter::Open(env_, staged_db, key, &writer);
     if (!s.ok()) return s;
-    std::unique_ptr<TableWriter> keyviol;
+    std::unique_ptr<TableWriter> keyviol, problems;
     const std::string keyviol_path = staging_ + "/KEYVIOL.DB";
+    const std::string problems_path = staging_ + "/PROBLEMS.DB";
     CopyTargets targets;
     targets.table = writer.get();
     targets.keyViolations = [&](TableWriter** out) {
-      Status c = keyviol ? Status::OK() : OpenKeyViolations(keyviol_path, key, &keyviol);
+      Status c = keyviol ? Status::OK() : OpenSetAside(keyviol_path, key, &keyviol);
+      if (c.ok()) report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
       *out = keyviol.get();
       return c;
     };
-    report_->keyViolations = 0;
+    targets.problems = [&](TableWriter** out) {
+      Status c = problems ? Status::OK() : OpenSetAside(problems_path, key, &problems);
+      if (c.ok()) report_->problemsTable = FindNoCase(DirName(target_), "PROBLEMS.DB");
+      *out = problems.get();
+      return c;
+    };
+    report_->keyViolations = report_->problems = 0;
     report_->keyViolTable.clear();
+    report_->problemsTable.clear();
     RecordCopier copier(*source_, &plan_, writer->Header());
     bool unordered = false;
     s = copier.Run(targets, options_, sorted, &unordered, report_);
     if (s.ok() && unordered) {
       writer.reset();
       keyviol.reset();
-      for (const std::string& stale : CompanionFiles(keyviol_path)) env_->Remove(stale);
+      problems.reset();
+      for (const std::string& path : {keyviol_path, problems_path})
+        for (const std::string& stale : CompanionFiles(path)) env_->Remove(stale);
       continue;
     }
     if (s.ok() && keyviol) s = keyviol->Sync();
+    if (s.ok() && problems) s = problems->Sync();
     if (s.ok()) s = writer->Sync();
     if (s.ok()) s = WriteIndexes(staged_db, writer->Header(), copier.leaves());
     return s;
@@ -241,8 +255,7 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
     px.tableName = plan_.targetStem + ".PX";
     for (int k = 0; k < h.key_fields; ++k)
       px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
-    const std::string ext = BaseName(target_).back() == 'b' ? ".px" : ".PX";
-    Status s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + ext,
+    Status s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX")),
                            PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
     if (!s.ok()) return s;
   }
@@ -274,17 +287,39 @@ Status Job::Commit() {
   Status s = env_->SyncDir(staging_);
   if (!s.ok()) return s;
   const std::string dir = DirName(target_);
+  const std::string stem = StemOf(target_);
   std::vector<FileSwap> swaps;
   std::vector<std::string> targets;
+  std::vector<std::string> others;  // data files of the set-aside tables
   for (const std::string& name : ListNames(staging_)) {
     if (name.size() > kMasterSuffix.size() && name.ends_with(kMasterSuffix)) continue;
-    targets.push_back(FindNoCase(dir, name));
-    swaps.push_back({staging_ + "/" + name, targets.back()});
+    std::string target;
+    if (::strcasecmp(StemOf(name).c_str(), stem.c_str()) == 0 &&
+        ::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0) {
+      // A companion keeps the case of the one it replaces (or of its
+      // parked form): file names never change case.
+      target = CompanionPath(target_, "." + UpperExtension(name));
+    } else {
+      target = FindNoCase(dir, name);
+      if (::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0 && UpperExtension(name) == "DB")
+        others.push_back(target);
+    }
+    targets.push_back(target);
+    swaps.push_back({staging_ + "/" + name, target});
   }
+  auto replaced = [&](const std::string& old) {
+    for (const std::string& t : targets)
+      if (::strcasecmp(t.c_str(), old.c_str()) == 0) return true;
+    return false;
+  };
   for (const std::string& old : CompanionFiles(target_)) {
-    bool kept = !IsReplacedCompanion(old);
-    for (const std::string& t : targets) kept = kept || ::strcasecmp(t.c_str(), old.c_str()) == 0;
-    if (!kept) swaps.push_back({"", old});
+    const bool stale = IsReplacedCompanion(old) || IsParkedExtension(UpperExtension(old));
+    if (stale && !replaced(old)) swaps.push_back({"", old});
+  }
+  // A set-aside table replaces the whole earlier table of its name.
+  for (const std::string& other : others) {
+    for (const std::string& old : CompanionFiles(other))
+      if (!replaced(old)) swaps.push_back({"", old});
   }
   for (const OtherValFile& other : plan_.otherVals) {
     swaps.push_back({other.bytes.empty() ? "" : MasterStagedPath(other), other.path});

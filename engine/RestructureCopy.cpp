@@ -41,6 +41,7 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
 Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
                              std::vector<FieldValue>* out) {
   out->resize(target_.fields.size());
+  lossy_ = false;
   for (std::size_t i = 0; i < out->size(); ++i) {
     const int from = i < fields ? plan_->sourceOf[i] : -1;
     if (raw_[i]) continue;  // never read: copied as stored
@@ -54,7 +55,12 @@ Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
       Status s = source_.ReadBlob(from, value, &value.s);
       if (!s.ok()) return s.WithContext(src.name);
     }
-    if (!ConvertValue(src, target_.fields[i], value, &(*out)[i])) ++blanked_;
+    ConvertLoss loss = ConvertLoss::None;
+    ConvertValue(src, target_.fields[i], value, &(*out)[i], &loss);
+    if (loss == ConvertLoss::Blanked) ++blanked_;
+    if (loss == ConvertLoss::Cut) ++cut_;
+    if (loss == ConvertLoss::Rounded) ++rounded_;
+    lossy_ = lossy_ || loss != ConvertLoss::None;
   }
   return Status::OK();
 }
@@ -86,7 +92,7 @@ std::size_t RecordCopier::KeyLength() const {
 Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations) {
   std::vector<std::pair<std::string, std::uint32_t>> keys;
   keys.reserve(source_.RecordCount());
-  const std::uint32_t blanked = blanked_;
+  const std::uint32_t blanked = blanked_, cut = cut_, rounded = rounded_;
   TableCursor cursor = source_.NewCursor();
   std::vector<FieldValue> values;
   while (cursor.Next()) {
@@ -97,6 +103,8 @@ Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bo
   }
   if (!cursor.status().ok()) return cursor.status();
   blanked_ = blanked;  // counted again when the records are written
+  cut_ = cut;
+  rounded_ = rounded;
   std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
     return key_order_.Compare(a.first, b.first) < 0;
   });
@@ -124,6 +132,23 @@ void RecordCopier::CollectIndexes() {
   }
 }
 
+Status RecordCopier::WriteOriginal(const TableCursor& cursor, TableWriter* out) {
+  const auto& fields = source_.Fields();
+  std::string record(reinterpret_cast<const char*>(cursor.Record()), source_.Header().record_size);
+  std::vector<FieldValue> values(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (!IsBlobType(fields[i].type)) continue;
+    FieldValue v = cursor.Value(static_cast<int>(i));
+    if (!v.null) {
+      Status s = source_.ReadBlob(static_cast<int>(i), v, &v.s);
+      if (!s.ok()) return s.WithContext(fields[i].name);
+      v.blob = BlobRef{};  // stored anew in the set-aside table's blob file
+    }
+    values[i] = std::move(v);
+  }
+  return out->AppendEncoded(record, values);
+}
+
 Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool streaming,
                               bool* unordered, const CopyTargets& targets,
                               RestructureReport* report) {
@@ -143,11 +168,19 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
     violation = order == 0;
   }
   if (violation) {
+    // Kept as the source had it, so that nothing of it is lost.
     TableWriter* keyviol = nullptr;
     s = targets.keyViolations(&keyviol);
-    if (s.ok()) s = keyviol->AppendEncoded(record_, values_);
+    if (s.ok()) s = WriteOriginal(cursor, keyviol);
     ++report->keyViolations;
     return s;
+  }
+  if (lossy_) {
+    TableWriter* problems = nullptr;
+    s = targets.problems(&problems);
+    if (s.ok()) s = WriteOriginal(cursor, problems);
+    if (!s.ok()) return s;
+    ++report->problems;
   }
   if (plan_->keyed()) last_key_.assign(record_.data(), KeyLength());
   CollectIndexes();
@@ -194,6 +227,8 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
   if (s.ok() && options.progress && !*unordered) options.progress(done, total);
   report->records = written_;
   report->blanked = blanked_;
+  report->cut = cut_;
+  report->rounded = rounded_;
   return s;
 }
 

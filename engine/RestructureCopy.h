@@ -19,8 +19,11 @@ namespace engine {
 
 struct CopyTargets {
   TableWriter* table = nullptr;
-  // Opened on the first key violation (the path of the table to create).
+  // Tables in the source's structure, each opened on its first record: the
+  // records that broke the new key, and the records whose values were cut,
+  // rounded or blanked (which also go to the table, converted).
   std::function<Status(TableWriter**)> keyViolations;
+  std::function<Status(TableWriter**)> problems;
 };
 
 class RecordCopier {
@@ -50,11 +53,14 @@ class RecordCopier {
   Status WriteOne(const TableCursor& cursor, bool violation, bool streaming, bool* unordered,
                   const CopyTargets& targets, RestructureReport* report);
   void CollectIndexes();
+  // Appends the record under the cursor as the source holds it, blobs too.
+  Status WriteOriginal(const TableCursor& cursor, TableWriter* out);
 
   const ParadoxTable& source_;
   RestructurePlan* plan_;
   const DataFileHeader& target_;
-  std::uint32_t blanked_ = 0;
+  std::uint32_t blanked_ = 0, cut_ = 0, rounded_ = 0;
+  bool lossy_ = false;  // a value of the record converted last was changed
   std::uint32_t written_ = 0;
   std::int64_t counter_ = 0;  // numbers given to renumbered + fields
   std::string record_;        // scratch record in the new layout

@@ -98,11 +98,38 @@ void RestructureRequest::Bind() {
   desc.iRintCount = static_cast<std::uint16_t>(rints.size());
   desc.pecrRintOp = rintOps.data();
   desc.printDesc = rints.data();
+  optParams.clear();
+  optData.clear();
+  if (!reference.empty()) {
+    FLDDesc param{};
+    std::snprintf(param.szName, sizeof param.szName, "%s", szCRREFERENCE);
+    param.iLen = static_cast<std::uint16_t>(reference.size() + 1);
+    optParams.push_back(param);
+    optData.assign(reference.begin(), reference.end());
+    optData.push_back('\0');
+  }
+  desc.iOptParams = static_cast<std::uint16_t>(optParams.size());
+  desc.pfldOptParams = optParams.empty() ? nullptr : optParams.data();
+  desc.pOptData = optData.empty() ? nullptr : optData.data();
+}
+
+std::string OptionalParam(const CRTblDesc& desc, const char* name) {
+  if (!desc.pfldOptParams || !desc.pOptData) return "";
+  const char* data = static_cast<const char*>(desc.pOptData);
+  for (std::uint16_t i = 0; i < desc.iOptParams; ++i) {
+    const FLDDesc& p = desc.pfldOptParams[i];
+    if (std::strncmp(p.szName, name, sizeof p.szName) != 0) continue;
+    const std::string value(data + p.iOffset, p.iLen);
+    return value.substr(0, value.find('\0'));
+  }
+  return "";
 }
 
 RestructureRequest BuildLikeRequest(const TableStructure& live, const TableStructure& ref,
-                                    const std::string& table_name, const std::string& target_dir) {
+                                    const std::string& table_name, const std::string& target_dir,
+                                    const std::string& ref_path) {
   RestructureRequest r;
+  r.reference = ref_path;
   std::snprintf(r.desc.szTblName, sizeof r.desc.szTblName, "%s", table_name.c_str());
   std::snprintf(r.desc.szTblType, sizeof r.desc.szTblType, "PARADOX");
   r.desc.bPack = true;

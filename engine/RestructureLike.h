@@ -22,12 +22,24 @@ struct RestructureRequest {
   std::vector<VCHKDesc> chks;
   std::vector<RINTDesc> rints;
 
-  // Points desc's lists at the vectors (after they are filled or moved).
+  // The reference table's data file, as the optional parameter
+  // szCRREFERENCE (empty: none).
+  std::string reference;
+  std::vector<FLDDesc> optParams;  // heap storage, so a move keeps desc valid
+  std::vector<char> optData;
+
+  // Points desc's lists (and the optional parameter) at the members, after
+  // they are filled or moved.
   void Bind();
 };
 
 // target_dir: the folder of the table written (links are pointed there).
+// ref_path: the reference's data file, passed on as szCRREFERENCE.
 RestructureRequest BuildLikeRequest(const TableStructure& live, const TableStructure& ref,
-                                    const std::string& table_name, const std::string& target_dir);
+                                    const std::string& table_name, const std::string& target_dir,
+                                    const std::string& ref_path = "");
+
+// The value of a request's optional parameter, "" when it has none.
+std::string OptionalParam(const CRTblDesc& desc, const char* name);
 
 }  // namespace engine

@@ -1,5 +1,7 @@
 #include "RestructurePlan.h"
 
+#include "TableFiles.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -20,17 +22,9 @@ bool IsPrimaryDesc(const IDXDesc& d) { return d.bPrimary || d.szName[0] == '\0';
 
 CROpType OpAt(const CROpType* ops, int i, CROpType fallback) { return ops ? ops[i] : fallback; }
 
-bool LowerCaseFiles(const RestructurePlan& plan) {
-  const auto dot = plan.targetPath.find_last_of('.');
-  return dot != std::string::npos && dot + 1 < plan.targetPath.size() &&
-         std::islower(static_cast<unsigned char>(plan.targetPath[dot + 1]));
-}
-
-std::string CaseExt(const RestructurePlan& plan, std::string ext) {
-  if (LowerCaseFiles(plan)) {
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return ext;
+// An index file's extension in the case its name takes (TableFiles.h).
+std::string CaseExt(const RestructurePlan& plan, const std::string& ext) {
+  return CompanionExtension(plan.targetPath, ext);
 }
 
 Status PlanProtection(const DataFileHeader& h, const CRTblDesc& req, TableDefinition* def) {
@@ -81,7 +75,7 @@ std::vector<SecondaryPlan> CarryIndexes(const TableStructure& src, const Restruc
       newOf[static_cast<std::size_t>(s)] = static_cast<int>(i);
   }
   std::vector<SecondaryPlan> out;
-  const std::size_t first = src.hasPrimaryFile ? 1 : 0;
+  const std::size_t first = !src.indexes.empty() && src.indexes[0].bPrimary ? 1 : 0;
   for (std::size_t k = 0; k < src.secondaries.size(); ++k) {
     const SecondaryIndexFile& file = src.secondaries[k];
     SecondaryPlan p;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "RestructureLike.h"
 #include "RestructurePlan.h"
 #include "TableFiles.h"
 
@@ -268,13 +269,56 @@ Status ApplyChecks(const CRTblDesc& req, ValFile* val, bool* changed) {
 
 }  // namespace
 
+namespace {
+
+// The reference's .VAL when it is one the engine carries without decoding
+// (level 3.x); empty otherwise. Its checks name fields by position, so the
+// new fields must be the reference's.
+Status ReferenceLegacyVal(Env* env, const std::string& reference, const RestructurePlan& plan,
+                          std::string* bytes) {
+  bytes->clear();
+  for (const std::string& path : CompanionFiles(reference)) {
+    if (UpperExtension(path) != "VAL") continue;
+    std::string content;
+    ValFile val;
+    Status s = ReadWholeFile(env, path, &content);
+    if (s.ok()) s = val.DecodeFrom(content);
+    if (!s.ok()) return s.WithContext(path);
+    if (val.decoded()) return Status::OK();
+    OpenOptions options;
+    options.env = env;
+    options.lock = false;
+    options.use_header_key = true;
+    std::unique_ptr<ParadoxTable> ref;
+    s = ParadoxTable::Open(reference, options, &ref);
+    if (!s.ok()) return s;
+    bool fits = ref->Fields().size() == plan.def.fields.size();
+    for (std::size_t i = 0; fits && i < plan.def.fields.size(); ++i) {
+      fits = ref->Fields()[i].type == plan.def.fields[i].type &&
+             ref->Fields()[i].size == plan.def.fields[i].size;
+    }
+    if (!fits) {
+      return Status(DBIERR_INVALIDRESTRUCTURE,
+                    "the reference's validity checks do not fit the new fields")
+          .WithContext(path);
+    }
+    *bytes = std::move(content);
+    return Status::OK();
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
 Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, const CRTblDesc& req,
                RestructurePlan* plan) {
   if ((req.iValChkCount && !req.pvchkDesc) ||
       (req.iRintCount && (!req.printDesc || !req.pecrRintOp))) {
     return Status(DBIERR_INVALIDRESTRUCTURE, "a check or link list has no descriptors");
   }
-  if (st.hasVal && !st.val.decoded()) {
+  const std::string reference = OptionalParam(req, szCRREFERENCE);
+  const bool legacy = st.hasVal && !st.val.decoded();
+  if (legacy && reference.empty()) {
     // Older files are carried as they are.
     if (req.iValChkCount || req.iRintCount) {
       return Status(DBIERR_NOTSUPPORTED, "validity checks of this file level are kept as they are")
@@ -284,14 +328,21 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     plan->valBytes = st.valBytes;
     return Status::OK();
   }
+  std::string referenceVal;
+  if (!reference.empty()) {
+    Status s = ReferenceLegacyVal(env, reference, *plan, &referenceVal);
+    if (!s.ok()) return s;
+  }
+  // Checks the descriptors could not carry give way to the reference's.
+  const bool hasVal = st.hasVal && !legacy;
   std::vector<ValField> fields;
   ValFile val =
-      st.hasVal ? st.val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
+      hasVal ? st.val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
   bool changed = false;
   const bool keyChanged = plan->def.key_fields != source.Header().key_fields;
-  if (plan->fieldsChanged || keyChanged || !st.hasVal) {
+  if (plan->fieldsChanged || keyChanged || !hasVal) {
     RemapFields(*plan, &val);
-    changed = st.hasVal;
+    changed = hasVal;
   }
   Status s = ApplyChecks(req, &val, &changed);
   MasterFiles masters(env, DirName(plan->targetPath));
@@ -300,7 +351,15 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
   if (!s.ok()) return s;
   changed = changed || links.changed;
   masters.Emit(&plan->otherVals);
-  if (st.hasVal && !changed) {
+  if (!referenceVal.empty()) {
+    // A level 3.x file holds checks only: the reference's replace the lot.
+    ValFile carried;
+    s = carried.DecodeFrom(referenceVal);
+    if (!s.ok()) return s;
+    carried.setChangeCount(source.Header().change_count2);
+    plan->writeVal = true;
+    plan->valBytes = carried.Encode();
+  } else if (hasVal && !changed) {
     plan->writeVal = true;
     plan->valBytes = st.valBytes;
   } else if (!val.empty()) {

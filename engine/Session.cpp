@@ -33,6 +33,8 @@ std::string TSession::ConfigFile() const {
 
 EngineConfig TSession::LoadConfig() const { return EngineConfig::Load(ConfigFile()); }
 
+bool TSession::ConfigFileFound() const { return LoadConfig().Found(); }
+
 std::vector<std::string> TSession::GetAliasNames() const { return LoadConfig().AliasNames(); }
 
 std::vector<std::string> TSession::GetAliasParams(const std::string& alias) const {

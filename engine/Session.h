@@ -36,6 +36,10 @@ class TSession {
   // Overrides where the configuration is read from (tests, `vdx --config`).
   void SetConfigFile(std::string path) { config_file_ = std::move(path); }
   std::string ConfigFile() const;
+  // Whether the configuration file (at ConfigFile()) exists and can be
+  // read; without it there are no aliases, and the program says where it
+  // looked.
+  bool ConfigFileFound() const;
 
   // Passwords.
   void AddPassword(const std::string& password);

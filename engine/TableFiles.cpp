@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "Env.h"
 
 namespace engine {
@@ -52,14 +55,78 @@ std::string DataFilePath(const std::string& dir, const std::string& table) {
   return FindNoCase(dir.empty() ? "." : dir, name);
 }
 
-std::string CompanionPath(const std::string& db_path, const std::string& ext) {
-  const std::string stem = Stem(db_path);
-  std::string wanted = ext;
-  const std::string db_ext = BaseName(db_path).substr(stem.size());
-  if (HasLowerCase(db_ext)) {
-    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string ParkedExtension(const std::string& ext) {
+  std::string up = ext;
+  for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string parked = ext;
+  if (up == "VAL") {
+    parked[2] = '$';
+  } else if (up == "PX") {
+    parked[1] = '$';
+  } else if (up.size() == 3 && (up[0] == 'X' || up[0] == 'Y')) {
+    parked[0] = up[0] == 'X' ? '1' : '2';
+  } else {
+    return "";
   }
-  return FindNoCase(DirName(db_path), stem + wanted);
+  return parked;
+}
+
+bool IsParkedExtension(const std::string& ext) {
+  std::string up = ext;
+  for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return up == "VA$" || up == "P$" ||
+         (up.size() == 3 && (up[0] == '1' || up[0] == '2') &&
+          (up[1] == 'G' || std::isxdigit(static_cast<unsigned char>(up[1]))) &&
+          std::isxdigit(static_cast<unsigned char>(up[2])));
+}
+
+std::string CompanionExtension(const std::string& db_path, const std::string& ext) {
+  const std::string dir = DirName(db_path);
+  const std::string stem = Stem(db_path);
+  const std::string existing = BaseName(FindNoCase(dir, stem + "." + ext));
+  if (::strcasecmp(existing.c_str(), (stem + "." + ext).c_str()) == 0 &&
+      Env::Default()->Exists(dir + "/" + existing)) {
+    return existing.substr(stem.size() + 1);
+  }
+  const std::string db_ext = BaseName(db_path).substr(std::min(stem.size() + 1, BaseName(db_path).size()));
+  bool lower = HasLowerCase(db_ext);
+  const std::string parked = ParkedExtension(ext);
+  if (!parked.empty()) {
+    const std::string found = BaseName(FindNoCase(dir, stem + "." + parked));
+    if (::strcasecmp(found.c_str(), (stem + "." + parked).c_str()) == 0 &&
+        Env::Default()->Exists(dir + "/" + found)) {
+      // The parked name keeps every character but the replaced one, which
+      // takes the case of the nearest letter kept (else the data file's).
+      std::string kept = found.substr(stem.size() + 1);
+      const std::size_t at = kept[0] == '1' || kept[0] == '2' ? 0 : kept.find('$');
+      for (std::size_t d = 1; d < kept.size(); ++d) {
+        const char near = at >= d && std::isalpha(static_cast<unsigned char>(kept[at - d]))
+                              ? kept[at - d]
+                          : at + d < kept.size() && std::isalpha(static_cast<unsigned char>(kept[at + d]))
+                              ? kept[at + d]
+                              : '\0';
+        if (near) {
+          lower = std::islower(static_cast<unsigned char>(near));
+          break;
+        }
+      }
+      if (at < kept.size() && at < ext.size()) {
+        kept[at] = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(ext[at]))
+                                           : std::toupper(static_cast<unsigned char>(ext[at])));
+      }
+      return kept;
+    }
+  }
+  std::string wanted = ext;
+  for (char& c : wanted)
+    c = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(c))
+                                : std::toupper(static_cast<unsigned char>(c)));
+  return wanted;
+}
+
+std::string CompanionPath(const std::string& db_path, const std::string& ext) {
+  const std::string bare = !ext.empty() && ext[0] == '.' ? ext.substr(1) : ext;
+  return FindNoCase(DirName(db_path), Stem(db_path) + "." + CompanionExtension(db_path, bare));
 }
 
 std::string ResolveTablePath(const std::string& arg) {
@@ -85,7 +152,8 @@ std::vector<std::string> StaleCompanions(const std::string& db_path) {
     const bool index =
         ext == "PX" || (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'Y') &&
                         (std::isdigit(static_cast<unsigned char>(ext[1])) || ext[1] == 'G'));
-    if (ext == "MB" || ext == "VAL" || index) out.push_back(DirName(db_path) + "/" + entry);
+    if (ext == "MB" || ext == "VAL" || index || IsParkedExtension(ext))
+      out.push_back(DirName(db_path) + "/" + entry);
   }
   return out;
 }

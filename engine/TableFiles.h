@@ -15,13 +15,25 @@ std::string FindNoCase(const std::string& dir, const std::string& name);
 // or without the .DB extension.
 std::string DataFilePath(const std::string& dir, const std::string& table);
 // The companion of a data file with another extension (".MB", ".PX" ...):
-// the existing file when there is one, else the name in the data file's case.
+// the existing file when there is one (whatever its case), else the name in
+// the case of the companion's parked form (below) when that exists, else in
+// the case of the data file's extension. File names never change case.
 std::string CompanionPath(const std::string& db_path, const std::string& ext);
+// Just the extension of CompanionPath, without its dot ("px", "X0A").
+std::string CompanionExtension(const std::string& db_path, const std::string& ext);
+// Parked companions: while the tools work on a table they set its indexes
+// and checks aside under names no reader takes for them, replacing one
+// character and keeping the others as they are: .VAL -> .VA$, .PX -> .P$,
+// .Xnn -> .1nn, .Ynn -> .2nn. They belong to the table's file set: a
+// restructure removes them in the commit that installs the new files.
+// ParkedExtension gives "" for an extension that is never parked.
+std::string ParkedExtension(const std::string& ext);
+bool IsParkedExtension(const std::string& ext);
 // A table named on a command line: a path to the data file with or without
 // its .DB extension, matched without regard to case.
 std::string ResolveTablePath(const std::string& arg);
 // Every existing companion of a data file that a new definition makes stale:
-// blob file, primary and secondary indexes, validity checks.
+// blob file, primary and secondary indexes, validity checks, parked forms.
 std::vector<std::string> StaleCompanions(const std::string& db_path);
 
 }  // namespace engine

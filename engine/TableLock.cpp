@@ -1,6 +1,8 @@
 #include "TableLock.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,35 +22,76 @@ struct flock WholeFile(short type) {
   return fl;
 }
 
+// A file or folder that cannot be written, or whose permission bits allow
+// nobody to write it (a read-only attribute, which even an administrator's
+// tools respect).
+bool ReadOnly(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+Status Busy(const std::string& path, bool exclusive) {
+  return Status(DBIERR_FILELOCKED, exclusive ? "table is in use by another program"
+                                             : "table is opened exclusively by another program")
+      .WithContext(path);
+}
+
 }  // namespace
+
+Status CheckWritable(const std::string& path) {
+  if (ReadOnly(path)) return Status(DBIERR_READONLYFILE, "the table is read-only").WithContext(path);
+  const std::string dir = FolderOf(path);
+  if (ReadOnly(dir)) return Status(DBIERR_READONLYDIR, "the folder is read-only").WithContext(dir);
+  return Status::OK();
+}
 
 Status TableLock::Acquire(const std::string& path, bool exclusive) {
   Release();
   int fd = ::open(path.c_str(), (exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0 && exclusive && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && exclusive && (errno == EACCES || errno == EROFS) &&
+      ::access(path.c_str(), F_OK) == 0) {
+    return Status(DBIERR_READONLYFILE, "the table is read-only").WithContext(path);
+  }
   if (fd < 0) {
     return Status(errno == ENOENT ? DBIERR_NOSUCHTABLE : DBIERR_READERR,
                   std::string("cannot open table: ") + std::strerror(errno))
         .WithContext(path);
   }
+  if (exclusive) {
+    // An exclusive open is made to change the table.
+    Status s = CheckWritable(path);
+    if (!s.ok()) {
+      ::close(fd);
+      return s;
+    }
+  }
   struct flock fl = WholeFile(exclusive ? F_WRLCK : F_RDLCK);
   if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
     const int err = errno;
     ::close(fd);
-    if (err == EAGAIN || err == EACCES) {
-      return Status(DBIERR_FILELOCKED, exclusive ? "table is in use by another program"
-                                                 : "table is opened exclusively by another program")
-          .WithContext(path);
-    }
+    if (err == EAGAIN || err == EACCES) return Busy(path, exclusive);
     return Status(DBIERR_FILELOCKED, std::string("cannot lock table: ") + std::strerror(err))
         .WithContext(path);
+  }
+  // Programs that lock with flock(2) see this lock, and theirs is seen here.
+  // (A file system without flock fails otherwise: the record lock stands.)
+  if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    return Busy(path, exclusive);
   }
   fd_ = fd;
   return Status::OK();
 }
 
 void TableLock::Release() {
-  if (fd_ >= 0) ::close(fd_);  // closing the description drops its lock
+  if (fd_ >= 0) ::close(fd_);  // closing the description drops its locks
   fd_ = -1;
 }
 
@@ -56,7 +99,9 @@ bool IsLockedByOther(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct flock fl = WholeFile(F_WRLCK);
-  const bool locked = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  bool locked = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  // flock(2) has no test call: try to take it and let it go at once.
+  if (!locked && ::flock(fd, LOCK_EX | LOCK_NB) != 0) locked = errno == EWOULDBLOCK;
   ::close(fd);
   return locked;
 }

@@ -1,5 +1,7 @@
 #include "TableVerify.h"
 
+#include "Journal.h"
+#include "DbiStructure.h"
 #include "ParadoxTable.h"
 #include "TableFiles.h"
 #include "TableVerifyIndexes.h"
@@ -26,14 +28,42 @@ Status CheckRecords(const ParadoxTable& table, std::uint32_t* records) {
   return cursor.status();
 }
 
+// A keyed table needs its .PX: missing, or parked under another name by
+// a run that did not finish, the table is not whole.
+Status CheckPrimaryPresent(Env* env, const ParadoxTable& table) {
+  if (!table.Header().Keyed()) return Status::OK();
+  for (const std::string& path : CompanionFiles(table.Path())) {
+    if (UpperExtension(path) == "PX") return Status::OK();
+  }
+  const std::string parked = CompanionPath(table.Path(), "." + ParkedExtension("PX"));
+  if (env->Exists(parked)) {
+    return Status(DBIERR_INDEXCORRUPT, "the primary index is parked, not in place")
+        .WithContext(table.Path())
+        .WithContext(parked);
+  }
+  return Status(DBIERR_INDEXCORRUPT, "the primary index (.PX) of a keyed table is missing")
+      .WithContext(table.Path());
+}
+
 }  // namespace
 
 VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   VerifyResult result;
+  Env* e = env ? env : Env::Default();
+  result.pendingJournal = PendingReplacement(e, db_path);
+  if (!result.pendingJournal.empty()) {
+    result.status = Status(DBIERR_HEADERCORRUPT,
+                           "an interrupted replacement of the table's files is pending; the "
+                           "next open of the table finishes it")
+                        .WithContext(db_path)
+                        .WithContext(result.pendingJournal);
+    return result;
+  }
   OpenOptions options;
   options.env = env;
   options.use_header_key = true;
   options.lock = false;
+  options.recover = false;
   std::unique_ptr<ParadoxTable> table;
   result.status = ParadoxTable::Open(db_path, options, &table);
   if (!result.status.ok()) return result;
@@ -43,11 +73,12 @@ VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   bool has_blobs = false;
   for (const FieldDesc& f : table->Fields()) has_blobs = has_blobs || IsBlobType(f.type);
   const std::string mb = CompanionPath(db_path, ".MB");
-  Env* e = env ? env : Env::Default();
   if (has_blobs && e->Exists(mb)) {
     result.status = CheckBlobFile(e, mb, table->Header().key);
     if (!result.status.ok()) return result;
   }
+  result.status = CheckPrimaryPresent(e, *table);
+  if (!result.status.ok()) return result;
   result.status = VerifyIndexes(e, *table);
   if (!result.status.ok()) return result;
   result.status = VerifyLinks(e, *table);

@@ -2,7 +2,8 @@
 // it, reads every record, every value and every blob, walks the blob file's
 // blocks, then checks the indexes against the records and the referential
 // links against the tables they name. Protected tables are checked with the
-// key in their header, so no password is needed.
+// key in their header, so no password is needed. Nothing is written: an
+// interrupted replacement of the table's files is reported, not finished.
 #pragma once
 
 #include <string>
@@ -16,6 +17,9 @@ struct VerifyResult {
   Status status;     // ok, or the first damage found
   std::string note;  // a harmless irregularity worth reporting
   std::uint32_t records = 0;
+  // The journal of an interrupted replacement that the next open of the
+  // table finishes (status then says so); the files were not read.
+  std::string pendingJournal;
 };
 
 VerifyResult VerifyTable(const std::string& db_path, Env* env = nullptr);

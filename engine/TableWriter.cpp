@@ -33,7 +33,10 @@ DataFileHeader NewHeader(const TableDefinition& def) {
                                                             : DataFileHeader::kCommonLength);
     h.sort_order = def.source->sort_order;
     h.sort_order_id = def.source->sort_order_id;
-    h.code_page = def.source->code_page ? def.source->code_page : def.code_page;
+    // A header that names no code page (0) keeps saying so; a 3.x header
+    // has no room for one and takes the definition's.
+    h.code_page = def.source->code_page || def.source->Extended() ? def.source->code_page
+                                                                   : def.code_page;
     // The source's level stays unless a field needs a later one: the
     // engine of that level may refuse a table of a level it does not know.
     const std::uint8_t lowest = DataFileHeader::LowestVersionFor(def.fields);

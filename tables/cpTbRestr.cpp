@@ -1,6 +1,7 @@
 // TZelTableTools::Restructure: reads both tables' descriptors, merges them
 // into one request (cpTbMerge) and has the engine rewrite the live table.
 
+#include <cstdio>
 #include <vector>
 
 #include "cpTbGuard.h"
@@ -84,6 +85,18 @@ void TZelTableTools::Restructure(const std::string& saveAs, bool strip) {
   Attach(checks, request.iValChkCount, request.pecrValChkOp, request.pvchkDesc);
   Attach(indexes, request.iIdxCount, request.pecrIdxOp, request.pidxDesc);
   Attach(links, request.iRintCount, request.pecrRintOp, request.printDesc);
+
+  // The reference itself goes along: validity checks that descriptors
+  // cannot carry (a level 3.x .VAL) are taken from it by the engine.
+  const std::string reference = meta->Path();
+  std::vector<char> referenceData(reference.begin(), reference.end());
+  referenceData.push_back('\0');
+  FLDDesc referenceParam{};
+  std::snprintf(referenceParam.szName, sizeof referenceParam.szName, "%s", szCRREFERENCE);
+  referenceParam.iLen = static_cast<std::uint16_t>(referenceData.size());
+  request.iOptParams = 1;
+  request.pfldOptParams = &referenceParam;
+  request.pOptData = referenceData.data();
 
   DBIPATH directory{};
   Check(DbiGetDirectory(LiveDatabase(), false, directory));

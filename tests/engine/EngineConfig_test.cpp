@@ -18,8 +18,10 @@ TEST(EngineConfig, AliasesSortedWithoutCaseAndMalformedLinesSkipped) {
       "[sales]\nPATH = /srv/Sales data/ünï \nTYPE=STANDARD\n"
       "[Demo]\r\nTYPE=STANDARD\r\nPATH=/srv/demo\r\n"
       "[broken\nPATH=/nowhere\n"
-      "[ODBC1]\nTYPE=MSSQL\nnonsense\n=novalue\nPATH=/x\n");
-  EXPECT_EQ(c.AliasNames(), (std::vector<std::string>{"Demo", "ODBC1", "sales"}));
+      "[ODBC1]\nTYPE=MSSQL\nnonsense\n=novalue\nPATH=/x\n"
+      "[Quoted]\nPATH=\"/srv/my data\"\n");
+  EXPECT_EQ(c.AliasNames(), (std::vector<std::string>{"Demo", "ODBC1", "Quoted", "sales"}));
+  EXPECT_EQ(c.Find("quoted")->Param("PATH"), "/srv/my data");  // the quotes are no part of it
   ASSERT_NE(c.Find("SALES"), nullptr);
   EXPECT_EQ(c.Find("Sales")->Param("path"), "/srv/Sales data/ünï");
   EXPECT_EQ(c.Find("demo")->Param("PATH"), "/srv/demo");
@@ -27,9 +29,16 @@ TEST(EngineConfig, AliasesSortedWithoutCaseAndMalformedLinesSkipped) {
   EXPECT_EQ(c.Find("broken"), nullptr);
 }
 
-TEST(EngineConfig, MissingFileHasNoAliases) {
+TEST(EngineConfig, MissingFileHasNoAliasesAndSaysSo) {
   EXPECT_TRUE(EngineConfig::Load("/nonexistent/engine.ini").AliasNames().empty());
+  EXPECT_FALSE(EngineConfig::Load("/nonexistent/engine.ini").Found());
   EXPECT_TRUE(EngineConfig::Load("/").AliasNames().empty());  // a folder, not a file
+  EXPECT_FALSE(EngineConfig::Load("/").Found());
+  EXPECT_TRUE(EngineConfig::Parse("").Found());
+  engine::TSession s;
+  s.SetConfigFile("/nonexistent/engine.ini");
+  EXPECT_FALSE(s.ConfigFileFound());
+  EXPECT_EQ(s.ConfigFile(), "/nonexistent/engine.ini");
 }
 
 TEST(Session, AliasQuestionsPathFirstAndUnknownNamesRefused) {

@@ -97,6 +97,8 @@ inline PxTable ReadWithPxlibIsolated(const std::string& db_path, const std::stri
     PxTable t = ReadWithPxlib(db_path, blob_path);
     std::ofstream out(tmpl, std::ios::binary);
     out << t.ok << ' ' << t.types.size() << ' ' << t.rows.size() << '\n';
+    for (int type : t.types) out << type << ' ';
+    out << '\n';
     for (const auto& row : t.rows) {
       for (const Cell& c : row) {
         out << c.null << ' ' << c.l << ' ';
@@ -118,6 +120,8 @@ inline PxTable ReadWithPxlibIsolated(const std::string& db_path, const std::stri
   std::ifstream in(tmpl, std::ios::binary);
   std::size_t nfields = 0, nrows = 0;
   in >> t.ok >> nfields >> nrows;
+  t.types.resize(nfields);
+  for (int& type : t.types) in >> type;
   in.get();
   for (std::size_t r = 0; r < nrows; ++r) {
     std::vector<Cell> row(nfields);

@@ -93,12 +93,8 @@ TEST(RestructureConvertTest, NumbersTextAndLogicals) {
        FieldValue::Int(1), true, FieldValue::Str("True")},
       {"shorter text that fits", Field("a", FieldType::Alpha, 20), Field("a", FieldType::Alpha, 5),
        FieldValue::Str("plum"), true, FieldValue::Str("plum")},
-      {"shorter text that does not fit",
-       Field("a", FieldType::Alpha, 20),
-       Field("a", FieldType::Alpha, 5),
-       FieldValue::Str("apricot"),
-       false,
-       {}},
+      {"shorter text that does not fit is cut", Field("a", FieldType::Alpha, 20),
+       Field("a", FieldType::Alpha, 5), FieldValue::Str("apricot"), true, FieldValue::Str("apric")},
       {"blank stays blank", Field("a", FieldType::Alpha, 8), Field("d", FieldType::Date),
        FieldValue{}, true, FieldValue{}},
   };
@@ -132,12 +128,8 @@ TEST(RestructureConvertTest, DatesTimesAndBlobs) {
        {}},
       {"memo to text", Field("m", FieldType::Memo, 11), Field("a", FieldType::Alpha, 10),
        FieldValue::Str("short"), true, FieldValue::Str("short")},
-      {"long memo to text",
-       Field("m", FieldType::Memo, 11),
-       Field("a", FieldType::Alpha, 4),
-       FieldValue::Str("too long"),
-       false,
-       {}},
+      {"long memo to text is cut", Field("m", FieldType::Memo, 11), Field("a", FieldType::Alpha, 4),
+       FieldValue::Str("too long"), true, FieldValue::Str("too ")},
       {"text to formatted memo", Field("a", FieldType::Alpha, 10),
        Field("f", FieldType::FmtMemo, 10), FieldValue::Str("x y"), true, FieldValue::Str("x y")},
       {"graphic to binary", Field("g", FieldType::Graphic, 10), Field("b", FieldType::Blob, 10),
@@ -168,6 +160,50 @@ TEST(RestructureConvertTest, DecimalRounding) {
   EXPECT_EQ(engine::RoundDecimalText("-0.004", 2), "0.00");  // no negative zero
   EXPECT_EQ(engine::RoundDecimalText(".5", 0), "1");
   EXPECT_EQ(engine::RoundDecimalText("0.1230", 32), ".12300000000000000000000000000000");
+}
+
+// What each conversion tells its caller it lost: the restructure keeps the
+// records concerned whole, so a loss must never go unreported.
+TEST(RestructureConvertTest, LossesAreReported) {
+  using engine::ConvertLoss;
+  struct LossCase {
+    const char* what;
+    engine::FieldDesc from, to;
+    FieldValue in;
+    ConvertLoss loss;
+  };
+  const LossCase cases[] = {
+      {"text cut", Field("a", FieldType::Alpha, 20), Field("a", FieldType::Alpha, 5),
+       FieldValue::Str("apricot"), ConvertLoss::Cut},
+      {"text that fits", Field("a", FieldType::Alpha, 20), Field("a", FieldType::Alpha, 5),
+       FieldValue::Str("plum"), ConvertLoss::None},
+      {"half rounds into a short", Field("n", FieldType::Number), Field("s", FieldType::Short),
+       FieldValue::Float(1.5), ConvertLoss::Rounded},
+      {"whole number into a short", Field("n", FieldType::Number), Field("s", FieldType::Short),
+       FieldValue::Float(2), ConvertLoss::None},
+      {"money into a short", Field("m", FieldType::Currency), Field("s", FieldType::Short),
+       FieldValue::Float(12.25), ConvertLoss::Rounded},
+      {"decimal given fewer places", Field("b", FieldType::Bcd, 17, 3),
+       Field("b", FieldType::Bcd, 17, 2), FieldValue::Str("-12.345"), ConvertLoss::Rounded},
+      {"trailing zero dropped only", Field("b", FieldType::Bcd, 17, 3),
+       Field("b", FieldType::Bcd, 17, 2), FieldValue::Str("-12.340"), ConvertLoss::None},
+      {"number into a decimal", Field("n", FieldType::Number), Field("b", FieldType::Bcd, 17, 2),
+       FieldValue::Float(1.005), ConvertLoss::Rounded},
+      {"text into a decimal", Field("a", FieldType::Alpha, 10), Field("b", FieldType::Bcd, 17, 1),
+       FieldValue::Str("3.14"), ConvertLoss::Rounded},
+      {"out of range", Field("i", FieldType::Long), Field("s", FieldType::Short),
+       FieldValue::Int(40000), ConvertLoss::Blanked},
+      {"number too wide for text", Field("n", FieldType::Number), Field("a", FieldType::Alpha, 3),
+       FieldValue::Float(1234.5), ConvertLoss::Blanked},
+      {"blank", Field("n", FieldType::Number), Field("s", FieldType::Short), FieldValue{},
+       ConvertLoss::None},
+  };
+  for (const LossCase& c : cases) {
+    FieldValue out;
+    ConvertLoss loss = ConvertLoss::None;
+    engine::ConvertValue(c.from, c.to, c.in, &out, &loss);
+    EXPECT_EQ(loss, c.loss) << c.what;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "DbiStructure.h"
 #include "ParadoxTable.h"
 #include "PxlibReader.h"
 #include "TableDump.h"
@@ -126,7 +127,14 @@ TEST(SampleTables, EveryTableDumpsAndVerifies) {
     for (char c : out.str()) lines += c == '\n';
     EXPECT_EQ(lines, table->RecordCount() + 1u) << path;
     const VerifyResult r = VerifyTable(path);
-    EXPECT_TRUE(r.status.ok()) << path << ": " << r.status.ToString();
+    bool px = false;
+    for (const std::string& f : CompanionFiles(path)) px = px || UpperExtension(f) == "PX";
+    if (table->Header().Keyed() && !px) {
+      // areas/STATES.DB came without its .PX: the table is not whole.
+      EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << path << ": " << r.status.ToString();
+    } else {
+      EXPECT_TRUE(r.status.ok()) << path << ": " << r.status.ToString();
+    }
   }
 }
 

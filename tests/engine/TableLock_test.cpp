@@ -1,12 +1,17 @@
 // A table held exclusively is refused to every other open at once (lock
-// conflict, category 0x28), in this process and in another one.
+// conflict, category 0x28), in this process and in another one, whatever
+// kind of lock the other program took; a read-only table is no conflict.
 #include "TableLock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 
 #include "ParadoxTable.h"
 #include "TTable.h"
@@ -95,4 +100,76 @@ TEST(TableLock, SharedOpensCoexistButExcludeAnExclusiveOne) {
   t.TableName = "HELD";
   t.FieldDefs.Add("B", FieldType::Long);
   EXPECT_THROW(t.CreateTable(), EDBEngineError);
+}
+
+// Another program's lock of any kind makes the table busy; a table that
+// cannot be written is read-only, which is no lock conflict.
+TEST(TableLock, OtherProgramsLocksAndReadOnlyFiles) {
+  struct Case {
+    const char* what;
+    std::function<bool(int fd)> hold;  // run in another process on the data file
+  };
+  const Case held[] = {
+      {"flock exclusive", [](int fd) { return ::flock(fd, LOCK_EX) == 0; }},
+      {"flock shared", [](int fd) { return ::flock(fd, LOCK_SH) == 0; }},
+      {"fcntl record lock",
+       [](int fd) {
+         struct flock fl {};
+         fl.l_type = F_WRLCK;
+         fl.l_whence = SEEK_SET;
+         return ::fcntl(fd, F_SETLK, &fl) == 0;
+       }},
+  };
+  for (const Case& c : held) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = MakeTable(dir);
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(release[1]);
+      const int fd = ::open(path.c_str(), O_RDWR);
+      const char ok = fd >= 0 && c.hold(fd) ? '1' : '0';
+      (void)!::write(ready[1], &ok, 1);
+      char b;
+      (void)!::read(release[0], &b, 1);
+      ::_exit(0);
+    }
+    ::close(release[0]);
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, '1');
+    TableLock lock;
+    EXPECT_EQ(lock.Acquire(path, true).category(), ERRCAT_LOCKCONFLICT);
+    EXPECT_TRUE(IsLockedByOther(path));
+    ::close(release[1]);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_FALSE(IsLockedByOther(path));
+    EXPECT_TRUE(lock.Acquire(path, true).ok());
+  }
+
+  struct ReadOnlyCase {
+    const char* what;
+    bool folder;
+    DBIResult code;
+  };
+  for (const ReadOnlyCase& c : {ReadOnlyCase{"read-only file", false, DBIERR_READONLYFILE},
+                                ReadOnlyCase{"read-only folder", true, DBIERR_READONLYDIR}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = MakeTable(dir);
+    const std::string target = c.folder ? dir.path() : path;
+    ::chmod(target.c_str(), c.folder ? 0555 : 0444);
+    TableLock lock;
+    const Status s = lock.Acquire(path, true);
+    EXPECT_EQ(s.code(), c.code) << s.ToString();
+    EXPECT_NE(s.category(), ERRCAT_LOCKCONFLICT);
+    EXPECT_FALSE(IsLockedByOther(path));
+    EXPECT_TRUE(OpenShared(path).ok());  // reading is fine
+    ::chmod(target.c_str(), c.folder ? 0755 : 0644);
+  }
 }

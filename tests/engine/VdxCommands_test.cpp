@@ -5,10 +5,15 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
+#include "Journal.h"
 #include "ParadoxTable.h"
 #include "PxlibReader.h"
+#include "TableWriter.h"
 #include "TestTables.h"
 
 using namespace engine;
@@ -114,4 +119,91 @@ TEST(VdxCommands, InfoShowsIndexesChecksAndLinksAndABorrowedCopyKeepsThem) {
   };
   EXPECT_EQ(structure(copy.out), structure(v.out));
   EXPECT_NE(copy.out.find("records:    0\n"), std::string::npos) << copy.out;
+}
+
+// verify writes nothing and names what is not whole; a missing configuration
+// named on the command line is an error.
+TEST(VdxCommands, VerifyReportsPendingAndIncompleteTablesWithoutWriting) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> damage;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"pending journal",
+       [](const std::string& dir) {
+         std::ofstream(dir + "/.CUSTOMER.DB.journal~")
+             << engine::EncodeJournal({{dir + "/.CUSTOMER.DB.new~/CUSTOMER.PX", dir + "/CUSTOMER.PX"}});
+       },
+       "CUSTOMER.DB: pending"},
+      {"missing .PX", [](const std::string& dir) { std::remove((dir + "/CUSTOMER.PX").c_str()); },
+       "CUSTOMER.DB: damaged"},
+      {"truncated .PX",
+       [](const std::string& dir) { std::filesystem::resize_file(dir + "/CUSTOMER.PX", 100); },
+       "CUSTOMER.DB: damaged"},
+      {"parked .PX",
+       [](const std::string& dir) {
+         std::filesystem::rename(dir + "/CUSTOMER.PX", dir + "/CUSTOMER.P$");
+       },
+       "CUSTOMER.DB: damaged"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    enginetest::TempDir dir;
+    ASSERT_EQ(Vdx("create-demo " + dir.path()).code, 0);
+    const std::string db = dir.path() + "/DEMO";
+    c.damage(db);
+    std::set<std::string> before;
+    for (const auto& e : std::filesystem::directory_iterator(db)) before.insert(e.path().string());
+    const VdxRun v = Vdx("verify " + db);
+    EXPECT_EQ(v.code, 1) << v.out;
+    EXPECT_NE(v.out.find(c.says), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("ORDERS.DB: ok"), std::string::npos) << v.out;
+    std::set<std::string> after;
+    for (const auto& e : std::filesystem::directory_iterator(db)) after.insert(e.path().string());
+    EXPECT_EQ(after, before);
+  }
+  const VdxRun aliases = Vdx("aliases --config /nonexistent/engine.ini");
+  EXPECT_EQ(aliases.code, 2);
+  EXPECT_NE(aliases.out.find("/nonexistent/engine.ini"), std::string::npos) << aliases.out;
+}
+
+// Values cut by a shorter reference: the records are kept whole in
+// PROBLEMS/ beside the table, one set per run, and vdx says so.
+TEST(VdxCommands, RestructureKeepsAndNamesTheRecordsItSetAside) {
+  enginetest::TempDir dir;
+  const std::string from = std::string(VARDEX_TEST_DATA_DIR) + "/paradox-mtdemo/";
+  std::filesystem::create_directories(dir.File("METADATA"));
+  std::unique_ptr<ParadoxTable> source;
+  ASSERT_TRUE(ParadoxTable::Open(from + "CUSTOMER.DB", OpenOptions{}, &source).ok());
+  TableDefinition def;
+  def.fields = source->Fields();
+  def.fields[1].size = 10;  // Last Name A15 -> A10
+  def.key_fields = 1;
+  ASSERT_TRUE(CreateTable(Env::Default(), dir.File("METADATA/CUSTOMER.DB"), def).ok());
+  for (int run = 1; run <= 2; ++run) {
+    for (const char* name : {"CUSTOMER.DB", "CUSTOMER.PX", "CUSTOMER.VAL"}) {
+      std::filesystem::copy_file(from + name, dir.File(name),
+                                 std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::permissions(dir.File(name), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+    }
+    const VdxRun v =
+        Vdx("restructure " + dir.File("CUSTOMER.DB") + " --like " + dir.File("METADATA/CUSTOMER.DB"));
+    ASSERT_EQ(v.code, 0) << v.out;
+    EXPECT_NE(v.out.find("warning: CUSTOMER.DB: "), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find(" records set aside in " + dir.File("PROBLEMS")), std::string::npos)
+        << v.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("PROBLEMS.DB")));
+    int sets = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("PROBLEMS"))) {
+      const std::string name = e.path().filename().string();
+      EXPECT_EQ(name.rfind("CUSTOMER_", 0), 0u) << name;
+      if (name.ends_with(".DB")) {
+        ++sets;
+        EXPECT_TRUE(pxtest::ReadWithPxlibIsolated(e.path().string(), "").ok) << name;
+      }
+    }
+    EXPECT_EQ(sets, run);  // an earlier set is never overwritten
+  }
 }
