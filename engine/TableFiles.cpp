@@ -117,6 +117,18 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
       return kept;
     }
   }
+  // Else the case the table's other companions show (A.db beside A.PX
+  // gets A.VAL), and only then the data file's.
+  bool decided = false;
+  for (const std::string& other : StaleCompanions(db_path)) {
+    for (char c : BaseName(other).substr(stem.size() + 1)) {
+      if (!std::isalpha(static_cast<unsigned char>(c))) continue;
+      lower = std::islower(static_cast<unsigned char>(c));
+      decided = true;
+      break;
+    }
+    if (decided) break;
+  }
   std::string wanted = ext;
   for (char& c : wanted)
     c = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(c))
