@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "AutomationRegistration.h"
+#include "ProgramFolder.h"
 #include "SingleInstance.h"
+#include "StartSwitches.h"
 #include "fmVdx.h"
 #include "fmVdxSplash.h"
 
@@ -27,9 +29,16 @@ QStringList RawParams(int argc, char** argv) {
   return params;
 }
 
+// Without a display Qt would abort with a message of its own; say what to do.
+bool DisplayMissing(const QStringList& params) {
+  return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !params.contains("-platform");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int code = AnswerInformationSwitch(RawParams(argc, argv), stdout); code >= 0) return code;
   // Registration ends at once, whether or not the program is running.
   if (auto kind = FindRegistrationSwitch(RawParams(argc, argv));
       kind != TRegistrationSwitch::None) {
@@ -40,6 +49,16 @@ int main(int argc, char** argv) {
     instance.AskFirstToComeForward();
     return 0;
   }
+  if (DisplayMissing(RawParams(argc, argv))) {
+    std::fprintf(stderr,
+                 "Vdx32: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "Start it on a virtual display: xvfb-run -a %s; the headless companion is vdx.\n",
+                 argv[0]);
+    return 2;
+  }
+  QString folder_error;
+  SettleProgramFolder(&folder_error);
+  if (!folder_error.isEmpty()) std::fprintf(stderr, "Vdx32: %s\n", qPrintable(folder_error));
 
   QApplication app(argc, argv);
   app.setApplicationName("Vdx32");

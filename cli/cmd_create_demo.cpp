@@ -9,6 +9,7 @@
 
 #include "CodePage.h"
 #include "Command.h"
+#include "Env.h"
 #include "Restructure.h"
 #include "TableWriter.h"
 
@@ -134,7 +135,7 @@ Status MakeTable(const std::string& dir, const DemoTable& table, int rows, int m
   engine::TableDefinition def;
   def.fields = table.fields;
   def.key_fields = 1;
-  const std::string path = dir + "/" + table.name + ".DB";
+  const std::string path = engine::JoinPath(dir, table.name + ".DB");
   Status s = engine::CreateTable(engine::Env::Default(), path, def);
   std::unique_ptr<engine::TableWriter> w;
   if (s.ok()) s = engine::TableWriter::Open(engine::Env::Default(), path, 0, &w);
@@ -174,14 +175,17 @@ int CreateDemo(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   Status s = MakeDir(args[0]);
   if (s.ok())
-    s = MakeDatabase(args[0] + "/DEMO", Master("CUSTOMER", "CustNo"), Detail("ORDERS", "CustNo"));
+    s = MakeDatabase(engine::JoinPath(args[0], "DEMO"), Master("CUSTOMER", "CustNo"),
+                     Detail("ORDERS", "CustNo"));
   if (s.ok())
-    s = MakeDatabase(args[0] + "/SALES", Master("REGION", "RegionNo"), Detail("SALE", "RegionNo"));
+    s = MakeDatabase(engine::JoinPath(args[0], "SALES"), Master("REGION", "RegionNo"),
+                     Detail("SALE", "RegionNo"));
   if (!s.ok()) {
     err << "vdx create-demo: " << s.ToString() << "\n";
     return 1;
   }
-  out << "created " << args[0] << "/DEMO and " << args[0] << "/SALES\n";
+  out << "created " << engine::JoinPath(args[0], "DEMO") << " and "
+      << engine::JoinPath(args[0], "SALES") << "\n";
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "Env.h"
 #include "TableFiles.h"
 #include "TableVerify.h"
 
@@ -23,7 +24,7 @@ std::vector<std::string> TablesIn(const std::string& dir) {
     while (dirent* e = ::readdir(d)) {
       const std::string name = e->d_name;
       if (name.size() > 3 && ::strcasecmp(name.c_str() + name.size() - 3, ".db") == 0) {
-        out.push_back(dir + "/" + name);
+        out.push_back(engine::JoinPath(dir, name));
       }
     }
     ::closedir(d);

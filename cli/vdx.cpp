@@ -4,6 +4,10 @@
 
 #include "Command.h"
 
+#ifndef VARDEX_VERSION
+#define VARDEX_VERSION "unknown"
+#endif
+
 namespace vdx {
 
 std::vector<Command>& Registry() {
@@ -23,7 +27,7 @@ void PrintUsage(std::ostream& out) {
   auto commands = vdx::Registry();
   std::sort(commands.begin(), commands.end(),
             [](const auto& a, const auto& b) { return a.name < b.name; });
-  out << "usage: vdx COMMAND [ARGS]\ncommands:\n";
+  out << "usage: vdx COMMAND [ARGS]\n       vdx --help | --version\ncommands:\n";
   for (const auto& c : commands) out << "  vdx " << c.usage << "\n";
 }
 
@@ -35,6 +39,10 @@ int main(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   const std::string name = argv[1];
+  if (name == "--version") {
+    std::cout << "vdx (Vardex) " VARDEX_VERSION "\n";
+    return 0;
+  }
   for (const auto& c : vdx::Registry()) {
     if (c.name == name) return c.run(vdx::Args(argv + 2, argv + argc), std::cout, std::cerr);
   }

@@ -10,7 +10,8 @@
 #include "cpZelSetup.h"
 
 // The program folder: $VARDEX_HOME when set, else the folder of the running
-// executable.
+// executable. Vdx32 sets VARDEX_HOME at start to the folder the engine chose
+// (an installed program's is under $XDG_CONFIG_HOME), so both agree.
 QString ZelProgramFolder();
 // The running executable's full file name.
 QString ZelProgramFile();

@@ -191,6 +191,14 @@ std::string DirName(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  std::size_t end = dir.size();
+  while (end > 1 && dir[end - 1] == '/') --end;
+  const std::string head = dir.substr(0, end);
+  return head == "/" ? "/" + name : head + "/" + name;
+}
+
 std::string TempPathFor(const std::string& path) { return path + ".tmp~"; }
 
 Status CommitReplacement(Env* env, const std::string& temp_path, const std::string& path) {

@@ -76,6 +76,9 @@ Status CommitReplacement(Env* env, const std::string& temp_path, const std::stri
 // The temporary name used beside a file while it is rewritten.
 std::string TempPathFor(const std::string& path);
 std::string DirName(const std::string& path);
+// dir + "/" + name with exactly one "/" between them, whether or not dir
+// ends in one ("" joins to name itself).
+std::string JoinPath(const std::string& dir, const std::string& name);
 
 // Replacing the several files of one table together. Each new file is
 // written and synced beside its final name first; CommitFileSet then commits

@@ -1,23 +1,63 @@
 #include "Session.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
 #include "DbExceptions.h"
+#include "Env.h"
+
+#ifndef VARDEX_BIN_TO_DATA
+#define VARDEX_BIN_TO_DATA "../share/vardex"
+#endif
 
 namespace engine {
 
-std::string ProgramFolder() {
-  if (const char* home = std::getenv("VARDEX_HOME"); home && *home) return home;
+std::string ExecutableFolder() {
   std::string exe(4096, '\0');
   ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
   if (n <= 0) return ".";
   exe.resize(static_cast<std::size_t>(n));
   std::size_t slash = exe.rfind('/');
   return slash == std::string::npos ? "." : exe.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string InstalledDataFolder() {
+  const std::string data = JoinPath(ExecutableFolder(), VARDEX_BIN_TO_DATA);
+  char resolved[PATH_MAX];
+  struct stat st {};
+  if (::stat(data.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "";
+  return ::realpath(data.c_str(), resolved) ? resolved : data;
+}
+
+std::string UserProgramFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base = config && config[0] == '/' ? config : "";
+  if (base.empty()) {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+      const passwd* pw = ::getpwuid(::getuid());
+      home = pw ? pw->pw_dir : "/tmp";
+    }
+    base = JoinPath(home, ".config");
+  }
+  return JoinPath(base, "vardex");
+}
+
+std::string ProgramFolder() {
+  if (const char* home = std::getenv("VARDEX_HOME"); home && *home) {
+    std::string folder = home;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+  }
+  const std::string exe = ExecutableFolder();
+  if (InstalledDataFolder().empty() && ::access(exe.c_str(), W_OK) == 0) return exe;
+  return UserProgramFolder();
 }
 
 TSession& TSession::Default() {
@@ -28,7 +68,7 @@ TSession& TSession::Default() {
 std::string TSession::ConfigFile() const {
   if (!config_file_.empty()) return config_file_;
   if (const char* file = std::getenv("VARDEX_ENGINE_CONFIG"); file && *file) return file;
-  return ProgramFolder() + "/engine.ini";
+  return JoinPath(ProgramFolder(), "engine.ini");
 }
 
 EngineConfig TSession::LoadConfig() const { return EngineConfig::Load(ConfigFile()); }

@@ -57,8 +57,19 @@ class TSession {
   PasswordRequest on_password_;
 };
 
-// The program folder: $VARDEX_HOME when set, else the folder of the running
-// executable.
+// The program folder, which holds engine.ini, drives.ini, Language.ini and
+// the tool log: $VARDEX_HOME when set; else the folder of the running
+// executable when the program runs where it was built and may write there;
+// else (an installed program, or a read-only folder) UserProgramFolder().
+// Never ends in "/" unless it is "/".
 std::string ProgramFolder();
+// $XDG_CONFIG_HOME/vardex, or ~/.config/vardex when that is unset or not an
+// absolute path. It is not created here.
+std::string UserProgramFolder();
+// The folder of the running executable.
+std::string ExecutableFolder();
+// The data folder of an installed program: <prefix>/share/vardex beside the
+// executable's <prefix>/bin, or "" when there is none.
+std::string InstalledDataFolder();
 
 }  // namespace engine

@@ -43,9 +43,9 @@ std::vector<std::string> ListDir(const std::string& dir) {
 
 std::string FindNoCase(const std::string& dir, const std::string& name) {
   for (const std::string& entry : ListDir(dir)) {
-    if (::strcasecmp(entry.c_str(), name.c_str()) == 0) return dir + "/" + entry;
+    if (::strcasecmp(entry.c_str(), name.c_str()) == 0) return JoinPath(dir, entry);
   }
-  return dir + "/" + name;
+  return JoinPath(dir, name);
 }
 
 std::string DataFilePath(const std::string& dir, const std::string& table) {
@@ -165,7 +165,7 @@ std::vector<std::string> StaleCompanions(const std::string& db_path) {
         ext == "PX" || (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'Y') &&
                         (std::isdigit(static_cast<unsigned char>(ext[1])) || ext[1] == 'G'));
     if (ext == "MB" || ext == "VAL" || index || IsParkedExtension(ext))
-      out.push_back(DirName(db_path) + "/" + entry);
+      out.push_back(JoinPath(DirName(db_path), entry));
   }
   return out;
 }

@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   pxlib-dev zip unzip p7zip-full dbus socat xvfb xauth
+  desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

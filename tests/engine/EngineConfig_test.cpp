@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 
 #include "DbExceptions.h"
 #include "Session.h"
@@ -79,4 +80,48 @@ TEST(Session, PasswordRequestRetriesOnlyWhenTheHandlerSaysSo) {
   EXPECT_EQ(s.Passwords(), std::vector<std::string>{"secret"});  // added once
   s.RemoveAllPasswords();
   EXPECT_TRUE(s.Passwords().empty());
+}
+
+// The program folder: VARDEX_HOME first, else the executable's own (writable,
+// not installed) folder; the user's folder follows the XDG rules.
+TEST(Session, ProgramFolderRule) {
+  struct Saved {
+    std::string name;
+    std::optional<std::string> value;
+  };
+  std::vector<Saved> saved;
+  for (const char* name : {"VARDEX_HOME", "XDG_CONFIG_HOME", "HOME"}) {
+    const char* v = std::getenv(name);
+    saved.push_back({name, v ? std::optional<std::string>(v) : std::nullopt});
+  }
+  ::setenv("VARDEX_HOME", "/srv/vardex//", 1);
+  EXPECT_EQ(engine::ProgramFolder(), "/srv/vardex");
+  ::setenv("VARDEX_HOME", "/", 1);
+  EXPECT_EQ(engine::ProgramFolder(), "/");
+  ::unsetenv("VARDEX_HOME");
+  EXPECT_EQ(engine::ProgramFolder(), engine::ExecutableFolder());
+  EXPECT_EQ(engine::InstalledDataFolder(), "");
+
+  ::setenv("HOME", "/home/op", 1);
+  const struct {
+    const char* config;  // nullptr: unset
+    const char* folder;
+  } cases[] = {{"/cfg/", "/cfg/vardex"},
+               {"/cfg", "/cfg/vardex"},
+               {"relative/cfg", "/home/op/.config/vardex"},
+               {"", "/home/op/.config/vardex"},
+               {nullptr, "/home/op/.config/vardex"}};
+  for (const auto& c : cases) {
+    if (c.config)
+      ::setenv("XDG_CONFIG_HOME", c.config, 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(engine::UserProgramFolder(), c.folder) << (c.config ? c.config : "(unset)");
+  }
+  for (const Saved& s : saved) {
+    if (s.value)
+      ::setenv(s.name.c_str(), s.value->c_str(), 1);
+    else
+      ::unsetenv(s.name.c_str());
+  }
 }

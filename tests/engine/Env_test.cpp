@@ -114,3 +114,14 @@ TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   EXPECT_EQ(ReadAll(px), "newer");
   EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
 }
+
+TEST(Env, PathsJoinWithOneSlash) {
+  const struct {
+    const char* dir;
+    const char* name;
+    const char* joined;
+  } cases[] = {{"/d", "T.DB", "/d/T.DB"},    {"/d/", "T.DB", "/d/T.DB"}, {"d//", "T.DB", "d/T.DB"},
+               {"/", "T.DB", "/T.DB"},       {"//", "T.DB", "/T.DB"},    {"", "T.DB", "T.DB"},
+               {"/d", "SAFE/T", "/d/SAFE/T"}};
+  for (const auto& c : cases) EXPECT_EQ(JoinPath(c.dir, c.name), c.joined) << c.dir;
+}

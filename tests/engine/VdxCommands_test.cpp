@@ -92,8 +92,9 @@ TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
     f.seekp(2048 + 4);
     f.put('\x7f');
   }
-  const VdxRun v = Vdx("verify " + dir.path() + "/DEMO");
+  const VdxRun v = Vdx("verify " + dir.path() + "/DEMO/");
   EXPECT_EQ(v.code, 1);
+  EXPECT_NE(v.out.find(dir.path() + "/DEMO/CUSTOMER.DB: damaged"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("CUSTOMER.DB: damaged"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("ORDERS.DB: ok"), std::string::npos) << v.out;
 }

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# `cmake --install` into a temporary prefix: the installed programs answer
+# --help and --version without a display, the first start makes the user's
+# program folder under $XDG_CONFIG_HOME with the language file, `vdx aliases`
+# reads the configuration there, and the menu entry passes
+# desktop-file-validate.
+set -euo pipefail
+build=$1
+language=$2
+tmp=$(mktemp -d)
+pid=
+cleanup() {
+  if [[ -n $pid ]]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+prefix=$tmp/prefix
+config=$tmp/config
+mkdir -m 700 "$tmp/runtime"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+unset VARDEX_HOME VARDEX_ENGINE_CONFIG DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+export XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$tmp/runtime
+
+# Program       switch      what the answer holds
+while read -r program switch expected; do
+  out=$("$prefix/bin/$program" "$switch" 2>&1) || fail "$program $switch failed: $out"
+  [[ $out == *"$expected"* ]] || fail "$program $switch: $out"
+done <<'CASES'
+Vdx32 --version Vdx32 (Vardex) 1.
+Vdx32 --help    MACROSERVER
+vdx   --version vdx (Vardex) 1.
+CASES
+out=$("$prefix/bin/Vdx32" 2>&1) && fail "Vdx32 started without a display"
+[[ $out == *"xvfb-run"* ]] || fail "no advice without a display: $out"
+[[ ! -e $config ]] || fail "the user's folder was made by a start that did not happen"
+
+# The first start makes the folder, copies the language file and opens the
+# tool log there.
+QT_QPA_PLATFORM=offscreen "$prefix/bin/Vdx32" >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 100); do
+  [[ -e $config/vardex/VdxLog.db ]] && break
+  sleep 0.1
+done
+[[ -e $config/vardex/VdxLog.db ]] || fail "no tool log in $config/vardex"
+cmp -s "$language" "$config/vardex/Language.ini" || fail "language file not copied"
+[[ $(ls "$prefix/bin") == $'Vdx32\nvdx' ]] || fail "files written beside the installed program"
+
+printf '[SALES]\nTYPE=STANDARD\nPATH=/srv/sales/\n' >"$config/vardex/engine.ini"
+out=$("$prefix/bin/vdx" aliases) || fail "vdx aliases failed"
+[[ $out == $'SALES\tSTANDARD\t/srv/sales/' ]] || fail "vdx aliases: $out"
+
+entry=$prefix/share/applications/vardex.desktop
+desktop-file-validate "$entry" || fail "desktop-file-validate"
+grep -qx "Exec=\"$prefix/bin/Vdx32\"" "$entry" || fail "the entry does not start the installed program"
+icon=$(sed -n 's/^Icon=//p' "$entry")
+[[ -f $prefix/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "icon $icon missing"
+echo "ok"
