@@ -129,6 +129,7 @@ Status Job::Open() {
 
 Status Job::Plan() {
   plan_.targetPath = target_;
+  plan_.sourcePath = source_path_;
   plan_.targetStem = StemOf(target_);
   Status s = PlanFields(*source_, request_, &plan_);
   plan_.def.source = &plan_.sourceHeader;
@@ -147,7 +148,7 @@ Status Job::Stage() {
   s = CreateTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
   if (s.ok() && plan_.writeVal) {
-    s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL")),
+    s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
                     plan_.valBytes);
   }
   for (const OtherValFile& other : plan_.otherVals) {
@@ -255,7 +256,7 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
     px.tableName = plan_.targetStem + ".PX";
     for (int k = 0; k < h.key_fields; ++k)
       px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
-    Status s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX")),
+    Status s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
                            PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
     if (!s.ok()) return s;
   }
@@ -297,8 +298,8 @@ Status Job::Commit() {
     if (::strcasecmp(StemOf(name).c_str(), stem.c_str()) == 0 &&
         ::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0) {
       // A companion keeps the case of the one it replaces (or of its
-      // parked form): file names never change case.
-      target = CompanionPath(target_, "." + UpperExtension(name));
+      // parked form, or of the source's): file names never change case.
+      target = CompanionPath(target_, "." + UpperExtension(name), source_path_);
     } else {
       target = FindNoCase(dir, name);
       if (::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0 && UpperExtension(name) == "DB")

@@ -24,7 +24,7 @@ CROpType OpAt(const CROpType* ops, int i, CROpType fallback) { return ops ? ops[
 
 // An index file's extension in the case its name takes (TableFiles.h).
 std::string CaseExt(const RestructurePlan& plan, const std::string& ext) {
-  return CompanionExtension(plan.targetPath, ext);
+  return CompanionExtension(plan.targetPath, ext, plan.sourcePath);
 }
 
 Status PlanProtection(const DataFileHeader& h, const CRTblDesc& req, TableDefinition* def) {

@@ -34,6 +34,7 @@ struct OtherValFile {
 };
 
 struct RestructurePlan {
+  std::string sourcePath;  // the data file read
   std::string targetPath;  // the data file written
   std::string targetStem;  // its name without extension
   DataFileHeader sourceHeader;

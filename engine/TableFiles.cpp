@@ -80,54 +80,82 @@ bool IsParkedExtension(const std::string& ext) {
           std::isxdigit(static_cast<unsigned char>(up[2])));
 }
 
-std::string CompanionExtension(const std::string& db_path, const std::string& ext) {
+namespace {
+
+bool DataExtLower(const std::string& db_path) {
+  const std::string base = BaseName(db_path);
+  return HasLowerCase(base.substr(std::min(Stem(db_path).size() + 1, base.size())));
+}
+
+// The extension, in its case, of the companion of db_path of that kind that
+// exists, or of its parked form; false when there is neither.
+bool ExistingCase(const std::string& db_path, const std::string& ext, std::string* out) {
   const std::string dir = DirName(db_path);
   const std::string stem = Stem(db_path);
-  const std::string existing = BaseName(FindNoCase(dir, stem + "." + ext));
-  if (::strcasecmp(existing.c_str(), (stem + "." + ext).c_str()) == 0 &&
-      Env::Default()->Exists(dir + "/" + existing)) {
-    return existing.substr(stem.size() + 1);
+  auto find = [&](const std::string& wanted, std::string* name) {
+    *name = BaseName(FindNoCase(dir, stem + "." + wanted));
+    return ::strcasecmp(name->c_str(), (stem + "." + wanted).c_str()) == 0 &&
+           Env::Default()->Exists(dir + "/" + *name);
+  };
+  std::string found;
+  if (find(ext, &found)) {
+    *out = found.substr(stem.size() + 1);
+    return true;
   }
-  const std::string db_ext = BaseName(db_path).substr(std::min(stem.size() + 1, BaseName(db_path).size()));
-  bool lower = HasLowerCase(db_ext);
   const std::string parked = ParkedExtension(ext);
-  if (!parked.empty()) {
-    const std::string found = BaseName(FindNoCase(dir, stem + "." + parked));
-    if (::strcasecmp(found.c_str(), (stem + "." + parked).c_str()) == 0 &&
-        Env::Default()->Exists(dir + "/" + found)) {
-      // The parked name keeps every character but the replaced one, which
-      // takes the case of the nearest letter kept (else the data file's).
-      std::string kept = found.substr(stem.size() + 1);
-      const std::size_t at = kept[0] == '1' || kept[0] == '2' ? 0 : kept.find('$');
-      for (std::size_t d = 1; d < kept.size(); ++d) {
-        const char near = at >= d && std::isalpha(static_cast<unsigned char>(kept[at - d]))
-                              ? kept[at - d]
-                          : at + d < kept.size() && std::isalpha(static_cast<unsigned char>(kept[at + d]))
-                              ? kept[at + d]
-                              : '\0';
-        if (near) {
-          lower = std::islower(static_cast<unsigned char>(near));
-          break;
-        }
-      }
-      if (at < kept.size() && at < ext.size()) {
-        kept[at] = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(ext[at]))
-                                           : std::toupper(static_cast<unsigned char>(ext[at])));
-      }
-      return kept;
-    }
-  }
-  // Else the case the table's other companions show (A.db beside A.PX
-  // gets A.VAL), and only then the data file's.
-  bool decided = false;
-  for (const std::string& other : StaleCompanions(db_path)) {
-    for (char c : BaseName(other).substr(stem.size() + 1)) {
-      if (!std::isalpha(static_cast<unsigned char>(c))) continue;
-      lower = std::islower(static_cast<unsigned char>(c));
-      decided = true;
+  if (parked.empty() || !find(parked, &found)) return false;
+  // The parked name keeps every character but the replaced one, which
+  // takes the case of the nearest letter kept (else the data file's).
+  std::string kept = found.substr(stem.size() + 1);
+  bool lower = DataExtLower(db_path);
+  const std::size_t at = kept[0] == '1' || kept[0] == '2' ? 0 : kept.find('$');
+  for (std::size_t d = 1; d < kept.size(); ++d) {
+    const auto letter = [&](std::size_t i) {
+      return std::isalpha(static_cast<unsigned char>(kept[i])) ? kept[i] : '\0';
+    };
+    const char near = at >= d && letter(at - d) ? letter(at - d)
+                      : at + d < kept.size()    ? letter(at + d)
+                                                : '\0';
+    if (near) {
+      lower = std::islower(static_cast<unsigned char>(near));
       break;
     }
-    if (decided) break;
+  }
+  if (at < kept.size() && at < ext.size()) {
+    kept[at] = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(ext[at]))
+                                       : std::toupper(static_cast<unsigned char>(ext[at])));
+  }
+  *out = kept;
+  return true;
+}
+
+}  // namespace
+
+std::string CompanionExtension(const std::string& db_path, const std::string& ext,
+                               const std::string& source_db) {
+  std::string found;
+  if (ExistingCase(db_path, ext, &found)) return found;
+  if (!source_db.empty() && ExistingCase(source_db, ext, &found)) return found;
+  // Else the case the table's other companions show (A.db with A.PX makes
+  // A.VAL), else the data file's.
+  bool lower = DataExtLower(db_path);
+  const std::string stem = Stem(db_path);
+  for (const std::string& name : ListDir(DirName(db_path))) {
+    if (name.size() <= stem.size() + 1 || name[stem.size()] != '.' ||
+        ::strncasecmp(name.c_str(), stem.c_str(), stem.size()) != 0 ||
+        name.find('.', stem.size() + 1) != std::string::npos)
+      continue;
+    const std::string other = name.substr(stem.size() + 1);
+    if (::strcasecmp(other.c_str(), "DB") == 0) continue;
+    bool upper = false, low = false;
+    for (char c : other) {
+      upper = upper || (c >= 'A' && c <= 'Z');
+      low = low || (c >= 'a' && c <= 'z');
+    }
+    if (upper != low) {
+      lower = low;
+      break;
+    }
   }
   std::string wanted = ext;
   for (char& c : wanted)
@@ -136,9 +164,11 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
   return wanted;
 }
 
-std::string CompanionPath(const std::string& db_path, const std::string& ext) {
+std::string CompanionPath(const std::string& db_path, const std::string& ext,
+                          const std::string& source_db) {
   const std::string bare = !ext.empty() && ext[0] == '.' ? ext.substr(1) : ext;
-  return FindNoCase(DirName(db_path), Stem(db_path) + "." + CompanionExtension(db_path, bare));
+  return FindNoCase(DirName(db_path),
+                    Stem(db_path) + "." + CompanionExtension(db_path, bare, source_db));
 }
 
 std::string ResolveTablePath(const std::string& arg) {

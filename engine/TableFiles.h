@@ -16,11 +16,16 @@ std::string FindNoCase(const std::string& dir, const std::string& name);
 std::string DataFilePath(const std::string& dir, const std::string& table);
 // The companion of a data file with another extension (".MB", ".PX" ...):
 // the existing file when there is one (whatever its case), else the name in
-// the case of the companion's parked form (below) when that exists, else in
-// the case of the data file's extension. File names never change case.
-std::string CompanionPath(const std::string& db_path, const std::string& ext);
+// the case of the companion's parked form (below) when that exists, else --
+// for a table written from another one (source_db) -- in the case of the
+// source's companion or its parked form, else in the case the table's other
+// companions show (all upper or all lower), else in the case of the data
+// file's extension. File names never change case.
+std::string CompanionPath(const std::string& db_path, const std::string& ext,
+                          const std::string& source_db = "");
 // Just the extension of CompanionPath, without its dot ("px", "X0A").
-std::string CompanionExtension(const std::string& db_path, const std::string& ext);
+std::string CompanionExtension(const std::string& db_path, const std::string& ext,
+                               const std::string& source_db = "");
 // Parked companions: while the tools work on a table they set its indexes
 // and checks aside under names no reader takes for them, replacing one
 // character and keeping the others as they are: .VAL -> .VA$, .PX -> .P$,

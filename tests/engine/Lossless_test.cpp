@@ -246,6 +246,8 @@ TEST(LosslessRestructureTest, CompanionNamesTakeTheCaseOfWhatIsThere) {
       {"A.db", {"A.1g0"}, ".XG0", "A.xg0"},
       {"A.db", {"A.106"}, ".X06", "A.x06"},
       {"A.DB", {"A.206"}, ".Y06", "A.Y06"},
+      {"A.db", {"A.PX"}, ".VAL", "A.VAL"},  // as the table's other companions
+      {"A.DB", {"A.px", "A.mB"}, ".X02", "A.x02"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.data) + " " + c.ext);
@@ -253,6 +255,16 @@ TEST(LosslessRestructureTest, CompanionNamesTakeTheCaseOfWhatIsThere) {
     for (const char* name : c.present) std::ofstream(tmp.File(name)) << "x";
     EXPECT_EQ(engine::CompanionPath(tmp.File(c.data), c.ext), tmp.File(c.expected));
   }
+  // A table written from another one (a copy into SAFE, a table rebuilt
+  // elsewhere) takes the case of the source's companions, parked or not.
+  enginetest::TempDir tmp;
+  fs::create_directories(tmp.File("new"));
+  fs::create_directories(tmp.File("src"));
+  for (const char* name : {"src/A.P$", "src/A.val"}) std::ofstream(tmp.File(name)) << "x";
+  const std::string written = tmp.File("new/A.db"), source = tmp.File("src/A.db");
+  EXPECT_EQ(engine::CompanionPath(written, ".PX", source), tmp.File("new/A.PX"));
+  EXPECT_EQ(engine::CompanionPath(written, ".VAL", source), tmp.File("new/A.val"));
+  EXPECT_EQ(engine::CompanionPath(written, ".MB", source), tmp.File("new/A.mb"));
 }
 
 // db/ROMAN8.db names no code page in its header; a pack keeps it that way.
