@@ -220,7 +220,6 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
   if (out < 0) return UE_WRITE;
   uint32_t crc = 0;
   int rc = Inflate(e, out, crc);
-  if (rc == UE_OK && ::fsync(out) != 0) rc = UE_WRITE;
   if (::close(out) != 0 && rc == UE_OK) rc = UE_WRITE;
   if (rc == UE_OK) {
     const time_t t = zipfmt::FromDosTime(e.dosTime, e.dosDate);
@@ -262,6 +261,14 @@ int TExtractor::Run() {
   });
   for (size_t i = 0; i < chosen.size(); ++i) {
     if (int rc = ExtractOne(chosen[i], i, chosen.size())) return rc;
+  }
+  // One flush of the destination's file system for all files: the caller
+  // drops its former copy once this answers success.
+  if (const int dir = ::open(cmd_.lpszDestination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      dir >= 0) {
+    const bool synced = ::syncfs(dir) == 0;
+    ::close(dir);
+    if (!synced) return UE_WRITE;
   }
   Status(cmd_.callbacks.lpMajorStatus, std::string(), 100);
   cmd_.returnCount = static_cast<long long>(chosen.size());

@@ -162,20 +162,25 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
     }
     std::string dict;
     bool first = true;
+    uint64_t readSoFar = 0;
     for (;;) {
       auto chunk = std::make_shared<TDeflateChunk>();
       chunk->level = e.method == zipfmt::kMethodStored ? 0 : std::clamp(cmd_.compFactor, 1, 9);
-      chunk->in.resize(kChunk);
+      // As much as the file still holds, plus one byte to see its end.
+      const size_t want = static_cast<size_t>(
+          std::min<uint64_t>(kChunk, (src.size > readSoFar ? src.size - readSoFar : 0) + 1));
+      chunk->in.resize(want);
       size_t got = 0;
-      while (got < kChunk) {
-        const ssize_t r = ::read(fd, chunk->in.data() + got, kChunk - got);
+      while (got < want) {
+        const ssize_t r = ::read(fd, chunk->in.data() + got, want - got);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) rc = ZE_READ;
         if (r <= 0) break;
         got += static_cast<size_t>(r);
       }
       chunk->in.resize(got);
-      chunk->last = got < kChunk;
+      readSoFar += got;
+      chunk->last = got < want;
       chunk->dict = dict;
       if (rc != ZE_OK) break;
       if (!chunk->last) {

@@ -362,3 +362,49 @@ TEST_F(DZipTest, CancelAndRefusedActionsLeaveNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// More entries than the end record can count: the Zip64 end records carry
+// them, and both peers and our reader agree.
+TEST(DZipZip64Test, MoreThan65535EntriesUseTheZip64EndRecords) {
+  TempDir tmp;
+  const fs::path src = fs::path(tmp.Path()) / "many";
+  fs::create_directories(src);
+  constexpr int kEntries = 65600;
+  // Links to a few empty files: no inode each, so the folder fills quickly
+  // (ext4 allows 65,000 links to one file).
+  for (int i = 0; i < kEntries; ++i) {
+    const fs::path name = src / ("F" + std::to_string(i));
+    if (i % 40000 == 0) {
+      std::ofstream(name).close();
+    } else {
+      fs::create_hard_link(src / ("F" + std::to_string(i - i % 40000)), name);
+    }
+  }
+  WriteFile(src / "LAST.DB", "the last one");
+  ZIPCMDSTRUCT add;
+  add.function = kZipActionAdd;
+  add.lpszZipFile = tmp / "many.zip";
+  add.lpszItemList = "\"" + src.string() + "/*.*\" ";
+  add.lpszComment = "MANY";
+  add.addCommentFlag = true;
+  add.wZipSubOptions = ZSO_RELATIVEPATH;
+  ASSERT_EQ(dzip(add), ZE_OK);
+  EXPECT_EQ(add.returnCount, kEntries + 1);
+  EXPECT_EQ(Sh("7z t " + tmp / "many.zip"), 0);
+  EXPECT_EQ(Sh("unzip -tq " + tmp / "many.zip"), 0);
+  UNZIPCMDSTRUCT x;
+  x.function = kUnzipActionExtract;
+  x.lpszZipFile = tmp / "many.zip";
+  x.lpszFileSpec = "LAST.DB";
+  x.lpszDestination = tmp / "out";
+  ASSERT_EQ(dunzip(x), UE_OK);
+  EXPECT_EQ(x.returnCount, 1);
+  EXPECT_EQ(ReadFile(tmp / "out/LAST.DB"), "the last one");
+  x.function = kUnzipActionComment;
+  ASSERT_EQ(dunzip(x), UE_OK);
+  EXPECT_EQ(x.lpszReturnString, "MANY");
+}
+
+}  // namespace
