@@ -6,6 +6,7 @@
 // every file was extracted and checked.
 #include <QApplication>
 
+#include "ZipVolumes.h"
 #include "cpZelIni.h"
 #include "cpZip.h"
 #include "fmPrgrss.h"
@@ -13,7 +14,6 @@
 #include "fmVdx.h"
 #include "fmZipPrg.h"
 #include "tlFile.h"
-#include "ZipVolumes.h"
 
 namespace {
 
@@ -79,9 +79,8 @@ void TFormVardex::CreateBackupDialogs() {
     ZipMinorCallback(item, percent, cancel);
   };
   auto message = [this](int msg, int type, long long p1, long long p2, const std::string&,
-                        const std::string&, int& reply) {
-    ZipMessageCallback(msg, type, p1, p2, reply);
-  };
+                        const std::string&,
+                        int& reply) { ZipMessageCallback(msg, type, p1, p2, reply); };
   zip_->OnMajorStatus = unzip_->OnMajorStatus = major;
   zip_->OnMinorStatus = unzip_->OnMinorStatus = minor;
   zip_->OnMessage = unzip_->OnMessage = message;
@@ -238,8 +237,8 @@ bool TFormVardex::Extract() {
     if (rc == 0 && unzip_->ReturnCount() > 0) {
       rc = unzip_->Execute(6);
       RethrowCallbackFailure();
-      if (rc == 0 && QString::fromStdString(unzip_->ReturnString()).toUpper() !=
-                         CurrentAlias.toUpper()) {
+      if (rc == 0 &&
+          QString::fromStdString(unzip_->ReturnString()).toUpper() != CurrentAlias.toUpper()) {
         PutBackWorkFolders();
         FormProgress()->hide();
         ShowMessageKey("Notifications", "RestoreNotOwned");
@@ -321,7 +320,11 @@ void TFormVardex::ZipMessageCallback(int msg, int, long long p1, long long p2, i
     case 2:
     case 3:
     case 4:
-      box = {msg == 2 ? "OpenError" : msg == 3 ? "ReadError" : "WriteError", {}, mkError,
+      box = {msg == 2   ? "OpenError"
+             : msg == 3 ? "ReadError"
+                        : "WriteError",
+             {},
+             mkError,
              QMessageBox::Ok};
       use_button = true;
       break;

@@ -50,7 +50,7 @@ const char* kCities[] = {"Hamburg", "Lyon", "Turin", "Brno", "Utrecht", "Sevilla
 
 void Fill(const std::string& path, int records, unsigned seed) {
   TableDefinition def;
-  def.fields = {F("Id", FieldType::Long),   F("Name", FieldType::Alpha, 30),
+  def.fields = {F("Id", FieldType::Long),        F("Name", FieldType::Alpha, 30),
                 F("City", FieldType::Alpha, 20), F("Street", FieldType::Alpha, 40),
                 F("Qty", FieldType::Short),      F("Price", FieldType::Currency),
                 F("Day", FieldType::Date),       F("Ok", FieldType::Logical)};
@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
 
   // Warm the page cache for both sides alike.
   Run("cat " + (db / "SAFE/*").string() + " " + (db / "METADATA/*").string() + " > /dev/null");
-  const double zipTime =
-      Run("cd " + db.string() + " && zip -5 -r -q " + (dir / "izip.zip").string() + " METADATA SAFE");
+  const double zipTime = Run("cd " + db.string() + " && zip -5 -r -q " +
+                             (dir / "izip.zip").string() + " METADATA SAFE");
 
   ZIPCMDSTRUCT add;
   add.function = kZipActionAdd;
@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double ourUnzip = Since(start);
-  const bool same = Run("diff -r " + db.string() + " " + (dir / "out-ours").string() + " >/dev/null") >= 0;
+  const bool same =
+      Run("diff -r " + db.string() + " " + (dir / "out-ours").string() + " >/dev/null") >= 0;
 
   std::printf("backup:  dzip %.2f s, zip -5 %.2f s, ratio %.2f (goal <= 0.67)\n", ourZip, zipTime,
               ourZip / zipTime);

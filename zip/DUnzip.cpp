@@ -43,8 +43,7 @@ bool SafeName(const std::string& name) {
 
 class TExtractor {
  public:
-  explicit TExtractor(UNZIPCMDSTRUCT& cmd)
-      : cmd_(cmd), reader_(std::string(), cmd.callbacks) {}
+  explicit TExtractor(UNZIPCMDSTRUCT& cmd) : cmd_(cmd), reader_(std::string(), cmd.callbacks) {}
   int Run();
 
  private:
@@ -74,7 +73,8 @@ int TExtractor::Open() {
   TArchiveTarget target;
   if (!ResolveArchive(cmd_.lpszZipFile, cmd_.lpszDrivesFile, target)) return UE_OPEN;
   reader_.SetPath(target.path);
-  reader_.SetVerifier([this](int fd, uint64_t size, uint32_t disk) { return Verify(fd, size, disk); });
+  reader_.SetVerifier(
+      [this](int fd, uint64_t size, uint32_t disk) { return Verify(fd, size, disk); });
   return reader_.OpenLast(endOffset_);
 }
 
@@ -96,10 +96,11 @@ bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) c
     checked = true;
     const std::string tail = std::string(zipfmt::kEndFixed + end.comment.size(), '\0');
     std::string got = tail;
-    matches = matches && size == endOffset_ + tail.size() &&
-              ReadAt(fd, got.data(), got.size(), endOffset_) &&
-              zipfmt::Get32(reinterpret_cast<const unsigned char*>(got.data())) == zipfmt::kEndSig &&
-              got.compare(zipfmt::kEndFixed, std::string::npos, end.comment) == 0;
+    matches =
+        matches && size == endOffset_ + tail.size() &&
+        ReadAt(fd, got.data(), got.size(), endOffset_) &&
+        zipfmt::Get32(reinterpret_cast<const unsigned char*>(got.data())) == zipfmt::kEndSig &&
+        got.compare(zipfmt::kEndFixed, std::string::npos, end.comment) == 0;
   }
   for (const zipfmt::TEntry& e : entries_) {
     if (!matches) break;
@@ -109,7 +110,8 @@ bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) c
     matches = e.offset + zipfmt::kLocalFixed + name.size() <= size &&
               ReadAt(fd, buf, sizeof buf, e.offset) && zipfmt::Get32(buf) == zipfmt::kLocalSig &&
               zipfmt::Get16(buf + 26) == name.size() &&
-              ReadAt(fd, name.data(), name.size(), e.offset + zipfmt::kLocalFixed) && name == e.name;
+              ReadAt(fd, name.data(), name.size(), e.offset + zipfmt::kLocalFixed) &&
+              name == e.name;
   }
   return checked;
 }
@@ -223,7 +225,9 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
   if (::close(out) != 0 && rc == UE_OK) rc = UE_WRITE;
   if (rc == UE_OK) {
     const time_t t = zipfmt::FromDosTime(e.dosTime, e.dosDate);
-    struct utimbuf times {t, t};
+    struct utimbuf times {
+      t, t
+    };
     ::utime(part.c_str(), &times);
     if (const mode_t mode = (e.extAttr >> 16) & 07777; (e.extAttr >> 16) != 0) {
       ::chmod(part.c_str(), mode | 0600);
@@ -252,7 +256,8 @@ int TExtractor::Run() {
   std::vector<zipfmt::TEntry> chosen;
   const std::string spec = cmd_.lpszFileSpec.empty() ? "*.*" : cmd_.lpszFileSpec;
   for (const zipfmt::TEntry& e : entries_) {
-    if (MatchesMask(e.name, spec) || MatchesMask(ExtractFileName(e.name), spec)) chosen.push_back(e);
+    if (MatchesMask(e.name, spec) || MatchesMask(ExtractFileName(e.name), spec))
+      chosen.push_back(e);
   }
   if (chosen.empty()) return UE_NOMATCH;
   // In archive order, so each disk is asked for once.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <deque>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <set>
 #include <thread>
-#include <zlib.h>
 
 #include "DZip.h"
 #include "ZipDeflate.h"
@@ -27,8 +27,8 @@ constexpr size_t kDictSize = 32768;
 constexpr uint64_t kZip64Threshold = zipfmt::kMax32 - (64u << 20);
 
 struct TSource {
-  std::string path;   // on this system
-  std::string name;   // as stored
+  std::string path;  // on this system
+  std::string name;  // as stored
   uint64_t size = 0;
   time_t mtime = 0;
   mode_t mode = 0;
@@ -267,8 +267,8 @@ int TAdder::Run() {
   for (const TSource& src : sources_) {
     zipfmt::TEntry e;
     e.name = src.name;
-    e.method = src.size == 0 || cmd_.compFactor <= 0 ? zipfmt::kMethodStored
-                                                     : zipfmt::kMethodDeflated;
+    e.method =
+        src.size == 0 || cmd_.compFactor <= 0 ? zipfmt::kMethodStored : zipfmt::kMethodDeflated;
     e.flags = src.size == 0 ? 0 : zipfmt::kFlagDescriptor;
     for (unsigned char c : src.name) {
       if (c >= 0x80) e.flags |= zipfmt::kFlagUtf8;

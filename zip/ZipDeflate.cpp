@@ -4,8 +4,8 @@
 #include <zlib.h>
 
 void DeflateChunk(TDeflateChunk& chunk) {
-  chunk.crc = static_cast<uint32_t>(
-      crc32(0L, reinterpret_cast<const Bytef*>(chunk.in.data()), static_cast<uInt>(chunk.in.size())));
+  chunk.crc = static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(chunk.in.data()),
+                                          static_cast<uInt>(chunk.in.size())));
   if (chunk.level == 0) {
     chunk.out = chunk.in;
     chunk.ok = true;

@@ -17,7 +17,7 @@ struct TDeflateChunk {
   std::string in;
   std::string dict;  // the input just before this chunk, for a better match
   bool last = false;
-  int level = 5;     // 0 stores
+  int level = 5;  // 0 stores
   std::string out;
   uint32_t crc = 0;  // of `in`
   bool ok = false;

@@ -36,7 +36,9 @@ uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[
 uint32_t Get32(const unsigned char* p) {
   return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16);
 }
-uint64_t Get64(const unsigned char* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
+uint64_t Get64(const unsigned char* p) {
+  return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
+}
 
 void ToDosTime(time_t t, uint16_t& dosTime, uint16_t& dosDate) {
   struct tm tm {};

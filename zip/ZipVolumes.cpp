@@ -41,8 +41,9 @@ std::string Canonical(const std::string& path) {
 // True when `inner` is `outer` or lies below it.
 bool Within(const std::string& inner, const std::string& outer) {
   if (outer == "/") return true;
-  return inner == outer || (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
-                            inner[outer.size()] == '/');
+  return inner == outer ||
+         (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+          inner[outer.size()] == '/');
 }
 
 std::string ProgramFolderOfZip() {
@@ -358,7 +359,7 @@ int TVolumeReader::OpenPresent(int& fd, uint64_t& size) {
 
 int TVolumeReader::OpenLast(uint64_t& endOffset) {
   CloseCurrent();
-  for (bool asked = false;; asked = true) {
+  for (;;) {
     int fd = -1;
     uint64_t size = 0;
     if (OpenPresent(fd, size) == UE_OK) {
@@ -384,7 +385,7 @@ int TVolumeReader::OpenLast(uint64_t& endOffset) {
       ::close(fd);
     }
     // Not there, or not the last volume of a set: ask for it.
-    if (AskMessage(cb_, kMsgDisk, 0, -1, asked ? kReplyCancel : kReplyCancel) != kReplyOk) {
+    if (AskMessage(cb_, kMsgDisk, 0, -1, kReplyCancel) != kReplyOk) {
       return cb_.lpMessageDisplay ? UE_CANCEL : UE_OPEN;
     }
   }

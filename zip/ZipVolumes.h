@@ -40,7 +40,8 @@ bool ResolveArchive(const std::string& name, const std::string& drivesFile, TArc
 // Why `folder` must not be cleared: "/", a home folder, the program folder,
 // or a folder that holds, is or lies inside one of `databaseFolders`. Empty
 // when it may be cleared.
-std::string ClearRefusal(const std::string& folder, const std::vector<std::string>& databaseFolders);
+std::string ClearRefusal(const std::string& folder,
+                         const std::vector<std::string>& databaseFolders);
 
 // Asks the message callback; without one, `fallback` is the answer.
 int AskMessage(const TZipCallbacks& cb, int msg, long long p1, long long p2, int fallback);

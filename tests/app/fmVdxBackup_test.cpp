@@ -31,9 +31,7 @@ QMap<QString, QByteArray> Tree(const QString& dir) {
   return files;
 }
 
-int Sh(const QString& command) {
-  return std::system(qPrintable(command + " >/dev/null 2>&1"));
-}
+int Sh(const QString& command) { return std::system(qPrintable(command + " >/dev/null 2>&1")); }
 
 }  // namespace
 
@@ -92,7 +90,7 @@ class TBackupTest : public QObject {
       QFile::copy(pick, present);
     }
     return m.Kind == mkConfirmation && m.Buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes
-                                                                             : QMessageBox::Ok;
+                                                                            : QMessageBox::Ok;
   }
 
   void TakeOut() {
@@ -194,7 +192,8 @@ class TBackupTest : public QObject {
     const QString set = home_->Path("7z");
     QDir().mkpath(set);
     for (int i = 0; i < volumes_.size(); ++i) {
-      const QString name = i + 1 == volumes_.size() ? "x.zip" : QString("x.z%1").arg(i + 1, 2, 10, QChar('0'));
+      const QString name =
+          i + 1 == volumes_.size() ? "x.zip" : QString("x.z%1").arg(i + 1, 2, 10, QChar('0'));
       QVERIFY(QFile::copy(volumes_[i], set + '/' + name));
     }
     QCOMPARE(Sh("cd " + set + " && 7z t x.zip"), 0);

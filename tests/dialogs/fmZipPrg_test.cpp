@@ -2,6 +2,8 @@
 // dialog's Cancel button, close box and status texts (translations that
 // hold the word they replace included), and the drive dialog's texts per
 // tool, its drive list and a missing key.
+#include "fmZipPrg.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -13,7 +15,6 @@
 #include "clSetup.h"
 #include "fmPrgrss.h"
 #include "fmSelDrv.h"
-#include "fmZipPrg.h"
 
 namespace {
 

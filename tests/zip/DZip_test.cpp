@@ -3,6 +3,8 @@
 // extract byte-equal; it restores what Info-ZIP and 7-Zip write; it asks for
 // disks by number, refuses the wrong ones, and never leaves a damaged or
 // half-written file under a real name.
+#include "DZip.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +13,6 @@
 #include <random>
 #include <sstream>
 
-#include "DZip.h"
 #include "TempDir.h"
 #include "ZipVolumes.h"
 
@@ -203,7 +204,8 @@ TEST_F(DZipTest, SpannedSetPasses7ZipAndRestoresDiskByDisk) {
   for (size_t i = 0; i < volumes.size(); ++i) {
     char ext[32];
     std::snprintf(ext, sizeof ext, ".z%02zu", i + 1);
-    fs::copy_file(volumes[i], tmp_ / "7z" / (i + 1 == volumes.size() ? "x.zip" : "x" + std::string(ext)));
+    fs::copy_file(volumes[i],
+                  tmp_ / "7z" / (i + 1 == volumes.size() ? "x.zip" : "x" + std::string(ext)));
   }
   EXPECT_EQ(Sh("cd " + (tmp_ / "7z").string() + " && 7z t x.zip"), 0);
   EXPECT_EQ(Sh("cd " + (tmp_ / "7z").string() + " && 7z x -oout x.zip"), 0);
@@ -244,7 +246,7 @@ TEST_F(DZipTest, WrongDisksAreAskedForAgainAndNeverRead) {
   fs::rename(tmp_ / "ORDERS.DB", src_ / "SAFE/ORDERS.DB");
   EXPECT_TRUE(SameTree(src_, tmp_ / "ours"));
   ASSERT_GE(asked.size(), 5u);
-  EXPECT_EQ(asked[1], asked[2]);                             // same disk asked again
+  EXPECT_EQ(asked[1], asked[2]);                                         // same disk asked again
   EXPECT_EQ(asked[3].substr(0, 2), std::to_string(kMsgNotOwned) + ":");  // another archive
   EXPECT_EQ(asked[4], asked[1]);
 }
@@ -274,7 +276,8 @@ TEST_F(DZipTest, ReadsInfoZipSplitAndSingleArchivesOf7ZipAndInfoZip) {
   for (const auto& s : singles) {
     SCOPED_TRACE(s.name);
     ASSERT_EQ(Sh("cd " + src_.string() + " && " + s.command), 0);
-    UNZIPCMDSTRUCT one = ExtractCommand((tmp_ / s.name).string(), tmp_ / (std::string(s.name) + ".out"));
+    UNZIPCMDSTRUCT one =
+        ExtractCommand((tmp_ / s.name).string(), tmp_ / (std::string(s.name) + ".out"));
     ASSERT_EQ(dunzip(one), UE_OK);
     EXPECT_TRUE(SameTree(src_, tmp_ / (std::string(s.name) + ".out")));
   }
@@ -331,7 +334,9 @@ TEST_F(DZipTest, VolumeFoldersThatHoldTheProgramOrTheDatabaseAreNeverCleared) {
 TEST_F(DZipTest, CancelAndRefusedActionsLeaveNothing) {
   int calls = 0;
   ZIPCMDSTRUCT add = AddCommand((tmp_ / "c.zip").string());
-  add.callbacks.lpMinorStatus = [&](const std::string&, int, bool& cancel) { cancel = ++calls == 2; };
+  add.callbacks.lpMinorStatus = [&](const std::string&, int, bool& cancel) {
+    cancel = ++calls == 2;
+  };
   EXPECT_EQ(dzip(add), ZE_ABORT);
   EXPECT_FALSE(fs::exists(tmp_ / "c.zip"));
   EXPECT_FALSE(fs::exists(tmp_ / "c.zip.tmp"));
@@ -339,9 +344,8 @@ TEST_F(DZipTest, CancelAndRefusedActionsLeaveNothing) {
   // Volumes: the second disk's request answered Cancel.
   add = AddCommand("A:\\SALESDAT.DBK", MV_USEMULTI);
   add.callbacks.lpMessageDisplay = [](int, int, long long p1, long long, const std::string&,
-                                      const std::string&, int& reply) {
-    reply = p1 >= 2 ? kReplyCancel : kReplyOk;
-  };
+                                      const std::string&,
+                                      int& reply) { reply = p1 >= 2 ? kReplyCancel : kReplyOk; };
   EXPECT_EQ(dzip(add), ZE_DISKCANCEL);
 
   ASSERT_EQ(dzip(*std::make_unique<ZIPCMDSTRUCT>(AddCommand((tmp_ / "c.zip").string()))), ZE_OK);
