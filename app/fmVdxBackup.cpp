@@ -84,6 +84,9 @@ void TFormVardex::CreateBackupDialogs() {
   zip_->OnMajorStatus = unzip_->OnMajorStatus = major;
   zip_->OnMinorStatus = unzip_->OnMinorStatus = minor;
   zip_->OnMessage = unzip_->OnMessage = message;
+  QStringList letters;
+  for (const auto& [letter, info] : ReadDriveTable(S(DrivesFile()))) letters << QString(letter);
+  if (!letters.isEmpty()) select_drive_->SetDrives(letters);
 }
 
 QString TFormVardex::DrivesFile() const { return ZelProgramFolder() + "/drives.ini"; }
@@ -188,6 +191,16 @@ void TFormVardex::Compress() {
   if (rc == 0) return;
   FormProgress()->hide();
   if (zip_progress_->CancelRequested()) FinishRun(trCancel);
+  if (rc == ZE_CLEAR && !cmd.lpszReturnString.empty()) {
+    // A folder the program may not clear: say which and why.
+    const auto drives = ReadDriveTable(S(DrivesFile()));
+    const auto drive = drives.find(select_drive_->Drive().toUpper().toLatin1());
+    ShowMessageKey(
+        "Notifications", "BackupVolumeRefused",
+        {drive == drives.end() ? ArchiveName() : QString::fromStdString(drive->second.folder),
+         QString::fromStdString(cmd.lpszReturnString)});
+    FinishRun(trError);
+  }
   const QString key = rc < 0 ? QString("BackupOtherError") : BackupKey(rc);
   if (!key.isEmpty()) ShowMessageKey("Notifications", key, {QString::number(rc)});
   FinishRun(trError);

@@ -29,8 +29,8 @@ constexpr unsigned MV_CDFIRST = 0x0008;   // the first volume is cleared too
 
 // Return codes of dzip (add).
 constexpr int ZE_OK = 0;
-constexpr int ZE_EOF = 2;          // an input file ended before its size
-constexpr int ZE_FORM = 3;         // an internal record could not be built
+constexpr int ZE_EOF = 2;          // an input file changed its size while it was read
+constexpr int ZE_FORM = 3;         // a stored name is longer than a record holds
 constexpr int ZE_MEM = 4;          // out of memory
 constexpr int ZE_ABORT = 9;        // cancelled through a status callback
 constexpr int ZE_READ = 11;        // an input file could not be read
@@ -39,7 +39,8 @@ constexpr int ZE_NAME = 13;        // an item or the archive name is not valid
 constexpr int ZE_WRITE = 14;       // a volume could not be written (full, removed)
 constexpr int ZE_CREAT = 15;       // the archive file could not be created
 constexpr int ZE_PARMS = 16;       // an action outside 1..9 or a bad record
-constexpr int ZE_CLEAR = 17;       // the volume's folder is refused or cannot be cleared
+constexpr int ZE_CLEAR = 17;       // the volume's folder is refused (why: lpszReturnString)
+                                   // or cannot be cleared
 constexpr int ZE_OPEN = 18;        // an input file could not be opened
 constexpr int ZE_SPACE = 19;       // a volume cannot hold even one header
 constexpr int ZE_DISKCANCEL = 20;  // a disk request was answered Cancel

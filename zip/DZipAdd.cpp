@@ -181,6 +181,9 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
       chunk->in.resize(got);
       readSoFar += got;
       chunk->last = got < want;
+      // A file that changed its size while it was read would not match the
+      // sizes its header was planned with.
+      if (chunk->last && readSoFar != src.size && rc == ZE_OK) rc = ZE_EOF;
       chunk->dict = dict;
       if (rc != ZE_OK) break;
       if (!chunk->last) {
@@ -262,9 +265,13 @@ int TAdder::Run() {
   if (sources_.empty()) return ZE_NONE;
   if (target.onDrive) {
     if (!DirExists(target.folder)) return ZE_CREAT;
-    if (!ClearRefusal(target.folder, roots_).empty()) return ZE_CLEAR;
+    if (const std::string why = ClearRefusal(target.folder, roots_); !why.empty()) {
+      cmd_.lpszReturnString = why;  // for a clear message: nothing is deleted
+      return ZE_CLEAR;
+    }
   }
   for (const TSource& src : sources_) {
+    if (src.name.size() > 0xFFFF) return ZE_FORM;
     zipfmt::TEntry e;
     e.name = src.name;
     e.method =

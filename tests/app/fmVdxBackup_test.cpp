@@ -313,10 +313,35 @@ class TBackupTest : public QObject {
     QVERIFY(CopyFiles(Db("METADATA"), Db("SAFE")));
     const auto before = Tree(Db());
     QCOMPARE(Run(ttBackup, "MTDEMO"), QStringList{"Error"});
-    QVERIFY(Keys().contains("BackupCannotCreate"));
-    QCOMPARE(seen_[Keys().indexOf("BackupCannotCreate")].Args, QStringList{"17"});
+    QVERIFY(Keys().contains("BackupVolumeRefused"));
+    QCOMPARE(seen_[Keys().indexOf("BackupVolumeRefused")].Args,
+             (QStringList{Db(), "a folder of the database being saved"}));
     QCOMPARE(Tree(Db()), before);
     VerifyNoStrays();
+  }
+
+  // A text missing from the language file fails inside a library callback:
+  // the library is stopped, the failure is shown once it has returned and
+  // the run ends with an error, nothing left hidden or half-written.
+  void aFailureInsideACallbackEndsTheRun() {
+    MakeDatabase();
+    QFile lang(home_->Path("Language.ini"));
+    QVERIFY(lang.open(QIODevice::ReadOnly));
+    QByteArray text = lang.readAll();
+    lang.close();
+    text.replace("Init=", "Unused=");
+    QVERIFY(lang.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    lang.write(text);
+    lang.close();
+    MakeForm();
+    form_->SetBackupComplement(true);
+    QCOMPARE(Run(ttBackup, "MTDEMO"), QStringList{"Error"});
+    QCOMPARE(seen_[seen_.size() - 2].Section, QString());  // the exception's own text
+    QVERIFY2(seen_[seen_.size() - 2].Key.contains("Init"), qPrintable(seen_[seen_.size() - 2].Key));
+    QVERIFY(!QFile::exists(Drive() + "/MTDEMO.DBK"));
+    VerifyNoStrays();
+    QCOMPARE(LogRecords("MTDEMO", ttBackup, trError), 1);
+    QVERIFY(!form_->ToolRunning);
   }
 
   void backupWithoutComplementNeedsTheSafeCopy() {

@@ -223,6 +223,27 @@ TEST_F(DZipTest, SpannedSetPasses7ZipAndRestoresDiskByDisk) {
   EXPECT_EQ(asked.back(), "1:" + n + "/" + n);
 }
 
+// OK pressed without swapping the medium must not overwrite the volume just
+// written: the disk is asked for again.
+TEST_F(DZipTest, AnUnchangedMediumIsAskedForAgain) {
+  ZIPCMDSTRUCT cmd = AddCommand("A:\\SALESDAT.DBK", MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE);
+  std::vector<long long> asked;
+  cmd.callbacks.lpMessageDisplay = [&](int, int, long long p1, long long, const std::string&,
+                                       const std::string&, int& reply) {
+    asked.push_back(p1);
+    reply = kReplyOk;
+    if (p1 == 2 && std::count(asked.begin(), asked.end(), 2) == 1) return;  // not swapped
+    if (p1 >= 2) fs::rename(drive() / "SALESDAT.DBK", tmp_ / ("vol" + std::to_string(p1 - 1)));
+  };
+  ASSERT_EQ(dzip(cmd), ZE_OK);
+  ASSERT_GE(asked.size(), 4u);
+  EXPECT_EQ(asked[0], -1);
+  EXPECT_EQ(asked[1], 2);
+  EXPECT_EQ(asked[2], 2);
+  EXPECT_EQ(asked[3], 3);
+  EXPECT_EQ(ReadFile(tmp_ / "vol1").substr(0, 4), std::string("PK\x07\x08"));
+}
+
 TEST_F(DZipTest, WrongDisksAreAskedForAgainAndNeverRead) {
   const std::vector<fs::path> volumes = Span();
   ASSERT_GE(volumes.size(), 3u);
