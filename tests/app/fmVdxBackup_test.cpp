@@ -172,6 +172,10 @@ class TBackupTest : public QObject {
     // Word "ZelVardex!" shifted +1/-1 by position, then the alias's
     // characters from the last: odd positions appended, even ones prepended.
     QCOMPARE(form_->ArchivePassword(), QString("ARL22[dmUbqedy 40LOYP"));
+    // Return codes and disk numbers fill the texts' number directives.
+    QVERIFY(
+        form_->FormatValue("Notifications", "BackupCannotCreate", {"17"}).contains("(code 17)"));
+    QVERIFY(form_->FormatValue("BackupProcess", "DiskOfDisk", {"2", "5"}).contains("2 of 5"));
   }
 
   void backupSpansVolumesThat7ZipReadsAndRestoreBringsAllBack() {
