@@ -31,6 +31,12 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+double CpuSeconds(int who = RUSAGE_SELF) {
+  rusage u{};
+  getrusage(who, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 long PeakRssKb() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -120,9 +126,11 @@ int main(int argc, char** argv) {
 
   // Warm the page cache for both sides alike.
   Run("cat " + (db / "SAFE/*").string() + " " + (db / "METADATA/*").string() + " > /dev/null");
+  const double zipCpuBefore = CpuSeconds(RUSAGE_CHILDREN);
   const double zipTime = Run("cd " + db.string() + " && zip -5 -r -q " +
                              (dir / "izip.zip").string() + " METADATA SAFE");
 
+  const double zipCpu = CpuSeconds(RUSAGE_CHILDREN) - zipCpuBefore;
   ZIPCMDSTRUCT add;
   add.function = kZipActionAdd;
   add.lpszZipFile = "A:\\BENCH.DBK";
@@ -133,12 +141,14 @@ int main(int argc, char** argv) {
   add.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
   add.compFactor = 5;
   add.lpszDrivesFile = (dir / "drives.ini").string();
+  const double cpuBefore = CpuSeconds();
   auto start = Clock::now();
   if (int rc = dzip(add)) {
     std::fprintf(stderr, "dzip failed: %d\n", rc);
     return 1;
   }
   const double ourZip = Since(start);
+  const double ourZipCpu = CpuSeconds() - cpuBefore;
   const double ourSize = static_cast<double>(fs::file_size(dir / "drive/BENCH.DBK"));
   const double zipSize = static_cast<double>(fs::file_size(dir / "izip.zip"));
 
@@ -160,8 +170,11 @@ int main(int argc, char** argv) {
   const bool same =
       Run("diff -r " + db.string() + " " + (dir / "out-ours").string() + " >/dev/null") >= 0;
 
-  std::printf("backup:  dzip %.2f s, zip -5 %.2f s, ratio %.2f (goal <= 0.67)\n", ourZip, zipTime,
-              ourZip / zipTime);
+  // On a machine shared with other work the wall-clock ratio shows little
+  // of the second core; the CPU seconds show what each side needed.
+  std::printf(
+      "backup:  dzip %.2f s (%.2f s CPU), zip -5 %.2f s (%.2f s CPU), ratio %.2f (goal <= 0.67)\n",
+      ourZip, ourZipCpu, zipTime, zipCpu, ourZip / zipTime);
   std::printf("size:    dzip %.1f MB, zip -5 %.1f MB, ratio %.3f (goal <= 1.02)\n", ourSize / 1e6,
               zipSize / 1e6, ourSize / zipSize);
   std::printf("restore: dunzip %.2f s, unzip -o %.2f s, ratio %.2f (goal <= 1.00)\n", ourUnzip,
