@@ -173,6 +173,9 @@ class TFormVardex : public QMainWindow {
   // The macro SETDRIVE: drive letter and complement of the drive dialog.
   void SetBackupDrive(QChar letter);
   void SetBackupComplement(bool on);
+  // A restore that was killed after setting the work folders aside leaves
+  // its marker: the set-aside folders, the only good copy, are put back.
+  void RecoverInterruptedRestore();
   void ZipMajorCallback(const std::string& item, int percent, bool& cancel);
   void ZipMinorCallback(const std::string& item, int percent, bool& cancel);
   void ZipMessageCallback(int msg, int mb_type, long long p1, long long p2, int& reply);

@@ -4,7 +4,11 @@
 // live tables are hidden while the archive is written so they stay out; a
 // restore sets the former work folders aside and drops them only after
 // every file was extracted and checked.
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include "ZipVolumes.h"
 #include "cpZelIni.h"
@@ -21,6 +25,17 @@ namespace {
 constexpr char kPasswordWord[] = "ZelVardex!";
 
 std::string S(const QString& text) { return text.toStdString(); }
+
+// Stands in the database folder while its work folders are set aside by a
+// restore; a run that finds it knows the set-aside folders are the good ones.
+QString RestoreMarker(const QString& d) { return d + "/RESTORE.$$$"; }
+
+bool WriteMarker(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  f.write("METADA$$ SA$$\n");
+  return f.flush() && ::fsync(f.handle()) == 0;
+}
 
 // The restore's message for a library return code; empty: none.
 QString RestoreKey(int code) {
@@ -221,6 +236,7 @@ void TFormVardex::PutBackWorkFolders() {
   if (!folders_aside_) return;
   folders_aside_ = false;
   RestoreWorkFolders();
+  QFile::remove(RestoreMarker(DatabaseFolder()));
 }
 
 void TFormVardex::ReportRestoreCode(int code) {
@@ -228,6 +244,25 @@ void TFormVardex::ReportRestoreCode(int code) {
   if (code == 48) return;  // cancelled: the caller answers failure
   ShowMessageKey("Notifications", RestoreKey(code), {QString::number(code)});
   FinishRun(trError);
+}
+
+void TFormVardex::RecoverInterruptedRestore() {
+  const QString d = DatabaseFolder();
+  if (d.isEmpty() || !QFileInfo::exists(RestoreMarker(d))) return;
+  // Pair by pair, so a recovery that is itself interrupted can run again.
+  bool ok = true;
+  for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
+                                    std::pair<QString, QString>{"SAFE", "SA$$"}}) {
+    if (!DirExists(S(DatabaseFolder(aside)))) continue;
+    ok = ok && RemoveFolderTree(DatabaseFolder(name)) &&
+         QDir().rename(DatabaseFolder(aside), DatabaseFolder(name));
+  }
+  if (ok) {
+    QFile::remove(RestoreMarker(d));
+  } else if (ToolRunning) {
+    ShowMessageKey("Notifications", "RestoreWorkFolders");
+    FinishRun(trError);
+  }
 }
 
 bool TFormVardex::Extract() {
@@ -240,8 +275,14 @@ bool TFormVardex::Extract() {
   cmd.lpszDrivesFile = S(DrivesFile());
   callback_failure_ = nullptr;
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  RecoverInterruptedRestore();
   CreateWorkFolders();
   folders_aside_ = true;
+  if (!WriteMarker(RestoreMarker(DatabaseFolder()))) {
+    PutBackWorkFolders();
+    ShowMessageKey("Notifications", "CreateWorkFolders");
+    FinishRun(trError);
+  }
   // Whatever ends this early, the former folders come back: they are the
   // only good copy until every file of the archive is out and checked.
   try {
@@ -272,7 +313,10 @@ bool TFormVardex::Extract() {
     zip_progress_->hide();
     RethrowCallbackFailure();
     if (rc == 0) {
+      // Every file is out, checked and flushed: from here the set-aside
+      // folders are no longer the good copy.
       folders_aside_ = false;
+      QFile::remove(RestoreMarker(DatabaseFolder()));
       RemoveWorkFolders();
       return true;
     }

@@ -303,6 +303,30 @@ class TBackupTest : public QObject {
     QCOMPARE(LogRecords("MTDEMO", ttRestore, trCancel), 1);
   }
 
+  // A restore killed while the work folders were set aside: the next run
+  // of any tool puts the set-aside folders, the good copy, back first.
+  void anInterruptedRestoreIsRolledBackByTheNextRun() {
+    MakeDatabase();
+    MakeForm();
+    Backup();
+    const auto meta = Tree(Db("METADATA")), safe = Tree(Db("SAFE"));
+    for (TToolType tool : {ttRestore, ttPack}) {
+      QVERIFY(QDir().rename(Db("METADATA"), Db("METADA$$")));
+      QVERIFY(QDir().rename(Db("SAFE"), Db("SA$$")));
+      QVERIFY(CopyFiles(Db("METADA$$"), Db("METADATA"), {"C*"}));  // half extracted
+      QFile(Db("RESTORE.$$$")).open(QIODevice::WriteOnly);
+      answers_["LastDisk"] = QMessageBox::Cancel;
+      volumes_.clear();
+      Run(tool, "MTDEMO");
+      QCOMPARE(Tree(Db("METADATA")), meta);
+      QCOMPARE(Tree(Db("SAFE")), safe);
+      QVERIFY(!QFile::exists(Db("RESTORE.$$$")));
+      VerifyNoStrays();
+    }
+    QCOMPARE(LogRecords("MTDEMO", ttRestore, trCancel), 1);
+    QCOMPARE(LogRecords("MTDEMO", ttPack, trSuccess), 1);
+  }
+
   // A volume folder that holds the database is never cleared: the backup
   // ends with its error and nothing is deleted or left hidden.
   void aVolumeInsideTheDatabaseIsRefused() {
