@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     splash->repaint();
     app.processEvents();
   }
-  // The password dialog belongs to the window and was created with it; the
-  // backup dialogs are created here once they exist; the about box is.
+  // The password and backup dialogs belong to the window and were created
+  // with it; the about box is created here.
   TFormAbout about(TFormVardex::kTitle, &form);
   form.AboutHandler = [&about] { about.exec(); };
   splash.reset();

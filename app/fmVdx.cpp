@@ -14,6 +14,7 @@
 
 #include "Session.h"
 #include "cpTbTool.h"
+#include "cpZip.h"
 #include "fmDbPwd.h"
 #include "svLog.h"
 
@@ -71,6 +72,7 @@ TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
   ApplyDesignTexts();
   resize(720, 420);
   password_dialog_ = new TFormDbPasswd(this);
+  CreateBackupDialogs();
   FormCreate();
 }
 
@@ -228,8 +230,12 @@ void TFormVardex::RunTool(TToolType tool) {
     case ttPack:
       RunPack();
       break;
-    default:
-      break;  // Backup and Restore come through ToolRunHandler
+    case ttBackup:
+      RunBackup();
+      break;
+    case ttRestore:
+      RunRestore();
+      break;
   }
 }
 

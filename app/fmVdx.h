@@ -19,6 +19,10 @@ class QLabel;
 class QTableWidget;
 class QWidget;
 class TFormDbPasswd;
+class TFormSelectDrive;
+class TFormZipProgress;
+class TUnzipFile;
+class TZipFile;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -159,6 +163,29 @@ class TFormVardex : public QMainWindow {
   void VerifySafeCopy();
   void SwapInRetrieved(const QString& built);
 
+  // Backup and Restore (fmVdxBackup.cpp): METADATA and SAFE onto the
+  // volumes of a drive of drives.ini, and back, through Zip and Unzip.
+  void RunBackup();
+  void RunRestore();
+  // "A:\SALESDAT.DBK": the dialog's drive and the alias's first 8 characters.
+  QString ArchiveName() const;
+  QString ArchivePassword() const;
+  // The macro SETDRIVE: drive letter and complement of the drive dialog.
+  void SetBackupDrive(QChar letter);
+  void SetBackupComplement(bool on);
+  // A restore that was killed after setting the work folders aside leaves
+  // its marker: the set-aside folders, the only good copy, are put back.
+  void RecoverInterruptedRestore();
+  void ZipMajorCallback(const std::string& item, int percent, bool& cancel);
+  void ZipMinorCallback(const std::string& item, int percent, bool& cancel);
+  void ZipMessageCallback(int msg, int mb_type, long long p1, long long p2, int& reply);
+  TFormSelectDrive* SelectDriveDialog() const { return select_drive_; }
+  TFormZipProgress* ZipProgressDialog() const { return zip_progress_; }
+  TZipFile& Zip() const { return *zip_; }
+  TUnzipFile& Unzip() const { return *unzip_; }
+  // drives.ini in the program folder.
+  QString DrivesFile() const;
+
   // The password (fmVdxPwd.cpp): the engine's list and the table tools'.
   void ApplyPassword(const QString& password);
   // Applies and writes it into the dialog's edits (macro SETPASSWORD).
@@ -219,8 +246,7 @@ class TFormVardex : public QMainWindow {
 
   // Seams for the parts that come with the tool runs, the language file and
   // the tool log, and for tests that must observe without a real box or exit.
-  // Without ToolRunHandler the window runs Update, Copy, Retrieve and Pack
-  // itself; Backup and Restore need one.
+  // Without ToolRunHandler the window runs every tool itself.
   std::function<QMessageBox::StandardButton(const TMessageRequest&)> MessageHandler;
   std::function<QString(const QString& section, const QString& key)> TextLookup;
   std::function<void()> TerminateHandler;
@@ -284,4 +310,18 @@ class TFormVardex : public QMainWindow {
   bool password_refused_ = false;  // this run's password request was declined
   TToolResult last_result_ = trSuccess;
   QStringList set_aside_;  // this run's tables with records set aside, one line each
+  // Backup and Restore.
+  void CreateBackupDialogs();
+  void Compress();
+  bool Extract();
+  void ReportRestoreCode(int code);
+  void PutBackWorkFolders();
+  void ShowDriveDialog();
+  void RethrowCallbackFailure();
+  TFormSelectDrive* select_drive_ = nullptr;
+  TFormZipProgress* zip_progress_ = nullptr;
+  std::unique_ptr<TZipFile> zip_;
+  std::unique_ptr<TUnzipFile> unzip_;
+  std::exception_ptr callback_failure_;  // raised inside a library callback
+  bool folders_aside_ = false;           // METADA$$ and SA$$ hold the former folders
 };

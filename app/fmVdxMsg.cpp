@@ -126,6 +126,19 @@ QVariantList Variants(const QStringList& args) {
   return list;
 }
 
+// Formats with the arguments as texts, or, where the text wants numbers (a
+// library's return code, a disk number), with the numeric ones as numbers.
+bool FormatKeyed(const QString& pattern, const QStringList& args, QString& text) {
+  if (FormatArgs(pattern, Variants(args), text)) return true;
+  QVariantList numbers;
+  for (const QString& a : args) {
+    bool ok = false;
+    const qlonglong n = a.toLongLong(&ok);
+    numbers << (ok ? QVariant(n) : QVariant(a));
+  }
+  return FormatArgs(pattern, numbers, text);
+}
+
 // The sections of the main window's language: where each applies, by what.
 struct TSectionEntry {
   const char* component;
@@ -196,7 +209,7 @@ QMessageBox::StandardButton TFormVardex::ShowMessageKeys(const QString& section,
     text = keys.join('\n');  // an exception's own text
   } else if (!lines.isEmpty()) {
     const QString pattern = lines.join('\n');
-    if (!FormatArgs(pattern, Variants(args.isEmpty() ? QStringList{QString()} : args), text)) {
+    if (!FormatKeyed(pattern, args.isEmpty() ? QStringList{QString()} : args, text)) {
       text = pattern;
     }
   } else {
@@ -222,7 +235,7 @@ QString TFormVardex::FormatValue(const QString& section, const QString& key,
                                  const QStringList& args) const {
   const QString pattern = Value(section, key);
   QString text;
-  if (FormatArgs(pattern, Variants(args), text)) return text;
+  if (FormatKeyed(pattern, args, text)) return text;
   return args.isEmpty() ? pattern : pattern + ' ' + args.join(", ");
 }
 void TFormVardex::SetApplicationHint(const QString& hint) {

@@ -278,6 +278,7 @@ void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
 }
 
 void TFormVardex::CheckDatabase(TRunFlags flags) {
+  RecoverInterruptedRestore();
   for (const QString& sub : {QString(), QString("METADATA"), QString("SAFE")}) {
     SetFilesAttr(S(DatabaseFolder(sub) + "/*.*"), faHidden, false);
   }

@@ -86,6 +86,7 @@ const TKeyUse kKeys[] = {
     {"Notifications", "DatabaseNotFound", "-"},
     {"Notifications", "RestoreNotOwned", "-"},
     {"Notifications", "BackupCannotCreate", "d"},
+    {"Notifications", "BackupVolumeRefused", "ss"},
     {"Notifications", "BackupOutOfMemory", "d"},
     {"Notifications", "BackupOtherError", "d"},
     {"Notifications", "RestoreCorrupted", "d"},

@@ -1,0 +1,297 @@
+// dunzip: the comment of an archive (actions 5 and 6) and extraction
+// (action 8). Disks are asked for by number and checked before anything is
+// read from them; each file grows beside its target and takes its name only
+// once its CRC checks, so no half-written file ever stands under a real name.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "DZip.h"
+#include "ZipFormat.h"
+#include "ZipVolumes.h"
+#include "tlFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kBlock = 256 * 1024;
+constexpr const char* kPartSuffix = ".vdxpart";
+
+bool ReadAt(int fd, void* buf, size_t n, uint64_t offset) {
+  return ::pread(fd, buf, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
+}
+
+// A stored name that stays inside the destination: relative, no "..".
+bool SafeName(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name.find('\\') != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+class TExtractor {
+ public:
+  explicit TExtractor(UNZIPCMDSTRUCT& cmd) : cmd_(cmd), reader_(std::string(), cmd.callbacks) {}
+  int Run();
+
+ private:
+  int Open();
+  int ReadDirectory();
+  int Verify(int fd, uint64_t size, uint32_t disk) const;
+  bool Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) const;
+  int ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count);
+  int Inflate(const zipfmt::TEntry& e, int out, uint32_t& crc);
+  void Status(const TStatusCallback& cb, const std::string& item, int percent);
+
+  UNZIPCMDSTRUCT& cmd_;
+  TVolumeReader reader_;
+  std::vector<zipfmt::TEntry> entries_;
+  uint64_t endOffset_ = 0;
+  bool cancelled_ = false;
+};
+
+void TExtractor::Status(const TStatusCallback& cb, const std::string& item, int percent) {
+  if (!cb) return;
+  bool cancel = false;
+  cb(item, percent, cancel);
+  if (cancel) cancelled_ = true;
+}
+
+int TExtractor::Open() {
+  TArchiveTarget target;
+  if (!ResolveArchive(cmd_.lpszZipFile, cmd_.lpszDrivesFile, target)) return UE_OPEN;
+  reader_.SetPath(target.path);
+  reader_.SetVerifier(
+      [this](int fd, uint64_t size, uint32_t disk) { return Verify(fd, size, disk); });
+  return reader_.OpenLast(endOffset_);
+}
+
+// Whether a volume shows what disk `disk` of this archive must show: its
+// local headers where the directory puts them, the split signature on the
+// first disk, the same end record on the last. `matches` is the verdict;
+// the answer tells whether anything could be checked at all.
+bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) const {
+  const zipfmt::TEnd& end = reader_.End();
+  bool checked = false;
+  matches = true;
+  unsigned char buf[zipfmt::kLocalFixed];
+  if (disk == 0 && end.disk > 0) {
+    checked = true;
+    matches = ReadAt(fd, buf, 4, 0) && (zipfmt::Get32(buf) == zipfmt::kSpanSig ||
+                                        zipfmt::Get32(buf) == zipfmt::kSpanSingleSig);
+  }
+  if (disk == end.disk) {
+    checked = true;
+    const std::string tail = std::string(zipfmt::kEndFixed + end.comment.size(), '\0');
+    std::string got = tail;
+    matches =
+        matches && size == endOffset_ + tail.size() &&
+        ReadAt(fd, got.data(), got.size(), endOffset_) &&
+        zipfmt::Get32(reinterpret_cast<const unsigned char*>(got.data())) == zipfmt::kEndSig &&
+        got.compare(zipfmt::kEndFixed, std::string::npos, end.comment) == 0;
+  }
+  for (const zipfmt::TEntry& e : entries_) {
+    if (!matches) break;
+    if (e.disk != disk) continue;
+    checked = true;
+    std::string name(e.name.size(), '\0');
+    matches = e.offset + zipfmt::kLocalFixed + name.size() <= size &&
+              ReadAt(fd, buf, sizeof buf, e.offset) && zipfmt::Get32(buf) == zipfmt::kLocalSig &&
+              zipfmt::Get16(buf + 26) == name.size() &&
+              ReadAt(fd, name.data(), name.size(), e.offset + zipfmt::kLocalFixed) &&
+              name == e.name;
+  }
+  return checked;
+}
+
+int TExtractor::Verify(int fd, uint64_t size, uint32_t disk) const {
+  bool matches = false;
+  if (!Evidence(fd, size, disk, matches) || matches) return 1;
+  // Another disk of this set, or a volume of another archive?
+  for (uint32_t other = 0; other <= reader_.End().disk; ++other) {
+    if (other != disk && Evidence(fd, size, other, matches) && matches) return 0;
+  }
+  return -1;
+}
+
+int TExtractor::ReadDirectory() {
+  const zipfmt::TEnd& end = reader_.End();
+  if (end.cdSize > (uint64_t{1} << 31)) return UE_MEM;
+  std::string cd(static_cast<size_t>(end.cdSize), '\0');
+  if (int rc = reader_.Seek(end.cdDisk, end.cdOffset)) return rc;
+  if (int rc = reader_.Read(cd.data(), cd.size())) return rc;
+  const auto* p = reinterpret_cast<const unsigned char*>(cd.data());
+  size_t pos = 0;
+  for (uint64_t i = 0; i < end.entries; ++i) {
+    zipfmt::TEntry e;
+    size_t used = 0;
+    if (!zipfmt::DecodeCentral(p + pos, cd.size() - pos, e, used)) return UE_FORM;
+    if (e.disk > end.disk) return UE_FORM;
+    entries_.push_back(std::move(e));
+    pos += used;
+  }
+  return UE_OK;
+}
+
+int TExtractor::Inflate(const zipfmt::TEntry& e, int out, uint32_t& crc) {
+  std::string in(kBlock, '\0'), buf(kBlock, '\0');
+  z_stream z{};
+  const bool deflated = e.method == zipfmt::kMethodDeflated;
+  if (deflated && inflateInit2(&z, -15) != Z_OK) return UE_INFLATE;
+  uint64_t left = e.csize, written = 0;
+  int zrc = Z_OK, rc = UE_OK;
+  crc = 0;
+  while (rc == UE_OK && (left > 0 || (deflated && zrc != Z_STREAM_END))) {
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(left, kBlock));
+    if (take == 0) {
+      rc = UE_CRC;  // the data ended before the stream did
+      break;
+    }
+    if ((rc = reader_.Read(in.data(), take)) != UE_OK) break;
+    left -= take;
+    if (!deflated) {
+      crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<Bytef*>(in.data()), take));
+      if (::write(out, in.data(), take) != static_cast<ssize_t>(take)) rc = UE_WRITE;
+      written += take;
+    } else {
+      z.next_in = reinterpret_cast<Bytef*>(in.data());
+      z.avail_in = static_cast<uInt>(take);
+      do {
+        z.next_out = reinterpret_cast<Bytef*>(buf.data());
+        z.avail_out = static_cast<uInt>(buf.size());
+        zrc = inflate(&z, Z_NO_FLUSH);
+        if (zrc != Z_OK && zrc != Z_STREAM_END && zrc != Z_BUF_ERROR) {
+          rc = zrc == Z_MEM_ERROR ? UE_MEM : UE_CRC;
+          break;
+        }
+        const size_t n = buf.size() - z.avail_out;
+        crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<Bytef*>(buf.data()), n));
+        if (n && ::write(out, buf.data(), n) != static_cast<ssize_t>(n)) rc = UE_WRITE;
+        written += n;
+      } while (rc == UE_OK && zrc != Z_STREAM_END && z.avail_out == 0);
+      if (zrc == Z_STREAM_END && (z.avail_in > 0 || left > 0)) rc = UE_CRC;
+    }
+    if (written > e.usize) rc = UE_CRC;
+    Status(cmd_.callbacks.lpMinorStatus, e.name,
+           e.usize ? static_cast<int>(std::min<uint64_t>(100, written * 100 / e.usize)) : 100);
+    if (cancelled_ && rc == UE_OK) rc = UE_CANCEL;
+  }
+  if (deflated) inflateEnd(&z);
+  if (rc == UE_OK && (written != e.usize || crc != e.crc)) rc = UE_CRC;
+  return rc;
+}
+
+int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) {
+  Status(cmd_.callbacks.lpMajorStatus,
+         "Item " + std::to_string(index + 1) + " of " + std::to_string(count),
+         static_cast<int>(index * 100 / count));
+  if (cancelled_) return UE_CANCEL;
+  if (!SafeName(e.name)) return UE_FORM;
+  const std::string target = cmd_.lpszDestination + '/' + e.name;
+  std::error_code ec;
+  if (e.IsDirectory()) {
+    fs::create_directories(target, ec);
+    return ec ? UE_WRITE : UE_OK;
+  }
+  if (e.flags & zipfmt::kFlagEncrypted) return UE_UNSUP;
+  if (e.method != zipfmt::kMethodStored && e.method != zipfmt::kMethodDeflated) return UE_UNSUP;
+  if (!cmd_.overWriteFlag && fs::exists(target, ec)) return UE_OK;
+  // The local header: only its name and extra lengths matter, the directory
+  // holds the rest.
+  unsigned char local[zipfmt::kLocalFixed];
+  if (int rc = reader_.Seek(e.disk, e.offset)) return rc;
+  if (int rc = reader_.Read(local, sizeof local)) return rc;
+  if (zipfmt::Get32(local) != zipfmt::kLocalSig) return UE_FORM;
+  std::string skip(zipfmt::Get16(local + 26) + zipfmt::Get16(local + 28), '\0');
+  if (int rc = reader_.Read(skip.data(), skip.size())) return rc;
+  fs::create_directories(fs::path(target).parent_path(), ec);
+  const std::string part = target + kPartSuffix;
+  const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) return UE_WRITE;
+  uint32_t crc = 0;
+  int rc = Inflate(e, out, crc);
+  if (::close(out) != 0 && rc == UE_OK) rc = UE_WRITE;
+  if (rc == UE_OK) {
+    const time_t t = zipfmt::FromDosTime(e.dosTime, e.dosDate);
+    struct utimbuf times {
+      t, t
+    };
+    ::utime(part.c_str(), &times);
+    if (const mode_t mode = (e.extAttr >> 16) & 07777; (e.extAttr >> 16) != 0) {
+      ::chmod(part.c_str(), mode | 0600);
+    }
+    if (::rename(part.c_str(), target.c_str()) != 0) rc = UE_WRITE;
+  }
+  if (rc != UE_OK) ::unlink(part.c_str());
+  Status(cmd_.callbacks.lpMinorStatus, e.name, 100);
+  return rc;
+}
+
+int TExtractor::Run() {
+  if (int rc = Open()) return rc;
+  const zipfmt::TEnd& end = reader_.End();
+  if (cmd_.function == kUnzipActionCommentLength) {
+    cmd_.returnCount = static_cast<long long>(end.comment.size());
+    return UE_OK;
+  }
+  if (cmd_.function == kUnzipActionComment) {
+    cmd_.lpszReturnString = end.comment;
+    cmd_.returnCount = static_cast<long long>(end.comment.size());
+    return UE_OK;
+  }
+  Status(cmd_.callbacks.lpMajorStatus, "Please wait.", 0);
+  if (int rc = ReadDirectory()) return rc;
+  std::vector<zipfmt::TEntry> chosen;
+  const std::string spec = cmd_.lpszFileSpec.empty() ? "*.*" : cmd_.lpszFileSpec;
+  for (const zipfmt::TEntry& e : entries_) {
+    if (MatchesMask(e.name, spec) || MatchesMask(ExtractFileName(e.name), spec))
+      chosen.push_back(e);
+  }
+  if (chosen.empty()) return UE_NOMATCH;
+  // In archive order, so each disk is asked for once.
+  std::stable_sort(chosen.begin(), chosen.end(), [](const auto& a, const auto& b) {
+    return a.disk != b.disk ? a.disk < b.disk : a.offset < b.offset;
+  });
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (int rc = ExtractOne(chosen[i], i, chosen.size())) return rc;
+  }
+  // One flush of the destination's file system for all files: the caller
+  // drops its former copy once this answers success.
+  if (const int dir = ::open(cmd_.lpszDestination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      dir >= 0) {
+    const bool synced = ::syncfs(dir) == 0;
+    ::close(dir);
+    if (!synced) return UE_WRITE;
+  }
+  Status(cmd_.callbacks.lpMajorStatus, std::string(), 100);
+  cmd_.returnCount = static_cast<long long>(chosen.size());
+  return UE_OK;
+}
+
+}  // namespace
+
+int dunzip(UNZIPCMDSTRUCT& cmd) {
+  if (cmd.function < 1 || cmd.function > 9) return UE_PARMS;
+  if (cmd.function != kUnzipActionCommentLength && cmd.function != kUnzipActionComment &&
+      cmd.function != kUnzipActionExtract) {
+    return UE_PARMS;
+  }
+  if (cmd.function == kUnzipActionExtract && cmd.lpszDestination.empty()) return UE_PARMS;
+  try {
+    return TExtractor(cmd).Run();
+  } catch (const std::bad_alloc&) {
+    return UE_MEM;
+  }
+}

@@ -1,0 +1,317 @@
+// dzip: the add action. Files found by the item list are deflated on every
+// core and written in order onto as many volumes as they need; the central
+// directory and the end records follow, never split across volumes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "DZip.h"
+#include "ZipDeflate.h"
+#include "ZipFormat.h"
+#include "ZipVolumes.h"
+#include "tlFile.h"
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+constexpr size_t kDictSize = 32768;
+// An entry this close to 4 GiB gets Zip64 sizes: deflate may grow it a little.
+constexpr uint64_t kZip64Threshold = zipfmt::kMax32 - (64u << 20);
+
+struct TSource {
+  std::string path;  // on this system
+  std::string name;  // as stored
+  uint64_t size = 0;
+  time_t mtime = 0;
+  mode_t mode = 0;
+};
+
+// The double-quoted patterns of an item list (unquoted words count too).
+std::vector<std::string> SplitItems(const std::string& list) {
+  std::vector<std::string> items;
+  size_t i = 0;
+  while (i < list.size()) {
+    if (list[i] == ' ' || list[i] == '\t') {
+      ++i;
+    } else if (list[i] == '"') {
+      const size_t end = list.find('"', i + 1);
+      items.push_back(list.substr(i + 1, (end == std::string::npos ? list.size() : end) - i - 1));
+      i = end == std::string::npos ? list.size() : end + 1;
+    } else {
+      const size_t end = list.find_first_of(" \t", i);
+      items.push_back(list.substr(i, (end == std::string::npos ? list.size() : end) - i));
+      i = end == std::string::npos ? list.size() : end;
+    }
+  }
+  for (std::string& item : items) std::replace(item.begin(), item.end(), '\\', '/');
+  items.erase(std::remove(items.begin(), items.end(), std::string()), items.end());
+  return items;
+}
+
+class TAdder {
+ public:
+  explicit TAdder(ZIPCMDSTRUCT& cmd) : cmd_(cmd) {}
+  int Run();
+
+ private:
+  void Status(const TStatusCallback& cb, const std::string& item, int percent);
+  void Collect(const std::string& folder, const std::string& rel, const std::string& mask);
+  int WriteEntries(TVolumeWriter& out);
+  int Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool first);
+  int WriteCentral(TVolumeWriter& out);
+
+  ZIPCMDSTRUCT& cmd_;
+  std::vector<TSource> sources_;
+  std::set<std::string> names_;
+  std::vector<zipfmt::TEntry> entries_;
+  std::vector<std::string> roots_;
+  bool cancelled_ = false;
+  uint64_t total_ = 0;
+  uint64_t done_ = 0;
+  std::string excluded_;  // the archive itself
+};
+
+void TAdder::Status(const TStatusCallback& cb, const std::string& item, int percent) {
+  if (!cb) return;
+  bool cancel = false;
+  cb(item, percent, cancel);
+  if (cancel) cancelled_ = true;
+}
+
+void TAdder::Collect(const std::string& folder, const std::string& rel, const std::string& mask) {
+  std::vector<TSearchRec> entries = FindEntries(folder + "/*");
+  for (const TSearchRec& e : entries) {
+    if ((e.Attr & (faHidden | faSysFile)) && !cmd_.includeSysHiddenFlag) continue;
+    const std::string path = folder + '/' + e.Name;
+    const std::string name = rel.empty() ? e.Name : rel + '/' + e.Name;
+    if (e.Attr & faDirectory) {
+      if (cmd_.recurseFlag) Collect(path, name, mask);
+      continue;
+    }
+    if (!MatchesMask(e.Name, mask) || path == excluded_) continue;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (!names_.insert(name).second) continue;  // found by an earlier pattern
+    sources_.push_back({path, name, static_cast<uint64_t>(st.st_size), st.st_mtime, st.st_mode});
+    total_ += static_cast<uint64_t>(st.st_size);
+  }
+}
+
+int TAdder::Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool first) {
+  const TSource& src = sources_[file];
+  zipfmt::TEntry& e = entries_[file];
+  if (first) {
+    Status(cmd_.callbacks.lpMajorStatus,
+           "Item " + std::to_string(file + 1) + " of " + std::to_string(sources_.size()),
+           total_ ? static_cast<int>(done_ * 100 / total_) : 0);
+    const std::string header = zipfmt::EncodeLocal(e);
+    if (int rc = out.Reserve(header.size())) return rc;
+    e.disk = out.Disk();
+    e.offset = out.Offset();
+    if (int rc = out.Write(header)) return rc;
+  }
+  if (!chunk.ok) return ZE_MEM;
+  if (int rc = out.Write(chunk.out)) return rc;
+  e.crc = e.usize == 0 ? chunk.crc
+                       : static_cast<uint32_t>(crc32_combine(e.crc, chunk.crc, chunk.in.size()));
+  e.usize += chunk.in.size();
+  e.csize += chunk.out.size();
+  done_ += chunk.in.size();
+  Status(cmd_.callbacks.lpMinorStatus, src.name,
+         src.size ? static_cast<int>(std::min<uint64_t>(100, e.usize * 100 / src.size)) : 100);
+  if (chunk.last && (e.flags & zipfmt::kFlagDescriptor)) {
+    const std::string descriptor = zipfmt::EncodeDescriptor(e);
+    if (int rc = out.Reserve(descriptor.size())) return rc;
+    if (int rc = out.Write(descriptor)) return rc;
+  }
+  return cancelled_ ? ZE_ABORT : ZE_OK;
+}
+
+int TAdder::WriteEntries(TVolumeWriter& out) {
+  const int threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+  TDeflatePool pool(threads > 1 ? threads : 0);
+  struct TPending {
+    std::shared_ptr<TDeflateChunk> chunk;
+    size_t file;
+    bool first;
+  };
+  std::deque<TPending> pending;
+  const size_t window = static_cast<size_t>(threads) * 2 + 1;
+  int rc = ZE_OK;
+  auto drainOne = [&]() {
+    TPending p = pending.front();
+    pending.pop_front();
+    pool.Wait(*p.chunk);
+    if (rc == ZE_OK) rc = Emit(out, *p.chunk, p.file, p.first);
+  };
+  for (size_t f = 0; f < sources_.size() && rc == ZE_OK; ++f) {
+    TSource& src = sources_[f];
+    zipfmt::TEntry& e = entries_[f];
+    const int fd = ::open(src.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      rc = ZE_OPEN;
+      break;
+    }
+    std::string dict;
+    bool first = true;
+    uint64_t readSoFar = 0;
+    for (;;) {
+      auto chunk = std::make_shared<TDeflateChunk>();
+      chunk->level = e.method == zipfmt::kMethodStored ? 0 : std::clamp(cmd_.compFactor, 1, 9);
+      // As much as the file still holds, plus one byte to see its end.
+      const size_t want = static_cast<size_t>(
+          std::min<uint64_t>(kChunk, (src.size > readSoFar ? src.size - readSoFar : 0) + 1));
+      chunk->in.resize(want);
+      size_t got = 0;
+      while (got < want) {
+        const ssize_t r = ::read(fd, chunk->in.data() + got, want - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) rc = ZE_READ;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+      }
+      chunk->in.resize(got);
+      readSoFar += got;
+      chunk->last = got < want;
+      // A file that changed its size while it was read would not match the
+      // sizes its header was planned with.
+      if (chunk->last && readSoFar != src.size && rc == ZE_OK) rc = ZE_EOF;
+      chunk->dict = dict;
+      if (rc != ZE_OK) break;
+      if (!chunk->last) {
+        dict = chunk->in.substr(chunk->in.size() - std::min(kDictSize, chunk->in.size()));
+      }
+      pool.Submit(chunk);
+      pending.push_back({chunk, f, first});
+      first = false;
+      while (pending.size() >= window && rc == ZE_OK) drainOne();
+      if (chunk->last || rc != ZE_OK) break;
+    }
+    ::close(fd);
+  }
+  while (!pending.empty()) drainOne();  // the workers must be done before the pool goes
+  return rc;
+}
+
+int TAdder::WriteCentral(TVolumeWriter& out) {
+  std::vector<std::string> headers;
+  uint64_t cdSize = 0;
+  for (const zipfmt::TEntry& e : entries_) {
+    headers.push_back(zipfmt::EncodeCentral(e));
+    cdSize += headers.back().size();
+  }
+  zipfmt::TEnd end;
+  end.entries = entries_.size();
+  end.cdSize = cdSize;
+  end.comment = cmd_.addCommentFlag ? cmd_.lpszComment.substr(0, 0xFFFF) : std::string();
+  // One volume when directory and end fit on it: the split signature goes
+  // and every offset counts without it. Otherwise the directory may start on
+  // a later volume, never splitting a header.
+  const size_t endLen = zipfmt::EndLength(end) + zipfmt::kEnd64Size + zipfmt::kLocator64Size;
+  const bool single = out.SingleWithPrefix() && out.Room() >= cdSize + endLen;
+  if (single) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      entries_[i].offset -= 4;
+      headers[i] = zipfmt::EncodeCentral(entries_[i]);
+    }
+  }
+  const uint64_t shift = single ? 4 : 0;
+  if (int rc = out.Reserve(headers.empty() ? endLen : headers.front().size())) return rc;
+  end.cdDisk = out.Disk();
+  end.cdOffset = out.Offset() - shift;
+  for (const std::string& h : headers) {
+    if (int rc = out.Reserve(h.size())) return rc;
+    if (out.Disk() != end.disk) end.diskEntries = 0;
+    end.disk = out.Disk();
+    ++end.diskEntries;
+    if (int rc = out.Write(h)) return rc;
+  }
+  if (int rc = out.Reserve(endLen)) return rc;
+  if (out.Disk() != end.disk) end.diskEntries = 0;  // the end record stands alone
+  end.disk = out.Disk();
+  end.end64Disk = out.Disk();
+  end.end64Offset = out.Offset() - shift;
+  return out.Write(zipfmt::EncodeEnd(end));
+}
+
+int TAdder::Run() {
+  if (cmd_.lpszZipFile.empty()) return ZE_NAME;
+  TArchiveTarget target;
+  if (!ResolveArchive(cmd_.lpszZipFile, cmd_.lpszDrivesFile, target)) return ZE_NAME;
+  excluded_ = target.path;
+  Status(cmd_.callbacks.lpMajorStatus, "Please wait.", 0);
+  for (const std::string& item : SplitItems(cmd_.lpszItemList)) {
+    const std::string folder = ExtractFilePath(item);
+    if (folder.empty()) return ZE_NAME;
+    std::string root = folder;
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    roots_.push_back(root);
+    std::string rel;
+    if (!(cmd_.wZipSubOptions & ZSO_RELATIVEPATH)) {
+      rel = root;
+      while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
+    }
+    Collect(root, rel, ExtractFileName(item));
+  }
+  if (cancelled_) return ZE_ABORT;
+  if (sources_.empty()) return ZE_NONE;
+  if (target.onDrive) {
+    if (!DirExists(target.folder)) return ZE_CREAT;
+    if (const std::string why = ClearRefusal(target.folder, roots_); !why.empty()) {
+      cmd_.lpszReturnString = why;  // for a clear message: nothing is deleted
+      return ZE_CLEAR;
+    }
+  }
+  for (const TSource& src : sources_) {
+    if (src.name.size() > 0xFFFF) return ZE_FORM;
+    zipfmt::TEntry e;
+    e.name = src.name;
+    e.method =
+        src.size == 0 || cmd_.compFactor <= 0 ? zipfmt::kMethodStored : zipfmt::kMethodDeflated;
+    e.flags = src.size == 0 ? 0 : zipfmt::kFlagDescriptor;
+    for (unsigned char c : src.name) {
+      if (c >= 0x80) e.flags |= zipfmt::kFlagUtf8;
+    }
+    e.zip64Local = src.size >= kZip64Threshold;
+    zipfmt::ToDosTime(src.mtime, e.dosTime, e.dosDate);
+    e.extAttr = (static_cast<uint32_t>(src.mode & 0xFFFF) << 16) | ((src.mode & 0200) ? 0 : 1);
+    entries_.push_back(e);
+  }
+  // Headers and descriptors on top of the data bound the archive's size.
+  uint64_t bound = total_ + total_ / 1000 + 64 * 1024;
+  for (const TSource& src : sources_) bound += 2 * src.name.size() + 200;
+  bound += cmd_.lpszComment.size();
+  TVolumeWriter out(target, cmd_.wMultiVolControl & MV_USEMULTI, cmd_.wMultiVolControl,
+                    cmd_.callbacks);
+  int rc = out.Begin(bound);
+  if (rc == ZE_OK) rc = WriteEntries(out);
+  if (rc == ZE_OK) rc = WriteCentral(out);
+  if (rc == ZE_OK) rc = out.Finish();
+  if (rc != ZE_OK) {
+    out.Abandon();
+    return rc;
+  }
+  Status(cmd_.callbacks.lpMajorStatus, std::string(), 100);
+  cmd_.returnCount = static_cast<long long>(entries_.size());
+  return ZE_OK;
+}
+
+}  // namespace
+
+int dzip(ZIPCMDSTRUCT& cmd) {
+  if (cmd.function < 1 || cmd.function > 9) return ZE_PARMS;
+  if (cmd.function != kZipActionAdd) return ZE_PARMS;
+  try {
+    return TAdder(cmd).Run();
+  } catch (const std::bad_alloc&) {
+    return ZE_MEM;
+  }
+}

@@ -1,0 +1,88 @@
+// Chunked parallel deflate; see ZipDeflate.h.
+#include "ZipDeflate.h"
+
+#include <zlib.h>
+
+void DeflateChunk(TDeflateChunk& chunk) {
+  chunk.crc = static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(chunk.in.data()),
+                                          static_cast<uInt>(chunk.in.size())));
+  if (chunk.level == 0) {
+    chunk.out = chunk.in;
+    chunk.ok = true;
+    return;
+  }
+  z_stream z{};
+  if (deflateInit2(&z, chunk.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+  if (!chunk.dict.empty()) {
+    deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(chunk.dict.data()),
+                         static_cast<uInt>(chunk.dict.size()));
+  }
+  chunk.out.resize(deflateBound(&z, chunk.in.size()) + 64);
+  z.next_in = reinterpret_cast<Bytef*>(chunk.in.data());
+  z.avail_in = static_cast<uInt>(chunk.in.size());
+  size_t produced = 0;
+  // A chunk that is not the last ends on a byte boundary (sync flush), so
+  // the next chunk's output can follow it directly.
+  const int flush = chunk.last ? Z_FINISH : Z_SYNC_FLUSH;
+  int rc = Z_OK;
+  do {
+    if (produced == chunk.out.size()) chunk.out.resize(chunk.out.size() * 2);
+    z.next_out = reinterpret_cast<Bytef*>(chunk.out.data() + produced);
+    z.avail_out = static_cast<uInt>(chunk.out.size() - produced);
+    rc = deflate(&z, flush);
+    produced = chunk.out.size() - z.avail_out;
+  } while (rc == Z_OK && (z.avail_out == 0 || (chunk.last && rc != Z_STREAM_END)));
+  deflateEnd(&z);
+  chunk.out.resize(produced);
+  chunk.ok = chunk.last ? rc == Z_STREAM_END : (rc == Z_OK || rc == Z_BUF_ERROR);
+}
+
+TDeflatePool::TDeflatePool(int threads) {
+  for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+TDeflatePool::~TDeflatePool() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& t : workers_) t.join();
+}
+
+void TDeflatePool::Submit(const std::shared_ptr<TDeflateChunk>& chunk) {
+  if (workers_.empty()) {
+    DeflateChunk(*chunk);
+    chunk->done = true;
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(chunk);
+  }
+  wake_.notify_one();
+}
+
+void TDeflatePool::Wait(const TDeflateChunk& chunk) {
+  std::unique_lock lock(mutex_);
+  finished_.wait(lock, [&] { return chunk.done; });
+}
+
+void TDeflatePool::Work() {
+  for (;;) {
+    std::shared_ptr<TDeflateChunk> chunk;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      chunk = queue_.front();
+      queue_.pop_front();
+    }
+    DeflateChunk(*chunk);
+    {
+      std::lock_guard lock(mutex_);
+      chunk->done = true;
+    }
+    finished_.notify_all();
+  }
+}
