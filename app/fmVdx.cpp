@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "Session.h"
+#include "clMacro.h"
 #include "cpTbTool.h"
 #include "fmDbPwd.h"
 #include "svLog.h"
@@ -72,9 +73,13 @@ TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
   resize(720, 420);
   password_dialog_ = new TFormDbPasswd(this);
   FormCreate();
+  AttachMacroEngine();
 }
 
-TFormVardex::~TFormVardex() { engine::TSession::Default().SetOnPassword(nullptr); }
+TFormVardex::~TFormVardex() {
+  DetachMacroEngine();
+  engine::TSession::Default().SetOnPassword(nullptr);
+}
 
 void TFormVardex::FormCreate() {
   const QString first = params_.isEmpty() ? QString() : params_.first().toUpper();

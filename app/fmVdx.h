@@ -19,6 +19,7 @@ class QLabel;
 class QTableWidget;
 class QWidget;
 class TFormDbPasswd;
+class TMacroHost;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -52,6 +53,15 @@ struct TMessageRequest {
 };
 
 enum TVdxOption { voConfirm, voEndMsg };
+
+// The drive and the complement (Copy before Backup, Retrieve after Restore)
+// of the drive selection dialog: kept for the program's lifetime, set by the
+// user in the dialog or by the macro command SETDRIVE, and used without the
+// dialog when CONFIRM is off.
+struct TDriveSelection {
+  QChar Drive = 'A';
+  bool Complement = true;
+};
 
 // Removes a folder with its files and subfolders (the restructure keeps
 // rejected records in a KEYVIOL folder inside); true when it is gone. A
@@ -90,6 +100,7 @@ class TFormVardex : public QMainWindow {
   bool FirstActivation = true;
   QString ControllerName;
   std::set<TVdxOption> Options;
+  TDriveSelection DriveSelection;
 
   // Window events.
   void FormActivate();
@@ -217,6 +228,11 @@ class TFormVardex : public QMainWindow {
   // Asked by a second start of the program.
   void BringForward();
 
+  // The macro engine's view of this window (fmVdxMacro.cpp): the engine acts
+  // on the window that was created last and is still alive.
+  void SetBackupDrive(QChar drive) { DriveSelection.Drive = drive; }
+  void SetBackupComplement(bool on) { DriveSelection.Complement = on; }
+
   // Seams for the parts that come with the tool runs, the language file and
   // the tool log, and for tests that must observe without a real box or exit.
   // Without ToolRunHandler the window runs Update, Copy, Retrieve and Pack
@@ -266,6 +282,8 @@ class TFormVardex : public QMainWindow {
   void FillGrid();
   void SelectRow(int row);
   void OnGridCurrentChanged();
+  void AttachMacroEngine();
+  void DetachMacroEngine();
 
   QStringList params_;
   QString application_hint_;
@@ -284,4 +302,5 @@ class TFormVardex : public QMainWindow {
   bool password_refused_ = false;  // this run's password request was declined
   TToolResult last_result_ = trSuccess;
   QStringList set_aside_;  // this run's tables with records set aside, one line each
+  std::unique_ptr<TMacroHost> macro_host_;
 };
