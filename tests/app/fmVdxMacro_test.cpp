@@ -288,6 +288,21 @@ class TMacroTest : public QObject {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
   }
 
+  // A log that cannot answer never lets an exception out of the engine;
+  // the run itself still happens and says that it could not be logged.
+  void failedLogQuestionsAnswerLogError() {
+    MakeForm();
+    CloseLog();
+    for (const char* macro : {"LASTTIME(Pack,DEMO)", "USEDAILY(Pack,DEMO)",
+                              "STATISTICS(Pack,DEMO,01.12.2026,09.12.2026)"}) {
+      QCOMPARE(Exec(macro), QString("(log error)"));
+    }
+    seen_.clear();
+    QCOMPARE(Exec("USETOOL(Pack,DEMO)"), QString("(log error)"));
+    QCOMPARE(seen_.last().Key, QString("LogCannotRegister"));
+    QVERIFY(!form_->ToolRunning);
+  }
+
   // A run in progress keeps its database, password, drive and options: the
   // commands that would change them are refused, tool requests start
   // nothing, CLOSE waits; the run's tables, log record and end message all
