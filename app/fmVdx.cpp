@@ -274,15 +274,16 @@ void TFormVardex::FormActivate() {
 }
 
 bool TFormVardex::FormCloseQuery() {
-  if (InteractiveMode) return true;
+  if (InteractiveMode) return !AutomationCloseQuery || AutomationCloseQuery();
   ShowMessageKey("Notifications", "CannotExitApp", {ControllerName, ControllerName}, mkWarning);
   return false;
 }
 
 void TFormVardex::RequestClose() {
   if (ToolRunning) return;
+  const bool interactive = InteractiveMode;
   InteractiveMode = true;
-  close();
+  if (!close()) InteractiveMode = interactive;  // the automation warning kept it open
 }
 
 void TFormVardex::TerminateApplication() {

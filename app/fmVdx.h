@@ -20,6 +20,7 @@ class QTableWidget;
 class QWidget;
 class TFormDbPasswd;
 class TMacroHost;
+class TZelMacroServer;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -232,6 +233,14 @@ class TFormVardex : public QMainWindow {
   // on the window that was created last and is still alive.
   void SetBackupDrive(QChar drive) { DriveSelection.Drive = drive; }
   void SetBackupComplement(bool on) { DriveSelection.Complement = on; }
+  // The macro conversation this window owns (object name "MacroServer");
+  // the program start makes it listen.
+  TZelMacroServer* MacroServer() const { return macro_server_; }
+  // The conversation's macro event: the engine's result, cut to 50 characters.
+  void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
+  // After a start by automation: asked before the window closes while
+  // clients still use the automation object; false keeps it open.
+  std::function<bool()> AutomationCloseQuery;
 
   // Seams for the parts that come with the tool runs, the language file and
   // the tool log, and for tests that must observe without a real box or exit.
@@ -303,4 +312,5 @@ class TFormVardex : public QMainWindow {
   TToolResult last_result_ = trSuccess;
   QStringList set_aside_;  // this run's tables with records set aside, one line each
   std::unique_ptr<TMacroHost> macro_host_;
+  TZelMacroServer* macro_server_ = nullptr;
 };

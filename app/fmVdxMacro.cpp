@@ -4,6 +4,7 @@
 #include <QMenu>
 
 #include "clMacro.h"
+#include "cpDdeMac.h"
 #include "fmDbPwd.h"
 #include "fmVdx.h"
 
@@ -55,6 +56,19 @@ class TFormVardexMacroHost : public TMacroHost {
 void TFormVardex::AttachMacroEngine() {
   macro_host_ = std::make_unique<TFormVardexMacroHost>(this);
   MacroEngine().SetHost(macro_host_.get());
+  macro_server_ = new TZelMacroServer(this, "MacroServer");
+  macro_server_->OnProcessMacro = [this](QObject*, const QString& name, const QStringList& params,
+                                         QString& result) {
+    MacroServerProcessMacro(name, params, result);
+  };
+}
+
+void TFormVardex::MacroServerProcessMacro(const QString& name, const QStringList& params,
+                                          QString& result) {
+  QStringList list = params;
+  QString text;
+  MacroEngine().Execute(name, list, text);
+  result = text.left(TZelMacroServer::kMaxResult);
 }
 
 void TFormVardex::DetachMacroEngine() {

@@ -23,35 +23,43 @@ QString WithoutZone(const QString& format) {
   return out.trimmed();
 }
 
-QString RegionalFormat() {
-  const QLocale locale;
-  QString date = locale.dateFormat(QLocale::ShortFormat);
-  if (!date.contains("yyyy")) date.replace("yy", "yyyy");
-  return date + ' ' + WithoutZone(locale.timeFormat(QLocale::LongFormat));
-}
-
-// The order of day, month and year in the short date format ("dMy",
-// "Mdy", "yMd") and the character between them.
+// The short date format with the order of day, month and year in it
+// ("dMy", "Mdy", "yMd") and the character between them. A format that
+// names the month or the weekday in words, or has no separator, cannot be
+// read back reliably: such locales (C among them) use yyyy-MM-dd.
 struct TDateLayout {
+  QString format;
   QString order;
   QChar separator;
 };
 
 TDateLayout RegionalLayout() {
   TDateLayout layout;
-  bool quoted = false;
-  for (QChar c : QLocale().dateFormat(QLocale::ShortFormat)) {
+  QString format = QLocale().dateFormat(QLocale::ShortFormat);
+  bool quoted = false, words = false;
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    const QChar c = format[i];
     if (c == '\'') quoted = !quoted;
-    if (quoted) continue;
+    if (quoted || c == '\'') continue;
     if (c == 'd' || c == 'M' || c == 'y') {
       if (!layout.order.contains(c)) layout.order += c;
+      if (c != 'y' && format.mid(i, 3) == QString(3, c)) words = true;
+    } else if (c.isLetter()) {
+      words = true;
     } else if (layout.separator.isNull() && !layout.order.isEmpty() && !c.isSpace()) {
       layout.separator = c;
     }
   }
-  if (layout.order.size() != 3) layout.order = "dMy";
-  if (layout.separator.isNull()) layout.separator = '/';
+  if (words || quoted || layout.order.size() != 3 || layout.separator.isNull()) {
+    return {"yyyy-MM-dd", "yMd", '-'};
+  }
+  if (!format.contains("yyyy")) format.replace("yy", "yyyy");
+  layout.format = format;
   return layout;
+}
+
+QString RegionalFormat() {
+  return RegionalLayout().format + ' ' + WithoutZone(QLocale().timeFormat(QLocale::LongFormat));
 }
 
 QChar TimeSeparator() {

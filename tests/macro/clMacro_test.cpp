@@ -12,8 +12,8 @@ namespace {
 struct MacroTextCase {
   const char* text;
   bool valid;
-  const char* name;
-  QStringList params;
+  const char* name = "";
+  QStringList params = {};
 };
 
 // Names hold no delimiter, parameters no parenthesis or comma, the closing
@@ -74,7 +74,9 @@ void ExpectDates(const std::vector<DateCase>& cases) {
     SCOPED_TRACE(c.text);
     double value = -1;
     EXPECT_EQ(ReadMacroDateTime(c.text, kToday + 0.5, &value), c.ok);
-    if (c.ok) EXPECT_NEAR(value, c.value, kSecond / 10);
+    if (c.ok) {
+      EXPECT_NEAR(value, c.value, kSecond / 10);
+    }
   }
 }
 
@@ -124,6 +126,17 @@ TEST(MacroDate, UsDatesAndTimes) {
   ASSERT_TRUE(ReadMacroDateTime(text, kToday, &back));
   EXPECT_NEAR(back, kToday + 13.5 / 24, kSecond / 10);
   QLocale::setDefault(QLocale::c());
+}
+
+// Locales whose short date names the month in words (C among them) write
+// and read ISO dates, so what LASTTIME writes can always be read back.
+TEST(MacroDate, WordedLocalesUseIsoDates) {
+  QLocale::setDefault(QLocale::c());
+  ExpectDates({{"2026-12-08", true, kToday},
+               {"2026-12-08 10:30", true, kToday + 10.5 / 24},
+               {"8 Dec 2026", false, 0}});
+  const QString text = MacroDateTimeText(kToday + 10.5 / 24);
+  EXPECT_EQ(text, "2026-12-08 10:30:00");
 }
 
 }  // namespace
