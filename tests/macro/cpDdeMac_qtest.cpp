@@ -1,6 +1,13 @@
 // The conversation server in-process, with real socket clients: the execute
 // rules, the one shared item, advise, the 50-character cut, a failing
 // handler, the owner rule, and clients that misbehave.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -139,6 +146,39 @@ class TMacroServerTest : public QObject {
     QCOMPARE(calls_.value(0), call);
     // The conversation goes on after whatever came before.
     QCOMPARE(client.Ask("EXECUTE OK()"), QString("OK (success)"));
+  }
+
+  // Another user gets no answer even where the file modes would let it in:
+  // the peer's uid is checked on every connection.
+  void anotherUserIsRefused() {
+    if (::getuid() != 0) QSKIP("acting as another user needs root");
+    const QByteArray path = server_->SocketPath().toLocal8Bit();
+    ::chmod(runtime_.path().toLocal8Bit().constData(), 0755);
+    ::chmod(path.constData(), 0777);
+    const pid_t child = ::fork();
+    if (child == 0) {  // only async-signal-safe calls from here on
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ::_exit(4);
+      const char request[] = "EXECUTE OK()\n";
+      ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
+      pollfd p{fd, POLLIN, 0};
+      char reply[64];
+      ::_exit(::poll(&p, 1, 3000) == 1 && ::recv(fd, reply, sizeof reply, 0) > 0 ? 1 : 0);
+    }
+    int status = -1;
+    QElapsedTimer clock;
+    clock.start();
+    while (::waitpid(child, &status, WNOHANG) == 0 && clock.elapsed() < 5000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ::chmod(runtime_.path().toLocal8Bit().constData(), 0700);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);  // closed without an answer
+    QVERIFY(calls_.isEmpty());
   }
 
   // One item for every conversation; advised clients get every change, and
