@@ -114,7 +114,8 @@ qint64 LongestStall(QApplication& app, int clients, Client client) {
   std::thread joiner([&] {
     for (std::thread& t : threads) t.join();
     // exit, not quit: quit asks the windows first, and a server-mode window refuses.
-    QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   });
   app.exec();
   joiner.join();

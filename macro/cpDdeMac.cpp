@@ -1,14 +1,16 @@
 #include "cpDdeMac.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QWidget>
+#include <cerrno>
 #include <cstring>
 
 #include "clMacro.h"
@@ -17,13 +19,14 @@
 namespace {
 
 // A client that does not read what it is sent is dropped rather than
-// buffered for without end.
-constexpr qint64 kMaxUnread = 1 << 20;
+// buffered for without end; one that sends faster than its macros run
+// is read no further until they have caught up.
+constexpr qsizetype kMaxUnread = 1 << 20;
+constexpr qsizetype kMaxPending = 256 * 1024;
 
-bool PeerIsThisUser(QLocalSocket* socket) {
+bool PeerIsThisUser(int fd) {
   ucred cred{};
   socklen_t size = sizeof cred;
-  const auto fd = static_cast<int>(socket->socketDescriptor());
   return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.uid == ::getuid();
 }
 
@@ -41,15 +44,108 @@ bool SomeoneListens(const QByteArray& path) {
   return answers;
 }
 
+// Hands each new connection over as a bare descriptor.
+class TListener : public QLocalServer {
+ public:
+  using QLocalServer::QLocalServer;
+  std::function<void(int)> OnConnection;
+
+ protected:
+  void incomingConnection(quintptr fd) override { OnConnection(static_cast<int>(fd)); }
+};
+
 }  // namespace
 
-struct TZelMacroServer::TConversation {
-  QPointer<QLocalSocket> socket;
-  QByteArray buffer;
+// One client's conversation on its own descriptor. A client may shut its
+// sending side after its last line (printf ... | socat): those lines are
+// still answered, and the connection closes once the answers are out.
+class TZelMacroServer::TConversation : public QObject {
+ public:
+  TConversation(int socket, TZelMacroServer* server)
+      : QObject(server),
+        fd(socket),
+        reader(socket, QSocketNotifier::Read, this),
+        writer(socket, QSocketNotifier::Write, this) {
+    writer.setEnabled(false);
+    connect(&reader, &QSocketNotifier::activated, this, [this, server] {
+      Read();
+      server->Serve(this);
+    });
+    connect(&writer, &QSocketNotifier::activated, this, [this] { Flush(); });
+  }
+  ~TConversation() override {
+    if (fd >= 0) ::close(fd);
+  }
+
+  void Send(const QString& line) {
+    if (fd < 0) return;
+    out += line.toUtf8() + "\r\n";
+    if (out.size() > kMaxUnread) {
+      Drop();
+    } else {
+      Flush();
+    }
+  }
+
+  // After the last answer of a client that has stopped sending.
+  void CloseWhenDone() {
+    if (eof && !busy && fd >= 0 && out.isEmpty()) Drop();
+  }
+
+  int fd;
+  QSocketNotifier reader, writer;
+  QByteArray in, out;
   qsizetype data_left = -1;  // bytes of an EXECDATA still to come
   bool discarding = false;   // the rest of an over-long line
   bool busy = false;         // a macro of this client runs; its next lines wait
-  bool gone = false;         // the socket went while busy
+  bool eof = false;          // the client sends no more
+
+ private:
+  void Read() {
+    char chunk[16384];
+    while (fd >= 0 && in.size() < kMaxPending) {
+      const ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        in.append(chunk, n);
+      } else if (n == 0) {
+        eof = true;
+        reader.setEnabled(false);
+        return;
+      } else if (errno != EINTR) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) Drop();
+        return;
+      }
+    }
+    if (in.size() >= kMaxPending) reader.setEnabled(false);
+  }
+
+  void Flush() {
+    while (fd >= 0 && !out.isEmpty()) {
+      const ssize_t n = ::send(fd, out.constData(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        out.remove(0, n);
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        writer.setEnabled(true);
+        return;
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        Drop();
+        return;
+      }
+    }
+    writer.setEnabled(false);
+    CloseWhenDone();
+  }
+
+  void Drop() {
+    if (fd < 0) return;
+    reader.setEnabled(false);
+    writer.setEnabled(false);
+    ::close(fd);
+    fd = -1;
+    if (!busy) deleteLater();
+  }
 };
 
 TZelMacroServer::TZelMacroServer(QObject* owner, const QString& name) : QObject(owner) {
@@ -75,7 +171,9 @@ bool TZelMacroServer::Listen(const QString& service) {
   const QByteArray path = socket_path_.toLocal8Bit();
   if (SomeoneListens(path)) return false;
   QLocalServer::removeServer(socket_path_);
-  server_ = new QLocalServer(this);
+  auto* listener = new TListener(this);
+  listener->OnConnection = [this](int fd) { Accept(fd); };
+  server_ = listener;
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   if (!server_->listen(socket_path_)) {
     delete server_;
@@ -83,7 +181,6 @@ bool TZelMacroServer::Listen(const QString& service) {
     return false;
   }
   ::chmod(path.constData(), 0600);
-  connect(server_, &QLocalServer::newConnection, this, &TZelMacroServer::Accept);
   return true;
 }
 
@@ -94,24 +191,14 @@ void TZelMacroServer::Close() {
   server_ = nullptr;
 }
 
-void TZelMacroServer::Accept() {
-  while (QLocalSocket* socket = server_->nextPendingConnection()) {
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    if (!PeerIsThisUser(socket)) {
-      socket->abort();
-      continue;
-    }
-    auto* conversation = new TConversation;
-    conversation->socket = socket;
-    connect(socket, &QLocalSocket::readyRead, this, [this, conversation] { Serve(conversation); });
-    connect(socket, &QObject::destroyed, this, [conversation] {
-      if (conversation->busy) {
-        conversation->gone = true;
-      } else {
-        delete conversation;
-      }
-    });
+void TZelMacroServer::Accept(int fd) {
+  if (!PeerIsThisUser(fd)) {
+    ::close(fd);
+    return;
   }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  new TConversation(fd, this);
 }
 
 void TZelMacroServer::Serve(TConversation* c) {
@@ -119,40 +206,45 @@ void TZelMacroServer::Serve(TConversation* c) {
   // lines wait until its macro has answered, so answers keep their order.
   if (c->busy) return;
   c->busy = true;
-  while (c->socket) {
-    c->buffer += c->socket->readAll();
+  while (c->fd >= 0) {
     if (c->data_left >= 0) {
-      if (c->buffer.size() < c->data_left) break;
-      const QByteArray data = c->buffer.left(c->data_left);
-      c->buffer.remove(0, c->data_left);
+      if (c->in.size() < c->data_left) break;
+      const QByteArray data = c->in.left(c->data_left);
+      c->in.remove(0, c->data_left);
       c->data_left = -1;
-      Send(c->socket, "OK " + ExecuteData(QString::fromUtf8(data)));
+      c->Send("OK " + ExecuteData(QString::fromUtf8(data)));
       continue;
     }
-    const qsizetype end = c->buffer.indexOf('\n');
+    qsizetype end = c->in.indexOf('\n');
+    if (end < 0 && c->eof && !c->in.isEmpty()) end = c->in.size();  // a last line without its break
     if (end < 0) {
-      if (c->buffer.size() > kMaxLine) {
-        if (!c->discarding) Send(c->socket, "ERROR (invalid macro)");
+      if (c->in.size() > kMaxLine) {
+        if (!c->discarding) c->Send("ERROR (invalid macro)");
         c->discarding = true;
-        c->buffer.clear();
+        c->in.clear();
       }
       break;
     }
-    QByteArray line = c->buffer.left(end);
-    c->buffer.remove(0, end + 1);
+    QByteArray line = c->in.left(end);
+    c->in.remove(0, end + 1);
     if (c->discarding) {
       c->discarding = false;
       continue;
     }
     if (line.size() > kMaxLine) {
-      Send(c->socket, "ERROR (invalid macro)");
+      c->Send("ERROR (invalid macro)");
       continue;
     }
     if (line.endsWith('\r')) line.chop(1);
     Answer(c, line);
   }
   c->busy = false;
-  if (c->gone) delete c;
+  if (c->fd < 0) {
+    c->deleteLater();
+    return;
+  }
+  if (!c->eof) c->reader.setEnabled(true);  // it may have been paused while lines piled up
+  c->CloseWhenDone();
 }
 
 void TZelMacroServer::Answer(TConversation* c, const QByteArray& line) {
@@ -162,29 +254,29 @@ void TZelMacroServer::Answer(TConversation* c, const QByteArray& line) {
   const QString arg = blank < 0 ? QString() : text.mid(blank + 1);
   const bool item = !arg.compare(kItemName, Qt::CaseInsensitive);
   if (verb == "EXECUTE") {
-    Send(c->socket, "OK " + ExecuteData(arg));
+    c->Send("OK " + ExecuteData(arg));
   } else if (verb == "EXECDATA") {
     bool ok = false;
     const int size = arg.toInt(&ok);
     if (ok && size >= 0 && size <= kMaxLine) {
       c->data_left = size;
     } else {
-      Send(c->socket, "ERROR (invalid macro)");
+      c->Send("ERROR (invalid macro)");
     }
   } else if (verb == "CONNECT") {
-    Send(c->socket, arg.compare(objectName(), Qt::CaseInsensitive) ? "ERROR no such topic" : "OK");
+    c->Send(arg.compare(objectName(), Qt::CaseInsensitive) ? "ERROR no such topic" : "OK");
   } else if (verb == "REQUEST") {
-    Send(c->socket, item ? "VALUE " + item_text_ : "ERROR no such item");
+    c->Send(item ? "VALUE " + item_text_ : "ERROR no such item");
   } else if (verb == "ADVISE" || verb == "UNADVISE") {
     if (!item) {
-      Send(c->socket, "ERROR no such item");
+      c->Send("ERROR no such item");
       return;
     }
-    advised_.removeAll(c->socket);
-    if (verb == "ADVISE") advised_ << c->socket;
-    Send(c->socket, "OK");
+    advised_.removeAll(c);
+    if (verb == "ADVISE") advised_ << c;
+    c->Send("OK");
   } else {
-    Send(c->socket, "ERROR unknown command");
+    c->Send("ERROR unknown command");
   }
 }
 
@@ -214,12 +306,8 @@ QString TZelMacroServer::ExecuteData(const QString& data) {
 void TZelMacroServer::SetItemText(const QString& text) {
   item_text_ = text;
   advised_.removeAll(nullptr);
-  for (const QPointer<QLocalSocket>& socket : QList(advised_)) Send(socket, "CHANGED " + text);
+  for (const QPointer<TConversation>& c : QList(advised_)) {
+    if (c) c->Send("CHANGED " + text);
+  }
   emit ItemChanged(text);
-}
-
-void TZelMacroServer::Send(QLocalSocket* socket, const QString& line) {
-  if (!socket || socket->state() != QLocalSocket::ConnectedState) return;
-  socket->write(line.toUtf8() + "\r\n");
-  if (socket->bytesToWrite() > kMaxUnread) socket->abort();
 }

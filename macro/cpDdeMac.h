@@ -16,7 +16,6 @@
 #include <string>
 
 class QLocalServer;
-class QLocalSocket;
 
 class EDdeMacro : public std::runtime_error {
  public:
@@ -60,15 +59,14 @@ class TZelMacroServer : public QObject {
   void ItemChanged(const QString& text);
 
  private:
-  struct TConversation;
-  void Accept();
+  class TConversation;
+  void Accept(int fd);
   void Serve(TConversation* conversation);
   void Answer(TConversation* conversation, const QByteArray& line);
   void SetItemText(const QString& text);
-  void Send(QLocalSocket* socket, const QString& line);
 
   QLocalServer* server_ = nullptr;
   QString socket_path_;
   QString item_text_;
-  QList<QPointer<QLocalSocket>> advised_;
+  QList<QPointer<TConversation>> advised_;
 };

@@ -122,7 +122,13 @@ class TChannelsTest : public QObject {
                    6),
              (QStringList{"OK", "OK (success)", "OK (empty macro)", "OK (invalid macro)",
                           "VALUE (invalid macro)", "OK (success)"}));
+    // A script that shuts its side right after the last line, without a
+    // final line break, still gets every answer.
     QString out;
+    QCOMPARE(Run("socat", {"-t", "30", "-", "UNIX-CONNECT:" + SocketPath()}, &out,
+                 "EXECUTE USETOOL(Update,SALES)\nREQUEST MacroResult"),
+             0);
+    QCOMPARE(out, QString("OK (success)\r\nVALUE (success)"));
     QCOMPARE(Run(VDX32_PATH, {"MACROSERVER"}, &out), 0);  // brings the first forward
     QCOMPARE(Socat("EXECUTE LOCKUSER()\n", 1), QStringList{"OK (success)"});
   }
