@@ -16,19 +16,12 @@
 #include <cstring>
 #include <thread>
 
+#include "tlRuntime.h"
+
 namespace {
 
 constexpr char kRequest[] = "SHOW\n";
 constexpr char kAnswer[] = "OK\n";
-
-// A folder of our own: not a link, owned by us, closed to everyone else.
-bool IsPrivateFolder(const QByteArray& path) {
-  struct stat st {};
-  if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (st.st_uid != ::getuid()) return false;
-  if ((st.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0) return false;
-  return true;
-}
 
 int ConnectTo(const QByteArray& path) {
   sockaddr_un address{};
@@ -55,13 +48,7 @@ TSingleInstance::~TSingleInstance() {
 }
 
 QString TSingleInstance::RuntimeFolder() {
-  const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
-  if (!xdg.isEmpty() && QFileInfo(QString::fromLocal8Bit(xdg)).isDir()) {
-    return QString::fromLocal8Bit(xdg);
-  }
-  const QByteArray fallback = "/tmp/vardex-" + QByteArray::number(::getuid());
-  ::mkdir(fallback.constData(), 0700);
-  return IsPrivateFolder(fallback) ? QString::fromLocal8Bit(fallback) : QString();
+  return QString::fromLocal8Bit(UserRuntimeFolder().c_str());
 }
 
 bool TSingleInstance::Claim() {

@@ -1,6 +1,8 @@
 // Program start of Vdx32: one instance per user, the main window, the start
 // window in interactive mode, then the message loop.
 #include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -9,6 +11,8 @@
 #include "ProgramFolder.h"
 #include "SingleInstance.h"
 #include "StartSwitches.h"
+#include "coOLEMacro.h"
+#include "cpDdeMac.h"
 #include "fmVdx.h"
 #include "fmVdxSplash.h"
 
@@ -33,6 +37,36 @@ QStringList RawParams(int argc, char** argv) {
 bool DisplayMissing(const QStringList& params) {
   return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
          qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !params.contains("-platform");
+}
+
+// -EMBEDDING or -AUTOMATION anywhere on the line (after "-" or "/", any
+// case): the automation host started the program for a client.
+bool IsAutomationStart(const QStringList& params) {
+  for (const QString& param : params) {
+    if (param.size() < 2 || (param[0] != '-' && param[0] != '/')) continue;
+    const QString word = param.mid(1).toUpper();
+    if (word == "EMBEDDING" || word == "AUTOMATION") return true;
+  }
+  return false;
+}
+
+bool AskAutomationWarning(QWidget* parent) {
+  QMessageBox box(QMessageBox::Warning, "Automation Warning",
+                  "This application has been launched via Automation, and one or more clients "
+                  "currently have references to this application.  This application should be "
+                  "closed from a client, and manually closing this application will likely cause "
+                  "your client application(s) to fail.\r\n\r\nAre you sure you want to close "
+                  "this application?",
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+// After an automation start the program ends once the last client has
+// left; a run in progress is finished first.
+void CloseWhenIdle(TFormVardex* form) {
+  form->RequestClose();
+  if (form->ToolRunning) QTimer::singleShot(1000, form, [form] { CloseWhenIdle(form); });
 }
 
 }  // namespace
@@ -65,6 +99,21 @@ int main(int argc, char** argv) {
   app.setApplicationDisplayName(TFormVardex::kTitle);
   TFormVardex form(app.arguments().mid(1));
   instance.Listen([&form] { form.BringForward(); });
+  // The macro channels: the conversation named by the program file's name
+  // (up to its first dot) and the automation object on the session bus.
+  const QString service = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().section('.', 0, 0);
+  if (!form.MacroServer()->Listen(service)) {
+    std::fprintf(stderr, "Vdx32: the macro conversation cannot listen on %s\n",
+                 qPrintable(TZelMacroServer::SocketPathFor(service, "MacroServer")));
+  }
+  TOLEMacro automation;
+  automation.Register();
+  if (IsAutomationStart(app.arguments().mid(1))) {
+    automation.OnLastClientGone = [&form] { CloseWhenIdle(&form); };
+    form.AutomationCloseQuery = [&form, &automation] {
+      return automation.ClientCount() == 0 || AskAutomationWarning(&form);
+    };
+  }
 
   std::unique_ptr<TFormVdxSplash> splash;
   if (form.InteractiveMode) {

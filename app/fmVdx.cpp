@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "Session.h"
+#include "clMacro.h"
 #include "cpTbTool.h"
 #include "cpZip.h"
 #include "fmDbPwd.h"
@@ -74,9 +75,13 @@ TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
   password_dialog_ = new TFormDbPasswd(this);
   CreateBackupDialogs();
   FormCreate();
+  AttachMacroEngine();
 }
 
-TFormVardex::~TFormVardex() { engine::TSession::Default().SetOnPassword(nullptr); }
+TFormVardex::~TFormVardex() {
+  DetachMacroEngine();
+  engine::TSession::Default().SetOnPassword(nullptr);
+}
 
 void TFormVardex::FormCreate() {
   const QString first = params_.isEmpty() ? QString() : params_.first().toUpper();
@@ -275,15 +280,16 @@ void TFormVardex::FormActivate() {
 }
 
 bool TFormVardex::FormCloseQuery() {
-  if (InteractiveMode) return true;
+  if (InteractiveMode) return !AutomationCloseQuery || AutomationCloseQuery();
   ShowMessageKey("Notifications", "CannotExitApp", {ControllerName, ControllerName}, mkWarning);
   return false;
 }
 
 void TFormVardex::RequestClose() {
   if (ToolRunning) return;
+  const bool interactive = InteractiveMode;
   InteractiveMode = true;
-  close();
+  if (!close()) InteractiveMode = interactive;  // the automation warning kept it open
 }
 
 void TFormVardex::TerminateApplication() {

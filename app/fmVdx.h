@@ -23,6 +23,8 @@ class TFormSelectDrive;
 class TFormZipProgress;
 class TUnzipFile;
 class TZipFile;
+class TMacroHost;
+class TZelMacroServer;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -56,6 +58,15 @@ struct TMessageRequest {
 };
 
 enum TVdxOption { voConfirm, voEndMsg };
+
+// The drive and the complement (Copy before Backup, Retrieve after Restore)
+// of the drive selection dialog: kept for the program's lifetime, set by the
+// user in the dialog or by the macro command SETDRIVE, and used without the
+// dialog when CONFIRM is off.
+struct TDriveSelection {
+  QChar Drive = 'A';
+  bool Complement = true;
+};
 
 // Removes a folder with its files and subfolders (the restructure keeps
 // rejected records in a KEYVIOL folder inside); true when it is gone. A
@@ -94,6 +105,7 @@ class TFormVardex : public QMainWindow {
   bool FirstActivation = true;
   QString ControllerName;
   std::set<TVdxOption> Options;
+  TDriveSelection DriveSelection;
 
   // Window events.
   void FormActivate();
@@ -244,6 +256,17 @@ class TFormVardex : public QMainWindow {
   // Asked by a second start of the program.
   void BringForward();
 
+  // The macro engine's view of this window (fmVdxMacro.cpp): the engine acts
+  // on the window that was created last and is still alive.
+  // The macro conversation this window owns (object name "MacroServer");
+  // the program start makes it listen.
+  TZelMacroServer* MacroServer() const { return macro_server_; }
+  // The conversation's macro event: the engine's result, cut to 50 characters.
+  void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
+  // After a start by automation: asked before the window closes while
+  // clients still use the automation object; false keeps it open.
+  std::function<bool()> AutomationCloseQuery;
+
   // Seams for the parts that come with the tool runs, the language file and
   // the tool log, and for tests that must observe without a real box or exit.
   // Without ToolRunHandler the window runs every tool itself.
@@ -292,6 +315,8 @@ class TFormVardex : public QMainWindow {
   void FillGrid();
   void SelectRow(int row);
   void OnGridCurrentChanged();
+  void AttachMacroEngine();
+  void DetachMacroEngine();
 
   QStringList params_;
   QString application_hint_;
@@ -324,4 +349,6 @@ class TFormVardex : public QMainWindow {
   std::unique_ptr<TUnzipFile> unzip_;
   std::exception_ptr callback_failure_;  // raised inside a library callback
   bool folders_aside_ = false;           // METADA$$ and SA$$ hold the former folders
+  std::unique_ptr<TMacroHost> macro_host_;
+  TZelMacroServer* macro_server_ = nullptr;
 };

@@ -107,10 +107,12 @@ void TFormVardex::CreateBackupDialogs() {
 QString TFormVardex::DrivesFile() const { return ZelProgramFolder() + "/drives.ini"; }
 
 void TFormVardex::SetBackupDrive(QChar letter) {
+  DriveSelection.Drive = letter;
   if (select_drive_) select_drive_->SetDrive(letter);
 }
 
 void TFormVardex::SetBackupComplement(bool on) {
+  DriveSelection.Complement = on;
   if (select_drive_) select_drive_->SetComplement(on);
 }
 

@@ -31,6 +31,8 @@ struct LogState {
   std::string aimed_alias, aimed_tool;
   std::function<double()> clock;
   std::function<void(bool)> busy;
+  long added = 0;
+  TToolResult last_result = trSuccess;
 };
 LogState& State() {
   static LogState state;
@@ -224,6 +226,10 @@ void CloseLog() {
 
 std::string LogSetAsidePath() { return State().set_aside; }
 
+long LogEntriesAdded() { return State().added; }
+
+TToolResult LastLoggedResult() { return State().last_result; }
+
 bool AddLogEntry(const std::string& alias, TToolType tool, TToolResult result) {
   try {
     TLogRecord record;
@@ -232,7 +238,10 @@ bool AddLogEntry(const std::string& alias, TToolType tool, TToolResult result) {
     record.Result = std::string(1, ResultLetter(result));
     record.Moment = LogNow();
     record.HasMoment = true;
-    return LogTable().Insert(record).ok();
+    if (!LogTable().Insert(record).ok()) return false;
+    ++State().added;
+    State().last_result = result;
+    return true;
   } catch (const std::exception&) {
     return false;
   }

@@ -28,6 +28,12 @@ std::string LogSetAsidePath();
 
 // Stores a run: alias upper-cased, the tool's and result's letters, now.
 bool AddLogEntry(const std::string& alias, TToolType tool, TToolResult result);
+// How many records AddLogEntry has stored in this process, and the result of
+// the latest. A question's time window reaches a second back, where an
+// earlier run may have left a record; these tell the macro engine whether
+// the run it started left one, and which.
+long LogEntriesAdded();
+TToolResult LastLoggedResult();
 
 // The questions. Each leaves LogQuery open on its result for the caller to
 // read with LogQueryField and close with CloseLogQuery.

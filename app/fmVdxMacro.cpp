@@ -1,0 +1,76 @@
+// TFormVardex as the macro engine sees it: the selection, the Tools menu,
+// the password, the options and the drive selection, reached through the
+// engine's TMacroHost interface.
+#include <QMenu>
+
+#include "clMacro.h"
+#include "cpDdeMac.h"
+#include "fmDbPwd.h"
+#include "fmVdx.h"
+
+namespace {
+
+class TFormVardexMacroHost : public TMacroHost {
+ public:
+  explicit TFormVardexMacroHost(TFormVardex* form) : form_(form) {}
+
+  QString CurrentAlias() const override { return form_->CurrentAlias; }
+  bool ToolRunning() const override { return form_->ToolRunning; }
+  void SelectAliasByName(const QString& name) override { form_->SelectAliasByName(name); }
+  void SetControllerName(const QString& name) override { form_->ControllerName = name; }
+
+  QAction* ToolMenuEntry(const QString& name) const override {
+    const auto* tools = form_->findChild<QMenu*>("MenuTools");
+    if (!tools) return nullptr;
+    for (QAction* entry : tools->actions()) {
+      if (!entry->isSeparator() && !entry->objectName().compare(name, Qt::CaseInsensitive)) {
+        return entry;
+      }
+    }
+    return nullptr;
+  }
+
+  void ApplyPassword(const QString& password) override { form_->ApplyPassword(password); }
+  void SetPasswordDialogTexts(const QString& text) override {
+    form_->PasswordDialog()->SetTexts(text);
+  }
+  void RequestClose() override { form_->RequestClose(); }
+
+  void SetOption(TMacroOption option, bool on) override {
+    const TVdxOption flag = option == moConfirm ? voConfirm : voEndMsg;
+    if (on) {
+      form_->Options.insert(flag);
+    } else {
+      form_->Options.erase(flag);
+    }
+  }
+  void SetBackupDrive(QChar drive) override { form_->SetBackupDrive(drive); }
+  void SetBackupComplement(bool on) override { form_->SetBackupComplement(on); }
+
+ private:
+  TFormVardex* form_;
+};
+
+}  // namespace
+
+void TFormVardex::AttachMacroEngine() {
+  macro_host_ = std::make_unique<TFormVardexMacroHost>(this);
+  MacroEngine().SetHost(macro_host_.get());
+  macro_server_ = new TZelMacroServer(this, "MacroServer");
+  macro_server_->OnProcessMacro = [this](QObject*, const QString& name, const QStringList& params,
+                                         QString& result) {
+    MacroServerProcessMacro(name, params, result);
+  };
+}
+
+void TFormVardex::MacroServerProcessMacro(const QString& name, const QStringList& params,
+                                          QString& result) {
+  QStringList list = params;
+  QString text;
+  MacroEngine().Execute(name, list, text);
+  result = text.left(TZelMacroServer::kMaxResult);
+}
+
+void TFormVardex::DetachMacroEngine() {
+  if (MacroEngine().Host() == macro_host_.get()) MacroEngine().SetHost(nullptr);
+}
