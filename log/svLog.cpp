@@ -303,14 +303,17 @@ void PurgeFutureEntries(const std::string& alias, TToolType tool) {
       throw;
     }
     CloseLogQuery();
-    if (latest >= now) {
+    // Only what lies after the present moment is in the future: a run that
+    // finished within this very millisecond (a macro answered right after
+    // the run it started) keeps its record.
+    if (latest > now) {
       DeleteLogMoment(alias, tool, latest);
       // The latest record always lies inside the deleted second; should it
       // survive anyway, asking again would never end.
       if (LogQuery().RowsAffected() == 0)
         throw engine::EDatabaseError("A future-dated log record could not be removed");
     }
-  } while (latest >= now);
+  } while (latest > now);
 }
 
 int DaysBetween(double earlier, double later) {
