@@ -254,9 +254,9 @@ int TExtractor::Run() {
   Status(cmd_.callbacks.lpMajorStatus, "Please wait.", 0);
   if (int rc = ReadDirectory()) return rc;
   std::vector<zipfmt::TEntry> chosen;
-  const std::string spec = cmd_.lpszFileSpec.empty() ? "*.*" : cmd_.lpszFileSpec;
+  const std::string mask = cmd_.lpszFileSpec.empty() ? "*.*" : cmd_.lpszFileSpec;
   for (const zipfmt::TEntry& e : entries_) {
-    if (MatchesMask(e.name, spec) || MatchesMask(ExtractFileName(e.name), spec))
+    if (MatchesMask(e.name, mask) || MatchesMask(ExtractFileName(e.name), mask))
       chosen.push_back(e);
   }
   if (chosen.empty()) return UE_NOMATCH;
