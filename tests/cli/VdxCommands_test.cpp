@@ -39,10 +39,10 @@ VdxRun Vdx(const std::string& args) {
 }  // namespace
 
 TEST(VdxCommands, DemoDatabasesAreSoundAndCoverEveryType) {
-  enginetest::TempDir dir;
-  ASSERT_EQ(Vdx("create-demo " + dir.path()).code, 0);
+  TempDir dir;
+  ASSERT_EQ(Vdx("create-demo " + dir.Dir()).code, 0);
   for (const char* db : {"/DEMO", "/SALES", "/DEMO/METADATA", "/SALES/METADATA"}) {
-    const VdxRun v = Vdx("verify " + dir.path() + db);
+    const VdxRun v = Vdx("verify " + dir.Dir() + db);
     EXPECT_EQ(v.code, 0) << v.out;
     EXPECT_EQ(v.out.find("damaged"), std::string::npos) << v.out;
   }
@@ -50,25 +50,25 @@ TEST(VdxCommands, DemoDatabasesAreSoundAndCoverEveryType) {
   for (const char* t : {"/DEMO/CUSTOMER.DB", "/DEMO/ORDERS.DB"}) {
     OpenOptions options;
     std::unique_ptr<ParadoxTable> table;
-    ASSERT_TRUE(ParadoxTable::Open(dir.path() + t, options, &table).ok());
+    ASSERT_TRUE(ParadoxTable::Open(dir.Dir() + t, options, &table).ok());
     EXPECT_GE(table->RecordCount(), 200u);
     for (const FieldDesc& f : table->Fields()) types += TypeLetter(f.type);
-    EXPECT_TRUE(pxtest::ReadWithPxlibIsolated(dir.path() + t, "").ok);
+    EXPECT_TRUE(pxtest::ReadWithPxlibIsolated(dir.Dir() + t, "").ok);
   }
   for (char c : std::string("ADSI$NLMBFOGT@+#Y")) EXPECT_NE(types.find(c), std::string::npos) << c;
   // The reference folder's detail table has one field more than the live one.
   OpenOptions options;
   std::unique_ptr<ParadoxTable> live, reference;
-  ASSERT_TRUE(ParadoxTable::Open(dir.path() + "/SALES/SALE.DB", options, &live).ok());
-  ASSERT_TRUE(ParadoxTable::Open(dir.path() + "/SALES/METADATA/SALE.DB", options, &reference).ok());
+  ASSERT_TRUE(ParadoxTable::Open(dir.Dir() + "/SALES/SALE.DB", options, &live).ok());
+  ASSERT_TRUE(ParadoxTable::Open(dir.Dir() + "/SALES/METADATA/SALE.DB", options, &reference).ok());
   EXPECT_EQ(reference->Fields().size(), live->Fields().size() + 1);
   EXPECT_EQ(reference->RecordCount(), 0u);
 }
 
 TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
-  enginetest::TempDir dir;
-  ASSERT_EQ(Vdx("create-demo " + dir.path()).code, 0);
-  const std::string table = dir.path() + "/DEMO/customer";  // found without regard to case
+  TempDir dir;
+  ASSERT_EQ(Vdx("create-demo " + dir.Dir()).code, 0);
+  const std::string table = dir.Dir() + "/DEMO/customer";  // found without regard to case
   const VdxRun dump = Vdx("dump " + table);
   ASSERT_EQ(dump.code, 0) << dump.out;
   EXPECT_EQ(dump.out.rfind("{\"table\":\"CUSTOMER.DB\",\"level\":7,\"codepage\":1252,\"fields\":[{"
@@ -84,17 +84,17 @@ TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
   EXPECT_NE(info.out.find("records:    240"), std::string::npos) << info.out;
   EXPECT_EQ(Vdx("verify").code, 2);
   EXPECT_EQ(Vdx("dump").code, 2);
-  EXPECT_EQ(Vdx("verify " + dir.path() + "/nothing.db").code, 2);
+  EXPECT_EQ(Vdx("verify " + dir.Dir() + "/nothing.db").code, 2);
   // Damage one block header: verify exits 1 and names the table.
   {
-    std::fstream f(dir.path() + "/DEMO/CUSTOMER.DB",
+    std::fstream f(dir.Dir() + "/DEMO/CUSTOMER.DB",
                    std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(2048 + 4);
     f.put('\x7f');
   }
-  const VdxRun v = Vdx("verify " + dir.path() + "/DEMO/");
+  const VdxRun v = Vdx("verify " + dir.Dir() + "/DEMO/");
   EXPECT_EQ(v.code, 1);
-  EXPECT_NE(v.out.find(dir.path() + "/DEMO/CUSTOMER.DB: damaged"), std::string::npos) << v.out;
+  EXPECT_NE(v.out.find(dir.Dir() + "/DEMO/CUSTOMER.DB: damaged"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("CUSTOMER.DB: damaged"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("ORDERS.DB: ok"), std::string::npos) << v.out;
 }
@@ -109,9 +109,9 @@ TEST(VdxCommands, InfoShowsIndexesChecksAndLinksAndABorrowedCopyKeepsThem) {
     EXPECT_NE(v.out.find(line), std::string::npos) << "missing: " << line << "\n" << v.out;
   }
 
-  enginetest::TempDir dir;
-  ASSERT_EQ(Vdx("borrow " + table + " " + dir.path() + "/C.DB").code, 0);
-  const VdxRun copy = Vdx("info " + dir.path() + "/C.DB");
+  TempDir dir;
+  ASSERT_EQ(Vdx("borrow " + table + " " + dir.Dir() + "/C.DB").code, 0);
+  const VdxRun copy = Vdx("info " + dir.Dir() + "/C.DB");
   ASSERT_EQ(copy.code, 0) << copy.out;
   const auto structure = [](const std::string& text) {
     const std::size_t from = text.find("indexes:");
@@ -150,9 +150,9 @@ TEST(VdxCommands, VerifyReportsPendingAndIncompleteTablesWithoutWriting) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    enginetest::TempDir dir;
-    ASSERT_EQ(Vdx("create-demo " + dir.path()).code, 0);
-    const std::string db = dir.path() + "/DEMO";
+    TempDir dir;
+    ASSERT_EQ(Vdx("create-demo " + dir.Dir()).code, 0);
+    const std::string db = dir.Dir() + "/DEMO";
     c.damage(db);
     std::set<std::string> before;
     for (const auto& e : std::filesystem::directory_iterator(db)) before.insert(e.path().string());
@@ -172,32 +172,31 @@ TEST(VdxCommands, VerifyReportsPendingAndIncompleteTablesWithoutWriting) {
 // Values cut by a shorter reference: the records are kept whole in
 // PROBLEMS/ beside the table, one set per run, and vdx says so.
 TEST(VdxCommands, RestructureKeepsAndNamesTheRecordsItSetAside) {
-  enginetest::TempDir dir;
+  TempDir dir;
   const std::string from = std::string(VARDEX_TEST_DATA_DIR) + "/paradox-mtdemo/";
-  std::filesystem::create_directories(dir.File("METADATA"));
+  std::filesystem::create_directories(dir / "METADATA");
   std::unique_ptr<ParadoxTable> source;
   ASSERT_TRUE(ParadoxTable::Open(from + "CUSTOMER.DB", OpenOptions{}, &source).ok());
   TableDefinition def;
   def.fields = source->Fields();
   def.fields[1].size = 10;  // Last Name A15 -> A10
   def.key_fields = 1;
-  ASSERT_TRUE(CreateTable(Env::Default(), dir.File("METADATA/CUSTOMER.DB"), def).ok());
+  ASSERT_TRUE(CreateTable(Env::Default(), dir / "METADATA/CUSTOMER.DB", def).ok());
   for (int run = 1; run <= 2; ++run) {
     for (const char* name : {"CUSTOMER.DB", "CUSTOMER.PX", "CUSTOMER.VAL"}) {
-      std::filesystem::copy_file(from + name, dir.File(name),
+      std::filesystem::copy_file(from + name, dir / name,
                                  std::filesystem::copy_options::overwrite_existing);
-      std::filesystem::permissions(dir.File(name), std::filesystem::perms::owner_write,
+      std::filesystem::permissions(dir / name, std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add);
     }
     const VdxRun v =
-        Vdx("restructure " + dir.File("CUSTOMER.DB") + " --like " + dir.File("METADATA/CUSTOMER.DB"));
+        Vdx("restructure " + dir / "CUSTOMER.DB" + " --like " + dir / "METADATA/CUSTOMER.DB");
     ASSERT_EQ(v.code, 0) << v.out;
     EXPECT_NE(v.out.find("warning: CUSTOMER.DB: "), std::string::npos) << v.out;
-    EXPECT_NE(v.out.find(" records set aside in " + dir.File("PROBLEMS")), std::string::npos)
-        << v.out;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("PROBLEMS.DB")));
+    EXPECT_NE(v.out.find(" records set aside in " + dir / "PROBLEMS"), std::string::npos) << v.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "PROBLEMS.DB"));
     int sets = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.File("PROBLEMS"))) {
+    for (const auto& e : std::filesystem::directory_iterator(dir / "PROBLEMS")) {
       const std::string name = e.path().filename().string();
       EXPECT_EQ(name.rfind("CUSTOMER_", 0), 0u) << name;
       if (name.ends_with(".DB")) {

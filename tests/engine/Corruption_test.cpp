@@ -27,7 +27,7 @@ class CorruptionTest : public ::testing::Test {
     def.fields = {Field("Id", FieldType::Long), Field("Name", FieldType::Alpha, 38),
                   Field("Price", FieldType::Number)};
     def.block_size_kb = 2;
-    path_ = dir_.File("DAMAGE.DB");
+    path_ = dir_ / "DAMAGE.DB";
     ASSERT_TRUE(CreateTable(Env::Default(), path_, def).ok());
     std::unique_ptr<TableWriter> w;
     ASSERT_TRUE(TableWriter::Open(Env::Default(), path_, 0, &w).ok());
@@ -140,7 +140,7 @@ TEST_F(CorruptionTest, FinalBlockCutAfterItsRecordsStillReads) {
 
 TEST(BlobCorruption, DamagedBlobFileIsReported) {
   TempDir dir;
-  const std::string path = dir.File("BLOBS.DB");
+  const std::string path = dir / "BLOBS.DB";
   TableDefinition def;
   def.fields = {Field("Id", FieldType::Long), Field("Notes", FieldType::Memo, 11)};
   ASSERT_TRUE(CreateTable(Env::Default(), path, def).ok());
@@ -151,7 +151,7 @@ TEST(BlobCorruption, DamagedBlobFileIsReported) {
   ASSERT_TRUE(w->Sync().ok());
   w.reset();
   ASSERT_TRUE(VerifyTable(path).status.ok());
-  const std::string mb_path = dir.File("BLOBS.MB");
+  const std::string mb_path = dir / "BLOBS.MB";
   const std::string mb = ReadAll(mb_path);
   WriteFile(mb_path, mb.substr(0, 4096 * 2 + 100));  // the big blob's block is cut
   EXPECT_EQ(VerifyTable(path).status.category(), ERRCAT_DATACORRUPT);

@@ -20,14 +20,14 @@ std::string Data() { return std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restru
 
 class DbiCallsTest : public ::testing::Test {
  protected:
-  void SetUp() override { CopyFolder(Data(), tmp_.path()); }
+  void SetUp() override { CopyFolder(Data(), tmp_.Dir()); }
   hDBICur OpenTable(const char* name) {
-    table_.DatabaseName = tmp_.path();
+    table_.DatabaseName = tmp_.Dir();
     table_.TableName = name;
     table_.Open();
     return table_.Handle();
   }
-  enginetest::TempDir tmp_;
+  TempDir tmp_;
   engine::TTable table_;
 };
 
@@ -58,7 +58,7 @@ TEST_F(DbiCallsTest, ACursorDescribesFieldsIndexesChecksAndLinks) {
   ASSERT_EQ(DbiGetRintDesc(cur, 1, link), DBIERR_NONE);
   EXPECT_EQ(link.eType, rintDEPENDENT);
   EXPECT_STREQ(link.szRintName, "Reference A");
-  EXPECT_STRCASEEQ(link.szTblName, (tmp_.path() + "/A.db").c_str());
+  EXPECT_STRCASEEQ(link.szTblName, (tmp_.Dir() + "/A.db").c_str());
 }
 
 TEST_F(DbiCallsTest, AMasterListsItsDependentsAndAMissingNumberIsAnError) {
@@ -86,12 +86,12 @@ TEST_F(DbiCallsTest, DatabaseHandlesFollowTheirFolder) {
                             nullptr, db),
             DBIERR_NONE);
   ASSERT_NE(db, nullptr);
-  ASSERT_EQ(DbiSetDirectory(db, (tmp_.path() + "/").c_str()), DBIERR_NONE);
+  ASSERT_EQ(DbiSetDirectory(db, (tmp_.Dir() + "/").c_str()), DBIERR_NONE);
   DBIPATH dir{};
   ASSERT_EQ(DbiGetDirectory(db, false, dir), DBIERR_NONE);
-  EXPECT_EQ(std::string(dir), tmp_.path());
-  EXPECT_EQ(DbiSetDirectory(db, (tmp_.path() + "/none").c_str()), DBIERR_DIRNOTFOUND);
-  EXPECT_EQ(std::string(dir), tmp_.path());
+  EXPECT_EQ(std::string(dir), tmp_.Dir());
+  EXPECT_EQ(DbiSetDirectory(db, (tmp_.Dir() + "/none").c_str()), DBIERR_DIRNOTFOUND);
+  EXPECT_EQ(std::string(dir), tmp_.Dir());
   EXPECT_EQ(DbiCloseDatabase(db), DBIERR_NONE);
   EXPECT_EQ(db, nullptr);
 
@@ -106,19 +106,19 @@ TEST_F(DbiCallsTest, DatabaseHandlesFollowTheirFolder) {
   // The dataset layer's table names its folder's shared handle.
   OpenTable("CUSTOMER.DB");
   ASSERT_EQ(DbiGetDirectory(engine::TableDatabase(table_.DatabasePath()), false, dir), DBIERR_NONE);
-  EXPECT_EQ(std::string(dir), tmp_.path());
+  EXPECT_EQ(std::string(dir), tmp_.Dir());
 }
 
 // The pack request of the table tools: a zero-filled request naming the
 // table, on an exclusive handle set to its folder.
 TEST_F(DbiCallsTest, APackRequestRewritesTheTableInItsFolder) {
-  const std::string path = tmp_.File("CUSTOMER.DB");
+  const std::string path = tmp_ / "CUSTOMER.DB";
   const std::uint32_t records = restructuretest::OpenForTest(path)->RecordCount();
   hDBIDb db = nullptr;
   ASSERT_EQ(DbiOpenDatabase(nullptr, "STANDARD", dbiREADWRITE, dbiOPENEXCL, nullptr, 0, nullptr,
                             nullptr, db),
             0);
-  ASSERT_EQ(DbiSetDirectory(db, tmp_.path().c_str()), 0);
+  ASSERT_EQ(DbiSetDirectory(db, tmp_.Dir().c_str()), 0);
   CRTblDesc desc{};
   std::strcpy(desc.szTblName, "CUSTOMER.DB");
   std::strcpy(desc.szTblType, "PARADOX");

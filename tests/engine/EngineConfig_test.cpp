@@ -9,6 +9,7 @@
 
 #include "DbExceptions.h"
 #include "Session.h"
+#include "TempDir.h"
 
 using engine::EngineConfig;
 
@@ -43,9 +44,8 @@ TEST(EngineConfig, MissingFileHasNoAliasesAndSaysSo) {
 }
 
 TEST(Session, AliasQuestionsPathFirstAndUnknownNamesRefused) {
-  char dir[] = "/tmp/vdxcfgXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string file = std::string(dir) + "/engine.ini";
+  const TempDir dir;
+  const std::string file = dir / "engine.ini";
   std::ofstream(file) << "[SALES]\nTYPE=STANDARD\nLANGDRIVER=ascii\nPATH=/srv/sales\n";
   engine::TSession s;
   s.SetConfigFile(file);
@@ -61,8 +61,6 @@ TEST(Session, AliasQuestionsPathFirstAndUnknownNamesRefused) {
     EXPECT_NE(text.find("INVALID ALIAS NAME"), std::string::npos);
   }
   EXPECT_THROW(s.GetAliasParams("NOSUCH"), engine::EDBEngineError);
-  std::remove(file.c_str());
-  rmdir(dir);
 }
 
 TEST(Session, PasswordRequestRetriesOnlyWhenTheHandlerSaysSo) {

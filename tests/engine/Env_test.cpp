@@ -14,7 +14,7 @@ using namespace enginetest;
 
 TEST(Env, AtomicReplacementKeepsTheOldFileWhenWritesFail) {
   TempDir dir;
-  const std::string path = dir.File("DATA.BIN");
+  const std::string path = dir / "DATA.BIN";
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), path, "old contents").ok());
   FaultInjectionEnv env(Env::Default());
   for (std::int64_t budget : {0, 5, 1000}) {
@@ -36,7 +36,7 @@ TEST(Env, AtomicReplacementKeepsTheOldFileWhenWritesFail) {
 
 TEST(Env, FailedCreateLeavesTheOldTableReadable) {
   TempDir dir;
-  const std::string path = dir.File("KEEP.DB");
+  const std::string path = dir / "KEEP.DB";
   TableDefinition def;
   def.fields = {Field("A", FieldType::Alpha, 10), Field("M", FieldType::Memo, 11)};
   ASSERT_TRUE(CreateTable(Env::Default(), path, def).ok());
@@ -60,7 +60,7 @@ TEST(Env, FailedCreateLeavesTheOldTableReadable) {
 
 TEST(Env, AppendReportsAFullDisk) {
   TempDir dir;
-  const std::string path = dir.File("FULL.DB");
+  const std::string path = dir / "FULL.DB";
   TableDefinition def;
   def.fields = {Field("A", FieldType::Alpha, 100)};
   ASSERT_TRUE(CreateTable(Env::Default(), path, def).ok());
@@ -80,7 +80,7 @@ TEST(Env, AppendReportsAFullDisk) {
 // written is finished by the next open of the table.
 TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   TempDir dir;
-  const std::string db = dir.File("SET.DB"), px = dir.File("SET.PX"), stale = dir.File("SET.X02");
+  const std::string db = dir / "SET.DB", px = dir / "SET.PX", stale = dir / "SET.X02";
   TableDefinition def;
   def.fields = {Field("A", FieldType::Alpha, 10)};
   ASSERT_TRUE(CreateTable(Env::Default(), db, def).ok());
@@ -88,8 +88,8 @@ TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), stale, "old secondary").ok());
   // New versions written beside.
   def.fields = {Field("B", FieldType::Long)};
-  ASSERT_TRUE(CreateTable(Env::Default(), dir.File("NEW.DB"), def).ok());
-  ASSERT_TRUE(Env::Default()->Rename(dir.File("NEW.DB"), TempPathFor(db)).ok());
+  ASSERT_TRUE(CreateTable(Env::Default(), dir / "NEW.DB", def).ok());
+  ASSERT_TRUE(Env::Default()->Rename(dir / "NEW.DB", TempPathFor(db)).ok());
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "new index").ok());
   const std::vector<FileReplacement> set = {
       {TempPathFor(db), db}, {TempPathFor(px), px}, {"", stale}};

@@ -38,19 +38,17 @@ TEST(JournalTest, OnlyAWholeJournalIsRead) {
 class JournalRecoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    db_ = tmp_.File("T.DB");
+    db_ = tmp_ / "T.DB";
     staging_ = engine::RestructureStagingDir(db_);
     Write(db_, "old data");
-    Write(tmp_.File("T.PX"), "old index");
-    Write(tmp_.File("T.X02"), "old dropped index");
+    Write(tmp_ / "T.PX", "old index");
+    Write(tmp_ / "T.X02", "old dropped index");
     ASSERT_TRUE(engine::PrepareStagingDir(staging_).ok());
     Write(staging_ + "/T.DB", "new data");
     Write(staging_ + "/T.PX", "new index");
-    swaps_ = {{staging_ + "/T.DB", db_},
-              {staging_ + "/T.PX", tmp_.File("T.PX")},
-              {"", tmp_.File("T.X02")}};
+    swaps_ = {{staging_ + "/T.DB", db_}, {staging_ + "/T.PX", tmp_ / "T.PX"}, {"", tmp_ / "T.X02"}};
   }
-  enginetest::TempDir tmp_;
+  TempDir tmp_;
   std::string db_, staging_;
   std::vector<FileSwap> swaps_;
 };
@@ -61,8 +59,8 @@ TEST_F(JournalRecoveryTest, ACrashAfterTheJournalIsFinishedByTheNextOpen) {
   ASSERT_EQ(std::rename((staging_ + "/T.DB").c_str(), db_.c_str()), 0);
   ASSERT_TRUE(engine::RecoverTable(engine::Env::Default(), db_).ok());
   EXPECT_EQ(Read(db_), "new data");
-  EXPECT_EQ(Read(tmp_.File("T.PX")), "new index");
-  EXPECT_FALSE(Exists(tmp_.File("T.X02")));
+  EXPECT_EQ(Read(tmp_ / "T.PX"), "new index");
+  EXPECT_FALSE(Exists(tmp_ / "T.X02"));
   EXPECT_FALSE(Exists(engine::RestructureJournalPath(db_)));
   EXPECT_FALSE(Exists(staging_));
   // A second recovery has nothing to do.
@@ -73,7 +71,7 @@ TEST_F(JournalRecoveryTest, ACrashAfterTheJournalIsFinishedByTheNextOpen) {
 TEST_F(JournalRecoveryTest, ACrashBeforeTheJournalLeavesTheOldTable) {
   ASSERT_TRUE(engine::RecoverTable(engine::Env::Default(), db_).ok());
   EXPECT_EQ(Read(db_), "old data");
-  EXPECT_EQ(Read(tmp_.File("T.X02")), "old dropped index");
+  EXPECT_EQ(Read(tmp_ / "T.X02"), "old dropped index");
   EXPECT_FALSE(Exists(staging_));
 }
 
@@ -96,7 +94,7 @@ TEST_F(JournalRecoveryTest, CommitSwapsReplacesAndRemovesInOneStep) {
       engine::CommitSwaps(engine::Env::Default(), engine::RestructureJournalPath(db_), swaps_)
           .ok());
   EXPECT_EQ(Read(db_), "new data");
-  EXPECT_FALSE(Exists(tmp_.File("T.X02")));
+  EXPECT_FALSE(Exists(tmp_ / "T.X02"));
   EXPECT_FALSE(Exists(engine::RestructureJournalPath(db_)));
 }
 

@@ -119,9 +119,9 @@ TEST(LosslessRestructureTest, RecordsSetAsideAreTheOriginals) {
   };
   for (const LossCase& c : cases) {
     SCOPED_TRACE(c.what);
-    enginetest::TempDir tmp;
-    restructuretest::CopyFolder(kMtdemo, tmp.path());
-    const std::string live = tmp.File("CUSTOMER.DB");
+    TempDir tmp;
+    restructuretest::CopyFolder(kMtdemo, tmp.Dir());
+    const std::string live = tmp / "CUSTOMER.DB";
     const pxtest::PxTable before = pxtest::ReadWithPxlibIsolated(live, "");
     ASSERT_TRUE(before.ok) << before.error;
     const std::multiset<std::string> originals = Rows(before);
@@ -131,7 +131,7 @@ TEST(LosslessRestructureTest, RecordsSetAsideAreTheOriginals) {
       lossy_rows += n > 0;
       lost_values += static_cast<std::uint32_t>(n);
     }
-    const std::string ref = MakeReference(tmp.File("METADATA"), c.changes);
+    const std::string ref = MakeReference(tmp / "METADATA", c.changes);
 
     engine::RestructureReport report;
     const engine::Status s = RestructureLike(live, ref, &report);
@@ -151,7 +151,7 @@ TEST(LosslessRestructureTest, RecordsSetAsideAreTheOriginals) {
                                        std::pair{report.problems, report.problemsTable}}) {
       EXPECT_EQ(table.empty(), count == 0) << table;
       if (count == 0) continue;
-      EXPECT_EQ(engine::DirName(table), tmp.path());
+      EXPECT_EQ(engine::DirName(table), tmp.Dir());
       const pxtest::PxTable kept = pxtest::ReadWithPxlibIsolated(table, "");
       ASSERT_TRUE(kept.ok) << table << ": " << kept.error;
       EXPECT_EQ(kept.types, before.types) << table;
@@ -198,14 +198,14 @@ TEST(LosslessRestructureTest, ChecksKeyAndFileNamesComeThrough) {
   };
   for (const FileSetCase& c : cases) {
     SCOPED_TRACE(c.what);
-    enginetest::TempDir tmp;
-    const std::string dir = tmp.File("DB"), meta = tmp.File("METADATA");
+    TempDir tmp;
+    const std::string dir = tmp / "DB", meta = tmp / "METADATA";
     restructuretest::CopyFolder(kMtdemo, dir);
     restructuretest::CopyFolder(kMtdemo, meta);
     const std::string live = dir + "/CUSTOMER.DB", ref = meta + "/CUSTOMER.DB";
     const pxtest::PxTable before = pxtest::ReadWithPxlibIsolated(live, "");
     for (const auto& [from, to] : c.liveRenames)
-      fs::rename(dir + "/" + from, std::string(to) == "GONE.VAL" ? tmp.File(to) : dir + "/" + to);
+      fs::rename(dir + "/" + from, std::string(to) == "GONE.VAL" ? tmp / to : dir + "/" + to);
     for (const char* name : c.refRemoved) fs::remove(meta + "/" + name);
     EXPECT_EQ(StructureOf(ref).indexes.size(), 1u);  // the key is in the header
 
@@ -251,26 +251,26 @@ TEST(LosslessRestructureTest, CompanionNamesTakeTheCaseOfWhatIsThere) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.data) + " " + c.ext);
-    enginetest::TempDir tmp;
-    for (const char* name : c.present) std::ofstream(tmp.File(name)) << "x";
-    EXPECT_EQ(engine::CompanionPath(tmp.File(c.data), c.ext), tmp.File(c.expected));
+    TempDir tmp;
+    for (const char* name : c.present) std::ofstream(tmp / name) << "x";
+    EXPECT_EQ(engine::CompanionPath(tmp / c.data, c.ext), tmp / c.expected);
   }
   // A table written from another one (a copy into SAFE, a table rebuilt
   // elsewhere) takes the case of the source's companions, parked or not.
-  enginetest::TempDir tmp;
-  fs::create_directories(tmp.File("new"));
-  fs::create_directories(tmp.File("src"));
-  for (const char* name : {"src/A.P$", "src/A.val"}) std::ofstream(tmp.File(name)) << "x";
-  const std::string written = tmp.File("new/A.db"), source = tmp.File("src/A.db");
-  EXPECT_EQ(engine::CompanionPath(written, ".PX", source), tmp.File("new/A.PX"));
-  EXPECT_EQ(engine::CompanionPath(written, ".VAL", source), tmp.File("new/A.val"));
-  EXPECT_EQ(engine::CompanionPath(written, ".MB", source), tmp.File("new/A.mb"));
+  TempDir tmp;
+  fs::create_directories(tmp / "new");
+  fs::create_directories(tmp / "src");
+  for (const char* name : {"src/A.P$", "src/A.val"}) std::ofstream(tmp / name) << "x";
+  const std::string written = tmp / "new/A.db", source = tmp / "src/A.db";
+  EXPECT_EQ(engine::CompanionPath(written, ".PX", source), tmp / "new/A.PX");
+  EXPECT_EQ(engine::CompanionPath(written, ".VAL", source), tmp / "new/A.val");
+  EXPECT_EQ(engine::CompanionPath(written, ".MB", source), tmp / "new/A.mb");
 }
 
 // db/ROMAN8.db names no code page in its header; a pack keeps it that way.
 TEST(LosslessRestructureTest, CodePageZeroIsKept) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("ROMAN8.db");
+  TempDir tmp;
+  const std::string path = tmp / "ROMAN8.db";
   fs::copy_file(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/ROMAN8.db", path);
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
   ASSERT_EQ(OpenForTest(path)->Header().code_page, 0);

@@ -57,8 +57,8 @@ engine::Status Pack(const std::string& path, engine::RestructureReport* report =
 }
 
 TEST(PackTest, FreeBlocksAndStaleBlobSpaceGo) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("P.DB");
+  TempDir tmp;
+  const std::string path = tmp / "P.DB";
   MakeTable(path, 300);
   const std::vector<std::string> memos = Memos(path);
   // Two free blocks at the end of the data file, dead space in the blob file.
@@ -75,21 +75,21 @@ TEST(PackTest, FreeBlocksAndStaleBlobSpaceGo) {
       f.seekp(at);
       f.write(reinterpret_cast<const char*>(&more), 2);
     }
-    std::ofstream mb(tmp.File("P.MB"), std::ios::app | std::ios::binary);
+    std::ofstream mb(tmp / "P.MB", std::ios::app | std::ios::binary);
     mb << std::string(64 * 1024, '\0');
   }
-  const auto db_before = SizeOf(path), mb_before = SizeOf(tmp.File("P.MB"));
+  const auto db_before = SizeOf(path), mb_before = SizeOf(tmp / "P.MB");
   ASSERT_TRUE(Pack(path).ok());
   EXPECT_LT(SizeOf(path), db_before);
-  EXPECT_LT(SizeOf(tmp.File("P.MB")), mb_before);
+  EXPECT_LT(SizeOf(tmp / "P.MB"), mb_before);
   EXPECT_EQ(Memos(path), memos);
   EXPECT_TRUE(engine::VerifyTable(path).status.ok());
   restructuretest::ExpectIndexesMatch(path);
 }
 
 TEST(PackTest, AProtectedTableStaysProtectedWithItsPassword) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("S.DB");
+  TempDir tmp;
+  const std::string path = tmp / "S.DB";
   MakeTable(path, 40, "open sesame");
   const std::uint32_t key = OpenForTest(path)->Header().key;
   ASSERT_TRUE(Pack(path).ok());
@@ -105,13 +105,13 @@ TEST(PackTest, AProtectedTableStaysProtectedWithItsPassword) {
 }
 
 TEST(PackTest, MissingIndexesAreBuiltAndDamagedOnesDropped) {
-  enginetest::TempDir tmp;
+  TempDir tmp;
   restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure",
-                              tmp.path());
-  const std::string path = tmp.File("CUSTOMER.DB");
-  std::filesystem::remove(tmp.File("CUSTOMER.PX"));
+                              tmp.Dir());
+  const std::string path = tmp / "CUSTOMER.DB";
+  std::filesystem::remove(tmp / "CUSTOMER.PX");
   {
-    std::ofstream x(tmp.File("CUSTOMER.X06"), std::ios::binary | std::ios::trunc);
+    std::ofstream x(tmp / "CUSTOMER.X06", std::ios::binary | std::ios::trunc);
     x << "not an index";
   }
   // The key is in the header: the primary index is there without its .PX.
@@ -120,9 +120,9 @@ TEST(PackTest, MissingIndexesAreBuiltAndDamagedOnesDropped) {
   ASSERT_TRUE(Pack(path, &report).ok());
   ASSERT_EQ(report.notes.size(), 1u);
   EXPECT_NE(report.notes[0].find("CUSTOMER.X06"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::exists(tmp.File("CUSTOMER.PX")));
-  EXPECT_FALSE(std::filesystem::exists(tmp.File("CUSTOMER.X06")));
-  EXPECT_FALSE(std::filesystem::exists(tmp.File("CUSTOMER.Y06")));
+  EXPECT_TRUE(std::filesystem::exists(tmp / "CUSTOMER.PX"));
+  EXPECT_FALSE(std::filesystem::exists(tmp / "CUSTOMER.X06"));
+  EXPECT_FALSE(std::filesystem::exists(tmp / "CUSTOMER.Y06"));
   restructuretest::ExpectIndexesMatch(path);
 }
 

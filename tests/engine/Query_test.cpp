@@ -12,6 +12,7 @@
 #include "ParadoxTable.h"
 #include "TableLock.h"
 #include "TableWriter.h"
+#include "TempDir.h"
 
 using namespace engine;
 
@@ -215,12 +216,7 @@ namespace {
 class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("vdxquery_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    path = (dir / "VdxLog.db").string();
+    path = dir / "VdxLog.db";
     TableDefinition def;
     def.fields = {{"Alias", FieldType::Alpha, 40, 0, 0},
                   {"Tool", FieldType::Alpha, 1, 0, 0},
@@ -228,7 +224,6 @@ class LogFileTest : public ::testing::Test {
                   {"Moment", FieldType::Timestamp, 8, 0, 0}};
     ASSERT_TRUE(CreateTable(Env::Default(), path, def).ok());
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
 
   void Write(int n) {
     std::unique_ptr<TableWriter> w;
@@ -246,7 +241,7 @@ class LogFileTest : public ::testing::Test {
   std::string Ask(const std::string& column, const std::string& alias, const char* tool,
                   std::vector<std::string> more = {}) {
     TQuery q;
-    q.DatabaseName = dir.string() + "/";
+    q.DatabaseName = dir.Path();
     q.SQL = {"SELECT",
              column,
              "FROM",
@@ -260,7 +255,7 @@ class LogFileTest : public ::testing::Test {
     return text;
   }
 
-  std::filesystem::path dir;
+  TempDir dir;
   std::string path;
 };
 
@@ -272,13 +267,13 @@ TEST_F(LogFileTest, AnswersAndDeletesOnAHundredThousandRecords) {
   EXPECT_EQ(Ask("COUNT(Alias)", "STOCK", "P", {"AND Result = \"S\""}), "13333");
   {
     TQuery q;
-    q.DatabaseName = dir.string();
+    q.DatabaseName = dir.Dir();
     q.SQL = {"SELECT MAX(Moment) FROM \"VdxLog.db\" WHERE Alias = \"STOCK\" AND Tool = \"P\""};
     q.Open();
     EXPECT_NEAR(q.Fields(0).AsDateTime(), 40000 + 99996 / 100.0, 1e-6);
   }
   TQuery del;
-  del.DatabaseName = dir.string();
+  del.DatabaseName = dir.Dir();
   del.SQL = {"DELETE FROM \"VdxLog.db\"", "WHERE Alias = \"STOCK\"", "AND Tool = \"P\"",
              "AND Moment > :StartDate AND Moment < :EndDate"};
   del.ParamByName("StartDate").SetAsDateTime(40000 + 500 - 0.001);
@@ -300,7 +295,7 @@ TEST_F(LogFileTest, DeleteIsRefusedWhileTheTableIsHeld) {
   TableLock held;
   ASSERT_TRUE(held.Acquire(path, false).ok());
   TQuery del;
-  del.DatabaseName = dir.string();
+  del.DatabaseName = dir.Dir();
   del.SQL = {"DELETE FROM \"VdxLog.db\" WHERE Tool = \"U\""};
   try {
     del.ExecSQL();
@@ -319,7 +314,7 @@ TEST_F(LogFileTest, AFailedDeleteLeavesTheTableWhole) {
   FaultInjectionEnv failing(Env::Default());
   TQuery::SetEnv(&failing);
   TQuery del;
-  del.DatabaseName = dir.string();
+  del.DatabaseName = dir.Dir();
   del.SQL = {"DELETE FROM \"VdxLog.db\" WHERE Tool = \"U\""};
   // The disk fills at every point of the rewrite in turn, then the rename fails.
   for (std::int64_t budget : {0, 100, 2048, 4096, 30000}) {
@@ -334,7 +329,7 @@ TEST_F(LogFileTest, AFailedDeleteLeavesTheTableWhole) {
   ASSERT_TRUE(ReadWholeFile(Env::Default(), path, &after).ok());
   EXPECT_TRUE(after == before);
   int files = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) files += e.is_regular_file();
+  for (const auto& e : std::filesystem::directory_iterator(dir.Dir())) files += e.is_regular_file();
   EXPECT_EQ(files, 1) << "temporary files left behind";
   del.ExecSQL();
   EXPECT_EQ(del.RowsAffected(), 1500);

@@ -101,10 +101,10 @@ void ExpectWhole(const std::string& path, std::uint32_t records) {
 }
 
 TEST(RestructureFaultsTest, AFullDiskAtAnyByteLeavesTheOriginalFiles) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("T.DB");
+  TempDir tmp;
+  const std::string path = tmp / "T.DB";
   MakeKeyedTable(path, 700);
-  const auto before = Snapshot(tmp.path());
+  const auto before = Snapshot(tmp.Dir());
   engine::FaultInjectionEnv env(engine::Env::Default());
   int failures = 0;
   for (std::int64_t budget = 0;; budget += 1531) {
@@ -115,7 +115,7 @@ TEST(RestructureFaultsTest, AFullDiskAtAnyByteLeavesTheOriginalFiles) {
     const engine::Status s = engine::RestructureTable(path, r.desc, options, nullptr);
     if (s.ok()) break;
     ++failures;
-    ASSERT_EQ(Snapshot(tmp.path()), before) << "budget " << budget << ": " << s.ToString();
+    ASSERT_EQ(Snapshot(tmp.Dir()), before) << "budget " << budget << ": " << s.ToString();
   }
   EXPECT_GT(failures, 20);
   env.FailWritesAfter(-1);
@@ -168,18 +168,18 @@ int RunInChild(const std::function<void()>& work, int kill_after_ms) {
 }
 
 TEST(RestructureFaultsTest, DyingBetweenRenamesIsFinishedByTheNextOpen) {
-  enginetest::TempDir tmp;
-  const std::string seed = tmp.File("SEED.DB");
+  TempDir tmp;
+  const std::string seed = tmp / "SEED.DB";
   MakeKeyedTable(seed, 3000);
   ASSERT_TRUE(engine::PackTable(seed, {}, nullptr).ok());  // builds its primary index
   int interrupted_commits = 0;
   for (int die_at = 1; die_at <= 12; ++die_at) {
     SCOPED_TRACE(die_at);
-    const std::string dir = tmp.File("run" + std::to_string(die_at));
+    const std::string dir = tmp / ("run" + std::to_string(die_at));
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(seed, dir + "/T.DB");
-    std::filesystem::copy_file(tmp.File("SEED.MB"), dir + "/T.MB");
-    std::filesystem::copy_file(tmp.File("SEED.PX"), dir + "/T.PX");
+    std::filesystem::copy_file(tmp / "SEED.MB", dir + "/T.MB");
+    std::filesystem::copy_file(tmp / "SEED.PX", dir + "/T.PX");
     const int status = RunInChild(
         [&] {
           DyingEnv env(die_at);
@@ -202,8 +202,8 @@ TEST(RestructureFaultsTest, DyingBetweenRenamesIsFinishedByTheNextOpen) {
 }
 
 TEST(RestructureFaultsTest, AFailedRenameLeavesATableTheNextOpenMakesWhole) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("T.DB");
+  TempDir tmp;
+  const std::string path = tmp / "T.DB";
   MakeKeyedTable(path, 2000);
   ASSERT_TRUE(engine::PackTable(path, {}, nullptr).ok());
   for (int fail_at = 1; fail_at <= 12; ++fail_at) {
@@ -228,8 +228,8 @@ TEST(RestructureFaultsTest, AFailedRenameLeavesATableTheNextOpenMakesWhole) {
 }
 
 TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("BIG.DB");
+  TempDir tmp;
+  const std::string path = tmp / "BIG.DB";
   MakeKeyedTable(path, 60000);
   auto work = [&] {
     AddFieldRequest r;

@@ -85,8 +85,8 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
 }
 
 void RunFolder(const std::string& folder) {
-  enginetest::TempDir tmp;
-  const std::string work = tmp.File("live"), ref = tmp.File("ref");
+  TempDir tmp;
+  const std::string work = tmp / "live", ref = tmp / "ref";
   CopyFolder(folder, work);
   std::filesystem::create_directories(ref);
   for (const std::string& table : TablesIn(work)) RunCycle(table, ref);
@@ -124,8 +124,8 @@ struct LevelCase {
 // reader and through pxlib.
 void RunLevelCase(const LevelCase& c) {
   SCOPED_TRACE(std::string(c.table) + " + " + c.added_type);
-  enginetest::TempDir tmp;
-  const std::string table = tmp.File(c.table);
+  TempDir tmp;
+  const std::string table = tmp / c.table;
   std::filesystem::copy_file(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/" + c.table, table);
   std::filesystem::permissions(table, std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add);
@@ -196,8 +196,8 @@ TEST(RestructureFidelityTest, LevelKeptUnlessAFieldNeedsALaterOne) {
 
 // Indexes added to a 3.0 table take its level's layout and match its records.
 TEST(RestructureFidelityTest, IndexesAddedToAnOldTableKeepItsLevel) {
-  enginetest::TempDir tmp;
-  const std::string table = tmp.File("FILMS.DB");
+  TempDir tmp;
+  const std::string table = tmp / "FILMS.DB";
   std::filesystem::copy_file(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/FILMS.DB", table);
   std::filesystem::permissions(table, std::filesystem::perms::owner_write,
                                std::filesystem::perm_options::add);

@@ -96,8 +96,8 @@ void RunCycle(const std::string& table, const std::string& ref_dir) {
 }
 
 void RunFolder(const std::string& folder) {
-  enginetest::TempDir tmp;
-  const std::string work = tmp.File("live"), ref = tmp.File("ref");
+  TempDir tmp;
+  const std::string work = tmp / "live", ref = tmp / "ref";
   CopyFolder(folder, work);
   std::filesystem::create_directories(ref);
   for (const std::string& table : TablesIn(work)) {

@@ -112,7 +112,7 @@ engine::Status Restructure(const std::string& path, CRTblDesc& desc,
 class RestructureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = tmp_.File("ITEMS.DB");
+    path_ = tmp_ / "ITEMS.DB";
     MakeTable(path_,
               {Field("Id", FieldType::Long), Field("Name", FieldType::Alpha, 12),
                Field("Qty", FieldType::Short), Field("Price", FieldType::Number),
@@ -125,7 +125,7 @@ class RestructureTest : public ::testing::Test {
                {FieldValue::Int(3), FieldValue::Str("plum"), FieldValue::Int(-7),
                 FieldValue::Float(-0.4), FieldValue::Str("x")}});
   }
-  enginetest::TempDir tmp_;
+  TempDir tmp_;
   std::string path_;
 };
 
@@ -149,7 +149,7 @@ TEST_F(RestructureTest, FieldsAreKeptByPositionWithConversions) {
   EXPECT_TRUE(rows[1][3].null);
   EXPECT_TRUE(rows[0][4].null);
   EXPECT_EQ(OpenForTest(path_)->Fields().size(), 5u);
-  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_.File("ITEMS.MB")));  // no blob field left
+  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_ / "ITEMS.MB"));  // no blob field left
   ExpectIndexesMatch(path_);
   EXPECT_TRUE(engine::VerifyTable(path_).status.ok());
 }
@@ -163,12 +163,12 @@ TEST_F(RestructureTest, BadRequestsChangeNothing) {
   blobkey.fields = {Fld("Note", 'M', 11, 5)};
   EXPECT_EQ(Restructure(path_, blobkey.Bind()).code(), DBIERR_INVALIDRESTRUCTURE);
   EXPECT_EQ(restructuretest::ReadFile(path_), before);
-  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_.File(".ITEMS.DB.new~")));
+  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_ / ".ITEMS.DB.new~"));
 }
 
 TEST(RestructureKeysTest, ViolationsGoAsideAndRecordsComeInKeyOrder) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("DUPS.DB");
+  TempDir tmp;
+  const std::string path = tmp / "DUPS.DB";
   std::vector<std::vector<FieldValue>> rows;
   for (int id : {5, 3, 5, 1, 3, 4})
     rows.push_back({FieldValue::Int(id), FieldValue::Str("n" + std::to_string(rows.size()))});
@@ -194,8 +194,8 @@ TEST(RestructureKeysTest, ViolationsGoAsideAndRecordsComeInKeyOrder) {
 }
 
 TEST(RestructureKeysTest, KeysThatBecomeEqualInOrderedRecordsAreSetAside) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("RATES.DB");
+  TempDir tmp;
+  const std::string path = tmp / "RATES.DB";
   MakeTable(path, {Field("Rate", FieldType::Number), Field("Name", FieldType::Alpha, 4)}, 1,
             {{FieldValue::Float(1.2), FieldValue::Str("a")},
              {FieldValue::Float(1.4), FieldValue::Str("b")},
@@ -220,8 +220,8 @@ TEST_F(RestructureTest, IndexesAreAddedAndDroppedByName) {
   EXPECT_TRUE(st.indexes[0].bPrimary);
   EXPECT_EQ(std::string(st.indexes[1].szName), "Name");
   EXPECT_EQ(std::string(st.indexes[2].szName), "ByQtyName");
-  EXPECT_TRUE(engine::Env::Default()->Exists(tmp_.File("ITEMS.X02")));
-  EXPECT_TRUE(engine::Env::Default()->Exists(tmp_.File("ITEMS.YG0")));
+  EXPECT_TRUE(engine::Env::Default()->Exists(tmp_ / "ITEMS.X02"));
+  EXPECT_TRUE(engine::Env::Default()->Exists(tmp_ / "ITEMS.YG0"));
   ExpectIndexesMatch(path_);
 
   Request drop;
@@ -231,8 +231,8 @@ TEST_F(RestructureTest, IndexesAreAddedAndDroppedByName) {
   st = StructureOf(path_);
   ASSERT_EQ(st.indexes.size(), 1u);
   EXPECT_EQ(std::string(st.indexes[0].szName), "ByQtyName");
-  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_.File("ITEMS.X02")));
-  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_.File("ITEMS.PX")));
+  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_ / "ITEMS.X02"));
+  EXPECT_FALSE(engine::Env::Default()->Exists(tmp_ / "ITEMS.PX"));
   EXPECT_FALSE(OpenForTest(path_)->Header().Keyed());
 }
 
@@ -249,8 +249,8 @@ TEST_F(RestructureTest, IndexesBeyondTheMemoryBoundAreReadBackFromTheNewTable) {
 }
 
 TEST(RestructureAutoIncTest, SubtypeChoosesBetweenKeepingAndRenumbering) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("SEQ.DB");
+  TempDir tmp;
+  const std::string path = tmp / "SEQ.DB";
   MakeTable(
       path, {Field("N", FieldType::AutoInc), Field("T", FieldType::Alpha, 4)}, 0,
       {{FieldValue::Int(10), FieldValue::Str("a")}, {FieldValue::Int(20), FieldValue::Str("b")}});
@@ -271,7 +271,7 @@ TEST_F(RestructureTest, SaveAsLeavesTheSourceAndProtectsTheCopy) {
   Request r;
   r.desc.bProtected = true;
   std::snprintf(r.desc.szPassword, sizeof r.desc.szPassword, "secret");
-  const std::string copy = tmp_.File("COPY.DB");
+  const std::string copy = tmp_ / "COPY.DB";
   ASSERT_TRUE(Restructure(path_, r.Bind(), nullptr, copy).ok());
   EXPECT_EQ(restructuretest::ReadFile(path_), before);
   EXPECT_EQ(ReadRows(copy).size(), 3u);
@@ -300,7 +300,7 @@ VCHKDesc Required(std::uint16_t field) {
 }
 
 TEST_F(RestructureTest, ChecksAndLinksChangeOnBothSides) {
-  const std::string master = tmp_.File("SHOP.DB");
+  const std::string master = tmp_ / "SHOP.DB";
   MakeTable(master, {Field("Id", FieldType::Long), Field("City", FieldType::Alpha, 10)}, 1,
             {{FieldValue::Int(5), FieldValue::Str("Rome")}});
   Request r;
@@ -325,7 +325,7 @@ TEST_F(RestructureTest, ChecksAndLinksChangeOnBothSides) {
   auto ms = StructureOf(master);
   ASSERT_EQ(ms.links.size(), 1u);
   EXPECT_EQ(ms.links[0].eType, rintMASTER);
-  EXPECT_STRCASEEQ(engine::DirName(ms.links[0].szTblName).c_str(), tmp_.path().c_str());
+  EXPECT_STRCASEEQ(engine::DirName(ms.links[0].szTblName).c_str(), tmp_.Dir().c_str());
 
   // The same check again is no change: the file stays byte-equal.
   const std::string val = restructuretest::ReadFile(st.valPath);
@@ -348,23 +348,23 @@ TEST_F(RestructureTest, ChecksAndLinksChangeOnBothSides) {
 // The safe copy of a dependent table drops its links; the live master keeps
 // its own dependent, which is the live table and not the copy.
 TEST(RestructureLinksTest, ACopyDroppingItsLinkLeavesTheLiveMasterAlone) {
-  enginetest::TempDir tmp;
+  TempDir tmp;
   restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure",
-                              tmp.path());
-  const std::string master_val = restructuretest::ReadFile(tmp.File("primary.val"));
-  std::filesystem::create_directories(tmp.File("SA"));
-  auto live = StructureOf(tmp.File("fk1.db"));
+                              tmp.Dir());
+  const std::string master_val = restructuretest::ReadFile(tmp / "primary.val");
+  std::filesystem::create_directories(tmp / "SA");
+  auto live = StructureOf(tmp / "fk1.db");
   ASSERT_EQ(live.links.size(), 1u);
   Request r;
   r.links = {live.links[0]};
   r.linkOps = {crDROP};
-  ASSERT_TRUE(Restructure(tmp.File("fk1.db"), r.Bind(), nullptr, tmp.File("SA/fk1.db")).ok());
-  EXPECT_TRUE(StructureOf(tmp.File("SA/fk1.db")).links.empty());
-  EXPECT_EQ(restructuretest::ReadFile(tmp.File("primary.val")), master_val);
-  EXPECT_EQ(StructureOf(tmp.File("fk1.db")).links.size(), 1u);
+  ASSERT_TRUE(Restructure(tmp / "fk1.db", r.Bind(), nullptr, tmp / "SA/fk1.db").ok());
+  EXPECT_TRUE(StructureOf(tmp / "SA/fk1.db").links.empty());
+  EXPECT_EQ(restructuretest::ReadFile(tmp / "primary.val"), master_val);
+  EXPECT_EQ(StructureOf(tmp / "fk1.db").links.size(), 1u);
   // Adding it back to the copy would name a master in another folder.
   r.linkOps = {crADD};
-  EXPECT_EQ(Restructure(tmp.File("SA/fk1.db"), r.Bind()).code(), DBIERR_INVALIDRESTRUCTURE);
+  EXPECT_EQ(Restructure(tmp / "SA/fk1.db", r.Bind()).code(), DBIERR_INVALIDRESTRUCTURE);
 }
 
 TEST_F(RestructureTest, LinkToAMissingMasterIsRefused) {
@@ -372,7 +372,7 @@ TEST_F(RestructureTest, LinkToAMissingMasterIsRefused) {
   RINTDesc link{};
   std::snprintf(link.szRintName, sizeof link.szRintName, "Lost");
   link.eType = rintDEPENDENT;
-  std::snprintf(link.szTblName, sizeof link.szTblName, "%s", tmp_.File("NONE.DB").c_str());
+  std::snprintf(link.szTblName, sizeof link.szTblName, "%s", (tmp_ / "NONE.DB").c_str());
   link.iFldCount = 1;
   link.aiThisTabFld[0] = 1;
   link.aiOthTabFld[0] = 1;

@@ -13,22 +13,21 @@ namespace {
 
 using namespace engine;
 using enginetest::Field;
-using enginetest::TempDir;
 using restructuretest::ReadFile;
 
 // A table SET.DB with an Alpha field, and a new version of it with a Long
 // field staged at its temporary name.
 struct StagedSet {
   TempDir dir;
-  std::string db = dir.File("SET.DB"), px = dir.File("SET.PX");
+  std::string db = dir / "SET.DB", px = dir / "SET.PX";
   StagedSet() {
     TableDefinition def;
     def.fields = {Field("A", FieldType::Alpha, 10)};
     EXPECT_TRUE(CreateTable(Env::Default(), db, def).ok());
     EXPECT_TRUE(WriteFileAtomically(Env::Default(), px, "old index").ok());
     def.fields = {Field("B", FieldType::Long)};
-    EXPECT_TRUE(CreateTable(Env::Default(), dir.File("NEW.DB"), def).ok());
-    EXPECT_TRUE(Env::Default()->Rename(dir.File("NEW.DB"), TempPathFor(db)).ok());
+    EXPECT_TRUE(CreateTable(Env::Default(), dir / "NEW.DB", def).ok());
+    EXPECT_TRUE(Env::Default()->Rename(dir / "NEW.DB", TempPathFor(db)).ok());
     EXPECT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "new index").ok());
   }
   std::string FirstField() {

@@ -23,7 +23,7 @@ using namespace enginetest;
 namespace {
 
 std::string MakeTable(const TempDir& dir) {
-  const std::string path = dir.File("HELD.DB");
+  const std::string path = dir / "HELD.DB";
   TableDefinition def;
   def.fields = {Field("A", FieldType::Alpha, 10)};
   EXPECT_TRUE(CreateTable(Env::Default(), path, def).ok());
@@ -66,7 +66,7 @@ TEST(TableLock, ExclusiveHolderInAnotherProcessIsRefusedAtOnce) {
   EXPECT_TRUE(IsLockedByOther(path));
 
   TTable t;
-  t.DatabaseName = dir.path();
+  t.DatabaseName = dir.Dir();
   t.TableName = "held";
   try {
     t.Open();
@@ -96,7 +96,7 @@ TEST(TableLock, SharedOpensCoexistButExcludeAnExclusiveOne) {
   EXPECT_EQ(a.Acquire(path, false).category(), ERRCAT_LOCKCONFLICT);
   // A table in use cannot be replaced by CreateTable.
   TTable t;
-  t.DatabaseName = dir.path();
+  t.DatabaseName = dir.Dir();
   t.TableName = "HELD";
   t.FieldDefs.Add("B", FieldType::Long);
   EXPECT_THROW(t.CreateTable(), EDBEngineError);
@@ -162,7 +162,7 @@ TEST(TableLock, OtherProgramsLocksAndReadOnlyFiles) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const std::string path = MakeTable(dir);
-    const std::string target = c.folder ? dir.path() : path;
+    const std::string target = c.folder ? dir.Dir() : path;
     ::chmod(target.c_str(), c.folder ? 0555 : 0444);
     TableLock lock;
     const Status s = lock.Acquire(path, true);

@@ -24,37 +24,37 @@ void CopyFamily(const std::string& base, const std::string& dir) {
 }  // namespace
 
 TEST(TableVerifyIndexes, SoundLinkedTableWithItsMastersPasses) {
-  enginetest::TempDir dir;
-  for (const char* t : {"A", "B", "C"}) CopyFamily(t, dir.path());
-  const VerifyResult r = VerifyTable(dir.File("C.DB"));
+  TempDir dir;
+  for (const char* t : {"A", "B", "C"}) CopyFamily(t, dir.Dir());
+  const VerifyResult r = VerifyTable(dir / "C.DB");
   EXPECT_TRUE(r.status.ok()) << r.status.ToString();
   EXPECT_EQ(r.records, 3u);
 }
 
 TEST(TableVerifyIndexes, MissingMasterIsReportedWithItsName) {
-  enginetest::TempDir dir;
-  CopyFamily("C", dir.path());
-  CopyFamily("B", dir.path());
-  const VerifyResult r = VerifyTable(dir.File("C.DB"));
+  TempDir dir;
+  CopyFamily("C", dir.Dir());
+  CopyFamily("B", dir.Dir());
+  const VerifyResult r = VerifyTable(dir / "C.DB");
   ASSERT_FALSE(r.status.ok());
   EXPECT_EQ(r.status.category(), ERRCAT_DATACORRUPT);
   EXPECT_NE(r.status.ToString().find("A.db"), std::string::npos) << r.status.ToString();
 }
 
 TEST(TableVerifyIndexes, IndexesThatDisagreeWithTheRecordsAreDamage) {
-  enginetest::TempDir dir;
-  for (const char* t : {"A", "B", "C"}) CopyFamily(t, dir.path());
+  TempDir dir;
+  for (const char* t : {"A", "B", "C"}) CopyFamily(t, dir.Dir());
   // A secondary index of an empty table: it misses all three records.
-  fs::copy_file(kData + "fk1.x02", dir.File("C.X02"), fs::copy_options::overwrite_existing);
-  VerifyResult r = VerifyTable(dir.File("C.DB"));
+  fs::copy_file(kData + "fk1.x02", dir / "C.X02", fs::copy_options::overwrite_existing);
+  VerifyResult r = VerifyTable(dir / "C.DB");
   ASSERT_FALSE(r.status.ok());
   EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << r.status.ToString();
   EXPECT_NE(r.status.ToString().find("C.X02"), std::string::npos);
 
   // A primary index of another table: its blocks are not this table's.
-  fs::copy_file(kData + "C.X02", dir.File("C.X02"), fs::copy_options::overwrite_existing);
-  fs::copy_file(kData + "AREACODES.PX", dir.File("C.PX"), fs::copy_options::overwrite_existing);
-  r = VerifyTable(dir.File("C.DB"));
+  fs::copy_file(kData + "C.X02", dir / "C.X02", fs::copy_options::overwrite_existing);
+  fs::copy_file(kData + "AREACODES.PX", dir / "C.PX", fs::copy_options::overwrite_existing);
+  r = VerifyTable(dir / "C.DB");
   ASSERT_FALSE(r.status.ok());
   EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << r.status.ToString();
   EXPECT_NE(r.status.ToString().find("C.PX"), std::string::npos);

@@ -95,7 +95,7 @@ void ExpectPxlibReadsTheSame(const std::string& path, int records) {
 
 TEST(TableWriter, EveryFieldTypeReadsBackHereAndInPxlib) {
   TempDir dir;
-  const std::string path = dir.File("EVERY.DB");
+  const std::string path = dir / "EVERY.DB";
   Fill(path, EveryTypeDefinition(), 300);
   ExpectSameAsWritten(*OpenWith(path, ""), 300);
   ExpectPxlibReadsTheSame(path, 300);
@@ -104,7 +104,7 @@ TEST(TableWriter, EveryFieldTypeReadsBackHereAndInPxlib) {
 
 TEST(TableWriter, ProtectedTableReadsOnlyWithItsPassword) {
   TempDir dir;
-  const std::string path = dir.File("SECRET.DB");
+  const std::string path = dir / "SECRET.DB";
   TableDefinition def = EveryTypeDefinition();
   def.password = "Geheim7";
   Fill(path, def, 40);
@@ -131,7 +131,7 @@ TEST(TableWriter, ProtectedTableReadsOnlyWithItsPassword) {
 
 TEST(TableWriter, AppendingContinuesTheChainAndTheCounter) {
   TempDir dir;
-  const std::string path = dir.File("GROW.DB");
+  const std::string path = dir / "GROW.DB";
   Fill(path, EveryTypeDefinition(), 10);
   {
     std::unique_ptr<TableWriter> w;
@@ -155,7 +155,7 @@ TEST(TableWriter, AppendingContinuesTheChainAndTheCounter) {
 TEST(TableWriter, DatasetCreatesInsertsAndReadsBack) {
   TempDir dir;
   TTable t;
-  t.DatabaseName = dir.path();
+  t.DatabaseName = dir.Dir();
   t.TableName = "VdxLog";
   t.FieldDefs.Add("Alias", FieldType::Alpha, 31);
   t.FieldDefs.Add("Tool", FieldType::Alpha, 1);
@@ -188,13 +188,13 @@ TEST(TableWriter, DatasetCreatesInsertsAndReadsBack) {
   EXPECT_THROW(t.FieldByName("Moment").SetAsString("not a date"), EDBEngineError);
   t.Cancel();
   t.Close();
-  EXPECT_TRUE(VerifyTable(dir.File("VdxLog.DB")).status.ok());
+  EXPECT_TRUE(VerifyTable(dir / "VdxLog.DB").status.ok());
 }
 
 TEST(TableWriter, SessionPasswordOpensAProtectedTable) {
   TempDir dir;
   TTable t;
-  t.DatabaseName = dir.path();
+  t.DatabaseName = dir.Dir();
   t.TableName = "LOCKED";
   t.Password = "pw";
   t.FieldDefs.Add("A", FieldType::Alpha, 5);
@@ -230,7 +230,7 @@ TEST(TableWriter, DerivedTableCarriesUnknownHeaderBytesForward) {
       ParadoxTable::Open(std::string(VARDEX_TEST_DATA_DIR) + "/paradox/bcd.db", options, &source)
           .ok());
   TempDir dir;
-  const std::string path = dir.File("DERIVED.DB");
+  const std::string path = dir / "DERIVED.DB";
   TableDefinition def;
   def.fields = {Field("A", FieldType::Bcd, 17, 2), Field("Extra", FieldType::Alpha, 12)};
   def.source = &source->Header();

@@ -1,5 +1,5 @@
-// Test helper: temporary folders and a table with every field type, filled
-// through the engine's writer, with the values kept for comparison.
+// Test helper: a table with every field type, filled through the engine's
+// writer, with the values kept for comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,22 +11,9 @@
 #include <vector>
 
 #include "TableWriter.h"
+#include "TempDir.h"
 
 namespace enginetest {
-
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vdxengineXXXXXX";
-    path_ = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 inline engine::FieldDesc Field(const std::string& name, engine::FieldType type, int size = 0,
                                int decimals = 0) {
