@@ -8,14 +8,14 @@
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString ToQt(const std::string& s) { return QString::fromStdString(s); }
 
 // The language file that ships with the program: the installed data file,
 // else the one beside the executable.
 QString ShippedLanguageFile() {
   for (const std::string& folder : {engine::InstalledDataFolder(), engine::ExecutableFolder()}) {
     if (folder.empty()) continue;
-    const QString file = Q(folder) + QStringLiteral("/Language.ini");
+    const QString file = ToQt(folder) + QStringLiteral("/Language.ini");
     if (QFileInfo(file).isFile()) return file;
   }
   return QString();
@@ -24,8 +24,8 @@ QString ShippedLanguageFile() {
 }  // namespace
 
 QString SettleProgramFolder(QString* error) {
-  const QString folder = Q(engine::ProgramFolder());
-  if (qEnvironmentVariableIsEmpty("VARDEX_HOME") && folder == Q(engine::UserProgramFolder())) {
+  const QString folder = ToQt(engine::ProgramFolder());
+  if (qEnvironmentVariableIsEmpty("VARDEX_HOME") && folder == ToQt(engine::UserProgramFolder())) {
     const QString language = folder + QStringLiteral("/Language.ini");
     const QString shipped = ShippedLanguageFile();
     if (!QDir().mkpath(folder)) {

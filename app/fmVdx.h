@@ -29,12 +29,6 @@ class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
 
-// The silent end of a tool run: the exception handler lets it pass unseen.
-class EAbort : public std::exception {
- public:
-  const char* what() const noexcept override { return "Operation aborted"; }
-};
-
 // A rectangle of grid cells in the grid's own numbering: row 0 is the
 // header row, data rows count from 1.
 struct TGridRect {
@@ -68,10 +62,6 @@ struct TDriveSelection {
   bool Complement = true;
 };
 
-// Removes a folder with its files and subfolders (the restructure keeps
-// rejected records in a KEYVIOL folder inside); true when it is gone. A
-// locked or read-only file stays, and so does the folder.
-bool RemoveFolderTree(const QString& dir);
 // Whether a file name is one of a table's own files by its extension: data,
 // blobs, checks, indexes, and their parked forms.
 bool IsTableFileName(const QString& name);
@@ -128,11 +118,12 @@ class TFormVardex : public QMainWindow {
   int ExitCode = 0;
   void RequestClose();
 
-  // The run framework (fmVdxRun.cpp). Every result but success, and a
-  // continued trUpdate/trRepeat, leaves FinishRun through EAbort.
+  // The run framework (fmVdxRun.cpp). FinishRun ends a run by throwing EAbort (fmVdxRun.h).
   void StartRun(TToolType tool, TRunFlags flags);
   // `detail` names what the result is about (the tables that differ, the
-  // table that is damaged or busy); it is shown below the end message.
+  // table that is damaged or busy); it is shown below the end message. It
+  // returns only after trSuccess, and when the user goes on after trUpdate
+  // or trRepeat.
   void FinishRun(TToolResult result, const QString& detail = QString());
   // The result of the last finished run (trSuccess before the first).
   TToolResult LastResult() const { return last_result_; }
@@ -307,8 +298,6 @@ class TFormVardex : public QMainWindow {
   // Shows a table in the progress window; a Cancel asks as the run's
   // cancel result does and returns only when the user goes on.
   void TableProgress(const QString& file, int position, TToolResult on_cancel);
-  // For each reference table, the keys of the masters it refers to.
-  QList<QStringList> MasterKeys(const QStringList& tables);
   void ShowEndMessage(TToolResult result, const QString& name, const QString& detail, bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);

@@ -16,6 +16,7 @@
 #include "fmPrgrss.h"
 #include "fmSelDrv.h"
 #include "fmVdx.h"
+#include "fmVdxRun.h"
 #include "fmZipPrg.h"
 #include "tlFile.h"
 
@@ -24,7 +25,7 @@ namespace {
 // The fixed word the archive password is built from (ten characters).
 constexpr char kPasswordWord[] = "ZelVardex!";
 
-std::string S(const QString& text) { return text.toStdString(); }
+std::string ToStd(const QString& text) { return text.toStdString(); }
 
 // Stands in the database folder while its work folders are set aside by a
 // restore; a run that finds it knows the set-aside folders are the good ones.
@@ -100,7 +101,7 @@ void TFormVardex::CreateBackupDialogs() {
   zip_->OnMinorStatus = unzip_->OnMinorStatus = minor;
   zip_->OnMessage = unzip_->OnMessage = message;
   QStringList letters;
-  for (const auto& [letter, info] : ReadDriveTable(S(DrivesFile()))) letters << QString(letter);
+  for (const auto& [letter, info] : ReadDriveTable(ToStd(DrivesFile()))) letters << QString(letter);
   if (!letters.isEmpty()) select_drive_->SetDrives(letters);
 }
 
@@ -138,7 +139,7 @@ QString TFormVardex::ArchivePassword() const {
 
 void TFormVardex::ShowDriveDialog() {
   QStringList letters;
-  for (const auto& [letter, info] : ReadDriveTable(S(DrivesFile()))) letters << QString(letter);
+  for (const auto& [letter, info] : ReadDriveTable(ToStd(DrivesFile()))) letters << QString(letter);
   if (!letters.isEmpty()) select_drive_->SetDrives(letters);
   if (!Options.count(voConfirm)) return;
   select_drive_->Prepare(QString::fromStdString(ToolName(CurrentTool)), CurrentAlias);
@@ -169,22 +170,22 @@ void TFormVardex::Compress() {
   const QString d = DatabaseFolder();
   ZIPCMDSTRUCT& cmd = zip_->Cmd;
   cmd = ZIPCMDSTRUCT{};
-  cmd.lpszZipFile = S(ArchiveName());
-  cmd.lpszComment = S(CurrentAlias);
-  cmd.lpszEncryptCode = S(ArchivePassword());
+  cmd.lpszZipFile = ToStd(ArchiveName());
+  cmd.lpszComment = ToStd(CurrentAlias);
+  cmd.lpszEncryptCode = ToStd(ArchivePassword());
   QString items;
   for (const QString& table : ListTables(DatabaseFolder("METADATA") + '/')) {
     QString name = table.toUpper();
     name.remove(name.indexOf(".DB"), name.contains(".DB") ? 3 : 0);
     items += '"' + d + '/' + name.left(7) + "*.*\" ";
   }
-  cmd.lpszItemList = S(items);
+  cmd.lpszItemList = ToStd(items);
   cmd.recurseFlag = cmd.addCommentFlag = cmd.noDirectoryEntriesFlag = cmd.quietFlag = true;
   cmd.includeSysHiddenFlag = false;
   cmd.wZipSubOptions = ZSO_RELATIVEPATH | ZSO_MINORCANCEL;
   cmd.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
   cmd.compFactor = 5;
-  cmd.lpszDrivesFile = S(DrivesFile());
+  cmd.lpszDrivesFile = ToStd(DrivesFile());
   callback_failure_ = nullptr;
   zip_progress_->Start(QString::fromStdString(ToolName(CurrentTool)), CurrentAlias);
 
@@ -193,16 +194,16 @@ void TFormVardex::Compress() {
   int rc = 0;
   bool hidden = false;
   try {
-    hidden = SetFilesAttr(S(d + "/*.*"), faHidden, true);
-    SetFilesAttr(S(d + "/METADATA"), faHidden, false);
-    SetFilesAttr(S(d + "/SAFE"), faHidden, false);
+    hidden = SetFilesAttr(ToStd(d + "/*.*"), faHidden, true);
+    SetFilesAttr(ToStd(d + "/METADATA"), faHidden, false);
+    SetFilesAttr(ToStd(d + "/SAFE"), faHidden, false);
     rc = hidden ? zip_->Execute(4) : -1;
   } catch (...) {
-    SetFilesAttr(S(d + "/*.*"), faHidden, false);
+    SetFilesAttr(ToStd(d + "/*.*"), faHidden, false);
     zip_progress_->hide();
     throw;
   }
-  SetFilesAttr(S(d + "/*.*"), faHidden, false);
+  SetFilesAttr(ToStd(d + "/*.*"), faHidden, false);
   zip_progress_->hide();
   RethrowCallbackFailure();
   if (rc == 0) return;
@@ -210,7 +211,7 @@ void TFormVardex::Compress() {
   if (zip_progress_->CancelRequested()) FinishRun(trCancel);
   if (rc == ZE_CLEAR && !cmd.lpszReturnString.empty()) {
     // A folder the program may not clear: say which and why.
-    const auto drives = ReadDriveTable(S(DrivesFile()));
+    const auto drives = ReadDriveTable(ToStd(DrivesFile()));
     const auto drive = drives.find(select_drive_->Drive().toUpper().toLatin1());
     ShowMessageKey(
         "Notifications", "BackupVolumeRefused",
@@ -255,8 +256,8 @@ void TFormVardex::RecoverInterruptedRestore() {
   bool ok = true;
   for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
                                     std::pair<QString, QString>{"SAFE", "SA$$"}}) {
-    if (!DirExists(S(DatabaseFolder(aside)))) continue;
-    ok = ok && RemoveFolderTree(DatabaseFolder(name)) &&
+    if (!DirExists(ToStd(DatabaseFolder(aside)))) continue;
+    ok = ok && RemoveFolderTree(ToStd(DatabaseFolder(name))) &&
          QDir().rename(DatabaseFolder(aside), DatabaseFolder(name));
   }
   if (ok) {
@@ -270,11 +271,11 @@ void TFormVardex::RecoverInterruptedRestore() {
 bool TFormVardex::Extract() {
   UNZIPCMDSTRUCT& cmd = unzip_->Cmd;
   cmd = UNZIPCMDSTRUCT{};
-  cmd.lpszZipFile = S(ArchiveName());
-  cmd.lpszDecryptCode = S(ArchivePassword());
+  cmd.lpszZipFile = ToStd(ArchiveName());
+  cmd.lpszDecryptCode = ToStd(ArchivePassword());
   cmd.overWriteFlag = cmd.quietFlag = cmd.recurseFlag = cmd.decryptFlag = true;
   cmd.wUnzipSubOptions = USO_MINORCANCEL;
-  cmd.lpszDrivesFile = S(DrivesFile());
+  cmd.lpszDrivesFile = ToStd(DrivesFile());
   callback_failure_ = nullptr;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   RecoverInterruptedRestore();
@@ -309,7 +310,7 @@ bool TFormVardex::Extract() {
     }
     QApplication::restoreOverrideCursor();
     cmd.lpszFileSpec = "*.*";
-    cmd.lpszDestination = S(DatabaseFolder());
+    cmd.lpszDestination = ToStd(DatabaseFolder());
     zip_progress_->Start(QString::fromStdString(ToolName(CurrentTool)), CurrentAlias);
     rc = unzip_->Execute(8);
     zip_progress_->hide();

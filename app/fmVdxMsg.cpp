@@ -11,6 +11,7 @@
 #include "cpLang.h"
 #include "fmPrgrss.h"
 #include "fmVdx.h"
+#include "fmVdxRun.h"
 
 namespace {
 

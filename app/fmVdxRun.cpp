@@ -2,6 +2,8 @@
 // a run (end message, log record, silent abort), the Check step that every
 // table must pass before anything is changed, the master-first order of the
 // tables, the per-table restructure loop and the database's work folders.
+#include "fmVdxRun.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include "Session.h"
 #include "TTable.h"
 #include "cpKeyViol.h"
+#include "cpTbOrder.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
 #include "fmVdx.h"
@@ -19,8 +22,8 @@
 
 namespace {
 
-std::string S(const QString& text) { return text.toStdString(); }
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string ToStd(const QString& text) { return text.toStdString(); }
+QString ToQt(const std::string& text) { return QString::fromStdString(text); }
 
 // Companion files of a table (checks, primary and secondary indexes) are
 // parked while a run restructures the table, so that the restructure takes
@@ -147,12 +150,19 @@ TEndMessage EndMessage(TToolResult result) {
   }
 }
 
-// A table name as a link names its master, reduced to compare with a file
-// name: no folder, no ".db", upper case.
-QString TableKey(const QString& name) {
-  QString key = QFileInfo(name).fileName().toUpper();
-  if (key.endsWith(".DB")) key.chop(3);
-  return key;
+// For each reference table, the masters its dependent links name.
+std::vector<tborder::TTableLinks> ReadLinks(TZelTableTools& tools, const QStringList& tables) {
+  std::vector<tborder::TTableLinks> links;
+  for (const QString& file : tables) {
+    tools.TableName = ToStd(file);
+    tools.OpenMeta();
+    tborder::TTableLinks table{ToStd(file), {}};
+    const int count = tools.MasterCount(true);
+    for (int m = 1; m <= count; ++m) table.Masters.push_back(tools.MasterName(true, m));
+    tools.CloseMeta();
+    links.push_back(table);
+  }
+  return links;
 }
 
 // Whether the Check step of a tool examines the safe copy rather than the
@@ -175,15 +185,6 @@ bool ChecksSafeCopy(TToolType tool, TRunFlags flags) {
 
 }  // namespace
 
-bool RemoveFolderTree(const QString& dir) {
-  QDir d(dir);
-  if (!d.exists()) return true;
-  for (const QFileInfo& entry : d.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
-    if (!RemoveFolderTree(entry.filePath())) return false;
-  }
-  return RemoveDirWithFiles(S(dir));
-}
-
 bool IsTableFileName(const QString& name) {
   const QString up = ExtensionOf(name).toUpper();
   return up == "DB" || up == "MB" || !ParkedName(name).isEmpty() ||
@@ -201,7 +202,7 @@ QString TFormVardex::DatabaseFolder(const QString& sub) const {
 }
 
 QString TFormVardex::DisplayName(TToolType tool) const {
-  return Value("ToolNames", Q(ToolName(tool)));
+  return Value("ToolNames", ToQt(ToolName(tool)));
 }
 
 void TFormVardex::ToggleToolControls() {
@@ -227,7 +228,7 @@ void TFormVardex::ShowEndMessage(TToolResult result, const QString& name, const 
                                  bool& go_on) {
   go_on = false;
   if (result > trBusy) {
-    throw EDebugNote::Fmt("The tool %s has no end message.", S(name).c_str());
+    throw EDebugNote::Fmt("The tool %s has no end message.", ToStd(name).c_str());
   }
   const TEndMessage message = EndMessage(result);
   if (result == trUpdate || result == trRepeat) {
@@ -264,7 +265,7 @@ void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
   }
   set_aside_.clear();
   last_result_ = result;
-  if (!AddLogEntry(S(CurrentAlias), CurrentTool, result)) {
+  if (!AddLogEntry(ToStd(CurrentAlias), CurrentTool, result)) {
     ShowMessageKey("Notifications", "LogCannotRegister");
   }
   SetToolControlsEnabled(true);
@@ -280,13 +281,13 @@ void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
 void TFormVardex::CheckDatabase(TRunFlags flags) {
   RecoverInterruptedRestore();
   for (const QString& sub : {QString(), QString("METADATA"), QString("SAFE")}) {
-    SetFilesAttr(S(DatabaseFolder(sub) + "/*.*"), faHidden, false);
+    SetFilesAttr(ToStd(DatabaseFolder(sub) + "/*.*"), faHidden, false);
   }
   const bool safe = ChecksSafeCopy(CurrentTool, flags);
   if (CurrentTool != ttBackup) RecoverDatabase();
   const QString folder = safe ? DatabaseFolder("SAFE") : DatabaseFolder();
   const QString meta = DatabaseFolder("METADATA");
-  bool ok = !safe || DirExists(S(folder));
+  bool ok = !safe || DirExists(ToStd(folder));
   QString missing = ok ? QString() : folder;
   QStringList live, reference;
   if (ok) {
@@ -295,7 +296,7 @@ void TFormVardex::CheckDatabase(TRunFlags flags) {
     if (!ok) missing = folder;
     if (ok && (flags & rfVerify)) VerifyTables(folder);
   }
-  if (ok && !DirExists(S(meta))) {
+  if (ok && !DirExists(ToStd(meta))) {
     ok = false;
     missing = meta;
   }
@@ -327,10 +328,10 @@ void TFormVardex::RecoverDatabase() {
   engine::Env* env = engine::Env::Default();
   // A Retrieve that was swapping its tables in is finished first; a table
   // another program holds is left for the Check step to report.
-  if (!engine::RecoverFileSet(env, S(RetrieveJournalPath(d))).ok()) return;
-  if (!QFileInfo::exists(RetrieveJournalPath(d))) RemoveFolderTree(DatabaseFolder("RE$$"));
+  if (!engine::RecoverFileSet(env, ToStd(RetrieveJournalPath(d))).ok()) return;
+  if (!QFileInfo::exists(RetrieveJournalPath(d))) RemoveFolderTree(ToStd(DatabaseFolder("RE$$")));
   for (const QString& file : ListTables(d + '/')) {
-    if (engine::RecoverTable(env, S(d + '/' + file)).ok()) UnparkTable(d, file);
+    if (engine::RecoverTable(env, ToStd(d + '/' + file)).ok()) UnparkTable(d, file);
   }
 }
 
@@ -353,13 +354,13 @@ void TFormVardex::VerifyTables(const QString& folder) {
     TToolResult result = trSuccess;
     QString detail;
     try {
-      table.DatabaseName = S(folder + '/');
-      table.TableName = S(file);
+      table.DatabaseName = ToStd(folder + '/');
+      table.TableName = ToStd(file);
       table.Open();
       table.Close();
     } catch (const engine::EDBEngineError& e) {
       const int category = (e.ErrorCode() >> 8) & 0xFF;
-      detail = folder + '/' + file + "\n" + Q(e.what());
+      detail = folder + '/' + file + "\n" + ToQt(e.what());
       if (category == ERRCAT_DATACORRUPT) {
         result = trCorrupted;
       } else if (category == ERRCAT_LOCKCONFLICT) {
@@ -376,19 +377,19 @@ void TFormVardex::VerifyTables(const QString& folder) {
 QStringList TFormVardex::ListTables(const QString& name_or_folder) const {
   std::string driver;
   try {
-    driver = engine::TSession::Default().GetAliasDriverName(S(name_or_folder));
+    driver = engine::TSession::Default().GetAliasDriverName(ToStd(name_or_folder));
   } catch (const engine::EDatabaseError& e) {
-    if (!Q(e.what()).toUpper().contains("INVALID ALIAS NAME")) throw;
+    if (!ToQt(e.what()).toUpper().contains("INVALID ALIAS NAME")) throw;
   }
   QString folder = name_or_folder;
   if (driver == "STANDARD") {
-    const auto params = engine::TSession::Default().GetAliasParams(S(name_or_folder));
-    folder = params.empty() ? QString() : Q(params.front());
+    const auto params = engine::TSession::Default().GetAliasParams(ToStd(name_or_folder));
+    folder = params.empty() ? QString() : ToQt(params.front());
     folder.replace(folder.indexOf("PATH="), 5, QString());
   }
   if (folder.endsWith('/')) folder.chop(1);
   QStringList names;
-  for (const std::string& name : ListFiles(S(folder + "/*.db"))) names << Q(name);
+  for (const std::string& name : ListFiles(ToStd(folder + "/*.db"))) names << ToQt(name);
   return names;
 }
 
@@ -401,57 +402,26 @@ void TFormVardex::TableProgress(const QString& file, int position, TToolResult o
   }
 }
 
-QList<QStringList> TFormVardex::MasterKeys(const QStringList& tables) {
-  TZelTableTools& tools = *table_tools_;
-  QList<QStringList> masters;
-  for (const QString& file : tables) {
-    tools.TableName = S(file);
-    tools.OpenMeta();
-    QStringList keys;
-    const int count = tools.MasterCount(true);
-    for (int m = 1; m <= count; ++m) {
-      const QString key = TableKey(Q(tools.MasterName(true, m)));
-      if (key != TableKey(file)) keys << key;  // a link to itself orders nothing
-    }
-    tools.CloseMeta();
-    masters << keys;
-  }
-  return masters;
-}
-
 QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
-  const QStringList tables = ListTables(Q(table_tools_->MetaDatabaseName()) + '/');
+  const QStringList tables = ListTables(ToQt(table_tools_->MetaDatabaseName()) + '/');
   TFormProgress* progress = FormProgress();
   progress->Start(FormatValue("ProcessCaptions", "Organize", {CurrentAlias}), 0, tables.size(), 1,
                   true);
   QStringList ordered;
-  QSet<QString> placed;
   try {
-    const QList<QStringList> masters = MasterKeys(tables);
-    // The first pass takes the tables without masters, each further pass
-    // those whose masters are all placed.
-    for (bool first = true; ordered.size() < tables.size(); first = false) {
-      const int before = ordered.size();
-      for (int i = 0; i < tables.size(); ++i) {
-        if (placed.contains(TableKey(tables[i]))) continue;
-        bool ready = !first || masters[i].isEmpty();
-        for (const QString& key : masters[i]) ready = ready && placed.contains(key);
-        if (!ready) continue;
-        ordered << tables[i];
-        placed.insert(TableKey(tables[i]));
-        TableProgress(tables[i], ordered.size(), on_cancel);
-      }
-      if (!first && ordered.size() == before) {
-        // Masters missing from the reference copy, or masters that refer to
-        // each other: no order exists, and the run cannot go on.
-        QStringList left;
-        for (const QString& file : tables) {
-          if (!placed.contains(TableKey(file))) left << file;
-        }
-        progress->hide();
-        ShowMessageKey("Notifications", "CannotOrder", {left.join(", ")});
-        FinishRun(trError);
-      }
+    const tborder::TTableOrder order = tborder::MastersFirst(ReadLinks(*table_tools_, tables));
+    for (const std::string& file : order.Ordered) {
+      ordered << ToQt(file);
+      TableProgress(ordered.back(), ordered.size(), on_cancel);
+    }
+    if (!order.Unordered.empty()) {
+      // Masters missing from the reference copy, or masters that refer to
+      // each other: no order exists, and the run cannot go on.
+      QStringList left;
+      for (const std::string& file : order.Unordered) left << ToQt(file);
+      progress->hide();
+      ShowMessageKey("Notifications", "CannotOrder", {left.join(", ")});
+      FinishRun(trError);
     }
   } catch (...) {
     table_tools_->CloseTables();
@@ -467,7 +437,7 @@ void TFormVardex::PrepareTables() {
   // A table another program holds keeps every file: nothing is parked
   // while one is held.
   for (const QString& file : tables) {
-    if (FileIsLocked(S(d + '/' + file))) FinishRun(trBusy, d + '/' + file);
+    if (FileIsLocked(ToStd(d + '/' + file))) FinishRun(trBusy, d + '/' + file);
   }
   TFormProgress* progress = FormProgress();
   progress->Start(FormatValue("ProcessCaptions", "Prepare", {CurrentAlias}), 0, tables.size(), 1,
@@ -483,7 +453,7 @@ void TFormVardex::NoteSetAside(const QString& file) {
   const TZelTableTools& tools = *table_tools_;
   for (const std::string& kept : {tools.LastKeyViolations, tools.LastProblems}) {
     if (kept.empty()) continue;
-    const QFileInfo info(Q(kept));
+    const QFileInfo info(ToQt(kept));
     set_aside_ << FormatValue(
         "Notifications", "SetAsideTable",
         {file, QString::number(SetAsideCount(kept)), info.absolutePath(), info.fileName()});
@@ -494,7 +464,7 @@ void TFormVardex::RunOneTable(const QString& file, const std::function<void()>& 
   try {
     work();
   } catch (const EBdeApi& e) {
-    const QString detail = file + "\n" + Q(e.what());
+    const QString detail = file + "\n" + ToQt(e.what());
     if (e.Category() == ERRCAT_LOCKCONFLICT) FinishRun(trBusy, detail);
     if (e.Category() == ERRCAT_DATACORRUPT) FinishRun(trCorrupted, detail);
     throw;
@@ -506,22 +476,23 @@ void TFormVardex::RunTables(const QString& caption_key, const QString& database_
                             TToolResult on_cancel, bool strip, const QString& save_as_folder,
                             const QString& meta_folder) {
   TZelTableTools& tools = *table_tools_;
-  tools.DatabaseName = S(database_name);
-  tools.SetMetaDatabaseName(S(meta_folder));
+  tools.DatabaseName = ToStd(database_name);
+  tools.SetMetaDatabaseName(ToStd(meta_folder));
   const QStringList tables = OrganizeTables(on_cancel);
   TFormProgress* progress = FormProgress();
   progress->Start(FormatValue("ProcessCaptions", caption_key, {CurrentAlias}), 0, tables.size(), 1,
                   true);
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
-    tools.TableName = S(file);
+    tools.TableName = ToStd(file);
     TableProgress(file, i + 1, on_cancel);
     RunOneTable(file, [&] {
-      tools.Restructure(save_as_folder.isEmpty() ? std::string() : S(save_as_folder + file), strip);
+      tools.Restructure(save_as_folder.isEmpty() ? std::string() : ToStd(save_as_folder + file),
+                        strip);
     });
     // In place, the table's parked companions are replaced now.
     if (save_as_folder.isEmpty()) {
-      const QFileInfo written(Q(tools.TablePath()));
+      const QFileInfo written(ToQt(tools.TablePath()));
       DropParked(written.absolutePath(), written.fileName());
     }
   }
@@ -534,13 +505,13 @@ void TFormVardex::DeleteTables(const QString& folder) {
   // A table another program holds is not deleted at all, nor any table
   // after it: every file is checked before the first one goes.
   for (const QString& file : tables) {
-    for (const std::string& name : ListFiles(S(dir + '/' + file.chopped(2) + '*'))) {
-      const std::string path = S(dir) + '/' + name;
+    for (const std::string& name : ListFiles(ToStd(dir + '/' + file.chopped(2) + '*'))) {
+      const std::string path = ToStd(dir) + '/' + name;
       if (FileIsLocked(path) || (FileAttributes(path) & faReadOnly)) FinishRun(trBusy);
     }
   }
   for (const QString& file : tables) {
-    const std::string pattern = S(dir + '/' + file.chopped(2) + '*');
+    const std::string pattern = ToStd(dir + '/' + file.chopped(2) + '*');
     if (!DeleteFiles(pattern) || !ListFiles(pattern).empty()) FinishRun(trBusy);
   }
 }
@@ -563,11 +534,11 @@ void TFormVardex::CreateWorkFolders() {
 }
 
 void TFormVardex::RestoreWorkFolders() {
-  const bool ok = RemoveFolderTree(DatabaseFolder("METADATA")) &&
-                  RemoveFolderTree(DatabaseFolder("SAFE")) &&
-                  (!DirExists(S(DatabaseFolder("METADA$$"))) ||
+  const bool ok = RemoveFolderTree(ToStd(DatabaseFolder("METADATA"))) &&
+                  RemoveFolderTree(ToStd(DatabaseFolder("SAFE"))) &&
+                  (!DirExists(ToStd(DatabaseFolder("METADA$$"))) ||
                    QDir().rename(DatabaseFolder("METADA$$"), DatabaseFolder("METADATA"))) &&
-                  (!DirExists(S(DatabaseFolder("SA$$"))) ||
+                  (!DirExists(ToStd(DatabaseFolder("SA$$"))) ||
                    QDir().rename(DatabaseFolder("SA$$"), DatabaseFolder("SAFE")));
   if (!ok) {
     ShowMessageKey("Notifications", "RestoreWorkFolders");
@@ -576,7 +547,8 @@ void TFormVardex::RestoreWorkFolders() {
 }
 
 void TFormVardex::RemoveWorkFolders() {
-  if (!RemoveFolderTree(DatabaseFolder("METADA$$")) || !RemoveFolderTree(DatabaseFolder("SA$$"))) {
+  if (!RemoveFolderTree(ToStd(DatabaseFolder("METADA$$"))) ||
+      !RemoveFolderTree(ToStd(DatabaseFolder("SA$$")))) {
     ShowMessageKey("Notifications", "RemoveWorkFolders");
     FinishRun(trError);
   }

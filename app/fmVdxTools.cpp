@@ -21,7 +21,7 @@ namespace {
 
 constexpr TRunFlags kToolFlags = rfConfirm | rfCheck | rfVerify;
 
-std::string S(const QString& text) { return text.toStdString(); }
+std::string ToStd(const QString& text) { return text.toStdString(); }
 
 }  // namespace
 
@@ -41,7 +41,7 @@ void TFormVardex::CopySteps() {
   // SAFE keeps its former contents until the new copy is complete; the copy
   // grows beside it in a temporary folder.
   const QString temp = DatabaseFolder("SA$$");
-  RemoveFolderTree(temp);
+  RemoveFolderTree(ToStd(temp));
   QDir().mkpath(temp);
   try {
     PrepareTables();
@@ -49,12 +49,13 @@ void TFormVardex::CopySteps() {
     RunTables("Update", CurrentAlias, trUpdate, false, QString(), QString());
   } catch (...) {
     UnparkTables(DatabaseFolder());
-    RemoveFolderTree(temp);
+    RemoveFolderTree(ToStd(temp));
     FormProgress()->hide();
     throw;
   }
   const QString safe = DatabaseFolder("SAFE");
-  if (!RemoveFolderTree(safe) || !QDir().rename(temp, safe)) throw EVardex(kCannotRenameSupportDir);
+  if (!RemoveFolderTree(ToStd(safe)) || !QDir().rename(temp, safe))
+    throw EVardex(kCannotRenameSupportDir);
 }
 
 void TFormVardex::RunCopy() {
@@ -71,7 +72,7 @@ void TFormVardex::VerifySafeCopy() {
                   false);
   for (int i = 0; i < tables.size(); ++i) {
     progress->Progress(FormatValue("ProcessCaptions", "Table", {tables[i]}), i + 1);
-    const engine::VerifyResult r = engine::VerifyTable(S(safe + '/' + tables[i]));
+    const engine::VerifyResult r = engine::VerifyTable(ToStd(safe + '/' + tables[i]));
     if (r.status.ok()) continue;
     const QString detail =
         safe + '/' + tables[i] + '\n' + QString::fromStdString(r.status.ToString());
@@ -87,8 +88,8 @@ void TFormVardex::SwapInRetrieved(const QString& built) {
   QSet<QString> targets;  // upper-cased names that receive a new file
   QSet<QString> stems;    // upper-cased names of the tables replaced
   for (const QString& name : QDir(built).entryList(QDir::Files)) {
-    const QString target = QString::fromStdString(engine::FindNoCase(S(d), S(name)));
-    swaps.push_back({S(built + '/' + name), S(target)});
+    const QString target = QString::fromStdString(engine::FindNoCase(ToStd(d), ToStd(name)));
+    swaps.push_back({ToStd(built + '/' + name), ToStd(target)});
     targets.insert(QFileInfo(target).fileName().toUpper());
     if (name.endsWith(".db", Qt::CaseInsensitive))
       stems.insert(QFileInfo(name).completeBaseName().toUpper());
@@ -101,11 +102,11 @@ void TFormVardex::SwapInRetrieved(const QString& built) {
       continue;
     }
     const QString path = d + '/' + name;
-    if (FileIsLocked(S(path))) FinishRun(trBusy, path);
-    if (!targets.contains(name.toUpper())) swaps.push_back({std::string(), S(path)});
+    if (FileIsLocked(ToStd(path))) FinishRun(trBusy, path);
+    if (!targets.contains(name.toUpper())) swaps.push_back({std::string(), ToStd(path)});
   }
   const engine::Status s =
-      engine::CommitSwaps(engine::Env::Default(), S(RetrieveJournalPath(d)), swaps);
+      engine::CommitSwaps(engine::Env::Default(), ToStd(RetrieveJournalPath(d)), swaps);
   if (!s.ok()) throw EVardex(s.ToString());
 }
 
@@ -114,7 +115,7 @@ void TFormVardex::RetrieveSteps() {
   // new tables are complete beside the live ones.
   VerifySafeCopy();
   const QString built = DatabaseFolder("RE$$");
-  RemoveFolderTree(built);
+  RemoveFolderTree(ToStd(built));
   QDir().mkpath(built);
   try {
     RunTables("Retrieve", DatabaseFolder("SAFE") + '/', trRepeat, false, built + '/',
@@ -122,11 +123,11 @@ void TFormVardex::RetrieveSteps() {
     SwapInRetrieved(built);
   } catch (...) {
     // A swap that began is finished by the next run from its journal.
-    if (!QFileInfo::exists(RetrieveJournalPath(DatabaseFolder()))) RemoveFolderTree(built);
+    if (!QFileInfo::exists(RetrieveJournalPath(DatabaseFolder()))) RemoveFolderTree(ToStd(built));
     FormProgress()->hide();
     throw;
   }
-  RemoveFolderTree(built);
+  RemoveFolderTree(ToStd(built));
 }
 
 void TFormVardex::RunRetrieve() {

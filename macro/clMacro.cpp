@@ -19,12 +19,12 @@ int AdvanceToDelimiter(const QString& text, int from) {
 
 bool SameWord(const QString& a, const char* b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-std::string S(const QString& text) { return text.toStdString(); }
+std::string ToStd(const QString& text) { return text.toStdString(); }
 
 // The tool a name stands for in LASTTIME and STATISTICS.
 bool ReadTool(const QString& name, TToolType* tool) {
   try {
-    *tool = ToolFromName(S(name));
+    *tool = ToolFromName(ToStd(name));
     return true;
   } catch (const EConvertTool&) {
     return false;
@@ -206,7 +206,7 @@ void TMacroEngine::RunToolByName(const QString& tool, QString& result) {
   const double after = LogNow();
   QString letter;
   try {
-    SelectLogRange(S(host_->CurrentAlias()), type, "Result", before, after);
+    SelectLogRange(ToStd(host_->CurrentAlias()), type, "Result", before, after);
     letter = QString::fromStdString(LogQueryField(0).AsString());
     CloseLogQuery();
   } catch (const std::exception&) {
@@ -270,7 +270,7 @@ void TMacroEngine::LastTime(QStringList& params, QString& result) {
     if (result != kMacroSuccess) return;
   }
   try {
-    const std::string alias = S(host_->CurrentAlias());
+    const std::string alias = ToStd(host_->CurrentAlias());
     PurgeFutureEntries(alias, tool);
     SelectLogResult(alias, tool, "MAX(Moment)", trSuccess);
     const engine::TQueryField field = LogQueryField(0);
@@ -307,7 +307,7 @@ void TMacroEngine::Statistics(QStringList& params, QString& result) {
     if (result != kMacroSuccess) return;
   }
   try {
-    SelectLogRange(S(host_->CurrentAlias()), tool, "COUNT(Alias)", from, to);
+    SelectLogRange(ToStd(host_->CurrentAlias()), tool, "COUNT(Alias)", from, to);
     result = QString::fromStdString(LogQueryField(0).AsString());
     CloseLogQuery();
   } catch (const std::exception&) {

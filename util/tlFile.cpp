@@ -177,6 +177,24 @@ bool RemoveDirWithFiles(const std::string& dir) {
   return false;
 }
 
+bool RemoveFolderTree(const std::string& dir) {
+  const std::string path = StripTrailingSlash(dir);
+  // Never the root, and never an empty name (which would mean the root too).
+  if (path.empty() || path == "/") return false;
+  for (const auto& entry : FindEntries(path + "/*")) {
+    if (!(entry.Attr & faDirectory)) continue;
+    const std::string sub = path + "/" + entry.Name;
+    struct stat st {};
+    if (lstat(sub.c_str(), &st) != 0) continue;
+    // A link to a folder elsewhere goes; what it points at stays.
+    if (S_ISLNK(st.st_mode) ? unlink(sub.c_str()) != 0 && errno != ENOENT
+                            : !RemoveFolderTree(sub)) {
+      return false;
+    }
+  }
+  return RemoveDirWithFiles(path);
+}
+
 bool DirExists(const std::string& dir) {
   if (dir.empty()) return false;
   struct stat st {};

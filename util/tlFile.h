@@ -42,6 +42,12 @@ bool DeleteFiles(const std::string& pattern);
 // exist. A folder holding a subfolder or an undeletable file stays (false).
 bool RemoveDirWithFiles(const std::string& dir);
 
+// Deletes `dir` with its files and, depth first, its subfolders. True when
+// `dir` does not exist; false for "/" and "". A symbolic link inside is removed itself, never
+// followed. A read-only or locked file stays, and so do the folders that
+// hold it (false).
+bool RemoveFolderTree(const std::string& dir);
+
 // True when `dir` names an existing folder.
 bool DirExists(const std::string& dir);
 

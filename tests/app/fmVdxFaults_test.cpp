@@ -14,6 +14,7 @@
 
 #include "RunTestUtil.h"
 #include "TableFiles.h"
+#include "tlFile.h"
 
 namespace {
 
@@ -203,7 +204,7 @@ class TFaultTest : public QObject {
     QFETCH(int, fault);
     QFETCH(int, expected);
     const auto t = static_cast<TToolType>(tool);
-    RemoveFolderTree(Db());
+    RemoveFolderTree(Db().toStdString());
     CopyTree(template_, Db());
     // Retrieve reads the safe copy; the others the live tables.
     const QString blob = Db(t == ttRetrieve ? "SAFE/ORDERS.MB" : "ORDERS.MB");

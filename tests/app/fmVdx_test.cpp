@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "Session.h"
+#include "fmVdxRun.h"
 
 namespace {
 

@@ -202,6 +202,34 @@ TEST(RemoveDirWithFiles, KeepsTheFolderWhenSomethingMustStay) {
   EXPECT_TRUE(RemoveDirWithFiles(d / "LOCKED"));
 }
 
+// A run's work folders hold folders of their own (KEYVIOL, PROBLEMS); a link
+// inside one must not reach what lies outside it.
+TEST(RemoveFolderTree, RemovesEverythingBelowButNothingALinkPointsAt) {
+  TempDir d;
+  for (auto n : {"OUTSIDE", "SAFE", "SAFE/KEYVIOL", "SAFE/.hidden", "SAFE/KEYVIOL/DEEP"}) {
+    d.MakeDir(n);
+  }
+  for (auto n : {"OUTSIDE/KEEP.DB", "SAFE/A.DB", "SAFE/KEYVIOL/A_1.DB", "SAFE/.hidden/x",
+                 "SAFE/KEYVIOL/DEEP/y"}) {
+    d.Write(n);
+  }
+  ASSERT_EQ(symlink((d / "OUTSIDE").c_str(), (d / "SAFE/KEYVIOL/LINK").c_str()), 0);
+  ASSERT_EQ(symlink((d / "OUTSIDE/KEEP.DB").c_str(), (d / "SAFE/FILELINK").c_str()), 0);
+  EXPECT_TRUE(RemoveFolderTree(d / "SAFE/"));
+  EXPECT_FALSE(d.Exists("SAFE"));
+  EXPECT_TRUE(d.Exists("OUTSIDE/KEEP.DB"));
+  EXPECT_TRUE(RemoveFolderTree(d / "SAFE"));  // already gone
+  EXPECT_FALSE(RemoveFolderTree(""));
+  EXPECT_FALSE(RemoveFolderTree("/"));
+
+  d.MakeDir("RO");
+  d.MakeDir("RO/SUB");
+  d.Write("RO/SUB/A.DB");
+  MakeReadOnly(d / "RO/SUB/A.DB");
+  EXPECT_FALSE(RemoveFolderTree(d / "RO"));
+  EXPECT_TRUE(d.Exists("RO/SUB/A.DB"));
+}
+
 TEST(DirExists, FoldersOnly) {
   TempDir d;
   d.MakeDir("METADATA");
