@@ -1,7 +1,8 @@
 // The common frame of every tool run of TFormVardex: starting and finishing
 // a run (end message, log record, silent abort), the Check step that every
 // table must pass before anything is changed, the master-first order of the
-// tables, the per-table restructure loop and the database's work folders.
+// tables (the order itself is tborder::MastersFirst), the per-table restructure
+// loop and the database's work folders.
 #include "fmVdxRun.h"
 
 #include <QApplication>
