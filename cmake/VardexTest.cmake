@@ -1,8 +1,10 @@
 # Helpers for the test folders: one executable per test source file.
 #
 # vardex_gtest(NAME SOURCES... LIBS ...) builds a GoogleTest executable and
-# registers its cases with ctest. vardex_qtest(...) does the same for a QTest
-# executable, run on the offscreen platform.
+# registers its cases with ctest. vardex_gtest_folder(PREFIX LIBS ...
+# INCLUDES ... DEFINITIONS ... DEPENDS ...) does so for every *_test.cpp of
+# the calling folder, naming each PREFIX_<file>. vardex_qtest(...) builds a
+# QTest executable, run on the offscreen platform.
 include(GoogleTest)
 
 function(vardex_gtest name)
@@ -14,6 +16,21 @@ function(vardex_gtest name)
     VARDEX_TEST_DATA_DIR="${VARDEX_TEST_DATA_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+function(vardex_gtest_folder prefix)
+  cmake_parse_arguments(ARG "" "" "LIBS;INCLUDES;DEFINITIONS;DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(source IN LISTS sources)
+    get_filename_component(stem ${source} NAME_WE)
+    set(target ${prefix}_${stem})
+    vardex_gtest(${target} SOURCES ${source} LIBS ${ARG_LIBS})
+    target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
+    target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
+    if(ARG_DEPENDS)
+      add_dependencies(${target} ${ARG_DEPENDS})
+    endif()
+  endforeach()
 endfunction()
 
 function(vardex_qtest name)
