@@ -20,9 +20,10 @@ struct TTableLinks {
 struct TTableOrder {
   // The tables in the order to work on them, masters first.
   std::vector<std::string> Ordered;
-  // The tables no order exists for (a master missing among the tables, or
-  // masters that refer to each other, directly or through others), in
-  // their given order; empty when every table is ordered.
+  // The tables no order exists for (a master missing among the tables,
+  // masters that refer to each other, directly or through others, or a
+  // name given twice), in their given order; empty when every table is
+  // ordered.
   std::vector<std::string> Unordered;
 };
 
