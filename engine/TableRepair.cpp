@@ -210,21 +210,23 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
   // Segments in order: the one starting at the header's first block, then
   // the others by block number, the one ending at the last block at the end.
   std::vector<std::vector<std::uint16_t>> segments;
-  for (std::uint32_t b = 1; b <= n; ++b) {
-    if (!taken[b]) continue;
-    const std::uint32_t p = blocks[b].prev;
-    if (p && taken[p] && blocks[p].next == b) continue;  // not a head
+  std::vector<bool> emitted(n + 1, false);
+  auto segment_from = [&](std::uint32_t b) {
     std::vector<std::uint16_t> seg;
-    std::vector<bool> seen(n + 1, false);
-    for (std::uint32_t c = b; c && taken[c] && !seen[c];) {
-      seen[c] = true;
+    for (std::uint32_t c = b; c && taken[c] && !emitted[c];) {
+      emitted[c] = true;
       seg.push_back(static_cast<std::uint16_t>(c));
       const std::uint32_t x = blocks[c].next;
       if (!(x && x <= n && taken[x] && blocks[x].prev == c)) break;
       c = x;
     }
-    segments.push_back(std::move(seg));
+    if (!seg.empty()) segments.push_back(std::move(seg));
+  };
+  for (std::uint32_t b = 1; b <= n; ++b) {
+    const std::uint32_t p = blocks[b].prev;
+    if (taken[b] && !(p && taken[p] && blocks[p].next == b)) segment_from(b);  // a head
   }
+  for (std::uint32_t b = 1; b <= n; ++b) segment_from(b);  // blocks linked in a ring
   auto rank = [&](const std::vector<std::uint16_t>& seg) {
     if (seg.front() == h.first_block) return 0;
     if (seg.back() == h.last_block) return 2;
@@ -268,6 +270,7 @@ class Repair {
   std::unique_ptr<RandomFile> file_;
   DataFileHeader header_;
   std::unique_ptr<BlobReader> blobs_;
+  std::string blob_file_fault_;  // why the blob file could not be opened
   std::unique_ptr<TableWriter> writer_;
   std::vector<std::string> carried_;  // companions that go along into the work folder
 };
@@ -336,12 +339,13 @@ Status Repair::SalvageRecord(std::string& record, std::vector<FieldValue>* value
 Status Repair::Salvage(bool write) {
   bool has_blobs = false;
   for (const FieldDesc& f : header_.fields) has_blobs = has_blobs || IsBlobType(f.type);
+  blob_file_fault_.clear();
   if (has_blobs) {
     const std::string mb = CompanionPath(path_, ".MB");
     Status s = BlobReader::Open(env_, mb, header_.key, &blobs_);
     if (!s.ok()) {
       blobs_.reset();
-      report_->lost.push_back("the blob file " + BaseName(mb) + ": " + s.message());
+      blob_file_fault_ = "the blob file " + BaseName(mb) + ": " + s.message();
     }
   }
   BlockScan scan;
@@ -377,6 +381,8 @@ Status Repair::Salvage(bool write) {
       ++report_->recordsSaved;
     }
   }
+  // Told only when a blob needed the file.
+  if (report_->blobsLost && !blob_file_fault_.empty()) report_->lost.push_back(blob_file_fault_);
   report_->blocksSkipped = scan.skipped;
   if (scan.skipped) {
     // The header's count tells how many were lost as long as it is plausible.
@@ -509,7 +515,7 @@ Status Repair::Commit() {
   }
   auto replaced = [&](const std::string& old) {
     for (const std::string& t : targets)
-      if (::strcasecmp(t.c_str(), old.c_str()) == 0) return true;
+      if (t == old) return true;  // a companion in another case is a file of its own
     return false;
   };
   for (const std::string& old : CompanionFiles(path_)) {
