@@ -14,7 +14,6 @@
 #include <map>
 #include <set>
 
-#include "ByteOrder.h"
 #include "ParadoxTable.h"
 #include "PxlibReader.h"
 #include "TestTables.h"
