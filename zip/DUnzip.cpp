@@ -129,9 +129,17 @@ int TExtractor::Verify(int fd, uint64_t size, uint32_t disk) const {
 int TExtractor::ReadDirectory() {
   const zipfmt::TEnd& end = reader_.End();
   if (end.cdSize > (uint64_t{1} << 31)) return UE_MEM;
-  std::string cd(static_cast<size_t>(end.cdSize), '\0');
   if (int rc = reader_.Seek(end.cdDisk, end.cdOffset)) return rc;
-  if (int rc = reader_.Read(cd.data(), cd.size())) return rc;
+  // Read a piece at a time: the size is the archive's word, and a damaged
+  // end record must not make us take memory for data that is not there.
+  std::string cd;
+  for (uint64_t left = end.cdSize; left > 0;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kBlock));
+    const size_t at = cd.size();
+    cd.resize(at + n);
+    if (int rc = reader_.Read(cd.data() + at, n)) return rc;
+    left -= n;
+  }
   const auto* p = reinterpret_cast<const unsigned char*>(cd.data());
   size_t pos = 0;
   for (uint64_t i = 0; i < end.entries; ++i) {
