@@ -55,6 +55,8 @@ IDXDesc PrimaryDesc(const DataFileHeader& h) {
   return d;
 }
 
+}  // namespace
+
 // The header of a .Xnn file, with its record and block counts cleared: the
 // structure needs the index's definition, not its (possibly large) records,
 // which a restructure rebuilds anyway.
@@ -80,6 +82,8 @@ Status ReadIndexHeader(Env* env, const std::string& path, std::string* out) {
     PutLe32(*out, 0x5C, 0);
   return s;
 }
+
+namespace {
 
 Status ReadSecondaries(Env* env, const ParadoxTable& table, TableStructure* out) {
   for (const std::string& path : CompanionFiles(table.Path())) {

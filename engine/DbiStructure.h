@@ -48,6 +48,10 @@ struct TableStructure {
 // error; a damaged one is.
 Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* out);
 
+// The header of a secondary index's .Xnn / .XGn file, with its record and
+// block counts cleared: enough to decode the index's definition.
+Status ReadIndexHeader(Env* env, const std::string& path, std::string* out);
+
 // Descriptor and engine forms of a field.
 FLDDesc ToFldDesc(const FieldDesc& field, int number);
 Status FromFldDesc(const FLDDesc& desc, FieldDesc* field);

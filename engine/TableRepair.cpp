@@ -407,6 +407,9 @@ void Repair::CheckCompanions() {
   if (header_.Keyed()) report_->indexesRebuilt.push_back(BaseName(CompanionPath(path_, ".PX")));
   for (const std::string& path : CompanionFiles(path_)) {
     const std::string ext = UpperExtension(path);
+    // Of companions whose names differ only in case, the one the engine
+    // reads goes along; the others are kept with the damaged files.
+    if (path != CompanionPath(path_, "." + ext)) continue;
     std::string bytes;
     if (ext == "PX" && header_.Keyed()) {
       PrimaryIndex px;
@@ -423,8 +426,9 @@ void Repair::CheckCompanions() {
                                 s.message() + ")");
       }
     } else if (IsSecondaryExt(ext) && ext[0] == 'X') {
+      // Its definition is what counts; the records are built anew.
       SecondaryIndex index;
-      Status s = ReadWholeFile(env_, path, &bytes);
+      Status s = ReadIndexHeader(env_, path, &bytes);
       if (s.ok()) s = index.DecodeFrom(bytes);
       if (s.ok()) {
         carried_.push_back(path);
