@@ -76,14 +76,19 @@ std::size_t KeyOrder::sortKeyLength() const {
 }
 
 void KeyOrder::AppendSortKey(std::string_view key, std::string* out) const {
-  std::size_t start = out->size();
+  const std::size_t start = out->size();
+  out->resize(start + sortKeyLength());
+  auto* o = reinterpret_cast<unsigned char*>(out->data()) + start;
   const auto* p = reinterpret_cast<const unsigned char*>(key.data());
   for (const KeyField& f : fields_) {
-    bool fold = f.type == kAlpha && (caseInsensitive_ || !byteOrder_);
-    for (std::size_t i = 0; i < f.size; ++i)
-      out->push_back(static_cast<char>(fold ? Letter(p[i]) : p[i]));
+    if (f.type == kAlpha && (caseInsensitive_ || !byteOrder_)) {
+      for (std::size_t i = 0; i < f.size; ++i) *o++ = Letter(p[i]);
+    } else {
+      std::memcpy(o, p, f.size);
+      o += f.size;
+    }
     if (DoubledField(f))
-      for (std::size_t i = 0; i < f.size; ++i) out->push_back(static_cast<char>(255 - p[i]));
+      for (std::size_t i = 0; i < f.size; ++i) *o++ = static_cast<unsigned char>(255 - p[i]);
     p += f.size;
   }
   if (descending_)

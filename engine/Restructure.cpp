@@ -67,6 +67,7 @@ class Job {
     env_ = options.env ? options.env : Env::Default();
   }
   ~Job() {
+    for (SecondaryPlan& p : plan_.secondaries) p.records.reset();  // their spill files
     if (!staging_.empty()) RemoveStagingDir(staging_);
   }
 
@@ -87,7 +88,9 @@ class Job {
                       std::unique_ptr<TableWriter>* out);
   Status WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
                       const std::vector<IndexEntry>& leaves);
-  Status ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p);
+  Status ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p,
+                         std::size_t number);
+  Status WriteSecondary(SecondaryPlan& p);
   Status Commit();
   std::string MasterStagedPath(const OtherValFile& other) const {
     return staging_ + "/" + BaseName(other.path) + kMasterSuffix;
@@ -185,6 +188,9 @@ Status Job::WriteRecords(const std::string& staged_db) {
     const std::string problems_path = staging_ + "/PROBLEMS.DB";
     CopyTargets targets;
     targets.table = writer.get();
+    targets.env = env_;
+    targets.spillDir = staging_;
+    targets.sortMemory = options_.sortMemory;
     targets.keyViolations = [&](TableWriter** out) {
       Status c = keyviol ? Status::OK() : OpenSetAside(keyviol_path, key, &keyviol);
       if (c.ok()) report_->keyViolTable = FindNoCase(DirName(target_), "KEYVIOL.DB");
@@ -221,7 +227,8 @@ Status Job::WriteRecords(const std::string& staged_db) {
 }
 
 // The records of a deferred index, from the table just written.
-Status Job::ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p) {
+Status Job::ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p,
+                            std::size_t number) {
   OpenOptions open;
   open.env = env_;
   open.lock = false;
@@ -229,17 +236,50 @@ Status Job::ReadBackRecords(const std::string& staged_db, std::uint32_t key, Sec
   std::unique_ptr<ParadoxTable> table;
   Status s = ParadoxTable::Open(staged_db, open, &table);
   if (!s.ok()) return s;
-  p->records.reserve(table->RecordCount());
+  p->records = NewIndexSorter(*p, table->Header(), env_, staging_, number, options_.sortMemory);
   TableCursor cursor = table->NewCursor();
   std::size_t block = 0;
   const auto& chain = table->Chain();
+  std::string record;
   while (cursor.Next()) {
     while (block + 1 < chain.size() && chain[block + 1].first_record <= cursor.RecordNumber())
       ++block;
-    p->records.push_back(SecondaryIndex::MakeRecord(
-        p->def, p->offsets, reinterpret_cast<const char*>(cursor.Record()), chain[block].number));
+    MakeIndexRecord(*p, reinterpret_cast<const char*>(cursor.Record()),
+                    static_cast<std::uint16_t>(chain[block].number), &record);
+    s = p->records->Add(record.data());
+    if (!s.ok()) return s;
   }
   return cursor.status();
+}
+
+// Both files of a secondary index from its sorted records; the .Xnn is
+// written as it is made.
+Status Job::WriteSecondary(SecondaryPlan& p) {
+  ExternalSorter* sorter = p.records.get();
+  Status s = sorter ? sorter->Finish() : Status::OK();
+  if (!s.ok()) return s;
+  const std::string x_path = staging_ + "/" + plan_.targetStem + "." + p.ext;
+  std::unique_ptr<RandomFile> x;
+  s = env_->OpenWrite(x_path, true, &x);
+  if (!s.ok()) return s;
+  std::string y;
+  bool fits = false;
+  s = SecondaryIndex::WriteSorted(
+      p.def, p.params, sorter ? sorter->size() : 0,
+      [sorter]() -> const char* { return sorter ? sorter->Next() : nullptr; },
+      [&x](std::uint64_t offset, std::string_view bytes) {
+        return x->WriteAt(offset, bytes.data(), bytes.size());
+      },
+      &y, &fits, p.xTemplate, p.yTemplate);
+  if (sorter && !sorter->status().ok()) s = sorter->status();
+  p.records.reset();
+  if (s.ok() && !fits) s = x->Truncate(0);  // the records do not fit: both files empty
+  if (s.ok()) s = x->Sync();
+  if (!s.ok()) return s;
+  x.reset();
+  std::string y_ext = p.ext;
+  y_ext[0] = y_ext[0] == 'x' ? 'y' : 'Y';
+  return WriteStaged(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
 }
 
 Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
@@ -260,9 +300,11 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
                            PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
     if (!s.ok()) return s;
   }
+  std::size_t number = 0;
   for (SecondaryPlan& p : plan_.secondaries) {
+    ++number;
     if (p.deferred) {
-      Status s = ReadBackRecords(staged_db, h.key, &p);
+      Status s = ReadBackRecords(staged_db, h.key, &p, number);
       if (!s.ok()) return s;
     }
     p.params.versionId = h.version_id;
@@ -272,13 +314,7 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
     p.params.codePage = static_cast<std::uint16_t>(h.code_page);
     p.params.tableChangeCount2 = h.change_count2;
     if (p.params.changeCount == 0) p.params.changeCount = 1;
-    const SecondaryIndex::Files files =
-        SecondaryIndex::Build(p.def, p.params, std::move(p.records), p.xTemplate, p.yTemplate);
-    p.records.clear();
-    std::string y_ext = p.ext;
-    y_ext[0] = y_ext[0] == 'x' ? 'y' : 'Y';
-    Status s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + "." + p.ext, files.x);
-    if (s.ok()) s = WriteStaged(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, files.y);
+    Status s = WriteSecondary(p);
     if (!s.ok()) return s;
   }
   return Status::OK();

@@ -31,6 +31,9 @@ struct RestructureOptions {
   // secondary index always comes along; indexes beyond this bound are read
   // back from the written table one at a time, bounding memory.
   std::size_t indexRecordsHeld = 1500000;
+  // Memory the sorts of index records use together; beyond it they spill
+  // sorted runs to a file in the work folder and merge them.
+  std::size_t sortMemory = std::size_t{24} << 20;
   // Called now and then with records done and the total.
   std::function<void(std::uint32_t done, std::uint32_t total)> progress;
   // Tests: called when every new file is staged, just before the commit.

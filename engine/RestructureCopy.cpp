@@ -87,39 +87,37 @@ std::size_t RecordCopier::KeyLength() const {
   return length;
 }
 
-// Reads the new keys of every record and sorts them; records whose key
-// repeats an earlier one are marked as violations.
-Status RecordCopier::FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations) {
-  std::vector<std::pair<std::string, std::uint32_t>> keys;
-  keys.reserve(source_.RecordCount());
+// Reads the new keys of every record and sorts them with their record
+// numbers; records whose key repeats an earlier one are violations.
+Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
+  const std::size_t length = KeyLength();
+  order_ = std::make_unique<ExternalSorter>(targets.env, targets.spillDir + "/order.sort~",
+                                            KeyOrder(key_order_.fields(), target_.sort_order),
+                                            length + 4, memory);
   const std::uint32_t blanked = blanked_, cut = cut_, rounded = rounded_;
   TableCursor cursor = source_.NewCursor();
   std::vector<FieldValue> values;
+  std::string entry;
   while (cursor.Next()) {
     Status s = Convert(cursor, static_cast<std::size_t>(target_.key_fields), &values);
     if (!s.ok()) return s;
     EncodeInto(cursor, values, static_cast<std::size_t>(target_.key_fields));
-    keys.emplace_back(record_.substr(0, KeyLength()), cursor.RecordNumber());
+    // The key, then the record number.
+    entry.assign(record_.data(), length);
+    const std::uint32_t number = cursor.RecordNumber();
+    entry.append(reinterpret_cast<const char*>(&number), 4);
+    s = order_->Add(entry.data());
+    if (!s.ok()) return s;
   }
   if (!cursor.status().ok()) return cursor.status();
   blanked_ = blanked;  // counted again when the records are written
   cut_ = cut;
   rounded_ = rounded;
-  std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
-    return key_order_.Compare(a.first, b.first) < 0;
-  });
-  violations->assign(source_.RecordCount(), false);
-  for (std::size_t i = 1; i < keys.size(); ++i) {
-    if (key_order_.Compare(keys[i - 1].first, keys[i].first) == 0)
-      (*violations)[keys[i].second] = true;
-  }
-  order->reserve(keys.size());
-  for (const auto& k : keys) order->push_back(k.second);
-  return Status::OK();
+  return order_->Finish();
 }
 
-void RecordCopier::CollectIndexes() {
-  if (!plan_->keyed() && plan_->secondaries.empty()) return;
+Status RecordCopier::CollectIndexes() {
+  if (!plan_->keyed() && plan_->secondaries.empty()) return Status::OK();
   const auto perBlock = static_cast<std::uint32_t>(target_.RecordsPerBlock());
   const auto block = static_cast<std::uint16_t>(1 + written_ / perBlock);
   if (plan_->keyed()) {
@@ -127,9 +125,12 @@ void RecordCopier::CollectIndexes() {
     ++leaves_.back().count;
   }
   for (SecondaryPlan& p : plan_->secondaries) {
-    if (!p.deferred)
-      p.records.push_back(SecondaryIndex::MakeRecord(p.def, p.offsets, record_.data(), block));
+    if (p.deferred || !p.records) continue;
+    MakeIndexRecord(p, record_.data(), block, &index_record_);
+    Status s = p.records->Add(index_record_.data());
+    if (!s.ok()) return s;
   }
+  return Status::OK();
 }
 
 Status RecordCopier::WriteOriginal(const TableCursor& cursor, TableWriter* out) {
@@ -183,8 +184,8 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
     ++report->problems;
   }
   if (plan_->keyed()) last_key_.assign(record_.data(), KeyLength());
-  CollectIndexes();
-  s = targets.table->AppendEncoded(record_, values_);
+  s = CollectIndexes();
+  if (s.ok()) s = targets.table->AppendEncoded(record_, values_);
   ++written_;
   return s;
 }
@@ -192,44 +193,88 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
 Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& options, bool sorted,
                          bool* unordered, RestructureReport* report) {
   *unordered = false;
-  std::size_t held = 0;
+  std::size_t held = 0, sorts = 0;
+  const bool findOrder = options.copyRecords && plan_->keyed() && sorted;
   for (SecondaryPlan& p : plan_->secondaries) {
     // The first index, and more while their records stay few, come along
     // with the copy; the others are read back one by one afterwards.
     held += source_.RecordCount();
     p.deferred = &p != &plan_->secondaries.front() && held > options.indexRecordsHeld;
-    p.records.clear();
-    p.records.reserve(options.copyRecords && !p.deferred ? source_.RecordCount() : 0);
+    p.records.reset();
     p.offsets.clear();
     for (const auto* list : {&p.def.fields, &p.def.keyFields})
       for (const IndexedField& f : *list) p.offsets.push_back(target_.fields[f.number - 1u].offset);
+    if (options.copyRecords && !p.deferred) ++sorts;
+  }
+  // The sorts gathering at the same time share the memory.
+  const std::size_t memory = targets.sortMemory / std::max<std::size_t>(1, sorts + findOrder);
+  std::size_t number = 0;
+  for (SecondaryPlan& p : plan_->secondaries) {
+    ++number;
+    if (options.copyRecords && !p.deferred)
+      p.records = NewIndexSorter(p, target_, targets.env, targets.spillDir, number, memory);
   }
   const std::uint32_t total = source_.RecordCount();
-  std::vector<std::uint32_t> order;
-  std::vector<bool> violations;
   Status s;
-  if (options.copyRecords && plan_->keyed() && sorted) s = FindOrder(&order, &violations);
+  if (findOrder) s = FindOrder(targets, memory);
   const bool streaming = plan_->keyed() && !sorted;
+  const std::size_t length = KeyLength();
+  std::string previous;  // sorted copy: the key taken last
   TableCursor cursor = source_.NewCursor();
   std::uint32_t done = 0;
   while (s.ok() && options.copyRecords && done < total && !*unordered) {
-    if (sorted && plan_->keyed()) s = cursor.Seek(order[done]);
+    bool violation = false;
+    if (findOrder) {
+      const char* next = order_->Next();
+      if (!next) {
+        s = order_->status().ok() ? Status::Corruption("fewer records than the header counts")
+                                  : order_->status();
+        break;
+      }
+      std::uint32_t ordinal = 0;
+      std::memcpy(&ordinal, next + length, 4);
+      violation = done > 0 && key_order_.Compare(previous, std::string_view(next, length)) == 0;
+      previous.assign(next, length);
+      s = cursor.Seek(ordinal);
+    }
     if (!s.ok()) break;
     if (!cursor.Next()) {
       s = cursor.status().ok() ? Status::Corruption("fewer records than the header counts")
                                : cursor.status();
       break;
     }
-    const bool violation = !violations.empty() && violations[cursor.RecordNumber()];
     s = WriteOne(cursor, violation, streaming, unordered, targets, report);
     if (++done % kProgressEvery == 0 && options.progress) options.progress(done, total);
   }
+  order_.reset();
   if (s.ok() && options.progress && !*unordered) options.progress(done, total);
   report->records = written_;
   report->blanked = blanked_;
   report->cut = cut_;
   report->rounded = rounded_;
   return s;
+}
+
+void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
+                     std::string* out) {
+  out->clear();
+  std::size_t i = 0;
+  for (const auto* list : {&p.def.fields, &p.def.keyFields})
+    for (const IndexedField& f : *list) out->append(dbRecord + p.offsets[i++], f.key.size);
+  char blk[2];
+  PutIndexShort(blk, block);
+  out->append(blk, 2);
+}
+
+std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,
+                                               Env* env, const std::string& spillDir,
+                                               std::size_t number, std::size_t memory) {
+  std::size_t size = 2;
+  for (const auto* list : {&p.def.fields, &p.def.keyFields})
+    for (const IndexedField& f : *list) size += f.key.size;
+  return std::make_unique<ExternalSorter>(env, spillDir + "/index" + std::to_string(number) + ".sort~",
+                                          SecondaryIndex::OrderOf(p.def, table.sort_order), size,
+                                          memory);
 }
 
 }  // namespace engine

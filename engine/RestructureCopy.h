@@ -19,6 +19,11 @@ namespace engine {
 
 struct CopyTargets {
   TableWriter* table = nullptr;
+  // Where the sorts of the index records spill what does not fit their
+  // memory, and how much memory they share.
+  Env* env = nullptr;
+  std::string spillDir;
+  std::size_t sortMemory = 0;
   // Tables in the source's structure, each opened on its first record: the
   // records that broke the new key, and the records whose values were cut,
   // rounded or blanked (which also go to the table, converted).
@@ -46,13 +51,15 @@ class RecordCopier {
   void EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values,
                   std::size_t fields);
   std::size_t KeyLength() const;
-  Status FindOrder(std::vector<std::uint32_t>* order, std::vector<bool>* violations);
+  // Sorts the new keys of every record (with the record numbers) into
+  // order_, which then yields them in the order the records are written.
+  Status FindOrder(const CopyTargets& targets, std::size_t memory);
   // Writes the record under the cursor; in streaming mode checks its key
   // against the last one written (set *unordered and stop when it is out of
   // order, set the record aside when it repeats it).
   Status WriteOne(const TableCursor& cursor, bool violation, bool streaming, bool* unordered,
                   const CopyTargets& targets, RestructureReport* report);
-  void CollectIndexes();
+  Status CollectIndexes();
   // Appends the record under the cursor as the source holds it, blobs too.
   Status WriteOriginal(const TableCursor& cursor, TableWriter* out);
 
@@ -69,6 +76,17 @@ class RecordCopier {
   std::vector<FieldValue> values_;
   std::string last_key_;
   KeyOrder key_order_;
+  std::unique_ptr<ExternalSorter> order_;  // sorted copy: keys and record numbers
+  std::string index_record_;               // scratch secondary index record
 };
+
+// The secondary index record of a data record (fields at p.offsets, then
+// the block number), as SecondaryIndex::MakeRecord makes it, into *out.
+void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
+                     std::string* out);
+// A sort for the index records of p; its spill file goes in spillDir.
+std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,
+                                               Env* env, const std::string& spillDir,
+                                               std::size_t number, std::size_t memory);
 
 }  // namespace engine

@@ -3,10 +3,12 @@
 // Restructure units include this.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "DbiStructure.h"
+#include "ExternalSort.h"
 #include "PrimaryIndex.h"
 #include "SecondaryIndex.h"
 #include "TableWriter.h"
@@ -21,7 +23,8 @@ struct SecondaryPlan {
   std::string ext;             // "X06", "XG0" in the case the files take
   std::string xTemplate, yTemplate;
   std::vector<int> offsets;  // record offsets of def.fields then def.keyFields
-  std::vector<std::string> records;
+  // The index records, gathered in bounded memory and sorted.
+  std::unique_ptr<ExternalSorter> records;
   // Read back from the written table after the copy, so that several large
   // indexes are never held in memory together.
   bool deferred = false;

@@ -317,56 +317,103 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
                                             std::vector<std::string> records,
                                             const std::string& templateHeader,
                                             const std::string& templateYHeader) {
+  if (!def.maintained) records.clear();
+  SortRecords(OrderOf(def, p.sortOrder), &records);
+  std::size_t taken = 0;
+  Files files;
+  bool fits = false;
+  const Status s = WriteSorted(
+      def, p, records.size(),
+      [&]() -> const char* { return taken < records.size() ? records[taken++].data() : nullptr; },
+      [&](std::uint64_t offset, std::string_view bytes) {
+        if (files.x.size() < offset + bytes.size()) files.x.resize(offset + bytes.size());
+        files.x.replace(offset, bytes.size(), bytes);
+        return Status::OK();
+      },
+      &files.y, &fits, templateHeader, templateYHeader);
+  if (!s.ok() || !fits) return {};
+  return files;
+}
+
+Status SecondaryIndex::WriteSorted(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+                                   std::uint64_t count, const std::function<const char*()>& next,
+                                   const FileWriter& writeX, std::string* y, bool* fits,
+                                   const std::string& templateHeader,
+                                   const std::string& templateYHeader) {
+  *fits = false;
+  y->clear();
   std::vector<IndexedField> all = def.fields;
   for (const IndexedField& f : TrailingFields(def)) all.push_back(f);
   std::uint16_t recordSize = 0;
   for (const IndexedField& f : all)
     recordSize = static_cast<std::uint16_t>(recordSize + f.key.size);
-  if (!def.maintained) records.clear();
+  if (!def.maintained) count = 0;
   KeyOrder order = OrderOf(def, p.sortOrder);
-  SortRecords(order, &records);
 
   std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
   std::size_t perBlock =
       p.blockSizeCode >= 1 && p.blockSizeCode <= 32 ? (blockSize - 6) / recordSize : 0;
-  if (perBlock < 2) return {};
-  std::string blocks;
-  std::vector<IndexEntry> leaves;
-  std::size_t count = (records.size() + perBlock - 1) / perBlock;
-  if (count > 0xFFFF) return {};  // block numbers are 16 bits
-  for (std::size_t b = 0; b < count; ++b) {
-    std::size_t first = b * perBlock, n = std::min(perBlock, records.size() - first);
-    std::string block(blockSize, '\0');
-    PutLe16(block, 0, static_cast<std::uint16_t>(b + 1 < count ? b + 2 : 0));
-    PutLe16(block, 2, static_cast<std::uint16_t>(b));
-    PutLe16(block, 4, static_cast<std::uint16_t>((n - 1) * recordSize));
-    for (std::size_t k = 0; k < n; ++k)
-      records[first + k].copy(block.data() + 6 + k * recordSize, recordSize);
-    blocks += block;
-    leaves.push_back({records[first].substr(0, order.length()), static_cast<std::uint16_t>(b + 1),
-                      static_cast<std::uint16_t>(n)});
-  }
+  if (perBlock < 2) return Status::OK();
+  const std::uint64_t blockCount = (count + perBlock - 1) / perBlock;
+  if (blockCount > 0xFFFF) return Status::OK();  // block numbers are 16 bits
+  const auto n = static_cast<std::uint16_t>(blockCount);
+
+  IndexFileParams yp;
+  yp.fileType = def.composite ? 7 : 4;
+  yp.blockSizeCode = templateYHeader.size() > 5 ? static_cast<std::uint8_t>(templateYHeader[5])
+                                                : IndexTreeBlockCode(p.blockSizeCode);
+  yp.versionId = p.versionId;
+  yp.sortOrder = p.sortOrder;
+  yp.changeCount = p.changeCount;
+  yp.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
+  yp.tableName = YName(p.fileName);
+  yp.keyFields = order.fields();
+  if (!PrimaryIndex::CheckParams(yp).ok()) return Status::OK();
+
   std::string x = XHeader(def, p, all, recordSize, templateHeader);
-  auto n = static_cast<std::uint16_t>(count);
-  PutLe32(x, 0x06, static_cast<std::uint32_t>(records.size()));
+  PutLe32(x, 0x06, static_cast<std::uint32_t>(count));
   PutLe16(x, 0x0A, n);
   PutLe16(x, 0x0C, n);
   PutLe16(x, 0x0E, n ? 1 : 0);
   PutLe16(x, 0x10, n);
   PutLe16(x, 0x3A, n);
 
-  IndexFileParams y;
-  y.fileType = def.composite ? 7 : 4;
-  y.blockSizeCode = templateYHeader.size() > 5 ? static_cast<std::uint8_t>(templateYHeader[5])
-                                               : IndexTreeBlockCode(p.blockSizeCode);
-  y.versionId = p.versionId;
-  y.sortOrder = p.sortOrder;
-  y.changeCount = p.changeCount;
-  y.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
-  y.tableName = YName(p.fileName);
-  y.keyFields = order.fields();
-  if (!PrimaryIndex::CheckParams(y).ok()) return {};
-  return {x + blocks, PrimaryIndex::Build(y, leaves, templateYHeader)};
+  // The blocks go out in batches of about a megabyte.
+  const std::size_t batchBlocks = std::max<std::size_t>(1, (std::size_t{1} << 20) / blockSize);
+  std::string batch;
+  std::uint64_t batchAt = x.size();
+  std::vector<IndexEntry> leaves;
+  leaves.reserve(n);
+  for (std::size_t b = 0; b < n; ++b) {
+    const std::size_t first = b * perBlock;
+    const std::size_t records = static_cast<std::size_t>(std::min<std::uint64_t>(perBlock, count - first));
+    const std::size_t at = batch.size();
+    batch.resize(at + blockSize, '\0');
+    char* block = batch.data() + at;
+    std::string head(6, '\0');
+    PutLe16(head, 0, static_cast<std::uint16_t>(b + 1 < n ? b + 2 : 0));
+    PutLe16(head, 2, static_cast<std::uint16_t>(b));
+    PutLe16(head, 4, static_cast<std::uint16_t>((records - 1) * recordSize));
+    std::memcpy(block, head.data(), 6);
+    for (std::size_t k = 0; k < records; ++k) {
+      const char* record = next();
+      if (!record) return Status::Corruption("fewer index records than the table holds");
+      std::memcpy(block + 6 + k * recordSize, record, recordSize);
+    }
+    leaves.push_back({std::string(block + 6, order.length()), static_cast<std::uint16_t>(b + 1),
+                      static_cast<std::uint16_t>(records)});
+    if (batch.size() / blockSize >= batchBlocks || b + 1 == n) {
+      Status s = writeX(batchAt, batch);
+      if (!s.ok()) return s;
+      batchAt += batch.size();
+      batch.clear();
+    }
+  }
+  Status s = writeX(0, x);
+  if (!s.ok()) return s;
+  *y = PrimaryIndex::Build(yp, leaves, templateYHeader);
+  *fits = true;
+  return Status::OK();
 }
 
 }  // namespace engine

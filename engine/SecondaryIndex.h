@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,17 @@ class SecondaryIndex {
                      std::vector<std::string> records,
                      const std::string& templateHeader = std::string(),
                      const std::string& templateYHeader = std::string());
+  // What Build writes, over `count` records that `next` yields already in
+  // index order (nullptr at the end): the .Xnn goes out through writeX in
+  // pieces of about a megabyte (offset, bytes; its header last), the .Ynn
+  // comes back whole (one entry per .Xnn block). *fits false, and nothing
+  // written, where Build gives empty files.
+  using FileWriter = std::function<Status(std::uint64_t offset, std::string_view bytes)>;
+  static Status WriteSorted(const SecondaryIndexDef& def, const SecondaryFileParams& params,
+                            std::uint64_t count, const std::function<const char*()>& next,
+                            const FileWriter& writeX, std::string* y, bool* fits,
+                            const std::string& templateHeader = std::string(),
+                            const std::string& templateYHeader = std::string());
 
  private:
   Status DecodeLayout(std::string_view b, std::uint16_t nf);

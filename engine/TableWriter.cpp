@@ -190,9 +190,23 @@ Status TableWriter::StartBlock() {
 }
 
 Status TableWriter::WriteBlock() {
-  std::string out = block_;
-  if (key_) EncryptDataBlock(Bytes(out), out.size(), key_, block_number_);
-  return file_->WriteAt(BlockOffset(header_, block_number_), out.data(), out.size());
+  const std::size_t size = block_.size();
+  if (!pending_.empty() && block_number_ != pending_first_ + pending_.size() / size) {
+    Status s = WritePending();
+    if (!s.ok()) return s;
+  }
+  if (pending_.empty()) pending_first_ = block_number_;
+  const std::size_t at = pending_.size();
+  pending_.append(block_);
+  if (key_) EncryptDataBlock(Bytes(pending_) + at, size, key_, block_number_);
+  return pending_.size() >= (std::size_t{1} << 20) ? WritePending() : Status::OK();
+}
+
+Status TableWriter::WritePending() {
+  if (pending_.empty()) return Status::OK();
+  Status s = file_->WriteAt(BlockOffset(header_, pending_first_), pending_.data(), pending_.size());
+  pending_.clear();
+  return s;
 }
 
 Status TableWriter::StoreBlobs(std::vector<FieldValue>* values) {
@@ -281,6 +295,7 @@ Status TableWriter::PutRecord(const std::string& record) {
 Status TableWriter::Flush() {
   if (!dirty_ || !file_) return Status::OK();
   Status s = WriteBlock();
+  if (s.ok()) s = WritePending();
   if (!s.ok()) return s;
   header_.PatchCounts();
   s = file_->WriteAt(0, header_.raw.data(), header_.raw.size());

@@ -65,7 +65,10 @@ class TableWriter {
  private:
   TableWriter() = default;
   Status StartBlock();
+  // Queues the current block for writing; finished blocks go out in
+  // sequential batches of about a megabyte.
   Status WriteBlock();
+  Status WritePending();
   Status StoreBlobs(std::vector<FieldValue>* values);
   Status PutRecord(const std::string& record);
 
@@ -79,6 +82,8 @@ class TableWriter {
   std::uint32_t block_number_ = 0;
   int block_records_ = 0;
   bool dirty_ = false;
+  std::string pending_;  // encrypted blocks from pending_first_ on, not yet written
+  std::uint32_t pending_first_ = 0;
 };
 
 }  // namespace engine

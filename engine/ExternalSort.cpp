@@ -1,0 +1,202 @@
+#include "ExternalSort.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace engine {
+
+namespace {
+
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
+
+std::uint64_t PrefixOf(const char* key, std::size_t length) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < 8; ++i)
+    v = v << 8 | (i < length ? static_cast<unsigned char>(key[i]) : 0u);
+  return v;
+}
+
+}  // namespace
+
+// One run being merged: a spilled run read back through a buffer, or the
+// last run still in memory.
+struct ExternalSorter::Reader {
+  bool memory = false;
+  std::uint64_t offset = 0;  // spilled: the next record's byte offset in the file
+  std::uint64_t left = 0;    // records not yet taken into the buffer (or slots)
+  std::string buffer;
+  std::size_t at = 0, have = 0;  // spilled: position and records in the buffer
+  std::size_t slot = 0;          // memory: the next slot
+  const char* key = nullptr;
+  const char* record = nullptr;
+  std::string keyBuffer;
+};
+
+ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
+                               std::size_t recordSize, std::size_t memoryBudget)
+    : env_(env),
+      spillPath_(std::move(spillPath)),
+      order_(std::move(order)),
+      recordSize_(recordSize),
+      keySize_(order_.sortKeyLength()),
+      entrySize_(keySize_ + recordSize) {
+  // A run's entries, their slots and the stable sort's buffer of slots.
+  const std::size_t perEntry = entrySize_ + 2 * sizeof(Slot);
+  capacity_ = std::max<std::size_t>(2, memoryBudget / perEntry);
+  perChunk_ = std::min(capacity_, std::max<std::size_t>(1, kChunkBytes / entrySize_));
+}
+
+ExternalSorter::~ExternalSorter() {
+  if (spill_) {
+    spill_.reset();
+    env_->Remove(spillPath_);
+  }
+}
+
+char* ExternalSorter::EntryAt(std::size_t i) {
+  const std::size_t chunk = i / perChunk_;
+  while (chunks_.size() <= chunk) chunks_.push_back(std::make_unique<char[]>(perChunk_ * entrySize_));
+  return chunks_[chunk].get() + (i % perChunk_) * entrySize_;
+}
+
+Status ExternalSorter::Add(const char* record) {
+  if (!status_.ok()) return status_;
+  if (finished_) return status_ = Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  if (inRun_ == capacity_) {
+    status_ = SpillRun();
+    if (!status_.ok()) return status_;
+  }
+  char* entry = EntryAt(inRun_);
+  scratchKey_.clear();
+  order_.AppendSortKey(std::string_view(record, order_.length()), &scratchKey_);
+  std::memcpy(entry, scratchKey_.data(), keySize_);
+  std::memcpy(entry + keySize_, record, recordSize_);
+  slots_.push_back({PrefixOf(entry, keySize_), entry});
+  ++inRun_;
+  ++added_;
+  return Status::OK();
+}
+
+void ExternalSorter::SortRun() {
+  const std::size_t rest = keySize_ > 8 ? keySize_ - 8 : 0;
+  std::stable_sort(slots_.begin(), slots_.end(), [rest](const Slot& a, const Slot& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return rest && std::memcmp(a.entry + 8, b.entry + 8, rest) < 0;
+  });
+}
+
+Status ExternalSorter::Flush() {
+  if (writeBuffer_.empty()) return Status::OK();
+  Status s = spill_->WriteAt(spillBytes_, writeBuffer_.data(), writeBuffer_.size());
+  spillBytes_ += writeBuffer_.size();
+  writeBuffer_.clear();
+  return s;
+}
+
+Status ExternalSorter::SpillRun() {
+  SortRun();
+  if (!spill_) {
+    Status s = env_->OpenWrite(spillPath_, true, &spill_);
+    if (!s.ok()) return s;
+    writeBuffer_.reserve(kWriteBuffer);
+  }
+  Run run;
+  run.offset = spillBytes_ + writeBuffer_.size();
+  run.count = slots_.size();
+  for (const Slot& slot : slots_) {
+    writeBuffer_.append(slot.entry + keySize_, recordSize_);
+    if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
+      Status s = Flush();
+      if (!s.ok()) return s;
+    }
+  }
+  runs_.push_back(run);
+  slots_.clear();
+  inRun_ = 0;
+  return Status::OK();
+}
+
+Status ExternalSorter::Finish() {
+  if (!status_.ok() || finished_) return status_;
+  finished_ = true;
+  SortRun();
+  if (runs_.empty()) return status_;
+  status_ = Flush();
+  if (!status_.ok()) return status_;
+  std::string().swap(writeBuffer_);
+  // Each spilled run reads back through a buffer of whole records; together
+  // they take about half the budget a run takes.
+  const std::size_t budget = capacity_ * entrySize_ / 2;
+  const std::size_t perRun = std::clamp<std::size_t>(budget / runs_.size(), 64 * 1024, 1 << 20);
+  const std::size_t records = std::max<std::size_t>(1, perRun / recordSize_);
+  for (const Run& run : runs_) {
+    auto r = std::make_unique<Reader>();
+    r->offset = run.offset;
+    r->left = run.count;
+    r->buffer.resize(records * recordSize_);
+    r->keyBuffer.reserve(keySize_);
+    readers_.push_back(std::move(r));
+  }
+  auto last = std::make_unique<Reader>();
+  last->memory = true;
+  last->left = slots_.size();
+  readers_.push_back(std::move(last));
+  for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
+  return status_;
+}
+
+// Moves a reader to its next record and puts it on the heap, unless it is done.
+void ExternalSorter::Push(std::size_t index) {
+  Reader& r = *readers_[index];
+  if (r.memory) {
+    if (r.slot >= slots_.size()) return;
+    r.key = slots_[r.slot].entry;
+    r.record = r.key + keySize_;
+    ++r.slot;
+  } else {
+    if (r.at == r.have) {
+      if (r.left == 0) return;
+      const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / recordSize_);
+      const Status s = spill_->ReadAt(r.offset, take * recordSize_, r.buffer.data());
+      if (!s.ok()) {
+        if (status_.ok()) status_ = s;
+        return;
+      }
+      r.offset += take * recordSize_;
+      r.left -= take;
+      r.at = 0;
+      r.have = take;
+    }
+    r.record = r.buffer.data() + r.at * recordSize_;
+    ++r.at;
+    r.keyBuffer.clear();
+    order_.AppendSortKey(std::string_view(r.record, order_.length()), &r.keyBuffer);
+    r.key = r.keyBuffer.data();
+  }
+  heap_.push_back(index);
+  std::push_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
+}
+
+bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
+  const int c = std::memcmp(readers_[a]->key, readers_[b]->key, keySize_);
+  return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
+}
+
+const char* ExternalSorter::Next() {
+  if (!status_.ok() || !finished_) return nullptr;
+  if (readers_.empty()) {  // everything fitted one run
+    if (next_ >= slots_.size()) return nullptr;
+    return slots_[next_++].entry + keySize_;
+  }
+  if (next_ > 0) Push(next_ - 1);  // the reader whose record went out last
+  if (!status_.ok() || heap_.empty()) return nullptr;
+  std::pop_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
+  const std::size_t index = heap_.back();
+  heap_.pop_back();
+  next_ = index + 1;
+  return readers_[index]->record;
+}
+
+}  // namespace engine

@@ -1,0 +1,88 @@
+// Sorting many fixed-size records in bounded memory. Records gather in an
+// arena of fixed chunks until the memory budget is used; that run is sorted
+// and written to a spill file, and the next run starts in the same chunks.
+// At the end the spilled runs and the last run (kept in memory) are merged.
+// The order is a KeyOrder over each record's leading bytes; records of equal
+// keys come back in the order they were added. A table of any size sorts in
+// the budget plus a read buffer per spilled run. Used by the index builds of
+// a restructure, whose spill file lives in the staging folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Env.h"
+#include "IndexKey.h"
+#include "Status.h"
+
+namespace engine {
+
+class ExternalSorter {
+ public:
+  // recordSize bytes a record, order.length() <= recordSize of them the key.
+  // The spill file at spillPath is made only when a second run is needed,
+  // and removed when the sorter goes.
+  ExternalSorter(Env* env, std::string spillPath, KeyOrder order, std::size_t recordSize,
+                 std::size_t memoryBudget);
+  ~ExternalSorter();
+  ExternalSorter(const ExternalSorter&) = delete;
+  ExternalSorter& operator=(const ExternalSorter&) = delete;
+
+  Status Add(const char* record);
+  // Ends the input; Next() then yields the records in order.
+  Status Finish();
+  // The next record (recordSize bytes, valid until the next call); nullptr
+  // at the end or when a spilled run cannot be read back (status()).
+  const char* Next();
+  const Status& status() const { return status_; }
+
+  std::uint64_t size() const { return added_; }
+  std::size_t recordSize() const { return recordSize_; }
+  std::size_t spilledRuns() const { return runs_.size(); }
+  std::size_t chunks() const { return chunks_.size(); }
+  // Records a run holds before it is spilled.
+  std::size_t runCapacity() const { return capacity_; }
+
+ private:
+  struct Slot {
+    std::uint64_t prefix;  // the first sort key bytes, big-endian
+    const char* entry;     // sort key, then the record
+  };
+  struct Run {
+    std::uint64_t offset = 0;  // bytes into the spill file
+    std::uint64_t count = 0;   // records
+  };
+  struct Reader;
+
+  char* EntryAt(std::size_t i);
+  void SortRun();
+  Status SpillRun();
+  Status Flush();
+  bool Less(std::size_t a, std::size_t b) const;  // merge heads, by reader
+  void Push(std::size_t reader);
+
+  Env* env_;
+  std::string spillPath_;
+  KeyOrder order_;
+  std::size_t recordSize_, keySize_, entrySize_;
+  std::size_t capacity_ = 0;    // entries a run holds
+  std::size_t perChunk_ = 0;    // entries a chunk holds
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<Slot> slots_;
+  std::size_t inRun_ = 0;
+  std::uint64_t added_ = 0;
+  std::string scratchKey_;
+  std::unique_ptr<RandomFile> spill_;
+  std::string writeBuffer_;
+  std::uint64_t spillBytes_ = 0;
+  std::vector<Run> runs_;
+  bool finished_ = false;
+  std::size_t next_ = 0;  // in-memory only: the next slot
+  std::vector<std::unique_ptr<Reader>> readers_;
+  std::vector<std::size_t> heap_;  // readers with a record left, least on top
+  Status status_;
+};
+
+}  // namespace engine
