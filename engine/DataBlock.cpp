@@ -1,5 +1,6 @@
 #include "DataBlock.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ByteOrder.h"
@@ -58,25 +59,49 @@ Status ReadDataBlock(RandomFile* file, const DataFileHeader& h, std::uint32_t ke
 namespace {
 
 // Reads just the 6-byte header of a block (the whole block when encrypted).
-Status ReadBlockHeader(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
-                       std::uint32_t number, DataBlockHeader* out) {
-  const std::uint64_t offset = BlockOffset(h, number);
-  if (offset + DataBlockHeader::kEncodedLength > file->Size()) {
-    return Corrupt("block " + std::to_string(number) + " lies beyond the end of the file");
+// Plain blocks are read a window of neighbours at a time, as chains mostly
+// run through the file in order.
+class BlockHeaderReader {
+ public:
+  BlockHeaderReader(RandomFile* file, const DataFileHeader& h, std::uint32_t key)
+      : file_(file), h_(h), key_(key) {}
+
+  Status Read(std::uint32_t number, DataBlockHeader* out) {
+    const std::uint64_t offset = BlockOffset(h_, number);
+    if (offset + DataBlockHeader::kEncodedLength > file_->Size()) {
+      return Corrupt("block " + std::to_string(number) + " lies beyond the end of the file");
+    }
+    if (key_ != 0) {
+      std::string block;
+      Status s = ReadDataBlock(file_, h_, key_, number, &block);
+      if (!s.ok()) return s;
+      *out = DataBlockHeader::DecodeFrom(Bytes(block));
+      return Status::OK();
+    }
+    if (number < first_ || number >= first_ + count_) {
+      const std::size_t size = h_.BlockSize();
+      const std::uint64_t end = std::min<std::uint64_t>(
+          file_->Size(), offset + std::max<std::size_t>(size, kWindow / size * size));
+      window_.resize(static_cast<std::size_t>(end - offset));
+      Status s = file_->ReadAt(offset, window_.size(), window_.data());
+      if (!s.ok()) return s;
+      first_ = number;
+      // Whole headers only: the last block may be cut short.
+      count_ = static_cast<std::uint32_t>(
+          (window_.size() - DataBlockHeader::kEncodedLength) / size + 1);
+    }
+    *out = DataBlockHeader::DecodeFrom(Bytes(window_) + (number - first_) * h_.BlockSize());
+    return Status::OK();
   }
-  std::uint8_t head[DataBlockHeader::kEncodedLength];
-  if (key == 0) {
-    Status s = file->ReadAt(offset, sizeof head, head);
-    if (!s.ok()) return s;
-  } else {
-    std::string block;
-    Status s = ReadDataBlock(file, h, key, number, &block);
-    if (!s.ok()) return s;
-    std::memcpy(head, block.data(), sizeof head);
-  }
-  *out = DataBlockHeader::DecodeFrom(head);
-  return Status::OK();
-}
+
+ private:
+  static constexpr std::size_t kWindow = 256 * 1024;
+  RandomFile* file_;
+  const DataFileHeader& h_;
+  std::uint32_t key_;
+  std::string window_;
+  std::uint32_t first_ = 0, count_ = 0;
+};
 
 }  // namespace
 
@@ -92,6 +117,7 @@ Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t k
         "the header counts " + std::to_string(h.file_blocks) + " blocks but the file holds " +
         std::to_string((file->Size() - h.header_size + h.BlockSize() - 1) / h.BlockSize()));
   }
+  BlockHeaderReader headers(file, h, key);
   while (number != 0) {
     if (number > h.file_blocks) {
       return Corrupt("block chain points to block " + std::to_string(number) + " of " +
@@ -100,7 +126,7 @@ Status ReadBlockChain(RandomFile* file, const DataFileHeader& h, std::uint32_t k
     if (seen[number]) return Corrupt("block chain loops back to block " + std::to_string(number));
     seen[number] = true;
     DataBlockHeader bh;
-    Status s = ReadBlockHeader(file, h, key, number, &bh);
+    Status s = headers.Read(number, &bh);
     if (!s.ok()) return s;
     const int records = bh.Records(h.record_size, h.BlockSize());
     if (records < 0) {

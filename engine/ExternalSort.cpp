@@ -11,9 +11,9 @@ namespace {
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
 
-std::uint64_t PrefixOf(const char* key, std::size_t length) {
+std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
   std::uint64_t v = 0;
-  for (std::size_t i = 0; i < 8; ++i)
+  for (std::size_t i = from; i < from + 8; ++i)
     v = v << 8 | (i < length ? static_cast<unsigned char>(key[i]) : 0u);
   return v;
 }
@@ -73,17 +73,18 @@ Status ExternalSorter::Add(const char* record) {
   order_.AppendSortKey(std::string_view(record, order_.length()), &scratchKey_);
   std::memcpy(entry, scratchKey_.data(), keySize_);
   std::memcpy(entry + keySize_, record, recordSize_);
-  slots_.push_back({PrefixOf(entry, keySize_), entry});
+  slots_.push_back({{PrefixOf(entry, keySize_, 0), PrefixOf(entry, keySize_, 8)}, entry});
   ++inRun_;
   ++added_;
   return Status::OK();
 }
 
 void ExternalSorter::SortRun() {
-  const std::size_t rest = keySize_ > 8 ? keySize_ - 8 : 0;
+  const std::size_t rest = keySize_ > 16 ? keySize_ - 16 : 0;
   std::stable_sort(slots_.begin(), slots_.end(), [rest](const Slot& a, const Slot& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return rest && std::memcmp(a.entry + 8, b.entry + 8, rest) < 0;
+    if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
+    if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
+    return rest && std::memcmp(a.entry + 16, b.entry + 16, rest) < 0;
   });
 }
 

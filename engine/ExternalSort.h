@@ -47,7 +47,7 @@ class ExternalSorter {
 
  private:
   struct Slot {
-    std::uint64_t prefix;  // the first sort key bytes, big-endian
+    std::uint64_t prefix[2];  // the first 16 sort key bytes, big-endian
     const char* entry;     // sort key, then the record
   };
   struct Run {

@@ -36,12 +36,20 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
     raw_.push_back(same);
   }
   key_order_ = PrimaryOrder(target);
+  // A pack, or a restructure that keeps the layout: records go across whole.
+  whole_ = source.Header().record_size == target.record_size &&
+           source.Fields().size() == target.fields.size();
+  for (std::size_t i = 0; whole_ && i < target.fields.size(); ++i)
+    whole_ = raw_[i] && plan->sourceOf[i] == static_cast<int>(i) &&
+             source.Fields()[i].offset == target.fields[i].offset;
+  for (std::size_t i = 0; i < target.fields.size(); ++i) renumbers_ = renumbers_ || plan->renumber[i];
 }
 
 Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
                              std::vector<FieldValue>* out) {
   out->resize(target_.fields.size());
   lossy_ = false;
+  if (whole_) return Status::OK();  // every field copied as stored
   for (std::size_t i = 0; i < out->size(); ++i) {
     const int from = i < fields ? plan_->sourceOf[i] : -1;
     if (raw_[i]) continue;  // never read: copied as stored
@@ -67,6 +75,10 @@ Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
 
 void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values,
                               std::size_t fields) {
+  if (whole_) {
+    std::memcpy(record_.data(), cursor.Record(), record_.size());
+    return;
+  }
   std::fill(record_.begin(), record_.end(), '\0');
   auto* rec = reinterpret_cast<std::uint8_t*>(record_.data());
   for (std::size_t i = 0; i < fields; ++i) {
@@ -155,7 +167,7 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
                               RestructureReport* report) {
   Status s = Convert(cursor, target_.fields.size(), &values_);
   if (!s.ok()) return s;
-  for (std::size_t i = 0; i < values_.size(); ++i) {
+  for (std::size_t i = 0; renumbers_ && i < values_.size(); ++i) {
     if (plan_->renumber[i] && !violation) values_[i] = FieldValue::Int(++counter_);
   }
   EncodeInto(cursor, values_, values_.size());

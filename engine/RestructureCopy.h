@@ -73,6 +73,8 @@ class RecordCopier {
   std::string record_;        // scratch record in the new layout
   std::vector<IndexEntry> leaves_;
   std::vector<bool> raw_;  // per new field: copied byte for byte
+  bool whole_ = false;     // every field: the record is copied as one piece
+  bool renumbers_ = false;
   std::vector<FieldValue> values_;
   std::string last_key_;
   KeyOrder key_order_;

@@ -148,6 +148,10 @@ Status TableWriter::Open(Env* env, const std::string& db_path, std::uint32_t key
   w->path_ = db_path;
   w->header_ = table->Header();
   w->key_ = w->header_.key;
+  for (const FieldDesc& f : w->header_.fields) {
+    w->has_blobs_ = w->has_blobs_ || IsBlobType(f.type);
+    w->has_auto_inc_ = w->has_auto_inc_ || f.type == FieldType::AutoInc;
+  }
   if (!table->Chain().empty()) {
     const BlockRef& last = table->Chain().back();
     s = table->LoadBlock(last.number, &w->block_);
@@ -258,14 +262,14 @@ Status TableWriter::AppendEncoded(std::string& record, std::vector<FieldValue>& 
     return Invalid("record does not fit the table");
   }
   bool blobs = false;
-  for (std::size_t i = 0; i < values.size(); ++i)
+  for (std::size_t i = 0; has_blobs_ && i < values.size(); ++i)
     blobs = blobs || (IsBlobType(header_.fields[i].type) && !values[i].null);
   Status s = blobs ? StoreBlobs(&values) : Status::OK();
   for (std::size_t i = 0; blobs && s.ok() && i < values.size(); ++i) {
     if (IsBlobType(header_.fields[i].type))
       s = EncodeField(header_.fields[i], values[i], Bytes(record));
   }
-  for (std::size_t i = 0; s.ok() && i < values.size(); ++i) {
+  for (std::size_t i = 0; has_auto_inc_ && s.ok() && i < values.size(); ++i) {
     const FieldDesc& f = header_.fields[i];
     if (f.type != FieldType::AutoInc) continue;
     const FieldValue v = DecodeField(f, Bytes(record));

@@ -82,6 +82,7 @@ class TableWriter {
   std::uint32_t block_number_ = 0;
   int block_records_ = 0;
   bool dirty_ = false;
+  bool has_blobs_ = false, has_auto_inc_ = false;  // fields of these kinds
   std::string pending_;  // encrypted blocks from pending_first_ on, not yet written
   std::uint32_t pending_first_ = 0;
 };

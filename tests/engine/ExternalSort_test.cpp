@@ -1,0 +1,260 @@
+// The sort behind index builds: records come back in key order, equal keys
+// in the order they came, whether they fitted one run or spilled many; a
+// failing spill is reported and leaves no file. A restructure or pack whose
+// sorts spill writes the same files as one whose sorts fit in memory, and
+// leaves nothing behind when a write fails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "ExternalSort.h"
+#include "Restructure.h"
+#include "RestructureChecks.h"
+#include "TestTables.h"
+
+namespace {
+
+using engine::FieldType;
+using engine::FieldValue;
+using restructuretest::ReadFile;
+
+constexpr std::uint8_t kAlpha = 0x01, kLong = 0x04;
+
+// Records: a 6-letter alpha and a 4-byte number as the key, then the
+// number of the record in the order it was added.
+std::vector<std::string> MakeRecords(int count, int distinctKeys, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) {
+    const int k = static_cast<int>(rng() % static_cast<unsigned>(distinctKeys));
+    std::string r;
+    for (int c = 0; c < 6; ++c) r += "aBbAcC"[(k >> c) % 6];
+    const char number[4] = {char(0x80), 0, char(k >> 8), char(k)};
+    r.append(number, 4);
+    r.append(reinterpret_cast<const char*>(&i), 4);
+    out.push_back(r);
+  }
+  return out;
+}
+
+struct SortCase {
+  const char* name;
+  int records;
+  int distinctKeys;
+  std::size_t budget;
+  std::uint8_t sortOrder;  // 0 ascii, else a national order
+  bool descending;
+  bool spills;
+};
+
+TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
+  const SortCase cases[] = {
+      {"nothing", 0, 1, 1 << 20, 0, false, false},
+      {"one run", 3000, 500, 1 << 20, 0, false, false},
+      {"runs of two records", 101, 7, 0, 0, false, true},
+      {"many runs, ascii", 20000, 3000, 64 * 1024, 0, false, true},
+      {"many runs, national order", 20000, 40, 64 * 1024, 0x62, false, true},
+      {"many runs, descending", 20000, 3000, 64 * 1024, 0x62, true, true},
+      {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
+  };
+  enginetest::TempDir tmp;
+  for (const SortCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false, c.descending);
+    const std::string spill = tmp.File("sort~");
+    std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
+    {
+      engine::ExternalSorter sorter(engine::Env::Default(), spill, order, 14, c.budget);
+      for (const std::string& r : records) ASSERT_TRUE(sorter.Add(r.data()).ok());
+      ASSERT_TRUE(sorter.Finish().ok());
+      EXPECT_EQ(sorter.spilledRuns() > 0, c.spills) << sorter.spilledRuns();
+      std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
+        return order.Compare(a.substr(0, 10), b.substr(0, 10)) < 0;
+      });
+      std::vector<std::string> got;
+      while (const char* r = sorter.Next()) got.emplace_back(r, 14);
+      EXPECT_TRUE(sorter.status().ok());
+      EXPECT_EQ(sorter.Next(), nullptr);
+      ASSERT_EQ(got.size(), records.size());
+      EXPECT_TRUE(got == records);
+    }
+    EXPECT_FALSE(std::filesystem::exists(spill));
+  }
+}
+
+TEST(ExternalSortTest, TheArenaGrowsAChunkAtATimeUpToTheBudget) {
+  enginetest::TempDir tmp;
+  const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, 0);
+  engine::ExternalSorter sorter(engine::Env::Default(), tmp.File("sort~"), order, 14, 64u << 20);
+  const std::vector<std::string> records = MakeRecords(200000, 100000, 3);
+  EXPECT_EQ(sorter.chunks(), 0u);  // nothing taken before the first record
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    ASSERT_TRUE(sorter.Add(records[i].data()).ok());
+    if (i == 0) EXPECT_EQ(sorter.chunks(), 1u);
+  }
+  EXPECT_GT(sorter.chunks(), 2u);
+  EXPECT_EQ(sorter.spilledRuns(), 0u);
+  ASSERT_TRUE(sorter.Finish().ok());
+  std::size_t n = 0;
+  std::string last;
+  while (const char* r = sorter.Next()) {
+    const std::string key(r, 10);
+    if (n++ > 0) EXPECT_LE(order.Compare(last, key), 0);
+    last = key;
+  }
+  EXPECT_EQ(n, records.size());
+}
+
+TEST(ExternalSortTest, AFailedSpillIsReportedAndLeavesNoFile) {
+  enginetest::TempDir tmp;
+  const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, 0);
+  const std::vector<std::string> records = MakeRecords(20000, 5000, 5);
+  engine::FaultInjectionEnv env(engine::Env::Default());
+  for (std::int64_t budget : {0, 1000, 100000, 250000}) {
+    SCOPED_TRACE(budget);
+    env.FailWritesAfter(budget);
+    {
+      engine::ExternalSorter sorter(&env, tmp.File("sort~"), order, 14, 32 * 1024);
+      engine::Status s;
+      for (const std::string& r : records) {
+        s = sorter.Add(r.data());
+        if (!s.ok()) break;
+      }
+      if (s.ok()) s = sorter.Finish();
+      EXPECT_FALSE(s.ok());
+      EXPECT_EQ(sorter.Next(), nullptr);
+      EXPECT_FALSE(sorter.Add(records[0].data()).ok());  // the failure sticks
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+  }
+}
+
+// A keyed table with a secondary index on Name, its records not in the
+// order of Name.
+void MakeIndexedTable(const std::string& path, int records) {
+  engine::TableDefinition def;
+  def.fields = {enginetest::Field("Id", FieldType::Long),
+                enginetest::Field("Name", FieldType::Alpha, 16),
+                enginetest::Field("Qty", FieldType::Short)};
+  def.key_fields = 1;
+  engine::Env* env = engine::Env::Default();
+  ASSERT_TRUE(engine::CreateTable(env, path, def).ok());
+  std::unique_ptr<engine::TableWriter> w;
+  ASSERT_TRUE(engine::TableWriter::Open(env, path, 0, &w).ok());
+  for (int i = 0; i < records; ++i) {
+    ASSERT_TRUE(w->Append({FieldValue::Int(i), FieldValue::Str("Name " + std::to_string(i * 7919 % 997)),
+                           FieldValue::Int(i % 13)})
+                    .ok());
+  }
+  ASSERT_TRUE(w->Sync().ok());
+  w.reset();
+  IDXDesc x{};
+  std::snprintf(x.szName, sizeof x.szName, "Name");
+  x.iFldsInKey = 1;
+  x.aiKeyFld[0] = 2;
+  CROpType op = crADD;
+  CRTblDesc desc{};
+  desc.iIdxCount = 1;
+  desc.pidxDesc = &x;
+  desc.pecrIdxOp = &op;
+  ASSERT_TRUE(engine::RestructureTable(path, desc, {}, nullptr).ok());
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    out[e.path().filename().string()] = e.is_regular_file() ? ReadFile(e.path().string()) : "<dir>";
+  return out;
+}
+
+// A second index on Qty and the key moved to Qty + Name: the records must
+// be reordered, and keys repeat.
+engine::Status Rekey(const std::string& path, const engine::RestructureOptions& options) {
+  std::vector<FLDDesc> fields(3);
+  const char* names[] = {"Qty", "Name", "Id"};
+  const char types[] = {'S', 'A', 'I'};
+  const std::uint16_t from[] = {3, 2, 1};
+  for (int i = 0; i < 3; ++i) {
+    std::snprintf(fields[i].szName, sizeof fields[i].szName, "%s", names[i]);
+    fields[i].iFldType = types[i];
+    fields[i].iUnits1 = types[i] == 'A' ? 16 : 0;
+    fields[i].iFldNum = from[i];
+  }
+  std::vector<CROpType> ops(3, crMODIFY);
+  IDXDesc primary{};
+  primary.bPrimary = true;
+  primary.iFldsInKey = 2;
+  primary.aiKeyFld[0] = 1;
+  primary.aiKeyFld[1] = 2;
+  IDXDesc byId{};
+  std::snprintf(byId.szName, sizeof byId.szName, "Id");
+  byId.iFldsInKey = 1;
+  byId.aiKeyFld[0] = 3;
+  std::vector<IDXDesc> indexes = {primary, byId};
+  std::vector<CROpType> indexOps = {crADD, crADD};
+  CRTblDesc desc{};
+  desc.iFldCount = 3;
+  desc.pfldDesc = fields.data();
+  desc.pecrFldOp = ops.data();
+  desc.iIdxCount = 2;
+  desc.pidxDesc = indexes.data();
+  desc.pecrIdxOp = indexOps.data();
+  return engine::RestructureTable(path, desc, options, nullptr);
+}
+
+TEST(ExternalSortTest, SpillingSortsWriteTheSameFilesAndLeaveNothingBehind) {
+  enginetest::TempDir tmp;
+  const std::string seed = tmp.File("seed/T.DB");
+  std::filesystem::create_directories(tmp.File("seed"));
+  MakeIndexedTable(seed, 6000);
+  using Step = std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
+  const std::pair<const char*, Step> steps[] = {
+      {"pack", [](const std::string& p, const engine::RestructureOptions& o) {
+         return engine::PackTable(p, o, nullptr);
+       }},
+      {"new key and index", Rekey},
+  };
+  for (const auto& [name, step] : steps) {
+    SCOPED_TRACE(name);
+    std::map<std::string, std::string> results[2];
+    for (int spill = 0; spill < 2; ++spill) {
+      const std::string dir = tmp.File(std::string(name).substr(0, 4) + std::to_string(spill));
+      restructuretest::CopyFolder(tmp.File("seed"), dir);
+      engine::RestructureOptions options;
+      options.useHeaderKey = true;
+      if (spill) options.sortMemory = 8 * 1024;  // a few hundred records a run
+      ASSERT_TRUE(step(dir + "/T.DB", options).ok());
+      results[spill] = Snapshot(dir);
+      restructuretest::ExpectIndexesMatch(dir + "/T.DB");
+    }
+    ASSERT_EQ(results[0].size(), results[1].size());
+    for (const auto& [file, bytes] : results[0]) EXPECT_TRUE(results[1][file] == bytes) << file;
+  }
+}
+
+TEST(ExternalSortTest, AFullDiskWhileSortsSpillLeavesTheOriginalFiles) {
+  enginetest::TempDir tmp;
+  const std::string path = tmp.File("T.DB");
+  MakeIndexedTable(path, 2000);
+  const auto before = Snapshot(tmp.path());
+  engine::FaultInjectionEnv env(engine::Env::Default());
+  int failures = 0;
+  for (std::int64_t budget = 0;; budget += 9973) {
+    env.FailWritesAfter(budget);
+    engine::RestructureOptions options;
+    options.env = &env;
+    options.useHeaderKey = true;
+    options.sortMemory = 8 * 1024;
+    const engine::Status s = Rekey(path, options);
+    if (s.ok()) break;
+    ++failures;
+    ASSERT_EQ(Snapshot(tmp.path()), before) << "budget " << budget << ": " << s.ToString();
+  }
+  EXPECT_GT(failures, 5);
+  restructuretest::ExpectIndexesMatch(path);
+}
+
+}  // namespace
