@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include "DbExceptions.h"
+#include "Heartbeat.h"
 #include "Journal.h"
 #include "Session.h"
 #include "TTable.h"
@@ -463,6 +464,12 @@ void TFormVardex::NoteSetAside(const QString& file) {
 
 void TFormVardex::RunOneTable(const QString& file, const std::function<void()>& work) {
   try {
+    // The window repaints while the table is rewritten; clicks and other
+    // channels wait for the gap between two tables, as before.
+    engine::ScopedHeartbeat heartbeat([] {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                      QEventLoop::ExcludeSocketNotifiers);
+    });
     work();
   } catch (const EBdeApi& e) {
     const QString detail = file + "\n" + ToQt(e.what());

@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
+// Runs read back side by side at most.
+constexpr std::size_t kFanIn = 32;
 
 std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
   std::uint64_t v = 0;
@@ -125,27 +127,65 @@ Status ExternalSorter::Finish() {
   SortRun();
   if (runs_.empty()) return status_;
   status_ = Flush();
+  // Too many runs to read back side by side: merge the earliest ones into
+  // one longer run at the end of the file until few enough are left.
+  while (status_.ok() && runs_.size() > kFanIn) status_ = MergeRuns(kFanIn);
   if (!status_.ok()) return status_;
   std::string().swap(writeBuffer_);
-  // Each spilled run reads back through a buffer of whole records; together
-  // they take about half the budget a run takes.
-  const std::size_t budget = capacity_ * entrySize_ / 2;
-  const std::size_t perRun = std::clamp<std::size_t>(budget / runs_.size(), 64 * 1024, 1 << 20);
-  const std::size_t records = std::max<std::size_t>(1, perRun / recordSize_);
-  for (const Run& run : runs_) {
-    auto r = std::make_unique<Reader>();
-    r->offset = run.offset;
-    r->left = run.count;
-    r->buffer.resize(records * recordSize_);
-    r->keyBuffer.reserve(keySize_);
-    readers_.push_back(std::move(r));
-  }
+  AddReaders(0, runs_.size());
   auto last = std::make_unique<Reader>();
   last->memory = true;
   last->left = slots_.size();
   readers_.push_back(std::move(last));
   for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
   return status_;
+}
+
+// Readers for `count` spilled runs from `first` on. Each reads back through
+// a buffer of whole records; together they take about half the budget a run
+// takes.
+void ExternalSorter::AddReaders(std::size_t first, std::size_t count) {
+  const std::size_t budget = capacity_ * entrySize_ / 2;
+  const std::size_t perRun = std::clamp<std::size_t>(budget / count, 16 * 1024, 1 << 20);
+  const std::size_t records = std::max<std::size_t>(1, perRun / recordSize_);
+  for (std::size_t k = first; k < first + count; ++k) {
+    auto r = std::make_unique<Reader>();
+    r->offset = runs_[k].offset;
+    r->left = runs_[k].count;
+    r->buffer.resize(records * recordSize_);
+    r->keyBuffer.reserve(keySize_);
+    readers_.push_back(std::move(r));
+  }
+}
+
+Status ExternalSorter::MergeRuns(std::size_t count) {
+  AddReaders(0, count);
+  for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
+  Run merged;
+  merged.offset = spillBytes_;
+  const auto later = [this](std::size_t a, std::size_t b) { return Less(b, a); };
+  while (status_.ok() && !heap_.empty()) {
+    std::pop_heap(heap_.begin(), heap_.end(), later);
+    const std::size_t index = heap_.back();
+    heap_.pop_back();
+    writeBuffer_.append(readers_[index]->record, recordSize_);
+    ++merged.count;
+    if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
+      Status s = Flush();
+      if (!s.ok()) return s;
+    }
+    Push(index);
+  }
+  readers_.clear();
+  heap_.clear();
+  if (!status_.ok()) return status_;
+  Status s = Flush();
+  if (!s.ok()) return s;
+  // The merged run takes the place of the runs it holds, keeping the order
+  // in which records came for equal keys.
+  runs_.erase(runs_.begin(), runs_.begin() + static_cast<std::ptrdiff_t>(count));
+  runs_.insert(runs_.begin(), merged);
+  return Status::OK();
 }
 
 // Moves a reader to its next record and puts it on the heap, unless it is done.

@@ -60,6 +60,8 @@ class ExternalSorter {
   void SortRun();
   Status SpillRun();
   Status Flush();
+  void AddReaders(std::size_t first, std::size_t count);
+  Status MergeRuns(std::size_t count);
   bool Less(std::size_t a, std::size_t b) const;  // merge heads, by reader
   void Push(std::size_t reader);
 

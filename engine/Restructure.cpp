@@ -8,6 +8,7 @@
 #include <future>
 
 #include "DbiStructure.h"
+#include "Heartbeat.h"
 #include "Journal.h"
 #include "ParadoxCrypt.h"
 #include "RestructureCopy.h"
@@ -74,8 +75,10 @@ class Job {
 
   Status Run() {
     Status s = Open();
+    Heartbeat();
     if (s.ok()) s = Plan();
     if (s.ok()) s = Stage();
+    Heartbeat();
     if (s.ok()) s = Commit();
     return s;
   }
@@ -226,6 +229,7 @@ Status Job::WriteRecords(const std::string& staged_db) {
     std::future<Status> synced =
         std::async(std::launch::async, [&writer] { return writer->Sync(); });
     s = WriteIndexes(staged_db, writer->Header(), copier.leaves());
+    while (synced.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) Heartbeat();
     const Status sync = synced.get();
     return s.ok() ? sync : s;
   }
@@ -254,6 +258,7 @@ Status Job::ReadBackRecords(const std::string& staged_db, std::uint32_t key, Sec
                     static_cast<std::uint16_t>(chain[block].number), &record);
     s = p->records->Add(record.data());
     if (!s.ok()) return s;
+    if (cursor.RecordNumber() % 256 == 0) Heartbeat();
   }
   return cursor.status();
 }
@@ -274,6 +279,7 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
       p.def, p.params, sorter ? sorter->size() : 0,
       [sorter]() -> const char* { return sorter ? sorter->Next() : nullptr; },
       [&x](std::uint64_t offset, std::string_view bytes) {
+        Heartbeat();
         return x->WriteAt(offset, bytes.data(), bytes.size());
       },
       &y, &fits, p.xTemplate, p.yTemplate);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "FieldConvert.h"
+#include "Heartbeat.h"
 #include "SecondaryIndex.h"
 
 namespace engine {
@@ -12,6 +13,7 @@ namespace engine {
 namespace {
 
 constexpr std::uint32_t kProgressEvery = 4096;
+constexpr std::uint32_t kBeatEvery = 256;  // records between looks at the clock
 
 KeyOrder PrimaryOrder(const DataFileHeader& h) {
   std::vector<KeyField> keys;
@@ -120,6 +122,7 @@ Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
     entry.append(reinterpret_cast<const char*>(&number), 4);
     s = order_->Add(entry.data());
     if (!s.ok()) return s;
+    if (number % kBeatEvery == 0) Heartbeat();
   }
   if (!cursor.status().ok()) return cursor.status();
   blanked_ = blanked;  // counted again when the records are written
@@ -256,7 +259,8 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
       break;
     }
     s = WriteOne(cursor, violation, streaming, unordered, targets, report);
-    if (++done % kProgressEvery == 0 && options.progress) options.progress(done, total);
+    if (++done % kBeatEvery == 0) Heartbeat();
+    if (done % kProgressEvery == 0 && options.progress) options.progress(done, total);
   }
   order_.reset();
   if (s.ok() && options.progress && !*unordered) options.progress(done, total);

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "ExternalSort.h"
+#include "Heartbeat.h"
 #include "Restructure.h"
 #include "RestructureChecks.h"
 #include "TestTables.h"
@@ -54,7 +55,7 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
   const SortCase cases[] = {
       {"nothing", 0, 1, 1 << 20, 0, false, false},
       {"one run", 3000, 500, 1 << 20, 0, false, false},
-      {"runs of two records", 101, 7, 0, 0, false, true},
+      {"runs of two records, merged in passes", 301, 7, 0, 0, false, true},
       {"many runs, ascii", 20000, 3000, 64 * 1024, 0, false, true},
       {"many runs, national order", 20000, 40, 64 * 1024, 0x62, false, true},
       {"many runs, descending", 20000, 3000, 64 * 1024, 0x62, true, true},
@@ -255,6 +256,23 @@ TEST(ExternalSortTest, AFullDiskWhileSortsSpillLeavesTheOriginalFiles) {
   }
   EXPECT_GT(failures, 5);
   restructuretest::ExpectIndexesMatch(path);
+}
+
+TEST(ExternalSortTest, ALongRestructureBeatsTheCallersHeartbeat) {
+  enginetest::TempDir tmp;
+  const std::string path = tmp.File("T.DB");
+  MakeIndexedTable(path, 60000);
+  int beats = 0;
+  {
+    engine::ScopedHeartbeat heartbeat([&] { ++beats; });
+    engine::RestructureOptions options;
+    options.sortMemory = 64 * 1024;
+    ASSERT_TRUE(Rekey(path, options).ok());
+  }
+  EXPECT_GT(beats, 0);
+  const int before = beats;
+  ASSERT_TRUE(engine::PackTable(path, {}, nullptr).ok());
+  EXPECT_EQ(beats, before);  // the scope is over
 }
 
 }  // namespace
