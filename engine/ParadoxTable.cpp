@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "ByteOrder.h"
 #include "CodePage.h"
 #include "Journal.h"
@@ -10,6 +12,10 @@
 
 namespace engine {
 
+namespace {
+constexpr std::size_t kReadWindow = 256 * 1024;
+}  // namespace
+
 bool TableCursor::Next() {
   if (!status_.ok()) return false;
   const auto& chain = table_->Chain();
@@ -17,7 +23,7 @@ bool TableCursor::Next() {
   while (true) {
     if (loaded_ && in_block_ + 1 < chain[chain_pos_].records) {
       ++in_block_;
-      record_ = reinterpret_cast<const std::uint8_t*>(block_.data()) +
+      record_ = reinterpret_cast<const std::uint8_t*>(block_.data()) + block_at_ +
                 DataBlockHeader::kEncodedLength + static_cast<std::size_t>(in_block_) * rs;
       ordinal_ = chain[chain_pos_].first_record + static_cast<std::uint32_t>(in_block_);
       return true;
@@ -27,8 +33,19 @@ bool TableCursor::Next() {
       record_ = nullptr;
       return false;
     }
-    status_ = table_->LoadBlock(chain[chain_pos_].number, &block_);
-    if (!status_.ok()) return false;
+    const std::size_t size = table_->Header().BlockSize();
+    if (chain_pos_ < window_pos_ || chain_pos_ >= window_pos_ + window_count_) {
+      const std::size_t most = std::max<std::size_t>(1, kReadWindow / size);
+      std::uint32_t n = 1;
+      while (n < most && chain_pos_ + n < chain.size() &&
+             chain[chain_pos_ + n].number == chain[chain_pos_].number + n)
+        ++n;
+      status_ = table_->LoadBlocks(chain[chain_pos_].number, n, &block_);
+      if (!status_.ok()) return false;
+      window_pos_ = chain_pos_;
+      window_count_ = n;
+    }
+    block_at_ = (chain_pos_ - window_pos_) * size;
     loaded_ = true;
     in_block_ = -1;
   }
@@ -42,8 +59,13 @@ Status TableCursor::Seek(std::uint32_t ordinal) {
     const std::size_t mid = (lo + hi) / 2;
     (chain[mid].first_record <= ordinal ? lo : hi) = mid;
   }
-  status_ = table_->LoadBlock(chain[lo].number, &block_);
-  if (!status_.ok()) return status_;
+  if (lo < window_pos_ || lo >= window_pos_ + window_count_ || !status_.ok()) {
+    status_ = table_->LoadBlock(chain[lo].number, &block_);
+    if (!status_.ok()) return status_;
+    window_pos_ = lo;
+    window_count_ = 1;
+  }
+  block_at_ = (lo - window_pos_) * table_->Header().BlockSize();
   chain_pos_ = lo;
   loaded_ = true;
   in_block_ = static_cast<int>(ordinal - chain[lo].first_record) - 1;
@@ -126,6 +148,23 @@ Status ParadoxTable::LoadBlock(std::uint32_t number, std::string* buf) const {
   Status s = ReadDataBlock(file_.get(), header_, key_, number, buf);
   if (!s.ok() && s.contexts()[0].empty()) s.WithContext(path_);
   return s;
+}
+
+Status ParadoxTable::LoadBlocks(std::uint32_t first, std::uint32_t count,
+                               std::string* buf) const {
+  if (count <= 1) return LoadBlock(first, buf);
+  const std::uint64_t offset = BlockOffset(header_, first);
+  const std::size_t size = header_.BlockSize();
+  if (offset >= file_->Size()) return LoadBlock(first, buf);  // names the damage
+  buf->resize(size * count);
+  const std::size_t avail =
+      static_cast<std::size_t>(std::min<std::uint64_t>(buf->size(), file_->Size() - offset));
+  Status s = file_->ReadAt(offset, avail, buf->data());
+  if (!s.ok()) return s.contexts()[0].empty() ? s.WithContext(path_) : s;
+  std::fill(buf->begin() + static_cast<std::ptrdiff_t>(avail), buf->end(), '\0');
+  for (std::uint32_t k = 0; key_ != 0 && k < count; ++k)
+    DecryptDataBlock(Bytes(*buf) + std::size_t{k} * size, size, key_, first + k);
+  return Status::OK();
 }
 
 Status ParadoxTable::ReadBlob(int field, const FieldValue& value, std::string* out) const {

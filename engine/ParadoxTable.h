@@ -60,7 +60,12 @@ class TableCursor {
 
  private:
   const ParadoxTable* table_;
+  // Blocks that follow each other in the chain and in the file are read
+  // together: block_ holds window_count_ of them from chain position
+  // window_pos_ on; the current one begins at block_at_.
   std::string block_;
+  std::size_t window_pos_ = 0, window_count_ = 0;
+  std::size_t block_at_ = 0;
   std::size_t chain_pos_ = 0;
   int in_block_ = -1;
   bool loaded_ = false;
@@ -94,6 +99,8 @@ class ParadoxTable {
   Status ReadBlob(int field, const FieldValue& value, std::string* out) const;
   // Reads one whole block (decrypted) for the cursor and for tools.
   Status LoadBlock(std::uint32_t number, std::string* buf) const;
+  // Reads `count` blocks that follow each other in the file, from `first`.
+  Status LoadBlocks(std::uint32_t first, std::uint32_t count, std::string* buf) const;
 
  private:
   ParadoxTable() = default;
