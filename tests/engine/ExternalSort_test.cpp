@@ -61,11 +61,11 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"many runs, descending", 20000, 3000, 64 * 1024, 0x62, true, true},
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
   };
-  enginetest::TempDir tmp;
+  TempDir tmp;
   for (const SortCase& c : cases) {
     SCOPED_TRACE(c.name);
     const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false, c.descending);
-    const std::string spill = tmp.File("sort~");
+    const std::string spill = tmp / "sort~";
     std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
     {
       engine::ExternalSorter sorter(engine::Env::Default(), spill, order, 14, c.budget);
@@ -87,9 +87,9 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
 }
 
 TEST(ExternalSortTest, TheArenaGrowsAChunkAtATimeUpToTheBudget) {
-  enginetest::TempDir tmp;
+  TempDir tmp;
   const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, 0);
-  engine::ExternalSorter sorter(engine::Env::Default(), tmp.File("sort~"), order, 14, 64u << 20);
+  engine::ExternalSorter sorter(engine::Env::Default(), tmp / "sort~", order, 14, 64u << 20);
   const std::vector<std::string> records = MakeRecords(200000, 100000, 3);
   EXPECT_EQ(sorter.chunks(), 0u);  // nothing taken before the first record
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -110,7 +110,7 @@ TEST(ExternalSortTest, TheArenaGrowsAChunkAtATimeUpToTheBudget) {
 }
 
 TEST(ExternalSortTest, AFailedSpillIsReportedAndLeavesNoFile) {
-  enginetest::TempDir tmp;
+  TempDir tmp;
   const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, 0);
   const std::vector<std::string> records = MakeRecords(20000, 5000, 5);
   engine::FaultInjectionEnv env(engine::Env::Default());
@@ -118,7 +118,7 @@ TEST(ExternalSortTest, AFailedSpillIsReportedAndLeavesNoFile) {
     SCOPED_TRACE(budget);
     env.FailWritesAfter(budget);
     {
-      engine::ExternalSorter sorter(&env, tmp.File("sort~"), order, 14, 32 * 1024);
+      engine::ExternalSorter sorter(&env, tmp / "sort~", order, 14, 32 * 1024);
       engine::Status s;
       for (const std::string& r : records) {
         s = sorter.Add(r.data());
@@ -129,7 +129,7 @@ TEST(ExternalSortTest, AFailedSpillIsReportedAndLeavesNoFile) {
       EXPECT_EQ(sorter.Next(), nullptr);
       EXPECT_FALSE(sorter.Add(records[0].data()).ok());  // the failure sticks
     }
-    EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.Dir()));
   }
 }
 
@@ -207,9 +207,9 @@ engine::Status Rekey(const std::string& path, const engine::RestructureOptions& 
 }
 
 TEST(ExternalSortTest, SpillingSortsWriteTheSameFilesAndLeaveNothingBehind) {
-  enginetest::TempDir tmp;
-  const std::string seed = tmp.File("seed/T.DB");
-  std::filesystem::create_directories(tmp.File("seed"));
+  TempDir tmp;
+  const std::string seed = tmp / "seed/T.DB";
+  std::filesystem::create_directories(tmp / "seed");
   MakeIndexedTable(seed, 6000);
   using Step = std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
   const std::pair<const char*, Step> steps[] = {
@@ -222,8 +222,8 @@ TEST(ExternalSortTest, SpillingSortsWriteTheSameFilesAndLeaveNothingBehind) {
     SCOPED_TRACE(name);
     std::map<std::string, std::string> results[2];
     for (int spill = 0; spill < 2; ++spill) {
-      const std::string dir = tmp.File(std::string(name).substr(0, 4) + std::to_string(spill));
-      restructuretest::CopyFolder(tmp.File("seed"), dir);
+      const std::string dir = tmp / (std::string(name).substr(0, 4) + std::to_string(spill));
+      restructuretest::CopyFolder(tmp / "seed", dir);
       engine::RestructureOptions options;
       options.useHeaderKey = true;
       if (spill) options.sortMemory = 8 * 1024;  // a few hundred records a run
@@ -237,10 +237,10 @@ TEST(ExternalSortTest, SpillingSortsWriteTheSameFilesAndLeaveNothingBehind) {
 }
 
 TEST(ExternalSortTest, AFullDiskWhileSortsSpillLeavesTheOriginalFiles) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("T.DB");
+  TempDir tmp;
+  const std::string path = tmp / "T.DB";
   MakeIndexedTable(path, 2000);
-  const auto before = Snapshot(tmp.path());
+  const auto before = Snapshot(tmp.Dir());
   engine::FaultInjectionEnv env(engine::Env::Default());
   int failures = 0;
   for (std::int64_t budget = 0;; budget += 9973) {
@@ -252,15 +252,15 @@ TEST(ExternalSortTest, AFullDiskWhileSortsSpillLeavesTheOriginalFiles) {
     const engine::Status s = Rekey(path, options);
     if (s.ok()) break;
     ++failures;
-    ASSERT_EQ(Snapshot(tmp.path()), before) << "budget " << budget << ": " << s.ToString();
+    ASSERT_EQ(Snapshot(tmp.Dir()), before) << "budget " << budget << ": " << s.ToString();
   }
   EXPECT_GT(failures, 5);
   restructuretest::ExpectIndexesMatch(path);
 }
 
 TEST(ExternalSortTest, ALongRestructureBeatsTheCallersHeartbeat) {
-  enginetest::TempDir tmp;
-  const std::string path = tmp.File("T.DB");
+  TempDir tmp;
+  const std::string path = tmp / "T.DB";
   MakeIndexedTable(path, 60000);
   int beats = 0;
   {
