@@ -38,9 +38,7 @@ void WriteLog(const std::string& folder, int records, double now) {
     r.HasMoment = true;
     rows.push_back(r);
   }
-  std::string data;
-  if (!EncodeLogFile(NewLogHeader(kLogTableName), rows, &data).ok()) std::exit(2);
-  std::ofstream(folder + "/" + kLogTableName, std::ios::binary | std::ios::trunc) << data;
+  if (!WriteLogFile(engine::Env::Default(), folder + "/" + kLogTableName, rows).ok()) std::exit(2);
 }
 
 double LastSuccessMs(double* answer) {

@@ -4,7 +4,6 @@
 
 #include "Command.h"
 #include "DbiStructure.h"
-#include "FieldCodec.h"
 #include "ParadoxTable.h"
 #include "Sha256.h"
 #include "TableDump.h"
@@ -26,11 +25,10 @@ std::string FieldList(const engine::ParadoxTable& table, const std::uint16_t* nu
 
 // A check's minimum, maximum or default, stored in the field's own encoding.
 std::string CheckValue(const engine::ParadoxTable& table, int number, const std::uint8_t* raw) {
-  engine::FieldDesc field = table.Fields()[static_cast<std::size_t>(number - 1)];
-  field.offset = 0;
+  const engine::FieldDesc& field = table.Fields()[static_cast<std::size_t>(number - 1)];
   if (engine::IsBlobType(field.type)) return "(blob)";
   std::string text;
-  engine::Status s = engine::ValueJson(table, number - 1, engine::DecodeField(field, raw), &text);
+  engine::Status s = engine::ValueJson(table, number - 1, engine::CheckValue(field, raw), &text);
   return s.ok() ? text : "(unreadable)";
 }
 
@@ -50,10 +48,10 @@ void DescribeIndexes(const engine::ParadoxTable& table, const engine::TableStruc
 
 void DescribeChecks(const engine::ParadoxTable& table, const engine::TableStructure& st,
                     std::ostream& out) {
-  if (st.hasVal && !st.val.decoded()) {
+  if (st.hasVal && !st.valDecoded) {
     // A level 3.x .VAL is kept as stored; its fingerprint (leaving out the
     // change count in byte 0) tells whether two tables hold the same checks.
-    out << "checks:     " << static_cast<int>(st.val.legacyCheckCount())
+    out << "checks:     " << st.legacyCheckCount
         << " (level 3.x .VAL kept as stored, fingerprint "
         << engine::Sha256Hex(st.valBytes.substr(1)).substr(0, 16) << ")\n";
     return;

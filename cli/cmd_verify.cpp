@@ -3,7 +3,6 @@
 // of a table's files that was interrupted is reported as pending, not
 // finished. Exit 0 when all are sound, 1 when one is damaged or pending, 2
 // on a usage error.
-#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -19,15 +18,12 @@
 namespace {
 
 std::vector<std::string> TablesIn(const std::string& dir) {
-  std::vector<std::string> out;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name.size() > 3 && ::strcasecmp(name.c_str() + name.size() - 3, ".db") == 0) {
-        out.push_back(engine::JoinPath(dir, name));
-      }
+  std::vector<std::string> out, names;
+  engine::Env::Default()->ListDir(dir, &names);  // a folder that cannot be read has no tables
+  for (const std::string& name : names) {
+    if (name.size() > 3 && ::strcasecmp(name.c_str() + name.size() - 3, ".db") == 0) {
+      out.push_back(engine::JoinPath(dir, name));
     }
-    ::closedir(d);
   }
   std::sort(out.begin(), out.end());
   return out;

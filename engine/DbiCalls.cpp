@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
 #include "Restructure.h"
 #include "Session.h"

@@ -8,29 +8,6 @@
 
 namespace engine {
 
-Status& Status::WithContext(std::string context) {
-  for (auto& slot : contexts_) {
-    if (slot.empty()) {
-      slot = std::move(context);
-      break;
-    }
-  }
-  return *this;
-}
-
-std::string Status::ToString() const {
-  if (ok()) return "OK";
-  std::string text = message_;
-  std::string joined;
-  for (const auto& c : contexts_) {
-    if (c.empty()) continue;
-    if (!joined.empty()) joined += "; ";
-    joined += c;
-  }
-  if (!joined.empty()) text += " [" + joined + "]";
-  return text;
-}
-
 namespace {
 
 thread_local Status last_error;
@@ -44,8 +21,8 @@ void CopyText(DBIMSG dst, const std::string& src) {
 const char* FixedText(DBIResult code) {
   switch (code) {
     case DBIERR_NONE: return "";
-    case DBIERR_PHYSICALCORRUPT: return "Corrupt table/index header.";
-    case DBIERR_HEADERCORRUPT: return "Corrupt file - other than header.";
+    case DBIERR_PHYSICALCORRUPT: return "Corrupt file - other than header.";
+    case DBIERR_HEADERCORRUPT: return "Corrupt table/index header.";
     case DBIERR_BLOBCORRUPT: return "Corrupt memo/BLOB file.";
     case DBIERR_INDEXCORRUPT: return "Index is out of date.";
     case DBIERR_VALFILECORRUPT: return "Validity check file is corrupt.";

@@ -1,11 +1,15 @@
 #include "DbiStructure.h"
 
-#include <dirent.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+
+#include "DataFileHeader.h"
+#include "FieldCodec.h"
+#include "StoredStructure.h"
+#include "TableFiles.h"
 
 namespace engine {
 
@@ -15,17 +19,6 @@ void CopyName(char* dst, std::size_t cap, const std::string& src) {
   const std::size_t n = std::min(src.size(), cap - 1);
   std::memcpy(dst, src.data(), n);
   dst[n] = '\0';
-}
-
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Stem(const std::string& path) {
-  const std::string base = BaseName(path);
-  const auto dot = base.find_last_of('.');
-  return dot == std::string::npos ? base : base.substr(0, dot);
 }
 
 bool IsSecondaryX(const std::string& ext) {
@@ -104,7 +97,7 @@ Status ReadSecondaries(Env* env, const ParadoxTable& table, TableStructure* out)
       file.yHeader = y.substr(0, std::min<std::size_t>(y.size(), 0x800));
     }
     out->indexes.push_back(SecondaryDesc(file.index, path, table.Fields()));
-    out->secondaries.push_back(std::move(file));
+    out->stored->secondaries.push_back(std::move(file));
   }
   return Status::OK();
 }
@@ -113,13 +106,16 @@ Status ReadVal(Env* env, const ParadoxTable& table, TableStructure* out) {
   for (const std::string& path : CompanionFiles(table.Path())) {
     if (UpperExtension(path) != "VAL") continue;
     Status s = ReadWholeFile(env, path, &out->valBytes);
-    if (s.ok()) s = out->val.DecodeFrom(out->valBytes);
+    if (s.ok()) s = out->stored->val.DecodeFrom(out->valBytes);
     if (!s.ok()) return s.WithContext(path);
     out->hasVal = true;
     out->valPath = path;
-    if (out->val.decoded()) {
-      for (const ValCheck& c : out->val.checks()) out->checks.push_back(out->val.CheckDesc(c));
-      out->links = out->val.LinkDescs(DirName(table.Path()));
+    const ValFile& val = out->stored->val;
+    out->valDecoded = val.decoded();
+    out->legacyCheckCount = val.legacyCheckCount();
+    if (val.decoded()) {
+      for (const ValCheck& c : val.checks()) out->checks.push_back(CheckDescOf(val, c));
+      out->links = LinkDescsOf(val, DirName(table.Path()));
     }
     break;
   }
@@ -127,36 +123,6 @@ Status ReadVal(Env* env, const ParadoxTable& table, TableStructure* out) {
 }
 
 }  // namespace
-
-std::string UpperExtension(const std::string& path) {
-  const std::string base = BaseName(path);
-  const auto dot = base.find_last_of('.');
-  if (dot == std::string::npos) return "";
-  std::string ext = base.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext;
-}
-
-std::vector<std::string> CompanionFiles(const std::string& db_path) {
-  const std::string dir = DirName(db_path);
-  const std::string stem = Stem(db_path);
-  std::vector<std::string> out;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name.size() > stem.size() + 1 && name[stem.size()] == '.' &&
-          ::strncasecmp(name.c_str(), stem.c_str(), stem.size()) == 0 &&
-          name.find('.', stem.size() + 1) == std::string::npos) {
-        out.push_back(dir + "/" + name);
-      }
-    }
-    ::closedir(d);
-  }
-  std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
-    return UpperExtension(a) < UpperExtension(b);
-  });
-  return out;
-}
 
 FLDDesc ToFldDesc(const FieldDesc& f, int number) {
   FLDDesc d{};
@@ -246,8 +212,15 @@ IDXDesc SecondaryDesc(const SecondaryIndex& index, const std::string& x_path,
   return d;
 }
 
+FieldValue CheckValue(const FieldDesc& field, const std::uint8_t* stored) {
+  FieldDesc f = field;
+  f.offset = 0;
+  return DecodeField(f, stored);
+}
+
 Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* out) {
   *out = TableStructure();
+  out->stored = std::make_shared<StoredStructure>();
   const DataFileHeader& h = table.Header();
   for (std::size_t i = 0; i < h.fields.size(); ++i) {
     out->fields.push_back(ToFldDesc(h.fields[i], static_cast<int>(i + 1)));
@@ -259,7 +232,7 @@ Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* o
     if (UpperExtension(path) != "PX" || !h.Keyed()) continue;
     std::string bytes;
     Status s = ReadWholeFile(env, path, &bytes);
-    if (s.ok()) s = out->primary.DecodeFrom(bytes);
+    if (s.ok()) s = out->stored->primary.DecodeFrom(bytes);
     if (s.ok()) {
       out->hasPrimaryFile = true;
     } else {
@@ -269,6 +242,148 @@ Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* o
   Status s = ReadSecondaries(env, table, out);
   if (s.ok()) s = ReadVal(env, table, out);
   return s;
+}
+
+namespace {
+
+constexpr std::size_t kFieldsPerLink = DBIMAXFLDSINKEY;
+
+template <std::size_t N>
+void CopyText(char (&dst)[N], const std::string& src) {
+  std::size_t n = std::min(src.size(), N - 1);
+  std::memcpy(dst, src.data(), n);
+  dst[n] = '\0';
+}
+
+template <std::size_t N>
+std::string TextOf(const char (&src)[N]) {
+  return std::string(src, ::strnlen(src, N));
+}
+
+std::vector<std::uint16_t> WordsOf(const std::uint16_t* words, std::size_t n) {
+  return std::vector<std::uint16_t>(words, words + n);
+}
+
+}  // namespace
+
+VCHKDesc CheckDescOf(const ValFile& val, const ValCheck& c) {
+  VCHKDesc d{};
+  d.iFldNum = static_cast<std::uint16_t>(c.field + 1);
+  d.bRequired = c.required;
+  d.bHasMinVal = c.hasMin;
+  d.bHasMaxVal = c.hasMax;
+  d.bHasDefVal = c.hasDefault;
+  d.iValLen = static_cast<std::uint16_t>(std::min<std::size_t>(val.FieldSize(c.field), DBIMAXVCHKLEN));
+  std::memcpy(d.aMinVal, c.minValue.data(), std::min<std::size_t>(c.minValue.size(), d.iValLen));
+  std::memcpy(d.aMaxVal, c.maxValue.data(), std::min<std::size_t>(c.maxValue.size(), d.iValLen));
+  std::memcpy(d.aDefVal, c.defaultValue.data(),
+              std::min<std::size_t>(c.defaultValue.size(), d.iValLen));
+  CopyText(d.szPict, c.picture);
+  d.elkupType = c.hasLookup ? static_cast<LKUPType>(lkupPRIVATE + (c.lookupFlags & 3)) : lkupNONE;
+  CopyText(d.szLkupTblName, c.lookupTable);
+  return d;
+}
+
+std::vector<RINTDesc> LinkDescsOf(const ValFile& val, const std::string& directory) {
+  std::vector<RINTDesc> out;
+  std::string prefix = directory.empty() || directory.back() == '/' ? directory : directory + "/";
+  auto fill = [&](RINTDesc& d, const std::string& name, const std::string& table,
+                  const std::vector<std::uint16_t>& mine, const std::vector<std::uint16_t>& other) {
+    d.iRintNum = static_cast<std::uint16_t>(out.size() + 1);
+    CopyText(d.szRintName, name);
+    CopyText(d.szTblName, prefix + table);
+    d.eDelOp = rintRESTRICT;
+    d.iFldCount = static_cast<std::uint16_t>(std::min(mine.size(), kFieldsPerLink));
+    for (std::size_t i = 0; i < d.iFldCount; ++i) {
+      d.aiThisTabFld[i] = mine[i];
+      d.aiOthTabFld[i] = i < other.size() ? other[i] : 0;
+    }
+  };
+  for (const ValMasterLink& link : val.masterLinks()) {
+    RINTDesc d{};
+    fill(d, link.name, link.masterTable, link.thisFields, link.masterFields);
+    d.eType = rintDEPENDENT;
+    d.eModOp = link.updateRule == 1 ? rintCASCADE : rintRESTRICT;
+    out.push_back(d);
+  }
+  for (const ValDependent& dep : val.dependents()) {
+    RINTDesc d{};
+    fill(d, dep.name, dep.dependentTable, val.masterKeyFields(), dep.dependentFields);
+    d.eType = rintMASTER;
+    // The master's file does not repeat the rule; its dependent's file holds it.
+    d.eModOp = rintCASCADE;
+    out.push_back(d);
+  }
+  return out;
+}
+
+
+
+Status PutCheck(ValFile* val, const VCHKDesc& d) {
+  if (!val->decoded())
+    return Status(DBIERR_NOTSUPPORTED, "Validity checks of this file level are kept as they are");
+  if (d.iFldNum == 0 || d.iFldNum > val->fields().size())
+    return Status::InvalidParam("Validity check on a field the table lacks");
+  std::uint8_t field = static_cast<std::uint8_t>(d.iFldNum - 1);
+  auto it = std::find_if(val->checks().begin(), val->checks().end(),
+                         [&](const ValCheck& c) { return c.field >= field; });
+  if (it == val->checks().end() || it->field != field) it = val->checks().insert(it, ValCheck{});
+  ValCheck& c = *it;
+  std::size_t size = val->FieldSize(field);
+  c.field = field;
+  c.required = d.bRequired;
+  c.hasMin = d.bHasMinVal;
+  c.hasMax = d.bHasMaxVal;
+  c.hasDefault = d.bHasDefVal;
+  c.minValue = d.bHasMinVal ? std::string(reinterpret_cast<const char*>(d.aMinVal), size) : "";
+  c.maxValue = d.bHasMaxVal ? std::string(reinterpret_cast<const char*>(d.aMaxVal), size) : "";
+  c.defaultValue = d.bHasDefVal ? std::string(reinterpret_cast<const char*>(d.aDefVal), size) : "";
+  c.picture = TextOf(d.szPict);
+  c.hasLookup = d.elkupType != lkupNONE;
+  c.lookupFlags = c.hasLookup ? static_cast<std::uint8_t>(d.elkupType - lkupPRIVATE) : 0;
+  c.lookupTable = c.hasLookup ? FileNameOf(d.szLkupTblName) : "";
+  if (c.lookupTable.size() >= 0x1A) return Status::InvalidParam("Lookup table name too long");
+  return Status::OK();
+}
+
+Status PutMasterLink(ValFile* val, const RINTDesc& d, const std::string& fieldName) {
+  if (!val->decoded()) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
+  if (d.iFldCount == 0 || d.iFldCount > kFieldsPerLink)
+    return Status::InvalidParam("A link needs one to sixteen fields");
+  for (std::size_t i = 0; i < d.iFldCount; ++i)
+    if (d.aiThisTabFld[i] == 0 || d.aiThisTabFld[i] > val->fields().size())
+      return Status::InvalidParam("Link on a field the table lacks");
+  auto it = std::find_if(val->masterLinks().begin(), val->masterLinks().end(),
+                         [&](const ValMasterLink& l) { return l.name == d.szRintName; });
+  if (it == val->masterLinks().end()) it = val->masterLinks().insert(it, ValMasterLink{});
+  it->name = d.szRintName;
+  it->fieldName = fieldName;
+  it->masterTable = FileNameOf(d.szTblName);
+  it->updateRule = d.eModOp == rintCASCADE ? 1 : 0;
+  it->thisFields = WordsOf(d.aiThisTabFld, d.iFldCount);
+  it->masterFields = WordsOf(d.aiOthTabFld, d.iFldCount);
+  return Status::OK();
+}
+
+Status PutDependent(ValFile* val, const RINTDesc& d, const std::string& fieldName) {
+  if (!val->decoded()) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
+  if (d.iFldCount == 0 || d.iFldCount > kFieldsPerLink)
+    return Status::InvalidParam("A link needs one to sixteen fields");
+  std::vector<std::uint16_t> keys = WordsOf(d.aiThisTabFld, d.iFldCount);
+  // Every dependent points at the same key: the master's primary key.
+  if (!val->dependents().empty() && keys != val->masterKeyFields())
+    return Status::InvalidParam("A link must use the master's key fields");
+  std::string table = FileNameOf(d.szTblName);
+  auto it = std::find_if(val->dependents().begin(), val->dependents().end(), [&](const ValDependent& x) {
+    return x.name == d.szRintName && ::strcasecmp(x.dependentTable.c_str(), table.c_str()) == 0;
+  });
+  if (it == val->dependents().end()) it = val->dependents().insert(it, ValDependent{});
+  val->masterKeyFields() = keys;
+  it->name = d.szRintName;
+  it->dependentTable = table;
+  it->fieldName = fieldName;
+  it->dependentFields = WordsOf(d.aiOthTabFld, d.iFldCount);
+  return Status::OK();
 }
 
 }  // namespace engine

@@ -8,23 +8,24 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "DbiTypes.h"
 #include "Env.h"
 #include "FieldTypes.h"
+#include "FieldValue.h"
 #include "ParadoxTable.h"
-#include "PrimaryIndex.h"
-#include "SecondaryIndex.h"
 #include "Status.h"
-#include "ValFile.h"
+#include "TableFiles.h"
 
 namespace engine {
 
-// A secondary index as found on disk.
-struct SecondaryIndexFile {
-  std::string xPath, yPath;
-  SecondaryIndex index;
-  std::string yHeader;  // the .Ynn/.YGn header, a template for the rebuilt file
-};
+// The decoded files themselves (format/StoredStructure.h), for the engine's
+// own units.
+struct StoredStructure;
+class SecondaryIndex;
+class ValFile;
+struct ValCheck;
 
 struct TableStructure {
   std::vector<FLDDesc> fields;
@@ -35,13 +36,16 @@ struct TableStructure {
   std::vector<RINTDesc> links;  // the dependent's links first, then its dependents
 
   bool hasPrimaryFile = false;  // the .PX was found and read
-  PrimaryIndex primary;
-  std::vector<SecondaryIndexFile> secondaries;  // parallel to indexes after the primary
   bool hasVal = false;
   std::string valPath;
   std::string valBytes;
-  ValFile val;
+  // A .VAL of level 4 and later is read in full; one of level 3.x is kept as
+  // stored and only the number of its checks is known.
+  bool valDecoded = false;
+  int legacyCheckCount = 0;
   std::vector<std::string> notes;  // files that could not be read, and why
+  // The .PX, the secondary indexes and the .VAL as decoded.
+  std::shared_ptr<StoredStructure> stored;
 };
 
 // Reads the structure of an open table. A missing index or .VAL file is no
@@ -56,11 +60,24 @@ Status ReadIndexHeader(Env* env, const std::string& path, std::string* out);
 FLDDesc ToFldDesc(const FieldDesc& field, int number);
 Status FromFldDesc(const FLDDesc& desc, FieldDesc* field);
 
-// The files beside a data file whose names put them in its family
-// (".PX", ".X0A", ".XG1" ...), matched without regard to case.
-std::vector<std::string> CompanionFiles(const std::string& db_path);
-// The upper-cased extension of a path ("X0A"), empty when there is none.
-std::string UpperExtension(const std::string& path);
+
+// A validity check's minimum, maximum or default (stored in the field's own
+// encoding) as a value of the field.
+FieldValue CheckValue(const FieldDesc& field, const std::uint8_t* stored);
+
+// Descriptor views of a .VAL file. `directory` is put before the other
+// table's file name.
+VCHKDesc CheckDescOf(const ValFile& val, const ValCheck& check);
+std::vector<RINTDesc> LinkDescsOf(const ValFile& val, const std::string& directory);
+// Changes to a .VAL file, as a restructure request makes them. A check
+// replaces the one on the same field. On the dependent's side a link
+// replaces the one of the same name; on the master's side the one of the
+// same name from the same table (several dependents may use one link name).
+// fieldName is the dependent's field, or the link name when the link has
+// several fields. A .VAL of level 3.x takes no changes.
+Status PutCheck(ValFile* val, const VCHKDesc& desc);
+Status PutMasterLink(ValFile* val, const RINTDesc& desc, const std::string& fieldName);
+Status PutDependent(ValFile* val, const RINTDesc& desc, const std::string& fieldName);
 
 // The IDXDesc of a secondary index file.
 IDXDesc SecondaryDesc(const SecondaryIndex& index, const std::string& x_path,

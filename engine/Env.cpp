@@ -1,5 +1,6 @@
 #include "Env.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +100,25 @@ class PosixEnv : public Env {
     if (rc != 0 && err != EINVAL && err != EROFS) return PosixError("folder sync failed", dir, err);
     return Status::OK();
   }
+  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
+    names->clear();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return PosixError("cannot read folder", dir, errno);
+    while (dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(d);
+    return Status::OK();
+  }
+  Status CreateDir(const std::string& dir) override {
+    if (::mkdir(dir.c_str(), 0775) != 0) return PosixError("cannot create folder", dir, errno);
+    return Status::OK();
+  }
+  Status RemoveDir(const std::string& dir) override {
+    if (::rmdir(dir.c_str()) != 0) return PosixError("cannot remove folder", dir, errno);
+    return Status::OK();
+  }
 
  private:
   Status Open(const std::string& path, int flags, std::unique_ptr<RandomFile>* file) {
@@ -115,74 +135,16 @@ class PosixEnv : public Env {
   }
 };
 
-class FaultFile : public RandomFile {
- public:
-  FaultFile(std::unique_ptr<RandomFile> base, FaultInjectionEnv* env)
-      : base_(std::move(base)), env_(env) {}
-  Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
-    return base_->ReadAt(offset, n, out);
-  }
-  Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
-    if (!env_->WriteBudgetLeft(n))
-      return Status(DBIERR_DISKFULL, "write failed: injected fault").WithContext(Path());
-    return base_->WriteAt(offset, data, n);
-  }
-  Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
-  Status Sync() override { return base_->Sync(); }
-  std::uint64_t Size() const override { return base_->Size(); }
-  const std::string& Path() const override { return base_->Path(); }
-
- private:
-  std::unique_ptr<RandomFile> base_;
-  FaultInjectionEnv* env_;
-};
-
 }  // namespace
+
+static Env* installed_env = nullptr;
 
 Env* Env::Default() {
   static PosixEnv env;
-  // VARDEX_FAIL_WRITES_AFTER=N makes every write of this process fail, as a
-  // full disk would, once N bytes are written: for trying whole programs
-  // (Vdx32, vdx) against a full disk. Read once, at the first file access.
-  static Env* chosen = []() -> Env* {
-    const char* budget = std::getenv("VARDEX_FAIL_WRITES_AFTER");
-    if (!budget || !*budget) return &env;
-    static FaultInjectionEnv faulty(&env);
-    faulty.FailWritesAfter(std::strtoll(budget, nullptr, 10));
-    return &faulty;
-  }();
-  return chosen;
+  return installed_env ? installed_env : &env;
 }
 
-bool FaultInjectionEnv::WriteBudgetLeft(std::size_t n) {
-  if (budget_ < 0) return true;
-  if (static_cast<std::int64_t>(n) > budget_) {
-    budget_ = 0;
-    return false;
-  }
-  budget_ -= static_cast<std::int64_t>(n);
-  return true;
-}
-
-Status FaultInjectionEnv::OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) {
-  return base_->OpenRead(path, file);
-}
-
-Status FaultInjectionEnv::OpenWrite(const std::string& path, bool create,
-                                    std::unique_ptr<RandomFile>* file) {
-  std::unique_ptr<RandomFile> base;
-  Status s = base_->OpenWrite(path, create, &base);
-  if (!s.ok()) return s;
-  file->reset(new FaultFile(std::move(base), this));
-  return s;
-}
-
-Status FaultInjectionEnv::Rename(const std::string& from, const std::string& to) {
-  if (renames_left_ == 0)
-    return Status(DBIERR_WRITEERR, "rename failed: injected fault").WithContext(to);
-  if (renames_left_ > 0) --renames_left_;
-  return base_->Rename(from, to);
-}
+void Env::SetDefault(Env* env) { installed_env = env; }
 
 std::string DirName(const std::string& path) {
   auto slash = path.find_last_of('/');

@@ -1,6 +1,7 @@
-// The engine's file layer: every read, write, rename and sync of a table file
-// goes through an Env, so tests can substitute one that fails on purpose
-// (FaultInjectionEnv) and check that nothing was lost. Also holds the helpers
+// The engine's file layer: every read, write, rename and sync of a table file,
+// and every folder it lists, creates or removes, goes through an Env, so
+// tests can substitute one that fails on purpose and check that nothing was
+// lost. Also holds the helpers
 // that replace a file atomically (write beside, sync, rename).
 #pragma once
 
@@ -30,6 +31,10 @@ class Env {
  public:
   virtual ~Env() = default;
   static Env* Default();
+  // Makes env what Default() returns from now on (a test program installs
+  // one that fails on purpose for the whole process); nullptr restores the
+  // real one. Call it before any file is opened.
+  static void SetDefault(Env* env);
 
   virtual Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) = 0;
   // Opens for reading and writing; creates (empty) when create is set.
@@ -40,32 +45,12 @@ class Env {
   virtual bool Exists(const std::string& path) = 0;
   // Makes the directory entries of a folder durable (after a rename).
   virtual Status SyncDir(const std::string& dir) = 0;
-};
-
-// Passes everything to a base Env but fails every write once a budget of
-// written bytes is used up, as a full disk or a yanked medium would.
-class FaultInjectionEnv : public Env {
- public:
-  explicit FaultInjectionEnv(Env* base) : base_(base) {}
-  // -1 means unlimited.
-  void FailWritesAfter(std::int64_t bytes) { budget_ = bytes; }
-  void FailRenames(bool fail) { renames_left_ = fail ? 0 : -1; }
-  // Lets n renames succeed, then fails every further one (-1: never fail).
-  void FailRenamesAfter(int n) { renames_left_ = n; }
-  bool WriteBudgetLeft(std::size_t n);
-
-  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override;
-  Status OpenWrite(const std::string& path, bool create,
-                   std::unique_ptr<RandomFile>* file) override;
-  Status Rename(const std::string& from, const std::string& to) override;
-  Status Remove(const std::string& path) override { return base_->Remove(path); }
-  bool Exists(const std::string& path) override { return base_->Exists(path); }
-  Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
-
- private:
-  Env* base_;
-  std::int64_t budget_ = -1;
-  int renames_left_ = -1;
+  // The names in a folder, "." and ".." left out, in no particular order.
+  virtual Status ListDir(const std::string& dir, std::vector<std::string>* names) = 0;
+  // Creates a folder; fails when it exists.
+  virtual Status CreateDir(const std::string& dir) = 0;
+  // Removes an empty folder.
+  virtual Status RemoveDir(const std::string& dir) = 0;
 };
 
 // Writes data to "<path>.tmp~", syncs it, renames it over path and syncs the
@@ -79,26 +64,6 @@ std::string DirName(const std::string& path);
 // dir + "/" + name with exactly one "/" between them, whether or not dir
 // ends in one ("" joins to name itself).
 std::string JoinPath(const std::string& dir, const std::string& name);
-
-// Replacing the several files of one table together. Each new file is
-// written and synced beside its final name first; CommitFileSet then commits
-// them through the table's journal (Journal.h): the journal naming every pair
-// is written and synced, the files are renamed, the journal goes last. A
-// crash in between leaves the journal, and the next open of the table
-// finishes the renames, so a new data file never ends up beside an old
-// index. An empty temp name deletes the final file. Defined in Journal.cpp,
-// the one journal every replacement of a table's files goes through.
-struct FileReplacement {
-  std::string temp_path;  // "" to delete final_path
-  std::string final_path;
-};
-// The table's journal: the same file a restructure commits through.
-std::string JournalPathFor(const std::string& db_path);
-Status CommitFileSet(Env* env, const std::string& journal_path,
-                     const std::vector<FileReplacement>& set);
-// Finishes an interrupted commit recorded in the journal at journal_path;
-// OK when there is none.
-Status RecoverFileSet(Env* env, const std::string& journal_path);
 
 // Reads a whole (small) file; used for headers and tests, never for tables.
 Status ReadWholeFile(Env* env, const std::string& path, std::string* out);

@@ -6,44 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "TableDump.h"
+#include "FieldCodec.h"
+#include "FieldText.h"
 
 namespace engine {
 
 namespace {
 
-enum class Kind { Integer, Float, Decimal, Text, Logical, Date, Time, Stamp, Memo, Binary, Bytes };
-
-Kind KindOf(FieldType t) {
-  switch (t) {
-    case FieldType::Short:
-    case FieldType::Long:
-    case FieldType::AutoInc:
-      return Kind::Integer;
-    case FieldType::Number:
-    case FieldType::Currency:
-      return Kind::Float;
-    case FieldType::Bcd:
-      return Kind::Decimal;
-    case FieldType::Alpha:
-      return Kind::Text;
-    case FieldType::Logical:
-      return Kind::Logical;
-    case FieldType::Date:
-      return Kind::Date;
-    case FieldType::Time:
-      return Kind::Time;
-    case FieldType::Timestamp:
-      return Kind::Stamp;
-    case FieldType::Memo:
-    case FieldType::FmtMemo:
-      return Kind::Memo;
-    case FieldType::Bytes:
-      return Kind::Bytes;
-    default:
-      return Kind::Binary;
-  }
-}
+using Kind = FieldKind;
 
 bool IsNumeric(Kind k) { return k == Kind::Integer || k == Kind::Float || k == Kind::Decimal; }
 
@@ -62,25 +32,6 @@ std::string DecimalTextOf(Kind k, const FieldValue& v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.15f", v.d);
   return buf;
-}
-
-std::string TextOf(FieldType t, const FieldValue& v) {
-  switch (KindOf(t)) {
-    case Kind::Integer:
-      return std::to_string(v.i);
-    case Kind::Float:
-      return ShortestNumber(v.d);
-    case Kind::Logical:
-      return v.i ? "True" : "False";
-    case Kind::Date:
-      return FormatDate(v.i);
-    case Kind::Time:
-      return FormatTime(v.i);
-    case Kind::Stamp:
-      return FormatTimestamp(v.d);
-    default:
-      return v.s;
-  }
 }
 
 bool FromNumber(const FieldDesc& from, const FieldDesc& to, const FieldValue& in, FieldValue* out) {
@@ -144,7 +95,7 @@ bool Convert(const FieldDesc& from, const FieldDesc& to, const FieldValue& in, F
   }
   if (src == Kind::Bytes) return false;
   if (dst == Kind::Memo || dst == Kind::Text) {
-    *out = FieldValue::Str(TextOf(from.type, in));
+    *out = FieldValue::Str(ValueText(from.type, in));
     return true;
   }
   if (src == Kind::Text || src == Kind::Memo) {

@@ -5,8 +5,8 @@
 // rounded or blanked.
 #pragma once
 
-#include "FieldCodec.h"
 #include "FieldTypes.h"
+#include "FieldValue.h"
 
 namespace engine {
 

@@ -1,11 +1,97 @@
-// Parsing of user text into field values (FieldCodec.h, ParseFieldText).
+#include "FieldText.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-#include "FieldCodec.h"
-
 namespace engine {
+
+FieldKind KindOf(FieldType type) {
+  switch (type) {
+    case FieldType::Short:
+    case FieldType::Long:
+    case FieldType::AutoInc:
+      return FieldKind::Integer;
+    case FieldType::Number:
+    case FieldType::Currency:
+      return FieldKind::Float;
+    case FieldType::Bcd:
+      return FieldKind::Decimal;
+    case FieldType::Alpha:
+      return FieldKind::Text;
+    case FieldType::Logical:
+      return FieldKind::Logical;
+    case FieldType::Date:
+      return FieldKind::Date;
+    case FieldType::Time:
+      return FieldKind::Time;
+    case FieldType::Timestamp:
+      return FieldKind::Stamp;
+    case FieldType::Memo:
+    case FieldType::FmtMemo:
+      return FieldKind::Memo;
+    case FieldType::Bytes:
+      return FieldKind::Bytes;
+    case FieldType::Blob:
+    case FieldType::Ole:
+    case FieldType::Graphic:
+      return FieldKind::Binary;
+  }
+  return FieldKind::Binary;
+}
+
+std::string ValueText(FieldType type, const FieldValue& v) {
+  switch (KindOf(type)) {
+    case FieldKind::Integer:
+      return std::to_string(v.i);
+    case FieldKind::Float:
+      return ShortestNumber(v.d);
+    case FieldKind::Logical:
+      return v.i ? "True" : "False";
+    case FieldKind::Date:
+      return FormatDate(v.i);
+    case FieldKind::Time:
+      return FormatTime(v.i);
+    case FieldKind::Stamp:
+      return FormatTimestamp(v.d);
+    default:
+      return v.s;
+  }
+}
+
+std::string ShortestNumber(double d) {
+  if (!std::isfinite(d)) return "null";
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, d);
+  return std::string(buf, r.ptr);
+}
+
+std::string FormatDate(std::int64_t day) {
+  int y, m, d;
+  CivilFromDay(day, &y, &m, &d);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+  return buf;
+}
+
+std::string FormatTime(std::int64_t ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
+                static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+  return buf;
+}
+
+std::string FormatTimestamp(double ms) {
+  const auto total = static_cast<std::int64_t>(std::llround(ms));
+  std::int64_t day = total / 86400000;
+  std::int64_t rest = total % 86400000;
+  if (rest < 0) {
+    rest += 86400000;
+    --day;
+  }
+  return FormatDate(day) + "T" + FormatTime(rest);
+}
 
 namespace {
 

@@ -1,6 +1,5 @@
 #include "Journal.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "TableFiles.h"
 #include "TableLock.h"
 
 namespace engine {
@@ -17,11 +17,6 @@ namespace {
 
 constexpr char kMagic[] = "VARDEX-JOURNAL 1";
 constexpr char kEnd[] = "END";
-
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 Status ApplySwaps(Env* env, const std::vector<FileSwap>& swaps) {
   std::set<std::string> dirs;
@@ -97,22 +92,23 @@ std::string RestructureJournalPath(const std::string& db_path) {
   return DirName(db_path) + "/." + BaseName(db_path) + ".journal~";
 }
 
-void RemoveStagingDir(const std::string& dir) {
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") ::unlink((dir + "/" + name).c_str());
-    }
-    ::closedir(d);
+void RemoveStagingDir(Env* env, const std::string& dir) {
+  std::vector<std::string> names;
+  if (env->ListDir(dir, &names).ok()) {
+    for (const std::string& name : names) env->Remove(dir + "/" + name);
   }
-  ::rmdir(dir.c_str());
+  env->RemoveDir(dir);
 }
 
-Status PrepareStagingDir(const std::string& dir) {
-  RemoveStagingDir(dir);
-  if (::mkdir(dir.c_str(), 0775) != 0) {
-    const DBIResult code = errno == ENOSPC ? DBIERR_DISKFULL : DBIERR_WRITEERR;
-    return Status(code, std::string("cannot create a work folder: ") + std::strerror(errno))
+Status PrepareStagingDir(Env* env, const std::string& dir) {
+  RemoveStagingDir(env, dir);
+  Status s = env->CreateDir(dir);
+  if (!s.ok()) {
+    const std::string& why = s.message();
+    const auto colon = why.find(": ");
+    return Status(s.code() == DBIERR_DISKFULL ? DBIERR_DISKFULL : DBIERR_WRITEERR,
+                  "cannot create a work folder: " +
+                      (colon == std::string::npos ? why : why.substr(colon + 2)))
         .WithContext(dir);
   }
   return Status::OK();
@@ -178,17 +174,8 @@ Status RecoverTable(Env* env, const std::string& db_path) {
   // its commit; it is only removed while nobody holds the table.
   const std::string staging = RestructureStagingDir(db_path);
   struct stat st {};
-  if (::stat(staging.c_str(), &st) == 0 && !IsLockedByOther(db_path)) RemoveStagingDir(staging);
+  if (::stat(staging.c_str(), &st) == 0 && !IsLockedByOther(db_path)) RemoveStagingDir(env, staging);
   return Status::OK();
-}
-
-std::string JournalPathFor(const std::string& db_path) { return RestructureJournalPath(db_path); }
-
-Status CommitFileSet(Env* env, const std::string& journal_path,
-                     const std::vector<FileReplacement>& set) {
-  std::vector<FileSwap> swaps;
-  for (const FileReplacement& r : set) swaps.push_back({r.temp_path, r.final_path});
-  return CommitSwaps(env, journal_path, swaps);
 }
 
 Status RecoverFileSet(Env* env, const std::string& journal_path) {

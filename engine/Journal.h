@@ -4,8 +4,7 @@
 // written and synced first, the renames follow, and the journal goes last.
 // Whoever opens the table next finishes a commit that a crash interrupted,
 // or throws away a staging folder whose journal was never written. Every
-// replacement of several files of a table (CommitFileSet in Env.h included)
-// goes through this one journal.
+// replacement of several files of a table goes through this one journal.
 #pragma once
 
 #include <string>
@@ -27,9 +26,9 @@ std::string RestructureStagingDir(const std::string& db_path);
 std::string RestructureJournalPath(const std::string& db_path);
 
 // Creates an empty staging folder (removing one left behind).
-Status PrepareStagingDir(const std::string& dir);
+Status PrepareStagingDir(Env* env, const std::string& dir);
 // Removes a staging folder and what it holds; missing is fine.
-void RemoveStagingDir(const std::string& dir);
+void RemoveStagingDir(Env* env, const std::string& dir);
 
 // Commits the swaps: journal, renames and removals, folder syncs, journal
 // removal. Staged files must be complete and synced. A failure after the
@@ -42,6 +41,10 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
 // the name earlier versions used for a file set ("<table>.jnl~") is
 // finished too.
 Status RecoverTable(Env* env, const std::string& db_path);
+
+// Finishes an interrupted commit recorded in the journal at journal_path;
+// OK when there is none.
+Status RecoverFileSet(Env* env, const std::string& journal_path);
 
 // The journal of an interrupted replacement of the table's files that the
 // next open would finish, or "" when there is none. Reads nothing else.

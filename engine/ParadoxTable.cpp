@@ -4,7 +4,11 @@
 
 #include <algorithm>
 
+#include "BlobFile.h"
 #include "ByteOrder.h"
+#include "DataBlock.h"
+#include "DataFileHeader.h"
+#include "FieldCodec.h"
 #include "CodePage.h"
 #include "Journal.h"
 #include "ParadoxCrypt.h"
@@ -76,6 +80,18 @@ FieldValue TableCursor::Value(int field) const {
   return DecodeField(table_->Fields()[static_cast<std::size_t>(field)], record_);
 }
 
+ParadoxTable::ParadoxTable() : header_(std::make_unique<DataFileHeader>()) {}
+ParadoxTable::~ParadoxTable() = default;
+
+const std::vector<FieldDesc>& ParadoxTable::Fields() const { return header_->fields; }
+std::uint32_t ParadoxTable::RecordCount() const { return header_->num_records; }
+bool ParadoxTable::Protected() const { return header_->key != 0; }
+bool ParadoxTable::Keyed() const { return header_->Keyed(); }
+bool ParadoxTable::LastBlockEndsChain() const {
+  return chain_.empty() || chain_.back().number == header_->last_block;
+}
+int ParadoxTable::TextCodePage() const { return header_->code_page ? header_->code_page : 437; }
+
 Status ParadoxTable::Open(const std::string& path, OpenOptions options,
                           std::unique_ptr<ParadoxTable>* out) {
   auto table = std::unique_ptr<ParadoxTable>(new ParadoxTable);
@@ -94,7 +110,7 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   if (s.ok()) s = table->ReadHeader();
   if (s.ok()) s = table->Unlock(options);
   if (s.ok())
-    s = ReadBlockChain(table->file_.get(), table->header_, table->key_, &table->chain_,
+    s = ReadBlockChain(table->file_.get(), *table->header_, table->key_, &table->chain_,
                        &table->note_);
   if (!s.ok()) {
     if (s.code() == DBIERR_NOSUCHFILE) s = Status(DBIERR_NOSUCHTABLE, "table does not exist");
@@ -110,19 +126,19 @@ Status ParadoxTable::ReadHeader() {
   std::string bytes(n, '\0');
   Status s = n ? file_->ReadAt(0, n, bytes.data()) : Status::OK();
   if (!s.ok()) return s;
-  return header_.DecodeFrom(bytes, file_->Size());
+  return header_->DecodeFrom(bytes, file_->Size());
 }
 
 Status ParadoxTable::Unlock(OpenOptions& options) {
-  if (header_.key == 0) return Status::OK();
-  if (options.use_header_key || options.key == header_.key) {
-    key_ = header_.key;
+  if (header_->key == 0) return Status::OK();
+  if (options.use_header_key || options.key == header_->key) {
+    key_ = header_->key;
     return Status::OK();
   }
   while (true) {
     for (const std::string& password : options.passwords) {
-      if (PasswordKey(password) == header_.key) {
-        key_ = header_.key;
+      if (PasswordKey(password) == header_->key) {
+        key_ = header_->key;
         return Status::OK();
       }
     }
@@ -134,8 +150,8 @@ Status ParadoxTable::Unlock(OpenOptions& options) {
 }
 
 int ParadoxTable::FieldIndex(const std::string& name) const {
-  for (std::size_t i = 0; i < header_.fields.size(); ++i) {
-    if (::strcasecmp(header_.fields[i].name.c_str(), name.c_str()) == 0) return static_cast<int>(i);
+  for (std::size_t i = 0; i < header_->fields.size(); ++i) {
+    if (::strcasecmp(header_->fields[i].name.c_str(), name.c_str()) == 0) return static_cast<int>(i);
   }
   return -1;
 }
@@ -145,7 +161,7 @@ std::string ParadoxTable::Text(const std::string& bytes) const {
 }
 
 Status ParadoxTable::LoadBlock(std::uint32_t number, std::string* buf) const {
-  Status s = ReadDataBlock(file_.get(), header_, key_, number, buf);
+  Status s = ReadDataBlock(file_.get(), *header_, key_, number, buf);
   if (!s.ok() && s.contexts()[0].empty()) s.WithContext(path_);
   return s;
 }
@@ -153,8 +169,8 @@ Status ParadoxTable::LoadBlock(std::uint32_t number, std::string* buf) const {
 Status ParadoxTable::LoadBlocks(std::uint32_t first, std::uint32_t count,
                                std::string* buf) const {
   if (count <= 1) return LoadBlock(first, buf);
-  const std::uint64_t offset = BlockOffset(header_, first);
-  const std::size_t size = header_.BlockSize();
+  const std::uint64_t offset = BlockOffset(*header_, first);
+  const std::size_t size = header_->BlockSize();
   if (offset >= file_->Size()) return LoadBlock(first, buf);  // names the damage
   buf->resize(size * count);
   const std::size_t avail =

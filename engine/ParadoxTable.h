@@ -16,15 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "BlobFile.h"
-#include "DataBlock.h"
-#include "DataFileHeader.h"
 #include "Env.h"
-#include "FieldCodec.h"
+#include "FieldTypes.h"
+#include "FieldValue.h"
 #include "Status.h"
 #include "TableLock.h"
 
 namespace engine {
+
+// The format's own units; the engine's units that need them include
+// format/DataFileHeader.h, format/DataBlock.h and format/BlobFile.h.
+struct DataFileHeader;
+struct BlockRef;
+class BlobReader;
 
 struct OpenOptions {
   Env* env = nullptr;                  // Env::Default() when null
@@ -80,14 +84,19 @@ class ParadoxTable {
                      std::unique_ptr<ParadoxTable>* out);
 
   const std::string& Path() const { return path_; }
-  const DataFileHeader& Header() const { return header_; }
-  const std::vector<FieldDesc>& Fields() const { return header_.fields; }
+  ~ParadoxTable();
+  const DataFileHeader& Header() const { return *header_; }
+  const std::vector<FieldDesc>& Fields() const;
   // Field index by name without regard to case, -1 when absent.
   int FieldIndex(const std::string& name) const;
-  std::uint32_t RecordCount() const { return header_.num_records; }
-  bool Protected() const { return header_.key != 0; }
+  std::uint32_t RecordCount() const;
+  bool Protected() const;
+  bool Keyed() const;
+  // Whether the header's last block is where the block chain ends (always
+  // so for an empty chain); appending relies on it.
+  bool LastBlockEndsChain() const;
   // The code page used for text (437 when the header names none).
-  int TextCodePage() const { return header_.code_page ? header_.code_page : 437; }
+  int TextCodePage() const;
   // A harmless irregularity found at open (e.g. a final block cut short).
   const std::string& Note() const { return note_; }
   const std::vector<BlockRef>& Chain() const { return chain_; }
@@ -103,14 +112,14 @@ class ParadoxTable {
   Status LoadBlocks(std::uint32_t first, std::uint32_t count, std::string* buf) const;
 
  private:
-  ParadoxTable() = default;
+  ParadoxTable();
   Status ReadHeader();
   Status Unlock(OpenOptions& options);
 
   Env* env_ = nullptr;
   std::string path_;
   std::unique_ptr<RandomFile> file_;
-  DataFileHeader header_;
+  std::unique_ptr<DataFileHeader> header_;
   std::uint32_t key_ = 0;
   std::vector<BlockRef> chain_;
   std::string note_;

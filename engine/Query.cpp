@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "DataFileHeader.h"
 #include "FieldCodec.h"
 #include "ParadoxTable.h"
 #include "TableFiles.h"

@@ -1,12 +1,13 @@
 #include "Restructure.h"
 
-#include <dirent.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cstring>
 #include <future>
 
+#include "DataBlock.h"
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
 #include "Heartbeat.h"
 #include "Journal.h"
@@ -19,16 +20,6 @@ namespace engine {
 
 namespace {
 
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string StemOf(const std::string& path) {
-  const std::string base = BaseName(path);
-  return base.substr(0, base.find_last_of('.'));
-}
-
 Status WriteStaged(Env* env, const std::string& path, const std::string& bytes) {
   std::unique_ptr<RandomFile> file;
   Status s = env->OpenWrite(path, true, &file);
@@ -37,15 +28,9 @@ Status WriteStaged(Env* env, const std::string& path, const std::string& bytes) 
   return s;
 }
 
-std::vector<std::string> ListNames(const std::string& dir) {
+std::vector<std::string> ListNames(Env* env, const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(d);
-  }
+  env->ListDir(dir, &names);  // a folder that cannot be read has no entries
   return names;
 }
 
@@ -70,7 +55,7 @@ class Job {
   }
   ~Job() {
     for (SecondaryPlan& p : plan_.secondaries) p.records.reset();  // their spill files
-    if (!staging_.empty()) RemoveStagingDir(staging_);
+    if (!staging_.empty()) RemoveStagingDir(env_, staging_);
   }
 
   Status Run() {
@@ -137,7 +122,7 @@ Status Job::Open() {
 Status Job::Plan() {
   plan_.targetPath = target_;
   plan_.sourcePath = source_path_;
-  plan_.targetStem = StemOf(target_);
+  plan_.targetStem = Stem(target_);
   Status s = PlanFields(*source_, request_, &plan_);
   plan_.def.source = &plan_.sourceHeader;
   if (s.ok()) s = PlanIndexes(structure_, request_, &plan_);
@@ -149,7 +134,7 @@ Status Job::Plan() {
 
 Status Job::Stage() {
   staging_ = RestructureStagingDir(target_);
-  Status s = PrepareStagingDir(staging_);
+  Status s = PrepareStagingDir(env_, staging_);
   if (!s.ok()) return s;
   const std::string staged_db = staging_ + "/" + BaseName(target_);
   s = CreateTable(env_, staged_db, plan_.def);
@@ -336,14 +321,14 @@ Status Job::Commit() {
   Status s = env_->SyncDir(staging_);
   if (!s.ok()) return s;
   const std::string dir = DirName(target_);
-  const std::string stem = StemOf(target_);
+  const std::string stem = Stem(target_);
   std::vector<FileSwap> swaps;
   std::vector<std::string> targets;
   std::vector<std::string> others;  // data files of the set-aside tables
-  for (const std::string& name : ListNames(staging_)) {
+  for (const std::string& name : ListNames(env_, staging_)) {
     if (name.size() > kMasterSuffix.size() && name.ends_with(kMasterSuffix)) continue;
     std::string target;
-    if (::strcasecmp(StemOf(name).c_str(), stem.c_str()) == 0 &&
+    if (::strcasecmp(Stem(name).c_str(), stem.c_str()) == 0 &&
         ::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0) {
       // A companion keeps the case of the one it replaces (or of its
       // parked form, or of the source's): file names never change case.
@@ -376,7 +361,7 @@ Status Job::Commit() {
   if (options_.beforeCommit) options_.beforeCommit();
   s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
-    RemoveStagingDir(staging_);
+    RemoveStagingDir(env_, staging_);
   } else if (!env_->Exists(RestructureJournalPath(target_))) {
     return s;  // nothing renamed: the destructor clears the staging folder
   }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "DataFileHeader.h"
+#include "FieldCodec.h"
 #include "FieldConvert.h"
 #include "Heartbeat.h"
 #include "SecondaryIndex.h"

@@ -3,14 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "TableFiles.h"
+
 namespace engine {
 
 namespace {
-
-std::string FileNameOf(const std::string& path) {
-  const auto cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 void MergeFields(const TableStructure& live, const TableStructure& ref, RestructureRequest* r) {
   for (FLDDesc f : ref.fields) {

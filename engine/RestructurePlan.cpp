@@ -1,5 +1,6 @@
 #include "RestructurePlan.h"
 
+#include "DataFileHeader.h"
 #include "TableFiles.h"
 
 #include <strings.h>
@@ -76,8 +77,8 @@ std::vector<SecondaryPlan> CarryIndexes(const TableStructure& src, const Restruc
   }
   std::vector<SecondaryPlan> out;
   const std::size_t first = !src.indexes.empty() && src.indexes[0].bPrimary ? 1 : 0;
-  for (std::size_t k = 0; k < src.secondaries.size(); ++k) {
-    const SecondaryIndexFile& file = src.secondaries[k];
+  for (std::size_t k = 0; k < src.stored->secondaries.size(); ++k) {
+    const SecondaryIndexFile& file = src.stored->secondaries[k];
     SecondaryPlan p;
     p.name = src.indexes[first + k].szName;
     p.def = file.index.def();
@@ -223,9 +224,9 @@ Status ApplyIndexOp(const IDXDesc& d, CROpType op, RestructurePlan* plan) {
 Status PlanIndexes(const TableStructure& src, const CRTblDesc& req, RestructurePlan* plan) {
   plan->secondaries = CarryIndexes(src, *plan);
   if (src.hasPrimaryFile) {
-    plan->pxTemplate = src.primary.header();
-    plan->pxUpdateCount = src.primary.params().updateCount;
-    plan->pxBlockCode = src.primary.params().blockSizeCode;
+    plan->pxTemplate = src.stored->primary.header();
+    plan->pxUpdateCount = src.stored->primary.params().updateCount;
+    plan->pxBlockCode = src.stored->primary.params().blockSizeCode;
   }
   if (req.iIdxCount && !req.pidxDesc) return BadRequest("the index list has no descriptors");
   for (int pass = 0; pass < 2; ++pass) {  // drops first, then adds

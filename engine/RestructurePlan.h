@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
 #include "ExternalSort.h"
 #include "PrimaryIndex.h"
 #include "SecondaryIndex.h"
+#include "StoredStructure.h"
 #include "TableWriter.h"
 #include "ValFile.h"
 

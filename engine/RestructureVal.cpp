@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "DataFileHeader.h"
 #include "RestructureLike.h"
 #include "RestructurePlan.h"
 #include "TableFiles.h"
@@ -24,11 +25,6 @@ std::string Text(const char* s, std::size_t cap) { return std::string(s, strnlen
 // A new .VAL carries its table's file level (0x09 to 0x0B in every file seen).
 std::uint8_t ValLevelFor(std::uint8_t version_id) {
   return static_cast<std::uint8_t>(std::clamp<int>(version_id < 9 ? 12 : version_id, 0x09, 0x0B));
-}
-
-std::string FileNameOf(const std::string& path) {
-  const auto cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 bool SameCheck(const VCHKDesc& a, const VCHKDesc& b) {
@@ -207,19 +203,19 @@ struct LinkWork {
 
   Status Add(const RINTDesc& d) {
     changed = true;
-    if (d.eType == rintMASTER) return val.PutDependent(d, Text(d.szRintName, sizeof d.szRintName));
-    Status s = val.PutMasterLink(d, FieldName(d));
+    if (d.eType == rintMASTER) return PutDependent(&val, d, Text(d.szRintName, sizeof d.szRintName));
+    Status s = PutMasterLink(&val, d, FieldName(d));
     ValFile* master = nullptr;
     if (s.ok()) s = masters.Get(d.szTblName, &master);
     if (s.ok() && !master) {
       return Status(DBIERR_MASTERMISSING, "the master table of a link is missing")
           .WithContext(d.szTblName);
     }
-    return s.ok() ? master->PutDependent(MirrorOf(d, thisTable), FieldName(d)) : s;
+    return s.ok() ? PutDependent(master, MirrorOf(d, thisTable), FieldName(d)) : s;
   }
 
   Status Run() {
-    const std::vector<RINTDesc> current = val.LinkDescs("");
+    const std::vector<RINTDesc> current = LinkDescsOf(val, "");
     std::vector<bool> skip(req.iRintCount, false);
     // A drop followed by an add that restores the same link changes nothing.
     for (int i = 0; i < req.iRintCount; ++i) {
@@ -257,9 +253,9 @@ Status ApplyChecks(const CRTblDesc& req, ValFile* val, bool* changed) {
         continue;
       }
       bool same = false;
-      for (const ValCheck& c : val->checks()) same = same || SameCheck(val->CheckDesc(c), d);
+      for (const ValCheck& c : val->checks()) same = same || SameCheck(CheckDescOf(*val, c), d);
       if (same) continue;
-      Status s = val->PutCheck(d);
+      Status s = PutCheck(val, d);
       if (!s.ok()) return s;
       *changed = true;
     }
@@ -317,7 +313,7 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     return Status(DBIERR_INVALIDRESTRUCTURE, "a check or link list has no descriptors");
   }
   const std::string reference = OptionalParam(req, szCRREFERENCE);
-  const bool legacy = st.hasVal && !st.val.decoded();
+  const bool legacy = st.hasVal && !st.stored->val.decoded();
   if (legacy && reference.empty()) {
     // Older files are carried as they are.
     if (req.iValChkCount || req.iRintCount) {
@@ -337,7 +333,7 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
   const bool hasVal = st.hasVal && !legacy;
   std::vector<ValField> fields;
   ValFile val =
-      hasVal ? st.val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
+      hasVal ? st.stored->val : ValFile::Create(ValLevelFor(source.Header().version_id), fields, 0);
   bool changed = false;
   const bool keyChanged = plan->def.key_fields != source.Header().key_fields;
   if (plan->fieldsChanged || keyChanged || !hasVal) {

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "CodePage.h"
+#include "DataFileHeader.h"
+#include "FieldText.h"
 #include "Session.h"
 #include "TableDump.h"
 #include "TableFiles.h"
@@ -211,31 +213,9 @@ std::string TField::AsString() const {
   const FieldDesc& f = table_->Desc(index_);
   const FieldValue v = table_->CurrentValue(index_);
   if (v.null) return "";
-  switch (f.type) {
-    case FieldType::Alpha:
-    case FieldType::Memo:
-    case FieldType::FmtMemo:
-      return table_->table_->Text(v.s);
-    case FieldType::Number:
-    case FieldType::Currency:
-      return ShortestNumber(v.d);
-    case FieldType::Date:
-      return FormatDate(v.i);
-    case FieldType::Time:
-      return FormatTime(v.i);
-    case FieldType::Timestamp:
-      return FormatTimestamp(v.d);
-    case FieldType::Logical:
-      return v.i ? "True" : "False";
-    case FieldType::Bcd:
-    case FieldType::Bytes:
-    case FieldType::Blob:
-    case FieldType::Ole:
-    case FieldType::Graphic:
-      return v.s;
-    default:
-      return std::to_string(v.i);
-  }
+  const FieldKind kind = KindOf(f.type);
+  if (kind == FieldKind::Text || kind == FieldKind::Memo) return table_->table_->Text(v.s);
+  return ValueText(f.type, v);
 }
 
 void TField::SetAsString(const std::string& text) {

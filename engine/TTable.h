@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "DbExceptions.h"
-#include "FieldCodec.h"
+#include "FieldText.h"
+#include "FieldValue.h"
 #include "FieldTypes.h"
 #include "ParadoxTable.h"
 #include "TableLock.h"

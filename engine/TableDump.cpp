@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "DataFileHeader.h"
 #include "Sha256.h"
 
 namespace engine {
@@ -23,13 +24,6 @@ std::string JsonString(const std::string& s) {
     }
   }
   return out + "\"";
-}
-
-std::string ShortestNumber(double d) {
-  if (!std::isfinite(d)) return "null";
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, r.ptr);
 }
 
 Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std::string* out) {

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "FieldText.h"
 #include "ParadoxTable.h"
 
 namespace engine {
@@ -19,7 +20,5 @@ Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std:
 Status RecordJson(const ParadoxTable& table, const TableCursor& cursor, std::string* out);
 void DescribeTable(const ParadoxTable& table, std::ostream& out);
 std::string JsonString(const std::string& utf8);
-// Shortest text that reads back as the same double.
-std::string ShortestNumber(double d);
 
 }  // namespace engine

@@ -1,6 +1,5 @@
 #include "TableFiles.h"
 
-#include <dirent.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -10,11 +9,14 @@
 
 namespace engine {
 
-namespace {
-
 std::string BaseName(const std::string& path) {
   auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const auto cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 std::string Stem(const std::string& path) {
@@ -22,6 +24,17 @@ std::string Stem(const std::string& path) {
   auto dot = base.find_last_of('.');
   return dot == std::string::npos ? base : base.substr(0, dot);
 }
+
+std::string UpperExtension(const std::string& path) {
+  const std::string base = BaseName(path);
+  const auto dot = base.find_last_of('.');
+  if (dot == std::string::npos) return "";
+  std::string ext = base.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+namespace {
 
 bool HasLowerCase(const std::string& s) {
   for (char c : s) {
@@ -32,10 +45,7 @@ bool HasLowerCase(const std::string& s) {
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
-    ::closedir(d);
-  }
+  Env::Default()->ListDir(dir, &names);  // a folder that cannot be read has no entries
   return names;
 }
 
@@ -197,6 +207,23 @@ std::vector<std::string> StaleCompanions(const std::string& db_path) {
     if (ext == "MB" || ext == "VAL" || index || IsParkedExtension(ext))
       out.push_back(JoinPath(DirName(db_path), entry));
   }
+  return out;
+}
+
+std::vector<std::string> CompanionFiles(const std::string& db_path) {
+  const std::string dir = DirName(db_path);
+  const std::string stem = Stem(db_path);
+  std::vector<std::string> out;
+  for (const std::string& name : ListDir(dir)) {
+    if (name.size() > stem.size() + 1 && name[stem.size()] == '.' &&
+        ::strncasecmp(name.c_str(), stem.c_str(), stem.size()) == 0 &&
+        name.find('.', stem.size() + 1) == std::string::npos) {
+      out.push_back(dir + "/" + name);
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) {
+    return UpperExtension(a) < UpperExtension(b);
+  });
   return out;
 }
 

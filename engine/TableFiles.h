@@ -8,6 +8,16 @@
 
 namespace engine {
 
+// The last part of a path ("ORDERS.DB" of "/data/ORDERS.DB").
+std::string BaseName(const std::string& path);
+// The same for a table name as descriptors and .VAL files carry it, which
+// may come with a path of the platform the tables come from ("C:\\DATA\\A.DB").
+std::string FileNameOf(const std::string& path);
+// The base name without its extension ("ORDERS").
+std::string Stem(const std::string& path);
+// The upper-cased extension of a path ("X0A"), empty when there is none.
+std::string UpperExtension(const std::string& path);
+
 // The existing entry of dir whose name equals name ignoring case, or
 // dir/name when there is none.
 std::string FindNoCase(const std::string& dir, const std::string& name);
@@ -37,6 +47,10 @@ bool IsParkedExtension(const std::string& ext);
 // A table named on a command line: a path to the data file with or without
 // its .DB extension, matched without regard to case.
 std::string ResolveTablePath(const std::string& arg);
+// The files beside a data file whose names put them in its family
+// (".PX", ".X0A", ".XG1" ...), matched without regard to case, in the order
+// of their extensions.
+std::vector<std::string> CompanionFiles(const std::string& db_path);
 // Every existing companion of a data file that a new definition makes stale:
 // blob file, primary and secondary indexes, validity checks, parked forms.
 std::vector<std::string> StaleCompanions(const std::string& db_path);

@@ -1,7 +1,9 @@
 #include "TableVerify.h"
 
-#include "Journal.h"
+#include "BlobFile.h"
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
+#include "Journal.h"
 #include "ParadoxTable.h"
 #include "TableFiles.h"
 #include "TableVerifyIndexes.h"

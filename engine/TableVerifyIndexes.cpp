@@ -1,5 +1,7 @@
 #include "TableVerifyIndexes.h"
 
+#include "DataBlock.h"
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
 #include "IndexKey.h"
 #include "PrimaryIndex.h"

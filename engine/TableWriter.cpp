@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "BlobFile.h"
 #include "ByteOrder.h"
 #include "DataBlock.h"
+#include "DataFileHeader.h"
+#include "FieldCodec.h"
 #include "ParadoxCrypt.h"
 #include "ParadoxTable.h"
 #include "TableFiles.h"
@@ -134,6 +137,44 @@ Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& 
   return s;
 }
 
+TableWriter::TableWriter() : header_(std::make_unique<DataFileHeader>()) {}
+
+Status EncodeTableFile(const DataFileHeader& like,
+                       const std::vector<std::vector<FieldValue>>& records, std::string* out) {
+  DataFileHeader h = like;
+  h.ComputeLayout();
+  h.header_size = std::max(h.header_size, h.RequiredHeaderSize());
+  const std::size_t per_block = static_cast<std::size_t>(h.RecordsPerBlock());
+  if (per_block == 0) return Invalid("records do not fit a block");
+  const std::size_t blocks = (records.size() + per_block - 1) / per_block;
+  if (blocks > 0xFFFF) return Status(DBIERR_TABLEFULL, "too many records for one table");
+  h.num_records = static_cast<std::uint32_t>(records.size());
+  h.used_blocks = h.file_blocks = h.last_block = static_cast<std::uint16_t>(blocks);
+  h.first_block = blocks ? 1 : 0;
+  h.first_free_block = 0;
+  *out = h.EncodeTo();
+  for (std::size_t b = 0; b < blocks; ++b) {
+    std::string block(h.BlockSize(), '\0');
+    const std::size_t first = b * per_block;
+    const std::size_t count = std::min(per_block, records.size() - first);
+    DataBlockHeader{static_cast<std::uint16_t>(b + 1 < blocks ? b + 2 : 0),
+                    static_cast<std::uint16_t>(b),
+                    DataBlockHeader::SizeFor(static_cast<int>(count), h.record_size)}
+        .EncodeTo(Bytes(block));
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::vector<FieldValue>& values = records[first + i];
+      if (values.size() != h.fields.size()) return Invalid("wrong number of values");
+      std::uint8_t* rec = Bytes(block) + DataBlockHeader::kEncodedLength + i * h.record_size;
+      for (std::size_t f = 0; f < values.size(); ++f) {
+        Status s = EncodeField(h.fields[f], values[f], rec);
+        if (!s.ok()) return s.WithContext(h.fields[f].name);
+      }
+    }
+    out->append(block);
+  }
+  return Status::OK();
+}
+
 Status TableWriter::Open(Env* env, const std::string& db_path, std::uint32_t key,
                          std::unique_ptr<TableWriter>* out) {
   OpenOptions options;
@@ -146,9 +187,9 @@ Status TableWriter::Open(Env* env, const std::string& db_path, std::uint32_t key
   auto w = std::unique_ptr<TableWriter>(new TableWriter);
   w->env_ = env;
   w->path_ = db_path;
-  w->header_ = table->Header();
-  w->key_ = w->header_.key;
-  for (const FieldDesc& f : w->header_.fields) {
+  *w->header_ = table->Header();
+  w->key_ = w->header_->key;
+  for (const FieldDesc& f : w->header_->fields) {
     w->has_blobs_ = w->has_blobs_ || IsBlobType(f.type);
     w->has_auto_inc_ = w->has_auto_inc_ || f.type == FieldType::AutoInc;
   }
@@ -166,9 +207,31 @@ Status TableWriter::Open(Env* env, const std::string& db_path, std::uint32_t key
 
 TableWriter::~TableWriter() { Flush(); }
 
+Status TableWriter::AppendSynced(std::vector<FieldValue> values) {
+  Status s = Flush();  // what is on disk then is the state to return to
+  if (!s.ok()) return s;
+  const DataFileHeader header = *header_;
+  const std::string block = block_;
+  const std::uint32_t number = block_number_;
+  const int records = block_records_;
+  s = Append(std::move(values));
+  if (s.ok()) s = Sync();
+  if (s.ok()) return s;
+  *header_ = header;
+  block_ = block;
+  block_number_ = number;
+  block_records_ = records;
+  pending_.clear();  // blocks of the failed append not yet written
+  Status undo = number != 0 ? WriteBlock() : Status::OK();
+  if (undo.ok()) undo = WritePending();
+  if (undo.ok()) undo = file_->WriteAt(0, header_->raw.data(), header_->raw.size());
+  dirty_ = !undo.ok();
+  return s;
+}
+
 Status TableWriter::StartBlock() {
   // New blocks go to the end of the file and the end of the chain.
-  const std::uint32_t number = std::uint32_t{header_.file_blocks} + 1;
+  const std::uint32_t number = std::uint32_t{header_->file_blocks} + 1;
   if (number > 0xFFFF)
     return Status(DBIERR_TABLEFULL, "the table has no room for another block").WithContext(path_);
   if (block_number_ != 0) {
@@ -180,15 +243,15 @@ Status TableWriter::StartBlock() {
   }
   DataBlockHeader fresh;
   fresh.prev = static_cast<std::uint16_t>(block_number_);
-  fresh.add_data_size = DataBlockHeader::SizeFor(0, header_.record_size);
-  block_.assign(header_.BlockSize(), '\0');
+  fresh.add_data_size = DataBlockHeader::SizeFor(0, header_->record_size);
+  block_.assign(header_->BlockSize(), '\0');
   fresh.EncodeTo(Bytes(block_));
   block_number_ = number;
   block_records_ = 0;
-  header_.file_blocks = static_cast<std::uint16_t>(number);
-  header_.used_blocks = static_cast<std::uint16_t>(header_.used_blocks + 1);
-  header_.last_block = static_cast<std::uint16_t>(number);
-  if (header_.first_block == 0) header_.first_block = static_cast<std::uint16_t>(number);
+  header_->file_blocks = static_cast<std::uint16_t>(number);
+  header_->used_blocks = static_cast<std::uint16_t>(header_->used_blocks + 1);
+  header_->last_block = static_cast<std::uint16_t>(number);
+  if (header_->first_block == 0) header_->first_block = static_cast<std::uint16_t>(number);
   dirty_ = true;
   return Status::OK();
 }
@@ -208,14 +271,14 @@ Status TableWriter::WriteBlock() {
 
 Status TableWriter::WritePending() {
   if (pending_.empty()) return Status::OK();
-  Status s = file_->WriteAt(BlockOffset(header_, pending_first_), pending_.data(), pending_.size());
+  Status s = file_->WriteAt(BlockOffset(*header_, pending_first_), pending_.data(), pending_.size());
   pending_.clear();
   return s;
 }
 
 Status TableWriter::StoreBlobs(std::vector<FieldValue>* values) {
-  for (std::size_t i = 0; i < header_.fields.size(); ++i) {
-    const FieldDesc& f = header_.fields[i];
+  for (std::size_t i = 0; i < header_->fields.size(); ++i) {
+    const FieldDesc& f = header_->fields[i];
     FieldValue& v = (*values)[i];
     if (!IsBlobType(f.type) || v.null) continue;
     std::string data = v.s;
@@ -242,38 +305,38 @@ Status TableWriter::StoreBlobs(std::vector<FieldValue>* values) {
 }
 
 Status TableWriter::Append(std::vector<FieldValue> values) {
-  if (values.size() != header_.fields.size()) return Invalid("wrong number of values");
+  if (values.size() != header_->fields.size()) return Invalid("wrong number of values");
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (header_.fields[i].type != FieldType::AutoInc) continue;
-    if (values[i].null) values[i] = FieldValue::Int(std::int64_t{header_.auto_inc} + 1);
-    if (values[i].i > header_.auto_inc) header_.auto_inc = static_cast<std::uint32_t>(values[i].i);
+    if (header_->fields[i].type != FieldType::AutoInc) continue;
+    if (values[i].null) values[i] = FieldValue::Int(std::int64_t{header_->auto_inc} + 1);
+    if (values[i].i > header_->auto_inc) header_->auto_inc = static_cast<std::uint32_t>(values[i].i);
   }
-  std::string record(header_.record_size, '\0');
+  std::string record(header_->record_size, '\0');
   Status s = StoreBlobs(&values);
   for (std::size_t i = 0; s.ok() && i < values.size(); ++i) {
-    s = EncodeField(header_.fields[i], values[i], Bytes(record));
+    s = EncodeField(header_->fields[i], values[i], Bytes(record));
   }
   if (!s.ok()) return s.WithContext(path_);
   return PutRecord(record);
 }
 
 Status TableWriter::AppendEncoded(std::string& record, std::vector<FieldValue>& values) {
-  if (record.size() != header_.record_size || values.size() != header_.fields.size()) {
+  if (record.size() != header_->record_size || values.size() != header_->fields.size()) {
     return Invalid("record does not fit the table");
   }
   bool blobs = false;
   for (std::size_t i = 0; has_blobs_ && i < values.size(); ++i)
-    blobs = blobs || (IsBlobType(header_.fields[i].type) && !values[i].null);
+    blobs = blobs || (IsBlobType(header_->fields[i].type) && !values[i].null);
   Status s = blobs ? StoreBlobs(&values) : Status::OK();
   for (std::size_t i = 0; blobs && s.ok() && i < values.size(); ++i) {
-    if (IsBlobType(header_.fields[i].type))
-      s = EncodeField(header_.fields[i], values[i], Bytes(record));
+    if (IsBlobType(header_->fields[i].type))
+      s = EncodeField(header_->fields[i], values[i], Bytes(record));
   }
   for (std::size_t i = 0; has_auto_inc_ && s.ok() && i < values.size(); ++i) {
-    const FieldDesc& f = header_.fields[i];
+    const FieldDesc& f = header_->fields[i];
     if (f.type != FieldType::AutoInc) continue;
     const FieldValue v = DecodeField(f, Bytes(record));
-    if (!v.null && v.i > header_.auto_inc) header_.auto_inc = static_cast<std::uint32_t>(v.i);
+    if (!v.null && v.i > header_->auto_inc) header_->auto_inc = static_cast<std::uint32_t>(v.i);
   }
   if (!s.ok()) return s.WithContext(path_);
   return PutRecord(record);
@@ -281,17 +344,17 @@ Status TableWriter::AppendEncoded(std::string& record, std::vector<FieldValue>& 
 
 Status TableWriter::PutRecord(const std::string& record) {
   Status s;
-  if (block_number_ == 0 || block_records_ >= header_.RecordsPerBlock()) {
+  if (block_number_ == 0 || block_records_ >= header_->RecordsPerBlock()) {
     s = StartBlock();
     if (!s.ok()) return s;
   }
   std::memcpy(block_.data() + DataBlockHeader::kEncodedLength +
-                  static_cast<std::size_t>(block_records_) * header_.record_size,
+                  static_cast<std::size_t>(block_records_) * header_->record_size,
               record.data(), record.size());
   ++block_records_;
   PutU16(Bytes(block_) + 4,
-         static_cast<std::uint16_t>(DataBlockHeader::SizeFor(block_records_, header_.record_size)));
-  ++header_.num_records;
+         static_cast<std::uint16_t>(DataBlockHeader::SizeFor(block_records_, header_->record_size)));
+  ++header_->num_records;
   dirty_ = true;
   return Status::OK();
 }
@@ -301,8 +364,8 @@ Status TableWriter::Flush() {
   Status s = WriteBlock();
   if (s.ok()) s = WritePending();
   if (!s.ok()) return s;
-  header_.PatchCounts();
-  s = file_->WriteAt(0, header_.raw.data(), header_.raw.size());
+  header_->PatchCounts();
+  s = file_->WriteAt(0, header_->raw.data(), header_->raw.size());
   if (s.ok()) dirty_ = false;
   return s;
 }

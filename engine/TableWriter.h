@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "BlobFile.h"
-#include "DataFileHeader.h"
 #include "Env.h"
-#include "FieldCodec.h"
+#include "FieldTypes.h"
+#include "FieldValue.h"
 #include "Status.h"
 
 namespace engine {
+
+struct DataFileHeader;  // format/DataFileHeader.h, for the engine's own units
+class BlobWriter;
 
 struct TableDefinition {
   // name, type and size (record bytes: leader + 10 for blobs, the text width
@@ -40,6 +42,13 @@ Status ValidateDefinition(const TableDefinition& def);
 // the old one, synced and renamed into place.
 Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def);
 
+// The bytes of a whole table file holding these records (values in field
+// order), for a small unkeyed table without blobs that is rewritten at once:
+// the header is `like`'s with the counts of the new records, every byte it
+// does not model kept; the blocks are filled in order.
+Status EncodeTableFile(const DataFileHeader& like,
+                       const std::vector<std::vector<FieldValue>>& records, std::string* out);
+
 class TableWriter {
  public:
   // Opens an existing table to append records; key is the table's password
@@ -48,7 +57,7 @@ class TableWriter {
                      std::unique_ptr<TableWriter>* out);
   ~TableWriter();
 
-  const DataFileHeader& Header() const { return header_; }
+  const DataFileHeader& Header() const { return *header_; }
   // Appends one record. values are in field order; blob fields take their
   // data in value.s. A blank + field is numbered from the table's counter.
   Status Append(std::vector<FieldValue> values);
@@ -57,13 +66,20 @@ class TableWriter {
   // values (data in value.s) as Append stores them; other values are unused.
   // Both arguments may be changed (blob references are filled in).
   Status AppendEncoded(std::string& record, std::vector<FieldValue>& values);
+  // Appends one record, as Append does, and syncs it. On failure the table
+  // reads as before (the last block and the header are written back as they
+  // were; the new record's bytes lie beyond every count) and so does this
+  // writer; blob data already stored stays, unreferenced, in the blob file.
+  // Putting things back is best effort: the write that failed may fail again,
+  // and the next Flush then tries once more.
+  Status AppendSynced(std::vector<FieldValue> values);
   // Writes the pending block and the header (not synced).
   Status Flush();
   // Flush and sync the data and blob files.
   Status Sync();
 
  private:
-  TableWriter() = default;
+  TableWriter();
   Status StartBlock();
   // Queues the current block for writing; finished blocks go out in
   // sequential batches of about a megabyte.
@@ -76,7 +92,7 @@ class TableWriter {
   std::string path_;
   std::unique_ptr<RandomFile> file_;
   std::unique_ptr<BlobWriter> blobs_;
-  DataFileHeader header_;
+  std::unique_ptr<DataFileHeader> header_;
   std::uint32_t key_ = 0;
   std::string block_;  // the last block of the chain, decrypted
   std::uint32_t block_number_ = 0;

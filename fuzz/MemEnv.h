@@ -57,6 +57,16 @@ class MemEnv : public engine::Env {
   }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
   engine::Status SyncDir(const std::string&) override { return engine::Status::OK(); }
+  engine::Status ListDir(const std::string&, std::vector<std::string>* names) override {
+    names->clear();  // holds files by path only
+    return engine::Status::OK();
+  }
+  engine::Status CreateDir(const std::string&) override {
+    return engine::Status::IOError("read-only");
+  }
+  engine::Status RemoveDir(const std::string&) override {
+    return engine::Status::IOError("read-only");
+  }
 };
 
 }  // namespace fuzz

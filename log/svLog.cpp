@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "FieldCodec.h"
+#include "FieldValue.h"
 #include "Session.h"
 #include "TableFiles.h"
 #include "svLogTable.h"

@@ -3,15 +3,10 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include "ByteOrder.h"
 #include "CodePage.h"
-#include "DataBlock.h"
-#include "FieldCodec.h"
 #include "ParadoxTable.h"
 #include "TableFiles.h"
 
-using engine::DataBlockHeader;
-using engine::DataFileHeader;
 using engine::FieldDesc;
 using engine::FieldType;
 using engine::FieldValue;
@@ -39,16 +34,17 @@ Status NotALog(const std::string& why, const std::string& path) {
 
 // A table written by another program may size its text fields differently;
 // what matters is that the four fields are there, in order, of their kinds.
-Status CheckStructure(const DataFileHeader& h, const std::string& path) {
-  if (h.fields.size() != kColumnCount)
-    return NotALog("it has " + std::to_string(h.fields.size()) + " fields", path);
+Status CheckStructure(const engine::ParadoxTable& t, const std::string& path) {
+  const std::vector<FieldDesc>& fields = t.Fields();
+  if (fields.size() != kColumnCount)
+    return NotALog("it has " + std::to_string(fields.size()) + " fields", path);
   for (int i = 0; i < kColumnCount; ++i) {
-    const FieldDesc& f = h.fields[i];
+    const FieldDesc& f = fields[i];
     if (::strcasecmp(f.name.c_str(), kLogFields[i].name) != 0 || f.type != kLogFields[i].type)
       return NotALog("field " + std::to_string(i + 1) + " is not " + kLogFields[i].name, path);
   }
-  if (h.Keyed()) return NotALog("it has a primary key", path);
-  if (h.key != 0) return NotALog("it is password protected", path);
+  if (t.Keyed()) return NotALog("it has a primary key", path);
+  if (t.Protected()) return NotALog("it is password protected", path);
   return Status::OK();
 }
 
@@ -57,53 +53,47 @@ std::string RecordText(const engine::ParadoxTable& t, const engine::TableCursor&
   return v.null ? std::string() : t.Text(v.s);
 }
 
-Status WriteBlockHeader(engine::RandomFile* file, const DataFileHeader& h, std::uint32_t number,
-                        const DataBlockHeader& bh) {
-  std::uint8_t bytes[DataBlockHeader::kEncodedLength];
-  bh.EncodeTo(bytes);
-  return file->WriteAt(engine::BlockOffset(h, number), bytes, sizeof bytes);
-}
-
-Status EncodeLogRecord(const DataFileHeader& h, const TLogRecord& record, std::string* out) {
-  out->assign(h.record_size, '\0');
-  auto* rec = engine::Bytes(*out);
-  const int code_page = h.code_page ? h.code_page : 437;
+// A record's values in field order, its text in the log's code page.
+Status LogValues(const std::vector<FieldDesc>& fields, int code_page, const TLogRecord& record,
+                 std::vector<FieldValue>* out) {
+  out->assign(kColumnCount, FieldValue());  // blank unless there is text
   const std::string* texts[] = {&record.Alias, &record.Tool, &record.Result};
   for (int i = kAlias; i <= kResult; ++i) {
-    FieldValue v;  // blank unless there is text
-    if (!texts[i]->empty()) {
-      std::string bytes;
-      if (!engine::FromUtf8(*texts[i], code_page, &bytes))
-        return Status::InvalidParam("the text cannot be stored in the log's code page")
-            .WithContext(*texts[i]);
-      v = FieldValue::Str(bytes);
-    }
-    Status s = engine::EncodeField(h.fields[i], v, rec);
-    if (!s.ok()) return s.WithContext(h.fields[i].name);
+    if (texts[i]->empty()) continue;
+    std::string bytes;
+    if (!engine::FromUtf8(*texts[i], code_page, &bytes))
+      return Status::InvalidParam("the text cannot be stored in the log's code page")
+          .WithContext(*texts[i]);
+    (*out)[i] = FieldValue::Str(bytes);
   }
-  const FieldDesc& moment = h.fields[kMoment];
-  FieldValue m = record.HasMoment ? engine::FromDateTime(moment, record.Moment) : FieldValue();
-  return engine::EncodeField(moment, m, rec);
+  if (record.HasMoment) (*out)[kMoment] = engine::FromDateTime(fields[kMoment], record.Moment);
+  return Status::OK();
 }
 
 }  // namespace
 
-DataFileHeader NewLogHeader(const std::string& tableName) {
-  DataFileHeader h;
+engine::TableDefinition NewLogDefinition() {
+  engine::TableDefinition def;
   for (const ExpectedField& f : kLogFields)
-    h.fields.push_back(FieldDesc{f.name, f.type, f.size, 0, 0});
-  h.ComputeLayout();
-  h.file_type = 2;
-  h.version_id = 12;
-  h.code_page = 1252;
-  h.sort_order = 0x62;  // "ANSIINTL", the usual order for code page 1252
-  h.sort_order_id = "ANSIINTL";
-  h.block_size_code = 4;
-  h.change_count1 = 2;
-  h.change_count2 = 1;
-  h.table_name = tableName;
-  h.header_size = h.RequiredHeaderSize();
-  return h;
+    def.fields.push_back(FieldDesc{f.name, f.type, f.size, 0, 0});
+  def.code_page = 1252;
+  def.block_size_kb = 4;
+  return def;
+}
+
+Status WriteLogFile(engine::Env* env, const std::string& path,
+                    const std::vector<TLogRecord>& records) {
+  const engine::TableDefinition def = NewLogDefinition();
+  Status s = engine::CreateTable(env, path, def);
+  std::unique_ptr<engine::TableWriter> writer;
+  if (s.ok()) s = engine::TableWriter::Open(env, path, 0, &writer);
+  std::vector<FieldValue> values;
+  for (std::size_t i = 0; s.ok() && i < records.size(); ++i) {
+    s = LogValues(def.fields, 1252, records[i], &values);
+    if (s.ok()) s = writer->Append(values);
+  }
+  if (s.ok()) s = writer->Sync();
+  return s;
 }
 
 TLogTable::TLogTable(engine::Env* env) : env_(env ? env : engine::Env::Default()) {}
@@ -125,10 +115,10 @@ Status TLogTable::Open() {
   Status s = lock->Acquire(path_, true);
   if (!s.ok()) return s;
   s = LoadRecords();
-  if (s.ok()) s = env_->OpenWrite(path_, false, &file_);
+  if (s.ok()) s = engine::TableWriter::Open(env_, path_, 0, &writer_);
   if (!s.ok()) {
     records_.clear();
-    file_.reset();
+    writer_.reset();
     return s;
   }
   lock_ = std::move(lock);
@@ -142,9 +132,10 @@ Status TLogTable::LoadRecords() {
   std::unique_ptr<engine::ParadoxTable> table;
   Status s = engine::ParadoxTable::Open(path_, options, &table);
   if (!s.ok()) return s;
-  header_ = table->Header();
-  s = CheckStructure(header_, path_);
+  s = CheckStructure(*table, path_);
   if (!s.ok()) return s;
+  fields_ = table->Fields();
+  code_page_ = table->TextCodePage();
   records_.clear();
   records_.reserve(table->RecordCount());
   engine::TableCursor cur = table->NewCursor();
@@ -155,22 +146,20 @@ Status TLogTable::LoadRecords() {
     r.Result = RecordText(*table, cur, kResult);
     FieldValue moment = cur.Value(kMoment);
     r.HasMoment = !moment.null;
-    r.Moment = engine::ToDateTime(header_.fields[kMoment], moment);
+    r.Moment = engine::ToDateTime(fields_[kMoment], moment);
     records_.push_back(std::move(r));
   }
   if (!cur.status().ok()) return cur.status();
   RebuildIndex();
-  const auto& chain = table->Chain();
-  last_block_records_ = chain.empty() ? 0 : chain.back().records;
   // The header's bookkeeping must agree with the chain, or appending would
   // write over records or leave them unreachable.
-  if (!chain.empty() && chain.back().number != header_.last_block)
+  if (!table->LastBlockEndsChain())
     return NotALog("its last block is not the end of the chain", path_);
   return Status::OK();
 }
 
 void TLogTable::Close() {
-  file_.reset();
+  writer_.reset();
   lock_.reset();
   records_.clear();
   by_alias_tool_.clear();
@@ -201,120 +190,18 @@ const std::vector<std::size_t>& TLogTable::PositionsOf(const std::string& alias,
 
 Status TLogTable::Create() {
   Close();
-  std::string data;
-  const std::string name = path_.substr(path_.find_last_of('/') + 1);
-  Status s = EncodeLogFile(NewLogHeader(name), {}, &data);
-  if (!s.ok()) return s;
-  for (const std::string& stale : engine::StaleCompanions(path_)) {
-    s = env_->Remove(stale);
-    if (!s.ok()) return s;
-  }
-  return engine::WriteFileAtomically(env_, path_, data);
+  return WriteLogFile(env_, path_, {});
 }
 
 Status TLogTable::Insert(const TLogRecord& record) {
   if (!Active()) return Status::InvalidParam("the log table is not open");
-  std::string bytes;
-  Status s = EncodeLogRecord(header_, record, &bytes);
+  std::vector<FieldValue> values;
+  Status s = LogValues(fields_, code_page_, record, &values);
+  if (s.ok()) s = writer_->AppendSynced(std::move(values));
   if (!s.ok()) return s;
-  const DataFileHeader before = header_;
-  const std::uint16_t before_records = last_block_records_;
-  const bool room = header_.used_blocks > 0 && last_block_records_ < header_.RecordsPerBlock();
-  s = room ? AppendToLastBlock(bytes) : AppendNewBlock(bytes);
-  if (s.ok()) s = WriteCounts();
-  if (s.ok()) s = file_->Sync();
-  if (!s.ok()) {
-    UndoAppend(room, before, before_records);
-    return s;
-  }
   records_.push_back(record);
   IndexRecord(records_.size() - 1);
   return s;
-}
-
-// Puts the bookkeeping back so the file reads as it did before a failed
-// append; the bytes of the record itself lie beyond every count and are
-// never read. Best effort: the write that failed may fail again.
-void TLogTable::UndoAppend(bool inLastBlock, const DataFileHeader& before,
-                           std::uint16_t beforeRecords) {
-  header_ = before;
-  last_block_records_ = beforeRecords;
-  WriteCounts();
-  std::string block;
-  if (header_.last_block == 0 ||
-      !engine::ReadDataBlock(file_.get(), header_, 0, header_.last_block, &block).ok())
-    return;
-  DataBlockHeader bh = DataBlockHeader::DecodeFrom(engine::Bytes(block));
-  if (inLastBlock)
-    bh.add_data_size = DataBlockHeader::SizeFor(beforeRecords, header_.record_size);
-  else
-    bh.next = 0;
-  WriteBlockHeader(file_.get(), header_, header_.last_block, bh);
-}
-
-Status TLogTable::AppendToLastBlock(const std::string& record) {
-  const std::uint32_t number = header_.last_block;
-  std::string block;
-  Status s = engine::ReadDataBlock(file_.get(), header_, 0, number, &block);
-  if (!s.ok()) return s;
-  const std::uint64_t at = engine::BlockOffset(header_, number) + DataBlockHeader::kEncodedLength +
-                           std::uint64_t{last_block_records_} * header_.record_size;
-  s = file_->WriteAt(at, record.data(), record.size());
-  if (!s.ok()) return s;
-  DataBlockHeader bh = DataBlockHeader::DecodeFrom(engine::Bytes(block));
-  bh.add_data_size = DataBlockHeader::SizeFor(last_block_records_ + 1, header_.record_size);
-  s = WriteBlockHeader(file_.get(), header_, number, bh);
-  if (!s.ok()) return s;
-  ++last_block_records_;
-  ++header_.num_records;
-  return s;
-}
-
-Status TLogTable::AppendNewBlock(const std::string& record) {
-  const std::uint32_t number = std::uint32_t{header_.file_blocks} + 1;
-  if (number > 0xFFFF)
-    return Status(DBIERR_TABLEFULL, "the log table has no room for another block")
-        .WithContext(path_);
-  const std::uint16_t prev = header_.used_blocks > 0 ? header_.last_block : 0;
-  std::string block(header_.BlockSize(), '\0');
-  DataBlockHeader{0, prev, DataBlockHeader::SizeFor(1, header_.record_size)}.EncodeTo(
-      engine::Bytes(block));
-  block.replace(DataBlockHeader::kEncodedLength, record.size(), record);
-  Status s = file_->WriteAt(engine::BlockOffset(header_, number), block.data(), block.size());
-  if (!s.ok()) return s;
-  if (prev != 0) {
-    std::string prev_block;
-    s = engine::ReadDataBlock(file_.get(), header_, 0, prev, &prev_block);
-    if (!s.ok()) return s;
-    DataBlockHeader bh = DataBlockHeader::DecodeFrom(engine::Bytes(prev_block));
-    bh.next = static_cast<std::uint16_t>(number);
-    s = WriteBlockHeader(file_.get(), header_, prev, bh);
-    if (!s.ok()) return s;
-  } else {
-    header_.first_block = static_cast<std::uint16_t>(number);
-  }
-  header_.last_block = static_cast<std::uint16_t>(number);
-  ++header_.used_blocks;
-  header_.file_blocks = static_cast<std::uint16_t>(number);
-  ++header_.num_records;
-  last_block_records_ = 1;
-  return s;
-}
-
-// Patches only the counts into the header as found, so a log written by
-// another program keeps every other header byte.
-Status TLogTable::WriteCounts() {
-  std::string& raw = header_.raw;
-  if (raw.size() < DataFileHeader::kExtendedLength)
-    return Status::Corruption("log header is too short");
-  std::uint8_t* p = engine::Bytes(raw);
-  engine::PutU32(p + 0x06, header_.num_records);
-  engine::PutU16(p + 0x0A, header_.used_blocks);
-  engine::PutU16(p + 0x0C, header_.file_blocks);
-  engine::PutU16(p + 0x0E, header_.first_block);
-  engine::PutU16(p + 0x10, header_.last_block);
-  engine::PutU16(p + 0x3A, header_.file_blocks);
-  return file_->WriteAt(0, raw.data(), DataFileHeader::kExtendedLength);
 }
 
 Status TLogTable::Delete(const std::vector<std::size_t>& positions) {
@@ -340,8 +227,13 @@ Status TLogTable::Delete(const std::vector<std::size_t>& positions) {
 // is locked before it is renamed into place, so the log is never unlocked
 // for another program to grab; a failure leaves the old file and its lock.
 Status TLogTable::ReplaceFile(const std::vector<TLogRecord>& records) {
+  std::vector<std::vector<FieldValue>> rows(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    Status s = LogValues(fields_, code_page_, records[i], &rows[i]);
+    if (!s.ok()) return s;
+  }
   std::string data;
-  Status s = EncodeLogFile(header_, records, &data);
+  Status s = engine::EncodeTableFile(writer_->Header(), rows, &data);
   if (!s.ok()) return s;
   const std::string temp = engine::TempPathFor(path_);
   std::unique_ptr<engine::RandomFile> file;
@@ -352,51 +244,17 @@ Status TLogTable::ReplaceFile(const std::vector<TLogRecord>& records) {
   auto lock = std::make_unique<engine::TableLock>();
   if (s.ok()) s = lock->Acquire(temp, true);
   if (s.ok()) s = engine::CommitReplacement(env_, temp, path_);
-  if (s.ok()) s = env_->OpenWrite(path_, false, &file);
   if (!s.ok()) {
     env_->Remove(temp);
     return s;
   }
-  DataFileHeader fresh;
-  s = fresh.DecodeFrom(data, data.size());
+  // The lock moved with the file; the writer continues the new file.
+  std::unique_ptr<engine::TableWriter> writer;
+  s = engine::TableWriter::Open(env_, path_, 0, &writer);
   if (!s.ok()) return s;
-  header_ = fresh;
-  const int per_block = header_.RecordsPerBlock();
-  last_block_records_ =
-      records.empty() ? 0 : static_cast<std::uint16_t>((records.size() - 1) % per_block + 1);
-  file_ = std::move(file);
+  writer_ = std::move(writer);
   lock_ = std::move(lock);
   return s;
-}
-
-Status EncodeLogFile(DataFileHeader h, const std::vector<TLogRecord>& records, std::string* out) {
-  h.ComputeLayout();
-  h.header_size = std::max(h.header_size, h.RequiredHeaderSize());
-  const std::size_t per_block = static_cast<std::size_t>(h.RecordsPerBlock());
-  const std::size_t blocks = (records.size() + per_block - 1) / per_block;
-  if (blocks > 0xFFFF) return Status(DBIERR_TABLEFULL, "too many records for one log table");
-  h.num_records = static_cast<std::uint32_t>(records.size());
-  h.used_blocks = h.file_blocks = h.last_block = static_cast<std::uint16_t>(blocks);
-  h.first_block = blocks ? 1 : 0;
-  h.first_free_block = 0;
-  *out = h.EncodeTo();
-  std::string rec;
-  for (std::size_t b = 0; b < blocks; ++b) {
-    std::string block(h.BlockSize(), '\0');
-    const std::size_t first = b * per_block;
-    const std::size_t count = std::min(per_block, records.size() - first);
-    DataBlockHeader{static_cast<std::uint16_t>(b + 1 < blocks ? b + 2 : 0),
-                    static_cast<std::uint16_t>(b),
-                    DataBlockHeader::SizeFor(static_cast<int>(count), h.record_size)}
-        .EncodeTo(engine::Bytes(block));
-    for (std::size_t i = 0; i < count; ++i) {
-      Status s = EncodeLogRecord(h, records[first + i], &rec);
-      if (!s.ok()) return s;
-      block.replace(DataBlockHeader::kEncodedLength + i * h.record_size, rec.size(), rec);
-    }
-    out->append(block);
-  }
-  return Status::OK();
 }
 
 namespace {
@@ -437,6 +295,6 @@ class LogView : public engine::SqlTable {
 
 std::unique_ptr<engine::SqlTable> TLogTable::QueryView(const std::vector<std::size_t>* subset) {
   std::vector<std::string> columns;
-  for (const FieldDesc& f : header_.fields) columns.push_back(f.name);
+  for (const FieldDesc& f : fields_) columns.push_back(f.name);
   return std::make_unique<LogView>(this, std::move(columns), subset);
 }

@@ -10,11 +10,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "DataFileHeader.h"
 #include "Env.h"
+#include "FieldTypes.h"
 #include "Query.h"
 #include "Status.h"
 #include "TableLock.h"
+#include "TableWriter.h"
 
 // One run as the log stores it. Text is UTF-8 here and in the table's code
 // page on disk; a record written by another program may hold blanks.
@@ -71,11 +72,6 @@ class TLogTable {
 
  private:
   engine::Status LoadRecords();
-  engine::Status AppendToLastBlock(const std::string& record);
-  engine::Status AppendNewBlock(const std::string& record);
-  void UndoAppend(bool inLastBlock, const engine::DataFileHeader& before,
-                  std::uint16_t beforeRecords);
-  engine::Status WriteCounts();
   engine::Status ReplaceFile(const std::vector<TLogRecord>& records);
   void IndexRecord(std::size_t position);
   void RebuildIndex();
@@ -83,18 +79,19 @@ class TLogTable {
   engine::Env* env_;
   std::string path_;
   std::unique_ptr<engine::TableLock> lock_;
-  std::unique_ptr<engine::RandomFile> file_;
-  engine::DataFileHeader header_;
-  std::uint16_t last_block_records_ = 0;  // records in the chain's last block
+  std::unique_ptr<engine::TableWriter> writer_;  // appends to the open file
+  std::vector<engine::FieldDesc> fields_;        // as the file has them
+  int code_page_ = 437;                          // of the file's text
   std::vector<TLogRecord> records_;
   // Every question names one alias and one tool; this finds their records
   // without reading the whole log.
   std::unordered_map<std::string, std::vector<std::size_t>> by_alias_tool_;
 };
 
-// The header of a new, empty log table: Alias A40, Tool A1, Result A1,
-// Moment @, no key, code page 1252.
-engine::DataFileHeader NewLogHeader(const std::string& tableName);
-// The bytes of a whole log file holding these records.
-engine::Status EncodeLogFile(engine::DataFileHeader header, const std::vector<TLogRecord>& records,
-                             std::string* out);
+// The table of a new, empty log: Alias A40, Tool A1, Result A1, Moment @,
+// no key, code page 1252.
+engine::TableDefinition NewLogDefinition();
+// Writes a log table holding these records in place of whatever file has
+// that name (the records are written together and synced once).
+engine::Status WriteLogFile(engine::Env* env, const std::string& path,
+                            const std::vector<TLogRecord>& records);

@@ -6,6 +6,10 @@
 // scrambled in 256-byte chunks from its start.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <memory>
 #include <string>

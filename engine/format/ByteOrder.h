@@ -3,6 +3,10 @@
 // FieldCodec).
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <cstring>
 #include <string>

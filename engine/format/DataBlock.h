@@ -5,6 +5,10 @@
 // file and stops at loops.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <string>
 #include <vector>

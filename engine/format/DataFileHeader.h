@@ -5,6 +5,10 @@
 // table was derived from so that bytes we do not understand are kept.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <string>
 #include <vector>

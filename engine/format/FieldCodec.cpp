@@ -6,48 +6,40 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "FieldText.h"
 
 namespace engine {
 
 namespace {
 
-// How a type is stored. The one switch over field types is Encoding(); the
-// rest of this file works on storage encodings.
+// How a type is stored; the rest of this file works on storage encodings.
 enum class Storage { Text, Int16, Int32, Double, Logical, Decimal, Bytes, Blob };
 
 Storage Encoding(FieldType type) {
-  switch (type) {
-    case FieldType::Alpha:
+  if (!IsKnownType(static_cast<std::uint8_t>(type))) return Storage::Bytes;
+  switch (KindOf(type)) {
+    case FieldKind::Text:
       return Storage::Text;
-    case FieldType::Short:
-      return Storage::Int16;
-    case FieldType::Date:
-    case FieldType::Long:
-    case FieldType::Time:
-    case FieldType::AutoInc:
+    case FieldKind::Integer:
+      return type == FieldType::Short ? Storage::Int16 : Storage::Int32;
+    case FieldKind::Date:
+    case FieldKind::Time:
       return Storage::Int32;
-    case FieldType::Currency:
-    case FieldType::Number:
-    case FieldType::Timestamp:
+    case FieldKind::Float:
+    case FieldKind::Stamp:
       return Storage::Double;
-    case FieldType::Logical:
+    case FieldKind::Logical:
       return Storage::Logical;
-    case FieldType::Bcd:
+    case FieldKind::Decimal:
       return Storage::Decimal;
-    case FieldType::Bytes:
+    case FieldKind::Bytes:
       return Storage::Bytes;
-    case FieldType::Memo:
-    case FieldType::Blob:
-    case FieldType::FmtMemo:
-    case FieldType::Ole:
-    case FieldType::Graphic:
+    case FieldKind::Memo:
+    case FieldKind::Binary:
       return Storage::Blob;
   }
   return Storage::Bytes;
 }
-
-constexpr double kMsPerDay = 86400000.0;
-constexpr std::int64_t kDayOf18991230 = 693594;
 
 bool AllZero(const std::uint8_t* p, int n) {
   for (int i = 0; i < n; ++i) {
@@ -187,25 +179,6 @@ FieldValue DecodeBlob(const FieldDesc& f, const std::uint8_t* p) {
 
 }  // namespace
 
-FieldValue FieldValue::Int(std::int64_t v) {
-  FieldValue f;
-  f.null = false;
-  f.i = v;
-  return f;
-}
-FieldValue FieldValue::Float(double v) {
-  FieldValue f;
-  f.null = false;
-  f.d = v;
-  return f;
-}
-FieldValue FieldValue::Str(std::string v) {
-  FieldValue f;
-  f.null = false;
-  f.s = std::move(v);
-  return f;
-}
-
 FieldValue DecodeField(const FieldDesc& f, const std::uint8_t* rec) {
   const std::uint8_t* p = rec + f.offset;
   switch (Encoding(f.type)) {
@@ -281,86 +254,6 @@ Status EncodeField(const FieldDesc& f, const FieldValue& v, std::uint8_t* rec) {
     }
   }
   return Status::OK();
-}
-
-std::int64_t DayNumber(int year, int month, int day) {
-  // Days from 1970-01-01 (proleptic Gregorian), shifted to day 1 = 0001-01-01.
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = y - era * 400;
-  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<std::int64_t>(era) * 146097 + doe - 719468 + 719163;
-}
-
-void CivilFromDay(std::int64_t day, int* year, int* month, int* dd) {
-  const std::int64_t z = day - 719163 + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  *dd = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *year = static_cast<int>(yoe + era * 400 + (*month <= 2 ? 1 : 0));
-}
-
-std::string FormatDate(std::int64_t day) {
-  int y, m, d;
-  CivilFromDay(day, &y, &m, &d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  return buf;
-}
-
-std::string FormatTime(std::int64_t ms) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
-                static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
-                static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
-  return buf;
-}
-
-std::string FormatTimestamp(double ms) {
-  const auto total = static_cast<std::int64_t>(std::llround(ms));
-  std::int64_t day = total / 86400000;
-  std::int64_t rest = total % 86400000;
-  if (rest < 0) {
-    rest += 86400000;
-    --day;
-  }
-  return FormatDate(day) + "T" + FormatTime(rest);
-}
-
-double ToDateTime(const FieldDesc& f, const FieldValue& v) {
-  if (v.null) return 0;
-  switch (Encoding(f.type)) {
-    case Storage::Int32:
-      if (f.type == FieldType::Time) return static_cast<double>(v.i) / kMsPerDay;
-      if (f.type == FieldType::Date) return static_cast<double>(v.i - kDayOf18991230);
-      return static_cast<double>(v.i);
-    case Storage::Double:
-      if (f.type == FieldType::Timestamp)
-        return v.d / kMsPerDay - static_cast<double>(kDayOf18991230);
-      return v.d;
-    default:
-      return 0;
-  }
-}
-
-FieldValue FromDateTime(const FieldDesc& f, double dt) {
-  const double day_floor = std::floor(dt);
-  const double ms_of_day = std::round((dt - day_floor) * kMsPerDay);
-  if (f.type == FieldType::Date)
-    return FieldValue::Int(static_cast<std::int64_t>(day_floor) + kDayOf18991230);
-  if (f.type == FieldType::Time)
-    return FieldValue::Int(static_cast<std::int64_t>(ms_of_day) % 86400000);
-  if (f.type == FieldType::Timestamp) {
-    return FieldValue::Float((day_floor + static_cast<double>(kDayOf18991230)) * kMsPerDay +
-                             ms_of_day);
-  }
-  if (Encoding(f.type) == Storage::Double) return FieldValue::Float(dt);
-  return FieldValue::Int(static_cast<std::int64_t>(day_floor));
 }
 
 }  // namespace engine

@@ -4,6 +4,10 @@
 // index records use for block numbers and counts.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -6,6 +6,10 @@
 // one level down. Pure format code over bytes.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -5,6 +5,10 @@
 // table layer supplies the records.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "TableFiles.h"
+
 namespace engine {
 
 namespace {
@@ -70,18 +72,6 @@ std::vector<std::uint16_t> ReadWords(std::string_view b, std::size_t pos, std::s
 void WriteWords(std::string& b, std::size_t pos, const std::vector<std::uint16_t>& words) {
   for (std::size_t i = 0; i < kFieldsPerLink; ++i)
     val::PutU16(b, pos + 2 * i, i < words.size() ? words[i] : 0);
-}
-
-std::string FileNameOf(const std::string& path) {
-  std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-template <std::size_t N>
-void CopyText(char (&dst)[N], const std::string& src) {
-  std::size_t n = std::min(src.size(), N - 1);
-  std::memcpy(dst, src.data(), n);
-  dst[n] = '\0';
 }
 
 // One link entry on the dependent's side; false for a bad field count.
@@ -390,57 +380,6 @@ std::uint32_t ValFile::PresentPointer() const {
   return 1;
 }
 
-VCHKDesc ValFile::CheckDesc(const ValCheck& c) const {
-  VCHKDesc d{};
-  d.iFldNum = static_cast<std::uint16_t>(c.field + 1);
-  d.bRequired = c.required;
-  d.bHasMinVal = c.hasMin;
-  d.bHasMaxVal = c.hasMax;
-  d.bHasDefVal = c.hasDefault;
-  d.iValLen = static_cast<std::uint16_t>(std::min<std::size_t>(FieldSize(c.field), DBIMAXVCHKLEN));
-  std::memcpy(d.aMinVal, c.minValue.data(), std::min<std::size_t>(c.minValue.size(), d.iValLen));
-  std::memcpy(d.aMaxVal, c.maxValue.data(), std::min<std::size_t>(c.maxValue.size(), d.iValLen));
-  std::memcpy(d.aDefVal, c.defaultValue.data(),
-              std::min<std::size_t>(c.defaultValue.size(), d.iValLen));
-  CopyText(d.szPict, c.picture);
-  d.elkupType = c.hasLookup ? static_cast<LKUPType>(lkupPRIVATE + (c.lookupFlags & 3)) : lkupNONE;
-  CopyText(d.szLkupTblName, c.lookupTable);
-  return d;
-}
-
-std::vector<RINTDesc> ValFile::LinkDescs(const std::string& directory) const {
-  std::vector<RINTDesc> out;
-  std::string prefix = directory.empty() || directory.back() == '/' ? directory : directory + "/";
-  auto fill = [&](RINTDesc& d, const std::string& name, const std::string& table,
-                  const std::vector<std::uint16_t>& mine, const std::vector<std::uint16_t>& other) {
-    d.iRintNum = static_cast<std::uint16_t>(out.size() + 1);
-    CopyText(d.szRintName, name);
-    CopyText(d.szTblName, prefix + table);
-    d.eDelOp = rintRESTRICT;
-    d.iFldCount = static_cast<std::uint16_t>(std::min(mine.size(), kFieldsPerLink));
-    for (std::size_t i = 0; i < d.iFldCount; ++i) {
-      d.aiThisTabFld[i] = mine[i];
-      d.aiOthTabFld[i] = i < other.size() ? other[i] : 0;
-    }
-  };
-  for (const ValMasterLink& link : master_links_) {
-    RINTDesc d{};
-    fill(d, link.name, link.masterTable, link.thisFields, link.masterFields);
-    d.eType = rintDEPENDENT;
-    d.eModOp = link.updateRule == 1 ? rintCASCADE : rintRESTRICT;
-    out.push_back(d);
-  }
-  for (const ValDependent& dep : dependents_) {
-    RINTDesc d{};
-    fill(d, dep.name, dep.dependentTable, master_key_fields_, dep.dependentFields);
-    d.eType = rintMASTER;
-    // The master's file does not repeat the rule; its dependent's file holds it.
-    d.eModOp = rintCASCADE;
-    out.push_back(d);
-  }
-  return out;
-}
-
 }  // namespace engine
 
 namespace engine {
@@ -454,86 +393,15 @@ bool SameFileName(const std::string& a, const std::string& b) {
          });
 }
 
-std::vector<std::uint16_t> Fields(const std::uint16_t* words, std::size_t n) {
-  return std::vector<std::uint16_t>(words, words + n);
-}
-
 }  // namespace
-
-Status ValFile::PutCheck(const VCHKDesc& d) {
-  if (legacy_)
-    return Status(DBIERR_NOTSUPPORTED, "Validity checks of this file level are kept as they are");
-  if (d.iFldNum == 0 || d.iFldNum > fields_.size())
-    return Status::InvalidParam("Validity check on a field the table lacks");
-  std::uint8_t field = static_cast<std::uint8_t>(d.iFldNum - 1);
-  auto it = std::find_if(checks_.begin(), checks_.end(),
-                         [&](const ValCheck& c) { return c.field >= field; });
-  if (it == checks_.end() || it->field != field) it = checks_.insert(it, ValCheck{});
-  ValCheck& c = *it;
-  std::size_t size = FieldSize(field);
-  c.field = field;
-  c.required = d.bRequired;
-  c.hasMin = d.bHasMinVal;
-  c.hasMax = d.bHasMaxVal;
-  c.hasDefault = d.bHasDefVal;
-  c.minValue = d.bHasMinVal ? std::string(reinterpret_cast<const char*>(d.aMinVal), size) : "";
-  c.maxValue = d.bHasMaxVal ? std::string(reinterpret_cast<const char*>(d.aMaxVal), size) : "";
-  c.defaultValue = d.bHasDefVal ? std::string(reinterpret_cast<const char*>(d.aDefVal), size) : "";
-  c.picture = val::CString(std::string_view(d.szPict, sizeof d.szPict), 0, sizeof d.szPict);
-  c.hasLookup = d.elkupType != lkupNONE;
-  c.lookupFlags = c.hasLookup ? static_cast<std::uint8_t>(d.elkupType - lkupPRIVATE) : 0;
-  c.lookupTable = c.hasLookup ? FileNameOf(d.szLkupTblName) : "";
-  if (c.lookupTable.size() >= 0x1A) return Status::InvalidParam("Lookup table name too long");
-  return Status::OK();
-}
 
 bool ValFile::DropCheck(std::uint16_t fldNum) {
   auto n = std::erase_if(checks_, [&](const ValCheck& c) { return c.field + 1 == fldNum; });
   return n != 0;
 }
 
-Status ValFile::PutMasterLink(const RINTDesc& d, const std::string& fieldName) {
-  if (legacy_) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
-  if (d.iFldCount == 0 || d.iFldCount > kFieldsPerLink)
-    return Status::InvalidParam("A link needs one to sixteen fields");
-  for (std::size_t i = 0; i < d.iFldCount; ++i)
-    if (d.aiThisTabFld[i] == 0 || d.aiThisTabFld[i] > fields_.size())
-      return Status::InvalidParam("Link on a field the table lacks");
-  auto it = std::find_if(master_links_.begin(), master_links_.end(),
-                         [&](const ValMasterLink& l) { return l.name == d.szRintName; });
-  if (it == master_links_.end()) it = master_links_.insert(it, ValMasterLink{});
-  it->name = d.szRintName;
-  it->fieldName = fieldName;
-  it->masterTable = FileNameOf(d.szTblName);
-  it->updateRule = d.eModOp == rintCASCADE ? 1 : 0;
-  it->thisFields = Fields(d.aiThisTabFld, d.iFldCount);
-  it->masterFields = Fields(d.aiOthTabFld, d.iFldCount);
-  return Status::OK();
-}
-
 bool ValFile::DropMasterLink(const std::string& name) {
   return std::erase_if(master_links_, [&](const ValMasterLink& l) { return l.name == name; }) != 0;
-}
-
-Status ValFile::PutDependent(const RINTDesc& d, const std::string& fieldName) {
-  if (legacy_) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
-  if (d.iFldCount == 0 || d.iFldCount > kFieldsPerLink)
-    return Status::InvalidParam("A link needs one to sixteen fields");
-  std::vector<std::uint16_t> keys = Fields(d.aiThisTabFld, d.iFldCount);
-  // Every dependent points at the same key: the master's primary key.
-  if (!dependents_.empty() && keys != master_key_fields_)
-    return Status::InvalidParam("A link must use the master's key fields");
-  std::string table = FileNameOf(d.szTblName);
-  auto it = std::find_if(dependents_.begin(), dependents_.end(), [&](const ValDependent& x) {
-    return x.name == d.szRintName && SameFileName(x.dependentTable, table);
-  });
-  if (it == dependents_.end()) it = dependents_.insert(it, ValDependent{});
-  master_key_fields_ = keys;
-  it->name = d.szRintName;
-  it->dependentTable = table;
-  it->fieldName = fieldName;
-  it->dependentFields = Fields(d.aiOthTabFld, d.iFldCount);
-  return Status::OK();
 }
 
 bool ValFile::DropDependent(const std::string& name, const std::string& dependentTable) {

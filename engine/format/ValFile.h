@@ -5,6 +5,10 @@
 // meaning is unknown are carried forward from the decoded file).
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/format is the engine's own; use the engine's public headers"
+#endif
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -98,25 +102,19 @@ class ValFile {
   std::vector<ValDependent>& dependents() { return dependents_; }
   const std::vector<ValDependent>& dependents() const { return dependents_; }
   std::vector<std::uint16_t>& masterKeyFields() { return master_key_fields_; }
+  const std::vector<std::uint16_t>& masterKeyFields() const { return master_key_fields_; }
 
   // True when nothing but the footer would be written: the table then needs
   // no .VAL file at all.
   bool empty() const;
 
-  // Descriptor views. `directory` is put before the other table's file name.
-  VCHKDesc CheckDesc(const ValCheck& check) const;
-  std::vector<RINTDesc> LinkDescs(const std::string& directory) const;
+  // The bytes a value of the field at this position (from 0) takes.
+  std::size_t FieldSize(std::uint8_t position) const;
 
-  // Changes, as a restructure request makes them. A check replaces the one
-  // on the same field. On the dependent's side a link replaces the one of
-  // the same name; on the master's side the one of the same name from the
-  // same table (several dependents may use one link name). fieldName is the
-  // dependent's field, or the link name when the link has several fields.
-  Status PutCheck(const VCHKDesc& desc);
+  // Removals, as a restructure request makes them (the descriptor forms of
+  // checks and links, and adding them, are DbiStructure's).
   bool DropCheck(std::uint16_t fldNum);
-  Status PutMasterLink(const RINTDesc& desc, const std::string& fieldName);
   bool DropMasterLink(const std::string& name);
-  Status PutDependent(const RINTDesc& desc, const std::string& fieldName);
   bool DropDependent(const std::string& name, const std::string& dependentTable);
 
  private:
@@ -126,7 +124,6 @@ class ValFile {
   void EncodeCheck(const ValCheck& check, std::string& out) const;
   void EncodeLinks(std::string& out) const;
   void EncodeFooter(std::string& out) const;
-  std::size_t FieldSize(std::uint8_t position) const;
   std::uint32_t PresentPointer() const;
 
   bool legacy_ = false;

@@ -10,18 +10,29 @@
 // record), "cancel" (Cancel is pressed and the question answered No), "lock"
 // (the live table of that request is locked as another program would).
 // Every other question is answered Yes. VARDEX_HOME names the program folder.
+// VARDEX_FAIL_WRITES_AFTER=N makes every write of the run fail, as a full
+// disk would, once N bytes are written.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
+#include "Env.h"
+#include "FaultInjectionEnv.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
 #include "fmVdx.h"
 
 int main(int argc, char** argv) {
+  // Never destroyed: files closed while the program exits still use it.
+  if (const char* budget = std::getenv("VARDEX_FAIL_WRITES_AFTER"); budget && *budget) {
+    auto* full_disk = new engine::FaultInjectionEnv(engine::Env::Default());
+    full_disk->FailWritesAfter(std::strtoll(budget, nullptr, 10));
+    engine::Env::SetDefault(full_disk);
+  }
   QApplication app(argc, argv);
   if (argc < 3) {
     std::fprintf(stderr, "usage: fault_runner ALIAS LETTER [FAULT N]\n");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FaultInjectionEnv.h"
+#include "Journal.h"
 #include "ParadoxTable.h"
 #include "TableVerify.h"
 #include "TestFiles.h"
@@ -91,13 +93,13 @@ TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   ASSERT_TRUE(CreateTable(Env::Default(), dir / "NEW.DB", def).ok());
   ASSERT_TRUE(Env::Default()->Rename(dir / "NEW.DB", TempPathFor(db)).ok());
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "new index").ok());
-  const std::vector<FileReplacement> set = {
+  const std::vector<FileSwap> set = {
       {TempPathFor(db), db}, {TempPathFor(px), px}, {"", stale}};
 
   FaultInjectionEnv env(Env::Default());
   env.FailRenamesAfter(2);  // the journal and the data file are renamed, then it stops
-  EXPECT_FALSE(CommitFileSet(&env, JournalPathFor(db), set).ok());
-  ASSERT_TRUE(Env::Default()->Exists(JournalPathFor(db)));
+  EXPECT_FALSE(CommitSwaps(&env, RestructureJournalPath(db), set).ok());
+  ASSERT_TRUE(Env::Default()->Exists(RestructureJournalPath(db)));
 
   EXPECT_EQ(ReadAll(px), "old index");  // a new data file beside the old index, for now
   std::unique_ptr<ParadoxTable> table;
@@ -106,13 +108,13 @@ TEST(Env, InterruptedFileSetIsFinishedByTheNextOpen) {
   EXPECT_EQ(table->Fields()[0].name, "B");
   EXPECT_EQ(ReadAll(px), "new index");
   EXPECT_FALSE(Env::Default()->Exists(stale));
-  EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
+  EXPECT_FALSE(Env::Default()->Exists(RestructureJournalPath(db)));
 
   // Without interruption the set is replaced at once and leaves no journal.
   ASSERT_TRUE(WriteFileAtomically(Env::Default(), TempPathFor(px), "newer").ok());
-  EXPECT_TRUE(CommitFileSet(Env::Default(), JournalPathFor(db), {{TempPathFor(px), px}}).ok());
+  EXPECT_TRUE(CommitSwaps(Env::Default(), RestructureJournalPath(db), {{TempPathFor(px), px}}).ok());
   EXPECT_EQ(ReadAll(px), "newer");
-  EXPECT_FALSE(Env::Default()->Exists(JournalPathFor(db)));
+  EXPECT_FALSE(Env::Default()->Exists(RestructureJournalPath(db)));
 }
 
 TEST(Env, PathsJoinWithOneSlash) {

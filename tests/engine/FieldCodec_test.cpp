@@ -1,6 +1,7 @@
 // Field encodings against bytes the Paradox engine wrote (sample tables),
 // blank values, limits, and the date arithmetic.
 #include "FieldCodec.h"
+#include "FieldText.h"
 
 #include <gtest/gtest.h>
 

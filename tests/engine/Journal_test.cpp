@@ -43,7 +43,7 @@ class JournalRecoveryTest : public ::testing::Test {
     Write(db_, "old data");
     Write(tmp_ / "T.PX", "old index");
     Write(tmp_ / "T.X02", "old dropped index");
-    ASSERT_TRUE(engine::PrepareStagingDir(staging_).ok());
+    ASSERT_TRUE(engine::PrepareStagingDir(engine::Env::Default(), staging_).ok());
     Write(staging_ + "/T.DB", "new data");
     Write(staging_ + "/T.PX", "new index");
     swaps_ = {{staging_ + "/T.DB", db_}, {staging_ + "/T.PX", tmp_ / "T.PX"}, {"", tmp_ / "T.X02"}};

@@ -219,7 +219,7 @@ TEST(LosslessRestructureTest, ChecksKeyAndFileNamesComeThrough) {
     const std::string ref_val = engine::CompanionPath(ref, ".VAL");
     ASSERT_EQ(after.hasVal, fs::exists(ref_val));
     if (after.hasVal) {
-      EXPECT_FALSE(after.val.decoded());
+      EXPECT_FALSE(after.valDecoded);
       // The same checks; byte 0 pairs the file with its own data file.
       EXPECT_EQ(ReadFile(after.valPath).substr(1), ReadFile(ref_val).substr(1));
     }

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <filesystem>
 
+#include "FaultInjectionEnv.h"
 #include "ParadoxTable.h"
 #include "TableLock.h"
 #include "TableWriter.h"

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "DataBlock.h"
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
+#include "IndexKey.h"
 #include "ParadoxTable.h"
 #include "PrimaryIndex.h"
 #include "SecondaryIndex.h"

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "Journal.h"
+#include "FaultInjectionEnv.h"
 #include "Restructure.h"
 #include "RestructureChecks.h"
 #include "TableVerify.h"

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "DataFileHeader.h"
 #include "DbiStructure.h"
 #include "ParadoxTable.h"
 #include "PxlibReader.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Journal.h"
+#include "FaultInjectionEnv.h"
 #include "ParadoxTable.h"
 #include "Restructure.h"
 #include "RestructureChecks.h"
@@ -40,11 +41,10 @@ struct StagedSet {
 
 TEST(TableJournalTest, FileSetAndRestructureShareTheTablesJournal) {
   StagedSet set;
-  EXPECT_EQ(JournalPathFor(set.db), RestructureJournalPath(set.db));
   FaultInjectionEnv env(Env::Default());
   env.FailRenamesAfter(2);  // the journal and the data file, then it stops
   EXPECT_FALSE(
-      CommitFileSet(&env, JournalPathFor(set.db), {{TempPathFor(set.db), set.db},
+      CommitSwaps(&env, RestructureJournalPath(set.db), {{TempPathFor(set.db), set.db},
                                                    {TempPathFor(set.px), set.px}})
           .ok());
   // What a restructure runs first finishes the file set too.

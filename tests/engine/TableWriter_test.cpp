@@ -2,6 +2,7 @@
 // through pxlib: every field type, blobs of every kind, protected tables.
 #include <gtest/gtest.h>
 
+#include "DataFileHeader.h"
 #include "ParadoxCrypt.h"
 #include "ParadoxTable.h"
 #include "PxlibReader.h"

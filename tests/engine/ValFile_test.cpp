@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "DbiStructure.h"
 #include "TestFiles.h"
 
 namespace fs = std::filesystem;
@@ -70,13 +71,13 @@ TEST(ValFileTest, DecodesChecks) {
   EXPECT_EQ(zip.fields().size(), 3u);
   EXPECT_EQ(zip.fields()[2].name, "City");
   EXPECT_EQ(zip.fields()[2].size, 25);
-  VCHKDesc pic = zip.CheckDesc(zip.checks()[1]);
+  VCHKDesc pic = CheckDescOf(zip, zip.checks()[1]);
   EXPECT_EQ(pic.iFldNum, 2);
   EXPECT_STREQ(pic.szPict, "&&");
   EXPECT_FALSE(pic.bRequired);
 
   ValFile logical = Load("logical.val");
-  VCHKDesc def = logical.CheckDesc(logical.checks().at(0));
+  VCHKDesc def = CheckDescOf(logical, logical.checks().at(0));
   EXPECT_TRUE(def.bRequired);
   EXPECT_TRUE(def.bHasDefVal);
   EXPECT_FALSE(def.bHasMinVal);
@@ -84,19 +85,19 @@ TEST(ValFileTest, DecodesChecks) {
   EXPECT_EQ(def.aDefVal[0], 0x81);  // true
 
   ValFile lookup = Load("joinb.val");
-  VCHKDesc lk = lookup.CheckDesc(lookup.checks().at(0));
+  VCHKDesc lk = CheckDescOf(lookup, lookup.checks().at(0));
   EXPECT_EQ(lk.elkupType, lkupHELP);
   EXPECT_STREQ(lk.szLkupTblName, "joina.db");
 
   ValFile multiple = Load("multiple.val");
   ASSERT_EQ(multiple.checks().size(), 2u);
-  EXPECT_TRUE(multiple.CheckDesc(multiple.checks()[0]).bRequired);
-  EXPECT_STREQ(multiple.CheckDesc(multiple.checks()[1]).szPict, "[(*3{#}) ]*3{#}-*4{#}");
+  EXPECT_TRUE(CheckDescOf(multiple, multiple.checks()[0]).bRequired);
+  EXPECT_STREQ(CheckDescOf(multiple, multiple.checks()[1]).szPict, "[(*3{#}) ]*3{#}-*4{#}");
 }
 
 TEST(ValFileTest, DecodesLinksOnBothSides) {
   ValFile c = Load("C.VAL");  // depends on A and B
-  auto links = c.LinkDescs("/data");
+  auto links = LinkDescsOf(c, "/data");
   ASSERT_EQ(links.size(), 2u);
   EXPECT_EQ(links[0].eType, rintDEPENDENT);
   EXPECT_STREQ(links[0].szRintName, "Reference A");
@@ -106,14 +107,14 @@ TEST(ValFileTest, DecodesLinksOnBothSides) {
   EXPECT_EQ(links[1].aiThisTabFld[0], 3);
 
   ValFile a = Load("A.VAL");  // C depends on it
-  auto master = a.LinkDescs("/data/");
+  auto master = LinkDescsOf(a, "/data/");
   ASSERT_EQ(master.size(), 1u);
   EXPECT_EQ(master[0].eType, rintMASTER);
   EXPECT_STREQ(master[0].szTblName, "/data/C.DB");
   EXPECT_EQ(master[0].aiOthTabFld[0], 2);
 
   ValFile composite = Load("fk4.val");
-  auto two = composite.LinkDescs("");
+  auto two = LinkDescsOf(composite, "");
   ASSERT_EQ(two.size(), 1u);
   EXPECT_EQ(two[0].iFldCount, 2);
   EXPECT_EQ(two[0].aiThisTabFld[1], 4);
@@ -123,7 +124,7 @@ TEST(ValFileTest, DecodesLinksOnBothSides) {
   ValFile primary = Load("primary.val");
   EXPECT_EQ(primary.dependents().size(), 5u);
   ValFile both = Load("multiple.val");  // a master and a dependent at once
-  auto mixed = both.LinkDescs("");
+  auto mixed = LinkDescsOf(both, "");
   ASSERT_EQ(mixed.size(), 3u);
   EXPECT_EQ(mixed[0].eType, rintDEPENDENT);
   EXPECT_EQ(mixed[2].eType, rintMASTER);
@@ -142,7 +143,7 @@ TEST(ValFileTest, KeepsOlderLevelsWhole) {
   EXPECT_EQ(out.substr(1), bytes.substr(1));
   VCHKDesc d{};
   d.iFldNum = 1;
-  EXPECT_FALSE(f.PutCheck(d).ok());
+  EXPECT_FALSE(PutCheck(&f, d).ok());
 }
 
 TEST(ValFileTest, EditedChecksSurviveEncoding) {
@@ -157,11 +158,11 @@ TEST(ValFileTest, EditedChecksSurviveEncoding) {
   std::strcpy(d.szPict, "*!");
   d.elkupType = lkupALLCORRESP;
   std::strcpy(d.szLkupTblName, "/x/CITIES.DB");
-  ASSERT_TRUE(zip.PutCheck(d).ok());
+  ASSERT_TRUE(PutCheck(&zip, d).ok());
   EXPECT_TRUE(zip.DropCheck(1));
   ValFile back = Reload(zip);
   ASSERT_EQ(back.checks().size(), 2u);
-  VCHKDesc r = back.CheckDesc(back.checks()[1]);
+  VCHKDesc r = CheckDescOf(back, back.checks()[1]);
   EXPECT_EQ(r.iFldNum, 3);
   EXPECT_TRUE(r.bRequired && r.bHasMinVal && r.bHasMaxVal && r.bHasDefVal);
   EXPECT_EQ(r.iValLen, 25);
@@ -177,7 +178,7 @@ TEST(ValFileTest, EditedChecksSurviveEncoding) {
 
   VCHKDesc bad{};
   bad.iFldNum = 9;
-  EXPECT_FALSE(zip.PutCheck(bad).ok());
+  EXPECT_FALSE(PutCheck(&zip, bad).ok());
 }
 
 TEST(ValFileTest, EditedLinksSurviveEncoding) {
@@ -189,7 +190,7 @@ TEST(ValFileTest, EditedLinksSurviveEncoding) {
   d.iFldCount = 1;
   d.aiThisTabFld[0] = 1;
   d.aiOthTabFld[0] = 3;
-  ASSERT_TRUE(a.PutDependent(d, "A").ok());
+  ASSERT_TRUE(PutDependent(&a, d, "A").ok());
   ValFile back = Reload(a);
   ASSERT_EQ(back.dependents().size(), 2u);
   EXPECT_EQ(back.dependents()[1].dependentTable, "D.DB");
@@ -209,9 +210,9 @@ TEST(ValFileTest, EditedLinksSurviveEncoding) {
   link.iFldCount = 1;
   link.aiThisTabFld[0] = 2;
   link.aiOthTabFld[0] = 1;
-  ASSERT_TRUE(zip.PutMasterLink(link, "State").ok());
+  ASSERT_TRUE(PutMasterLink(&zip, link, "State").ok());
   ValFile z = Reload(zip);
-  auto descs = z.LinkDescs("");
+  auto descs = LinkDescsOf(z, "");
   ASSERT_EQ(descs.size(), 1u);
   EXPECT_EQ(descs[0].eModOp, rintRESTRICT);
   EXPECT_EQ(z.checks().size(), 2u);
@@ -219,7 +220,7 @@ TEST(ValFileTest, EditedLinksSurviveEncoding) {
   EXPECT_EQ(Reload(z).Encode(), ReadTestData("ZIPCODES.VAL"));
 
   link.aiThisTabFld[0] = 7;
-  EXPECT_FALSE(zip.PutMasterLink(link, "x").ok());
+  EXPECT_FALSE(PutMasterLink(&zip, link, "x").ok());
 }
 
 TEST(ValFileTest, NewFileForATable) {
@@ -228,7 +229,7 @@ TEST(ValFileTest, NewFileForATable) {
   VCHKDesc d{};
   d.iFldNum = 2;
   d.bRequired = true;
-  ASSERT_TRUE(f.PutCheck(d).ok());
+  ASSERT_TRUE(PutCheck(&f, d).ok());
   ValFile back = Reload(f);
   EXPECT_EQ(back.level(), 0x0B);
   EXPECT_EQ(back.keyFieldCount(), 1);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "FieldCodec.h"
+#include "FieldValue.h"
 #include "TempDir.h"
 #include "svLog.h"
 

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FieldCodec.h"
+#include "FaultInjectionEnv.h"
+#include "FieldValue.h"
 #include "LogTestSupport.h"
 #include "PxlibReader.h"
 
@@ -110,7 +111,7 @@ TEST_F(LogTableTest, AnotherParadoxReaderReadsTheLog) {
   const pxtest::PxTable px = pxtest::ReadWithPxlibIsolated(dir_ / "VdxLog.db", "");
   ASSERT_TRUE(px.ok) << px.error;
   ASSERT_EQ(px.rows.size(), 121u);
-  const engine::FieldDesc moment = NewLogHeader("VdxLog.db").fields[3];
+  const engine::FieldDesc moment = NewLogDefinition().fields[3];
   for (int i = 0; i < 120; ++i) {
     EXPECT_EQ(px.rows[i][0].s, "DB" + std::to_string(i));
     EXPECT_EQ(px.rows[i][1].s, "P");

@@ -37,7 +37,7 @@ TEST_F(OpenLogTest, CreatesAnEmptyLogWithTheFourFields) {
     EXPECT_EQ(table->Fields()[i].size, sizes[i]);
   }
   EXPECT_EQ(table->RecordCount(), 0u);
-  EXPECT_FALSE(table->Header().Keyed());
+  EXPECT_FALSE(table->Keyed());
 }
 
 TEST_F(OpenLogTest, KeepsRecordsFromOneRunToTheNext) {

@@ -1,0 +1,88 @@
+// An Env for tests: passes everything to a base Env but fails every write
+// once a budget of written bytes is used up, as a full disk or a yanked
+// medium would, and renames on request.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Env.h"
+
+namespace engine {
+
+class FaultInjectionEnv : public Env {
+ public:
+  explicit FaultInjectionEnv(Env* base) : base_(base) {}
+  // -1 means unlimited.
+  void FailWritesAfter(std::int64_t bytes) { budget_ = bytes; }
+  void FailRenames(bool fail) { renames_left_ = fail ? 0 : -1; }
+  // Lets n renames succeed, then fails every further one (-1: never fail).
+  void FailRenamesAfter(int n) { renames_left_ = n; }
+  bool WriteBudgetLeft(std::size_t n) {
+    if (budget_ < 0) return true;
+    if (static_cast<std::int64_t>(n) > budget_) {
+      budget_ = 0;
+      return false;
+    }
+    budget_ -= static_cast<std::int64_t>(n);
+    return true;
+  }
+
+  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
+    return base_->OpenRead(path, file);
+  }
+  Status OpenWrite(const std::string& path, bool create,
+                   std::unique_ptr<RandomFile>* file) override {
+    std::unique_ptr<RandomFile> base;
+    Status s = base_->OpenWrite(path, create, &base);
+    if (!s.ok()) return s;
+    file->reset(new FaultFile(std::move(base), this));
+    return s;
+  }
+  Status Rename(const std::string& from, const std::string& to) override {
+    if (renames_left_ == 0)
+      return Status(DBIERR_WRITEERR, "rename failed: injected fault").WithContext(to);
+    if (renames_left_ > 0) --renames_left_;
+    return base_->Rename(from, to);
+  }
+  Status Remove(const std::string& path) override { return base_->Remove(path); }
+  bool Exists(const std::string& path) override { return base_->Exists(path); }
+  Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
+  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
+    return base_->ListDir(dir, names);
+  }
+  Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
+  Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
+
+ private:
+  class FaultFile : public RandomFile {
+   public:
+    FaultFile(std::unique_ptr<RandomFile> base, FaultInjectionEnv* env)
+        : base_(std::move(base)), env_(env) {}
+    Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
+      return base_->ReadAt(offset, n, out);
+    }
+    Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+      if (!env_->WriteBudgetLeft(n))
+        return Status(DBIERR_DISKFULL, "write failed: injected fault").WithContext(Path());
+      return base_->WriteAt(offset, data, n);
+    }
+    Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
+    Status Sync() override { return base_->Sync(); }
+    std::uint64_t Size() const override { return base_->Size(); }
+    const std::string& Path() const override { return base_->Path(); }
+
+   private:
+    std::unique_ptr<RandomFile> base_;
+    FaultInjectionEnv* env_;
+  };
+
+  Env* base_;
+  std::int64_t budget_ = -1;
+  int renames_left_ = -1;
+};
+
+}  // namespace engine
