@@ -86,7 +86,7 @@ int Info(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     return 2;
   }
   engine::OpenOptions options;
-  options.use_header_key = true;  // describing needs no password
+  options.useHeaderKey = true;  // describing needs no password
   options.lock = false;
   std::unique_ptr<engine::ParadoxTable> table;
   engine::Status s = engine::ParadoxTable::Open(engine::ResolveTablePath(args[0]), options, &table);

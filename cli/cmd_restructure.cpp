@@ -24,7 +24,7 @@ namespace {
 
 engine::Status ReadStructure(const std::string& path, engine::TableStructure* out, bool* prot) {
   engine::OpenOptions options;
-  options.use_header_key = true;
+  options.useHeaderKey = true;
   options.lock = false;
   std::unique_ptr<engine::ParadoxTable> table;
   engine::Status s = engine::ParadoxTable::Open(path, options, &table);

@@ -111,10 +111,10 @@ Status ReadVal(Env* env, const ParadoxTable& table, TableStructure* out) {
     out->hasVal = true;
     out->valPath = path;
     const ValFile& val = out->stored->val;
-    out->valDecoded = val.decoded();
-    out->legacyCheckCount = val.legacyCheckCount();
-    if (val.decoded()) {
-      for (const ValCheck& c : val.checks()) out->checks.push_back(CheckDescOf(val, c));
+    out->valDecoded = val.Decoded();
+    out->legacyCheckCount = val.LegacyCheckCount();
+    if (val.Decoded()) {
+      for (const ValCheck& c : val.Checks()) out->checks.push_back(CheckDescOf(val, c));
       out->links = LinkDescsOf(val, DirName(table.Path()));
     }
     break;
@@ -190,7 +190,7 @@ Status FromFldDesc(const FLDDesc& d, FieldDesc* f) {
 
 IDXDesc SecondaryDesc(const SecondaryIndex& index, const std::string& x_path,
                       const std::vector<FieldDesc>& fields) {
-  const SecondaryIndexDef& def = index.def();
+  const SecondaryIndexDef& def = index.Def();
   IDXDesc d{};
   const std::string ext = UpperExtension(x_path);
   if (def.composite) {
@@ -299,16 +299,16 @@ std::vector<RINTDesc> LinkDescsOf(const ValFile& val, const std::string& directo
       d.aiOthTabFld[i] = i < other.size() ? other[i] : 0;
     }
   };
-  for (const ValMasterLink& link : val.masterLinks()) {
+  for (const ValMasterLink& link : val.MasterLinks()) {
     RINTDesc d{};
     fill(d, link.name, link.masterTable, link.thisFields, link.masterFields);
     d.eType = rintDEPENDENT;
     d.eModOp = link.updateRule == 1 ? rintCASCADE : rintRESTRICT;
     out.push_back(d);
   }
-  for (const ValDependent& dep : val.dependents()) {
+  for (const ValDependent& dep : val.Dependents()) {
     RINTDesc d{};
-    fill(d, dep.name, dep.dependentTable, val.masterKeyFields(), dep.dependentFields);
+    fill(d, dep.name, dep.dependentTable, val.MasterKeyFields(), dep.dependentFields);
     d.eType = rintMASTER;
     // The master's file does not repeat the rule; its dependent's file holds it.
     d.eModOp = rintCASCADE;
@@ -320,14 +320,14 @@ std::vector<RINTDesc> LinkDescsOf(const ValFile& val, const std::string& directo
 
 
 Status PutCheck(ValFile* val, const VCHKDesc& d) {
-  if (!val->decoded())
+  if (!val->Decoded())
     return Status(DBIERR_NOTSUPPORTED, "Validity checks of this file level are kept as they are");
-  if (d.iFldNum == 0 || d.iFldNum > val->fields().size())
+  if (d.iFldNum == 0 || d.iFldNum > val->Fields().size())
     return Status::InvalidParam("Validity check on a field the table lacks");
   std::uint8_t field = static_cast<std::uint8_t>(d.iFldNum - 1);
-  auto it = std::find_if(val->checks().begin(), val->checks().end(),
+  auto it = std::find_if(val->Checks().begin(), val->Checks().end(),
                          [&](const ValCheck& c) { return c.field >= field; });
-  if (it == val->checks().end() || it->field != field) it = val->checks().insert(it, ValCheck{});
+  if (it == val->Checks().end() || it->field != field) it = val->Checks().insert(it, ValCheck{});
   ValCheck& c = *it;
   std::size_t size = val->FieldSize(field);
   c.field = field;
@@ -347,15 +347,15 @@ Status PutCheck(ValFile* val, const VCHKDesc& d) {
 }
 
 Status PutMasterLink(ValFile* val, const RINTDesc& d, const std::string& fieldName) {
-  if (!val->decoded()) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
+  if (!val->Decoded()) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
   if (d.iFldCount == 0 || d.iFldCount > kFieldsPerLink)
     return Status::InvalidParam("A link needs one to sixteen fields");
   for (std::size_t i = 0; i < d.iFldCount; ++i)
-    if (d.aiThisTabFld[i] == 0 || d.aiThisTabFld[i] > val->fields().size())
+    if (d.aiThisTabFld[i] == 0 || d.aiThisTabFld[i] > val->Fields().size())
       return Status::InvalidParam("Link on a field the table lacks");
-  auto it = std::find_if(val->masterLinks().begin(), val->masterLinks().end(),
+  auto it = std::find_if(val->MasterLinks().begin(), val->MasterLinks().end(),
                          [&](const ValMasterLink& l) { return l.name == d.szRintName; });
-  if (it == val->masterLinks().end()) it = val->masterLinks().insert(it, ValMasterLink{});
+  if (it == val->MasterLinks().end()) it = val->MasterLinks().insert(it, ValMasterLink{});
   it->name = d.szRintName;
   it->fieldName = fieldName;
   it->masterTable = FileNameOf(d.szTblName);
@@ -366,19 +366,19 @@ Status PutMasterLink(ValFile* val, const RINTDesc& d, const std::string& fieldNa
 }
 
 Status PutDependent(ValFile* val, const RINTDesc& d, const std::string& fieldName) {
-  if (!val->decoded()) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
+  if (!val->Decoded()) return Status(DBIERR_NOTSUPPORTED, "Links of this file level are kept as they are");
   if (d.iFldCount == 0 || d.iFldCount > kFieldsPerLink)
     return Status::InvalidParam("A link needs one to sixteen fields");
   std::vector<std::uint16_t> keys = WordsOf(d.aiThisTabFld, d.iFldCount);
   // Every dependent points at the same key: the master's primary key.
-  if (!val->dependents().empty() && keys != val->masterKeyFields())
+  if (!val->Dependents().empty() && keys != val->MasterKeyFields())
     return Status::InvalidParam("A link must use the master's key fields");
   std::string table = FileNameOf(d.szTblName);
-  auto it = std::find_if(val->dependents().begin(), val->dependents().end(), [&](const ValDependent& x) {
+  auto it = std::find_if(val->Dependents().begin(), val->Dependents().end(), [&](const ValDependent& x) {
     return x.name == d.szRintName && ::strcasecmp(x.dependentTable.c_str(), table.c_str()) == 0;
   });
-  if (it == val->dependents().end()) it = val->dependents().insert(it, ValDependent{});
-  val->masterKeyFields() = keys;
+  if (it == val->Dependents().end()) it = val->Dependents().insert(it, ValDependent{});
+  val->MasterKeyFields() = keys;
   it->name = d.szRintName;
   it->dependentTable = table;
   it->fieldName = fieldName;

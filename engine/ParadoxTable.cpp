@@ -131,7 +131,7 @@ Status ParadoxTable::ReadHeader() {
 
 Status ParadoxTable::Unlock(OpenOptions& options) {
   if (header_->key == 0) return Status::OK();
-  if (options.use_header_key || options.key == header_->key) {
+  if (options.useHeaderKey || options.key == header_->key) {
     key_ = header_->key;
     return Status::OK();
   }

@@ -37,7 +37,7 @@ struct OpenOptions {
   // have the open retry, false to give up.
   std::function<bool(std::vector<std::string>* passwords)> request_password;
   std::uint32_t key = 0;        // open a protected table by its key
-  bool use_header_key = false;  // trust the key in the header (verify, tools)
+  bool useHeaderKey = false;  // trust the key in the header (verify, tools)
   bool exclusive = false;       // whole-file write lock instead of a read lock
   bool lock = true;             // take the OS lock at all
   // Finish an interrupted replacement of the table's files first. A check

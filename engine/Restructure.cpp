@@ -111,7 +111,7 @@ Status Job::Open() {
   OpenOptions open;
   open.env = env_;
   open.passwords = options_.passwords;
-  open.use_header_key = options_.useHeaderKey;
+  open.useHeaderKey = options_.useHeaderKey;
   open.exclusive = options_.saveAs.empty();
   Status s = ParadoxTable::Open(source_path_, open, &source_);
   if (s.ok()) s = ReadTableStructure(env_, *source_, &structure_);
@@ -213,7 +213,7 @@ Status Job::WriteRecords(const std::string& staged_db) {
     // The data file reaches the disk while the indexes are built.
     std::future<Status> synced =
         std::async(std::launch::async, [&writer] { return writer->Sync(); });
-    s = WriteIndexes(staged_db, writer->Header(), copier.leaves());
+    s = WriteIndexes(staged_db, writer->Header(), copier.Leaves());
     while (synced.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) Heartbeat();
     const Status sync = synced.get();
     return s.ok() ? sync : s;
@@ -281,7 +281,7 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
 
 Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
                          const std::vector<IndexEntry>& leaves) {
-  if (plan_.keyed()) {
+  if (plan_.Keyed()) {
     IndexFileParams px;
     px.fileType = 1;
     px.blockSizeCode =
@@ -391,7 +391,7 @@ Status PackTable(const std::string& db_path, const RestructureOptions& options,
   OpenOptions open;
   open.env = options.env;
   open.lock = false;
-  open.use_header_key = true;
+  open.useHeaderKey = true;
   std::unique_ptr<ParadoxTable> table;
   Status s = ParadoxTable::Open(db_path, open, &table);
   if (!s.ok()) return s;

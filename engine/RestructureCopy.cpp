@@ -108,7 +108,7 @@ std::size_t RecordCopier::KeyLength() const {
 Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
   const std::size_t length = KeyLength();
   order_ = std::make_unique<ExternalSorter>(targets.env, targets.spillDir + "/order.sort~",
-                                            KeyOrder(key_order_.fields(), target_.sort_order),
+                                            KeyOrder(key_order_.Fields(), target_.sort_order),
                                             length + 4, memory);
   const std::uint32_t blanked = blanked_, cut = cut_, rounded = rounded_;
   TableCursor cursor = source_.NewCursor();
@@ -134,10 +134,10 @@ Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
 }
 
 Status RecordCopier::CollectIndexes() {
-  if (!plan_->keyed() && plan_->secondaries.empty()) return Status::OK();
+  if (!plan_->Keyed() && plan_->secondaries.empty()) return Status::OK();
   const auto perBlock = static_cast<std::uint32_t>(target_.RecordsPerBlock());
   const auto block = static_cast<std::uint16_t>(1 + written_ / perBlock);
-  if (plan_->keyed()) {
+  if (plan_->Keyed()) {
     if (written_ % perBlock == 0) leaves_.push_back({record_.substr(0, KeyLength()), block, 0});
     ++leaves_.back().count;
   }
@@ -200,7 +200,7 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
     if (!s.ok()) return s;
     ++report->problems;
   }
-  if (plan_->keyed()) last_key_.assign(record_.data(), KeyLength());
+  if (plan_->Keyed()) last_key_.assign(record_.data(), KeyLength());
   s = CollectIndexes();
   if (s.ok()) s = targets.table->AppendEncoded(record_, values_);
   ++written_;
@@ -211,7 +211,7 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
                          bool* unordered, RestructureReport* report) {
   *unordered = false;
   std::size_t held = 0, sorts = 0;
-  const bool findOrder = options.copyRecords && plan_->keyed() && sorted;
+  const bool findOrder = options.copyRecords && plan_->Keyed() && sorted;
   for (SecondaryPlan& p : plan_->secondaries) {
     // The first index, and more while their records stay few, come along
     // with the copy; the others are read back one by one afterwards.
@@ -234,7 +234,7 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
   const std::uint32_t total = source_.RecordCount();
   Status s;
   if (findOrder) s = FindOrder(targets, memory);
-  const bool streaming = plan_->keyed() && !sorted;
+  const bool streaming = plan_->Keyed() && !sorted;
   const std::size_t length = KeyLength();
   std::string previous;  // sorted copy: the key taken last
   TableCursor cursor = source_.NewCursor();

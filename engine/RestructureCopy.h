@@ -42,7 +42,7 @@ class RecordCopier {
   // caller starts again on fresh targets with sorted = true.
   Status Run(const CopyTargets& targets, const RestructureOptions& options, bool sorted,
              bool* unordered, RestructureReport* report);
-  const std::vector<IndexEntry>& leaves() const { return leaves_; }
+  const std::vector<IndexEntry>& Leaves() const { return leaves_; }
 
  private:
   Status Convert(const TableCursor& cursor, std::size_t fields, std::vector<FieldValue>* out);

@@ -81,19 +81,19 @@ std::vector<SecondaryPlan> CarryIndexes(const TableStructure& src, const Restruc
     const SecondaryIndexFile& file = src.stored->secondaries[k];
     SecondaryPlan p;
     p.name = src.indexes[first + k].szName;
-    p.def = file.index.def();
+    p.def = file.index.Def();
     p.def.fields.clear();
     bool whole = true;
-    for (const IndexedField& f : file.index.def().fields) {
+    for (const IndexedField& f : file.index.Def().fields) {
       const int at = f.number >= 1 && f.number <= newOf.size() ? newOf[f.number - 1u] : -1;
       whole = whole && at >= 0 && !IsBlobType(plan.def.fields[static_cast<std::size_t>(at)].type);
       if (whole) p.def.fields.push_back(IndexedOf(plan.def.fields, at));
     }
     if (!whole || p.def.fields.empty()) continue;
     if (!p.def.composite) p.name = p.def.fields[0].name;
-    p.params = file.index.params();
+    p.params = file.index.Params();
     p.ext = UpperExtension(file.xPath);
-    p.xTemplate = file.index.header();
+    p.xTemplate = file.index.Header();
     p.yTemplate = file.yHeader;
     out.push_back(std::move(p));
   }
@@ -224,9 +224,9 @@ Status ApplyIndexOp(const IDXDesc& d, CROpType op, RestructurePlan* plan) {
 Status PlanIndexes(const TableStructure& src, const CRTblDesc& req, RestructurePlan* plan) {
   plan->secondaries = CarryIndexes(src, *plan);
   if (src.hasPrimaryFile) {
-    plan->pxTemplate = src.stored->primary.header();
-    plan->pxUpdateCount = src.stored->primary.params().updateCount;
-    plan->pxBlockCode = src.stored->primary.params().blockSizeCode;
+    plan->pxTemplate = src.stored->primary.Header();
+    plan->pxUpdateCount = src.stored->primary.Params().updateCount;
+    plan->pxBlockCode = src.stored->primary.Params().blockSizeCode;
   }
   if (req.iIdxCount && !req.pidxDesc) return BadRequest("the index list has no descriptors");
   for (int pass = 0; pass < 2; ++pass) {  // drops first, then adds
@@ -243,7 +243,7 @@ Status PlanIndexes(const TableStructure& src, const CRTblDesc& req, RestructureP
     }
   }
   for (SecondaryPlan& p : plan->secondaries) {
-    p.def.maintained = plan->keyed();
+    p.def.maintained = plan->Keyed();
     p.def.keyFields.clear();
     for (int k = 0; k < plan->def.key_fields; ++k)
       p.def.keyFields.push_back(IndexedOf(plan->def.fields, k));

@@ -48,7 +48,7 @@ struct RestructurePlan {
   std::vector<bool> renumber;  // per new field: number a + field anew
   bool fieldsChanged = false;
 
-  bool keyed() const { return def.key_fields > 0; }
+  bool Keyed() const { return def.key_fields > 0; }
   std::string pxTemplate;
   std::uint16_t pxUpdateCount = 1;
   std::uint8_t pxBlockCode = 0;  // 0: chosen from the data block size

@@ -55,7 +55,7 @@ bool SameLink(const RINTDesc& a, const RINTDesc& b) {
 
 // Moves the checks and links to the new field positions.
 void RemapFields(const RestructurePlan& plan, ValFile* val) {
-  std::vector<int> newOf(val->fields().size() + 256, -1);
+  std::vector<int> newOf(val->Fields().size() + 256, -1);
   for (std::size_t i = 0; i < plan.sourceOf.size(); ++i) {
     const int s = plan.sourceOf[i];
     if (s >= 0 && newOf[static_cast<std::size_t>(s)] < 0)
@@ -67,14 +67,14 @@ void RemapFields(const RestructurePlan& plan, ValFile* val) {
     fields.push_back({static_cast<std::uint16_t>(i + 1), static_cast<std::uint8_t>(f.type),
                       static_cast<std::uint8_t>(f.size), f.name});
   }
-  val->fields() = fields;
+  val->Fields() = fields;
   std::vector<ValCheck> checks;
-  for (ValCheck c : val->checks()) {
+  for (ValCheck c : val->Checks()) {
     if (newOf[c.field] < 0) continue;
     c.field = static_cast<std::uint8_t>(newOf[c.field]);
     checks.push_back(c);
   }
-  val->checks() = checks;
+  val->Checks() = checks;
   auto moved = [&](std::vector<std::uint16_t>& numbers) {
     for (std::uint16_t& n : numbers) {
       if (n == 0 || newOf[n - 1u] < 0) return false;
@@ -82,9 +82,9 @@ void RemapFields(const RestructurePlan& plan, ValFile* val) {
     }
     return true;
   };
-  std::erase_if(val->masterLinks(), [&](ValMasterLink& l) { return !moved(l.thisFields); });
-  if (!moved(val->masterKeyFields())) val->dependents().clear();
-  val->setKeyFieldCount(static_cast<std::uint16_t>(plan.def.key_fields));
+  std::erase_if(val->MasterLinks(), [&](ValMasterLink& l) { return !moved(l.thisFields); });
+  if (!moved(val->MasterKeyFields())) val->Dependents().clear();
+  val->SetKeyFieldCount(static_cast<std::uint16_t>(plan.def.key_fields));
 }
 
 bool SameFolder(const std::string& a, const std::string& b) {
@@ -125,7 +125,7 @@ class MasterFiles {
   }
 
   void Emit(std::vector<OtherValFile>* out) const {
-    for (const auto& [path, val] : files_) out->push_back({path, val.empty() ? "" : val.Encode()});
+    for (const auto& [path, val] : files_) out->push_back({path, val.empty() ? "" : val.EncodeTo()});
   }
 
  private:
@@ -139,7 +139,7 @@ class MasterFiles {
     OpenOptions options;
     options.env = env_;
     options.lock = false;
-    options.use_header_key = true;
+    options.useHeaderKey = true;
     std::unique_ptr<ParadoxTable> master;
     Status s = ParadoxTable::Open(db, options, &master);
     if (!s.ok()) return s;
@@ -152,7 +152,7 @@ class MasterFiles {
     *val = ValFile::Create(ValLevelFor(master->Header().version_id), std::move(fields),
                            master->Header().key_fields);
     // The engine pairs a .VAL with its table by this count.
-    val->setChangeCount(master->Header().change_count2);
+    val->SetChangeCount(master->Header().change_count2);
     return Status::OK();
   }
 
@@ -253,7 +253,7 @@ Status ApplyChecks(const CRTblDesc& req, ValFile* val, bool* changed) {
         continue;
       }
       bool same = false;
-      for (const ValCheck& c : val->checks()) same = same || SameCheck(CheckDescOf(*val, c), d);
+      for (const ValCheck& c : val->Checks()) same = same || SameCheck(CheckDescOf(*val, c), d);
       if (same) continue;
       Status s = PutCheck(val, d);
       if (!s.ok()) return s;
@@ -280,11 +280,11 @@ Status ReferenceLegacyVal(Env* env, const std::string& reference, const Restruct
     Status s = ReadWholeFile(env, path, &content);
     if (s.ok()) s = val.DecodeFrom(content);
     if (!s.ok()) return s.WithContext(path);
-    if (val.decoded()) return Status::OK();
+    if (val.Decoded()) return Status::OK();
     OpenOptions options;
     options.env = env;
     options.lock = false;
-    options.use_header_key = true;
+    options.useHeaderKey = true;
     std::unique_ptr<ParadoxTable> ref;
     s = ParadoxTable::Open(reference, options, &ref);
     if (!s.ok()) return s;
@@ -313,7 +313,7 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     return Status(DBIERR_INVALIDRESTRUCTURE, "a check or link list has no descriptors");
   }
   const std::string reference = OptionalParam(req, szCRREFERENCE);
-  const bool legacy = st.hasVal && !st.stored->val.decoded();
+  const bool legacy = st.hasVal && !st.stored->val.Decoded();
   if (legacy && reference.empty()) {
     // Older files are carried as they are.
     if (req.iValChkCount || req.iRintCount) {
@@ -352,18 +352,18 @@ Status PlanVal(Env* env, const ParadoxTable& source, const TableStructure& st, c
     ValFile carried;
     s = carried.DecodeFrom(referenceVal);
     if (!s.ok()) return s;
-    carried.setChangeCount(source.Header().change_count2);
+    carried.SetChangeCount(source.Header().change_count2);
     plan->writeVal = true;
-    plan->valBytes = carried.Encode();
+    plan->valBytes = carried.EncodeTo();
   } else if (hasVal && !changed) {
     plan->writeVal = true;
     plan->valBytes = st.valBytes;
   } else if (!val.empty()) {
     // The table written carries the source's second change count forward;
     // the engine pairs a .VAL with its table by that count.
-    val.setChangeCount(source.Header().change_count2);
+    val.SetChangeCount(source.Header().change_count2);
     plan->writeVal = true;
-    plan->valBytes = val.Encode();
+    plan->valBytes = val.EncodeTo();
   }
   return Status::OK();
 }

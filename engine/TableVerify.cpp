@@ -63,7 +63,7 @@ VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   }
   OpenOptions options;
   options.env = env;
-  options.use_header_key = true;
+  options.useHeaderKey = true;
   options.lock = false;
   options.recover = false;
   std::unique_ptr<ParadoxTable> table;

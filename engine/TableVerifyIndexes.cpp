@@ -82,18 +82,18 @@ Status VerifySecondary(Env* env, const ParadoxTable& table, const std::string& p
   SecondaryIndex x;
   if (s.ok()) s = x.DecodeFrom(bytes);
   if (!s.ok()) return s.WithContext(path);
-  if (!x.def().maintained) return Status::OK();
-  if (x.records().size() != table.RecordCount()) {
-    return IndexDamage(path, "the index holds " + std::to_string(x.records().size()) +
+  if (!x.Def().maintained) return Status::OK();
+  if (x.Records().size() != table.RecordCount()) {
+    return IndexDamage(path, "the index holds " + std::to_string(x.Records().size()) +
                                  " records, the table " + std::to_string(table.RecordCount()));
   }
   const KeyOrder order = x.Order();
-  for (std::size_t i = 1; i < x.records().size(); ++i) {
-    if (order.Compare(x.records()[i - 1], x.records()[i]) > 0) {
+  for (std::size_t i = 1; i < x.Records().size(); ++i) {
+    if (order.Compare(x.Records()[i - 1], x.Records()[i]) > 0) {
       return IndexDamage(path, "index record " + std::to_string(i + 1) + " is out of order");
     }
   }
-  for (const std::string& rec : x.records()) {
+  for (const std::string& rec : x.Records()) {
     bool found = false;
     for (const BlockRef& b : table.Chain()) found = found || b.number == x.BlockOf(rec);
     if (!found) return IndexDamage(path, "an index record names a block outside the table");

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine::OpenOptions options;
   options.env = &env;
   options.lock = false;
-  options.use_header_key = true;
+  options.useHeaderKey = true;
   std::unique_ptr<engine::ParadoxTable> table;
   if (!engine::ParadoxTable::Open("/fuzz/T.DB", options, &table).ok()) return 0;
   std::ostringstream out;

@@ -61,7 +61,7 @@ std::string KeepSetAside(const std::string& path, const std::string& table,
 std::uint32_t SetAsideCount(const std::string& path) {
   engine::OpenOptions open;
   open.lock = false;
-  open.use_header_key = true;
+  open.useHeaderKey = true;
   std::unique_ptr<engine::ParadoxTable> table;
   if (!engine::ParadoxTable::Open(path, open, &table).ok()) return 0;
   return table->RecordCount();

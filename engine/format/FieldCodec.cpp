@@ -17,28 +17,15 @@ enum class Storage { Text, Int16, Int32, Double, Logical, Decimal, Bytes, Blob }
 
 Storage Encoding(FieldType type) {
   if (!IsKnownType(static_cast<std::uint8_t>(type))) return Storage::Bytes;
-  switch (KindOf(type)) {
-    case FieldKind::Text:
-      return Storage::Text;
-    case FieldKind::Integer:
-      return type == FieldType::Short ? Storage::Int16 : Storage::Int32;
-    case FieldKind::Date:
-    case FieldKind::Time:
-      return Storage::Int32;
-    case FieldKind::Float:
-    case FieldKind::Stamp:
-      return Storage::Double;
-    case FieldKind::Logical:
-      return Storage::Logical;
-    case FieldKind::Decimal:
-      return Storage::Decimal;
-    case FieldKind::Bytes:
-      return Storage::Bytes;
-    case FieldKind::Memo:
-    case FieldKind::Binary:
-      return Storage::Blob;
-  }
-  return Storage::Bytes;
+  if (type == FieldType::Short) return Storage::Int16;
+  // By FieldKind, in its order.
+  static constexpr Storage kByKind[] = {
+      Storage::Int32,  Storage::Double,  Storage::Decimal, Storage::Text,
+      Storage::Logical, Storage::Int32,  Storage::Int32,   Storage::Double,
+      Storage::Blob,   Storage::Blob,    Storage::Bytes,
+  };
+  static_assert(std::size(kByKind) == static_cast<std::size_t>(FieldKind::Bytes) + 1);
+  return kByKind[static_cast<int>(KindOf(type))];
 }
 
 bool AllZero(const std::uint8_t* p, int n) {

@@ -69,7 +69,7 @@ bool KeyOrder::DoubledField(const KeyField& f) const {
   return f.type == kAlpha && !byteOrder_ && !caseInsensitive_;
 }
 
-std::size_t KeyOrder::sortKeyLength() const {
+std::size_t KeyOrder::SortKeyLength() const {
   std::size_t n = 0;
   for (const KeyField& f : fields_) n += DoubledField(f) ? 2 * f.size : f.size;
   return n;

@@ -29,14 +29,14 @@ class KeyOrder {
            bool descending = false);
 
   std::size_t length() const { return length_; }
-  const std::vector<KeyField>& fields() const { return fields_; }
+  const std::vector<KeyField>& Fields() const { return fields_; }
 
   // The order records are written in: negative, zero or positive.
   int Compare(std::string_view a, std::string_view b) const;
   // A byte string whose plain byte order is the order of Compare, for
   // sorting many keys quickly; all sort keys of one order have one length.
   void AppendSortKey(std::string_view key, std::string* out) const;
-  std::size_t sortKeyLength() const;
+  std::size_t SortKeyLength() const;
 
   // Whether b may follow a in a file the engine wrote. Alpha fields of a
   // national sort order are compared by letter only, since the exact

@@ -49,12 +49,12 @@ class PrimaryIndex {
 
   Status DecodeFrom(std::string_view bytes);
 
-  const IndexFileParams& params() const { return params_; }
-  std::uint8_t levels() const { return levels_; }
-  std::uint16_t root() const { return root_; }
-  std::uint32_t entryCount() const { return entries_; }
-  bool encrypted() const { return encrypted_; }
-  const std::string& header() const { return header_; }
+  const IndexFileParams& Params() const { return params_; }
+  std::uint8_t Levels() const { return levels_; }
+  std::uint16_t Root() const { return root_; }
+  std::uint32_t EntryCount() const { return entries_; }
+  bool Encrypted() const { return encrypted_; }
+  const std::string& Header() const { return header_; }
 
   // The level-1 entries in order, found by walking down from the root;
   // blocks that loop, point outside the file or are deeper or shallower than

@@ -294,7 +294,7 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
 // the time comparing them field by field would take. Equal keys keep their
 // order.
 void SortRecords(const KeyOrder& order, std::vector<std::string>* records) {
-  std::size_t n = order.sortKeyLength();
+  std::size_t n = order.SortKeyLength();
   std::string keys;
   keys.reserve(n * records->size());
   for (const std::string& r : *records) order.AppendSortKey(r, &keys);
@@ -367,7 +367,7 @@ Status SecondaryIndex::WriteSorted(const SecondaryIndexDef& def, const Secondary
   yp.changeCount = p.changeCount;
   yp.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
   yp.tableName = YName(p.fileName);
-  yp.keyFields = order.fields();
+  yp.keyFields = order.Fields();
   if (!PrimaryIndex::CheckParams(yp).ok()) return Status::OK();
 
   std::string x = XHeader(def, p, all, recordSize, templateHeader);

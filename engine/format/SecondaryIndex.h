@@ -54,19 +54,19 @@ class SecondaryIndex {
  public:
   Status DecodeFrom(std::string_view x);
 
-  const SecondaryIndexDef& def() const { return def_; }
-  const SecondaryFileParams& params() const { return params_; }
-  const std::string& header() const { return header_; }
+  const SecondaryIndexDef& Def() const { return def_; }
+  const SecondaryFileParams& Params() const { return params_; }
+  const std::string& Header() const { return header_; }
   // The records in file order: indexed fields, key fields, block number
   // (for an index that is not maintained: record number, block, offset).
-  const std::vector<std::string>& records() const { return records_; }
+  const std::vector<std::string>& Records() const { return records_; }
   // The order of the records; its key is what the .Ynn file indexes.
   KeyOrder Order() const { return OrderOf(def_, params_.sortOrder); }
   // The data block a record names.
   std::uint16_t BlockOf(const std::string& record) const;
 
   // The blocks of the .Xnn in chain order, each as the .Ynn should name it.
-  const std::vector<IndexEntry>& blocks() const { return blocks_; }
+  const std::vector<IndexEntry>& Blocks() const { return blocks_; }
   // Checks the records against those built from the table (any order): the
   // same records, kept in index order. An index that is not maintained may
   // lag behind its table by design; check only maintained ones.

@@ -269,7 +269,7 @@ Status ValFile::DecodeFooter(std::string_view b, std::size_t pos) {
   return Status::OK();
 }
 
-std::string ValFile::Encode() const {
+std::string ValFile::EncodeTo() const {
   if (legacy_) {
     std::string out = legacy_bytes_;
     out[kChangeCountAt] = static_cast<char>(change_count_);
@@ -359,7 +359,7 @@ void ValFile::EncodeFooter(std::string& out) const {
   for (const ValField& f : fields_) out.append(f.name).push_back('\0');
 }
 
-std::string ValFile::tableName() const {
+std::string ValFile::TableName() const {
   return val::CString(table_name_block_, 0, table_name_block_.size());
 }
 

@@ -79,30 +79,30 @@ class ValFile {
                         std::uint16_t keyFieldCount);
 
   Status DecodeFrom(std::string_view bytes);
-  std::string Encode() const;
+  std::string EncodeTo() const;
 
   // Level 0x09..0x0B is decoded in full; an older file (level 3.x) only in
   // its header and is written back byte for byte.
-  bool decoded() const { return !legacy_; }
-  std::uint8_t level() const { return level_; }
-  std::uint8_t changeCount() const { return change_count_; }
-  void setChangeCount(std::uint8_t count) { change_count_ = count; }
-  std::uint8_t legacyCheckCount() const { return legacy_count_; }
+  bool Decoded() const { return !legacy_; }
+  std::uint8_t Level() const { return level_; }
+  std::uint8_t ChangeCount() const { return change_count_; }
+  void SetChangeCount(std::uint8_t count) { change_count_ = count; }
+  std::uint8_t LegacyCheckCount() const { return legacy_count_; }
 
-  std::vector<ValField>& fields() { return fields_; }
-  const std::vector<ValField>& fields() const { return fields_; }
-  std::uint16_t keyFieldCount() const { return key_field_count_; }
-  void setKeyFieldCount(std::uint16_t n) { key_field_count_ = n; }
-  std::string tableName() const;
+  std::vector<ValField>& Fields() { return fields_; }
+  const std::vector<ValField>& Fields() const { return fields_; }
+  std::uint16_t KeyFieldCount() const { return key_field_count_; }
+  void SetKeyFieldCount(std::uint16_t n) { key_field_count_ = n; }
+  std::string TableName() const;
 
-  std::vector<ValCheck>& checks() { return checks_; }
-  const std::vector<ValCheck>& checks() const { return checks_; }
-  std::vector<ValMasterLink>& masterLinks() { return master_links_; }
-  const std::vector<ValMasterLink>& masterLinks() const { return master_links_; }
-  std::vector<ValDependent>& dependents() { return dependents_; }
-  const std::vector<ValDependent>& dependents() const { return dependents_; }
-  std::vector<std::uint16_t>& masterKeyFields() { return master_key_fields_; }
-  const std::vector<std::uint16_t>& masterKeyFields() const { return master_key_fields_; }
+  std::vector<ValCheck>& Checks() { return checks_; }
+  const std::vector<ValCheck>& Checks() const { return checks_; }
+  std::vector<ValMasterLink>& MasterLinks() { return master_links_; }
+  const std::vector<ValMasterLink>& MasterLinks() const { return master_links_; }
+  std::vector<ValDependent>& Dependents() { return dependents_; }
+  const std::vector<ValDependent>& Dependents() const { return dependents_; }
+  std::vector<std::uint16_t>& MasterKeyFields() { return master_key_fields_; }
+  const std::vector<std::uint16_t>& MasterKeyFields() const { return master_key_fields_; }
 
   // True when nothing but the footer would be written: the table then needs
   // no .VAL file at all.

@@ -37,9 +37,9 @@ std::vector<IndexEntry> Leaves(const std::string& bytes) {
 TEST(PrimaryIndexTest, ReadsRealFilesOfOneAndTwoLevels) {
   PrimaryIndex zip;
   ASSERT_TRUE(zip.DecodeFrom(ReadTestData("ZIPCODES.PX")).ok());
-  EXPECT_EQ(zip.levels(), 2);
-  EXPECT_EQ(zip.root(), 3);
-  EXPECT_EQ(zip.params().changeCount, 133);  // the data file's change count
+  EXPECT_EQ(zip.Levels(), 2);
+  EXPECT_EQ(zip.Root(), 3);
+  EXPECT_EQ(zip.Params().changeCount, 133);  // the data file's change count
   std::vector<IndexEntry> leaves = Leaves(ReadTestData("ZIPCODES.PX"));
   ASSERT_EQ(leaves.size(), 686u);  // one per data block
   std::uint32_t records = 0;
@@ -49,7 +49,7 @@ TEST(PrimaryIndexTest, ReadsRealFilesOfOneAndTwoLevels) {
   }
   EXPECT_EQ(records, 43185u);  // the data file's record count
   EXPECT_EQ(leaves.front().key, "00401");
-  KeyOrder order(zip.params().keyFields, zip.params().sortOrder);
+  KeyOrder order(zip.Params().keyFields, zip.Params().sortOrder);
   for (std::size_t i = 1; i < leaves.size(); ++i)
     EXPECT_LT(order.Compare(leaves[i - 1].key, leaves[i].key), 0) << i;
 
@@ -67,19 +67,19 @@ TEST(PrimaryIndexTest, RebuiltFilesReadBackTheSame) {
     PrimaryIndex px;
     ASSERT_TRUE(px.DecodeFrom(original).ok());
     std::vector<IndexEntry> leaves = Leaves(original);
-    std::string rebuilt = PrimaryIndex::Build(px.params(), leaves, px.header());
+    std::string rebuilt = PrimaryIndex::Build(px.Params(), leaves, px.Header());
     PrimaryIndex back;
     ASSERT_TRUE(back.DecodeFrom(rebuilt).ok()) << name;
     EXPECT_EQ(Leaves(rebuilt), leaves) << name;
-    EXPECT_EQ(back.params().changeCount, px.params().changeCount);
-    EXPECT_EQ(back.params().keyFields.size(), px.params().keyFields.size());
-    EXPECT_EQ(back.params().tableName, px.params().tableName);
+    EXPECT_EQ(back.Params().changeCount, px.Params().changeCount);
+    EXPECT_EQ(back.Params().keyFields.size(), px.Params().keyFields.size());
+    EXPECT_EQ(back.Params().tableName, px.Params().tableName);
   }
   // A one-block file comes out as the engine wrote it, header and entries.
   std::string customer = ReadTestData("CUSTOMER.PX");
   PrimaryIndex px;
   ASSERT_TRUE(px.DecodeFrom(customer).ok());
-  std::string rebuilt = PrimaryIndex::Build(px.params(), Leaves(customer), px.header());
+  std::string rebuilt = PrimaryIndex::Build(px.Params(), Leaves(customer), px.Header());
   EXPECT_EQ(rebuilt.substr(0, 0x800), customer.substr(0, 0x800));
   EXPECT_EQ(rebuilt.substr(0x800, 6 + 4 * 10), customer.substr(0x800, 6 + 4 * 10));
 }
@@ -101,9 +101,9 @@ TEST(PrimaryIndexTest, BuildsDeepTreesAndEmptyFiles) {
   std::string file = PrimaryIndex::Build(p, leaves);
   PrimaryIndex px;
   ASSERT_TRUE(px.DecodeFrom(file).ok());
-  EXPECT_EQ(px.levels(), 4);  // 5000 -> 556 -> 62 -> 7 -> root
+  EXPECT_EQ(px.Levels(), 4);  // 5000 -> 556 -> 62 -> 7 -> root
   EXPECT_EQ(Leaves(file), leaves);
-  EXPECT_EQ(px.params().changeCount, 7);
+  EXPECT_EQ(px.Params().changeCount, 7);
 
   // A key that leaves room for one entry a block could never narrow to a root.
   IndexFileParams wide = p;
@@ -116,8 +116,8 @@ TEST(PrimaryIndexTest, BuildsDeepTreesAndEmptyFiles) {
   std::string empty = PrimaryIndex::Build(p, {});
   ASSERT_EQ(empty.size(), 0x800u);
   ASSERT_TRUE(px.DecodeFrom(empty).ok());
-  EXPECT_EQ(px.levels(), 0);
-  EXPECT_EQ(px.root(), 1);
+  EXPECT_EQ(px.Levels(), 0);
+  EXPECT_EQ(px.Root(), 1);
   EXPECT_TRUE(Leaves(empty).empty());
 }
 
@@ -151,7 +151,7 @@ TEST(PrimaryIndexTest, DamagedFilesAreReported) {
 TEST(PrimaryIndexTest, ChecksEntriesAgainstTheBlocks) {
   PrimaryIndex zip;
   ASSERT_TRUE(zip.DecodeFrom(ReadTestData("ZIPCODES.PX")).ok());
-  KeyOrder order(zip.params().keyFields, zip.params().sortOrder);
+  KeyOrder order(zip.Params().keyFields, zip.Params().sortOrder);
   std::vector<IndexEntry> leaves = Leaves(ReadTestData("ZIPCODES.PX"));
   std::vector<IndexEntry> blocks = leaves;  // what the data file's chain says
   for (IndexEntry& b : blocks) b.key += "rest of the first record";
@@ -212,7 +212,7 @@ TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
           int viaKeys = (a > b) - (a < b);
           EXPECT_EQ(viaKeys, o.Compare(keys[i], keys[i + 1]))
               << i << " " << int(sort) << fold << desc;
-          EXPECT_EQ(a.size(), o.sortKeyLength());
+          EXPECT_EQ(a.size(), o.SortKeyLength());
         }
       }
 
@@ -232,7 +232,7 @@ TEST(PrimaryIndexTest, EverySampleIndexIsInKeyOrder) {
     ASSERT_TRUE(px.DecodeFrom(ReadAll(e.path())).ok()) << e.path();
     std::vector<IndexEntry> leaves;
     ASSERT_TRUE(px.Leaves(&leaves).ok()) << e.path();
-    KeyOrder order(px.params().keyFields, px.params().sortOrder);
+    KeyOrder order(px.Params().keyFields, px.Params().sortOrder);
     for (std::size_t i = 1; i < leaves.size(); ++i)
       EXPECT_TRUE(order.InOrder(leaves[i - 1].key, leaves[i].key)) << e.path() << " " << i;
     ++seen;

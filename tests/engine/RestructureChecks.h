@@ -24,7 +24,7 @@ namespace restructuretest {
 
 inline std::unique_ptr<engine::ParadoxTable> OpenForTest(const std::string& path) {
   engine::OpenOptions options;
-  options.use_header_key = true;
+  options.useHeaderKey = true;
   options.lock = false;
   std::unique_ptr<engine::ParadoxTable> table;
   engine::Status s = engine::ParadoxTable::Open(path, options, &table);
@@ -81,7 +81,7 @@ inline void ExpectPrimaryIndexMatches(const engine::ParadoxTable& table,
   const engine::DataFileHeader& h = table.Header();
   engine::PrimaryIndex px;
   ASSERT_TRUE(px.DecodeFrom(ReadFile(px_path)).ok()) << px_path;
-  EXPECT_EQ(px.params().changeCount, h.change_count1) << px_path;
+  EXPECT_EQ(px.Params().changeCount, h.change_count1) << px_path;
   std::vector<engine::IndexEntry> leaves;
   ASSERT_TRUE(px.Leaves(&leaves).ok()) << px_path;
   ASSERT_EQ(leaves.size(), table.Chain().size()) << px_path;
@@ -116,14 +116,14 @@ inline void ExpectSecondaryIndexMatches(const engine::ParadoxTable& table,
                                         const std::string& x_path) {
   engine::SecondaryIndex x;
   ASSERT_TRUE(x.DecodeFrom(ReadFile(x_path)).ok()) << x_path;
-  if (!x.def().maintained) return;
-  EXPECT_EQ(x.records().size(), table.RecordCount()) << x_path;
-  EXPECT_EQ(x.params().tableChangeCount2, table.Header().change_count2) << x_path;
+  if (!x.Def().maintained) return;
+  EXPECT_EQ(x.Records().size(), table.RecordCount()) << x_path;
+  EXPECT_EQ(x.Params().tableChangeCount2, table.Header().change_count2) << x_path;
   const engine::KeyOrder order = x.Order();
-  for (std::size_t i = 1; i < x.records().size(); ++i) {
-    EXPECT_LE(order.Compare(x.records()[i - 1], x.records()[i]), 0) << x_path << " record " << i;
+  for (std::size_t i = 1; i < x.Records().size(); ++i) {
+    EXPECT_LE(order.Compare(x.Records()[i - 1], x.Records()[i]), 0) << x_path << " record " << i;
   }
-  for (const std::string& rec : x.records()) {
+  for (const std::string& rec : x.Records()) {
     bool found = false;
     for (const auto& b : table.Chain()) found = found || b.number == x.BlockOf(rec);
     EXPECT_TRUE(found) << x_path << ": names a block outside the chain";

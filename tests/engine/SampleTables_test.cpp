@@ -47,7 +47,7 @@ std::vector<std::string> SampleTables() {
 
 std::unique_ptr<ParadoxTable> OpenByKey(const std::string& path) {
   OpenOptions options;
-  options.use_header_key = true;
+  options.useHeaderKey = true;
   options.lock = false;
   std::unique_ptr<ParadoxTable> table;
   Status s = ParadoxTable::Open(path, options, &table);

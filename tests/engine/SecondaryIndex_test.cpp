@@ -31,48 +31,48 @@ std::vector<IndexEntry> YLeaves(const std::string& bytes) {
 
 void ExpectSorted(const SecondaryIndex& x) {
   KeyOrder order = x.Order();
-  for (std::size_t i = 1; i < x.records().size(); ++i)
-    EXPECT_TRUE(order.InOrder(x.records()[i - 1], x.records()[i])) << i;
+  for (std::size_t i = 1; i < x.Records().size(); ++i)
+    EXPECT_TRUE(order.InOrder(x.Records()[i - 1], x.Records()[i])) << i;
 }
 
 }  // namespace
 
 TEST(SecondaryIndexTest, DecodesEachKind) {
   SecondaryIndex city = Decode(ReadTestData("CUSTOMER.X06"));
-  EXPECT_FALSE(city.def().composite);
-  EXPECT_TRUE(city.def().maintained);
-  EXPECT_FALSE(city.def().descending);
-  ASSERT_EQ(city.def().fields.size(), 1u);
-  EXPECT_EQ(city.def().fields[0].number, 6);
-  EXPECT_EQ(city.def().fields[0].name, "City");
-  ASSERT_EQ(city.def().keyFields.size(), 1u);
-  EXPECT_EQ(city.def().keyFields[0].name, "CustNo");
-  EXPECT_EQ(city.params().sortOrderId, "ANSII850");
-  ASSERT_EQ(city.records().size(), 20u);
-  EXPECT_EQ(city.records()[0].substr(0, 5), "Aptos");
-  EXPECT_EQ(city.BlockOf(city.records()[0]), 3);
+  EXPECT_FALSE(city.Def().composite);
+  EXPECT_TRUE(city.Def().maintained);
+  EXPECT_FALSE(city.Def().descending);
+  ASSERT_EQ(city.Def().fields.size(), 1u);
+  EXPECT_EQ(city.Def().fields[0].number, 6);
+  EXPECT_EQ(city.Def().fields[0].name, "City");
+  ASSERT_EQ(city.Def().keyFields.size(), 1u);
+  EXPECT_EQ(city.Def().keyFields[0].name, "CustNo");
+  EXPECT_EQ(city.Params().sortOrderId, "ANSII850");
+  ASSERT_EQ(city.Records().size(), 20u);
+  EXPECT_EQ(city.Records()[0].substr(0, 5), "Aptos");
+  EXPECT_EQ(city.BlockOf(city.Records()[0]), 3);
   ExpectSorted(city);
 
   SecondaryIndex fk = Decode(ReadTestData("fk4.XG0"));
-  EXPECT_TRUE(fk.def().composite);
-  EXPECT_EQ(fk.def().name, "reference");
-  ASSERT_EQ(fk.def().fields.size(), 2u);
-  EXPECT_EQ(fk.def().fields[0].number, 2);
-  EXPECT_EQ(fk.def().fields[1].number, 4);
-  EXPECT_EQ(fk.def().keyFields.size(), 1u);
+  EXPECT_TRUE(fk.Def().composite);
+  EXPECT_EQ(fk.Def().name, "reference");
+  ASSERT_EQ(fk.Def().fields.size(), 2u);
+  EXPECT_EQ(fk.Def().fields[0].number, 2);
+  EXPECT_EQ(fk.Def().fields[1].number, 4);
+  EXPECT_EQ(fk.Def().keyFields.size(), 1u);
 
   SecondaryIndex down = Decode(ReadTestData("indexed.xg0"));
-  EXPECT_FALSE(down.def().maintained);
-  EXPECT_TRUE(down.def().descending);
-  EXPECT_EQ(down.def().name, "Descending");
-  ASSERT_EQ(down.def().fields.size(), 1u);
-  EXPECT_EQ(down.def().fields[0].number, 1);
-  EXPECT_TRUE(down.def().keyFields.empty());
+  EXPECT_FALSE(down.Def().maintained);
+  EXPECT_TRUE(down.Def().descending);
+  EXPECT_EQ(down.Def().name, "Descending");
+  ASSERT_EQ(down.Def().fields.size(), 1u);
+  EXPECT_EQ(down.Def().fields[0].number, 1);
+  EXPECT_TRUE(down.Def().keyFields.empty());
 }
 
 TEST(SecondaryIndexTest, ChecksRecordsAndTreeAgainstTheTable) {
   SecondaryIndex city = Decode(ReadTestData("CUSTOMER.X06"));
-  std::vector<std::string> table(city.records().rbegin(), city.records().rend());
+  std::vector<std::string> table(city.Records().rbegin(), city.Records().rend());
   EXPECT_TRUE(city.CheckRecords(table).ok());
   table[3][0] = 'Z';  // the table's record changed, the index did not follow
   EXPECT_FALSE(city.CheckRecords(table).ok());
@@ -83,7 +83,7 @@ TEST(SecondaryIndexTest, ChecksRecordsAndTreeAgainstTheTable) {
   ASSERT_TRUE(y.DecodeFrom(ReadTestData("CUSTOMER.Y06")).ok());
   std::vector<IndexEntry> leaves;
   ASSERT_TRUE(y.Leaves(&leaves).ok());
-  EXPECT_TRUE(CheckLeaves(leaves, city.blocks(), city.Order()).ok());
+  EXPECT_TRUE(CheckLeaves(leaves, city.Blocks(), city.Order()).ok());
 }
 
 TEST(SecondaryIndexTest, RebuiltFilesReadBackTheSame) {
@@ -91,24 +91,24 @@ TEST(SecondaryIndexTest, RebuiltFilesReadBackTheSame) {
     std::string original = ReadTestData(name);
     SecondaryIndex x = Decode(original);
     SecondaryIndex::Files files =
-        SecondaryIndex::Build(x.def(), x.params(), x.records(), x.header());
+        SecondaryIndex::Build(x.Def(), x.Params(), x.Records(), x.Header());
     SecondaryIndex back = Decode(files.x);
-    EXPECT_EQ(back.records(), x.records()) << name;
-    EXPECT_EQ(back.def().name, x.def().name);
-    EXPECT_EQ(back.def().fields.size(), x.def().fields.size());
-    EXPECT_EQ(back.def().keyFields.size(), x.def().keyFields.size());
-    EXPECT_EQ(back.def().descending, x.def().descending);
-    EXPECT_EQ(back.params().sortOrderId, x.params().sortOrderId);
+    EXPECT_EQ(back.Records(), x.Records()) << name;
+    EXPECT_EQ(back.Def().name, x.Def().name);
+    EXPECT_EQ(back.Def().fields.size(), x.Def().fields.size());
+    EXPECT_EQ(back.Def().keyFields.size(), x.Def().keyFields.size());
+    EXPECT_EQ(back.Def().descending, x.Def().descending);
+    EXPECT_EQ(back.Params().sortOrderId, x.Params().sortOrderId);
     // The header the engine wrote comes out again, byte for byte.
-    if (!x.records().empty()) {
-      EXPECT_TRUE(back.header() == x.header()) << name;
+    if (!x.Records().empty()) {
+      EXPECT_TRUE(back.Header() == x.Header()) << name;
     }
     std::uint32_t inY = 0;
     for (const IndexEntry& e : YLeaves(files.y)) inY += e.count;
-    EXPECT_EQ(inY, x.records().size());
+    EXPECT_EQ(inY, x.Records().size());
     PrimaryIndex y;
     ASSERT_TRUE(y.DecodeFrom(files.y).ok());
-    EXPECT_EQ(y.params().changeCount, x.params().changeCount);  // what the engine checks
+    EXPECT_EQ(y.Params().changeCount, x.Params().changeCount);  // what the engine checks
   }
 }
 
@@ -117,12 +117,12 @@ TEST(SecondaryIndexTest, RebuildsTheEnginesFilesByteForByte) {
   PrimaryIndex y;
   ASSERT_TRUE(y.DecodeFrom(ReadTestData("fk4.YG0")).ok());
   SecondaryIndex::Files files =
-      SecondaryIndex::Build(x.def(), x.params(), x.records(), x.header(), y.header());
+      SecondaryIndex::Build(x.Def(), x.Params(), x.Records(), x.Header(), y.Header());
   EXPECT_TRUE(files.x == ReadTestData("fk4.XG0"));
   EXPECT_TRUE(files.y == ReadTestData("fk4.YG0"));
   // Records handed over in any order come out in index order.
-  std::vector<std::string> reversed(x.records().rbegin(), x.records().rend());
-  EXPECT_TRUE(SecondaryIndex::Build(x.def(), x.params(), reversed, x.header()).x == files.x);
+  std::vector<std::string> reversed(x.Records().rbegin(), x.Records().rend());
+  EXPECT_TRUE(SecondaryIndex::Build(x.Def(), x.Params(), reversed, x.Header()).x == files.x);
 }
 
 TEST(SecondaryIndexTest, BuildsFromDataRecords) {
@@ -142,15 +142,15 @@ TEST(SecondaryIndexTest, BuildsFromDataRecords) {
   }
   SecondaryIndex::Files files = SecondaryIndex::Build(def, p, records);
   SecondaryIndex x = Decode(files.x);
-  ASSERT_EQ(x.records().size(), 1000u);
+  ASSERT_EQ(x.Records().size(), 1000u);
   KeyOrder order = x.Order();
-  for (std::size_t i = 1; i < x.records().size(); ++i)
-    EXPECT_LT(order.Compare(x.records()[i - 1], x.records()[i]), 0);
-  EXPECT_EQ(x.records().front().substr(0, 4), std::string("axy\0", 4));
-  EXPECT_EQ(x.BlockOf(x.records().front()), 1);
+  for (std::size_t i = 1; i < x.Records().size(); ++i)
+    EXPECT_LT(order.Compare(x.Records()[i - 1], x.Records()[i]), 0);
+  EXPECT_EQ(x.Records().front().substr(0, 4), std::string("axy\0", 4));
+  EXPECT_EQ(x.BlockOf(x.Records().front()), 1);
   std::vector<IndexEntry> leaves = YLeaves(files.y);
   ASSERT_EQ(leaves.size(), 10u);  // 10-byte records, 101 to a 1K block
-  EXPECT_EQ(leaves[1].key, x.records()[101].substr(0, 8));
+  EXPECT_EQ(leaves[1].key, x.Records()[101].substr(0, 8));
 
   SecondaryIndexDef wide = def;
   wide.fields = {{2, {0x01, 255, 0}, "Text"}, {3, {0x01, 255, 0}, "More"}};
@@ -158,8 +158,8 @@ TEST(SecondaryIndexTest, BuildsFromDataRecords) {
 
   def.maintained = false;  // written empty, for the engine to refill
   SecondaryIndex empty = Decode(SecondaryIndex::Build(def, p, records).x);
-  EXPECT_TRUE(empty.records().empty());
-  EXPECT_FALSE(empty.def().maintained);
+  EXPECT_TRUE(empty.Records().empty());
+  EXPECT_FALSE(empty.Def().maintained);
 }
 
 TEST(SecondaryIndexTest, DamagedFilesAreReported) {
@@ -202,8 +202,8 @@ TEST(SecondaryIndexTest, EverySampleIndexDecodes) {
     std::vector<IndexEntry> leaves;
     ASSERT_TRUE(y.DecodeFrom(ReadAll(yPath)).ok()) << yPath;
     ASSERT_TRUE(y.Leaves(&leaves).ok()) << yPath;
-    if (x.def().maintained) {
-      Status s = CheckLeaves(leaves, x.blocks(), x.Order());
+    if (x.Def().maintained) {
+      Status s = CheckLeaves(leaves, x.Blocks(), x.Order());
       EXPECT_TRUE(s.ok()) << yPath << ": " << s.ToString();
     }
     ++seen;

@@ -14,7 +14,7 @@ namespace {
 
 std::string Dump(const std::string& name) {
   OpenOptions options;
-  options.use_header_key = true;
+  options.useHeaderKey = true;
   options.lock = false;
   std::unique_ptr<ParadoxTable> table;
   Status s =

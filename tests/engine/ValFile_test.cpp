@@ -28,7 +28,7 @@ ValFile Load(const std::string& name) {
 
 ValFile Reload(const ValFile& f) {
   ValFile g;
-  Status s = g.DecodeFrom(f.Encode());
+  Status s = g.DecodeFrom(f.EncodeTo());
   EXPECT_TRUE(s.ok()) << s.ToString();
   return g;
 }
@@ -48,7 +48,7 @@ void ExpectRoundTrip(const std::vector<fs::path>& files) {
     std::string bytes = ReadAll(p);
     ValFile f;
     ASSERT_TRUE(f.DecodeFrom(bytes).ok()) << p;
-    EXPECT_EQ(f.Encode(), bytes) << p;
+    EXPECT_EQ(f.EncodeTo(), bytes) << p;
   }
 }
 
@@ -67,17 +67,17 @@ TEST(ValFileTest, RoundTripsEverySampleByteForByte) {
 
 TEST(ValFileTest, DecodesChecks) {
   ValFile zip = Load("ZIPCODES.VAL");
-  ASSERT_EQ(zip.checks().size(), 2u);
-  EXPECT_EQ(zip.fields().size(), 3u);
-  EXPECT_EQ(zip.fields()[2].name, "City");
-  EXPECT_EQ(zip.fields()[2].size, 25);
-  VCHKDesc pic = CheckDescOf(zip, zip.checks()[1]);
+  ASSERT_EQ(zip.Checks().size(), 2u);
+  EXPECT_EQ(zip.Fields().size(), 3u);
+  EXPECT_EQ(zip.Fields()[2].name, "City");
+  EXPECT_EQ(zip.Fields()[2].size, 25);
+  VCHKDesc pic = CheckDescOf(zip, zip.Checks()[1]);
   EXPECT_EQ(pic.iFldNum, 2);
   EXPECT_STREQ(pic.szPict, "&&");
   EXPECT_FALSE(pic.bRequired);
 
   ValFile logical = Load("logical.val");
-  VCHKDesc def = CheckDescOf(logical, logical.checks().at(0));
+  VCHKDesc def = CheckDescOf(logical, logical.Checks().at(0));
   EXPECT_TRUE(def.bRequired);
   EXPECT_TRUE(def.bHasDefVal);
   EXPECT_FALSE(def.bHasMinVal);
@@ -85,14 +85,14 @@ TEST(ValFileTest, DecodesChecks) {
   EXPECT_EQ(def.aDefVal[0], 0x81);  // true
 
   ValFile lookup = Load("joinb.val");
-  VCHKDesc lk = CheckDescOf(lookup, lookup.checks().at(0));
+  VCHKDesc lk = CheckDescOf(lookup, lookup.Checks().at(0));
   EXPECT_EQ(lk.elkupType, lkupHELP);
   EXPECT_STREQ(lk.szLkupTblName, "joina.db");
 
   ValFile multiple = Load("multiple.val");
-  ASSERT_EQ(multiple.checks().size(), 2u);
-  EXPECT_TRUE(CheckDescOf(multiple, multiple.checks()[0]).bRequired);
-  EXPECT_STREQ(CheckDescOf(multiple, multiple.checks()[1]).szPict, "[(*3{#}) ]*3{#}-*4{#}");
+  ASSERT_EQ(multiple.Checks().size(), 2u);
+  EXPECT_TRUE(CheckDescOf(multiple, multiple.Checks()[0]).bRequired);
+  EXPECT_STREQ(CheckDescOf(multiple, multiple.Checks()[1]).szPict, "[(*3{#}) ]*3{#}-*4{#}");
 }
 
 TEST(ValFileTest, DecodesLinksOnBothSides) {
@@ -122,7 +122,7 @@ TEST(ValFileTest, DecodesLinksOnBothSides) {
   EXPECT_EQ(two[0].eModOp, rintCASCADE);
 
   ValFile primary = Load("primary.val");
-  EXPECT_EQ(primary.dependents().size(), 5u);
+  EXPECT_EQ(primary.Dependents().size(), 5u);
   ValFile both = Load("multiple.val");  // a master and a dependent at once
   auto mixed = LinkDescsOf(both, "");
   ASSERT_EQ(mixed.size(), 3u);
@@ -135,10 +135,10 @@ TEST(ValFileTest, KeepsOlderLevelsWhole) {
   std::string bytes = ReadTestData("TAXRATE.VAL");
   ValFile f;
   ASSERT_TRUE(f.DecodeFrom(bytes).ok());
-  EXPECT_FALSE(f.decoded());
-  EXPECT_EQ(f.legacyCheckCount(), 2);
-  f.setChangeCount(0x22);
-  std::string out = f.Encode();
+  EXPECT_FALSE(f.Decoded());
+  EXPECT_EQ(f.LegacyCheckCount(), 2);
+  f.SetChangeCount(0x22);
+  std::string out = f.EncodeTo();
   EXPECT_EQ(static_cast<unsigned char>(out[0]), 0x22);
   EXPECT_EQ(out.substr(1), bytes.substr(1));
   VCHKDesc d{};
@@ -161,8 +161,8 @@ TEST(ValFileTest, EditedChecksSurviveEncoding) {
   ASSERT_TRUE(PutCheck(&zip, d).ok());
   EXPECT_TRUE(zip.DropCheck(1));
   ValFile back = Reload(zip);
-  ASSERT_EQ(back.checks().size(), 2u);
-  VCHKDesc r = CheckDescOf(back, back.checks()[1]);
+  ASSERT_EQ(back.Checks().size(), 2u);
+  VCHKDesc r = CheckDescOf(back, back.Checks()[1]);
   EXPECT_EQ(r.iFldNum, 3);
   EXPECT_TRUE(r.bRequired && r.bHasMinVal && r.bHasMaxVal && r.bHasDefVal);
   EXPECT_EQ(r.iValLen, 25);
@@ -192,13 +192,13 @@ TEST(ValFileTest, EditedLinksSurviveEncoding) {
   d.aiOthTabFld[0] = 3;
   ASSERT_TRUE(PutDependent(&a, d, "A").ok());
   ValFile back = Reload(a);
-  ASSERT_EQ(back.dependents().size(), 2u);
-  EXPECT_EQ(back.dependents()[1].dependentTable, "D.DB");
-  EXPECT_EQ(back.dependents()[1].dependentFields[0], 3);
+  ASSERT_EQ(back.Dependents().size(), 2u);
+  EXPECT_EQ(back.Dependents()[1].dependentTable, "D.DB");
+  EXPECT_EQ(back.Dependents()[1].dependentFields[0], 3);
   // Same link name, another table: only that one goes.
   EXPECT_TRUE(back.DropDependent("Reference A", "c.db"));
   EXPECT_FALSE(back.DropDependent("Reference A", "c.db"));
-  ASSERT_EQ(Reload(back).dependents().size(), 1u);
+  ASSERT_EQ(Reload(back).Dependents().size(), 1u);
 
   // A dependent's link added to a file that had none.
   ValFile zip = Load("ZIPCODES.VAL");
@@ -215,9 +215,9 @@ TEST(ValFileTest, EditedLinksSurviveEncoding) {
   auto descs = LinkDescsOf(z, "");
   ASSERT_EQ(descs.size(), 1u);
   EXPECT_EQ(descs[0].eModOp, rintRESTRICT);
-  EXPECT_EQ(z.checks().size(), 2u);
+  EXPECT_EQ(z.Checks().size(), 2u);
   EXPECT_TRUE(z.DropMasterLink("State"));
-  EXPECT_EQ(Reload(z).Encode(), ReadTestData("ZIPCODES.VAL"));
+  EXPECT_EQ(Reload(z).EncodeTo(), ReadTestData("ZIPCODES.VAL"));
 
   link.aiThisTabFld[0] = 7;
   EXPECT_FALSE(PutMasterLink(&zip, link, "x").ok());
@@ -231,10 +231,10 @@ TEST(ValFileTest, NewFileForATable) {
   d.bRequired = true;
   ASSERT_TRUE(PutCheck(&f, d).ok());
   ValFile back = Reload(f);
-  EXPECT_EQ(back.level(), 0x0B);
-  EXPECT_EQ(back.keyFieldCount(), 1);
-  EXPECT_EQ(back.fields()[1].name, "Id");
-  EXPECT_EQ(back.Encode(), f.Encode());
+  EXPECT_EQ(back.Level(), 0x0B);
+  EXPECT_EQ(back.KeyFieldCount(), 1);
+  EXPECT_EQ(back.Fields()[1].name, "Id");
+  EXPECT_EQ(back.EncodeTo(), f.EncodeTo());
 }
 
 TEST(ValFileTest, DamagedFilesAreReportedNotTrusted) {
