@@ -246,7 +246,7 @@ class Repair {
     work_ = DirName(db_path) + "/." + BaseName(db_path) + ".repair~";
   }
   ~Repair() {
-    if (staged_) RemoveStagingDir(work_);
+    if (staged_) RemoveStagingDir(env_, work_);
   }
 
   Status Run();
@@ -360,7 +360,7 @@ Status Repair::Salvage(bool write) {
     def.block_size_kb = header_.block_size_code;
     def.source = &header_;
     const std::string staged = work_ + "/" + BaseName(path_);
-    s = PrepareStagingDir(work_);
+    s = PrepareStagingDir(env_, work_);
     staged_ = s.ok();
     if (s.ok()) s = CreateTable(env_, staged, def);
     if (s.ok()) s = TableWriter::Open(env_, staged, header_.key, &writer_);

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!index.DecodeFrom(std::string_view(reinterpret_cast<const char*>(data), size)).ok()) return 0;
   std::vector<engine::IndexEntry> leaves;
   if (!index.Leaves(&leaves).ok()) return 0;
-  if (!engine::PrimaryIndex::CheckParams(index.params()).ok()) return 0;
-  const std::string rebuilt = engine::PrimaryIndex::Build(index.params(), leaves, index.header());
+  if (!engine::PrimaryIndex::CheckParams(index.Params()).ok()) return 0;
+  const std::string rebuilt = engine::PrimaryIndex::Build(index.Params(), leaves, index.Header());
   engine::PrimaryIndex again;
   std::vector<engine::IndexEntry> again_leaves;
   if (!again.DecodeFrom(rebuilt).ok() || !again.Leaves(&again_leaves).ok() ||

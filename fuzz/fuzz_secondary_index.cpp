@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<fuzz::Part> parts = fuzz::SplitParts(data, size);
   engine::SecondaryIndex index;
   if (index.DecodeFrom(parts[0].bytes).ok()) {
-    for (const std::string& record : index.records()) (void)index.BlockOf(record);
-    (void)index.CheckRecords(index.records());
+    for (const std::string& record : index.Records()) (void)index.BlockOf(record);
+    (void)index.CheckRecords(index.Records());
     (void)index.Order();
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {

@@ -5,17 +5,18 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "DbiStructure.h"
 #include "ValFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   engine::ValFile val;
   if (!val.DecodeFrom(std::string_view(reinterpret_cast<const char*>(data), size)).ok()) return 0;
-  (void)val.tableName();
+  (void)val.TableName();
   (void)val.empty();
-  for (const engine::ValCheck& check : val.checks()) (void)val.CheckDesc(check);
-  (void)val.LinkDescs("/fuzz");
-  const std::string encoded = val.Encode();
+  for (const engine::ValCheck& check : val.Checks()) (void)engine::CheckDescOf(val, check);
+  (void)engine::LinkDescsOf(val, "/fuzz");
+  const std::string encoded = val.EncodeTo();
   engine::ValFile again;
-  if (!again.DecodeFrom(encoded).ok() || again.Encode() != encoded) std::abort();
+  if (!again.DecodeFrom(encoded).ok() || again.EncodeTo() != encoded) std::abort();
   return 0;
 }

@@ -14,6 +14,8 @@
 #include <map>
 #include <set>
 
+#include "DataBlock.h"
+#include "DataFileHeader.h"
 #include "ParadoxTable.h"
 #include "PxlibReader.h"
 #include "TestTables.h"
