@@ -42,7 +42,7 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
       spillPath_(std::move(spillPath)),
       order_(std::move(order)),
       recordSize_(recordSize),
-      keySize_(order_.sortKeyLength()),
+      keySize_(order_.SortKeyLength()),
       entrySize_(keySize_ + recordSize) {
   // A run's entries, their slots and the stable sort's buffer of slots.
   const std::size_t perEntry = entrySize_ + 2 * sizeof(Slot);

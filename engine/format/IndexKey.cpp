@@ -77,7 +77,7 @@ std::size_t KeyOrder::SortKeyLength() const {
 
 void KeyOrder::AppendSortKey(std::string_view key, std::string* out) const {
   const std::size_t start = out->size();
-  out->resize(start + sortKeyLength());
+  out->resize(start + SortKeyLength());
   auto* o = reinterpret_cast<unsigned char*>(out->data()) + start;
   const auto* p = reinterpret_cast<const unsigned char*>(key.data());
   for (const KeyField& f : fields_) {

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "ExternalSort.h"
+#include "FaultInjectionEnv.h"
 #include "Heartbeat.h"
 #include "Restructure.h"
 #include "RestructureChecks.h"
