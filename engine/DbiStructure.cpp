@@ -22,9 +22,7 @@ void CopyName(char* dst, std::size_t cap, const std::string& src) {
 }
 
 bool IsSecondaryX(const std::string& ext) {
-  return ext.size() == 3 && ext[0] == 'X' &&
-         (ext[1] == 'G' || std::isxdigit(static_cast<unsigned char>(ext[1]))) &&
-         std::isxdigit(static_cast<unsigned char>(ext[2]));
+  return ext[0] == 'X' && IsSecondaryIndexExtension(ext);
 }
 
 std::string YPathOf(const std::string& x_path) {

@@ -90,6 +90,20 @@ bool IsParkedExtension(const std::string& ext) {
           std::isxdigit(static_cast<unsigned char>(up[2])));
 }
 
+bool IsSecondaryIndexExtension(const std::string& upper_ext) {
+  return upper_ext.size() == 3 && (upper_ext[0] == 'X' || upper_ext[0] == 'Y') &&
+         (upper_ext[1] == 'G' || std::isxdigit(static_cast<unsigned char>(upper_ext[1]))) &&
+         std::isxdigit(static_cast<unsigned char>(upper_ext[2]));
+}
+
+std::string KeptCopyStamp(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
+  return text;
+}
+
 namespace {
 
 bool DataExtLower(const std::string& db_path) {

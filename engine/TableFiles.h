@@ -3,6 +3,7 @@
 // `orders` finds ORDERS.DB and its blob file may be orders.mb.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
 // ParkedExtension gives "" for an extension that is never parked.
 std::string ParkedExtension(const std::string& ext);
 bool IsParkedExtension(const std::string& ext);
+// Whether an upper-cased extension names a secondary index file (.X0A, .Y0A,
+// .XG1, .YG1 ...).
+bool IsSecondaryIndexExtension(const std::string& upper_ext);
+// The local time as copies of a table kept aside are stamped
+// ("20261208_140501"): set-aside records, damaged originals.
+std::string KeptCopyStamp(std::time_t moment);
 // A table named on a command line: a path to the data file with or without
 // its .DB extension, matched without regard to case.
 std::string ResolveTablePath(const std::string& arg);

@@ -1,6 +1,5 @@
 #include "TableRepair.h"
 
-#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,35 +29,6 @@ namespace engine {
 
 namespace {
 
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string StemOf(const std::string& path) {
-  const std::string base = BaseName(path);
-  return base.substr(0, base.find_last_of('.'));
-}
-
-bool IsSecondaryExt(const std::string& ext) {
-  return ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'Y') &&
-         (ext[1] == 'G' || std::isxdigit(static_cast<unsigned char>(ext[1]))) &&
-         std::isxdigit(static_cast<unsigned char>(ext[2]));
-}
-
-std::vector<std::string> ListNames(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 Status WriteBytes(Env* env, const std::string& path, const std::string& bytes) {
   std::unique_ptr<RandomFile> file;
   Status s = env->OpenWrite(path, true, &file);
@@ -67,19 +37,10 @@ Status WriteBytes(Env* env, const std::string& path, const std::string& bytes) {
   return s.ok() ? s : s.WithContext(path);
 }
 
-Status MakeDir(const std::string& dir) {
-  if (::mkdir(dir.c_str(), 0775) == 0 || errno == EEXIST) return Status::OK();
-  return Status(errno == ENOSPC ? DBIERR_DISKFULL : DBIERR_WRITEERR,
-                std::string("cannot create a folder: ") + std::strerror(errno))
-      .WithContext(dir);
-}
-
-std::string MomentText(std::time_t moment) {
-  std::tm local{};
-  localtime_r(&moment, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
-  return text;
+// Creates a folder unless it is there already.
+Status MakeDir(Env* env, const std::string& dir) {
+  if (env->Exists(dir)) return Status::OK();
+  return env->CreateDir(dir);
 }
 
 // Whether a stored value decodes to something the field can hold: it must
@@ -425,7 +386,7 @@ void Repair::CheckCompanions() {
         report_->lost.push_back("validity checks and links (" + BaseName(path) + ": " +
                                 s.message() + ")");
       }
-    } else if (IsSecondaryExt(ext) && ext[0] == 'X') {
+    } else if (IsSecondaryIndexExtension(ext) && ext[0] == 'X') {
       // Its definition is what counts; the records are built anew.
       SecondaryIndex index;
       Status s = ReadIndexHeader(env_, path, &bytes);
@@ -469,15 +430,15 @@ Status Repair::Rebuild() {
 // only the names in the table's folder), copied elsewhere.
 Status Repair::KeepOriginals() {
   const std::string dir = DirName(path_);
-  Status s = MakeDir(dir + "/DAMAGED");
+  Status s = MakeDir(env_, dir + "/DAMAGED");
   if (!s.ok()) return s;
-  const std::string base = StemOf(path_) + "_" +
-                           MomentText(options_.moment ? options_.moment : std::time(nullptr));
+  const std::string base = Stem(path_) + "_" +
+                           KeptCopyStamp(options_.moment ? options_.moment : std::time(nullptr));
   std::string folder = dir + "/DAMAGED/" + base;
-  for (int n = 2; ::access(folder.c_str(), F_OK) == 0; ++n) {
+  for (int n = 2; env_->Exists(folder); ++n) {
     folder = dir + "/DAMAGED/" + base + "_" + std::to_string(n);
   }
-  s = MakeDir(folder);
+  s = MakeDir(env_, folder);
   if (!s.ok()) return s;
   for (const std::string& path : CompanionFiles(path_)) {
     const std::string kept = folder + "/" + BaseName(path);
@@ -495,17 +456,21 @@ Status Repair::KeepOriginals() {
 
 Status Repair::Commit() {
   const std::string dir = DirName(path_);
-  const std::string stem = StemOf(path_);
+  const std::string stem = Stem(path_);
   std::vector<FileSwap> swaps;
   std::vector<std::string> targets;
   std::vector<std::string> keyviol_old;
-  for (const std::string& name : ListNames(work_)) {
+  std::vector<std::string> names;
+  Status listed = env_->ListDir(work_, &names);
+  if (!listed.ok()) return listed;
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
     std::string target;
-    if (::strcasecmp(StemOf(name).c_str(), stem.c_str()) == 0) {
+    if (::strcasecmp(Stem(name).c_str(), stem.c_str()) == 0) {
       target = ::strcasecmp(name.c_str(), BaseName(path_).c_str()) == 0
                    ? path_
                    : CompanionPath(path_, "." + UpperExtension(name), path_);
-    } else if (::strcasecmp(StemOf(name).c_str(), "KEYVIOL") == 0) {
+    } else if (::strcasecmp(Stem(name).c_str(), "KEYVIOL") == 0) {
       target = FindNoCase(dir, name);
       if (UpperExtension(name) == "DB") {
         report_->keyViolTable = target;
@@ -524,7 +489,7 @@ Status Repair::Commit() {
   };
   for (const std::string& old : CompanionFiles(path_)) {
     const std::string ext = UpperExtension(old);
-    const bool stale = ext == "MB" || ext == "PX" || ext == "VAL" || IsSecondaryExt(ext) ||
+    const bool stale = ext == "MB" || ext == "PX" || ext == "VAL" || IsSecondaryIndexExtension(ext) ||
                        IsParkedExtension(ext);
     if (stale && !replaced(old)) swaps.push_back({"", old});
   }

@@ -5,23 +5,11 @@
 #include <cstdio>
 
 #include "ParadoxTable.h"
+#include "TableFiles.h"
 #include "cpTbTool.h"
 #include "tlFile.h"
 
 namespace {
-
-std::string StemOf(const std::string& fileName) {
-  const auto dot = fileName.find_last_of('.');
-  return dot == std::string::npos ? fileName : fileName.substr(0, dot);
-}
-
-std::string MomentText(std::time_t moment) {
-  std::tm local{};
-  localtime_r(&moment, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
-  return text;
-}
 
 // The first of base, base_2, base_3 ... that names no file in the folder,
 // so an earlier run's rejected records are never overwritten.
@@ -39,13 +27,13 @@ std::string KeepSetAside(const std::string& path, const std::string& table,
                          const std::string& folderName, std::time_t moment) {
   const std::string dir = ExtractFilePath(path);
   const std::string name = ExtractFileName(path);
-  const std::string stem = StemOf(name);
+  const std::string stem = engine::Stem(name);
   const std::string folder = dir + folderName;
   if (::mkdir(folder.c_str(), 0777) != 0 && !DirExists(folder)) {
     throw ETableTools("Cannot create the folder " + folder + " for the records set aside");
   }
   const std::string kept =
-      FreeStem(folder, StemOf(ExtractFileName(table)) + "_" + MomentText(moment));
+      FreeStem(folder, engine::Stem(ExtractFileName(table)) + "_" + engine::KeptCopyStamp(moment));
   std::string keptData;
   for (const TSearchRec& file : FindEntries(dir + stem + ".*")) {
     if (file.Attr & faDirectory) continue;

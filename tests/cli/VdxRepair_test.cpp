@@ -19,27 +19,12 @@
 #include "ParadoxTable.h"
 #include "PxlibReader.h"
 #include "TestTables.h"
+#include "VdxRun.h"
 
 using namespace engine;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct VdxRun {
-  int code = -1;
-  std::string out;
-};
-
-VdxRun Vdx(const std::string& args) {
-  VdxRun r;
-  FILE* p = ::popen((std::string(VDX_BINARY) + " " + args + " 2>&1").c_str(), "r");
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  const int status = ::pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
