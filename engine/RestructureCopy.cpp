@@ -47,13 +47,37 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
     whole_ = raw_[i] && plan->sourceOf[i] == static_cast<int>(i) &&
              source.Fields()[i].offset == target.fields[i].offset;
   for (std::size_t i = 0; i < target.fields.size(); ++i) renumbers_ = renumbers_ || plan->renumber[i];
+  // Fields added or dropped, the others unchanged (the usual restructure):
+  // every record is a copy of the blank new record with the stored bytes of
+  // the kept fields laid over it, a piece per run of neighbouring fields.
+  direct_ = !whole_;
+  blank_.assign(target.record_size, '\0');
+  for (std::size_t i = 0; i < target.fields.size(); ++i) {
+    const int from = plan->sourceOf[i];
+    const FieldDesc& to = target.fields[i];
+    if (raw_[i]) {
+      const auto at = static_cast<std::size_t>(source.Fields()[static_cast<std::size_t>(from)].offset);
+      const auto size = static_cast<std::size_t>(to.size);
+      const auto offset = static_cast<std::size_t>(to.offset);
+      if (!runs_.empty() && runs_.back().from + runs_.back().size == at &&
+          runs_.back().to + runs_.back().size == offset) {
+        runs_.back().size += size;
+      } else {
+        runs_.push_back({at, offset, size});
+      }
+      continue;
+    }
+    direct_ = direct_ && from < 0 && !plan->renumber[i];
+    if (from < 0 && !IsBlobType(to.type))
+      EncodeField(to, FieldValue{}, reinterpret_cast<std::uint8_t*>(blank_.data()));
+  }
 }
 
 Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
                              std::vector<FieldValue>* out) {
   out->resize(target_.fields.size());
   lossy_ = false;
-  if (whole_) return Status::OK();  // every field copied as stored
+  if (whole_ || direct_) return Status::OK();  // no value to convert
   for (std::size_t i = 0; i < out->size(); ++i) {
     const int from = i < fields ? plan_->sourceOf[i] : -1;
     if (raw_[i]) continue;  // never read: copied as stored
@@ -81,6 +105,11 @@ void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<Field
                               std::size_t fields) {
   if (whole_) {
     std::memcpy(record_.data(), cursor.Record(), record_.size());
+    return;
+  }
+  if (direct_) {
+    std::memcpy(record_.data(), blank_.data(), record_.size());
+    for (const Piece& r : runs_) std::memcpy(record_.data() + r.to, cursor.Record() + r.from, r.size);
     return;
   }
   std::fill(record_.begin(), record_.end(), '\0');

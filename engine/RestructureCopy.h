@@ -74,6 +74,14 @@ class RecordCopier {
   std::vector<IndexEntry> leaves_;
   std::vector<bool> raw_;  // per new field: copied byte for byte
   bool whole_ = false;     // every field: the record is copied as one piece
+  // Every field either copied as stored or new and blank: the record is the
+  // blank new record with these runs of stored bytes copied over it.
+  struct Piece {
+    std::size_t from, to, size;
+  };
+  bool direct_ = false;
+  std::string blank_;
+  std::vector<Piece> runs_;
   bool renumbers_ = false;
   std::vector<FieldValue> values_;
   std::string last_key_;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -16,7 +17,12 @@ namespace engine {
 class Status {
  public:
   Status() = default;
-  Status(DBIResult code, std::string message) : code_(code), message_(std::move(message)) {}
+  Status(DBIResult code, std::string message);
+  Status(const Status& other) : state_(other.state_ ? new State(*other.state_) : nullptr) {}
+  Status(Status&&) noexcept = default;
+  Status& operator=(const Status& other);
+  Status& operator=(Status&&) noexcept = default;
+  ~Status() = default;
 
   static Status OK() { return Status(); }
   static Status Corruption(std::string message) {
@@ -33,22 +39,27 @@ class Status {
     return Status(DBIERR_INVALIDPARAM, std::move(message));
   }
 
-  bool ok() const { return code_ == DBIERR_NONE; }
-  DBIResult code() const { return code_; }
-  std::uint8_t category() const { return ErrCat(code_); }
-  const std::string& message() const { return message_; }
+  bool ok() const { return !state_ || state_->code == DBIERR_NONE; }
+  DBIResult code() const { return state_ ? state_->code : DBIResult{DBIERR_NONE}; }
+  std::uint8_t category() const { return ErrCat(code()); }
+  const std::string& message() const;
 
   // Context strings, filled from the first empty slot on; a fifth is dropped.
   Status& WithContext(std::string context);
-  const std::array<std::string, 4>& contexts() const { return contexts_; }
+  const std::array<std::string, 4>& contexts() const;
 
   // "message [context1; context2]" for logs and the command-line tool.
   std::string ToString() const;
 
  private:
-  DBIResult code_ = DBIERR_NONE;
-  std::string message_;
-  std::array<std::string, 4> contexts_;
+  // Success, by far the most frequent result, is a null pointer: the
+  // per-record calls of a table copy pass results around at no cost.
+  struct State {
+    DBIResult code = DBIERR_NONE;
+    std::string message;
+    std::array<std::string, 4> contexts;
+  };
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace engine

@@ -256,6 +256,10 @@ Status TableWriter::StartBlock() {
   return Status::OK();
 }
 
+namespace {
+constexpr std::size_t kBatch = std::size_t{1} << 20;  // blocks written at once
+}  // namespace
+
 Status TableWriter::WriteBlock() {
   const std::size_t size = block_.size();
   if (!pending_.empty() && block_number_ != pending_first_ + pending_.size() / size) {
@@ -263,10 +267,12 @@ Status TableWriter::WriteBlock() {
     if (!s.ok()) return s;
   }
   if (pending_.empty()) pending_first_ = block_number_;
+  // One buffer for the whole batch, kept from batch to batch.
+  if (pending_.capacity() < kBatch + size) pending_.reserve(kBatch + size);
   const std::size_t at = pending_.size();
   pending_.append(block_);
   if (key_) EncryptDataBlock(Bytes(pending_) + at, size, key_, block_number_);
-  return pending_.size() >= (std::size_t{1} << 20) ? WritePending() : Status::OK();
+  return pending_.size() >= kBatch ? WritePending() : Status::OK();
 }
 
 Status TableWriter::WritePending() {
