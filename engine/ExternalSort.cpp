@@ -59,7 +59,8 @@ ExternalSorter::~ExternalSorter() {
 
 char* ExternalSorter::EntryAt(std::size_t i) {
   const std::size_t chunk = i / perChunk_;
-  while (chunks_.size() <= chunk) chunks_.push_back(std::make_unique<char[]>(perChunk_ * entrySize_));
+  while (chunks_.size() <= chunk)
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(perChunk_ * entrySize_));
   return chunks_[chunk].get() + (i % perChunk_) * entrySize_;
 }
 
@@ -70,10 +71,9 @@ Status ExternalSorter::Add(const char* record) {
     status_ = SpillRun();
     if (!status_.ok()) return status_;
   }
+  if (slots_.capacity() < capacity_) slots_.reserve(capacity_);  // one run's slots, allocated once
   char* entry = EntryAt(inRun_);
-  scratchKey_.clear();
-  order_.AppendSortKey(std::string_view(record, order_.length()), &scratchKey_);
-  std::memcpy(entry, scratchKey_.data(), keySize_);
+  order_.WriteSortKey(record, entry);
   std::memcpy(entry + keySize_, record, recordSize_);
   slots_.push_back({{PrefixOf(entry, keySize_, 0), PrefixOf(entry, keySize_, 8)}, entry});
   ++inRun_;
@@ -153,7 +153,7 @@ void ExternalSorter::AddReaders(std::size_t first, std::size_t count) {
     r->offset = runs_[k].offset;
     r->left = runs_[k].count;
     r->buffer.resize(records * recordSize_);
-    r->keyBuffer.reserve(keySize_);
+    r->keyBuffer.resize(keySize_);
     readers_.push_back(std::move(r));
   }
 }
@@ -212,8 +212,7 @@ void ExternalSorter::Push(std::size_t index) {
     }
     r.record = r.buffer.data() + r.at * recordSize_;
     ++r.at;
-    r.keyBuffer.clear();
-    order_.AppendSortKey(std::string_view(r.record, order_.length()), &r.keyBuffer);
+    order_.WriteSortKey(r.record, r.keyBuffer.data());
     r.key = r.keyBuffer.data();
   }
   heap_.push_back(index);

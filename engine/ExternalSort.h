@@ -75,7 +75,6 @@ class ExternalSorter {
   std::vector<Slot> slots_;
   std::size_t inRun_ = 0;
   std::uint64_t added_ = 0;
-  std::string scratchKey_;
   std::unique_ptr<RandomFile> spill_;
   std::string writeBuffer_;
   std::uint64_t spillBytes_ = 0;

@@ -31,9 +31,12 @@ struct CopyTargets {
   std::function<Status(TableWriter**)> problems;
 };
 
+class IndexFeeder;
+
 class RecordCopier {
  public:
   RecordCopier(const ParadoxTable& source, RestructurePlan* plan, const DataFileHeader& target);
+  ~RecordCopier();
 
   // Copies every record (in key order for a keyed result) and collects the
   // primary index leaves and the secondary index records. A keyed result is
@@ -87,7 +90,8 @@ class RecordCopier {
   std::string last_key_;
   KeyOrder key_order_;
   std::unique_ptr<ExternalSorter> order_;  // sorted copy: keys and record numbers
-  std::string index_record_;               // scratch secondary index record
+  // Makes and sorts the secondary index records on a second thread.
+  std::unique_ptr<IndexFeeder> feeder_;
 };
 
 // The secondary index record of a data record (fields at p.offsets, then

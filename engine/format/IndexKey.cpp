@@ -78,8 +78,12 @@ std::size_t KeyOrder::SortKeyLength() const {
 void KeyOrder::AppendSortKey(std::string_view key, std::string* out) const {
   const std::size_t start = out->size();
   out->resize(start + SortKeyLength());
-  auto* o = reinterpret_cast<unsigned char*>(out->data()) + start;
-  const auto* p = reinterpret_cast<const unsigned char*>(key.data());
+  WriteSortKey(key.data(), out->data() + start);
+}
+
+void KeyOrder::WriteSortKey(const char* key, char* out) const {
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  const auto* p = reinterpret_cast<const unsigned char*>(key);
   for (const KeyField& f : fields_) {
     if (f.type == kAlpha && (caseInsensitive_ || !byteOrder_)) {
       for (std::size_t i = 0; i < f.size; ++i) *o++ = Letter(p[i]);
@@ -92,7 +96,7 @@ void KeyOrder::AppendSortKey(std::string_view key, std::string* out) const {
     p += f.size;
   }
   if (descending_)
-    for (std::size_t i = start; i < out->size(); ++i) (*out)[i] = static_cast<char>(~(*out)[i]);
+    for (auto* c = reinterpret_cast<unsigned char*>(out); c != o; ++c) *c = static_cast<unsigned char>(~*c);
 }
 
 bool KeyOrder::InOrder(std::string_view a, std::string_view b) const {

@@ -36,6 +36,8 @@ class KeyOrder {
   // A byte string whose plain byte order is the order of Compare, for
   // sorting many keys quickly; all sort keys of one order have one length.
   void AppendSortKey(std::string_view key, std::string* out) const;
+  // The same, into SortKeyLength() bytes at out.
+  void WriteSortKey(const char* key, char* out) const;
   std::size_t SortKeyLength() const;
 
   // Whether b may follow a in a file the engine wrote. Alpha fields of a

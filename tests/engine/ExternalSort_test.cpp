@@ -95,7 +95,9 @@ TEST(ExternalSortTest, TheArenaGrowsAChunkAtATimeUpToTheBudget) {
   EXPECT_EQ(sorter.chunks(), 0u);  // nothing taken before the first record
   for (std::size_t i = 0; i < records.size(); ++i) {
     ASSERT_TRUE(sorter.Add(records[i].data()).ok());
-    if (i == 0) EXPECT_EQ(sorter.chunks(), 1u);
+    if (i == 0) {
+      EXPECT_EQ(sorter.chunks(), 1u);
+    }
   }
   EXPECT_GT(sorter.chunks(), 2u);
   EXPECT_EQ(sorter.spilledRuns(), 0u);
@@ -104,7 +106,9 @@ TEST(ExternalSortTest, TheArenaGrowsAChunkAtATimeUpToTheBudget) {
   std::string last;
   while (const char* r = sorter.Next()) {
     const std::string key(r, 10);
-    if (n++ > 0) EXPECT_LE(order.Compare(last, key), 0);
+    if (n++ > 0) {
+      EXPECT_LE(order.Compare(last, key), 0);
+    }
     last = key;
   }
   EXPECT_EQ(n, records.size());
