@@ -341,10 +341,10 @@ Status Job::Commit() {
     targets.push_back(target);
     swaps.push_back({staging_ + "/" + name, target});
   }
+  // Exact names: a second file of the same name in another letter case is
+  // stale, and would be read in place of the new one.
   auto replaced = [&](const std::string& old) {
-    for (const std::string& t : targets)
-      if (::strcasecmp(t.c_str(), old.c_str()) == 0) return true;
-    return false;
+    return std::find(targets.begin(), targets.end(), old) != targets.end();
   };
   for (const std::string& old : CompanionFiles(target_)) {
     const bool stale = IsReplacedCompanion(old) || IsParkedExtension(UpperExtension(old));

@@ -2,6 +2,8 @@
 // rebuilt, the records, structure and protection stay.
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -123,6 +125,21 @@ TEST(PackTest, MissingIndexesAreBuiltAndDamagedOnesDropped) {
   EXPECT_TRUE(std::filesystem::exists(tmp / "CUSTOMER.PX"));
   EXPECT_FALSE(std::filesystem::exists(tmp / "CUSTOMER.X06"));
   EXPECT_FALSE(std::filesystem::exists(tmp / "CUSTOMER.Y06"));
+  restructuretest::ExpectIndexesMatch(path);
+}
+
+TEST(PackTest, AStaleCompanionInAnotherLetterCaseGoes) {
+  TempDir tmp;
+  restructuretest::CopyFolder(std::string(VARDEX_TEST_DATA_DIR) + "/paradox-restructure",
+                              tmp.Dir());
+  const std::string path = tmp / "CUSTOMER.DB";
+  std::ofstream(tmp / "customer.px", std::ios::binary) << "an older index";
+  ASSERT_TRUE(Pack(path).ok());
+  int indexes = 0;
+  for (const auto& e : std::filesystem::directory_iterator(tmp.Dir()))
+    indexes += ::strcasecmp(e.path().filename().c_str(), "CUSTOMER.PX") == 0;
+  EXPECT_EQ(indexes, 1);
+  EXPECT_TRUE(engine::VerifyTable(path).status.ok());
   restructuretest::ExpectIndexesMatch(path);
 }
 
