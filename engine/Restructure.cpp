@@ -259,7 +259,6 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
   s = env_->OpenWrite(x_path, true, &x);
   if (!s.ok()) return s;
   std::string y;
-  bool fits = false;
   s = SecondaryIndex::WriteSorted(
       p.def, p.params, sorter ? sorter->size() : 0,
       [sorter]() -> const char* { return sorter ? sorter->Next() : nullptr; },
@@ -267,10 +266,9 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
         Heartbeat();
         return x->WriteAt(offset, bytes.data(), bytes.size());
       },
-      &y, &fits, p.xTemplate, p.yTemplate);
+      &y, p.xTemplate, p.yTemplate);
   if (sorter && !sorter->status().ok()) s = sorter->status();
   p.records.reset();
-  if (s.ok() && !fits) s = x->Truncate(0);  // the records do not fit: both files empty
   if (s.ok()) s = x->Sync();
   if (!s.ok()) return s;
   x.reset();
@@ -293,8 +291,10 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
     px.tableName = plan_.targetStem + ".PX";
     for (int k = 0; k < h.key_fields; ++k)
       px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
-    Status s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
-                           PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
+    Status s = PrimaryIndex::FitBlockCode(&px);  // a long key may need larger blocks
+    if (!s.ok()) return s;
+    s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
+                    PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
     if (!s.ok()) return s;
   }
   std::size_t number = 0;

@@ -11,6 +11,13 @@
 namespace engine {
 namespace {
 
+std::string YPathOf(const std::string& x_path) {
+  std::string y = x_path;
+  const auto dot = y.find_last_of('.');
+  y[dot + 1] = y[dot + 1] == 'x' ? 'y' : 'Y';
+  return y;
+}
+
 Status IndexDamage(const std::string& path, const std::string& what) {
   return Status(DBIERR_INDEXCORRUPT, what).WithContext(path);
 }
@@ -93,12 +100,22 @@ Status VerifySecondary(Env* env, const ParadoxTable& table, const std::string& p
       return IndexDamage(path, "index record " + std::to_string(i + 1) + " is out of order");
     }
   }
+  std::vector<bool> inTable(0x10000, false);
+  for (const BlockRef& b : table.Chain()) inTable[b.number] = true;
   for (const std::string& rec : x.Records()) {
-    bool found = false;
-    for (const BlockRef& b : table.Chain()) found = found || b.number == x.BlockOf(rec);
-    if (!found) return IndexDamage(path, "an index record names a block outside the table");
+    if (!inTable[x.BlockOf(rec)])
+      return IndexDamage(path, "an index record names a block outside the table");
   }
-  return Status::OK();
+  // Its tree (.Ynn, .YGn), where there is one, names each of its blocks.
+  const std::string y_path = YPathOf(path);
+  if (!env->Exists(y_path)) return Status::OK();
+  PrimaryIndex y;
+  std::vector<IndexEntry> leaves;
+  s = ReadWholeFile(env, y_path, &bytes);
+  if (s.ok()) s = y.DecodeFrom(bytes);
+  if (s.ok()) s = y.Leaves(&leaves);
+  if (s.ok()) s = CheckLeaves(leaves, x.Blocks(), order);
+  return s.ok() ? s : s.WithContext(y_path);
 }
 
 }  // namespace

@@ -52,6 +52,12 @@ std::uint8_t IndexTreeBlockCode(std::uint8_t tableBlockCode) {
   return tableBlockCode <= 4 ? tableBlockCode : 2;
 }
 
+std::uint8_t LargerIndexBlockCode(std::uint8_t code) {
+  for (std::uint8_t larger : {1, 2, 4, 16, 32})
+    if (larger > code) return larger;
+  return 0;
+}
+
 std::uint16_t KeyFieldSize(std::uint8_t type, std::uint8_t sizeByte) {
   return type == kBcd ? 17 : sizeByte;
 }
@@ -157,6 +163,23 @@ Status PrimaryIndex::CheckParams(const IndexFileParams& p) {
     return Status::InvalidParam("Index without key fields or with a bad block size");
   if (2 * (keyLength + kEntryExtra) > p.blockSizeCode * std::size_t{1024} - 6)
     return Status(DBIERR_INVALIDPARAM, "Index key too long for the block size");
+  return Status::OK();
+}
+
+Status PrimaryIndex::FitBlockCode(IndexFileParams* p) {
+  if (p->keyFields.empty()) return CheckParams(*p);
+  IndexFileParams fitted = *p;
+  while (!CheckParams(fitted).ok()) {
+    fitted.blockSizeCode = LargerIndexBlockCode(fitted.blockSizeCode);
+    if (fitted.blockSizeCode == 0) {
+      std::size_t keyLength = 0;
+      for (const KeyField& f : p->keyFields) keyLength += f.size;
+      return Status(DBIERR_TABLEFULL, "The index " + p->tableName + " cannot be written: a key of " +
+                                          std::to_string(keyLength) +
+                                          " bytes does not fit two to a 32 KiB block");
+    }
+  }
+  p->blockSizeCode = fitted.blockSizeCode;
   return Status::OK();
 }
 

@@ -65,6 +65,13 @@ class PrimaryIndex {
   // must fit a block, or the tree would never narrow to a root.
   static Status CheckParams(const IndexFileParams& params);
 
+  // Raises params->blockSizeCode to the smallest index block size (see
+  // LargerIndexBlockCode) that holds two entries, keeping it where it
+  // already does. The entries index the blocks of one file, at most 65535,
+  // so a tree of two or more a block never needs more than 65535 blocks.
+  // A key too long for even the largest blocks is refused, naming the file.
+  static Status FitBlockCode(IndexFileParams* params);
+
   // A complete file over these level-1 entries (in order). Header bytes not
   // modelled are copied from `templateHeader` (an earlier file of the same
   // table) when given. Empty when CheckParams refuses the parameters.
@@ -99,6 +106,12 @@ Status CheckLeaves(const std::vector<IndexEntry>& leaves, const std::vector<Inde
 // have this code: the same up to 4 KiB; tables with larger blocks (16 KiB
 // seen) keep their index trees in 2 KiB blocks.
 std::uint8_t IndexTreeBlockCode(std::uint8_t tableBlockCode);
+
+// Index files use blocks of 1, 2, 4, 16 or 32 KiB (3 KiB in old files only).
+// The next of those above `code`, for an index that outgrows its blocks;
+// 0 above 32 KiB.
+std::uint8_t LargerIndexBlockCode(std::uint8_t code);
+constexpr std::uint8_t kLargestIndexBlockCode = 32;
 
 // Record bytes of a field as the header lists it (type, size byte).
 std::uint16_t KeyFieldSize(std::uint8_t type, std::uint8_t sizeByte);

@@ -198,6 +198,26 @@ std::string SecondaryIndex::MakeRecord(const SecondaryIndexDef& def,
 
 namespace {
 
+// The fields of an .Xnn record and its length.
+std::vector<IndexedField> RecordFields(const SecondaryIndexDef& def) {
+  std::vector<IndexedField> all = def.fields;
+  for (const IndexedField& f : TrailingFields(def)) all.push_back(f);
+  return all;
+}
+
+std::size_t RecordLength(const std::vector<IndexedField>& all) {
+  std::size_t n = 0;
+  for (const IndexedField& f : all) n += f.key.size;
+  return n;
+}
+
+// Records of this length in an .Xnn block of this code (0 for no such block).
+std::size_t RecordsPerBlock(std::uint8_t code, std::size_t recordLength) {
+  return code >= 1 && code <= kLargestIndexBlockCode && recordLength > 0
+             ? (code * std::size_t{1024} - 6) / recordLength
+             : 0;
+}
+
 std::string YName(std::string x) {
   std::size_t dot = x.rfind('.');
   if (dot != std::string::npos && dot + 1 < x.size()) x[dot + 1] = x[dot + 1] == 'x' ? 'y' : 'Y';
@@ -290,6 +310,20 @@ std::string XHeader(const SecondaryIndexDef& def, const SecondaryFileParams& p,
   return h;
 }
 
+// The .Ynn's parameters, block size aside.
+IndexFileParams TreeParams(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+                           const KeyOrder& order) {
+  IndexFileParams yp;
+  yp.fileType = def.composite ? 7 : 4;
+  yp.versionId = p.versionId;
+  yp.sortOrder = p.sortOrder;
+  yp.changeCount = p.changeCount;
+  yp.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
+  yp.tableName = YName(p.fileName);
+  yp.keyFields = order.Fields();
+  return yp;
+}
+
 // Sorts by precomputed sort keys: a million records sort in a fraction of
 // the time comparing them field by field would take. Equal keys keep their
 // order.
@@ -321,7 +355,6 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
   SortRecords(OrderOf(def, p.sortOrder), &records);
   std::size_t taken = 0;
   Files files;
-  bool fits = false;
   const Status s = WriteSorted(
       def, p, records.size(),
       [&]() -> const char* { return taken < records.size() ? records[taken++].data() : nullptr; },
@@ -330,45 +363,65 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
         files.x.replace(offset, bytes.size(), bytes);
         return Status::OK();
       },
-      &files.y, &fits, templateHeader, templateYHeader);
-  if (!s.ok() || !fits) return {};
+      &files.y, templateHeader, templateYHeader);
+  if (!s.ok()) return {};
   return files;
 }
 
-Status SecondaryIndex::WriteSorted(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+Status SecondaryIndex::ChooseBlockCodes(const SecondaryIndexDef& def,
+                                        const SecondaryFileParams& p, std::uint64_t count,
+                                        const std::string& templateYHeader, BlockCodes* out) {
+  *out = BlockCodes();
+  const std::size_t recordLength = RecordLength(RecordFields(def));
+  if (!def.maintained) count = 0;
+  auto holds = [&](std::uint8_t code) {
+    const std::size_t perBlock = RecordsPerBlock(code, recordLength);
+    return perBlock >= 2 && (count + perBlock - 1) / perBlock <= 0xFFFF;
+  };
+  std::uint8_t x = p.blockSizeCode;
+  while (x != 0 && !holds(x)) x = LargerIndexBlockCode(x);
+  if (x == 0) {
+    const std::string why =
+        RecordsPerBlock(kLargestIndexBlockCode, recordLength) < 2
+            ? "its records of " + std::to_string(recordLength) +
+                  " bytes do not fit two to a 32 KiB block"
+            : std::to_string(count) + " records of " + std::to_string(recordLength) +
+                  " bytes need more than 65535 blocks of 32 KiB";
+    return Status(DBIERR_TABLEFULL, "The index " + p.fileName + " cannot be written: " + why);
+  }
+  IndexFileParams yp = TreeParams(def, p, OrderOf(def, p.sortOrder));
+  const std::uint8_t kept =
+      templateYHeader.size() > 5 ? static_cast<std::uint8_t>(templateYHeader[5]) : 0;
+  yp.blockSizeCode = x == p.blockSizeCode && kept >= 1 && kept <= kLargestIndexBlockCode
+                         ? kept
+                         : IndexTreeBlockCode(x);
+  Status s = PrimaryIndex::FitBlockCode(&yp);
+  if (!s.ok()) return s;
+  *out = {x, yp.blockSizeCode};
+  return Status::OK();
+}
+
+Status SecondaryIndex::WriteSorted(const SecondaryIndexDef& def, const SecondaryFileParams& params,
                                    std::uint64_t count, const std::function<const char*()>& next,
-                                   const FileWriter& writeX, std::string* y, bool* fits,
+                                   const FileWriter& writeX, std::string* y,
                                    const std::string& templateHeader,
                                    const std::string& templateYHeader) {
-  *fits = false;
   y->clear();
-  std::vector<IndexedField> all = def.fields;
-  for (const IndexedField& f : TrailingFields(def)) all.push_back(f);
-  std::uint16_t recordSize = 0;
-  for (const IndexedField& f : all)
-    recordSize = static_cast<std::uint16_t>(recordSize + f.key.size);
+  BlockCodes codes;
+  Status chosen = ChooseBlockCodes(def, params, count, templateYHeader, &codes);
+  if (!chosen.ok()) return chosen;
+  SecondaryFileParams p = params;
+  p.blockSizeCode = codes.x;
+  const std::vector<IndexedField> all = RecordFields(def);
+  const auto recordSize = static_cast<std::uint16_t>(RecordLength(all));
   if (!def.maintained) count = 0;
   KeyOrder order = OrderOf(def, p.sortOrder);
 
-  std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
-  std::size_t perBlock =
-      p.blockSizeCode >= 1 && p.blockSizeCode <= 32 ? (blockSize - 6) / recordSize : 0;
-  if (perBlock < 2) return Status::OK();
-  const std::uint64_t blockCount = (count + perBlock - 1) / perBlock;
-  if (blockCount > 0xFFFF) return Status::OK();  // block numbers are 16 bits
-  const auto n = static_cast<std::uint16_t>(blockCount);
-
-  IndexFileParams yp;
-  yp.fileType = def.composite ? 7 : 4;
-  yp.blockSizeCode = templateYHeader.size() > 5 ? static_cast<std::uint8_t>(templateYHeader[5])
-                                                : IndexTreeBlockCode(p.blockSizeCode);
-  yp.versionId = p.versionId;
-  yp.sortOrder = p.sortOrder;
-  yp.changeCount = p.changeCount;
-  yp.updateCount = static_cast<std::uint16_t>(p.updateCount + 1);
-  yp.tableName = YName(p.fileName);
-  yp.keyFields = order.Fields();
-  if (!PrimaryIndex::CheckParams(yp).ok()) return Status::OK();
+  const std::size_t blockSize = p.blockSizeCode * std::size_t{1024};
+  const std::size_t perBlock = RecordsPerBlock(p.blockSizeCode, recordSize);
+  const auto n = static_cast<std::uint16_t>((count + perBlock - 1) / perBlock);
+  IndexFileParams yp = TreeParams(def, p, order);
+  yp.blockSizeCode = codes.y;
 
   std::string x = XHeader(def, p, all, recordSize, templateHeader);
   PutLe32(x, 0x06, static_cast<std::uint32_t>(count));
@@ -412,7 +465,6 @@ Status SecondaryIndex::WriteSorted(const SecondaryIndexDef& def, const Secondary
   Status s = writeX(0, x);
   if (!s.ok()) return s;
   *y = PrimaryIndex::Build(yp, leaves, templateYHeader);
-  *fits = true;
   return Status::OK();
 }
 

@@ -84,7 +84,7 @@ class SecondaryIndex {
   // Both files over these records (sorted here). An index that is not
   // maintained is written empty: the engine refills it when it is next used.
   // Header bytes not modelled come from the earlier files' headers if given.
-  // Both empty when a record or the tree's key does not fit two to a block.
+  // Both empty where WriteSorted refuses the index.
   static Files Build(const SecondaryIndexDef& def, const SecondaryFileParams& params,
                      std::vector<std::string> records,
                      const std::string& templateHeader = std::string(),
@@ -92,14 +92,30 @@ class SecondaryIndex {
   // What Build writes, over `count` records that `next` yields already in
   // index order (nullptr at the end): the .Xnn goes out through writeX in
   // pieces of about a megabyte (offset, bytes; its header last), the .Ynn
-  // comes back whole (one entry per .Xnn block). *fits false, and nothing
-  // written, where Build gives empty files.
+  // comes back whole (one entry per .Xnn block). The block sizes are those
+  // ChooseBlockCodes gives; where it refuses, nothing is written.
   using FileWriter = std::function<Status(std::uint64_t offset, std::string_view bytes)>;
   static Status WriteSorted(const SecondaryIndexDef& def, const SecondaryFileParams& params,
                             std::uint64_t count, const std::function<const char*()>& next,
-                            const FileWriter& writeX, std::string* y, bool* fits,
+                            const FileWriter& writeX, std::string* y,
                             const std::string& templateHeader = std::string(),
                             const std::string& templateYHeader = std::string());
+
+  // The block size codes of the .Xnn and its .Ynn over `count` records.
+  // Block numbers are 16 bits: an .Xnn holds at most 65535 blocks, each of
+  // at least two records. Those of params (the .Ynn's from templateYHeader
+  // when given) while the index fits them, so an index that fits keeps its
+  // files as they were; otherwise the smallest larger .Xnn size (see
+  // LargerIndexBlockCode) that holds it, its .Ynn in IndexTreeBlockCode of
+  // that, each larger where a key needs. Refused, naming the file, when
+  // even 32 KiB blocks are too small.
+  struct BlockCodes {
+    std::uint8_t x = 0, y = 0;
+    bool operator==(const BlockCodes&) const = default;
+  };
+  static Status ChooseBlockCodes(const SecondaryIndexDef& def, const SecondaryFileParams& params,
+                                 std::uint64_t count, const std::string& templateYHeader,
+                                 BlockCodes* out);
 
  private:
   Status DecodeLayout(std::string_view b, std::uint16_t nf);

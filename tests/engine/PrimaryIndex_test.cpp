@@ -112,6 +112,13 @@ TEST(PrimaryIndexTest, BuildsDeepTreesAndEmptyFiles) {
   EXPECT_TRUE(PrimaryIndex::Build(wide, leaves).empty());
   wide.blockSizeCode = 2;
   EXPECT_TRUE(PrimaryIndex::CheckParams(wide).ok());
+  wide.blockSizeCode = 1;  // the smallest larger block size that holds two
+  ASSERT_TRUE(PrimaryIndex::FitBlockCode(&wide).ok());
+  EXPECT_EQ(wide.blockSizeCode, 2);
+  ASSERT_TRUE(PrimaryIndex::FitBlockCode(&p).ok());  // a key that fits keeps its blocks
+  EXPECT_EQ(p.blockSizeCode, 1);
+  wide.keyFields.assign(65, {0x01, 255, 0});
+  EXPECT_EQ(PrimaryIndex::FitBlockCode(&wide).code(), DBIERR_TABLEFULL);
 
   std::string empty = PrimaryIndex::Build(p, {});
   ASSERT_EQ(empty.size(), 0x800u);

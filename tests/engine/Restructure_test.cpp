@@ -248,6 +248,34 @@ TEST_F(RestructureTest, IndexesBeyondTheMemoryBoundAreReadBackFromTheNewTable) {
   ExpectIndexesMatch(path_);
 }
 
+// Index block numbers are 16 bits: 131,071 records of 681 bytes, two to a
+// 2K block, need 65536 blocks; the new index takes 4K blocks and reads back.
+TEST(RestructureIndexBlocksTest, AnIndexBeyond65535BlocksTakesLargerBlocks) {
+  TempDir tmp;
+  const std::string path = tmp / "WIDE.DB";
+  std::vector<std::vector<FieldValue>> rows;
+  for (int i = 0; i < 65535 * 2 + 1; ++i) {
+    rows.push_back({FieldValue::Int(i), FieldValue::Str("n" + std::to_string(1000000 - i % 9973)),
+                    FieldValue::Str(i % 2 ? "odd" : "even"), FieldValue::Str("x")});
+  }
+  MakeTable(path,
+            {Field("Id", FieldType::Long), Field("A", FieldType::Alpha, 255),
+             Field("B", FieldType::Alpha, 255), Field("C", FieldType::Alpha, 165)},
+            1, rows);
+  rows.clear();
+  Request add;
+  add.indexes = {Index("Wide", {2, 3, 4})};
+  add.indexOps = {crADD};
+  ASSERT_TRUE(Restructure(path, add.Bind()).ok());
+  EXPECT_EQ(StructureOf(path).indexes.size(), 2u);
+  const engine::VerifyResult verified = engine::VerifyTable(path);
+  EXPECT_TRUE(verified.status.ok()) << verified.status.ToString();
+  EXPECT_EQ(verified.records, 131071u);
+  // 4K blocks, a size the format notes list, for the records and their tree.
+  EXPECT_EQ(restructuretest::ReadFile(tmp / "WIDE.XG0").substr(0, 6)[5], 4);
+  EXPECT_EQ(restructuretest::ReadFile(tmp / "WIDE.YG0").substr(0, 6)[5], 4);
+}
+
 TEST(RestructureAutoIncTest, SubtypeChoosesBetweenKeepingAndRenumbering) {
   TempDir tmp;
   const std::string path = tmp / "SEQ.DB";

@@ -154,12 +154,74 @@ TEST(SecondaryIndexTest, BuildsFromDataRecords) {
 
   SecondaryIndexDef wide = def;
   wide.fields = {{2, {0x01, 255, 0}, "Text"}, {3, {0x01, 255, 0}, "More"}};
-  EXPECT_TRUE(SecondaryIndex::Build(wide, p, {}).x.empty());  // 1K blocks hold one record
+  // 1K blocks hold one such record: the index takes 2K blocks.
+  EXPECT_EQ(Decode(SecondaryIndex::Build(wide, p, {}).x).Params().blockSizeCode, 2);
 
   def.maintained = false;  // written empty, for the engine to refill
   SecondaryIndex empty = Decode(SecondaryIndex::Build(def, p, records).x);
   EXPECT_TRUE(empty.Records().empty());
   EXPECT_FALSE(empty.Def().maintained);
+}
+
+// Block numbers are 16 bits: an index whose records need more than 65535
+// blocks moves to the next larger block size; one that fits keeps its own.
+TEST(SecondaryIndexTest, ChoosesTheSmallestBlockSizeThatHoldsTheIndex) {
+  SecondaryIndexDef name;  // Alpha 30 and a Long key: 36-byte records
+  name.fields = {{2, {0x01, 30, 0}, "Name"}};
+  name.keyFields = {{1, {0x04, 4, 0}, "Id"}};
+  SecondaryIndexDef loose = name;
+  loose.maintained = false;
+  SecondaryIndexDef wide = name;  // 2301-byte records: one to a 4K block
+  wide.composite = true;
+  wide.fields.clear();
+  for (std::uint16_t i = 0; i < 9; ++i) wide.fields.push_back({i, {0x01, 255, 0}, "T"});
+  SecondaryIndexDef huge = wide;  // more than half of 32K
+  for (std::uint16_t i = 9; i < 65; ++i) huge.fields.push_back({i, {0x01, 255, 0}, "T"});
+  struct Case {
+    const char* what;
+    const SecondaryIndexDef& def;
+    std::uint8_t code;
+    std::uint64_t count;
+    std::uint8_t templateY;  // 0: no earlier .Ynn
+    SecondaryIndex::BlockCodes want;  // {0, 0}: refused
+  };
+  const Case cases[] = {
+      {"fits", name, 2, 1000, 0, {2, 2}},
+      {"65535 blocks of 56", name, 2, 65535u * 56, 0, {2, 2}},
+      {"one record more", name, 2, 65535u * 56 + 1, 0, {4, 4}},
+      {"beyond 4K", name, 2, 65535u * 113 + 1, 0, {16, 2}},
+      {"beyond 16K", name, 2, 65535u * 454 + 1, 0, {32, 2}},
+      {"beyond 32K", name, 2, 65535u * 910 + 1, 0, {0, 0}},
+      {"1K fits", name, 1, 65535u * 28, 0, {1, 1}},
+      {"1K full", name, 1, 65535u * 28 + 1, 0, {2, 2}},
+      {"3K full", name, 3, 65535u * 85 + 1, 0, {4, 4}},
+      {"16K as the engine leaves it", name, 16, 1000, 2, {16, 2}},
+      {"earlier tree kept", name, 2, 1000, 4, {2, 4}},
+      {"earlier tree left with its index", name, 2, 65535u * 56 + 1, 1, {4, 4}},
+      {"not maintained: no records", loose, 2, 65535u * 900, 0, {2, 2}},
+      {"wide records and key", wide, 2, 10, 0, {16, 16}},
+      {"record over half of 32K", huge, 2, 0, 0, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SecondaryFileParams p;
+    p.blockSizeCode = c.code;
+    p.fileName = "T.X02";
+    std::string templateY;
+    if (c.templateY) {
+      templateY.assign(0x800, '\0');
+      templateY[5] = static_cast<char>(c.templateY);
+    }
+    SecondaryIndex::BlockCodes got;
+    Status s = SecondaryIndex::ChooseBlockCodes(c.def, p, c.count, templateY, &got);
+    EXPECT_EQ(got, c.want) << c.what << ": " << int(got.x) << "/" << int(got.y);
+    EXPECT_EQ(s.ok(), c.want.x != 0) << c.what;
+    if (!s.ok()) {
+      EXPECT_EQ(s.code(), DBIERR_TABLEFULL) << c.what;
+      EXPECT_NE(s.message().find("T.X02"), std::string::npos) << s.message();
+    }
+  }
+  SecondaryFileParams p;
+  EXPECT_TRUE(SecondaryIndex::Build(huge, p, {}).x.empty());  // refused: nothing written
 }
 
 TEST(SecondaryIndexTest, DamagedFilesAreReported) {

@@ -51,8 +51,16 @@ TEST(TableVerifyIndexes, IndexesThatDisagreeWithTheRecordsAreDamage) {
   EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << r.status.ToString();
   EXPECT_NE(r.status.ToString().find("C.X02"), std::string::npos);
 
-  // A primary index of another table: its blocks are not this table's.
+  // The tree of another index: its entries do not hold this index's keys.
   fs::copy_file(kData + "C.X02", dir / "C.X02", fs::copy_options::overwrite_existing);
+  fs::copy_file(kData + "C.Y03", dir / "C.Y02", fs::copy_options::overwrite_existing);
+  r = VerifyTable(dir / "C.DB");
+  ASSERT_FALSE(r.status.ok());
+  EXPECT_EQ(r.status.code(), DBIERR_INDEXCORRUPT) << r.status.ToString();
+  EXPECT_NE(r.status.ToString().find("C.Y02"), std::string::npos);
+
+  // A primary index of another table: its blocks are not this table's.
+  fs::copy_file(kData + "C.Y02", dir / "C.Y02", fs::copy_options::overwrite_existing);
   fs::copy_file(kData + "AREACODES.PX", dir / "C.PX", fs::copy_options::overwrite_existing);
   r = VerifyTable(dir / "C.DB");
   ASSERT_FALSE(r.status.ok());
