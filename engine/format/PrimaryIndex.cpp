@@ -174,9 +174,9 @@ Status PrimaryIndex::FitBlockCode(IndexFileParams* p) {
     if (fitted.blockSizeCode == 0) {
       std::size_t keyLength = 0;
       for (const KeyField& f : p->keyFields) keyLength += f.size;
-      return Status(DBIERR_TABLEFULL, "The index " + p->tableName + " cannot be written: a key of " +
-                                          std::to_string(keyLength) +
-                                          " bytes does not fit two to a 32 KiB block");
+      return Status(DBIERR_TABLEFULL,
+                    "The index " + p->tableName + " cannot be written: a key of " +
+                        std::to_string(keyLength) + " bytes does not fit two to a 32 KiB block");
     }
   }
   p->blockSizeCode = fitted.blockSizeCode;

@@ -368,9 +368,9 @@ SecondaryIndex::Files SecondaryIndex::Build(const SecondaryIndexDef& def,
   return files;
 }
 
-Status SecondaryIndex::ChooseBlockCodes(const SecondaryIndexDef& def,
-                                        const SecondaryFileParams& p, std::uint64_t count,
-                                        const std::string& templateYHeader, BlockCodes* out) {
+Status SecondaryIndex::ChooseBlockCodes(const SecondaryIndexDef& def, const SecondaryFileParams& p,
+                                        std::uint64_t count, const std::string& templateYHeader,
+                                        BlockCodes* out) {
   *out = BlockCodes();
   const std::size_t recordLength = RecordLength(RecordFields(def));
   if (!def.maintained) count = 0;
@@ -381,12 +381,11 @@ Status SecondaryIndex::ChooseBlockCodes(const SecondaryIndexDef& def,
   std::uint8_t x = p.blockSizeCode;
   while (x != 0 && !holds(x)) x = LargerIndexBlockCode(x);
   if (x == 0) {
-    const std::string why =
-        RecordsPerBlock(kLargestIndexBlockCode, recordLength) < 2
-            ? "its records of " + std::to_string(recordLength) +
-                  " bytes do not fit two to a 32 KiB block"
-            : std::to_string(count) + " records of " + std::to_string(recordLength) +
-                  " bytes need more than 65535 blocks of 32 KiB";
+    const std::string size = std::to_string(recordLength) + " bytes";
+    const std::string why = RecordsPerBlock(kLargestIndexBlockCode, recordLength) < 2
+                                ? "its records of " + size + " do not fit two to a 32 KiB block"
+                                : std::to_string(count) + " records of " + size +
+                                      " need more than 65535 blocks of 32 KiB";
     return Status(DBIERR_TABLEFULL, "The index " + p.fileName + " cannot be written: " + why);
   }
   IndexFileParams yp = TreeParams(def, p, OrderOf(def, p.sortOrder));

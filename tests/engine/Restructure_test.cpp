@@ -250,7 +250,7 @@ TEST_F(RestructureTest, IndexesBeyondTheMemoryBoundAreReadBackFromTheNewTable) {
 
 // Index block numbers are 16 bits: 131,071 records of 681 bytes, two to a
 // 2K block, need 65536 blocks; the new index takes 4K blocks and reads back.
-TEST(RestructureIndexBlocksTest, AnIndexBeyond65535BlocksTakesLargerBlocks) {
+TEST(RestructureIndexBlocksTest, IndexesThatOutgrowTheirBlocksTakeLargerOnes) {
   TempDir tmp;
   const std::string path = tmp / "WIDE.DB";
   std::vector<std::vector<FieldValue>> rows;
@@ -274,6 +274,27 @@ TEST(RestructureIndexBlocksTest, AnIndexBeyond65535BlocksTakesLargerBlocks) {
   // 4K blocks, a size the format notes list, for the records and their tree.
   EXPECT_EQ(restructuretest::ReadFile(tmp / "WIDE.XG0").substr(0, 6)[5], 4);
   EXPECT_EQ(restructuretest::ReadFile(tmp / "WIDE.YG0").substr(0, 6)[5], 4);
+
+  // A primary key of 1020 bytes does not fit two to the 2K index blocks of a
+  // table in 2K blocks: its .PX takes 4K blocks.
+  const std::string keyed = tmp / "LONGKEY.DB";
+  engine::TableDefinition def;
+  def.fields = {Field("A", FieldType::Alpha, 255), Field("B", FieldType::Alpha, 255),
+                Field("C", FieldType::Alpha, 255), Field("D", FieldType::Alpha, 255)};
+  def.key_fields = 4;
+  def.block_size_kb = 2;
+  ASSERT_TRUE(engine::CreateTable(engine::Env::Default(), keyed, def).ok());
+  std::unique_ptr<engine::TableWriter> w;
+  ASSERT_TRUE(engine::TableWriter::Open(engine::Env::Default(), keyed, 0, &w).ok());
+  for (const char* v : {"b", "a", "c"})
+    ASSERT_TRUE(
+        w->Append({FieldValue::Str(v), FieldValue::Str(v), FieldValue{}, FieldValue{}}).ok());
+  ASSERT_TRUE(w->Sync().ok());
+  w.reset();
+  ASSERT_TRUE(engine::PackTable(keyed, {}, nullptr).ok());
+  const engine::VerifyResult packed = engine::VerifyTable(keyed);
+  EXPECT_TRUE(packed.status.ok()) << packed.status.ToString();
+  EXPECT_EQ(restructuretest::ReadFile(tmp / "LONGKEY.PX").substr(0, 6)[5], 4);
 }
 
 TEST(RestructureAutoIncTest, SubtypeChoosesBetweenKeepingAndRenumbering) {

@@ -182,7 +182,7 @@ TEST(SecondaryIndexTest, ChoosesTheSmallestBlockSizeThatHoldsTheIndex) {
     const SecondaryIndexDef& def;
     std::uint8_t code;
     std::uint64_t count;
-    std::uint8_t templateY;  // 0: no earlier .Ynn
+    std::uint8_t templateY;           // 0: no earlier .Ynn
     SecondaryIndex::BlockCodes want;  // {0, 0}: refused
   };
   const Case cases[] = {
