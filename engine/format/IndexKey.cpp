@@ -114,7 +114,7 @@ bool KeyOrder::InOrder(std::string_view a, std::string_view b) const {
 std::uint16_t GetIndexShort(const char* p) {
   auto v = static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) << 8 |
                                       static_cast<unsigned char>(p[1]));
-  return v == 0 ? 0 : static_cast<std::uint16_t>(v ^ 0x8000);
+  return static_cast<std::uint16_t>(v ^ 0x8000);
 }
 
 void PutIndexShort(char* p, std::uint16_t value) {

@@ -58,7 +58,8 @@ class KeyOrder {
 };
 
 // Counts and block numbers inside index records: 16 bits, big-endian, with
-// the top bit flipped (the encoding of a short field).
+// the top bit flipped (the encoding of a short field). Block 32768 is stored
+// as 00 00, which in a short field would be blank: here it is a number.
 std::uint16_t GetIndexShort(const char* p);
 void PutIndexShort(char* p, std::uint16_t value);
 

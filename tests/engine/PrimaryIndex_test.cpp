@@ -227,6 +227,10 @@ TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
   PutIndexShort(buf, 686);
   EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0x82);
   EXPECT_EQ(GetIndexShort(buf), 686);
+  for (std::uint16_t block : {0, 32767, 32768, 65535}) {  // 32768 is stored as 00 00
+    PutIndexShort(buf, block);
+    EXPECT_EQ(GetIndexShort(buf), block);
+  }
 }
 
 TEST(PrimaryIndexTest, EverySampleIndexIsInKeyOrder) {
