@@ -20,8 +20,6 @@ Status PosixError(const std::string& what, const std::string& path, int err) {
   return Status(code, what + ": " + std::strerror(err)).WithContext(path);
 }
 
-constexpr std::size_t kEarlyWriteback = std::size_t{256} << 10;
-
 class PosixFile : public RandomFile {
  public:
   PosixFile(int fd, std::string path, std::uint64_t size)
@@ -52,9 +50,6 @@ class PosixFile : public RandomFile {
       done += static_cast<std::size_t>(r);
     }
     if (offset + n > size_) size_ = offset + n;
-    // Large writes are the bulk of a table being rewritten: the disk starts
-    // on them now, so that the sync at the end has little left to wait for.
-    if (n >= kEarlyWriteback) ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
     return Status::OK();
   }
   Status Truncate(std::uint64_t size) override {

@@ -33,6 +33,7 @@ struct ExternalSorter::Reader {
   std::size_t slot = 0;          // memory: the next slot
   const char* key = nullptr;
   const char* record = nullptr;
+  std::uint64_t head = 0;  // the key's first eight bytes, compared first
   std::string keyBuffer;
 };
 
@@ -190,37 +191,60 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
 
 // Moves a reader to its next record and puts it on the heap, unless it is done.
 void ExternalSorter::Push(std::size_t index) {
-  Reader& r = *readers_[index];
-  if (r.memory) {
-    if (r.slot >= slots_.size()) return;
-    r.key = slots_[r.slot].entry;
-    r.record = r.key + keySize_;
-    ++r.slot;
-  } else {
-    if (r.at == r.have) {
-      if (r.left == 0) return;
-      const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / recordSize_);
-      const Status s = spill_->ReadAt(r.offset, take * recordSize_, r.buffer.data());
-      if (!s.ok()) {
-        if (status_.ok()) status_ = s;
-        return;
-      }
-      r.offset += take * recordSize_;
-      r.left -= take;
-      r.at = 0;
-      r.have = take;
-    }
-    r.record = r.buffer.data() + r.at * recordSize_;
-    ++r.at;
-    order_.WriteSortKey(r.record, r.keyBuffer.data());
-    r.key = r.keyBuffer.data();
-  }
+  if (!Advance(index)) return;
   heap_.push_back(index);
   std::push_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
 }
 
+bool ExternalSorter::Advance(std::size_t index) {
+  Reader& r = *readers_[index];
+  if (r.memory) {
+    if (r.slot >= slots_.size()) return false;
+    r.key = slots_[r.slot].entry;
+    r.record = r.key + keySize_;
+    r.head = slots_[r.slot].prefix[0];
+    ++r.slot;
+    return true;
+  }
+  if (r.at == r.have) {
+    if (r.left == 0) return false;
+    const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / recordSize_);
+    const Status s = spill_->ReadAt(r.offset, take * recordSize_, r.buffer.data());
+    if (!s.ok()) {
+      if (status_.ok()) status_ = s;
+      return false;
+    }
+    r.offset += take * recordSize_;
+    r.left -= take;
+    r.at = 0;
+    r.have = take;
+  }
+  r.record = r.buffer.data() + r.at * recordSize_;
+  ++r.at;
+  order_.WriteSortKey(r.record, r.keyBuffer.data());
+  r.key = r.keyBuffer.data();
+  r.head = PrefixOf(r.key, keySize_, 0);
+  return true;
+}
+
+void ExternalSorter::SiftDownTop() {
+  const std::size_t n = heap_.size();
+  std::size_t at = 0;
+  for (;;) {
+    std::size_t least = at;
+    for (std::size_t child = 2 * at + 1; child <= 2 * at + 2 && child < n; ++child)
+      if (Less(heap_[child], heap_[least])) least = child;
+    if (least == at) return;
+    std::swap(heap_[at], heap_[least]);
+    at = least;
+  }
+}
+
 bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
-  const int c = std::memcmp(readers_[a]->key, readers_[b]->key, keySize_);
+  const Reader& ra = *readers_[a];
+  const Reader& rb = *readers_[b];
+  if (ra.head != rb.head) return ra.head < rb.head;
+  const int c = keySize_ > 8 ? std::memcmp(ra.key + 8, rb.key + 8, keySize_ - 8) : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 
@@ -230,13 +254,20 @@ const char* ExternalSorter::Next() {
     if (next_ >= slots_.size()) return nullptr;
     return slots_[next_++].entry + keySize_;
   }
-  if (next_ > 0) Push(next_ - 1);  // the reader whose record went out last
+  // The reader whose record went out last is still on top: it moves on and
+  // sinks to its place, or leaves the heap when it is done.
+  if (next_ > 0 && !heap_.empty()) {
+    next_ = 0;
+    if (Advance(heap_.front())) {
+      SiftDownTop();
+    } else {
+      std::pop_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
+      heap_.pop_back();
+    }
+  }
   if (!status_.ok() || heap_.empty()) return nullptr;
-  std::pop_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
-  const std::size_t index = heap_.back();
-  heap_.pop_back();
-  next_ = index + 1;
-  return readers_[index]->record;
+  next_ = 1;
+  return readers_[heap_.front()]->record;
 }
 
 }  // namespace engine

@@ -64,6 +64,10 @@ class ExternalSorter {
   Status MergeRuns(std::size_t count);
   bool Less(std::size_t a, std::size_t b) const;  // merge heads, by reader
   void Push(std::size_t reader);
+  // Moves a reader to its next record; false when it has none left.
+  bool Advance(std::size_t reader);
+  // Restores the heap after the reader on top moved on.
+  void SiftDownTop();
 
   Env* env_;
   std::string spillPath_;
@@ -80,7 +84,7 @@ class ExternalSorter {
   std::uint64_t spillBytes_ = 0;
   std::vector<Run> runs_;
   bool finished_ = false;
-  std::size_t next_ = 0;  // in-memory only: the next slot
+  std::size_t next_ = 0;  // one run: the next slot; merging: 1 once a record went out
   std::vector<std::unique_ptr<Reader>> readers_;
   std::vector<std::size_t> heap_;  // readers with a record left, least on top
   Status status_;

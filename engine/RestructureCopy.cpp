@@ -1,13 +1,8 @@
 #include "RestructureCopy.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <string_view>
-#include <thread>
 
 #include "DataFileHeader.h"
 #include "FieldCodec.h"
@@ -31,118 +26,6 @@ KeyOrder PrimaryOrder(const DataFileHeader& h) {
 
 }  // namespace
 
-// The secondary index records of the records written, made and sorted on a
-// second thread while this one goes on copying. Records cross in batches,
-// each record followed by its block number, and come out in the order they
-// went in, so the sorts see what they would see on one thread.
-class IndexFeeder {
- public:
-  IndexFeeder(std::vector<SecondaryPlan*> plans, std::size_t recordSize)
-      : plans_(std::move(plans)), recordSize_(recordSize), thread_([this] { Work(); }) {
-    current_.reserve(kBatch + recordSize_ + 2);
-  }
-  ~IndexFeeder() { Finish(); }
-
-  // Queues one record; a failure of the sorts so far comes back here.
-  Status Add(const char* record, std::uint16_t block) {
-    current_.append(record, recordSize_);
-    const char number[2] = {static_cast<char>(block & 0xFF), static_cast<char>(block >> 8)};
-    current_.append(number, 2);
-    return current_.size() >= kBatch ? Hand() : Status::OK();
-  }
-
-  // Waits until every record queued is sorted in; the first failure.
-  Status Finish() {
-    if (!thread_.joinable()) return failure_;
-    Status s = Hand();
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      closed_ = true;
-    }
-    ready_.notify_all();
-    thread_.join();
-    return s.ok() ? failure_ : s;
-  }
-
- private:
-  static constexpr std::size_t kBatch = std::size_t{512} << 10;
-  static constexpr std::size_t kQueued = 4;  // batches waiting at most
-
-  Status Hand() {
-    std::unique_lock<std::mutex> lock(mu_);
-    // The window's thread may be the one copying: it keeps beating while
-    // the sorts catch up.
-    while (queue_.size() >= kQueued && !failed_) {
-      lock.unlock();
-      Heartbeat();
-      lock.lock();
-      room_.wait_for(lock, std::chrono::milliseconds(10),
-                     [this] { return queue_.size() < kQueued || failed_; });
-    }
-    if (failed_) return failure_;
-    if (current_.empty()) return Status::OK();
-    std::string next;
-    if (!spare_.empty()) {
-      next = std::move(spare_.back());
-      spare_.pop_back();
-    }
-    queue_.push_back(std::move(current_));
-    current_ = std::move(next);
-    current_.clear();
-    current_.reserve(kBatch + recordSize_ + 2);
-    lock.unlock();
-    ready_.notify_one();
-    return Status::OK();
-  }
-
-  void Work() {
-    std::string record;
-    for (;;) {
-      std::string batch;
-      {
-        std::unique_lock<std::mutex> lock(mu_);
-        ready_.wait(lock, [this] { return !queue_.empty() || closed_; });
-        if (queue_.empty()) return;
-        batch = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      room_.notify_one();
-      Status s;
-      const std::size_t step = recordSize_ + 2;
-      for (std::size_t at = 0; s.ok() && at + step <= batch.size(); at += step) {
-        const auto* b = reinterpret_cast<const unsigned char*>(batch.data() + at + recordSize_);
-        const auto block = static_cast<std::uint16_t>(b[0] | b[1] << 8);
-        for (SecondaryPlan* p : plans_) {
-          MakeIndexRecord(*p, batch.data() + at, block, &record);
-          s = p->records->Add(record.data());
-          if (!s.ok()) break;
-        }
-      }
-      std::lock_guard<std::mutex> lock(mu_);
-      if (!s.ok() && !failed_) {
-        failure_ = s;
-        failed_ = true;
-        room_.notify_all();
-      }
-      if (spare_.size() < kQueued) spare_.push_back(std::move(batch));
-    }
-  }
-
-  const std::vector<SecondaryPlan*> plans_;
-  const std::size_t recordSize_;
-  std::string current_;
-  std::mutex mu_;
-  std::condition_variable ready_, room_;
-  std::deque<std::string> queue_;
-  std::vector<std::string> spare_;
-  bool closed_ = false;
-  bool failed_ = false;
-  Status failure_;
-  std::thread thread_;  // last: starts once the rest is set up
-};
-
-RecordCopier::~RecordCopier() = default;
-
 RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
                            const DataFileHeader& target)
     : source_(source), plan_(plan), target_(target), record_(target.record_size, '\0') {
@@ -157,6 +40,8 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
     raw_.push_back(same);
   }
   key_order_ = PrimaryOrder(target);
+  for (int k = 0; k < target.key_fields; ++k)
+    key_length_ += static_cast<std::size_t>(target.fields[static_cast<std::size_t>(k)].size);
   // A pack, or a restructure that keeps the layout: records go across whole.
   whole_ = source.Header().record_size == target.record_size &&
            source.Fields().size() == target.fields.size();
@@ -242,12 +127,7 @@ void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<Field
   }
 }
 
-std::size_t RecordCopier::KeyLength() const {
-  std::size_t length = 0;
-  for (int k = 0; k < target_.key_fields; ++k)
-    length += static_cast<std::size_t>(target_.fields[static_cast<std::size_t>(k)].size);
-  return length;
-}
+std::size_t RecordCopier::KeyLength() const { return key_length_; }
 
 // Reads the new keys of every record and sorts them with their record
 // numbers; records whose key repeats an earlier one are violations.
@@ -287,7 +167,13 @@ Status RecordCopier::CollectIndexes() {
     if (written_ % perBlock == 0) leaves_.push_back({record_.substr(0, KeyLength()), block, 0});
     ++leaves_.back().count;
   }
-  return feeder_ ? feeder_->Add(record_.data(), block) : Status::OK();
+  for (SecondaryPlan& p : plan_->secondaries) {
+    if (p.deferred || !p.records) continue;
+    MakeIndexRecord(p, record_.data(), block, &index_record_);
+    Status s = p.records->Add(index_record_.data());
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
 }
 
 Status RecordCopier::WriteOriginal(const TableCursor& cursor, TableWriter* out) {
@@ -371,11 +257,6 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
     if (options.copyRecords && !p.deferred)
       p.records = NewIndexSorter(p, target_, targets.env, targets.spillDir, number, memory);
   }
-  std::vector<SecondaryPlan*> sorted_here;
-  for (SecondaryPlan& p : plan_->secondaries)
-    if (p.records) sorted_here.push_back(&p);
-  if (!sorted_here.empty())
-    feeder_ = std::make_unique<IndexFeeder>(std::move(sorted_here), target_.record_size);
   const std::uint32_t total = source_.RecordCount();
   Status s;
   if (findOrder) s = FindOrder(targets, memory);
@@ -410,11 +291,6 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
     if (done % kProgressEvery == 0 && options.progress) options.progress(done, total);
   }
   order_.reset();
-  if (feeder_) {
-    const Status sorted_in = feeder_->Finish();
-    feeder_.reset();
-    if (s.ok()) s = sorted_in;
-  }
   if (s.ok() && options.progress && !*unordered) options.progress(done, total);
   report->records = written_;
   report->blanked = blanked_;

@@ -31,12 +31,9 @@ struct CopyTargets {
   std::function<Status(TableWriter**)> problems;
 };
 
-class IndexFeeder;
-
 class RecordCopier {
  public:
   RecordCopier(const ParadoxTable& source, RestructurePlan* plan, const DataFileHeader& target);
-  ~RecordCopier();
 
   // Copies every record (in key order for a keyed result) and collects the
   // primary index leaves and the secondary index records. A keyed result is
@@ -89,9 +86,9 @@ class RecordCopier {
   std::vector<FieldValue> values_;
   std::string last_key_;
   KeyOrder key_order_;
+  std::size_t key_length_ = 0;  // bytes of the new key
   std::unique_ptr<ExternalSorter> order_;  // sorted copy: keys and record numbers
-  // Makes and sorts the secondary index records on a second thread.
-  std::unique_ptr<IndexFeeder> feeder_;
+  std::string index_record_;               // scratch secondary index record
 };
 
 // The secondary index record of a data record (fields at p.offsets, then

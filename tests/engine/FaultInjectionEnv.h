@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,16 +17,11 @@ class FaultInjectionEnv : public Env {
  public:
   explicit FaultInjectionEnv(Env* base) : base_(base) {}
   // -1 means unlimited.
-  void FailWritesAfter(std::int64_t bytes) {
-    std::lock_guard<std::mutex> lock(mu_);
-    budget_ = bytes;
-  }
+  void FailWritesAfter(std::int64_t bytes) { budget_ = bytes; }
   void FailRenames(bool fail) { renames_left_ = fail ? 0 : -1; }
   // Lets n renames succeed, then fails every further one (-1: never fail).
   void FailRenamesAfter(int n) { renames_left_ = n; }
-  // Index records are sorted on a second thread: its writes count too.
   bool WriteBudgetLeft(std::size_t n) {
-    std::lock_guard<std::mutex> lock(mu_);
     if (budget_ < 0) return true;
     if (static_cast<std::int64_t>(n) > budget_) {
       budget_ = 0;
@@ -88,7 +82,6 @@ class FaultInjectionEnv : public Env {
 
   Env* base_;
   std::int64_t budget_ = -1;
-  std::mutex mu_;
   int renames_left_ = -1;
 };
 

@@ -223,6 +223,24 @@ TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
         }
       }
 
+  // Long alpha fields go eight bytes at a time: every byte value, at every
+  // place in a word and in the tail, folds as the letter table says.
+  for (int shift : {0, 1}) {
+    std::string key;
+    for (int c = 0; c < 255; ++c) key += static_cast<char>(c + shift);
+    std::string folded_key, national_key;
+    KeyOrder({{0x01, 255, 0}}, 0, true).AppendSortKey(key, &folded_key);
+    KeyOrder({{0x01, 255, 0}}, 0x11).AppendSortKey(key, &national_key);
+    ASSERT_EQ(national_key.size(), 510u);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      const auto c = static_cast<unsigned char>(key[i]);
+      const auto letter = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+      EXPECT_EQ(folded_key[i], letter) << int(c);
+      EXPECT_EQ(national_key[i], letter) << int(c);
+      EXPECT_EQ(static_cast<unsigned char>(national_key[255 + i]), 255 - c) << int(c);
+    }
+  }
+
   char buf[2];
   PutIndexShort(buf, 686);
   EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0x82);
