@@ -31,7 +31,11 @@ KeyOrder::KeyOrder(std::vector<KeyField> fields, std::uint8_t sortOrder, bool ca
       byteOrder_(sortOrder == 0),
       caseInsensitive_(caseInsensitive),
       descending_(descending) {
-  for (const KeyField& f : fields_) length_ += f.size;
+  plain_ = true;
+  for (const KeyField& f : fields_) {
+    length_ += f.size;
+    if (f.type == kAlpha && (!byteOrder_ || caseInsensitive_)) plain_ = false;
+  }
 }
 
 int KeyOrder::CompareField(const KeyField& f, const unsigned char* a, const unsigned char* b,
@@ -52,6 +56,10 @@ int KeyOrder::CompareField(const KeyField& f, const unsigned char* a, const unsi
 }
 
 int KeyOrder::Compare(std::string_view a, std::string_view b) const {
+  if (plain_) {
+    const int c = Sign(std::memcmp(a.data(), b.data(), length_));
+    return descending_ ? -c : c;
+  }
   const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
   const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
   for (const KeyField& f : fields_) {
