@@ -6,14 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "DataBlock.h"
 #include "DataFileHeader.h"
 #include "DbiStructure.h"
+#include "FaultInjectionEnv.h"
 #include "IndexKey.h"
 #include "ParadoxTable.h"
 #include "PrimaryIndex.h"
@@ -46,6 +50,35 @@ inline std::string ReadFile(const std::string& path) {
   std::string out;
   engine::ReadWholeFile(engine::Env::Default(), path, &out);
   return out;
+}
+
+// Every file of a folder with its bytes.
+inline std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    out[e.path().filename().string()] = e.is_regular_file() ? ReadFile(e.path().string()) : "<dir>";
+  return out;
+}
+
+// Runs attempt with the disk full after 0, step, 2 step ... bytes until it
+// succeeds; each failed attempt must leave the folder as it was. The
+// number of failed attempts; the disk has room again afterwards.
+inline int FillTheDiskUntilDone(engine::FaultInjectionEnv* env, const std::string& dir,
+                                std::int64_t step, const std::function<engine::Status()>& attempt) {
+  const auto before = Snapshot(dir);
+  int failures = 0;
+  for (std::int64_t budget = 0;; budget += step) {
+    env->FailWritesAfter(budget);
+    const engine::Status s = attempt();
+    if (s.ok()) break;
+    ++failures;
+    if (Snapshot(dir) != before) {
+      ADD_FAILURE() << "budget " << budget << " changed the files: " << s.ToString();
+      break;
+    }
+  }
+  env->FailWritesAfter(-1);
+  return failures;
 }
 
 inline void CopyFolder(const std::string& from, const std::string& to) {
