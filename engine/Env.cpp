@@ -172,13 +172,17 @@ Status CommitReplacement(Env* env, const std::string& temp_path, const std::stri
   return env->SyncDir(DirName(path));
 }
 
-Status WriteFileAtomically(Env* env, const std::string& path, const std::string& data) {
-  const std::string temp = TempPathFor(path);
+Status WriteSyncedFile(Env* env, const std::string& path, const std::string& data) {
   std::unique_ptr<RandomFile> file;
-  Status s = env->OpenWrite(temp, true, &file);
+  Status s = env->OpenWrite(path, true, &file);
   if (s.ok()) s = file->WriteAt(0, data.data(), data.size());
   if (s.ok()) s = file->Sync();
-  file.reset();
+  return s;
+}
+
+Status WriteFileAtomically(Env* env, const std::string& path, const std::string& data) {
+  const std::string temp = TempPathFor(path);
+  const Status s = WriteSyncedFile(env, temp, data);
   if (!s.ok()) {
     env->Remove(temp);
     return s;

@@ -53,6 +53,8 @@ class Env {
   virtual Status RemoveDir(const std::string& dir) = 0;
 };
 
+// Creates (or empties) path, writes data into it and syncs it.
+Status WriteSyncedFile(Env* env, const std::string& path, const std::string& data);
 // Writes data to "<path>.tmp~", syncs it, renames it over path and syncs the
 // folder. On failure the temporary file is removed and path is untouched.
 Status WriteFileAtomically(Env* env, const std::string& path, const std::string& data);

@@ -20,14 +20,6 @@ namespace engine {
 
 namespace {
 
-Status WriteStaged(Env* env, const std::string& path, const std::string& bytes) {
-  std::unique_ptr<RandomFile> file;
-  Status s = env->OpenWrite(path, true, &file);
-  if (s.ok()) s = file->WriteAt(0, bytes.data(), bytes.size());
-  if (s.ok()) s = file->Sync();
-  return s;
-}
-
 std::vector<std::string> ListNames(Env* env, const std::string& dir) {
   std::vector<std::string> names;
   env->ListDir(dir, &names);  // a folder that cannot be read has no entries
@@ -140,11 +132,11 @@ Status Job::Stage() {
   s = CreateTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
   if (s.ok() && plan_.writeVal) {
-    s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
+    s = WriteSyncedFile(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
                     plan_.valBytes);
   }
   for (const OtherValFile& other : plan_.otherVals) {
-    if (s.ok() && !other.bytes.empty()) s = WriteStaged(env_, MasterStagedPath(other), other.bytes);
+    if (s.ok() && !other.bytes.empty()) s = WriteSyncedFile(env_, MasterStagedPath(other), other.bytes);
   }
   return s;
 }
@@ -274,7 +266,7 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
   x.reset();
   std::string y_ext = p.ext;
   y_ext[0] = y_ext[0] == 'x' ? 'y' : 'Y';
-  return WriteStaged(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
+  return WriteSyncedFile(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
 }
 
 Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
@@ -293,7 +285,7 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
       px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
     Status s = PrimaryIndex::FitBlockCode(&px);  // a long key may need larger blocks
     if (!s.ok()) return s;
-    s = WriteStaged(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
+    s = WriteSyncedFile(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
                     PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
     if (!s.ok()) return s;
   }

@@ -30,10 +30,7 @@ namespace engine {
 namespace {
 
 Status WriteBytes(Env* env, const std::string& path, const std::string& bytes) {
-  std::unique_ptr<RandomFile> file;
-  Status s = env->OpenWrite(path, true, &file);
-  if (s.ok()) s = file->WriteAt(0, bytes.data(), bytes.size());
-  if (s.ok()) s = file->Sync();
+  Status s = WriteSyncedFile(env, path, bytes);
   return s.ok() ? s : s.WithContext(path);
 }
 

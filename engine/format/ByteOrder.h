@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace engine {
 
@@ -28,6 +29,23 @@ inline void PutU16(std::uint8_t* p, std::uint32_t v) {
 inline void PutU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
+// The same on byte strings, at an offset.
+inline std::uint16_t GetLe16(std::string_view b, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                    static_cast<unsigned char>(b[at + 1]) << 8);
+}
+inline std::uint32_t GetLe32(std::string_view b, std::size_t at) {
+  return GetLe16(b, at) | static_cast<std::uint32_t>(GetLe16(b, at + 2)) << 16;
+}
+inline void PutLe16(std::string& b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<char>(v & 0xFF);
+  b[at + 1] = static_cast<char>(v >> 8);
+}
+inline void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
+  PutLe16(b, at, static_cast<std::uint16_t>(v & 0xFFFF));
+  PutLe16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
 inline std::uint8_t* Bytes(std::string& s) { return reinterpret_cast<std::uint8_t*>(s.data()); }
 inline const std::uint8_t* Bytes(const std::string& s) {
   return reinterpret_cast<const std::uint8_t*>(s.data());

@@ -170,20 +170,4 @@ void PutIndexShort(char* p, std::uint16_t value) {
   p[1] = static_cast<char>(v & 0xFF);
 }
 
-std::uint16_t GetLe16(std::string_view b, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
-                                    static_cast<unsigned char>(b[at + 1]) << 8);
-}
-std::uint32_t GetLe32(std::string_view b, std::size_t at) {
-  return GetLe16(b, at) | static_cast<std::uint32_t>(GetLe16(b, at + 2)) << 16;
-}
-void PutLe16(std::string& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<char>(v & 0xFF);
-  b[at + 1] = static_cast<char>(v >> 8);
-}
-void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
-  PutLe16(b, at, static_cast<std::uint16_t>(v & 0xFFFF));
-  PutLe16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
 }  // namespace engine

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteOrder.h"  // GetLe16 and friends, used with index headers
+
 namespace engine {
 
 // One key field: its data-file type code and its bytes in a record.
@@ -63,11 +65,5 @@ class KeyOrder {
 // as 00 00, which in a short field would be blank: here it is a number.
 std::uint16_t GetIndexShort(const char* p);
 void PutIndexShort(char* p, std::uint16_t value);
-
-// Little-endian header and block-header words.
-std::uint16_t GetLe16(std::string_view b, std::size_t at);
-std::uint32_t GetLe32(std::string_view b, std::size_t at);
-void PutLe16(std::string& b, std::size_t at, std::uint16_t v);
-void PutLe32(std::string& b, std::size_t at, std::uint32_t v);
 
 }  // namespace engine

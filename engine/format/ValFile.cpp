@@ -4,29 +4,15 @@
 #include <cctype>
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "TableFiles.h"
 
 namespace engine {
 
 namespace {
 
-// Little-endian fields and zero-terminated texts inside a stored block.
+// Zero-terminated texts inside a stored block.
 namespace val {
-std::uint16_t U16(std::string_view b, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[at]) |
-                                    static_cast<std::uint8_t>(b[at + 1]) << 8);
-}
-std::uint32_t U32(std::string_view b, std::size_t at) {
-  return U16(b, at) | static_cast<std::uint32_t>(U16(b, at + 2)) << 16;
-}
-void PutU16(std::string& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<char>(v & 0xFF);
-  b[at + 1] = static_cast<char>(v >> 8);
-}
-void PutU32(std::string& b, std::size_t at, std::uint32_t v) {
-  PutU16(b, at, static_cast<std::uint16_t>(v & 0xFFFF));
-  PutU16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
 std::string CString(std::string_view b, std::size_t at, std::size_t max) {
   std::string_view s = b.substr(at, max);
   return std::string(s.substr(0, s.find('\0')));
@@ -64,14 +50,14 @@ Status Corrupt(const std::string& what) {
 
 std::vector<std::uint16_t> ReadWords(std::string_view b, std::size_t pos, std::size_t n) {
   std::vector<std::uint16_t> out;
-  for (std::size_t i = 0; i < n; ++i) out.push_back(val::U16(b, pos + 2 * i));
+  for (std::size_t i = 0; i < n; ++i) out.push_back(GetLe16(b, pos + 2 * i));
   return out;
 }
 
 // Field lists are written in full: the listed numbers, then zeros.
 void WriteWords(std::string& b, std::size_t pos, const std::vector<std::uint16_t>& words) {
   for (std::size_t i = 0; i < kFieldsPerLink; ++i)
-    val::PutU16(b, pos + 2 * i, i < words.size() ? words[i] : 0);
+    PutLe16(b, pos + 2 * i, i < words.size() ? words[i] : 0);
 }
 
 // One link entry on the dependent's side; false for a bad field count.
@@ -80,8 +66,8 @@ bool DecodeMasterLink(std::string_view raw, ValMasterLink* link) {
   link->name = val::CString(raw, kLinkName, 0x40);
   link->fieldName = val::CString(raw, kLinkFieldName, 0x40);
   link->masterTable = val::CString(raw, kLinkMaster, 0x72);
-  link->updateRule = val::U32(raw, kLinkRule);
-  std::size_t n = val::U16(raw, kLinkCount);
+  link->updateRule = GetLe32(raw, kLinkRule);
+  std::size_t n = GetLe16(raw, kLinkCount);
   if (n == 0 || n > kFieldsPerLink) return false;
   link->thisFields = ReadWords(raw, kLinkThis, n);
   link->masterFields = ReadWords(raw, kLinkOther, n);
@@ -95,8 +81,8 @@ std::string EncodeMasterLink(const ValMasterLink& link) {
   val::PutCString(e, kLinkFieldName, 0x40, link.fieldName);
   e[kLinkFieldNo] = static_cast<char>(link.thisFields.size() == 1 ? link.thisFields[0] : 0);
   val::PutCString(e, kLinkMaster, 0x72, link.masterTable);
-  val::PutU32(e, kLinkRule, link.updateRule);
-  val::PutU16(e, kLinkCount, static_cast<std::uint16_t>(link.thisFields.size()));
+  PutLe32(e, kLinkRule, link.updateRule);
+  PutLe16(e, kLinkCount, static_cast<std::uint16_t>(link.thisFields.size()));
   WriteWords(e, kLinkThis, link.thisFields);
   WriteWords(e, kLinkOther, link.masterFields);
   return e;
@@ -157,8 +143,8 @@ Status ValFile::DecodeFrom(std::string_view b) {
   if (level_ > 0x0B) return Corrupt("unknown level");
   if (b.size() < kHeaderSize) return Corrupt("header truncated");
   header_ = std::string(b.substr(0, kHeaderSize));
-  std::uint32_t footer = val::U32(b, kFooterAt);
-  std::uint32_t links = val::U32(b, kLinksAt);
+  std::uint32_t footer = GetLe32(b, kFooterAt);
+  std::uint32_t links = GetLe32(b, kLinksAt);
   if (footer < kHeaderSize || footer >= b.size()) return Corrupt("footer outside the file");
   if (links != 0 && (links < kHeaderSize || links > footer))
     return Corrupt("link section outside the file");
@@ -183,7 +169,7 @@ Status ValFile::DecodeCheck(std::string_view b, std::size_t& pos, ValCheck& c) c
   std::size_t pictureSize = static_cast<std::uint8_t>(b[pos + 1]);
   c.required = b[pos + 2] != 0;
   c.lookupFlags = static_cast<std::uint8_t>(b[pos + 3]);
-  for (std::size_t k = 0; k < c.pointers.size(); ++k) c.pointers[k] = val::U32(b, pos + 4 + 4 * k);
+  for (std::size_t k = 0; k < c.pointers.size(); ++k) c.pointers[k] = GetLe32(b, pos + 4 + 4 * k);
   pos += kCheckSize;
   // The parts follow in the order of their pointers, each present only when
   // its pointer is set.
@@ -216,7 +202,7 @@ Status ValFile::DecodeCheck(std::string_view b, std::size_t& pos, ValCheck& c) c
 
 Status ValFile::DecodeLinks(std::string_view b, std::size_t pos, std::size_t end) {
   if (pos + 2 > end) return Corrupt("link count truncated");
-  std::size_t count = val::U16(b, pos);
+  std::size_t count = GetLe16(b, pos);
   pos += 2;
   if (pos + count * kMasterLinkSize + 2 > end) return Corrupt("links truncated");
   for (std::size_t i = 0; i < count; ++i, pos += kMasterLinkSize) {
@@ -225,15 +211,15 @@ Status ValFile::DecodeLinks(std::string_view b, std::size_t pos, std::size_t end
       return Corrupt("link field count");
     master_links_.push_back(std::move(link));
   }
-  has_master_section_ = val::U16(b, pos) != 0;
+  has_master_section_ = GetLe16(b, pos) != 0;
   if (!has_master_section_) {
     if (pos + 2 != end) return Corrupt("bytes after the links");
     return Status::OK();
   }
   if (pos + kMasterHeadSize > end) return Corrupt("dependents truncated");
   master_head_ = std::string(b.substr(pos, kMasterHeadSize));
-  std::size_t keys = val::U16(master_head_, kHeadKeyCount);
-  std::size_t deps = val::U16(master_head_, kHeadDependents);
+  std::size_t keys = GetLe16(master_head_, kHeadKeyCount);
+  std::size_t deps = GetLe16(master_head_, kHeadDependents);
   if (keys == 0 || keys > kFieldsPerLink) return Corrupt("master key field count");
   master_key_fields_ = ReadWords(master_head_, kHeadKeys, keys);
   pos += kMasterHeadSize;
@@ -245,13 +231,13 @@ Status ValFile::DecodeLinks(std::string_view b, std::size_t pos, std::size_t end
 
 Status ValFile::DecodeFooter(std::string_view b, std::size_t pos) {
   if (pos + 6 > b.size()) return Corrupt("footer truncated");
-  std::size_t n = val::U16(b, pos);
-  key_field_count_ = val::U16(b, pos + 2);
+  std::size_t n = GetLe16(b, pos);
+  key_field_count_ = GetLe16(b, pos + 2);
   pos += 6;
   if (n == 0 || pos + 4 * n + kTableNameSize > b.size()) return Corrupt("footer field count");
   for (std::size_t i = 0; i < n; ++i) {
     ValField f;
-    f.number = val::U16(b, pos + 2 * i);
+    f.number = GetLe16(b, pos + 2 * i);
     f.type = static_cast<std::uint8_t>(b[pos + 2 * n + 2 * i]);
     f.size = static_cast<std::uint8_t>(b[pos + 2 * n + 2 * i + 1]);
     fields_.push_back(f);
@@ -281,9 +267,9 @@ std::string ValFile::EncodeTo() const {
   out[kCountAt] = static_cast<char>(checks_.size());
   for (const ValCheck& c : checks_) EncodeCheck(c, out);
   bool links = !master_links_.empty() || !dependents_.empty();
-  val::PutU32(out, kLinksAt, links ? static_cast<std::uint32_t>(out.size()) : 0);
+  PutLe32(out, kLinksAt, links ? static_cast<std::uint32_t>(out.size()) : 0);
   if (links) EncodeLinks(out);
-  val::PutU32(out, kFooterAt, static_cast<std::uint32_t>(out.size()));
+  PutLe32(out, kFooterAt, static_cast<std::uint32_t>(out.size()));
   EncodeFooter(out);
   return out;
 }
@@ -300,7 +286,7 @@ void ValFile::EncodeCheck(const ValCheck& c, std::string& out) const {
                            c.hasMax,    c.hasDefault,       hasPicture};
   for (std::size_t k = 0; k < 6; ++k) {
     std::uint32_t p = present[k] ? (c.pointers[k] != 0 ? c.pointers[k] : PresentPointer()) : 0;
-    val::PutU32(out, at + 4 + 4 * k, p);
+    PutLe32(out, at + 4 + 4 * k, p);
   }
   if (c.hasLookup) {
     std::string block = c.lookupBlock;
@@ -324,7 +310,7 @@ void ValFile::EncodeCheck(const ValCheck& c, std::string& out) const {
 void ValFile::EncodeLinks(std::string& out) const {
   std::size_t at = out.size();
   out.resize(at + 2, '\0');
-  val::PutU16(out, at, static_cast<std::uint16_t>(master_links_.size()));
+  PutLe16(out, at, static_cast<std::uint16_t>(master_links_.size()));
   for (const ValMasterLink& link : master_links_) out += EncodeMasterLink(link);
   if (dependents_.empty()) {
     out.append(2, '\0');
@@ -332,10 +318,10 @@ void ValFile::EncodeLinks(std::string& out) const {
   }
   std::string head = master_head_;
   head.resize(kMasterHeadSize, '\0');
-  val::PutU16(head, 0, 1);
-  val::PutU16(head, kHeadKeyCount, static_cast<std::uint16_t>(master_key_fields_.size()));
+  PutLe16(head, 0, 1);
+  PutLe16(head, kHeadKeyCount, static_cast<std::uint16_t>(master_key_fields_.size()));
   WriteWords(head, kHeadKeys, master_key_fields_);
-  val::PutU16(head, kHeadDependents, static_cast<std::uint16_t>(dependents_.size()));
+  PutLe16(head, kHeadDependents, static_cast<std::uint16_t>(dependents_.size()));
   out += head;
   for (const ValDependent& dep : dependents_) out += EncodeDependent(dep);
 }
@@ -345,13 +331,13 @@ void ValFile::EncodeFooter(std::string& out) const {
   std::size_t nameBytes = kTableNameSize;
   for (const ValField& f : fields_) nameBytes += f.name.size() + 1;
   out.resize(at + 6 + 4 * fields_.size(), '\0');
-  val::PutU16(out, at, static_cast<std::uint16_t>(fields_.size()));
-  val::PutU16(out, at + 2, key_field_count_);
+  PutLe16(out, at, static_cast<std::uint16_t>(fields_.size()));
+  PutLe16(out, at + 2, key_field_count_);
   // The engine stores how many bytes the table name and field names take.
-  val::PutU16(out, at + 4, static_cast<std::uint16_t>(nameBytes));
+  PutLe16(out, at + 4, static_cast<std::uint16_t>(nameBytes));
   at += 6;
   for (std::size_t i = 0; i < fields_.size(); ++i) {
-    val::PutU16(out, at + 2 * i, fields_[i].number);
+    PutLe16(out, at + 2 * i, fields_[i].number);
     out[at + 2 * fields_.size() + 2 * i] = static_cast<char>(fields_[i].type);
     out[at + 2 * fields_.size() + 2 * i + 1] = static_cast<char>(fields_[i].size);
   }
