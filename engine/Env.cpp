@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace engine {
 
@@ -71,6 +75,51 @@ class PosixFile : public RandomFile {
   std::uint64_t size_;
 };
 
+// The thread behind the real Env's ReleaseLater: started by the first
+// release, it drains its queue and ends when the process's statics are
+// destroyed.
+class BackgroundReleaser {
+ public:
+  ~BackgroundReleaser() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Add(std::function<void()> release) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(std::move(release));
+      if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopping, and nothing left
+      std::function<void()> next = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      next();
+      next = nullptr;  // what it captured goes here too, off the lock
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> queue_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
 class PosixEnv : public Env {
  public:
   Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
@@ -118,6 +167,10 @@ class PosixEnv : public Env {
   Status RemoveDir(const std::string& dir) override {
     if (::rmdir(dir.c_str()) != 0) return PosixError("cannot remove folder", dir, errno);
     return Status::OK();
+  }
+  void ReleaseLater(std::function<void()> release) override {
+    static BackgroundReleaser releaser;
+    releaser.Add(std::move(release));
   }
 
  private:

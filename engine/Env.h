@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,13 @@ class Env {
   virtual Status CreateDir(const std::string& dir) = 0;
   // Removes an empty folder.
   virtual Status RemoveDir(const std::string& dir) = 0;
+  // Runs release, which drops the last handles of files that were replaced
+  // or removed. Closing those frees the files' blocks, which can take
+  // milliseconds per file (the file system may discard them on the spot),
+  // and nothing needs to wait for that: the real Env runs releases in order
+  // on a background thread, and the pending ones before the process exits
+  // normally. Others run it at once.
+  virtual void ReleaseLater(std::function<void()> release) { release(); }
 };
 
 // Creates (or empties) path, writes data into it and syncs it.

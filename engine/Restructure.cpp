@@ -129,7 +129,7 @@ Status Job::Stage() {
   Status s = PrepareStagingDir(env_, staging_);
   if (!s.ok()) return s;
   const std::string staged_db = staging_ + "/" + BaseName(target_);
-  s = CreateTable(env_, staged_db, plan_.def);
+  s = CreateStagedTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
   if (s.ok() && plan_.writeVal) {
     s = WriteSyncedFile(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
@@ -150,7 +150,7 @@ Status Job::OpenSetAside(const std::string& path, std::uint32_t key,
   def.password = plan_.def.password;
   def.key = plan_.def.key;
   def.source = &plan_.sourceHeader;
-  Status s = CreateTable(env_, path, def);
+  Status s = CreateStagedTable(env_, path, def);
   if (s.ok()) s = TableWriter::Open(env_, path, key, out);
   return s;
 }
@@ -161,7 +161,7 @@ Status Job::WriteRecords(const std::string& staged_db) {
     const std::uint32_t key =
         plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
     std::unique_ptr<TableWriter> writer;
-    Status s = sorted ? CreateTable(env_, staged_db, plan_.def) : Status::OK();
+    Status s = sorted ? CreateStagedTable(env_, staged_db, plan_.def) : Status::OK();
     if (s.ok()) s = TableWriter::Open(env_, staged_db, key, &writer);
     if (!s.ok()) return s;
     std::unique_ptr<TableWriter> keyviol, problems;
@@ -354,6 +354,12 @@ Status Job::Commit() {
   s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
     RemoveStagingDir(env_, staging_);
+    // The source's files are replaced: only its handles keep them, and the
+    // last close frees their blocks.
+    if (options_.saveAs.empty()) {
+      std::shared_ptr<ParadoxTable> replaced(std::move(source_));
+      env_->ReleaseLater([replaced]() mutable { replaced.reset(); });
+    }
   } else if (!env_->Exists(RestructureJournalPath(target_))) {
     return s;  // nothing renamed: the destructor clears the staging folder
   }

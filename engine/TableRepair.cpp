@@ -320,7 +320,7 @@ Status Repair::Salvage(bool write) {
     const std::string staged = work_ + "/" + BaseName(path_);
     s = PrepareStagingDir(env_, work_);
     staged_ = s.ok();
-    if (s.ok()) s = CreateTable(env_, staged, def);
+    if (s.ok()) s = CreateStagedTable(env_, staged, def);
     if (s.ok()) s = TableWriter::Open(env_, staged, header_.key, &writer_);
     if (!s.ok()) return s;
   }

@@ -104,36 +104,72 @@ Status ValidateDefinition(const TableDefinition& def) {
   return Status::OK();
 }
 
-Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def) {
+namespace {
+
+// The empty table's files at these paths; the data file synced when
+// `sync_db`. The blob file is always synced: a writer that stores no blob
+// never opens it again.
+Status WriteEmptyTable(Env* env, const DataFileHeader& h, bool blobs, const std::string& db_path,
+                       const std::string& mb_path, bool sync_db) {
+  std::unique_ptr<RandomFile> file;
+  Status s = env->OpenWrite(db_path, true, &file);
+  const std::string bytes = h.EncodeTo();
+  if (s.ok()) s = file->WriteAt(0, bytes.data(), bytes.size());
+  if (s.ok() && sync_db) s = file->Sync();
+  file.reset();
+  if (s.ok() && blobs) {
+    std::unique_ptr<BlobWriter> mb;
+    s = BlobWriter::Create(env, mb_path, h.key, &mb);
+    if (s.ok()) s = mb->Sync();
+  }
+  return s;
+}
+
+Status NewTableHeader(const std::string& db_path, const TableDefinition& def, DataFileHeader* h,
+                      bool* blobs) {
   Status s = ValidateDefinition(def);
   if (!s.ok()) return s.WithContext(db_path);
-  DataFileHeader h = NewHeader(def);
-  h.table_name = db_path.substr(db_path.find_last_of('/') + 1);
+  *h = NewHeader(def);
+  h->table_name = db_path.substr(db_path.find_last_of('/') + 1);
+  *blobs = false;
+  for (const FieldDesc& f : h->fields) *blobs = *blobs || IsBlobType(f.type);
+  return s;
+}
+
+Status RemoveStaleCompanions(Env* env, const std::string& db_path) {
+  for (const std::string& stale : StaleCompanions(db_path)) {
+    Status s = env->Remove(stale);
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+}  // namespace
+
+Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def) {
+  DataFileHeader h;
   bool blobs = false;
-  for (const FieldDesc& f : h.fields) blobs = blobs || IsBlobType(f.type);
+  Status s = NewTableHeader(db_path, def, &h, &blobs);
+  if (!s.ok()) return s;
   // The new files are written and synced beside the old ones first, so a
   // failure before the renames leaves the old table whole.
   const std::string db_temp = TempPathFor(db_path), mb_path = CompanionPath(db_path, ".MB");
   const std::string mb_temp = TempPathFor(mb_path);
-  std::unique_ptr<RandomFile> file;
-  s = env->OpenWrite(db_temp, true, &file);
-  const std::string bytes = h.EncodeTo();
-  if (s.ok()) s = file->WriteAt(0, bytes.data(), bytes.size());
-  if (s.ok()) s = file->Sync();
-  file.reset();
-  if (s.ok() && blobs) {
-    std::unique_ptr<BlobWriter> mb;
-    s = BlobWriter::Create(env, mb_temp, h.key, &mb);
-    if (s.ok()) s = mb->Sync();
-  }
-  for (const std::string& stale : s.ok() ? StaleCompanions(db_path) : std::vector<std::string>{}) {
-    s = env->Remove(stale);
-    if (!s.ok()) break;
-  }
+  s = WriteEmptyTable(env, h, blobs, db_temp, mb_temp, true);
+  if (s.ok()) s = RemoveStaleCompanions(env, db_path);
   if (s.ok() && blobs) s = env->Rename(mb_temp, mb_path);
   if (s.ok()) return CommitReplacement(env, db_temp, db_path);
   env->Remove(db_temp);
   env->Remove(mb_temp);
+  return s;
+}
+
+Status CreateStagedTable(Env* env, const std::string& db_path, const TableDefinition& def) {
+  DataFileHeader h;
+  bool blobs = false;
+  Status s = NewTableHeader(db_path, def, &h, &blobs);
+  if (s.ok()) s = RemoveStaleCompanions(env, db_path);
+  if (s.ok()) s = WriteEmptyTable(env, h, blobs, db_path, CompanionPath(db_path, ".MB"), false);
   return s;
 }
 

@@ -42,6 +42,11 @@ Status ValidateDefinition(const TableDefinition& def);
 // the old one, synced and renamed into place.
 Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def);
 
+// The same files written straight at their paths, the data file not synced:
+// for a table built in a staging folder, whose writer syncs it before the
+// set is committed.
+Status CreateStagedTable(Env* env, const std::string& db_path, const TableDefinition& def);
+
 // The bytes of a whole table file holding these records (values in field
 // order), for a small unkeyed table without blobs that is rewritten at once:
 // the header is `like`'s with the counts of the new records, every byte it
