@@ -66,6 +66,10 @@ class PosixFile : public RandomFile {
     if (::fsync(fd_) != 0) return PosixError("sync failed", path_, errno);
     return Status::OK();
   }
+  void StartWriteback(std::uint64_t offset, std::size_t n) override {
+    ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(n),
+                      SYNC_FILE_RANGE_WRITE);
+  }
   std::uint64_t Size() const override { return size_; }
   const std::string& Path() const override { return path_; }
 

@@ -24,6 +24,9 @@ class RandomFile {
   virtual Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) = 0;
   virtual Status Truncate(std::uint64_t size) = 0;
   virtual Status Sync() = 0;
+  // Starts writing these bytes to the disk and returns at once, so the Sync
+  // that follows has less left to wait for. Only a hint: it never fails.
+  virtual void StartWriteback(std::uint64_t /*offset*/, std::size_t /*n*/) {}
   virtual std::uint64_t Size() const = 0;
   virtual const std::string& Path() const = 0;
 };

@@ -313,7 +313,11 @@ Status TableWriter::WriteBlock() {
 
 Status TableWriter::WritePending() {
   if (pending_.empty()) return Status::OK();
-  Status s = file_->WriteAt(BlockOffset(*header_, pending_first_), pending_.data(), pending_.size());
+  const std::uint64_t offset = BlockOffset(*header_, pending_first_);
+  Status s = file_->WriteAt(offset, pending_.data(), pending_.size());
+  // The disk takes the batch while the next one is made: the closing sync
+  // of a table of a few megabytes then waits for little.
+  if (s.ok()) file_->StartWriteback(offset, pending_.size());
   pending_.clear();
   return s;
 }

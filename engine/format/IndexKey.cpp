@@ -1,5 +1,6 @@
 #include "IndexKey.h"
 
+#include <bit>
 #include <cstring>
 
 namespace engine {
@@ -55,9 +56,34 @@ int KeyOrder::CompareField(const KeyField& f, const unsigned char* a, const unsi
   return -Sign(raw);
 }
 
+namespace {
+
+// Byte order of n bytes, eight at a time as big-endian words: the copy checks
+// the order of every record's key, mostly a few bytes long, where a call to
+// memcmp costs more than the comparison.
+int CompareBytes(const unsigned char* a, const unsigned char* b, std::size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x == y) continue;
+    if constexpr (std::endian::native == std::endian::little) {
+      x = __builtin_bswap64(x);
+      y = __builtin_bswap64(y);
+    }
+    return x < y ? -1 : 1;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return *a < *b ? -1 : 1;
+  return 0;
+}
+
+}  // namespace
+
 int KeyOrder::Compare(std::string_view a, std::string_view b) const {
   if (plain_) {
-    const int c = Sign(std::memcmp(a.data(), b.data(), length_));
+    const int c = CompareBytes(reinterpret_cast<const unsigned char*>(a.data()),
+                               reinterpret_cast<const unsigned char*>(b.data()), length_);
     return descending_ ? -c : c;
   }
   const auto* pa = reinterpret_cast<const unsigned char*>(a.data());

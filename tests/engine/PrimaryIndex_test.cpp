@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "TestFiles.h"
 
@@ -176,6 +178,25 @@ TEST(PrimaryIndexTest, ChecksEntriesAgainstTheBlocks) {
   std::vector<IndexEntry> unordered = leaves;
   std::swap(unordered[20], unordered[21]);
   EXPECT_FALSE(CheckLeaves(unordered, unordered, order).ok());
+}
+
+// Keys ordered by their bytes compare as memcmp does, at every length and
+// wherever the first difference lies (they are compared a word at a time).
+TEST(KeyOrderTest, ByteOrderedKeysCompareAsTheirBytes) {
+  std::mt19937 random(15);
+  for (std::uint16_t length = 1; length <= 20; ++length) {
+    KeyOrder ascii({{0x01, length, 0}}, 0);
+    for (int trial = 0; trial < 200; ++trial) {
+      std::string a(length, '\0');
+      for (char& c : a) c = static_cast<char>(random() & 0xFF);
+      std::string b = a;
+      const std::size_t at = random() % length;
+      b[at] = static_cast<char>(random() & 0xFF);
+      if (trial % 2) b[length - 1] = static_cast<char>(b[length - 1] ^ 0x80);
+      const int bytes = std::memcmp(a.data(), b.data(), length);
+      EXPECT_EQ(ascii.Compare(a, b), (bytes > 0) - (bytes < 0)) << length << " " << at;
+    }
+  }
 }
 
 TEST(KeyOrderTest, OrdersFieldsAsTheEngineDoes) {
