@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -79,25 +80,26 @@ class PosixFile : public RandomFile {
   std::uint64_t size_;
 };
 
-// The thread behind the real Env's ReleaseLater: started by the first
-// release, it drains its queue and ends when the process's statics are
-// destroyed.
+// The thread behind the real Env's ReleaseLater, started by the first
+// release. It lives as long as the process: releases still pending at exit
+// are left to the system, which closes every handle anyway.
 class BackgroundReleaser {
  public:
-  ~BackgroundReleaser() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
-  }
-
   void Add(std::function<void()> release) {
+    // A child forked from this process has no such thread (and the lock may
+    // have been held at the fork): it releases at once.
+    const pid_t owner = owner_.load();
+    if (owner != 0 && owner != ::getpid()) {
+      release();
+      return;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       queue_.push_back(std::move(release));
-      if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+      if (owner_.load() == 0) {
+        owner_ = ::getpid();
+        std::thread([this] { Loop(); }).detach();
+      }
     }
     wake_.notify_one();
   }
@@ -106,8 +108,7 @@ class BackgroundReleaser {
   void Loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;  // stopping, and nothing left
+      wake_.wait(lock, [this] { return !queue_.empty(); });
       std::function<void()> next = std::move(queue_.front());
       queue_.pop_front();
       lock.unlock();
@@ -120,8 +121,7 @@ class BackgroundReleaser {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> queue_;
-  bool stopping_ = false;
-  std::thread thread_;
+  std::atomic<pid_t> owner_{0};
 };
 
 class PosixEnv : public Env {
@@ -173,8 +173,8 @@ class PosixEnv : public Env {
     return Status::OK();
   }
   void ReleaseLater(std::function<void()> release) override {
-    static BackgroundReleaser releaser;
-    releaser.Add(std::move(release));
+    static BackgroundReleaser* releaser = new BackgroundReleaser;
+    releaser->Add(std::move(release));
   }
 
  private:

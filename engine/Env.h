@@ -59,8 +59,8 @@ class Env {
   // or removed. Closing those frees the files' blocks, which can take
   // milliseconds per file (the file system may discard them on the spot),
   // and nothing needs to wait for that: the real Env runs releases in order
-  // on a background thread, and the pending ones before the process exits
-  // normally. Others run it at once.
+  // on a background thread (those still pending at exit are left to the
+  // system). Others run it at once.
   virtual void ReleaseLater(std::function<void()> release) { release(); }
 };
 
