@@ -165,30 +165,27 @@ class DurabilityEnv : public engine::FaultInjectionEnv {
                            std::unique_ptr<engine::RandomFile>* file) override {
     std::unique_ptr<engine::RandomFile> base;
     engine::Status s = FaultInjectionEnv::OpenWrite(path, create, &base);
-    if (!s.ok()) return s;
-    if (create) Touch(path, true);
-    file->reset(new Watched(std::move(base), this));
+    if (s.ok() && create) Mark(path, true, engine::DirName(path));
+    if (s.ok()) file->reset(new Watched(std::move(base), this));
     return s;
   }
   engine::Status Rename(const std::string& from, const std::string& to) override {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (to.ends_with(".journal~")) {
+      ++commits;
       for (const std::string& path : unsynced_)
-        if (path.starts_with(staging_)) lost_.push_back(path);
-      if (unsynced_dirs_.count(staging_)) lost_.push_back(staging_ + "/");
-      ++commits_;
+        if (path.starts_with(staging_)) lost.push_back(path);
     }
-    unsynced_.erase(from);
-    if (dirty_.erase(from)) unsynced_.insert(to);
-    unsynced_dirs_.insert(engine::DirName(to));
+    if (unsynced_.erase(from)) unsynced_.insert(to);
+    unsynced_.insert(engine::DirName(to) + "/");
     return FaultInjectionEnv::Rename(from, to);
   }
   engine::Status SyncDir(const std::string& dir) override {
-    unsynced_dirs_.erase(dir);
+    Mark(dir + "/", false);
     return FaultInjectionEnv::SyncDir(dir);
   }
-  // Staged files or the staging folder that were not durable at a commit.
-  const std::vector<std::string>& lost() const { return lost_; }
-  int commits() const { return commits_; }
+  std::vector<std::string> lost;  // staged files, or the staging folder, not durable
+  int commits = 0;
 
  private:
   class Watched : public engine::RandomFile {
@@ -199,15 +196,15 @@ class DurabilityEnv : public engine::FaultInjectionEnv {
       return base_->ReadAt(offset, n, out);
     }
     engine::Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
-      env_->Touch(Path(), false);
+      env_->Mark(Path(), true);
       return base_->WriteAt(offset, data, n);
     }
     engine::Status Truncate(std::uint64_t size) override {
-      env_->Touch(Path(), false);
+      env_->Mark(Path(), true);
       return base_->Truncate(size);
     }
     engine::Status Sync() override {
-      env_->Synced(Path());
+      env_->Mark(Path(), false);
       return base_->Sync();
     }
     std::uint64_t Size() const override { return base_->Size(); }
@@ -218,23 +215,17 @@ class DurabilityEnv : public engine::FaultInjectionEnv {
     DurabilityEnv* env_;
   };
 
-  void Touch(const std::string& path, bool created) {
+  // A folder is marked by its path and a "/".
+  void Mark(const std::string& path, bool unsynced, const std::string& dir = "") {
     std::lock_guard<std::mutex> lock(mutex_);  // the data file syncs on its own thread
-    unsynced_.insert(path);
-    dirty_.insert(path);
-    if (created) unsynced_dirs_.insert(engine::DirName(path));
-  }
-  void Synced(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    unsynced_.erase(path);
-    dirty_.erase(path);
+    if (!unsynced) unsynced_.erase(path);
+    if (unsynced) unsynced_.insert(path);
+    if (!dir.empty()) unsynced_.insert(dir + "/");
   }
 
   std::string staging_;
   std::mutex mutex_;
-  std::set<std::string> unsynced_, dirty_, unsynced_dirs_;
-  std::vector<std::string> lost_;
-  int commits_ = 0;
+  std::set<std::string> unsynced_;
 };
 
 TEST(RestructureFaultsTest, EveryStagedFileAndItsFolderAreDurableBeforeTheJournal) {
@@ -252,8 +243,8 @@ TEST(RestructureFaultsTest, EveryStagedFileAndItsFolderAreDurableBeforeTheJourna
       ASSERT_TRUE((pack ? engine::PackTable(path, options, nullptr)
                         : engine::RestructureTable(path, r.desc, options, nullptr))
                       .ok());
-      EXPECT_EQ(env.commits(), 1);
-      EXPECT_TRUE(env.lost().empty()) << ::testing::PrintToString(env.lost());
+      EXPECT_EQ(env.commits, 1);
+      EXPECT_TRUE(env.lost.empty()) << ::testing::PrintToString(env.lost);
     }
     ExpectWhole(path, static_cast<std::uint32_t>(records));
   }
