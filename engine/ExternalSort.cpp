@@ -14,6 +14,7 @@ constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
 constexpr std::size_t kFanIn = 32;
 
 std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
+  if (from + 8 <= length) return GetBe64(key + from);
   std::uint64_t v = 0;
   for (std::size_t i = from; i < from + 8; ++i)
     v = v << 8 | (i < length ? static_cast<unsigned char>(key[i]) : 0u);

@@ -1,12 +1,13 @@
 // Little-endian helpers for the header and block bookkeeping of Paradox files
 // (field values inside records use their own big-endian encodings, see
-// FieldCodec).
+// FieldCodec), and the big-endian word that orders key bytes.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
 #error "engine/format is the engine's own; use the engine's public headers"
 #endif
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -44,6 +45,14 @@ inline void PutLe16(std::string& b, std::size_t at, std::uint16_t v) {
 inline void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
   PutLe16(b, at, static_cast<std::uint16_t>(v & 0xFFFF));
   PutLe16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+// Eight bytes as one number that orders as the bytes do.
+inline std::uint64_t GetBe64(const void* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
 }
 
 inline std::uint8_t* Bytes(std::string& s) { return reinterpret_cast<std::uint8_t*>(s.data()); }

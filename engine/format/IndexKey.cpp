@@ -1,6 +1,5 @@
 #include "IndexKey.h"
 
-#include <bit>
 #include <cstring>
 
 namespace engine {
@@ -63,15 +62,8 @@ namespace {
 // memcmp costs more than the comparison.
 int CompareBytes(const unsigned char* a, const unsigned char* b, std::size_t n) {
   for (; n >= 8; a += 8, b += 8, n -= 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x == y) continue;
-    if constexpr (std::endian::native == std::endian::little) {
-      x = __builtin_bswap64(x);
-      y = __builtin_bswap64(y);
-    }
-    return x < y ? -1 : 1;
+    const std::uint64_t x = GetBe64(a), y = GetBe64(b);
+    if (x != y) return x < y ? -1 : 1;
   }
   for (; n > 0; ++a, ++b, --n)
     if (*a != *b) return *a < *b ? -1 : 1;

@@ -57,7 +57,7 @@ class KeyOrder {
   bool byteOrder_ = true;  // the 'ascii' sort order: alpha by code
   bool caseInsensitive_ = false;
   bool descending_ = false;
-  bool plain_ = false;  // every field orders by its bytes: one memcmp compares keys
+  bool plain_ = false;  // every field orders by its bytes: keys compare as bytes
 };
 
 // Counts and block numbers inside index records: 16 bits, big-endian, with

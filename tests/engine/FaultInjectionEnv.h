@@ -57,6 +57,12 @@ class FaultInjectionEnv : public Env {
   Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
   Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
 
+ protected:
+  // Called for every write or truncation of a file it opened for writing
+  // (synced false), and for every sync of one (synced true); from whichever
+  // thread does it.
+  virtual void FileChanged(const std::string& /*path*/, bool /*synced*/) {}
+
  private:
   class FaultFile : public RandomFile {
    public:
@@ -66,12 +72,19 @@ class FaultInjectionEnv : public Env {
       return base_->ReadAt(offset, n, out);
     }
     Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+      env_->FileChanged(Path(), false);
       if (!env_->WriteBudgetLeft(n))
         return Status(DBIERR_DISKFULL, "write failed: injected fault").WithContext(Path());
       return base_->WriteAt(offset, data, n);
     }
-    Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
-    Status Sync() override { return base_->Sync(); }
+    Status Truncate(std::uint64_t size) override {
+      env_->FileChanged(Path(), false);
+      return base_->Truncate(size);
+    }
+    Status Sync() override {
+      env_->FileChanged(Path(), true);
+      return base_->Sync();
+    }
     std::uint64_t Size() const override { return base_->Size(); }
     const std::string& Path() const override { return base_->Path(); }
 

@@ -163,10 +163,8 @@ class DurabilityEnv : public engine::FaultInjectionEnv {
       : FaultInjectionEnv(engine::Env::Default()), staging_(std::move(staging)) {}
   engine::Status OpenWrite(const std::string& path, bool create,
                            std::unique_ptr<engine::RandomFile>* file) override {
-    std::unique_ptr<engine::RandomFile> base;
-    engine::Status s = FaultInjectionEnv::OpenWrite(path, create, &base);
-    if (s.ok() && create) Mark(path, true, engine::DirName(path));
-    if (s.ok()) file->reset(new Watched(std::move(base), this));
+    engine::Status s = FaultInjectionEnv::OpenWrite(path, create, file);
+    if (s.ok() && create) Mark({path, engine::DirName(path) + "/"}, false);
     return s;
   }
   engine::Status Rename(const std::string& from, const std::string& to) override {
@@ -181,46 +179,23 @@ class DurabilityEnv : public engine::FaultInjectionEnv {
     return FaultInjectionEnv::Rename(from, to);
   }
   engine::Status SyncDir(const std::string& dir) override {
-    Mark(dir + "/", false);
+    Mark({dir + "/"}, true);
     return FaultInjectionEnv::SyncDir(dir);
   }
   std::vector<std::string> lost;  // staged files, or the staging folder, not durable
   int commits = 0;
 
+ protected:
+  void FileChanged(const std::string& path, bool synced) override { Mark({path}, synced); }
+
  private:
-  class Watched : public engine::RandomFile {
-   public:
-    Watched(std::unique_ptr<engine::RandomFile> base, DurabilityEnv* env)
-        : base_(std::move(base)), env_(env) {}
-    engine::Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
-      return base_->ReadAt(offset, n, out);
-    }
-    engine::Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
-      env_->Mark(Path(), true);
-      return base_->WriteAt(offset, data, n);
-    }
-    engine::Status Truncate(std::uint64_t size) override {
-      env_->Mark(Path(), true);
-      return base_->Truncate(size);
-    }
-    engine::Status Sync() override {
-      env_->Mark(Path(), false);
-      return base_->Sync();
-    }
-    std::uint64_t Size() const override { return base_->Size(); }
-    const std::string& Path() const override { return base_->Path(); }
-
-   private:
-    std::unique_ptr<engine::RandomFile> base_;
-    DurabilityEnv* env_;
-  };
-
   // A folder is marked by its path and a "/".
-  void Mark(const std::string& path, bool unsynced, const std::string& dir = "") {
+  void Mark(std::initializer_list<std::string> paths, bool synced) {
     std::lock_guard<std::mutex> lock(mutex_);  // the data file syncs on its own thread
-    if (!unsynced) unsynced_.erase(path);
-    if (unsynced) unsynced_.insert(path);
-    if (!dir.empty()) unsynced_.insert(dir + "/");
+    for (const std::string& path : paths) {
+      if (synced) unsynced_.erase(path);
+      if (!synced) unsynced_.insert(path);
+    }
   }
 
   std::string staging_;
