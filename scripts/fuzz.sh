@@ -6,24 +6,30 @@
 # build-fuzz/artifacts/<target>/; fix the fault and keep the input under
 # tests/data/fuzz/<target>/, where every build's ctest replays it.
 # Usage: scripts/fuzz.sh SECONDS [TARGET...]   Exit 1 when a target crashed.
+# FUZZ_JOBS builds with that many jobs and runs as many targets at once.
 # FUZZ_KEEP_GOING=1 goes on after a crash (libFuzzer's fork mode), so a long
 # run collects every crash it finds.
+# The same build holds the headless layers' tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer (./test runs them there): configure it with
+# scripts/fuzz.sh --configure.
 set -eu
-SECONDS_EACH=${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}
-shift
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="$ROOT/build-fuzz"
 DATA="$ROOT/tests/data"
 ALL="fuzz_data_file fuzz_blob_file fuzz_primary_index fuzz_secondary_index fuzz_val_file
 fuzz_journal fuzz_ini fuzz_macro_text fuzz_zip fuzz_table_set"
-TARGETS=${*:-$ALL}
-LAUNCHER=""
-command -v ccache >/dev/null 2>&1 && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
-# shellcheck disable=SC2086
-CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DVARDEX_FUZZ=ON -DVARDEX_WITH_GUI=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo $LAUNCHER >/dev/null
-# shellcheck disable=SC2086
-cmake --build "$BUILD" -j "${FUZZ_JOBS:-2}" --target $TARGETS
+JOBS=${FUZZ_JOBS:-2}
+
+# Optimised lightly and with line tables only: the tests and the fuzz runs
+# keep their speed and their stack traces, the build takes half the time.
+configure() {
+  launcher=""
+  command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+  # shellcheck disable=SC2086
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DVARDEX_FUZZ=ON -DVARDEX_WITH_GUI=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" $launcher >/dev/null
+}
 
 # Every sample file whose name ends (in any case) with one of the patterns.
 samples() {
@@ -93,30 +99,44 @@ seed() {  # TARGET CORPUS
   esac
 }
 
-failed=""
-mkdir -p "$BUILD/logs"
-for target in $TARGETS; do
+# Seeds one target's corpus and fuzzes it; prints one line of figures, or
+# the crash, once the run is over. Exit 1 on a crash.
+run_one() {  # SECONDS TARGET
+  target=$2
   corpus="$BUILD/corpus/$target"
   artifacts="$BUILD/artifacts/$target"
-  mkdir -p "$corpus" "$artifacts"
+  log="$BUILD/logs/$target.log"
+  mkdir -p "$corpus" "$artifacts" "$BUILD/logs"
   seed "$target" "$corpus"
   [ -d "$DATA/fuzz/$target" ] && cp "$DATA/fuzz/$target"/* "$corpus/" 2>/dev/null || true
-  echo "== $target for ${SECONDS_EACH}s"
-  log="$BUILD/logs/$target.log"
   keep_going=""
   [ "${FUZZ_KEEP_GOING:-0}" = 1 ] && keep_going="-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1"
   # shellcheck disable=SC2086
-  if "$BUILD/bin/$target" $keep_going -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 -timeout=20 \
+  if "$BUILD/bin/$target" $keep_going -max_total_time="$1" -rss_limit_mb=2048 -timeout=20 \
     -max_len=262144 -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
-    grep -E '^#[0-9]+.*(DONE|cov:)' "$log" | tail -1 || tail -1 "$log"
-    if [ -n "$keep_going" ] && ls "$artifacts" | grep -q '^crash-'; then failed="$failed $target"; fi
+    figures=$(grep -E '^#[0-9]+.*(DONE|cov:)' "$log" | tail -1 || tail -1 "$log")
+    echo "== $target, ${1}s: $figures"
+    if [ -n "$keep_going" ] && ls "$artifacts" | grep -q '^crash-'; then
+      echo "fuzz: crashes in $target (inputs in $artifacts)" >&2
+      return 1
+    fi
   else
-    failed="$failed $target"
-    grep -E '^#[0-9]+' "$log" | tail -1 || true
+    echo "== $target, ${1}s: $(grep -E '^#[0-9]+' "$log" | tail -1 || true)"
     grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5
+    echo "fuzz: crash in $target (input in $artifacts, log in $log)" >&2
+    return 1
   fi
-done
-if [ -n "$failed" ]; then
-  echo "fuzz: crashes in:$failed (inputs in $BUILD/artifacts, logs in $BUILD/logs)" >&2
-  exit 1
-fi
+}
+
+case ${1:?usage: scripts/fuzz.sh SECONDS [TARGET...] | --configure} in
+  --configure) configure; exit 0 ;;
+  --one) run_one "$2" "$3"; exit $? ;;
+esac
+SECONDS_EACH=$1
+shift
+TARGETS=${*:-$ALL}
+configure
+# shellcheck disable=SC2086
+cmake --build "$BUILD" -j "$JOBS" --target $TARGETS
+# shellcheck disable=SC2086
+printf '%s\n' $TARGETS | xargs -P "$JOBS" -I{} sh "$0" --one "$SECONDS_EACH" {} || exit 1
