@@ -107,7 +107,8 @@ int Repair(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   const std::time_t now = std::time(nullptr);
   int rc = 0;
-  for (const std::string& path : tables) rc = std::max(rc, RepairOne(path, dry_run, now, out, err));
+  for (const std::string& path : tables)
+    rc = std::max(rc, vdx::TableAlone(path, out) ? RepairOne(path, dry_run, now, out, err) : 2);
   return rc;
 }
 

@@ -47,6 +47,10 @@ int Verify(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   int rc = 0;
   for (const std::string& path : tables) {
+    if (!vdx::TableAlone(path, out)) {
+      rc = 1;
+      continue;
+    }
     const engine::VerifyResult r = engine::VerifyTable(path);
     if (r.status.ok()) {
       out << path << ": ok, " << r.records << " records";
