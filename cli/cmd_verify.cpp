@@ -1,8 +1,9 @@
 // vdx verify TABLE|DIR: checks every table named (or every .DB file of a
 // folder) and prints one line per table. It writes nothing: a replacement
 // of a table's files that was interrupted is reported as pending, not
-// finished. Exit 0 when all are sound, 1 when one is damaged or pending, 2
-// on a usage error.
+// finished. A table whose name another one of its folder has in another
+// letter case is refused, not read. Exit 0 when all are sound, 1 when one is
+// damaged, pending or refused, 2 on a usage error.
 #include <strings.h>
 #include <sys/stat.h>
 
