@@ -14,6 +14,7 @@
 #include "Journal.h"
 #include "Session.h"
 #include "TTable.h"
+#include "TableFiles.h"
 #include "cpKeyViol.h"
 #include "cpTbOrder.h"
 #include "cpTbTool.h"
@@ -29,49 +30,24 @@ QString ToQt(const std::string& text) { return QString::fromStdString(text); }
 
 // Companion files of a table (checks, primary and secondary indexes) are
 // parked while a run restructures the table, so that the restructure takes
-// them from the reference: VAL -> VA$, PX -> P$, Xnn -> 1nn, Ynn -> 2nn.
-// Every other character keeps its case, so parking back gives the very name
-// the file had.
-bool IsIndexSuffix(const QString& two) {
-  auto hex = [](QChar c) { return c.isDigit() || QStringLiteral("ABCDEF").contains(c.toUpper()); };
-  return two.size() == 2 && (hex(two[0]) || two[0].toUpper() == 'G') && hex(two[1]);
-}
-
+// them from the reference (engine::ParkedExtension): VAL -> VA$, PX -> P$,
+// Xnn -> 1nn, Ynn -> 2nn, xnn -> 3nn, ynn -> 4nn. Every character keeps or
+// tells its case, so parking back gives the very name the file had.
 QString ExtensionOf(const QString& name) {
   const qsizetype dot = name.lastIndexOf('.');
   return dot < 0 ? QString() : name.mid(dot + 1);
 }
 
-// The parked name of a companion file name; empty for any other file.
-QString ParkedName(const QString& name) {
+// The name of a file with its extension made by `change` (the parked or the
+// own one); empty when `change` gives none.
+QString ChangedName(const QString& name, std::string (*change)(const std::string&)) {
   const QString ext = ExtensionOf(name);
-  const QString up = ext.toUpper();
-  const QString stem = name.left(name.size() - ext.size());
-  if (up == "VAL") return stem + ext.left(2) + '$';
-  if (up == "PX") return stem + ext.left(1) + '$';
-  if (up.size() == 3 && (up[0] == 'X' || up[0] == 'Y') && IsIndexSuffix(ext.mid(1))) {
-    return stem + (up[0] == 'X' ? '1' : '2') + ext.mid(1);
-  }
-  return QString();
+  const QString changed = ToQt(change(ToStd(ext)));
+  return ext.isEmpty() || changed.isEmpty() ? QString() : name.chopped(ext.size()) + changed;
 }
 
-// The own name of a parked file name; empty for any other file. `upper`
-// says the case of a restored letter that no kept letter shows.
-QString UnparkedName(const QString& name, bool upper) {
-  const QString ext = ExtensionOf(name);
-  const QString up = ext.toUpper();
-  const QString stem = name.left(name.size() - ext.size());
-  auto cased = [](QChar letter, bool as_upper) {
-    return as_upper ? letter.toUpper() : letter.toLower();
-  };
-  if (up == "VA$") return stem + ext.left(2) + cased('l', ext[1].isUpper());
-  if (up == "P$") return stem + ext.left(1) + cased('x', ext[0].isUpper());
-  if (up.size() == 3 && (up[0] == '1' || up[0] == '2') && IsIndexSuffix(ext.mid(1))) {
-    const bool as_upper = ext[1].isLetter() ? ext[1].isUpper() : upper;
-    return stem + cased(up[0] == '1' ? 'x' : 'y', as_upper) + ext.mid(1);
-  }
-  return QString();
-}
+QString ParkedName(const QString& name) { return ChangedName(name, engine::ParkedExtension); }
+QString UnparkedName(const QString& name) { return ChangedName(name, engine::UnparkedExtension); }
 
 // The files of folder that belong to the table whose data file is `file`
 // (same name before the extension, without regard to case).
@@ -102,9 +78,8 @@ void ParkTable(const QString& folder, const QString& file) {
 // Puts back the parked companions of a table. A parked file whose own name
 // is taken is stale (the table was rewritten after it was parked) and goes.
 void UnparkTable(const QString& folder, const QString& file) {
-  const bool upper = ExtensionOf(file).isUpper();
   for (const QString& name : FilesOfTable(folder, file)) {
-    const QString own = UnparkedName(name, upper);
+    const QString own = UnparkedName(name);
     if (own.isEmpty()) continue;
     if (!RenameNew(folder + '/' + name, folder + '/' + own)) QFile::remove(folder + '/' + name);
   }
@@ -113,7 +88,7 @@ void UnparkTable(const QString& folder, const QString& file) {
 // The parked companions a restructure has made stale.
 void DropParked(const QString& folder, const QString& file) {
   for (const QString& name : FilesOfTable(folder, file)) {
-    if (!UnparkedName(name, true).isEmpty()) QFile::remove(folder + '/' + name);
+    if (!UnparkedName(name).isEmpty()) QFile::remove(folder + '/' + name);
   }
 }
 
@@ -189,8 +164,7 @@ bool ChecksSafeCopy(TToolType tool, TRunFlags flags) {
 
 bool IsTableFileName(const QString& name) {
   const QString up = ExtensionOf(name).toUpper();
-  return up == "DB" || up == "MB" || !ParkedName(name).isEmpty() ||
-         !UnparkedName(name, true).isEmpty();
+  return up == "DB" || up == "MB" || !ParkedName(name).isEmpty() || !UnparkedName(name).isEmpty();
 }
 
 QString RetrieveJournalPath(const QString& database_folder) {
@@ -286,6 +260,25 @@ void TFormVardex::CheckDatabase(TRunFlags flags) {
     SetFilesAttr(ToStd(DatabaseFolder(sub) + "/*.*"), faHidden, false);
   }
   const bool safe = ChecksSafeCopy(CurrentTool, flags);
+  // Tables whose names differ only in letter case cannot be told apart by
+  // their companions: no tool touches a folder that holds such twins, not
+  // even to finish an interrupted run.
+  QStringList subs, twins;
+  if (CurrentTool != ttBackup) subs << QString();
+  subs << "METADATA";
+  if (safe) subs << "SAFE";
+  for (const QString& sub : subs) {
+    QStringList found;
+    for (const QString& file : ListTables(DatabaseFolder(sub) + '/')) {
+      if (!engine::CaseTwins(ToStd(DatabaseFolder(sub) + '/' + file)).empty())
+        found << (sub.isEmpty() ? file : sub + '/' + file);
+    }
+    found.sort();
+    twins << found;
+  }
+  if (!twins.isEmpty()) {
+    FinishRun(trNotMatch, FormatValue("Notifications", "CaseTwins", {twins.join(", ")}));
+  }
   if (CurrentTool != ttBackup) RecoverDatabase();
   const QString folder = safe ? DatabaseFolder("SAFE") : DatabaseFolder();
   const QString meta = DatabaseFolder("METADATA");

@@ -21,6 +21,11 @@ struct Command {
 
 std::vector<Command>& Registry();
 
+// False, after a line "PATH: refused: ..." on out, when another table of
+// the folder has the same name in another letter case: no command works
+// on such a table, since the two cannot be told apart by their companions.
+bool TableAlone(const std::string& path, std::ostream& out);
+
 struct Registrar {
   Registrar(std::string name, std::string usage, CommandFn fn);
 };

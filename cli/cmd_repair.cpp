@@ -3,8 +3,9 @@
 // damaged files in DAMAGED/ beside it. Prints per table the records saved
 // and lost, values blanked, blobs lost and indexes rebuilt. With --dry-run
 // nothing is written. Exit 0 when nothing was lost, 1 when something was (or
-// a repair failed), 2 when a table could not be repaired at all or on a
-// usage error.
+// a repair failed), 2 when a table could not be repaired at all (a table
+// whose name another one of its folder has in another letter case is
+// refused untouched) or on a usage error.
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -107,7 +108,8 @@ int Repair(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   const std::time_t now = std::time(nullptr);
   int rc = 0;
-  for (const std::string& path : tables) rc = std::max(rc, RepairOne(path, dry_run, now, out, err));
+  for (const std::string& path : tables)
+    rc = std::max(rc, vdx::TableAlone(path, out) ? RepairOne(path, dry_run, now, out, err) : 2);
   return rc;
 }
 

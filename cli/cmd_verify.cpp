@@ -1,8 +1,9 @@
 // vdx verify TABLE|DIR: checks every table named (or every .DB file of a
 // folder) and prints one line per table. It writes nothing: a replacement
 // of a table's files that was interrupted is reported as pending, not
-// finished. Exit 0 when all are sound, 1 when one is damaged or pending, 2
-// on a usage error.
+// finished. A table whose name another one of its folder has in another
+// letter case is refused, not read. Exit 0 when all are sound, 1 when one is
+// damaged, pending or refused, 2 on a usage error.
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -47,6 +48,10 @@ int Verify(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   int rc = 0;
   for (const std::string& path : tables) {
+    if (!vdx::TableAlone(path, out)) {
+      rc = 1;
+      continue;
+    }
     const engine::VerifyResult r = engine::VerifyTable(path);
     if (r.status.ok()) {
       out << path << ": ok, " << r.records << " records";

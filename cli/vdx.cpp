@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Command.h"
+#include "TableFiles.h"
 
 #ifndef VARDEX_VERSION
 #define VARDEX_VERSION "unknown"
@@ -17,6 +18,12 @@ std::vector<Command>& Registry() {
 
 Registrar::Registrar(std::string name, std::string usage, CommandFn fn) {
   Registry().push_back({std::move(name), std::move(usage), std::move(fn)});
+}
+
+bool TableAlone(const std::string& path, std::ostream& out) {
+  const engine::Status twins = engine::RefuseCaseTwins(path);
+  if (!twins.ok()) out << path << ": refused: " << twins.ToString() << "\n";
+  return twins.ok();
 }
 
 }  // namespace vdx

@@ -94,6 +94,8 @@ int ParadoxTable::TextCodePage() const { return header_->code_page ? header_->co
 
 Status ParadoxTable::Open(const std::string& path, OpenOptions options,
                           std::unique_ptr<ParadoxTable>* out) {
+  // Nothing is read, recovered or locked of a table that has a twin.
+  if (Status twins = RefuseCaseTwins(path); !twins.ok()) return twins;
   auto table = std::unique_ptr<ParadoxTable>(new ParadoxTable);
   table->env_ = options.env ? options.env : Env::Default();
   table->path_ = path;

@@ -95,7 +95,8 @@ Status Job::Open() {
   if (!options_.saveAs.empty()) {
     const std::string dir = DirName(options_.saveAs);
     target_ = DataFilePath(dir, BaseName(options_.saveAs));
-    Status s = CheckWritable(target_);
+    Status s = RefuseCaseTwins(target_);
+    if (s.ok()) s = CheckWritable(target_);
     if (s.ok()) s = RecoverTable(env_, target_);
     if (s.ok() && env_->Exists(target_)) s = target_lock_.Acquire(target_, true);
     if (!s.ok()) return s;

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "Env.h"
+#include "Status.h"
 
 namespace engine {
 
@@ -52,10 +53,37 @@ std::vector<std::string> ListDir(const std::string& dir) {
 }  // namespace
 
 std::string FindNoCase(const std::string& dir, const std::string& name) {
+  std::string found = name;
   for (const std::string& entry : ListDir(dir)) {
-    if (::strcasecmp(entry.c_str(), name.c_str()) == 0) return JoinPath(dir, entry);
+    if (entry == name) return JoinPath(dir, entry);
+    if (found == name && ::strcasecmp(entry.c_str(), name.c_str()) == 0) found = entry;
   }
-  return JoinPath(dir, name);
+  return JoinPath(dir, found);
+}
+
+std::vector<std::string> CaseTwins(const std::string& db_path) {
+  const std::string base = BaseName(db_path);
+  std::vector<std::string> twins;
+  for (const std::string& entry : ListDir(DirName(db_path))) {
+    if (entry != base && ::strcasecmp(entry.c_str(), base.c_str()) == 0) twins.push_back(entry);
+  }
+  std::sort(twins.begin(), twins.end());
+  return twins;
+}
+
+Status RefuseCaseTwins(const std::string& db_path) {
+  std::vector<std::string> twins = CaseTwins(db_path);
+  if (twins.empty()) return Status::OK();
+  twins.push_back(BaseName(db_path));
+  std::sort(twins.begin(), twins.end());
+  std::string names = twins[0];
+  for (std::size_t i = 1; i < twins.size(); ++i)
+    names += (i + 1 == twins.size() ? " and " : ", ") + twins[i];
+  return Status(DBIERR_NOTSUPPORTED,
+                "the tables " + names +
+                    " have names that differ only in letter case, so their indexes and checks "
+                    "cannot be told apart; nothing was changed: rename all but one of them first")
+      .WithContext(DirName(db_path));
 }
 
 std::string DataFilePath(const std::string& dir, const std::string& table) {
@@ -73,19 +101,35 @@ std::string ParkedExtension(const std::string& ext) {
     parked[2] = '$';
   } else if (up == "PX") {
     parked[1] = '$';
-  } else if (up.size() == 3 && (up[0] == 'X' || up[0] == 'Y')) {
-    parked[0] = up[0] == 'X' ? '1' : '2';
+  } else if (IsSecondaryIndexExtension(up)) {
+    // The digit keeps the letter's case: X 1, Y 2, x 3, y 4.
+    parked[0] = static_cast<char>((up[0] == 'X' ? '1' : '2') + (ext[0] == up[0] ? 0 : 2));
   } else {
     return "";
   }
   return parked;
 }
 
+std::string UnparkedExtension(const std::string& ext) {
+  std::string up = ext;
+  for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto as = [](char letter, char like) {
+    return std::islower(static_cast<unsigned char>(like))
+               ? static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))
+               : letter;
+  };
+  if (up == "VA$") return ext.substr(0, 2) + as('L', ext[1]);
+  if (up == "P$") return ext.substr(0, 1) + as('X', ext[0]);
+  if (!IsParkedExtension(ext)) return "";
+  static const char kOwn[] = "XYxy";
+  return kOwn[ext[0] - '1'] + ext.substr(1);
+}
+
 bool IsParkedExtension(const std::string& ext) {
   std::string up = ext;
   for (char& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return up == "VA$" || up == "P$" ||
-         (up.size() == 3 && (up[0] == '1' || up[0] == '2') &&
+         (up.size() == 3 && up[0] >= '1' && up[0] <= '4' &&
           (up[1] == 'G' || std::isxdigit(static_cast<unsigned char>(up[1]))) &&
           std::isxdigit(static_cast<unsigned char>(up[2])));
 }
@@ -116,41 +160,28 @@ bool DataExtLower(const std::string& db_path) {
 bool ExistingCase(const std::string& db_path, const std::string& ext, std::string* out) {
   const std::string dir = DirName(db_path);
   const std::string stem = Stem(db_path);
-  auto find = [&](const std::string& wanted, std::string* name) {
-    *name = BaseName(FindNoCase(dir, stem + "." + wanted));
-    return ::strcasecmp(name->c_str(), (stem + "." + wanted).c_str()) == 0 &&
-           Env::Default()->Exists(dir + "/" + *name);
-  };
-  std::string found;
-  if (find(ext, &found)) {
-    *out = found.substr(stem.size() + 1);
+  auto find = [&](const std::string& wanted, std::string* found) {
+    const std::string name = BaseName(FindNoCase(dir, stem + "." + wanted));
+    if (::strcasecmp(name.c_str(), (stem + "." + wanted).c_str()) != 0 ||
+        !Env::Default()->Exists(dir + "/" + name))
+      return false;
+    *found = name.substr(stem.size() + 1);
     return true;
-  }
-  const std::string parked = ParkedExtension(ext);
-  if (parked.empty() || !find(parked, &found)) return false;
-  // The parked name keeps every character but the replaced one, which
-  // takes the case of the nearest letter kept (else the data file's).
-  std::string kept = found.substr(stem.size() + 1);
-  bool lower = DataExtLower(db_path);
-  const std::size_t at = kept[0] == '1' || kept[0] == '2' ? 0 : kept.find('$');
-  for (std::size_t d = 1; d < kept.size(); ++d) {
-    const auto letter = [&](std::size_t i) {
-      return std::isalpha(static_cast<unsigned char>(kept[i])) ? kept[i] : '\0';
-    };
-    const char near = at >= d && letter(at - d) ? letter(at - d)
-                      : at + d < kept.size()    ? letter(at + d)
-                                                : '\0';
-    if (near) {
-      lower = std::islower(static_cast<unsigned char>(near));
-      break;
+  };
+  if (find(ext, out)) return true;
+  // Either parked form may be there (a lower-case .x02 parks as .302).
+  std::string lower = ext, upper = ext;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& own : {upper, lower}) {
+    const std::string parked = ParkedExtension(own);
+    std::string found;
+    if (!parked.empty() && find(parked, &found)) {
+      *out = UnparkedExtension(found);
+      return true;
     }
   }
-  if (at < kept.size() && at < ext.size()) {
-    kept[at] = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(ext[at]))
-                                       : std::toupper(static_cast<unsigned char>(ext[at])));
-  }
-  *out = kept;
-  return true;
+  return false;
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 // The files that make up one table and how their names are found: names
 // match without regard to case, as on the platform the tables come from, so
-// `orders` finds ORDERS.DB and its blob file may be orders.mb.
+// `orders` finds ORDERS.DB and its blob file may be orders.mb. A table is
+// its exact file name, though: two tables of one folder whose names differ
+// only in case (STORE.DB and store.db) cannot be told apart by their
+// companions, and every tool refuses them (RefuseCaseTwins) before it
+// writes anything.
 #pragma once
 
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include "Status.h"
 
 namespace engine {
 
@@ -19,9 +25,17 @@ std::string Stem(const std::string& path);
 // The upper-cased extension of a path ("X0A"), empty when there is none.
 std::string UpperExtension(const std::string& path);
 
-// The existing entry of dir whose name equals name ignoring case, or
-// dir/name when there is none.
+// The existing entry of dir whose name equals name (exactly when there is
+// such an entry, else ignoring case), or dir/name when there is none.
 std::string FindNoCase(const std::string& dir, const std::string& name);
+// The other entries of the folder of db_path whose names differ from its
+// name only in letter case, sorted.
+std::vector<std::string> CaseTwins(const std::string& db_path);
+// OK when no other table of db_path's folder has its name in another
+// letter case (whether or not db_path exists); otherwise an error that
+// names them all. Every entry point that opens, writes, repairs or creates
+// a table asks this first.
+Status RefuseCaseTwins(const std::string& db_path);
 // The path of a table's data file from a folder and a table name given with
 // or without the .DB extension.
 std::string DataFilePath(const std::string& dir, const std::string& table);
@@ -40,10 +54,15 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
 // Parked companions: while the tools work on a table they set its indexes
 // and checks aside under names no reader takes for them, replacing one
 // character and keeping the others as they are: .VAL -> .VA$, .PX -> .P$,
-// .Xnn -> .1nn, .Ynn -> .2nn. They belong to the table's file set: a
-// restructure removes them in the commit that installs the new files.
-// ParkedExtension gives "" for an extension that is never parked.
+// .Xnn -> .1nn, .Ynn -> .2nn, .xnn -> .3nn, .ynn -> .4nn (the digit keeps
+// the letter's case). They belong to the table's file set: a restructure
+// removes them in the commit that installs the new files.
+// ParkedExtension gives "" for an extension that is never parked;
+// UnparkedExtension gives the own extension back ("" for one that is not
+// parked), the replaced L or X of .VAL and .PX in the case of the letter
+// before it.
 std::string ParkedExtension(const std::string& ext);
+std::string UnparkedExtension(const std::string& ext);
 bool IsParkedExtension(const std::string& ext);
 // Whether an upper-cased extension names a secondary index file (.X0A, .Y0A,
 // .XG1, .YG1 ...).

@@ -543,6 +543,7 @@ Status RepairTable(const std::string& db_path, const RepairOptions& options, Rep
   RepairReport local;
   RepairReport* out = report ? report : &local;
   *out = RepairReport();
+  if (Status twins = RefuseCaseTwins(db_path); !twins.ok()) return twins;
   Repair repair(db_path, options, out);
   return repair.Run();
 }

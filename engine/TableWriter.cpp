@@ -149,7 +149,10 @@ Status RemoveStaleCompanions(Env* env, const std::string& db_path) {
 Status CreateTable(Env* env, const std::string& db_path, const TableDefinition& def) {
   DataFileHeader h;
   bool blobs = false;
-  Status s = NewTableHeader(db_path, def, &h, &blobs);
+  // A new table beside one whose name differs only in case would take over
+  // that table's companions.
+  Status s = RefuseCaseTwins(db_path);
+  if (s.ok()) s = NewTableHeader(db_path, def, &h, &blobs);
   if (!s.ok()) return s;
   // The new files are written and synced beside the old ones first, so a
   // failure before the renames leaves the old table whole.

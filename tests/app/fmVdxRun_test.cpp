@@ -1,6 +1,8 @@
 // Tool runs of the main window on copies of real databases: Update, Copy,
 // Retrieve and Pack from the menu, their Check step, their cancel questions,
 // their end messages and log records, and the password asked once per run.
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -500,22 +502,67 @@ class TRunTest : public QObject {
     QCOMPARE(LogRecords("MIX", ttUpdate, trSuccess), 1);
   }
 
-  // No tool changes the case of a file name, and the reference copy is never
-  // renamed at all.
+  // No tool changes the case of a file name, whether the run finishes or
+  // stops, and the reference copy is never renamed at all.
   void fileNamesKeepTheirCase() {
     const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-tables";
-    home_->WriteAliases({"MIX"});
-    QVERIFY(CopyFiles(samples, Db("MIX"), {"A.*", "B.*", "C.*"}));
-    QVERIFY(CopyFiles(samples, Db("MIX", "METADATA"), {"A.*", "B.*", "C.*"}));
+    const QStringList tables{"A.*", "B.*", "C.*", "primary.*", "multiple.*", "to_multiple.*"};
+    home_->WriteAliases({"MIX", "ONE"});
+    QVERIFY(CopyFiles(samples, Db("MIX"), tables));
+    QVERIFY(CopyFiles(samples, Db("MIX", "METADATA"), tables));
     const QStringList live = QDir(Db("MIX")).entryList(QDir::Files);
     const QStringList reference = QDir(Db("MIX", "METADATA")).entryList(QDir::Files);
     QCOMPARE(live.mid(0, 4), (QStringList{"A.db", "A.PX", "A.VAL", "B.db"}));
+    QVERIFY(live.contains("to_multiple.X02") && live.contains("to_multiple.px"));
     MakeForm();
     for (TToolType tool : {ttUpdate, ttCopy, ttRetrieve, ttPack}) {
       QVERIFY2(Run(tool, "MIX") == kSuccess, qPrintable(AllKeys().join(' ') + seen_.last().Detail));
       QCOMPARE(QDir(Db("MIX")).entryList(QDir::Files), live);
       QCOMPARE(QDir(Db("MIX", "METADATA")).entryList(QDir::Files), reference);
     }
+    // Without its master the table cannot be put in order: the Update stops
+    // after its companions were parked, and puts them back as they were.
+    QVERIFY(CopyFiles(samples, Db("ONE"), {"to_multiple.*"}));
+    QVERIFY(CopyFiles(samples, Db("ONE", "METADATA"), {"to_multiple.*"}));
+    const QStringList one = QDir(Db("ONE")).entryList(QDir::Files);
+    QCOMPARE(Run(ttUpdate, "ONE"), QStringList{"Error"});
+    QVERIFY(AllKeys().contains("CannotOrder"));
+    QCOMPARE(QDir(Db("ONE")).entryList(QDir::Files), one);
+  }
+
+  // Tables whose names differ only in case: every tool ends in its Check
+  // step naming them, and no byte of the database changes.
+  void twinTableNamesAreRefused() {
+    const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-tables";
+    home_->WriteAliases({"TWIN"});
+    for (const QString& folder : {Db("TWIN"), Db("TWIN", "METADATA"), Db("TWIN", "SAFE")}) {
+      QVERIFY(CopyFiles(samples, folder, {"C.*", "primary.*"}));
+      for (const QString& name : QDir(folder).entryList({"primary.*"}, QDir::Files))
+        QVERIFY(QFile::rename(folder + '/' + name, folder + "/c" + name.mid(7)));
+    }
+    const auto snapshot = [this] {
+      QStringList files;
+      QDirIterator it(Db("TWIN"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+      while (it.hasNext()) {
+        QFile f(it.next());
+        f.open(QIODevice::ReadOnly);
+        files << it.filePath() + ' ' + QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex();
+      }
+      files.sort();
+      return files;
+    };
+    const QStringList before = snapshot();
+    QVERIFY(before.join('\n').contains("/c.px"));
+    MakeForm();
+    for (TToolType tool : {ttPack, ttUpdate, ttCopy, ttRetrieve}) {
+      QCOMPARE(Run(tool, "TWIN"), (QStringList{"NotMatch", "NotStarted"}));
+      const QString detail = seen_.last().Detail;
+      QVERIFY2(detail.contains("C.DB, c.db, METADATA/C.DB, METADATA/c.db"), qPrintable(detail));
+      QCOMPARE(detail.contains("SAFE/C.DB, SAFE/c.db"), tool == ttRetrieve);
+      QCOMPARE(snapshot(), before);
+    }
+    QCOMPARE(LogRecords("TWIN", ttPack, trNotMatch), 1);
+    VerifyIdle();
   }
 };
 

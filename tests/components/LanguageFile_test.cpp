@@ -96,6 +96,7 @@ const TKeyUse kKeys[] = {
     {"Notifications", "CannotExitApp", "ss"},
     {"Notifications", "CannotChangeAlias", "s"},
     {"Notifications", "Cancel", "s"},
+    {"Notifications", "CaseTwins", "s"},
     // Backup and Restore.
     {"BackupProcess", "Wait", ""},
     {"BackupProcess", "Init", ""},

@@ -243,9 +243,11 @@ TEST(LosslessRestructureTest, CompanionNamesTakeTheCaseOfWhatIsThere) {
       {"A.DB", {"A.pX"}, ".PX", "A.pX"},
       {"A.DB", {"a.va$"}, ".VAL", "A.val"},
       {"A.DB", {"A.vA$"}, ".VAL", "A.vAL"},
-      {"A.db", {"A.1g0"}, ".XG0", "A.xg0"},
-      {"A.db", {"A.106"}, ".X06", "A.x06"},
+      {"A.db", {"A.3g0"}, ".XG0", "A.xg0"},
+      {"A.db", {"A.106"}, ".X06", "A.X06"},  // the parked digit tells the case
       {"A.DB", {"A.206"}, ".Y06", "A.Y06"},
+      {"A.DB", {"A.406"}, ".Y06", "A.y06"},
+      {"A.db", {"A.px", "A.10a"}, ".X0A", "A.X0a"},
       {"A.db", {"A.PX"}, ".VAL", "A.VAL"},  // as the table's other companions
       {"A.DB", {"A.px", "A.mB"}, ".X02", "A.x02"},
   };
