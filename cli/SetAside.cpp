@@ -50,7 +50,8 @@ int ReportRestructure(const std::string& path, const engine::RestructureReport& 
     const char* why;
   };
   const Set sets[] = {
-      {r.keyViolations, r.keyViolTable, "KEYVIOL", "they broke the new key and are not in the table"},
+      {r.keyViolations, r.keyViolTable, "KEYVIOL",
+       "they broke the new key and are not in the table"},
       {r.problems, r.problemsTable, "PROBLEMS",
        "values were cut, rounded, blanked or lost a part; kept as they were"},
   };

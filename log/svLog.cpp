@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <thread>

@@ -1,18 +1,18 @@
 // Tool runs of the main window on copies of real databases: Update, Copy,
 // Retrieve and Pack from the menu, their Check step, their cancel questions,
 // their end messages and log records, and the password asked once per run.
+#include <sys/file.h>
+
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QtTest>
 
-#include "RunTestUtil.h"
 #include "ParadoxTable.h"
+#include "RunTestUtil.h"
 #include "TTable.h"
 #include "TableWriter.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
-
-#include <sys/file.h>
 
 namespace {
 

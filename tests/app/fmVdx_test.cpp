@@ -2,6 +2,7 @@
 // rules, resize minima, status bar hints and the wiring of the tool controls.
 #include "fmVdx.h"
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -9,15 +10,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QElapsedTimer>
 #include <fstream>
 #include <memory>
 #include <thread>
 
 #include "Session.h"
 #include "TableLock.h"
-#include "svLog.h"
 #include "fmVdxRun.h"
+#include "svLog.h"
 
 namespace {
 

@@ -237,15 +237,14 @@ TEST(RestructureConvertTest, EveryPairOfTypesKeepsOrSetsAside) {
     return Field("V", t, engine::IsBlobType(t) ? 11 : 0);
   };
   const double stamp = static_cast<double>(kDay) * kMsPerDay;
-  const std::vector<FieldValue> texts = {
-      FieldValue::Str("12"),
-      FieldValue::Str("2024-02-29"),
-      FieldValue::Str("01:02:03.004"),
-      FieldValue::Str("True"),
-      FieldValue::Str("too long for ten"),
-      FieldValue::Str("2024-02-29T01:02:03.004"),
-      FieldValue::Str("12.25"),
-      FieldValue::Str("12.5")};
+  const std::vector<FieldValue> texts = {FieldValue::Str("12"),
+                                         FieldValue::Str("2024-02-29"),
+                                         FieldValue::Str("01:02:03.004"),
+                                         FieldValue::Str("True"),
+                                         FieldValue::Str("too long for ten"),
+                                         FieldValue::Str("2024-02-29T01:02:03.004"),
+                                         FieldValue::Str("12.25"),
+                                         FieldValue::Str("12.5")};
   const std::vector<FieldValue> integers = {FieldValue::Int(1), FieldValue::Int(100000),
                                             FieldValue::Int(-5)};
   const std::vector<FieldValue> floats = {FieldValue::Float(1), FieldValue::Float(12.25),
@@ -254,40 +253,35 @@ TEST(RestructureConvertTest, EveryPairOfTypesKeepsOrSetsAside) {
   struct Row {
     FieldDesc from;
     std::vector<FieldValue> samples;
-    const char* tokens;  // A  D  S  I  $  N  L  M  B  F  O  G  T  @  +  #  Y
+    const char* tokens;
   };
+  using V = FieldValue;
+  // clang-format off
   const Row rows[] = {
-      {Field("V", FieldType::Alpha, 30), texts,
-       /*                       */ "04 14 04 04 04 04 34 4- -0 4- -0 -0 24 54 04 76 04"},
-      {Field("V", FieldType::Memo, 11), texts, "04 14 04 04 04 04 34 4- 4- 4- -4 -4 24 54 04 76 -0"},
-      {Field("V", FieldType::FmtMemo, 11), texts,
-       /*                       */ "04 14 04 04 04 04 34 4- 4- 4- -4 -4 24 54 04 76 -0"},
-      {Field("V", FieldType::Date), {FieldValue::Int(kDay)},
-       /*                       */ "0- 0- -0 -0 -0 -0 -0 0- -0 0- -0 -0 -0 0- -0 -0 -0"},
-      {Field("V", FieldType::Short), {FieldValue::Int(1), FieldValue::Int(-300)},
-       /*                       */ "0- -0 0- 0- 0- 0- 01 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
-      {Field("V", FieldType::Long), integers, "0- -0 01 0- 0- 0- 02 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
-      {Field("V", FieldType::AutoInc), integers,
-       /*                       */ "0- -0 01 0- 0- 0- 02 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
-      {Field("V", FieldType::Currency), floats, "12 -0 01 01 1- 1- 01 1- -0 1- -0 -0 -0 -0 01 01 -0"},
-      {Field("V", FieldType::Number), floats, "12 -0 01 01 1- 1- 01 1- -0 1- -0 -0 -0 -0 01 01 -0"},
-      {Field("V", FieldType::Logical), {FieldValue::Int(1)},
-       /*                       */ "0- -0 0- 0- 0- 0- 0- 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
-      {Field("V", FieldType::Blob, 11), blob, "-0 -0 -0 -0 -0 -0 -0 -0 0- -0 -0 -0 -0 -0 -0 -0 -0"},
-      {Field("V", FieldType::Ole, 11), blob, "-0 -0 -0 -0 -0 -0 -0 -0 0- -0 0- -0 -0 -0 -0 -0 -0"},
-      {Field("V", FieldType::Graphic, 11), blob, "-0 -0 -0 -0 -0 -0 -0 -0 0- -0 -0 0- -0 -0 -0 -0 -0"},
-      {Field("V", FieldType::Time), {FieldValue::Int(3723004)},
-       /* 01:02:03.004 is 12 wide */ "-0 -0 -0 -0 -0 -0 -0 0- -0 0- -0 -0 0- -0 -0 -0 -0"},
-      {Field("V", FieldType::Timestamp),
-       {FieldValue::Float(stamp), FieldValue::Float(stamp + 3723004)},
-       /*                       */ "-0 01 -0 -0 -0 -0 -0 1- -0 1- -0 -0 -1 1- -0 -0 -0"},
-      {Field("V", FieldType::Bcd, 17, 2),
-       {FieldValue::Str("12.00"), FieldValue::Str("12.25"), FieldValue::Str("1.00"),
-        FieldValue::Str("123456789012345678.12")},
-       /*                       */ "13 -0 01 01 13 13 21 1- -0 1- -0 -0 -0 -0 01 01 -0"},
-      {Field("V", FieldType::Bytes, 6), {FieldValue::Str("abcd"), FieldValue::Str("abcdef")},
-       /*                       */ "-0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 01"},
+      // source                          samples                      A  D  S  I  $  N  L  M  B  F  O  G  T  @  +  #  Y
+      {Field("V", FieldType::Alpha, 30),   texts,                      "04 14 04 04 04 04 34 4- -0 4- -0 -0 24 54 04 76 04"},
+      {Field("V", FieldType::Memo, 11),    texts,                      "04 14 04 04 04 04 34 4- 4- 4- -4 -4 24 54 04 76 -0"},
+      {Field("V", FieldType::FmtMemo, 11), texts,                      "04 14 04 04 04 04 34 4- 4- 4- -4 -4 24 54 04 76 -0"},
+      {Field("V", FieldType::Date),        {V::Int(kDay)},             "0- 0- -0 -0 -0 -0 -0 0- -0 0- -0 -0 -0 0- -0 -0 -0"},
+      {Field("V", FieldType::Short),       {V::Int(1), V::Int(-300)},  "0- -0 0- 0- 0- 0- 01 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
+      {Field("V", FieldType::Long),        integers,                   "0- -0 01 0- 0- 0- 02 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
+      {Field("V", FieldType::AutoInc),     integers,                   "0- -0 01 0- 0- 0- 02 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
+      {Field("V", FieldType::Currency),    floats,                     "12 -0 01 01 1- 1- 01 1- -0 1- -0 -0 -0 -0 01 01 -0"},
+      {Field("V", FieldType::Number),      floats,                     "12 -0 01 01 1- 1- 01 1- -0 1- -0 -0 -0 -0 01 01 -0"},
+      {Field("V", FieldType::Logical),     {V::Int(1)},                "0- -0 0- 0- 0- 0- 0- 0- -0 0- -0 -0 -0 -0 0- 0- -0"},
+      {Field("V", FieldType::Blob, 11),    blob,                       "-0 -0 -0 -0 -0 -0 -0 -0 0- -0 -0 -0 -0 -0 -0 -0 -0"},
+      {Field("V", FieldType::Ole, 11),     blob,                       "-0 -0 -0 -0 -0 -0 -0 -0 0- -0 0- -0 -0 -0 -0 -0 -0"},
+      {Field("V", FieldType::Graphic, 11), blob,                       "-0 -0 -0 -0 -0 -0 -0 -0 0- -0 -0 0- -0 -0 -0 -0 -0"},
+      // 01:02:03.004 is 12 wide, too wide for A10
+      {Field("V", FieldType::Time),        {V::Int(3723004)},          "-0 -0 -0 -0 -0 -0 -0 0- -0 0- -0 -0 0- -0 -0 -0 -0"},
+      {Field("V", FieldType::Timestamp),   {V::Float(stamp), V::Float(stamp + 3723004)},
+                                                                       "-0 01 -0 -0 -0 -0 -0 1- -0 1- -0 -0 -1 1- -0 -0 -0"},
+      {Field("V", FieldType::Bcd, 17, 2),  {V::Str("12.00"), V::Str("12.25"), V::Str("1.00"), V::Str("123456789012345678.12")},
+                                                                       "13 -0 01 01 13 13 21 1- -0 1- -0 -0 -0 -0 01 01 -0"},
+      {Field("V", FieldType::Bytes, 6),    {V::Str("abcd"), V::Str("abcdef")},
+                                                                       "-0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 -0 01"},
   };
+  // clang-format on
   ASSERT_EQ(std::size(rows), kTargets.size());
   // A value as text; bytes without the zeros that pad them to their width.
   auto text = [](FieldType type, const FieldValue& v) {
@@ -336,9 +330,9 @@ TEST(RestructureConvertTest, EveryPairOfTypesKeepsOrSetsAside) {
     std::filesystem::create_directories(tmp / "METADATA");
     const std::string ref = tmp / "METADATA/T.DB";
     ASSERT_TRUE(engine::CreateTable(engine::Env::Default(), ref, def).ok());
-    engine::RestructureRequest request = engine::BuildLikeRequest(
-        restructuretest::StructureOf(live), restructuretest::StructureOf(ref), "T.DB", tmp.Dir(),
-        ref);
+    engine::RestructureRequest request =
+        engine::BuildLikeRequest(restructuretest::StructureOf(live),
+                                 restructuretest::StructureOf(ref), "T.DB", tmp.Dir(), ref);
     engine::RestructureOptions options;
     options.useHeaderKey = true;
     engine::RestructureReport report;
