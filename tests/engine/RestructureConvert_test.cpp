@@ -249,7 +249,7 @@ TEST(RestructureConvertTest, EveryPairOfTypesKeepsOrSetsAside) {
                                             FieldValue::Int(-5)};
   const std::vector<FieldValue> floats = {FieldValue::Float(1), FieldValue::Float(12.25),
                                           FieldValue::Float(123456.789012)};
-  const std::vector<FieldValue> blob = {FieldValue::Str(std::string("\x01\x02bin\0ary", 10))};
+  const std::vector<FieldValue> blob = {FieldValue::Str(std::string("\x01\x02" "bin\0ary", 9))};
   struct Row {
     FieldDesc from;
     std::vector<FieldValue> samples;
@@ -258,7 +258,7 @@ TEST(RestructureConvertTest, EveryPairOfTypesKeepsOrSetsAside) {
   using V = FieldValue;
   // clang-format off
   const Row rows[] = {
-      // source                          samples                      A  D  S  I  $  N  L  M  B  F  O  G  T  @  +  #  Y
+      // source                          samples                        A  D  S  I  $  N  L  M  B  F  O  G  T  @  +  #  Y
       {Field("V", FieldType::Alpha, 30),   texts,                      "04 14 04 04 04 04 34 4- -0 4- -0 -0 24 54 04 76 04"},
       {Field("V", FieldType::Memo, 11),    texts,                      "04 14 04 04 04 04 34 4- 4- 4- -4 -4 24 54 04 76 -0"},
       {Field("V", FieldType::FmtMemo, 11), texts,                      "04 14 04 04 04 04 34 4- 4- 4- -4 -4 24 54 04 76 -0"},
