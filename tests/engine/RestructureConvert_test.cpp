@@ -249,7 +249,10 @@ TEST(RestructureConvertTest, EveryPairOfTypesKeepsOrSetsAside) {
                                             FieldValue::Int(-5)};
   const std::vector<FieldValue> floats = {FieldValue::Float(1), FieldValue::Float(12.25),
                                           FieldValue::Float(123456.789012)};
-  const std::vector<FieldValue> blob = {FieldValue::Str(std::string("\x01\x02" "bin\0ary", 9))};
+  const std::vector<FieldValue> blob = {
+      FieldValue::Str(std::string("\x01\x02"
+                                  "bin\0ary",
+                                  9))};
   struct Row {
     FieldDesc from;
     std::vector<FieldValue> samples;
