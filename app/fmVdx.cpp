@@ -264,7 +264,9 @@ void TFormVardex::FormActivate() {
   FirstActivation = false;
   ShowHintInStatusBar();
   if (OpenToolLogHandler ? !OpenToolLogHandler() : !OpenLog()) {
-    ShowMessageKey("Notifications", "LogCannotCreate");
+    const bool busy = !OpenToolLogHandler && LogWasBusy();
+    ExitCode = busy ? kExitLogBusy : kExitLogUnavailable;
+    ShowMessageKey("Notifications", busy ? "LogBusy" : "LogCannotCreate");
     TerminateApplication();
     return;  // no tool run without its log
   }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "ZelControls.h"
 #include "tcVardex.h"
@@ -25,6 +26,9 @@ class TUnzipFile;
 class TZipFile;
 class TMacroHost;
 class TZelMacroServer;
+namespace engine {
+struct FileSwap;
+}
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -115,6 +119,10 @@ class TFormVardex : public QMainWindow {
   // 0 for trSuccess, the result's ordinal otherwise, kExitBadCommandLine when
   // the line names no database or no tool.
   static constexpr int kExitBadCommandLine = 64;
+  // The tool log is held by another program, or cannot be opened or created
+  // at all: nothing ran, and nothing could have been recorded.
+  static constexpr int kExitLogBusy = 11;
+  static constexpr int kExitLogUnavailable = 12;
   int ExitCode = 0;
   void RequestClose();
 
@@ -162,9 +170,12 @@ class TFormVardex : public QMainWindow {
   void CopySteps();
   void RetrieveSteps();
   // Retrieve: reads every table of SAFE whole (records, blobs, indexes), and
-  // swaps the tables built in `built` in for the live ones.
+  // swaps the tables built in `built` in for the live ones; the records set
+  // aside while they were built move into the database folder's KEYVIOL and
+  // PROBLEMS in the same step.
   void VerifySafeCopy();
   void SwapInRetrieved(const QString& built);
+  void MoveSetAside(const QString& built, const QString& d, std::vector<engine::FileSwap>& swaps);
 
   // Backup and Restore (fmVdxBackup.cpp): METADATA and SAFE onto the
   // volumes of a drive of drives.ini, and back, through Zip and Unzip.
@@ -323,7 +334,13 @@ class TFormVardex : public QMainWindow {
   std::unique_ptr<TZelTableTools> table_tools_;
   bool password_refused_ = false;  // this run's password request was declined
   TToolResult last_result_ = trSuccess;
-  QStringList set_aside_;  // this run's tables with records set aside, one line each
+  // This run's tables of records set aside: the table written and the data
+  // file of the set (counted when the run ends).
+  struct TSetAside {
+    QString table;
+    QString path;
+  };
+  QList<TSetAside> set_aside_;
   // Backup and Restore.
   void CreateBackupDialogs();
   void Compress();

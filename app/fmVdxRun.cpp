@@ -216,9 +216,20 @@ void TFormVardex::ShowEndMessage(TToolResult result, const QString& name, const 
 }
 
 void TFormVardex::ShowSetAside() {
-  if (set_aside_.isEmpty() || !Options.count(voEndMsg)) return;
+  // A set still in Retrieve's work folder belongs to tables that were not
+  // swapped in: the live tables keep those records themselves.
+  const QString unswapped = DatabaseFolder("RE$$") + '/';
+  QStringList lines;
+  for (const TSetAside& kept : set_aside_) {
+    if (kept.path.startsWith(unswapped)) continue;
+    const QFileInfo info(kept.path);
+    lines << FormatValue("Notifications", "SetAsideTable",
+                         {kept.table, QString::number(SetAsideCount(ToStd(kept.path))),
+                          info.absolutePath(), info.fileName()});
+  }
+  if (lines.isEmpty() || !Options.count(voEndMsg)) return;
   ShowMessageKey("Notifications", "RecordsSetAside", {}, mkWarning, QMessageBox::Ok,
-                 set_aside_.join('\n'));
+                 lines.join('\n'));
 }
 
 void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
@@ -447,11 +458,7 @@ void TFormVardex::PrepareTables() {
 void TFormVardex::NoteSetAside(const QString& file) {
   const TZelTableTools& tools = *table_tools_;
   for (const std::string& kept : {tools.LastKeyViolations, tools.LastProblems}) {
-    if (kept.empty()) continue;
-    const QFileInfo info(ToQt(kept));
-    set_aside_ << FormatValue(
-        "Notifications", "SetAsideTable",
-        {file, QString::number(SetAsideCount(kept)), info.absolutePath(), info.fileName()});
+    if (!kept.empty()) set_aside_.append({file, ToQt(kept)});
   }
 }
 

@@ -12,6 +12,7 @@
 #include "Journal.h"
 #include "TableFiles.h"
 #include "TableVerify.h"
+#include "cpKeyViol.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
 #include "fmVdx.h"
@@ -22,6 +23,12 @@ namespace {
 constexpr TRunFlags kToolFlags = rfConfirm | rfCheck | rfVerify;
 
 std::string ToStd(const QString& text) { return text.toStdString(); }
+
+// A file name without its extension.
+QString StemOf(const QString& name) {
+  const qsizetype dot = name.lastIndexOf('.');
+  return dot < 0 ? name : name.left(dot);
+}
 
 }  // namespace
 
@@ -105,9 +112,49 @@ void TFormVardex::SwapInRetrieved(const QString& built) {
     if (FileIsLocked(ToStd(path))) FinishRun(trBusy, path);
     if (!targets.contains(name.toUpper())) swaps.push_back({std::string(), ToStd(path)});
   }
+  MoveSetAside(built, d, swaps);
   const engine::Status s =
       engine::CommitSwaps(engine::Env::Default(), ToStd(RetrieveJournalPath(d)), swaps);
   if (!s.ok()) throw EVardex(s.ToString());
+  for (TSetAside& kept : set_aside_) {
+    if (kept.path.startsWith(built + '/')) kept.path = d + kept.path.mid(built.size());
+  }
+}
+
+void TFormVardex::MoveSetAside(const QString& built, const QString& d,
+                               std::vector<engine::FileSwap>& swaps) {
+  // The records set aside while the tables were built are as much the
+  // database's as the tables themselves: they join the database folder's
+  // KEYVIOL and PROBLEMS, as an Update's do, under the names they have when
+  // no earlier set there holds them.
+  for (const char* sub : {kKeyViolFolder, kProblemsFolder}) {
+    const QString from = built + '/' + sub, to = d + '/' + sub;
+    const QStringList files = QDir(from).entryList(QDir::Files);
+    if (files.isEmpty()) continue;
+    if (!QDir().mkpath(to)) {
+      throw EVardex("Cannot create the folder " + ToStd(to) + " for the records set aside");
+    }
+    QSet<QString> taken;
+    for (const QString& name : QDir(to).entryList(QDir::Files)) {
+      taken.insert(StemOf(name).toUpper());
+    }
+    QMap<QString, QString> renamed;  // stem in `from` -> free stem in `to`
+    for (const QString& name : files) {
+      const QString stem = StemOf(name);
+      if (!renamed.contains(stem)) {
+        QString free = stem;
+        for (int n = 2; taken.contains(free.toUpper()); ++n) free = stem + '_' + QString::number(n);
+        taken.insert(free.toUpper());
+        renamed.insert(stem, free);
+      }
+      const QString moved = renamed[stem] + name.mid(stem.size());
+      swaps.push_back({ToStd(from + '/' + name), ToStd(to + '/' + moved)});
+      // Named as it will be; the folder follows once the swap is done.
+      for (TSetAside& kept : set_aside_) {
+        if (kept.path == from + '/' + name) kept.path = from + '/' + moved;
+      }
+    }
+  }
 }
 
 void TFormVardex::RetrieveSteps() {

@@ -40,6 +40,7 @@ int ReportRestructure(const std::string& path, const engine::RestructureReport& 
   if (r.cut) out << ", " << r.cut << " values cut to the new width";
   if (r.rounded) out << ", " << r.rounded << " values rounded";
   if (r.blanked) out << ", " << r.blanked << " values blank (could not convert)";
+  if (r.dropped) out << ", " << r.dropped << " values lost a part (a timestamp's time or date)";
   out << "\n";
   for (const std::string& note : r.notes) out << "  left out (unreadable): " << note << "\n";
   struct Set {
@@ -49,9 +50,10 @@ int ReportRestructure(const std::string& path, const engine::RestructureReport& 
     const char* why;
   };
   const Set sets[] = {
-      {r.keyViolations, r.keyViolTable, "KEYVIOL", "they broke the new key and are not in the table"},
+      {r.keyViolations, r.keyViolTable, "KEYVIOL",
+       "they broke the new key and are not in the table"},
       {r.problems, r.problemsTable, "PROBLEMS",
-       "values were cut, rounded or blanked; kept as they were"},
+       "values were cut, rounded, blanked or lost a part; kept as they were"},
   };
   const std::time_t now = std::time(nullptr);
   int rc = 0;

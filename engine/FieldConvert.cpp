@@ -190,6 +190,44 @@ bool Rounds(const FieldDesc& from, const FieldDesc& to, const FieldValue& in) {
   return false;
 }
 
+// Whether two values of one type are the same value.
+bool SameValue(const FieldDesc& f, const FieldValue& a, const FieldValue& b) {
+  if (a.null || b.null) return a.null == b.null;
+  switch (KindOf(f.type)) {
+    case Kind::Float:
+    case Kind::Stamp:
+      return a.d == b.d;
+    case Kind::Decimal:
+      return RoundDecimalText(a.s, f.decimals) == RoundDecimalText(b.s, f.decimals);
+    case Kind::Integer:
+    case Kind::Logical:
+    case Kind::Date:
+    case Kind::Time:
+      return a.i == b.i;
+    default:
+      return a.s == b.s;
+  }
+}
+
+// Whether a converted value has lost a part that neither a cut nor a
+// rounding names: the date of a timestamp made a time, its time made a
+// date, a number's digits beyond a float's precision. Text sources are not
+// judged here (their spelling is no part of the value, and cuts are told
+// apart already); a value that can be converted back must come back.
+bool DropsPart(const FieldDesc& from, const FieldDesc& to, const FieldValue& in,
+               const FieldValue& out) {
+  const Kind src = KindOf(from.type), dst = KindOf(to.type);
+  if (src == Kind::Stamp && dst == Kind::Time) return std::floor(in.d / kMsPerDay) != 0;
+  if (src == Kind::Text || src == Kind::Memo || src == Kind::Binary || src == Kind::Bytes) {
+    return false;
+  }
+  // A float's digits beyond the fifteenth are noise that a decimal need
+  // not keep; the digits a decimal drops are counted as rounded.
+  if (src == Kind::Float && dst == Kind::Decimal) return false;
+  FieldValue back;
+  return Convert(to, from, out, &back) && !SameValue(from, in, back);
+}
+
 }  // namespace
 
 bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& in,
@@ -208,6 +246,12 @@ bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& 
     v = FieldValue::Str(RoundDecimalText(in.s, to.decimals));
   }
   const Kind src = KindOf(from.type);
+  // Bytes fields are padded with zeros to their width: the padding of a
+  // wider field is no part of its value.
+  if (to.type == FieldType::Bytes && v.s.size() > static_cast<std::size_t>(to.size) &&
+      v.s.find_first_not_of('\0', static_cast<std::size_t>(to.size)) == std::string::npos) {
+    v.s.resize(static_cast<std::size_t>(to.size));
+  }
   if (to.type == FieldType::Alpha && (src == Kind::Text || src == Kind::Memo) &&
       v.s.size() > static_cast<std::size_t>(to.size)) {
     v.s.resize(static_cast<std::size_t>(to.size));  // as the engine's own restructure trims
@@ -226,6 +270,7 @@ bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& 
     }
   }
   if (lost == ConvertLoss::None && Rounds(from, to, in)) lost = ConvertLoss::Rounded;
+  if (lost == ConvertLoss::None && DropsPart(from, to, in, v)) lost = ConvertLoss::Dropped;
   *out = std::move(v);
   return true;
 }

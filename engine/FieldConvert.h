@@ -16,13 +16,17 @@ enum class ConvertLoss {
   Cut,      // text longer than the new alpha width, cut to it
   Rounded,  // a number given fewer decimals (1.5 into a short is 2)
   Blanked,  // no form in the new type, or out of its range: blank
+  Dropped,  // a part the new type has no room for: a timestamp's time made a
+            // date, its date made a time, digits beyond the new precision
 };
 
 // Converts in (a value of `from`; blob fields carry their data in s) into
 // out (a value of `to`, blob data in s). Text (alpha or memo) too long for
 // a new alpha field is cut to its width; any other value that cannot be
 // kept makes out blank and the call returns false. *loss (when given) tells
-// what was lost. A blank value converts to blank.
+// what was lost: a value that does not come back unchanged when converted
+// to its former type again has lost something. A blank value converts to
+// blank.
 bool ConvertValue(const FieldDesc& from, const FieldDesc& to, const FieldValue& in,
                   FieldValue* out, ConvertLoss* loss = nullptr);
 

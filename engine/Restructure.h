@@ -43,16 +43,17 @@ struct RestructureOptions {
 // Records set aside are kept whole, as the source held them (its fields,
 // its blobs), in tables beside the table written: KEYVIOL.DB for those that
 // broke the new primary key (and are not in the result), PROBLEMS.DB for
-// those whose values were cut, rounded or blanked on the way (and are in
+// those whose values were cut, rounded, blanked or lost a part on the way (and are in
 // the result, converted). Each replaces a table of that name there.
 struct RestructureReport {
   std::uint32_t records = 0;        // records in the result
   std::uint32_t blanked = 0;        // values that could not convert and became blank
   std::uint32_t cut = 0;            // alpha values cut to the new width
   std::uint32_t rounded = 0;        // numbers given fewer decimals
+  std::uint32_t dropped = 0;        // values that lost a part (a timestamp's time or date)
   std::uint32_t keyViolations = 0;  // records that broke the new primary key
   std::string keyViolTable;         // the table holding them (empty when none)
-  std::uint32_t problems = 0;       // records with a value cut, rounded or blanked
+  std::uint32_t problems = 0;       // records with a value cut, rounded, blanked or dropped
   std::string problemsTable;        // the table holding them as they were (empty when none)
   std::vector<std::string> notes;   // index files that were unreadable and left out
 };

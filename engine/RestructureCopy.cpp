@@ -98,6 +98,7 @@ Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
     if (loss == ConvertLoss::Blanked) ++blanked_;
     if (loss == ConvertLoss::Cut) ++cut_;
     if (loss == ConvertLoss::Rounded) ++rounded_;
+    if (loss == ConvertLoss::Dropped) ++dropped_;
     lossy_ = lossy_ || loss != ConvertLoss::None;
   }
   return Status::OK();
@@ -136,7 +137,7 @@ Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
   order_ = std::make_unique<ExternalSorter>(targets.env, targets.spillDir + "/order.sort~",
                                             KeyOrder(key_order_.Fields(), target_.sort_order),
                                             length + 4, memory);
-  const std::uint32_t blanked = blanked_, cut = cut_, rounded = rounded_;
+  const std::uint32_t blanked = blanked_, cut = cut_, rounded = rounded_, dropped = dropped_;
   TableCursor cursor = source_.NewCursor();
   std::vector<FieldValue> values;
   std::string entry;
@@ -156,6 +157,7 @@ Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
   blanked_ = blanked;  // counted again when the records are written
   cut_ = cut;
   rounded_ = rounded;
+  dropped_ = dropped;
   return order_->Finish();
 }
 
@@ -296,6 +298,7 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
   report->blanked = blanked_;
   report->cut = cut_;
   report->rounded = rounded_;
+  report->dropped = dropped_;
   return s;
 }
 

@@ -26,7 +26,7 @@ struct CopyTargets {
   std::size_t sortMemory = 0;
   // Tables in the source's structure, each opened on its first record: the
   // records that broke the new key, and the records whose values were cut,
-  // rounded or blanked (which also go to the table, converted).
+  // rounded, blanked or lost a part (which also go to the table, converted).
   std::function<Status(TableWriter**)> keyViolations;
   std::function<Status(TableWriter**)> problems;
 };
@@ -66,7 +66,7 @@ class RecordCopier {
   const ParadoxTable& source_;
   RestructurePlan* plan_;
   const DataFileHeader& target_;
-  std::uint32_t blanked_ = 0, cut_ = 0, rounded_ = 0;
+  std::uint32_t blanked_ = 0, cut_ = 0, rounded_ = 0, dropped_ = 0;
   bool lossy_ = false;  // a value of the record converted last was changed
   std::uint32_t written_ = 0;
   std::int64_t counter_ = 0;  // numbers given to renumbered + fields

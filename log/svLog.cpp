@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "FieldValue.h"
@@ -25,6 +27,7 @@ TLogTable& LogTable() {
 struct LogState {
   std::string folder;  // the program folder when the log was opened, with "/"
   std::string set_aside;
+  bool busy_log = false;  // the last OpenLog found the log held by another program
   // The statement a question is about to run and the alias and tool it
   // names (see AimedRun).
   std::vector<std::string> aimed_sql;
@@ -202,13 +205,22 @@ bool OpenLog() {
   LogState& state = State();
   state.folder = engine::ProgramFolder() + "/";
   state.set_aside.clear();
+  state.busy_log = false;
   TLogTable& table = LogTable();
   table.SetLocation(TrimSlashes(state.folder), kLogTableName);
   Status s = table.Open();
+  // Another program may hold the log for a moment (a copy, a backup): it
+  // gets a short while to let it go.
+  const auto give_up = std::chrono::steady_clock::now() + kLogBusyWait;
+  while (s.category() == ERRCAT_LOCKCONFLICT && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    s = table.Open();
+  }
   if (!s.ok()) {
     // A log that another program holds is in use, and a read-only one is
     // meant to stay as it is; neither is damaged, so neither is replaced.
-    if (s.category() == ERRCAT_LOCKCONFLICT || s.code() == DBIERR_NOTSUFFTABLERIGHTS) return false;
+    state.busy_log = s.category() == ERRCAT_LOCKCONFLICT;
+    if (state.busy_log || s.code() == DBIERR_NOTSUFFTABLERIGHTS) return false;
     if (!SetAsideDamagedLog(table.Path())) return false;
     table.SetLocation(TrimSlashes(state.folder), kLogTableName);
     s = table.Create();
@@ -225,6 +237,8 @@ void CloseLog() {
 }
 
 std::string LogSetAsidePath() { return State().set_aside; }
+
+bool LogWasBusy() { return State().busy_log; }
 
 long LogEntriesAdded() { return State().added; }
 

@@ -6,6 +6,7 @@
 // EConvertTool) and leave the query closed and the cursor reset.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -18,8 +19,12 @@ inline constexpr const char* kLogTableName = "VdxLog.db";
 // Opens the log exclusively for the rest of the run; creates it when there
 // is none. A file that is there but cannot be read as a log is moved aside
 // (see LogSetAsidePath) and an empty log takes its place. False when the
-// log cannot be opened or created, also when another program holds it.
+// log cannot be opened or created, also when another program still holds
+// it after kLogBusyWait (see LogWasBusy).
 bool OpenLog();
+inline constexpr std::chrono::milliseconds kLogBusyWait{3000};
+// Whether the last OpenLog failed because another program held the log.
+bool LogWasBusy();
 // Releases the log (program end; tests).
 void CloseLog();
 // Where OpenLog moved an unreadable log file, "" when it did not; the main

@@ -1,22 +1,32 @@
 // Tool runs of the main window on copies of real databases: Update, Copy,
 // Retrieve and Pack from the menu, their Check step, their cancel questions,
 // their end messages and log records, and the password asked once per run.
+#include <sys/file.h>
+
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QtTest>
 
+#include "ParadoxTable.h"
 #include "RunTestUtil.h"
 #include "TTable.h"
+#include "TableWriter.h"
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
-
-#include <sys/file.h>
 
 namespace {
 
 // The end message of a finished run: its keys as the window asked for them.
 const QStringList kSuccess{"Success", "RightNow"};
+
+std::string ToStd(const QString& text) { return text.toStdString(); }
+
+// The records of a table as pxlib reads them, one line each.
+QStringList Rows(const QString& db_path) {
+  return PxRecords(db_path).section("--\n", 0, 0).split('\n', Qt::SkipEmptyParts);
+}
 
 }  // namespace
 
@@ -500,6 +510,81 @@ class TRunTest : public QObject {
       QVERIFY2(dump.contains(value), qPrintable(dump));
     }
     QCOMPARE(LogRecords("MIX", ttUpdate, trSuccess), 1);
+  }
+
+  // Retrieve against a reference that cuts FILMS' titles (A30 -> A10) and
+  // keys EMPLOYEE on the first of its two key fields: the records set aside
+  // are kept in the database folder's KEYVIOL and PROBLEMS (not in the work
+  // folder it removes), the end of the run names them there, and with the
+  // live tables they add up to SAFE's.
+  void retrieveKeepsTheRecordsItSetsAsideInTheDatabaseFolder() {
+    const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-retrieve";
+    home_->WriteAliases({"MTD"});
+    QVERIFY(CopyFiles(samples, Db("MTD")));
+    QVERIFY(CopyFiles(samples, Db("MTD", "SAFE")));
+    QDir().mkpath(Db("MTD", "METADATA"));
+    int title = -1;
+    for (const QString name : {"FILMS.DB", "EMPLOYEE.DB"}) {
+      std::unique_ptr<engine::ParadoxTable> source;
+      QVERIFY(engine::ParadoxTable::Open(ToStd(samples + '/' + name), {}, &source).ok());
+      engine::TableDefinition def;
+      def.fields = source->Fields();
+      def.key_fields = 1;  // FILMS keeps its one key field, EMPLOYEE loses one of two
+      for (std::size_t i = 0; i < def.fields.size(); ++i) {
+        if (def.fields[i].name != "Film Title") continue;
+        title = static_cast<int>(i);
+        QCOMPARE(def.fields[i].size, 30);
+        def.fields[i].size = 10;
+      }
+      QVERIFY(engine::CreateTable(engine::Env::Default(), ToStd(Db("MTD", "METADATA/" + name)), def)
+                  .ok());
+    }
+    QVERIFY(title >= 0);
+    MakeForm();
+    form_->Options = {voEndMsg};
+    QCOMPARE(Run(ttRetrieve, "MTD"), QStringList{"RecordsSetAside"});
+    QCOMPARE(AllKeys(), (QStringList{"Success+RightNow", "RecordsSetAside"}));
+    QVERIFY(!QDir(Db("MTD", "RE$$")).exists());
+    QCOMPARE(LogRecords("MTD", ttRetrieve, trSuccess), 1);
+
+    // "<table>: <count> records in <folder> (table <file>)", one line a set.
+    const QRegularExpression line(R"(^(\S+): (\d+) records in (.+) \(table (.+)\)$)");
+    QMap<QString, QString> sets;  // "EMPLOYEE.DB KEYVIOL" -> the set's data file
+    for (const QString& text : seen_.last().Detail.split('\n')) {
+      const QRegularExpressionMatch m = line.match(text);
+      QVERIFY2(m.hasMatch(), qPrintable(text));
+      const QString folder = m.captured(3);
+      QCOMPARE(QFileInfo(folder).absolutePath(), Db("MTD"));
+      const QString path = folder + '/' + m.captured(4);
+      QCOMPARE(Rows(path).size(), m.captured(2).toInt());
+      sets.insert(m.captured(1) + ' ' + QFileInfo(folder).fileName(), path);
+    }
+    QCOMPARE(sets.keys(), (QStringList{"EMPLOYEE.DB KEYVIOL", "FILMS.DB PROBLEMS"}));
+
+    // EMPLOYEE: the live table and its key violations are SAFE's records.
+    QStringList employees = Rows(Db("MTD", "EMPLOYEE.DB")) + Rows(sets["EMPLOYEE.DB KEYVIOL"]);
+    QStringList safe = Rows(Db("MTD", "SAFE/EMPLOYEE.DB"));
+    QVERIFY(Rows(sets["EMPLOYEE.DB KEYVIOL"]).size() > 0);
+    employees.sort();
+    safe.sort();
+    QCOMPARE(employees, safe);
+    // FILMS: every record is live, the ones whose title was cut also whole
+    // in PROBLEMS.
+    const pxtest::PxTable films = pxtest::ReadWithPxlib(ToStd(Db("MTD", "SAFE/FILMS.DB")), "");
+    QVERIFY(films.ok);
+    qsizetype long_titles = 0;
+    for (const auto& row : films.rows) long_titles += row[title].s.size() > 10;
+    QVERIFY(long_titles > 0);
+    QCOMPARE(Rows(Db("MTD", "FILMS.DB")).size(), films.rows.size());
+    const QStringList problems = Rows(sets["FILMS.DB PROBLEMS"]);
+    QCOMPARE(problems.size(), long_titles);
+    const QStringList safe_films = Rows(Db("MTD", "SAFE/FILMS.DB"));
+    for (const QString& row : problems) QVERIFY2(safe_films.contains(row), qPrintable(row));
+
+    // A second run keeps the first one's sets and adds its own beside them.
+    QCOMPARE(Run(ttRetrieve, "MTD"), QStringList{"RecordsSetAside"});
+    QCOMPARE(QDir(Db("MTD", "KEYVIOL")).entryList({"EMPLOYEE_*.DB"}).size(), 2);
+    QCOMPARE(QDir(Db("MTD", "PROBLEMS")).entryList({"FILMS_*.DB"}).size(), 2);
   }
 
   // No tool changes the case of a file name, whether the run finishes or

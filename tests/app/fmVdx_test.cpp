@@ -2,6 +2,7 @@
 // rules, resize minima, status bar hints and the wiring of the tool controls.
 #include "fmVdx.h"
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -11,9 +12,12 @@
 #include <QTimer>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "Session.h"
+#include "TableLock.h"
 #include "fmVdxRun.h"
+#include "svLog.h"
 
 namespace {
 
@@ -251,7 +255,48 @@ class TFormVardexTest : public QObject {
     form->FormActivate();
     QCOMPARE(seen_.Keys(), QStringList{"LogCannotCreate"});
     QCOMPARE(seen_.terminations, 1);
+    QCOMPARE(form->ExitCode, TFormVardex::kExitLogUnavailable);
     QVERIFY(seen_.tools.isEmpty());
+  }
+
+  // A log another program holds gets a few seconds; held longer, the program
+  // ends with a code of its own, never 0, and runs nothing. Let go in time,
+  // the run goes ahead.
+  void logHeldByAnotherProgramEndsWithItsOwnCode() {
+    QTemporaryDir home;
+    qputenv("VARDEX_HOME", home.path().toUtf8());
+    QVERIFY(OpenLog());
+    CloseLog();
+    for (const bool let_go : {false, true}) {
+      auto holder = std::make_unique<engine::TableLock>();
+      QVERIFY(holder->Acquire(home.filePath(kLogTableName).toStdString(), true).ok());
+      std::thread release;
+      if (let_go) {
+        release = std::thread([&holder] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+          holder->Release();
+        });
+      }
+      auto form = MakeForm({"DEMO", "-U"});
+      form->OpenToolLogHandler = nullptr;
+      QElapsedTimer waited;
+      waited.start();
+      form->FormActivate();
+      if (release.joinable()) release.join();
+      CloseLog();
+      if (let_go) {
+        QVERIFY(!seen_.Keys().contains("LogBusy"));
+        QCOMPARE(seen_.tools, QList<TToolType>{ttUpdate});
+        QCOMPARE(form->ExitCode, 0);
+        continue;
+      }
+      QVERIFY(waited.elapsed() >= kLogBusyWait.count());
+      QCOMPARE(seen_.Keys(), QStringList{"LogBusy"});
+      QCOMPARE(seen_.terminations, 1);
+      QCOMPARE(form->ExitCode, TFormVardex::kExitLogBusy);
+      QVERIFY(seen_.tools.isEmpty());
+    }
+    qunsetenv("VARDEX_HOME");
   }
 
   void closingIsRefusedInServerModeUntilRequested() {

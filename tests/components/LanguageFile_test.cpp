@@ -82,6 +82,7 @@ const TKeyUse kKeys[] = {
     {"Notifications", "RemoveWorkFolders", "-"},
     {"Notifications", "LogCannotRegister", "-"},
     {"Notifications", "LogCannotCreate", "-"},
+    {"Notifications", "LogBusy", "-"},
     {"Notifications", "InvalidToolParam", "-"},
     {"Notifications", "DatabaseNotFound", "-"},
     {"Notifications", "RestoreNotOwned", "-"},
