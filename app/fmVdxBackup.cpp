@@ -1,8 +1,9 @@
 // Backup and Restore of TFormVardex: METADATA and SAFE go into one archive
 // on the volumes of a drive of drives.ini, the alias as its comment, and
 // come back after the comment shows the disks belong to this database. The
-// live tables are hidden while the archive is written so they stay out; a
-// restore sets the former work folders aside and drops them only after
+// archive names only the files of the two work folders, so the live tables
+// are never touched; a restore checks the comment and the whole directory
+// first, then sets the former work folders aside and drops them only after
 // every file was extracted and checked.
 #include <unistd.h>
 

@@ -133,7 +133,8 @@ bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) c
     std::string name(e.name.size(), '\0');
     matches = e.offset + zipfmt::kLocalFixed + name.size() <= size &&
               ReadAt(fd, buf, sizeof buf, e.offset) && zipfmt::Get32(buf) == zipfmt::kLocalSig &&
-              zipfmt::Get16(buf + 26) == name.size() &&
+              zipfmt::Get16(buf + 26) == name.size() && zipfmt::Get16(buf + 8) == e.method &&
+              zipfmt::Get16(buf + 10) == e.dosTime && zipfmt::Get16(buf + 12) == e.dosDate &&
               ReadAt(fd, name.data(), name.size(), e.offset + zipfmt::kLocalFixed) &&
               name == e.name;
   }
@@ -141,23 +142,25 @@ bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) c
 }
 
 int TExtractor::Verify(int fd, uint64_t size, uint32_t disk) const {
-  // The directory vouches for the disks before it by size and sample: a
-  // disk that holds only the middle of a file is known by them too. The
-  // disks from the directory on show their records.
-  bool matches = false;
-  if (!checks_.count(disk) && (!Evidence(fd, size, disk, matches) || matches)) {
-    return static_cast<int>(disk);
-  }
+  // The directory vouches for the disks before it by size and sample, so a
+  // disk that holds only the middle of a file is known too; a disk whose
+  // records stand where the directory puts them is this one, even when a
+  // damaged byte spoils its sample (the CRC tells that later).
   uint32_t sample = 0;
-  if (!checks_.empty() && VolumeSample(fd, size, sample)) {
-    for (const auto& [other, check] : checks_) {
-      if (check.size == size && check.sample == sample) return static_cast<int>(other);
-    }
-  }
+  const bool sampled = !checks_.empty() && VolumeSample(fd, size, sample);
+  const auto vouched = [&](uint32_t d) {
+    const auto it = checks_.find(d);
+    return sampled && it != checks_.end() && it->second.size == size &&
+           it->second.sample == sample;
+  };
+  if (vouched(disk)) return static_cast<int>(disk);
+  bool matches = false;
+  const bool checked = Evidence(fd, size, disk, matches);
+  if (checked ? matches : !checks_.count(disk)) return static_cast<int>(disk);
   // Another disk of this set, or a volume of another archive?
   for (uint32_t other = 0; other <= reader_.End().disk; ++other) {
-    if (other != disk && !checks_.count(other) && Evidence(fd, size, other, matches) &&
-        matches) {
+    if (other == disk) continue;
+    if (vouched(other) || (Evidence(fd, size, other, matches) && matches)) {
       return static_cast<int>(other);
     }
   }
