@@ -536,9 +536,8 @@ void TFormVardex::CreateWorkFolders() {
     if (IsRealDir(path)) {
       ok = QDir().rename(DatabaseFolder(name), DatabaseFolder(aside));
     } else {
-      ok = RemoveEntry(path);
+      ok = RemoveEntry(path) && QDir().mkdir(DatabaseFolder(name));
     }
-    ok = ok && QDir().mkdir(DatabaseFolder(name));
   }
   if (!ok) {
     ShowMessageKey("Notifications", "CreateWorkFolders");
