@@ -189,6 +189,9 @@ class TFormVardex : public QMainWindow {
   void SetBackupComplement(bool on);
   // A restore that was killed after setting the work folders aside leaves
   // its marker: the set-aside folders, the only good copy, are put back.
+  // Puts DatabaseFolder(aside) back as DatabaseFolder(name), whatever stood
+  // there; false when something stays in the way.
+  bool PutBackWorkFolder(const QString& name, const QString& aside);
   void RecoverInterruptedRestore();
   void ZipMajorCallback(const std::string& item, int percent, bool& cancel);
   void ZipMinorCallback(const std::string& item, int percent, bool& cancel);
@@ -355,6 +358,7 @@ class TFormVardex : public QMainWindow {
   std::unique_ptr<TUnzipFile> unzip_;
   std::exception_ptr callback_failure_;  // raised inside a library callback
   bool folders_aside_ = false;           // METADA$$ and SA$$ hold the former folders
+  QStringList restore_skipped_;          // entries a restore left out
   std::unique_ptr<TMacroHost> macro_host_;
   TZelMacroServer* macro_server_ = nullptr;
 };

@@ -1,8 +1,9 @@
 // Backup and Restore of TFormVardex: METADATA and SAFE go into one archive
 // on the volumes of a drive of drives.ini, the alias as its comment, and
 // come back after the comment shows the disks belong to this database. The
-// live tables are hidden while the archive is written so they stay out; a
-// restore sets the former work folders aside and drops them only after
+// archive names only the files of the two work folders, so the live tables
+// are never touched; a restore checks the comment and the whole directory
+// first, then sets the former work folders aside and drops them only after
 // every file was extracted and checked.
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "DbExceptions.h"
+#include "Session.h"
 #include "ZipVolumes.h"
 #include "cpZelIni.h"
 #include "cpZip.h"
@@ -75,6 +78,30 @@ QString BackupKey(int code) {
     default:
       return "BackupOtherError";
   }
+}
+
+// The text of why a volume folder is refused ("home": "VolumeRefusedHome").
+QString RefusalKey(const std::string& reason) {
+  QString key = QString::fromStdString(reason);
+  if (!key.isEmpty()) key[0] = key[0].toUpper();
+  return "VolumeRefused" + key;
+}
+
+// The folder of every database of the alias list: a volume folder must not
+// be, hold or lie in any of them.
+std::vector<std::string> KnownDatabaseFolders() {
+  std::vector<std::string> folders;
+  engine::TSession& session = engine::TSession::Default();
+  for (const std::string& name : session.GetAliasNames()) {
+    try {
+      const std::vector<std::string> params = session.GetAliasParams(name);
+      if (!params.empty() && params.front().rfind("PATH=", 0) == 0 && params.front().size() > 5) {
+        folders.push_back(params.front().substr(5));
+      }
+    } catch (const engine::EDatabaseError&) {
+    }
+  }
+  return folders;
 }
 
 }  // namespace
@@ -173,13 +200,19 @@ void TFormVardex::Compress() {
   cmd.lpszZipFile = ToStd(ArchiveName());
   cmd.lpszComment = ToStd(CurrentAlias);
   cmd.lpszEncryptCode = ToStd(ArchivePassword());
+  // The tables' files of the two work folders, named relative to D: the
+  // live tables are never named, so nothing in D needs to be hidden.
   QString items;
   for (const QString& table : ListTables(DatabaseFolder("METADATA") + '/')) {
     QString name = table.toUpper();
     name.remove(name.indexOf(".DB"), name.contains(".DB") ? 3 : 0);
-    items += '"' + d + '/' + name.left(7) + "*.*\" ";
+    for (const char* sub : {"METADATA", "SAFE"}) {
+      items += '"' + d + '/' + sub + '/' + name.left(7) + "*.*\" ";
+    }
   }
   cmd.lpszItemList = ToStd(items);
+  cmd.lpszBaseFolder = ToStd(d);
+  cmd.protectedFolders = KnownDatabaseFolders();
   cmd.recurseFlag = cmd.addCommentFlag = cmd.noDirectoryEntriesFlag = cmd.quietFlag = true;
   cmd.includeSysHiddenFlag = false;
   cmd.wZipSubOptions = ZSO_RELATIVEPATH | ZSO_MINORCANCEL;
@@ -188,35 +221,27 @@ void TFormVardex::Compress() {
   cmd.lpszDrivesFile = ToStd(DrivesFile());
   callback_failure_ = nullptr;
   zip_progress_->Start(QString::fromStdString(ToolName(CurrentTool)), CurrentAlias);
-
-  // Hidden entries are not added: with every entry of D hidden but the two
-  // work folders, the live tables stay out of the archive.
   int rc = 0;
-  bool hidden = false;
   try {
-    hidden = SetFilesAttr(ToStd(d + "/*.*"), faHidden, true);
-    SetFilesAttr(ToStd(d + "/METADATA"), faHidden, false);
-    SetFilesAttr(ToStd(d + "/SAFE"), faHidden, false);
-    rc = hidden ? zip_->Execute(4) : -1;
+    rc = zip_->Execute(4);
   } catch (...) {
-    SetFilesAttr(ToStd(d + "/*.*"), faHidden, false);
     zip_progress_->hide();
     throw;
   }
-  SetFilesAttr(ToStd(d + "/*.*"), faHidden, false);
   zip_progress_->hide();
   RethrowCallbackFailure();
   if (rc == 0) return;
   FormProgress()->hide();
-  if (zip_progress_->CancelRequested()) FinishRun(trCancel);
+  if (zip_progress_->CancelRequested() || rc == ZE_DISKCANCEL) FinishRun(trCancel);
   if (rc == ZE_CLEAR && !cmd.lpszReturnString.empty()) {
-    // A folder the program may not clear: say which and why.
+    // A folder the program may not write volumes to: say which and why.
     const auto drives = ReadDriveTable(ToStd(DrivesFile()));
     const auto drive = drives.find(select_drive_->Drive().toUpper().toLatin1());
     ShowMessageKey(
         "Notifications", "BackupVolumeRefused",
         {drive == drives.end() ? ArchiveName() : QString::fromStdString(drive->second.folder),
-         QString::fromStdString(cmd.lpszReturnString)});
+         FormatValue("Notifications", RefusalKey(cmd.lpszReturnString),
+                     {QString::fromStdString(cmd.lpszReturnPath)})});
     FinishRun(trError);
   }
   const QString key = rc < 0 ? QString("BackupOtherError") : BackupKey(rc);
@@ -228,11 +253,20 @@ void TFormVardex::RunRestore() {
   StartRun(ttRestore, 0);
   ShowDriveDialog();
   if (!Extract()) FinishRun(trCancel);
+  // What the archive held beyond the work folders was not written: the end
+  // message lists it.
+  const QString skipped =
+      restore_skipped_.isEmpty()
+          ? QString()
+          : FormatValue("Notifications", "RestoreSkipped",
+                        {QString::number(restore_skipped_.size())}) +
+                '\n' + restore_skipped_.mid(0, 20).join('\n') +
+                (restore_skipped_.size() > 20 ? QString("\n...") : QString());
   if (select_drive_->Complement()) {
     CheckDatabase(rfCheck | rfVerify | rfSafe);
     RetrieveSteps();
   }
-  FinishRun(trSuccess);
+  FinishRun(trSuccess, skipped);
 }
 
 void TFormVardex::PutBackWorkFolders() {
@@ -256,9 +290,8 @@ void TFormVardex::RecoverInterruptedRestore() {
   bool ok = true;
   for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
                                     std::pair<QString, QString>{"SAFE", "SA$$"}}) {
-    if (!DirExists(ToStd(DatabaseFolder(aside)))) continue;
-    ok = ok && RemoveFolderTree(ToStd(DatabaseFolder(name))) &&
-         QDir().rename(DatabaseFolder(aside), DatabaseFolder(name));
+    if (!IsRealDir(ToStd(DatabaseFolder(aside)))) continue;
+    ok = ok && PutBackWorkFolder(name, aside);
   }
   if (ok) {
     QFile::remove(RestoreMarker(d));
@@ -276,9 +309,50 @@ bool TFormVardex::Extract() {
   cmd.overWriteFlag = cmd.quietFlag = cmd.recurseFlag = cmd.decryptFlag = true;
   cmd.wUnzipSubOptions = USO_MINORCANCEL;
   cmd.lpszDrivesFile = ToStd(DrivesFile());
+  // A restore writes the two work folders and nothing else.
+  cmd.topFolders = {"METADATA", "SAFE"};
   callback_failure_ = nullptr;
+  restore_skipped_.clear();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   RecoverInterruptedRestore();
+  // The comment and the whole directory are checked before the work folders
+  // are touched: an archive refused here changes nothing.
+  int rc = unzip_->Execute(5);
+  RethrowCallbackFailure();
+  if (rc == 0 && unzip_->ReturnCount() == 0) {
+    FormProgress()->hide();
+    ShowMessageKey("Notifications", "RestoreNoComment", {CurrentAlias});
+    FinishRun(trError);
+  }
+  if (rc == 0) {
+    rc = unzip_->Execute(6);
+    RethrowCallbackFailure();
+    if (rc == 0 &&
+        QString::fromStdString(unzip_->ReturnString()).toUpper() != CurrentAlias.toUpper()) {
+      FormProgress()->hide();
+      ShowMessageKey("Notifications", "RestoreNotOwned");
+      FinishRun(trError);
+    }
+  }
+  if (rc == 0) {
+    rc = unzip_->Execute(kUnzipActionCheck);
+    RethrowCallbackFailure();
+    if (rc == UE_NOTOPS || rc == UE_UNSAFE) {
+      FormProgress()->hide();
+      if (rc == UE_NOTOPS) {
+        ShowMessageKey("Notifications", "RestoreNoWorkFolders", {CurrentAlias});
+      } else {
+        ShowMessageKey("Notifications", "RestoreUnsafeEntry",
+                       {QString::fromStdString(cmd.lpszReturnString)});
+      }
+      FinishRun(trError);
+    }
+  }
+  if (rc != 0) {
+    ReportRestoreCode(rc);
+    QApplication::restoreOverrideCursor();
+    return false;  // cancelled at the first disk: nothing was restored
+  }
   CreateWorkFolders();
   folders_aside_ = true;
   if (!WriteMarker(RestoreMarker(DatabaseFolder()))) {
@@ -289,25 +363,6 @@ bool TFormVardex::Extract() {
   // Whatever ends this early, the former folders come back: they are the
   // only good copy until every file of the archive is out and checked.
   try {
-    int rc = unzip_->Execute(5);
-    RethrowCallbackFailure();
-    if (rc == 0 && unzip_->ReturnCount() > 0) {
-      rc = unzip_->Execute(6);
-      RethrowCallbackFailure();
-      if (rc == 0 &&
-          QString::fromStdString(unzip_->ReturnString()).toUpper() != CurrentAlias.toUpper()) {
-        PutBackWorkFolders();
-        FormProgress()->hide();
-        ShowMessageKey("Notifications", "RestoreNotOwned");
-        FinishRun(trError);
-      }
-    }
-    if (rc != 0 || unzip_->ReturnCount() == 0) {
-      PutBackWorkFolders();
-      ReportRestoreCode(rc);
-      QApplication::restoreOverrideCursor();
-      return false;  // cancelled at the first disk: nothing was restored
-    }
     QApplication::restoreOverrideCursor();
     cmd.lpszFileSpec = "*.*";
     cmd.lpszDestination = ToStd(DatabaseFolder());
@@ -321,6 +376,7 @@ bool TFormVardex::Extract() {
       folders_aside_ = false;
       QFile::remove(RestoreMarker(DatabaseFolder()));
       RemoveWorkFolders();
+      for (const std::string& name : cmd.skipped) restore_skipped_ << QString::fromStdString(name);
       return true;
     }
     PutBackWorkFolders();
@@ -393,8 +449,20 @@ void TFormVardex::ZipMessageCallback(int msg, int, long long p1, long long p2, i
       use_button = true;
       break;
     case 9:
-      box = {"NotOwned", {}, mkError, QMessageBox::Ok};
+      box = {"NotOwned", {QString::number(p1)}, mkError, QMessageBox::Ok};
       fixed = 2;
+      break;
+    case kMsgWrongDisk:
+      box = {"WrongDisk", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case kMsgNotLastDisk:
+      box = {"NotLastDisk", {}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case kMsgNoRoom:
+      box = {"NoRoom", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
+      use_button = true;
       break;
     case 10:
       box = {"BadFirstDisk", {}, mkConfirmation, ok_cancel};

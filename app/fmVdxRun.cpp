@@ -531,8 +531,12 @@ void TFormVardex::CreateWorkFolders() {
   for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
                                     std::pair<QString, QString>{"SAFE", "SA$$"}}) {
     if (!ok) break;
-    if (!QDir().mkdir(DatabaseFolder(name))) {
+    // A file or link standing as a work folder is no copy of anything.
+    const std::string path = ToStd(DatabaseFolder(name));
+    if (IsRealDir(path)) {
       ok = QDir().rename(DatabaseFolder(name), DatabaseFolder(aside));
+    } else {
+      ok = RemoveEntry(path) && QDir().mkdir(DatabaseFolder(name));
     }
   }
   if (!ok) {
@@ -541,13 +545,15 @@ void TFormVardex::CreateWorkFolders() {
   }
 }
 
+bool TFormVardex::PutBackWorkFolder(const QString& name, const QString& aside) {
+  if (!RemoveEntry(ToStd(DatabaseFolder(name)))) return false;
+  const std::string from = ToStd(DatabaseFolder(aside));
+  if (IsRealDir(from)) return QDir().rename(DatabaseFolder(aside), DatabaseFolder(name));
+  return RemoveEntry(from);
+}
+
 void TFormVardex::RestoreWorkFolders() {
-  const bool ok = RemoveFolderTree(ToStd(DatabaseFolder("METADATA"))) &&
-                  RemoveFolderTree(ToStd(DatabaseFolder("SAFE"))) &&
-                  (!DirExists(ToStd(DatabaseFolder("METADA$$"))) ||
-                   QDir().rename(DatabaseFolder("METADA$$"), DatabaseFolder("METADATA"))) &&
-                  (!DirExists(ToStd(DatabaseFolder("SA$$"))) ||
-                   QDir().rename(DatabaseFolder("SA$$"), DatabaseFolder("SAFE")));
+  const bool ok = PutBackWorkFolder("METADATA", "METADA$$") && PutBackWorkFolder("SAFE", "SA$$");
   if (!ok) {
     ShowMessageKey("Notifications", "RestoreWorkFolders");
     FinishRun(trError);
@@ -555,8 +561,8 @@ void TFormVardex::RestoreWorkFolders() {
 }
 
 void TFormVardex::RemoveWorkFolders() {
-  if (!RemoveFolderTree(ToStd(DatabaseFolder("METADA$$"))) ||
-      !RemoveFolderTree(ToStd(DatabaseFolder("SA$$")))) {
+  if (!RemoveEntry(ToStd(DatabaseFolder("METADA$$"))) ||
+      !RemoveEntry(ToStd(DatabaseFolder("SA$$")))) {
     ShowMessageKey("Notifications", "RemoveWorkFolders");
     FinishRun(trError);
   }

@@ -73,6 +73,11 @@ void TFormZipProgress::Start(const QString& tool_key, const QString& alias) {
   gauge_database_->SetProgress(0);
   cancel_requested_ = false;
   button_cancel_->setEnabled(false);
+  // Centred over the main window, as a dialog of it.
+  if (const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr) {
+    adjustSize();
+    move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+  }
   show();
 }
 

@@ -195,6 +195,21 @@ bool RemoveFolderTree(const std::string& dir) {
   return RemoveDirWithFiles(path);
 }
 
+bool IsRealDir(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && lstat(StripTrailingSlash(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveEntry(const std::string& path) {
+  const std::string p = StripTrailingSlash(path);
+  struct stat st {};
+  if (p.empty() || p == "/") return false;
+  if (lstat(p.c_str(), &st) != 0) return errno == ENOENT;
+  if (S_ISDIR(st.st_mode)) return RemoveFolderTree(p);
+  if (S_ISREG(st.st_mode)) return DeleteOneFile(p);
+  return unlink(p.c_str()) == 0 || errno == ENOENT;
+}
+
 bool DirExists(const std::string& dir) {
   if (dir.empty()) return false;
   struct stat st {};

@@ -48,6 +48,14 @@ bool RemoveDirWithFiles(const std::string& dir);
 // hold it (false).
 bool RemoveFolderTree(const std::string& dir);
 
+// Removes whatever stands at `path`: a folder with everything in it (as
+// RemoveFolderTree does), or a file, link or other entry (a link itself,
+// never what it points at). True when nothing stands there afterwards.
+bool RemoveEntry(const std::string& path);
+
+// True when `path` is a real folder, not a link to one.
+bool IsRealDir(const std::string& path);
+
 // True when `dir` names an existing folder.
 bool DirExists(const std::string& dir);
 

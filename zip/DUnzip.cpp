@@ -9,7 +9,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,14 +31,34 @@ bool ReadAt(int fd, void* buf, size_t n, uint64_t offset) {
   return ::pread(fd, buf, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
 }
 
-// A stored name that stays inside the destination: relative, no "..".
+// A stored name that stays inside the destination: relative, without
+// empty, "." or ".." parts (a folder's own trailing "/" aside).
 bool SafeName(const std::string& name) {
   if (name.empty() || name[0] == '/' || name.find('\\') != std::string::npos) return false;
+  const size_t end = name.back() == '/' ? name.size() - 1 : name.size();
   size_t start = 0;
-  while (start <= name.size()) {
-    const size_t end = std::min(name.find('/', start), name.size());
-    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
-    start = end + 1;
+  while (start <= end) {
+    const size_t stop = std::min(name.find('/', start), end);
+    const std::string part = name.substr(start, stop - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = stop + 1;
+  }
+  return true;
+}
+
+// Makes the folders of `rel` (a "/" separated path) below `dest`, mode 0755;
+// a part that stands there as anything but a real folder fails.
+bool MakeFolders(const std::string& dest, const std::string& rel) {
+  std::string path = dest;
+  size_t start = 0;
+  while (start < rel.size()) {
+    const size_t stop = std::min(rel.find('/', start), rel.size());
+    path += '/';
+    path.append(rel, start, stop - start);
+    start = stop + 1;
+    if (::mkdir(path.c_str(), 0755) == 0) continue;
+    struct stat st {};
+    if (errno != EEXIST || lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   }
   return true;
 }
@@ -49,6 +71,7 @@ class TExtractor {
  private:
   int Open();
   int ReadDirectory();
+  int Choose(std::vector<zipfmt::TEntry>& chosen);
   int Verify(int fd, uint64_t size, uint32_t disk) const;
   bool Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) const;
   int ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count);
@@ -58,6 +81,7 @@ class TExtractor {
   UNZIPCMDSTRUCT& cmd_;
   TVolumeReader reader_;
   std::vector<zipfmt::TEntry> entries_;
+  std::map<uint32_t, zipfmt::TVolumeCheck> checks_;
   uint64_t endOffset_ = 0;
   bool cancelled_ = false;
 };
@@ -109,7 +133,8 @@ bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) c
     std::string name(e.name.size(), '\0');
     matches = e.offset + zipfmt::kLocalFixed + name.size() <= size &&
               ReadAt(fd, buf, sizeof buf, e.offset) && zipfmt::Get32(buf) == zipfmt::kLocalSig &&
-              zipfmt::Get16(buf + 26) == name.size() &&
+              zipfmt::Get16(buf + 26) == name.size() && zipfmt::Get16(buf + 8) == e.method &&
+              zipfmt::Get16(buf + 10) == e.dosTime && zipfmt::Get16(buf + 12) == e.dosDate &&
               ReadAt(fd, name.data(), name.size(), e.offset + zipfmt::kLocalFixed) &&
               name == e.name;
   }
@@ -117,14 +142,31 @@ bool TExtractor::Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) c
 }
 
 int TExtractor::Verify(int fd, uint64_t size, uint32_t disk) const {
+  // The directory vouches for the disks before it by size and sample, so a
+  // disk that holds only the middle of a file is known too; a disk whose
+  // records stand where the directory puts them is this one, even when a
+  // damaged byte spoils its sample (the CRC tells that later).
+  uint32_t sample = 0;
+  const bool sampled = !checks_.empty() && VolumeSample(fd, size, sample);
+  const auto vouched = [&](uint32_t d) {
+    const auto it = checks_.find(d);
+    return sampled && it != checks_.end() && it->second.size == size &&
+           it->second.sample == sample;
+  };
+  if (vouched(disk)) return static_cast<int>(disk);
   bool matches = false;
-  if (!Evidence(fd, size, disk, matches) || matches) return 1;
+  const bool checked = Evidence(fd, size, disk, matches);
+  if (checked ? matches : !checks_.count(disk)) return static_cast<int>(disk);
   // Another disk of this set, or a volume of another archive?
   for (uint32_t other = 0; other <= reader_.End().disk; ++other) {
-    if (other != disk && Evidence(fd, size, other, matches) && matches) return 0;
+    if (other == disk) continue;
+    if (vouched(other) || (Evidence(fd, size, other, matches) && matches)) {
+      return static_cast<int>(other);
+    }
   }
   return -1;
 }
+
 
 int TExtractor::ReadDirectory() {
   const zipfmt::TEnd& end = reader_.End();
@@ -147,6 +189,9 @@ int TExtractor::ReadDirectory() {
     size_t used = 0;
     if (!zipfmt::DecodeCentral(p + pos, cd.size() - pos, e, used)) return UE_FORM;
     if (e.disk > end.disk) return UE_FORM;
+    if (!e.volumeChecks.empty() && !zipfmt::DecodeVolumeChecks(e.volumeChecks, checks_)) {
+      return UE_FORM;
+    }
     entries_.push_back(std::move(e));
     pos += used;
   }
@@ -209,10 +254,7 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
   if (!SafeName(e.name)) return UE_FORM;
   const std::string target = cmd_.lpszDestination + '/' + e.name;
   std::error_code ec;
-  if (e.IsDirectory()) {
-    fs::create_directories(target, ec);
-    return ec ? UE_WRITE : UE_OK;
-  }
+  if (e.IsDirectory()) return MakeFolders(cmd_.lpszDestination, e.name) ? UE_OK : UE_WRITE;
   if (e.flags & zipfmt::kFlagEncrypted) return UE_UNSUP;
   if (e.method != zipfmt::kMethodStored && e.method != zipfmt::kMethodDeflated) return UE_UNSUP;
   if (!cmd_.overWriteFlag && fs::exists(target, ec)) return UE_OK;
@@ -224,7 +266,7 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
   if (zipfmt::Get32(local) != zipfmt::kLocalSig) return UE_FORM;
   std::string skip(zipfmt::Get16(local + 26) + zipfmt::Get16(local + 28), '\0');
   if (int rc = reader_.Read(skip.data(), skip.size())) return rc;
-  fs::create_directories(fs::path(target).parent_path(), ec);
+  if (!MakeFolders(cmd_.lpszDestination, ExtractFilePath(e.name))) return UE_WRITE;
   const std::string part = target + kPartSuffix;
   const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) return UE_WRITE;
@@ -237,14 +279,43 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
       t, t
     };
     ::utime(part.c_str(), &times);
-    if (const mode_t mode = (e.extAttr >> 16) & 07777; (e.extAttr >> 16) != 0) {
-      ::chmod(part.c_str(), mode | 0600);
-    }
+    // The archive's modes are not taken over: 0644 less the umask, never
+    // setuid, setgid, sticky or writable by others.
     if (::rename(part.c_str(), target.c_str()) != 0) rc = UE_WRITE;
   }
   if (rc != UE_OK) ::unlink(part.c_str());
   Status(cmd_.callbacks.lpMinorStatus, e.name, 100);
   return rc;
+}
+
+// The entries action 8 writes, all checked before the first one is: what
+// lies outside the top folders, links and special files are skipped and
+// listed; an entry that would stand as a top folder is refused.
+int TExtractor::Choose(std::vector<zipfmt::TEntry>& chosen) {
+  const std::vector<std::string>& tops = cmd_.topFolders;
+  const std::string mask = cmd_.lpszFileSpec.empty() ? "*.*" : cmd_.lpszFileSpec;
+  cmd_.skipped.clear();
+  bool anyTop = false;
+  for (const zipfmt::TEntry& e : entries_) {
+    const std::string top = e.name.substr(0, e.name.find('/'));
+    const bool inTops = std::find(tops.begin(), tops.end(), top) != tops.end();
+    const uint32_t type = e.UnixType();
+    const bool special = type != 0 && type != S_IFREG && type != S_IFDIR;
+    if (inTops && (e.name == top || (e.name == top + '/' && special))) {
+      cmd_.lpszReturnString = e.name;
+      return UE_UNSAFE;
+    }
+    if ((!tops.empty() && !inTops) || special || !SafeName(e.name)) {
+      cmd_.skipped.push_back(e.name);
+      continue;
+    }
+    anyTop = true;
+    if (MatchesMask(e.name, mask) || MatchesMask(ExtractFileName(e.name), mask)) {
+      chosen.push_back(e);
+    }
+  }
+  if (!tops.empty() && !anyTop) return UE_NOTOPS;
+  return chosen.empty() ? UE_NOMATCH : UE_OK;
 }
 
 int TExtractor::Run() {
@@ -262,12 +333,14 @@ int TExtractor::Run() {
   Status(cmd_.callbacks.lpMajorStatus, "Please wait.", 0);
   if (int rc = ReadDirectory()) return rc;
   std::vector<zipfmt::TEntry> chosen;
-  const std::string mask = cmd_.lpszFileSpec.empty() ? "*.*" : cmd_.lpszFileSpec;
-  for (const zipfmt::TEntry& e : entries_) {
-    if (MatchesMask(e.name, mask) || MatchesMask(ExtractFileName(e.name), mask))
-      chosen.push_back(e);
+  if (int rc = Choose(chosen)) return rc;
+  if (cmd_.function == kUnzipActionCheck) {
+    cmd_.returnCount = static_cast<long long>(chosen.size());
+    return UE_OK;
   }
-  if (chosen.empty()) return UE_NOMATCH;
+  std::error_code ec;
+  fs::create_directories(cmd_.lpszDestination, ec);
+  if (ec) return UE_WRITE;
   // In archive order, so each disk is asked for once.
   std::stable_sort(chosen.begin(), chosen.end(), [](const auto& a, const auto& b) {
     return a.disk != b.disk ? a.disk < b.disk : a.offset < b.offset;
@@ -293,7 +366,7 @@ int TExtractor::Run() {
 int dunzip(UNZIPCMDSTRUCT& cmd) {
   if (cmd.function < 1 || cmd.function > 9) return UE_PARMS;
   if (cmd.function != kUnzipActionCommentLength && cmd.function != kUnzipActionComment &&
-      cmd.function != kUnzipActionExtract) {
+      cmd.function != kUnzipActionCheck && cmd.function != kUnzipActionExtract) {
     return UE_PARMS;
   }
   if (cmd.function == kUnzipActionExtract && cmd.lpszDestination.empty()) return UE_PARMS;

@@ -9,11 +9,15 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Actions of the command records.
 constexpr int kZipActionAdd = 4;
 constexpr int kUnzipActionCommentLength = 5;
 constexpr int kUnzipActionComment = 6;
+// Reads the central directory and checks it as action 8 would, extracting
+// nothing: for a caller that must know before it moves anything.
+constexpr int kUnzipActionCheck = 7;
 constexpr int kUnzipActionExtract = 8;
 
 // wZipSubOptions / wUnzipSubOptions.
@@ -23,9 +27,12 @@ constexpr unsigned USO_MINORCANCEL = 0x0002;
 
 // wMultiVolControl.
 constexpr unsigned MV_USEMULTI = 0x0001;  // span volumes of the medium's size
-constexpr unsigned MV_SUBDIR = 0x0002;    // clearing a volume also removes its folders
-constexpr unsigned MV_SYSHIDE = 0x0004;   // ... and its hidden files
-constexpr unsigned MV_CDFIRST = 0x0008;   // the first volume is cleared too
+// Clearing a medium deletes only the volumes of earlier backups (see
+// IsBackupVolume); every other file and folder stays and counts against the
+// room. These two are accepted for the record's sake and change nothing.
+constexpr unsigned MV_SUBDIR = 0x0002;
+constexpr unsigned MV_SYSHIDE = 0x0004;
+constexpr unsigned MV_CDFIRST = 0x0008;  // the first volume is cleared too
 
 // Return codes of dzip (add).
 constexpr int ZE_OK = 0;
@@ -39,8 +46,8 @@ constexpr int ZE_NAME = 13;        // an item or the archive name is not valid
 constexpr int ZE_WRITE = 14;       // a volume could not be written (full, removed)
 constexpr int ZE_CREAT = 15;       // the archive file could not be created
 constexpr int ZE_PARMS = 16;       // an action outside 1..9 or a bad record
-constexpr int ZE_CLEAR = 17;       // the volume's folder is refused (why: lpszReturnString)
-                                   // or cannot be cleared
+constexpr int ZE_CLEAR = 17;       // the volume's folder is refused (why: lpszReturnString,
+                                   // a reason word; what: lpszReturnPath) or cannot be cleared
 constexpr int ZE_OPEN = 18;        // an input file could not be opened
 constexpr int ZE_SPACE = 19;       // a volume cannot hold even one header
 constexpr int ZE_DISKCANCEL = 20;  // a disk request was answered Cancel
@@ -58,6 +65,9 @@ constexpr int UE_CRC = 39;      // an entry's data do not match its CRC
 constexpr int UE_CANCEL = 48;   // cancelled (status callback or disk request)
 constexpr int UE_WRITE = 50;    // an extracted file could not be written
 constexpr int UE_UNSUP = 81;    // encrypted entry or unknown method
+constexpr int UE_NOTOPS = 82;   // topFolders given, and no entry lies below any of them
+constexpr int UE_UNSAFE = 83;   // an entry would make a top folder a file, link or device
+                                // (its name: lpszReturnString)
 
 // Message numbers of the message callback. For disk requests p1 and p2 are:
 // kMsgDisk: p1 = -1 first disk; p1 = 0 and p2 = -1 last disk; otherwise
@@ -71,6 +81,14 @@ constexpr int kMsgReadError = 3;
 constexpr int kMsgWriteError = 4;
 constexpr int kMsgNotOwned = 9;
 constexpr int kMsgBadFirstDisk = 10;
+// Reading: the disk in the drive is disk p1 of this set, not disk p2.
+constexpr int kMsgWrongDisk = 14;
+// Reading: the disk in the drive holds a file of the archive's name but no
+// end record: another disk of the set, or a last disk cut short.
+constexpr int kMsgNotLastDisk = 15;
+// Writing: disk p1 has only p2 bytes of room beside the files that stay on
+// it; OK once another disk is in, Cancel stops.
+constexpr int kMsgNoRoom = 16;
 
 constexpr int kReplyOk = 1;
 constexpr int kReplyCancel = 2;
@@ -108,9 +126,16 @@ struct ZIPCMDSTRUCT {
   int compFactor = 5;  // 0 stores, 1..9 deflate levels
   // The drive table (drives.ini); empty: the one in the program folder.
   std::string lpszDrivesFile;
+  // When set, items may lie in folders below it and names are stored
+  // relative to it ("METADATA/CUSTOMER.DB" for BASE/METADATA/CUST*.*).
+  std::string lpszBaseFolder;
+  // Folders a volume folder must neither be, hold nor lie in (every database
+  // the program knows); the items' folders count too.
+  std::vector<std::string> protectedFolders;
   TZipCallbacks callbacks;
   long long returnCount = 0;
   std::string lpszReturnString;
+  std::string lpszReturnPath;
 };
 
 struct UNZIPCMDSTRUCT {
@@ -126,6 +151,14 @@ struct UNZIPCMDSTRUCT {
   std::string lpszFileSpec;
   std::string lpszDestination;
   std::string lpszDrivesFile;
+  // When not empty, the only folders written into the destination: an entry
+  // outside them is skipped (and listed in `skipped`), an archive with no
+  // entry in any of them is refused (UE_NOTOPS), and one whose entry would
+  // make a top folder a file, a link or a device is refused (UE_UNSAFE)
+  // before anything is written. Links and special files are never created;
+  // files come out 0644 and folders 0755 (less the umask).
+  std::vector<std::string> topFolders;
+  std::vector<std::string> skipped;
   TZipCallbacks callbacks;
   long long returnCount = 0;
   std::string lpszReturnString;

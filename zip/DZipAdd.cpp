@@ -7,11 +7,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "DZip.h"
 #include "ZipDeflate.h"
@@ -56,6 +59,58 @@ std::vector<std::string> SplitItems(const std::string& list) {
   return items;
 }
 
+// Masks by the items they belong to; a mask "PREFIX*" or "PREFIX*.*" (a
+// prefix without wildcards or dots) is found by its prefix.
+class TMaskIndex {
+ public:
+  void Add(const std::string& mask, size_t item) {
+    std::string prefix = mask;
+    if (prefix.size() >= 3 && prefix.compare(prefix.size() - 3, 3, "*.*") == 0) {
+      prefix.resize(prefix.size() - 3);
+    } else if (!prefix.empty() && prefix.back() == '*') {
+      prefix.pop_back();
+    } else {
+      prefix = "?";  // not of that form
+    }
+    if (prefix.find_first_of("*?.") != std::string::npos) {
+      general_.emplace_back(mask, item);
+      return;
+    }
+    longest_ = std::max(longest_, prefix.size());
+    prefixes_[Upper(prefix)].push_back(item);
+  }
+  // The items whose mask `name` matches, in item order.
+  std::vector<size_t> Matching(const std::string& name) const {
+    std::vector<size_t> items;
+    const std::string upper = Upper(name.substr(0, std::min(name.size(), longest_)));
+    for (size_t n = 0; n <= upper.size(); ++n) {
+      if (const auto it = prefixes_.find(upper.substr(0, n)); it != prefixes_.end()) {
+        items.insert(items.end(), it->second.begin(), it->second.end());
+      }
+    }
+    for (const auto& [mask, item] : general_) {
+      if (MatchesMask(name, mask)) items.push_back(item);
+    }
+    std::sort(items.begin(), items.end());
+    return items;
+  }
+
+ private:
+  static std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  }
+  std::unordered_map<std::string, std::vector<size_t>> prefixes_;
+  std::vector<std::pair<std::string, size_t>> general_;
+  size_t longest_ = 0;
+};
+
+struct TItem {
+  std::string root;  // the folder, on this system
+  std::string rel;   // its stored name
+  std::string mask;
+};
+
 class TAdder {
  public:
   explicit TAdder(ZIPCMDSTRUCT& cmd) : cmd_(cmd) {}
@@ -63,7 +118,9 @@ class TAdder {
 
  private:
   void Status(const TStatusCallback& cb, const std::string& item, int percent);
-  void Collect(const std::string& folder, const std::string& rel, const std::string& mask);
+  void Collect(const std::vector<TItem>& items);
+  void Walk(const std::string& folder, const std::string& rel, const TMaskIndex& masks,
+            std::vector<std::vector<TSource>>& found);
   int WriteEntries(TVolumeWriter& out);
   int Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool first);
   int WriteCentral(TVolumeWriter& out);
@@ -86,22 +143,48 @@ void TAdder::Status(const TStatusCallback& cb, const std::string& item, int perc
   if (cancel) cancelled_ = true;
 }
 
-void TAdder::Collect(const std::string& folder, const std::string& rel, const std::string& mask) {
-  std::vector<TSearchRec> entries = FindEntries(folder + "/*");
-  for (const TSearchRec& e : entries) {
+void TAdder::Walk(const std::string& folder, const std::string& rel, const TMaskIndex& masks,
+                  std::vector<std::vector<TSource>>& found) {
+  for (const TSearchRec& e : FindEntries(folder + "/*")) {
     if ((e.Attr & (faHidden | faSysFile)) && !cmd_.includeSysHiddenFlag) continue;
     const std::string path = folder + '/' + e.Name;
     const std::string name = rel.empty() ? e.Name : rel + '/' + e.Name;
     if (e.Attr & faDirectory) {
-      if (cmd_.recurseFlag) Collect(path, name, mask);
+      if (cmd_.recurseFlag) Walk(path, name, masks, found);
       continue;
     }
-    if (!MatchesMask(e.Name, mask) || path == excluded_) continue;
+    if (path == excluded_) continue;
+    const std::vector<size_t> items = masks.Matching(e.Name);
+    if (items.empty()) continue;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (!names_.insert(name).second) continue;  // found by an earlier pattern
-    sources_.push_back({path, name, static_cast<uint64_t>(st.st_size), st.st_mtime, st.st_mode});
-    total_ += static_cast<uint64_t>(st.st_size);
+    for (size_t item : items) {
+      found[item].push_back(
+          {path, name, static_cast<uint64_t>(st.st_size), st.st_mtime, st.st_mode});
+    }
+  }
+}
+
+// Each folder is read once, whatever the number of items that name it: the
+// items of one folder are matched together (a name prefix such as the
+// backup's "CUSTOME*.*" by one look-up), so finding the files takes time in
+// proportion to the files, not to files times items.
+void TAdder::Collect(const std::vector<TItem>& items) {
+  std::map<std::string, std::vector<size_t>> byRoot;
+  for (size_t i = 0; i < items.size(); ++i) byRoot[items[i].root].push_back(i);
+  std::vector<std::vector<TSource>> found(items.size());
+  for (const auto& [root, indexes] : byRoot) {
+    TMaskIndex masks;
+    for (size_t i : indexes) masks.Add(items[i].mask, i);
+    Walk(root, items[indexes.front()].rel, masks, found);
+    if (cancelled_) return;
+  }
+  for (std::vector<TSource>& files : found) {
+    for (TSource& src : files) {
+      if (!names_.insert(src.name).second) continue;  // found by an earlier item
+      total_ += src.size;
+      sources_.push_back(std::move(src));
+    }
   }
 }
 
@@ -202,6 +285,18 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
 }
 
 int TAdder::WriteCentral(TVolumeWriter& out) {
+  // The volumes written so far, vouched for by the directory: spread over
+  // the headers so that none grows large (and every one fits a volume).
+  const std::vector<zipfmt::TVolumeCheck>& checks = out.Checks();
+  if (!checks.empty() && !entries_.empty()) {
+    const size_t per = std::min<size_t>((checks.size() + entries_.size() - 1) / entries_.size(),
+                                        4000);
+    for (size_t i = 0, first = 0; i < entries_.size() && first < checks.size();
+         ++i, first += per) {
+      entries_[i].volumeChecks = zipfmt::EncodeVolumeChecks(
+          static_cast<uint32_t>(first), &checks[first], std::min(per, checks.size() - first));
+    }
+  }
   std::vector<std::string> headers;
   uint64_t cdSize = 0;
   for (const zipfmt::TEntry& e : entries_) {
@@ -248,6 +343,9 @@ int TAdder::Run() {
   if (!ResolveArchive(cmd_.lpszZipFile, cmd_.lpszDrivesFile, target)) return ZE_NAME;
   excluded_ = target.path;
   Status(cmd_.callbacks.lpMajorStatus, "Please wait.", 0);
+  std::string base = cmd_.lpszBaseFolder;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::vector<TItem> items;
   for (const std::string& item : SplitItems(cmd_.lpszItemList)) {
     const std::string folder = ExtractFilePath(item);
     if (folder.empty()) return ZE_NAME;
@@ -255,18 +353,27 @@ int TAdder::Run() {
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     roots_.push_back(root);
     std::string rel;
-    if (!(cmd_.wZipSubOptions & ZSO_RELATIVEPATH)) {
+    if (!base.empty()) {
+      if (root != base && root.compare(0, base.size() + 1, base + '/') != 0) return ZE_NAME;
+      rel = root == base ? std::string() : root.substr(base.size() + 1);
+    } else if (!(cmd_.wZipSubOptions & ZSO_RELATIVEPATH)) {
       rel = root;
       while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
     }
-    Collect(root, rel, ExtractFileName(item));
+    items.push_back({root, rel, ExtractFileName(item)});
   }
+  Collect(items);
   if (cancelled_) return ZE_ABORT;
   if (sources_.empty()) return ZE_NONE;
   if (target.onDrive) {
     if (!DirExists(target.folder)) return ZE_CREAT;
-    if (const std::string why = ClearRefusal(target.folder, roots_); !why.empty()) {
-      cmd_.lpszReturnString = why;  // for a clear message: nothing is deleted
+    std::vector<std::string> keep = cmd_.protectedFolders;
+    keep.insert(keep.end(), roots_.begin(), roots_.end());
+    if (!base.empty()) keep.push_back(base);
+    if (const TVolumeRefusal why = VolumeFolderRefusal(target.folder, keep); !why.reason.empty()) {
+      // For a clear message; nothing is deleted.
+      cmd_.lpszReturnString = why.reason;
+      cmd_.lpszReturnPath = why.path;
       return ZE_CLEAR;
     }
   }

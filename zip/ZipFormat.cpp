@@ -8,6 +8,8 @@ namespace {
 constexpr uint16_t kMadeByUnix20 = 0x0314;
 constexpr uint16_t kMadeByUnix45 = 0x032D;
 constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kVolumeChecksId = 0x5644;  // "DV"
+constexpr size_t kVolumeCheckSize = 12;
 
 bool NeedsZip64Central(const TEntry& e) {
   return e.usize >= kMax32 || e.csize >= kMax32 || e.offset >= kMax32 || e.disk >= kMax16;
@@ -116,6 +118,11 @@ std::string EncodeCentral(const TEntry& e) {
     Put16(extra, static_cast<uint16_t>(fields.size()));
     extra += fields;
   }
+  if (!e.volumeChecks.empty()) {
+    Put16(extra, kVolumeChecksId);
+    Put16(extra, static_cast<uint16_t>(e.volumeChecks.size()));
+    extra += e.volumeChecks;
+  }
   std::string out;
   Put32(out, kCentralSig);
   Put16(out, zip64 || e.zip64Local ? kMadeByUnix45 : kMadeByUnix20);
@@ -187,6 +194,7 @@ bool DecodeCentral(const unsigned char* p, size_t avail, TEntry& e, size_t& used
   used = kCentralFixed + nameLen + extraLen + commentLen;
   if (used > avail) return false;
   e = TEntry{};
+  e.madeByHost = p[5];
   e.flags = Get16(p + 8);
   e.method = Get16(p + 10);
   e.dosTime = Get16(p + 12);
@@ -222,7 +230,28 @@ bool DecodeCentral(const unsigned char* p, size_t avail, TEntry& e, size_t& used
         e.disk = Get32(f);
       }
     }
+    if (id == kVolumeChecksId) e.volumeChecks.assign(reinterpret_cast<const char*>(body), size);
     x = body + size;
+  }
+  return true;
+}
+
+std::string EncodeVolumeChecks(uint32_t firstDisk, const TVolumeCheck* checks, size_t n) {
+  std::string out;
+  Put32(out, firstDisk);
+  for (size_t i = 0; i < n; ++i) {
+    Put64(out, checks[i].size);
+    Put32(out, checks[i].sample);
+  }
+  return out;
+}
+
+bool DecodeVolumeChecks(const std::string& data, std::map<uint32_t, TVolumeCheck>& checks) {
+  if (data.size() < 4 || (data.size() - 4) % kVolumeCheckSize != 0) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  uint32_t disk = Get32(p);
+  for (size_t at = 4; at < data.size(); at += kVolumeCheckSize) {
+    checks[disk++] = {Get64(p + at), Get32(p + at + 8)};
   }
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 
 namespace zipfmt {
@@ -50,8 +51,21 @@ struct TEntry {
   uint32_t disk = 0;    // of the local header, from 0
   uint32_t extAttr = 0;
   bool zip64Local = false;  // the local header carries a Zip64 extra (sizes to come)
+  uint8_t madeByHost = 3;   // 3: Unix, whose mode is the high word of extAttr
+  // The checks of the volumes before the central directory that this
+  // header carries (an extra field of its own; other readers skip it).
+  std::string volumeChecks;
 
   bool IsDirectory() const { return !name.empty() && name.back() == '/'; }
+  // The Unix file type of the entry (S_IFREG, S_IFLNK ...); 0 when not told.
+  uint32_t UnixType() const { return madeByHost == 3 ? (extAttr >> 16) & 0170000 : 0; }
+};
+
+// One volume of a spanned set as the central directory vouches for it: its
+// size and the CRC-32 of its first and last bytes (VolumeSample).
+struct TVolumeCheck {
+  uint64_t size = 0;
+  uint32_t sample = 0;
 };
 
 struct TEnd {
@@ -87,6 +101,13 @@ bool NeedsZip64End(const TEnd& end);
 std::string EncodeEnd(const TEnd& end);
 // Length of the end records EncodeEnd writes for `end`.
 size_t EndLength(const TEnd& end);
+
+// The checks of disks firstDisk, firstDisk + 1 ... as an extra's data, and
+// back; Decode appends to `checks` (disk -> check).
+std::string EncodeVolumeChecks(uint32_t firstDisk, const TVolumeCheck* checks, size_t n);
+bool DecodeVolumeChecks(const std::string& data, std::map<uint32_t, TVolumeCheck>& checks);
+// How many bytes at each end of a volume its sample covers.
+constexpr uint64_t kVolumeSampleSpan = 65536;
 
 // One central header from `p` (at most `avail` bytes); `used` its length.
 bool DecodeCentral(const unsigned char* p, size_t avail, TEntry& e, size_t& used);

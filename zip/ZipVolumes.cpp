@@ -14,6 +14,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include <pwd.h>
+#include <zlib.h>
+
+#include "tlFile.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -79,22 +84,39 @@ bool ReadAt(int fd, void* buf, size_t n, uint64_t offset) {
   return true;
 }
 
-// Deletes everything inside `folder` (the folder itself stays).
-bool ClearFolder(const std::string& folder, bool subdirs, bool hidden) {
+// Deletes the backup volumes directly in `folder`, except those in `keep`
+// (volumes this run wrote, whatever the user renamed them to). Answers the
+// bytes that stay in the folder; false when a volume cannot be deleted.
+bool ClearVolumes(const std::string& folder, const std::vector<std::pair<dev_t, ino_t>>& keep,
+                  uint64_t& staying) {
+  staying = 0;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (!hidden && !name.empty() && name[0] == '.') continue;
-    if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
-      if (!subdirs) continue;
-      fs::remove_all(entry.path(), ec);
-    } else {
-      fs::remove(entry.path(), ec);
+    const std::string path = entry.path().string();
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) continue;
+    const bool kept = std::find(keep.begin(), keep.end(), std::pair{st.st_dev, st.st_ino}) !=
+                      keep.end();
+    if (!kept && IsBackupVolume(path)) {
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+      continue;
     }
-    if (ec) return false;
+    if (S_ISDIR(st.st_mode)) {
+      for (const auto& sub : fs::recursive_directory_iterator(
+               path, fs::directory_options::skip_permission_denied, ec)) {
+        std::error_code sec;
+        if (sub.is_regular_file(sec) && !sub.is_symlink(sec)) staying += sub.file_size(sec);
+      }
+    } else if (S_ISREG(st.st_mode)) {
+      staying += static_cast<uint64_t>(st.st_size);
+    }
   }
   return !ec;
 }
+
+// A volume with less room than this is not worth writing: another disk is
+// asked for.
+constexpr uint64_t kMinVolumeRoom = 1024;
 
 // Space a new volume may take in `folder`: what the medium holds, less a
 // margin for the file system's own blocks.
@@ -167,22 +189,105 @@ bool ResolveArchive(const std::string& name, const std::string& drivesFile,
   return true;
 }
 
-std::string ClearRefusal(const std::string& folder,
-                         const std::vector<std::string>& databaseFolders) {
-  const std::string f = Canonical(folder);
-  if (f == "/") return "the root folder";
-  std::vector<std::string> homes = {"/root", "/home"};
-  if (const char* home = std::getenv("HOME"); home && *home) homes.push_back(Canonical(home));
-  for (const std::string& h : homes) {
-    if (f == h) return "a home folder";
+namespace {
+
+// Every user's home folder: the password database's, $HOME, /root and the
+// folders of /home.
+std::vector<std::string> HomeFolders() {
+  std::vector<std::string> homes = {"/root"};
+  if (const char* home = std::getenv("HOME"); home && *home) homes.push_back(home);
+  setpwent();
+  while (const passwd* pw = getpwent()) {
+    if (pw->pw_dir && *pw->pw_dir) homes.push_back(pw->pw_dir);
   }
-  if (fs::path(f).parent_path() == "/home") return "a home folder";
-  if (f == Canonical(ProgramFolderOfZip())) return "the program folder";
-  for (const std::string& db : databaseFolders) {
+  endpwent();
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator("/home", ec)) {
+    if (e.is_directory(ec)) homes.push_back(e.path().string());
+  }
+  for (std::string& h : homes) h = Canonical(h);
+  return homes;
+}
+
+bool IsSystemFolder(const std::string& f) {
+  static const char* const kSystem[] = {"etc", "usr",  "var", "boot", "bin", "sbin", "opt",
+                                        "srv", "proc", "sys", "dev",  "run"};
+  if (f == "/") return true;
+  if (fs::path(f).parent_path() != "/") return false;
+  const std::string name = fs::path(f).filename().string();
+  if (name.compare(0, 3, "lib") == 0) return true;
+  return std::any_of(std::begin(kSystem), std::end(kSystem),
+                     [&](const char* s) { return name == s; });
+}
+
+// A folder that holds Paradox tables or a METADATA folder.
+bool HoldsDatabase(const std::string& folder) {
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_directory(ec) && !e.is_symlink(ec)) {
+      if (Upper(name) == "METADATA") return true;
+    } else if (e.is_regular_file(ec) && MatchesMask(name, "*.db")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+TVolumeRefusal VolumeFolderRefusal(const std::string& folder,
+                                   const std::vector<std::string>& protectedFolders) {
+  const std::string f = Canonical(folder);
+  // By the name given too: /lib may be a link into /usr.
+  if (const std::string given = fs::absolute(folder).lexically_normal().string();
+      IsSystemFolder(given.size() > 1 && given.back() == '/' ? given.substr(0, given.size() - 1)
+                                                            : given)) {
+    return {"system", given};
+  }
+  if (IsSystemFolder(f)) return {"system", f};
+  for (const std::string& h : HomeFolders()) {
+    if (h != "/" && Within(h, f)) return {"home", h};
+  }
+  if (const std::string p = Canonical(ProgramFolderOfZip()); Within(p, f)) return {"program", p};
+  for (const std::string& db : protectedFolders) {
     const std::string d = Canonical(db);
-    if (Within(d, f) || Within(f, d)) return "a folder of the database being saved";
+    if (Within(d, f) || Within(f, d)) return {"database", d};
+  }
+  if (HoldsDatabase(f)) return {"tables", f};
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(f, ec)) {
+    if (e.is_directory(ec) && !e.is_symlink(ec) && HoldsDatabase(e.path().string())) {
+      return {"tables", e.path().string()};
+    }
   }
   return {};
+}
+
+bool IsBackupVolume(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const std::string name = fs::path(path).filename().string();
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot > 8 || Upper(name.substr(dot)) != ".DBK") {
+    return false;
+  }
+  return true;
+}
+
+bool VolumeSample(int fd, uint64_t size, uint32_t& crc) {
+  const uint64_t head = std::min(size, zipfmt::kVolumeSampleSpan);
+  const uint64_t tailFrom = std::max(head, size > zipfmt::kVolumeSampleSpan
+                                               ? size - zipfmt::kVolumeSampleSpan
+                                               : uint64_t{0});
+  std::string buf(static_cast<size_t>(head + (size - tailFrom)), '\0');
+  if (!ReadAt(fd, buf.data(), static_cast<size_t>(head), 0) ||
+      !ReadAt(fd, buf.data() + head, static_cast<size_t>(size - tailFrom), tailFrom)) {
+    return false;
+  }
+  crc = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(buf.size())));
+  return true;
 }
 
 int AskMessage(const TZipCallbacks& cb, int msg, long long p1, long long p2, int fallback) {
@@ -203,22 +308,32 @@ TVolumeWriter::~TVolumeWriter() {
 }
 
 int TVolumeWriter::OpenVolume() {
+  capacity_ = UINT64_MAX;
   if (target_.onDrive) {
-    if (!ClearFolder(target_.folder, mvControl_ & MV_SUBDIR, mvControl_ & MV_SYSHIDE)) {
-      return ZE_CLEAR;
+    // Only the volumes of earlier backups go; whatever else the medium
+    // holds stays, and what stays leaves less room.
+    for (;;) {
+      uint64_t staying = 0;
+      if (!ClearVolumes(target_.folder, written_, staying)) return ZE_CLEAR;
+      if (!multi_) break;
+      capacity_ = FreeSpace(target_.folder);
+      if (target_.capacity > 0) {
+        capacity_ = std::min(capacity_, target_.capacity > staying ? target_.capacity - staying : 0);
+      }
+      if (capacity_ >= kMinVolumeRoom) break;
+      if (AskMessage(cb_, kMsgNoRoom, disk_ + 1, static_cast<long long>(capacity_), kReplyCancel) !=
+          kReplyOk) {
+        return ZE_DISKCANCEL;
+      }
     }
     writePath_ = target_.path;
   } else {
     writePath_ = target_.path + ".tmp";
   }
-  fd_ = ::open(writePath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Read back too: the volume's check is taken from it when it is closed.
+  fd_ = ::open(writePath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) return ZE_CREAT;
   offset_ = 0;
-  capacity_ = UINT64_MAX;
-  if (multi_) {
-    capacity_ = FreeSpace(target_.folder);
-    if (target_.capacity > 0) capacity_ = std::min(capacity_, target_.capacity);
-  }
   return ZE_OK;
 }
 
@@ -248,6 +363,11 @@ int TVolumeWriter::Close(bool sync) {
   if (fstat(fd_, &st) == 0) {
     lastDev_ = st.st_dev;
     lastIno_ = st.st_ino;
+    written_.emplace_back(st.st_dev, st.st_ino);
+    zipfmt::TVolumeCheck check;
+    check.size = static_cast<uint64_t>(st.st_size);
+    if (rc == ZE_OK && !VolumeSample(fd_, check.size, check.sample)) rc = ZE_WRITE;
+    checks_.push_back(check);
   }
   if (::close(fd_) != 0 && rc == ZE_OK) rc = ZE_WRITE;
   fd_ = -1;
@@ -362,7 +482,8 @@ int TVolumeReader::OpenLast(uint64_t& endOffset) {
   for (;;) {
     int fd = -1;
     uint64_t size = 0;
-    if (OpenPresent(fd, size) == UE_OK) {
+    const bool present = OpenPresent(fd, size) == UE_OK;
+    if (present) {
       const size_t tailLen = static_cast<size_t>(std::min<uint64_t>(size, kTailSearch));
       std::string tail(tailLen, '\0');
       if (ReadAt(fd, tail.data(), tailLen, size - tailLen) &&
@@ -384,8 +505,9 @@ int TVolumeReader::OpenLast(uint64_t& endOffset) {
       }
       ::close(fd);
     }
-    // Not there, or not the last volume of a set: ask for it.
-    if (AskMessage(cb_, kMsgDisk, 0, -1, kReplyCancel) != kReplyOk) {
+    // Not there, or a file of that name without the end of an archive:
+    // another disk of a set, or a last disk cut short. Say which it is.
+    if (AskMessage(cb_, present ? kMsgNotLastDisk : kMsgDisk, 0, -1, kReplyCancel) != kReplyOk) {
       return cb_.lpMessageDisplay ? UE_CANCEL : UE_OPEN;
     }
   }
@@ -395,25 +517,35 @@ int TVolumeReader::Ensure(uint32_t disk) {
   if (disk_ == static_cast<int64_t>(disk) && fd_ >= 0) return UE_OK;
   if (disk >= DiskCount()) return UE_FORM;
   CloseCurrent();
+  bool ask = true;  // a wrong disk's message asks for the right one itself
   for (;;) {
-    if (AskMessage(cb_, kMsgDiskOfDisk, disk + 1, DiskCount(), kReplyCancel) != kReplyOk) {
+    if (ask &&
+        AskMessage(cb_, kMsgDiskOfDisk, disk + 1, DiskCount(), kReplyCancel) != kReplyOk) {
       return cb_.lpMessageDisplay ? UE_CANCEL : UE_OPEN;
     }
+    ask = true;
     int fd = -1;
     uint64_t size = 0;
     if (OpenPresent(fd, size) != UE_OK) {
       AskMessage(cb_, kMsgOpenError, disk + 1, DiskCount(), kReplyOk);
       continue;
     }
-    const int verdict = verifier_ ? verifier_(fd, size, disk) : 1;
-    if (verdict == 1) {
+    const int found = verifier_ ? verifier_(fd, size, disk) : static_cast<int>(disk);
+    if (found == static_cast<int>(disk)) {
       fd_ = fd;
       size_ = size;
       disk_ = disk;
       return UE_OK;
     }
     ::close(fd);
-    if (verdict < 0) AskMessage(cb_, kMsgNotOwned, disk + 1, DiskCount(), kReplyCancel);
+    if (found < 0) {
+      AskMessage(cb_, kMsgNotOwned, disk + 1, DiskCount(), kReplyCancel);
+    } else {
+      if (AskMessage(cb_, kMsgWrongDisk, found + 1, disk + 1, kReplyCancel) != kReplyOk) {
+        return cb_.lpMessageDisplay ? UE_CANCEL : UE_OPEN;
+      }
+      ask = false;
+    }
   }
 }
 

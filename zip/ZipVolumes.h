@@ -37,11 +37,32 @@ struct TArchiveTarget {
 // letter is not in the table or the name is empty.
 bool ResolveArchive(const std::string& name, const std::string& drivesFile, TArchiveTarget& target);
 
-// Why `folder` must not be cleared: "/", a home folder, the program folder,
-// or a folder that holds, is or lies inside one of `databaseFolders`. Empty
-// when it may be cleared.
-std::string ClearRefusal(const std::string& folder,
-                         const std::vector<std::string>& databaseFolders);
+// Why `folder` must not take backup volumes, checked before anything on it
+// is touched. `reason` is empty when it may; otherwise one of
+//   "system"   it is or holds a system folder (/, /etc, /usr, /var ...)
+//   "home"     it is or holds a home folder
+//   "program"  it is or holds the program folder
+//   "database" it is, holds or lies inside one of `protectedFolders`
+//   "tables"   it holds a database: Paradox tables or a METADATA folder,
+//              directly or in one of its folders
+// and `path` the folder that decided it.
+struct TVolumeRefusal {
+  std::string reason;
+  std::string path;
+};
+TVolumeRefusal VolumeFolderRefusal(const std::string& folder,
+                                   const std::vector<std::string>& protectedFolders);
+
+// Whether `path` is a volume of a backup archive, the only kind of file
+// clearing a medium deletes: a regular file (never a link) named NAME.DBK
+// with one to eight characters before the dot, as backups name them. The
+// name decides: a volume that holds only the middle of a large file carries
+// no signature to tell it by.
+bool IsBackupVolume(const std::string& path);
+
+// The CRC-32 of the first and the last kVolumeSampleSpan bytes of the
+// volume open as `fd` (all of it when smaller). False when it cannot be read.
+bool VolumeSample(int fd, uint64_t size, uint32_t& crc);
 
 // Asks the message callback; without one, `fallback` is the answer.
 int AskMessage(const TZipCallbacks& cb, int msg, long long p1, long long p2, int fallback);
@@ -72,6 +93,8 @@ class TVolumeWriter {
   int Finish();
   // Removes what was written on the current volume.
   void Abandon();
+  // The checks of the volumes closed so far, disk 0 first.
+  const std::vector<zipfmt::TVolumeCheck>& Checks() const { return checks_; }
 
  private:
   int OpenVolume();
@@ -92,14 +115,18 @@ class TVolumeWriter {
   std::string buffer_;
   dev_t lastDev_ = 0;
   ino_t lastIno_ = 0;
+  std::vector<std::pair<dev_t, ino_t>> written_;  // never cleared away
+  std::vector<zipfmt::TVolumeCheck> checks_;
 };
 
 // Reads a (possibly spanned) archive. The last volume is looked for first,
 // for its end record; other disks are asked for by number.
 class TVolumeReader {
  public:
-  // Whether the volume open as `fd` (of `size` bytes) may be disk `disk`:
-  // 1 yes, 0 a volume of this archive but another disk, -1 another archive.
+  // Which disk of this archive the volume open as `fd` (of `size` bytes)
+  // is, asked for disk `disk`: `disk` when it may be that one, another
+  // number when it is that other disk of the set, -1 when it belongs to
+  // another archive or holds other data.
   using TVerifier = std::function<int(int fd, uint64_t size, uint32_t disk)>;
 
   TVolumeReader(const std::string& path, const TZipCallbacks& cb);

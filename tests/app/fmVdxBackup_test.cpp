@@ -2,6 +2,8 @@
 // sample: the spanned set on drive A passes 7-Zip and comes back byte-equal,
 // the complement runs Copy before and Retrieve after, disks of another
 // database, a damaged volume and Cancel leave the work folders as they were.
+#include <sys/stat.h>
+
 #include <QDirIterator>
 #include <QTimer>
 #include <QtTest>
@@ -33,6 +35,37 @@ QMap<QString, QByteArray> Tree(const QString& dir) {
 
 int Sh(const QString& command) { return std::system(qPrintable(command + " >/dev/null 2>&1")); }
 
+// Writes `path` with Python's zipfile: `entries` is a Python list of
+// (name, data, mode) with Unix modes (0o120777 makes a link to `data`).
+bool Craft(const QString& path, const QString& entries, const QString& comment) {
+  QFile script(path + ".py");
+  if (!script.open(QIODevice::WriteOnly)) return false;
+  script.write(QString("import zipfile\n"
+                       "z = zipfile.ZipFile(%1, 'w')\n"
+                       "for name, data, mode in %2:\n"
+                       "    i = zipfile.ZipInfo(name)\n"
+                       "    i.create_system = 3\n"
+                       "    i.external_attr = mode << 16\n"
+                       "    z.writestr(i, data)\n"
+                       "z.comment = %3\n"
+                       "z.close()\n")
+                   .arg("'" + path + "'", entries, "b'" + comment + "'")
+                   .toUtf8());
+  script.close();
+  return Sh("python3 " + path + ".py") == 0;
+}
+
+// Files and links directly in `dir` with their contents.
+QMap<QString, QByteArray> TopFiles(const QString& dir) {
+  QMap<QString, QByteArray> files;
+  for (const QFileInfo& f : QDir(dir).entryInfoList(QDir::Files | QDir::System | QDir::Hidden)) {
+    QFile in(f.filePath());
+    in.open(QIODevice::ReadOnly);
+    files.insert(f.fileName(), in.readAll());
+  }
+  return files;
+}
+
 }  // namespace
 
 class TBackupTest : public QObject {
@@ -47,6 +80,7 @@ class TBackupTest : public QObject {
   QString offered_name_ = "MTDEMO.DBK";
   std::function<QString(int request, int disk)> swap_;  // another volume for a request
   int requests_ = 0;
+  QStringList hidden_while_writing_;
 
   QString Db(const QString& sub = QString()) const {
     return sub.isEmpty() ? home_->Path("MTDEMO") : home_->Path("MTDEMO") + '/' + sub;
@@ -75,6 +109,13 @@ class TBackupTest : public QObject {
   // the volume asked for is put in, under the name the restore looks for.
   QMessageBox::StandardButton Answer(const TMessageRequest& m) {
     seen_ << m;
+    // While a backup writes, no live file is changed: a kill here would
+    // leave nothing hidden.
+    if (m.Key == "NextDisk" && home_ && QDir(Db()).exists()) {
+      for (const QString& f : QDir(Db()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        if (FileIsHidden(Db(f).toStdString())) hidden_while_writing_ << f;
+      }
+    }
     if (answers_.contains(m.Key)) return answers_.take(m.Key);
     const QString present = Drive() + '/' + offered_name_;
     if (m.Key == "NextDisk") TakeOut();
@@ -155,6 +196,7 @@ class TBackupTest : public QObject {
     volumes_.clear();
     swap_ = nullptr;
     requests_ = 0;
+    hidden_while_writing_.clear();
     offered_name_ = "MTDEMO.DBK";
   }
   void cleanup() {
@@ -188,6 +230,7 @@ class TBackupTest : public QObject {
     Backup();
     QCOMPARE(Keys().first(), QString("FirstDisk"));
     QVERIFY2(volumes_.size() >= 3, qPrintable(QString::number(volumes_.size())));
+    QVERIFY2(hidden_while_writing_.isEmpty(), qPrintable(hidden_while_writing_.join(',')));
     for (const QString& v : volumes_) QVERIFY(QFileInfo(v).size() <= kCapacity);
     VerifyNoStrays();
     QCOMPARE(LogRecords("MTDEMO", ttBackup, trSuccess), 1);
@@ -303,6 +346,13 @@ class TBackupTest : public QObject {
     VerifyNoStrays();
     QCOMPARE(LogRecords("MTDEMO", ttBackup, trCancel), 1);
 
+    // Cancel at a disk request is a cancel too.
+    form_->Zip().OnMinorStatus = nullptr;
+    answers_["NextDisk"] = QMessageBox::Cancel;
+    QCOMPARE(Run(ttBackup, "MTDEMO"), (QStringList{"Canceled", "NoProblems", "RightNow"}));
+    QCOMPARE(LogRecords("MTDEMO", ttBackup, trCancel), 2);
+    VerifyNoStrays();
+
     volumes_ = written;
     QCOMPARE(Run(ttRestore, "MTDEMO"), (QStringList{"Canceled", "NoProblems", "RightNow"}));
     QCOMPARE(Tree(Db("METADATA")), meta);
@@ -335,25 +385,104 @@ class TBackupTest : public QObject {
     QCOMPARE(LogRecords("MTDEMO", ttPack, trSuccess), 1);
   }
 
-  // A volume folder that holds the database is never cleared: the backup
-  // ends with its error and nothing is deleted or left hidden.
-  void aVolumeInsideTheDatabaseIsRefused() {
+  // A volume folder that is, holds or lies in a database of the list, or
+  // holds the program folder, is refused before anything on it is touched:
+  // the message names the folder and why, and nothing is deleted or hidden.
+  void volumeFoldersOfDatabasesOrTheProgramAreRefused() {
     MakeDatabase();
-    QFile ini(home_->Path("drives.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(QString("[Drives]\nA=%1\n").arg(Db()).toUtf8());
-    ini.close();
-    MakeForm();
-    const auto live = Tree(Db());
-    form_->SetBackupComplement(false);
     QVERIFY(CopyFiles(Db("METADATA"), Db("SAFE")));
-    const auto before = Tree(Db());
-    QCOMPARE(Run(ttBackup, "MTDEMO"), QStringList{"Error"});
-    QVERIFY(Keys().contains("BackupVolumeRefused"));
-    QCOMPARE(seen_[Keys().indexOf("BackupVolumeRefused")].Args,
-             (QStringList{Db(), "a folder of the database being saved"}));
-    QCOMPARE(Tree(Db()), before);
-    VerifyNoStrays();
+    QVERIFY(CopyFiles(Db("METADATA"), home_->Path("OTHER")));
+    const struct {
+      QString folder;
+      QString key;
+      QString why;
+    } cases[] = {
+        {Db(), "VolumeRefusedDatabase", Db()},
+        {Db("SAFE"), "VolumeRefusedDatabase", Db()},
+        {home_->Path("OTHER"), "VolumeRefusedDatabase", home_->Path("OTHER")},
+        {home_->Path(), "VolumeRefusedProgram", home_->Path()},
+    };
+    MakeForm();
+    form_->SetBackupComplement(false);
+    for (const auto& c : cases) {
+      const QString folder = QFileInfo(c.folder).canonicalFilePath();
+      QFile ini(home_->Path("drives.ini"));
+      QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      ini.write(QString("[Drives]\nA=%1\n").arg(folder).toUtf8());
+      ini.close();
+      const auto before = Tree(home_->Path());
+      QCOMPARE(Run(ttBackup, "MTDEMO"), QStringList{"Error"});
+      const qsizetype at = Keys().indexOf("BackupVolumeRefused");
+      QVERIFY2(at >= 0, qPrintable(Keys().join(',')));
+      QCOMPARE(seen_[at].Args.value(0), folder);
+      QCOMPARE(seen_[at].Args.value(1),
+               form_->FormatValue("Notifications", c.key,
+                                  {QFileInfo(c.why).canonicalFilePath()}));
+      QCOMPARE(Tree(home_->Path()).keys(), before.keys());
+      VerifyNoStrays();
+    }
+  }
+
+  // Crafted archives (Python's zipfile) with the alias as comment, restored
+  // over MTDEMO: refused before METADATA and SAFE are touched, or restored
+  // with only what lies in those two folders, in safe modes.
+  void craftedArchivesChangeOnlyTheWorkFolders() {
+    MakeDatabase();
+    QVERIFY(CopyFiles(Db("METADATA"), Db("SAFE")));
+    MakeForm();
+    form_->SetBackupComplement(false);
+    const QString t = "b'table'";
+    const struct {
+      QString entries;
+      QString comment;
+      QString key;  // the message shown; empty: success
+    } cases[] = {
+        {"[('RS/METADATA/A.DB', " + t + ", 0o644), ('RS/SAFE/A.DB', " + t + ", 0o644)]",
+         "MTDEMO", "RestoreNoWorkFolders"},
+        {"[('readme.txt', b'hello', 0o644)]", "MTDEMO", "RestoreNoWorkFolders"},
+        {"[('METADATA/A.DB', " + t + ", 0o644)]", "", "RestoreNoComment"},
+        {"[('METADATA', " + t + ", 0o644), ('SAFE/A.DB', " + t + ", 0o644)]", "MTDEMO",
+         "RestoreUnsafeEntry"},
+        {"[('METADATA', b'/etc', 0o120777), ('SAFE/A.DB', " + t + ", 0o644)]", "MTDEMO",
+         "RestoreUnsafeEntry"},
+        {"[('METADATA/A.DB', " + t + ", 0o644), ('CUSTOMER.DB', b'evil', 0o644), "
+         "('METADA$$/A.DB', b'evil', 0o644), ('SA$$/A.DB', b'evil', 0o644), "
+         "('SAFE/A.DB', " + t + ", 0o4777), ('SAFE/LINK', b'/etc/passwd', 0o120777), "
+         "('SAFE/SUB/', b'', 0o40777), ('../UP.DB', b'evil', 0o644)]",
+         "MTDEMO", ""},
+    };
+    const auto live = TopFiles(Db());
+    for (const auto& c : cases) {
+      const auto meta = Tree(Db("METADATA")), safe = Tree(Db("SAFE"));
+      QVERIFY(Craft(Drive() + "/MTDEMO.DBK", c.entries, c.comment));
+      seen_.clear();
+      const QStringList end = Run(ttRestore, "MTDEMO");
+      QVERIFY2(c.key.isEmpty() ? end == kSuccess : Keys().contains(c.key),
+               qPrintable(c.entries + ": " + Keys().join(',')));
+      QCOMPARE(TopFiles(Db()), live);
+      VerifyNoStrays();
+      if (!c.key.isEmpty()) {
+        QCOMPARE(end, QStringList{"Error"});
+        QCOMPARE(Tree(Db("METADATA")), meta);
+        QCOMPARE(Tree(Db("SAFE")), safe);
+        continue;
+      }
+      QCOMPARE(Tree(Db("METADATA")).keys(), QStringList{"A.DB"});
+      QCOMPARE(Tree(Db("SAFE")).keys(), QStringList{"A.DB"});
+      QVERIFY(!QFileInfo::exists(Db("SAFE/LINK")) && !QFileInfo(Db("SAFE/LINK")).isSymLink());
+      const mode_t mask = umask(0);
+      umask(mask);
+      struct stat st {};
+      QCOMPARE(::stat(qPrintable(Db("SAFE/A.DB")), &st), 0);
+      QCOMPARE(st.st_mode & 07777, 0644 & ~mask);
+      QCOMPARE(::stat(qPrintable(Db("SAFE/SUB")), &st), 0);
+      QCOMPARE(st.st_mode & 07777, 0755 & ~mask);
+      const QString detail = seen_.last().Detail;
+      for (const char* name : {"CUSTOMER.DB", "METADA$$/A.DB", "SA$$/A.DB", "SAFE/LINK", "../UP.DB"}) {
+        QVERIFY2(detail.contains(name), qPrintable(detail));
+      }
+      QVERIFY(!QFileInfo::exists(home_->Path("UP.DB")));
+    }
   }
 
   // A text missing from the language file fails inside a library callback:

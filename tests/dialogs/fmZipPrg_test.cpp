@@ -93,6 +93,18 @@ class TestZipDialogs : public QObject {
     QVERIFY(!Cancel()->isEnabled());
   }
 
+  // Shown over the main window, centred on it, wherever that stands.
+  void progressIsCentredOverItsOwner() {
+    QWidget owner;
+    owner.setGeometry(500, 400, 800, 600);
+    owner.show();
+    auto* dialog = new TFormZipProgress(&owner);
+    dialog->Start("BACKUP", "SALES");
+    const QPoint offset = dialog->frameGeometry().center() - owner.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 4, qPrintable(QString("%1,%2").arg(offset.x()).arg(offset.y())));
+    dialog->hide();
+  }
+
   void minorStatusShowsTheFileNameOnly() {
     bool cancel = true;
     progress_->MinorStatus("SAFE/sub/CUSTOMER.DB", 40, cancel);

@@ -18,7 +18,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-prefix=$tmp/prefix
+# A "%" in the prefix must be doubled in the entry's Exec= line.
+prefix=$tmp/100%prefix
 config=$tmp/config
 mkdir -m 700 "$tmp/runtime"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -56,7 +57,7 @@ out=$("$prefix/bin/vdx" aliases) || fail "vdx aliases failed"
 
 entry=$prefix/share/applications/vardex.desktop
 desktop-file-validate "$entry" || fail "desktop-file-validate"
-grep -qx "Exec=\"$prefix/bin/Vdx32\"" "$entry" || fail "the entry does not start the installed program"
+grep -qxF "Exec=\"${prefix//%/%%}/bin/Vdx32\"" "$entry" || fail "the entry does not start the installed program"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ -f $prefix/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "icon $icon missing"
 echo "ok"

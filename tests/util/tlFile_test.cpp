@@ -230,6 +230,31 @@ TEST(RemoveFolderTree, RemovesEverythingBelowButNothingALinkPointsAt) {
   EXPECT_TRUE(d.Exists("RO/SUB/A.DB"));
 }
 
+// Whatever stands under a work folder's name goes: a folder with its
+// contents, a file, a link (never what it points at); a read-only file stays.
+TEST(RemoveEntry, RemovesFoldersFilesAndLinksItself) {
+  TempDir d;
+  d.MakeDir("OUTSIDE");
+  d.Write("OUTSIDE/KEEP.DB");
+  d.MakeDir("TREE");
+  d.Write("TREE/A.DB");
+  d.Write("FILE");
+  d.Write("RO");
+  MakeReadOnly(d / "RO");
+  ASSERT_EQ(symlink((d / "OUTSIDE").c_str(), (d / "DIRLINK").c_str()), 0);
+  ASSERT_EQ(symlink("/nowhere", (d / "DANGLING").c_str()), 0);
+  for (auto n : {"TREE", "FILE", "DIRLINK", "DANGLING", "ABSENT"}) {
+    EXPECT_TRUE(RemoveEntry(d / n)) << n;
+    struct stat st {};
+    EXPECT_NE(lstat((d / n).c_str(), &st), 0) << n;
+  }
+  EXPECT_TRUE(d.Exists("OUTSIDE/KEEP.DB"));
+  EXPECT_FALSE(RemoveEntry(d / "RO"));
+  EXPECT_TRUE(d.Exists("RO"));
+  EXPECT_FALSE(IsRealDir(d / "DIRLINK"));
+  EXPECT_TRUE(IsRealDir(d / "OUTSIDE"));
+}
+
 TEST(DirExists, FoldersOnly) {
   TempDir d;
   d.MakeDir("METADATA");

@@ -149,8 +149,11 @@ class DZipTest : public ::testing::Test {
       asked->push_back(std::to_string(msg) + ":" + std::to_string(p1) + "/" + std::to_string(p2));
       reply = kReplyOk;
       long long disk = 0;
-      if (msg == kMsgDisk && p2 == -1) disk = static_cast<long long>(volumes.size());
+      if ((msg == kMsgDisk && p2 == -1) || msg == kMsgNotLastDisk) {
+        disk = static_cast<long long>(volumes.size());
+      }
       if (msg == kMsgDiskOfDisk) disk = p1;
+      if (msg == kMsgWrongDisk) disk = p2;
       if (disk == 0) return;
       fs::path pick = volumes[static_cast<size_t>(disk - 1)];
       if (swap) {
@@ -244,32 +247,65 @@ TEST_F(DZipTest, AnUnchangedMediumIsAskedForAgain) {
   EXPECT_EQ(ReadFile(tmp_ / "vol1").substr(0, 4), std::string("PK\x07\x08"));
 }
 
-TEST_F(DZipTest, WrongDisksAreAskedForAgainAndNeverRead) {
+// Every disk is checked before it is read, also one that holds only the
+// middle of a file: a disk of the same set under the wrong number, a disk
+// of another backup and random bytes of the right size are named as wrong
+// and asked for again; the archive is never called damaged for them.
+TEST_F(DZipTest, WrongDisksAreNamedAndNeverRead) {
   const std::vector<fs::path> volumes = Span();
-  ASSERT_GE(volumes.size(), 3u);
-  // Another archive's first volume, written the same way.
-  fs::rename(src_ / "SAFE/ORDERS.DB", tmp_ / "ORDERS.DB");
+  ASSERT_GE(volumes.size(), 4u);
+  size_t middle = 0;  // a disk on which no entry begins
+  for (size_t i = 1; i + 1 < volumes.size() && !middle; ++i) {
+    if (ReadFile(volumes[i]).find("PK\x03\x04") == std::string::npos) middle = i;
+  }
+  ASSERT_NE(middle, 0u);
+  size_t twin = middle + 1;  // another full disk of the same size
+  ASSERT_EQ(fs::file_size(volumes[twin]), fs::file_size(volumes[middle]));
+  WriteFile(tmp_ / "random", Random(fs::file_size(volumes[middle]), 11));
+  // Another backup: its first file differs, so every disk does.
+  const std::string first = ReadFile(src_ / "METADATA/CUSTOMER.DB");
+  WriteFile(src_ / "METADATA/CUSTOMER.DB", TableLike(40000, 77));
   const std::vector<fs::path> others = Span("other");
-  ASSERT_FALSE(others.empty());
+  WriteFile(src_ / "METADATA/CUSTOMER.DB", first);
+  std::string cut = ReadFile(volumes.back());
+  WriteFile(tmp_ / "cut", cut.substr(0, cut.size() / 2));
 
-  std::vector<std::string> asked;
-  UNZIPCMDSTRUCT x = ExtractCommand("A:\\SALESDAT.DBK", tmp_ / "ours");
-  // Asked for disk 1: first offer the last disk of the same set, then the
-  // other archive's last disk, then the right one. (A disk that holds only
-  // the middle of one file shows nothing to check it by; the CRC guards it.)
-  x.callbacks.lpMessageDisplay =
-      Offer(volumes, drive() / "SALESDAT.DBK", &asked, [&](size_t request, long long) {
-        if (request == 2) return volumes.back();
-        if (request == 3) return others.back();
-        return fs::path();
-      });
-  ASSERT_EQ(dunzip(x), UE_OK);
-  fs::rename(tmp_ / "ORDERS.DB", src_ / "SAFE/ORDERS.DB");
-  EXPECT_TRUE(SameTree(src_, tmp_ / "ours"));
-  ASSERT_GE(asked.size(), 5u);
-  EXPECT_EQ(asked[1], asked[2]);                                         // same disk asked again
-  EXPECT_EQ(asked[3].substr(0, 2), std::to_string(kMsgNotOwned) + ":");  // another archive
-  EXPECT_EQ(asked[4], asked[1]);
+  const struct {
+    fs::path offered;     // instead of the disk asked for, once
+    long long disk;       // when this disk is asked for
+    std::string message;  // the message that follows
+  } cases[] = {
+      {volumes[twin], static_cast<long long>(middle + 1),
+       std::to_string(kMsgWrongDisk) + ":" + std::to_string(twin + 1) + "/" +
+           std::to_string(middle + 1)},
+      {tmp_ / "random", static_cast<long long>(middle + 1), std::to_string(kMsgNotOwned) + ":"},
+      {others[std::min(middle, others.size() - 1)], static_cast<long long>(middle + 1),
+       std::to_string(kMsgNotOwned) + ":"},
+      {volumes.back(), 1, std::to_string(kMsgWrongDisk) + ":" + std::to_string(volumes.size())},
+      {tmp_ / "cut", static_cast<long long>(volumes.size()), std::to_string(kMsgNotLastDisk) + ":"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offered.string());
+    std::vector<std::string> asked;
+    fs::remove_all(tmp_ / "ours");
+    fs::remove(drive() / "SALESDAT.DBK");
+    bool swapped = false;
+    UNZIPCMDSTRUCT x = ExtractCommand("A:\\SALESDAT.DBK", tmp_ / "ours");
+    x.callbacks.lpMessageDisplay =
+        Offer(volumes, drive() / "SALESDAT.DBK", &asked, [&](size_t, long long disk) {
+          if (swapped || disk != c.disk) return fs::path();
+          swapped = true;
+          return c.offered;
+        });
+    ASSERT_EQ(dunzip(x), UE_OK);
+    EXPECT_TRUE(SameTree(src_, tmp_ / "ours"));
+    const auto it = std::find_if(asked.begin(), asked.end(), [&](const std::string& a) {
+      return a.rfind(c.message, 0) == 0;
+    });
+    std::string all;
+    for (const std::string& a : asked) all += a + " ";
+    EXPECT_NE(it, asked.end()) << all;
+  }
 }
 
 TEST_F(DZipTest, ReadsInfoZipSplitAndSingleArchivesOf7ZipAndInfoZip) {
@@ -340,24 +376,83 @@ TEST_F(DZipTest, DamagedDataIsReportedAndLeavesNoFileBehind) {
   }
 }
 
-TEST_F(DZipTest, VolumeFoldersThatHoldTheProgramOrTheDatabaseAreNeverCleared) {
+// A volume folder is refused, before anything on it is touched, when it is
+// or holds a system, home or program folder, is, holds or lies in a
+// database's folder, or holds tables. Clearing a medium removes the volumes
+// of earlier backups and nothing else; what stays leaves less room.
+TEST_F(DZipTest, VolumeFoldersAreRefusedByWhatTheyHoldAndLoseOnlyBackups) {
+  WriteFile(tmp_ / "prog/engine.ini", "[SALES]\n");
+  WriteFile(tmp_ / "other/db/METADATA/X.DB", "x");  // a database not in the list
+  WriteFile(tmp_ / "loose/ORDERS.DB", "x");
+  setenv("VARDEX_HOME", (tmp_ / "prog").c_str(), 1);
+  const std::string home = getenv("HOME") ? getenv("HOME") : "/root";
   const struct {
     fs::path folder;
-  } refused[] = {{"/"}, {src_}, {src_ / "SAFE"}, {tmp_}};  // tmp_ holds the database
+    std::string reason;
+  } refused[] = {
+      {"/", "system"},           {"/etc", "system"},         {"/usr", "system"},
+      {"/lib", "system"},        {"/var", "system"},         {"/home", "home"},
+      {home, "home"},            {tmp_ / "prog", "program"}, {tmp_, "program"},
+      {src_, "database"},        {src_ / "SAFE", "database"}, {tmp_ / "other", "tables"},
+      {tmp_ / "loose", "tables"}, {tmp_ / "elsewhere", "database"},
+  };
   for (const auto& r : refused) {
     SCOPED_TRACE(r.folder.string());
     WriteFile(tmp_ / "drives.ini", "[Drives]\nB=" + r.folder.string() + "\n");
     ZIPCMDSTRUCT add = AddCommand("B:\\SALESDAT.DBK", MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE);
+    add.protectedFolders = {(tmp_ / "elsewhere").string()};
+    fs::create_directories(tmp_ / "elsewhere");
     EXPECT_EQ(dzip(add), ZE_CLEAR);
+    EXPECT_EQ(add.lpszReturnString, r.reason);
   }
-  EXPECT_TRUE(fs::exists(src_ / "SAFE/CUSTOMER.DB"));
-  EXPECT_FALSE(ClearRefusal(getenv("HOME") ? getenv("HOME") : "/root", {}).empty());
-  setenv("VARDEX_HOME", drive().c_str(), 1);
-  EXPECT_FALSE(ClearRefusal(drive().string(), {}).empty());
   unsetenv("VARDEX_HOME");
-  // A drive not in the table is no archive name at all.
-  ZIPCMDSTRUCT add = AddCommand("Q:\\SALESDAT.DBK", MV_USEMULTI);
-  EXPECT_EQ(dzip(add), ZE_NAME);
+  WriteFile(tmp_ / "drives.ini", "[Drives]\nA=" + drive().string() + "\nA.Capacity=65536\n");
+  EXPECT_TRUE(fs::exists(src_ / "SAFE/CUSTOMER.DB"));
+  EXPECT_TRUE(fs::exists(tmp_ / "prog/engine.ini"));
+
+  // Beside the volumes: a file, a folder, a link named like a volume and a
+  // name too long for one stay; an earlier backup's volume goes.
+  WriteFile(tmp_ / "target.txt", "t");
+  WriteFile(drive() / "notes.txt", std::string(20000, 'n'));
+  WriteFile(drive() / "SUB/keep.txt", "k");
+  WriteFile(drive() / "OLD.DBK", Random(1000, 9));
+  WriteFile(drive() / "TOOLONGNAME.DBK", "x");
+  fs::create_symlink(tmp_ / "target.txt", drive() / "LINK.DBK");
+  const std::vector<fs::path> volumes = Span();
+  for (const char* kept : {"notes.txt", "SUB/keep.txt", "TOOLONGNAME.DBK", "LINK.DBK"}) {
+    EXPECT_TRUE(fs::exists(fs::symlink_status(drive() / kept))) << kept;
+  }
+  EXPECT_FALSE(fs::exists(drive() / "OLD.DBK"));
+  EXPECT_EQ(ReadFile(tmp_ / "target.txt"), "t");
+  for (const fs::path& v : volumes) EXPECT_LE(fs::file_size(v), 65536u - 20000u - 2u) << v;
+}
+
+// A volume renamed in place for 7-Zip as the next disk is asked for stays:
+// the medium, now without room, is asked to be swapped. The set reads in
+// 7-Zip.
+TEST_F(DZipTest, VolumesRenamedInPlaceSurviveTheNextVolume) {
+  ZIPCMDSTRUCT cmd = AddCommand("A:\\SALESDAT.DBK", MV_USEMULTI);
+  int renamed = 0, noRoom = 0;
+  fs::create_directories(tmp_ / "set");
+  cmd.callbacks.lpMessageDisplay = [&](int msg, int, long long p1, long long, const std::string&,
+                                       const std::string&, int& reply) {
+    reply = kReplyOk;
+    if (msg == kMsgNoRoom) {  // swap the medium: what it holds goes to the set
+      ++noRoom;
+      for (const auto& e : fs::directory_iterator(drive())) {
+        fs::rename(e.path(), tmp_ / "set" / e.path().filename());
+      }
+    } else if (p1 >= 2) {
+      char name[32];
+      std::snprintf(name, sizeof name, "x.z%02d", ++renamed);
+      fs::rename(drive() / "SALESDAT.DBK", drive() / name);
+    }
+  };
+  ASSERT_EQ(dzip(cmd), ZE_OK);
+  ASSERT_GE(renamed, 2);
+  EXPECT_EQ(noRoom, renamed);
+  fs::rename(drive() / "SALESDAT.DBK", tmp_ / "set/x.zip");
+  EXPECT_EQ(Sh("cd " + (tmp_ / "set").string() + " && 7z t x.zip"), 0);
 }
 
 TEST_F(DZipTest, CancelAndRefusedActionsLeaveNothing) {
