@@ -61,12 +61,14 @@ int RepairOne(const std::string& path, bool dry_run, std::time_t now, std::ostre
   out << path << ": " << (dry_run ? "would save " : "saved ") << r.recordsSaved
       << " records, lost " << r.recordsLost << " records";
   if (r.blocksSkipped) out << " (" << r.blocksSkipped << " damaged blocks skipped)";
+  if (r.recordsDropped) out << ", " << r.recordsDropped << " records past a block's end left out";
   out << ", " << r.valuesBlanked << " values blanked, " << r.blobsLost << " blobs lost";
   if (r.recordsDamaged) out << " (in " << r.recordsDamaged << " records)";
   out << ", " << r.indexesRebuilt.size() << " indexes rebuilt";
   for (std::size_t i = 0; i < r.indexesRebuilt.size(); ++i)
     out << (i ? ", " : ": ") << r.indexesRebuilt[i];
   out << "\n";
+  for (const std::string& note : r.notes) out << "  counts: " << note << "\n";
   for (const std::string& lost : r.lost) out << "  lost: " << lost << "\n";
   if (!r.damagedFolder.empty()) out << "  damaged files kept in " << r.damagedFolder << "\n";
   if (r.keyViolations && !r.keyViolTable.empty()) {
