@@ -41,39 +41,6 @@ Status MakeDir(Env* env, const std::string& dir) {
   return env->CreateDir(dir);
 }
 
-// Whether a stored value decodes to something the field can hold: it must
-// come back byte for byte when encoded again, and dates and times must lie
-// in the engine's range (dates before year 1 included). Text and raw bytes
-// always decode.
-bool ValueSound(const FieldDesc& f, const std::uint8_t* rec) {
-  const FieldValue v = DecodeField(f, rec);
-  if (v.null) return true;
-  switch (f.type) {
-    case FieldType::Alpha:
-    case FieldType::Bytes:
-      return true;
-    case FieldType::Bcd:  // the engine leaves junk after the digits; the decimals must fit
-      return (rec[f.offset] & 0x3F) <= 32;
-    case FieldType::Date:  // the engine's dates run from 9999 BC (year -9998) to 9999 AD
-      if (v.i < DayNumber(-9998, 1, 1) || v.i > DayNumber(9999, 12, 31)) return false;
-      break;
-    case FieldType::Time:
-      if (v.i < 0 || v.i >= 86400000) return false;
-      break;
-    case FieldType::Timestamp:
-      if (!(v.d >= static_cast<double>(DayNumber(-9998, 1, 1)) * 86400000.0 &&
-            v.d < (static_cast<double>(DayNumber(9999, 12, 31)) + 1) * 86400000.0))
-        return false;
-      break;
-    default:
-      break;
-  }
-  std::string again(static_cast<std::size_t>(f.offset + f.size), '\0');
-  if (!EncodeField(f, v, Bytes(again)).ok()) return false;
-  return std::memcmp(again.data() + f.offset, rec + f.offset, static_cast<std::size_t>(f.size)) ==
-         0;
-}
-
 // What the salvage found in the data blocks of the file.
 struct BlockScan {
   struct Block {
@@ -327,7 +294,7 @@ Status Repair::SalvageRecord(std::string& record, std::vector<FieldValue>* value
     FieldValue& v = (*values)[i];
     v = FieldValue{};
     if (!IsBlobType(f.type)) {
-      if (!ValueSound(f, rec)) {
+      if (!ValueDecodes(f, rec)) {
         std::memset(rec + f.offset, 0, static_cast<std::size_t>(f.size));
         ++report_->valuesBlanked;
         damaged = true;

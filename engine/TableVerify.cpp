@@ -79,6 +79,8 @@ VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   if (!result.status.ok()) return result;
   result.status = VerifyIndexes(e, *table);
   if (!result.status.ok()) return result;
+  result.status = VerifyVal(e, *table);
+  if (!result.status.ok()) return result;
   result.status = VerifyLinks(e, *table);
   return result;
 }

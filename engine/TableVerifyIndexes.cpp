@@ -1,16 +1,19 @@
 #include "TableVerifyIndexes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string_view>
 
 #include "DataBlock.h"
 #include "DataFileHeader.h"
 #include "DbiStructure.h"
+#include "FieldCodec.h"
 #include "IndexKey.h"
 #include "PrimaryIndex.h"
 #include "SecondaryIndex.h"
 #include "TableFiles.h"
+#include "ValFile.h"
 
 namespace engine {
 namespace {
@@ -163,6 +166,35 @@ Status VerifySecondary(Env* env, const ParadoxTable& table, const std::string& p
 
 }  // namespace
 
+bool ValueDecodes(const FieldDesc& f, const std::uint8_t* rec) {
+  const FieldValue v = DecodeField(f, rec);
+  if (v.null) return true;
+  switch (f.type) {
+    case FieldType::Alpha:
+    case FieldType::Bytes:
+      return true;
+    case FieldType::Bcd:  // the engine leaves junk after the digits; the decimals must fit
+      return (rec[f.offset] & 0x3F) <= 32;
+    case FieldType::Date:  // the engine's dates run from 9999 BC (year -9998) to 9999 AD
+      if (v.i < DayNumber(-9998, 1, 1) || v.i > DayNumber(9999, 12, 31)) return false;
+      break;
+    case FieldType::Time:
+      if (v.i < 0 || v.i >= 86400000) return false;
+      break;
+    case FieldType::Timestamp:
+      if (!(v.d >= static_cast<double>(DayNumber(-9998, 1, 1)) * 86400000.0 &&
+            v.d < (static_cast<double>(DayNumber(9999, 12, 31)) + 1) * 86400000.0))
+        return false;
+      break;
+    default:
+      break;
+  }
+  std::string again(static_cast<std::size_t>(f.offset + f.size), '\0');
+  if (!EncodeField(f, v, Bytes(again)).ok()) return false;
+  return std::memcmp(again.data() + f.offset, rec + f.offset, static_cast<std::size_t>(f.size)) ==
+         0;
+}
+
 std::string PrimaryKeyOf(const DataFileHeader& h, const void* record) {
   std::size_t len = 0;
   for (int k = 0; k < h.key_fields; ++k) len += static_cast<std::size_t>(h.fields[k].size);
@@ -190,6 +222,53 @@ Status VerifyIndexes(Env* env, const ParadoxTable& table) {
       s = VerifySecondary(env, table, path);
     }
     if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status VerifyVal(Env* env, const ParadoxTable& table) {
+  std::string path;
+  for (const std::string& p : CompanionFiles(table.Path()))
+    if (UpperExtension(p) == "VAL") path = p;
+  if (path.empty()) return Status::OK();
+  auto damage = [&](const std::string& what) {
+    return Status(DBIERR_VALFILECORRUPT, what).WithContext(path);
+  };
+  std::string bytes;
+  Status s = ReadWholeFile(env, path, &bytes);
+  ValFile val;
+  if (s.ok()) s = val.DecodeFrom(bytes);
+  if (!s.ok()) return s.WithContext(path);
+  const DataFileHeader& h = table.Header();
+  const std::vector<FieldDesc>& fields = h.fields;
+  if (val.ChangeCount() != h.change_count2)
+    return damage("its change count is not the table's: it belongs to another version of it");
+  std::vector<ValCheck> checks;
+  if (val.Decoded()) {
+    const std::vector<ValField>& listed = val.Fields();
+    bool same = listed.size() == fields.size() && val.KeyFieldCount() == h.key_fields;
+    for (std::size_t i = 0; same && i < listed.size(); ++i)
+      same = listed[i].type == static_cast<std::uint8_t>(fields[i].type) &&
+             listed[i].size == static_cast<std::uint8_t>(fields[i].size);
+    if (!same) return damage("the fields it lists are not the table's");
+    if (val.EncodeTo() != bytes) return damage("it holds bytes no check or link accounts for");
+    checks = val.Checks();
+  } else {
+    std::vector<std::uint8_t> sizes;
+    for (const FieldDesc& f : fields) sizes.push_back(static_cast<std::uint8_t>(f.size));
+    s = val.DecodeLegacyChecks(sizes, &checks);
+    if (!s.ok()) return s.WithContext(path);
+  }
+  std::string record(h.record_size, '\0');
+  for (const ValCheck& c : checks) {
+    if (c.field >= fields.size()) return damage("a check names a field the table lacks");
+    const FieldDesc& f = fields[c.field];
+    for (const std::string* value : {&c.minValue, &c.maxValue, &c.defaultValue}) {
+      if (value->empty() || IsBlobType(f.type)) continue;
+      value->copy(record.data() + f.offset, std::min<std::size_t>(value->size(), f.size));
+      if (!ValueDecodes(f, reinterpret_cast<const std::uint8_t*>(record.data())))
+        return damage("a value of the check on " + f.name + " does not decode");
+    }
   }
   return Status::OK();
 }
