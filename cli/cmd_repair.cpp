@@ -1,9 +1,11 @@
 // vdx repair TABLE|DIR [--dry-run]: salvages what can be read of a damaged
 // table (or of every table of a folder), rebuilds its indexes and keeps the
 // damaged files in DAMAGED/ beside it. Prints per table the records saved
-// and lost, values blanked, blobs lost and indexes rebuilt. With --dry-run
-// nothing is written. Exit 0 when nothing was lost, 1 when something was (or
-// a repair failed), 2 when a table could not be repaired at all or on a
+// and lost, values blanked, blobs lost and indexes rebuilt, and where the
+// header's and the blocks' record counts disagree, which was trusted. With
+// --dry-run nothing is written. Exit 0 when every record and value came
+// through unchanged, 1 when something was lost or may not be the table's
+// (or a repair failed), 2 when a table could not be repaired at all or on a
 // usage error.
 #include <dirent.h>
 #include <strings.h>

@@ -127,17 +127,22 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
   };
   walk(h.first_block, true);
   walk(h.last_block, false);
+  // A header that is damaged whatever its neighbours say.
+  auto bad_header = [&](std::uint32_t b) {
+    const bool sole = b == h.first_block && b == h.last_block;
+    return blocks[b].records < 0 || (blocks[b].blank_header && !sole);
+  };
+  // A link is right when the block it names links back, or cannot say.
   auto link_ok = [&](std::uint32_t b, bool forward) {
     const std::uint32_t to = forward ? blocks[b].next : blocks[b].prev;
     if (to == 0) return b == (forward ? h.last_block : h.first_block);
-    return valid(to) && to != b && (forward ? blocks[to].prev : blocks[to].next) == b;
+    return valid(to) && to != b &&
+           ((forward ? blocks[to].prev : blocks[to].next) == b || bad_header(to));
   };
   auto judge = [&](std::uint32_t b) {
     BlockScan::Block& blk = blocks[b];
-    const bool sole = b == h.first_block && b == h.last_block;
     const bool fwd = link_ok(b, true), back = link_ok(b, false);
-    blk.damaged = blk.records < 0 || (blk.blank_header && !sole) || (!fwd && !back) ||
-                  (blk.over_full && !(fwd && back));
+    blk.damaged = bad_header(b) || (!fwd && !back) || (blk.over_full && !(fwd && back));
   };
   for (bool changed = true; changed;) {
     changed = false;
