@@ -70,7 +70,8 @@ struct BlockScan {
 // whose two links both disagree with its neighbours is damaged: its records
 // are not taken. A block with one bad link keeps its records. Blocks lying
 // between damaged ones are taken when they link to one.
-Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, BlockScan* scan) {
+Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
+                  const std::vector<IndexEntry>& index_leaves, BlockScan* scan) {
   const std::uint64_t size = file->Size();
   const std::size_t bs = h.BlockSize();
   std::uint64_t count = size > h.header_size ? (size - h.header_size + bs - 1) / bs : 0;
@@ -129,7 +130,10 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
   walk(h.last_block, false);
   // A header that is damaged whatever its neighbours say.
   auto bad_header = [&](std::uint32_t b) {
-    const bool sole = b == h.first_block && b == h.last_block;
+    // A blank header is right only for the one block of a table of one
+    // record (with a key that is not blank).
+    const bool sole = b == h.first_block && b == h.last_block && h.num_records == 1 &&
+                      !(keyed && blocks[b].last_blank);
     return blocks[b].records < 0 || (blocks[b].blank_header && !sole);
   };
   // A link is right when the block it names links back, or cannot say.
@@ -172,6 +176,56 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
     taken[b] = blocks[b].member && !blocks[b].damaged && blocks[b].records > 0;
     scan->damaged += blocks[b].member && blocks[b].damaged ? 1 : 0;
   }
+  // One block of the chain whose header is damaged: the header's count
+  // gives its records when they read as records (none blank, keys rising
+  // from the block before it to the block after it).
+  const std::uint64_t capacity = std::uint64_t(n) * std::max(h.RecordsPerBlock(), 1);
+  std::uint64_t counted = 0;
+  std::vector<std::uint32_t> bad;
+  for (std::uint32_t b = 1; b <= n; ++b) {
+    if (taken[b]) counted += static_cast<std::uint64_t>(blocks[b].records);
+    if (blocks[b].member && blocks[b].damaged) bad.push_back(b);
+  }
+  if (bad.size() == 1 && bad_header(bad[0]) && h.num_records <= capacity &&
+      h.num_records > counted &&
+      h.num_records - counted <= static_cast<std::uint64_t>(h.RecordsPerBlock()) &&
+      ReadDataBlock(file, h, key, bad[0], &buf).ok()) {
+    const std::uint32_t x = bad[0];
+    const int k = static_cast<int>(h.num_records - counted);
+    const KeyOrder order = keyed ? PrimaryKeyOrder(h) : KeyOrder();
+    std::string before, after;
+    for (std::uint32_t b = 1; b <= n; ++b) {
+      if (taken[b] && blocks[b].next == x) before = blocks[b].last_key;
+      if (taken[b] && blocks[b].prev == x) after = blocks[b].first_key;
+    }
+    bool fits = true;
+    std::string previous = before;
+    for (int r = 0; fits && r < k; ++r) {
+      const char* rec = buf.data() + DataBlockHeader::kEncodedLength + std::size_t(r) * h.record_size;
+      fits = !std::all_of(rec, rec + h.record_size, [](char c) { return c == 0; });
+      if (!fits || !keyed) continue;
+      const std::string key_of = PrimaryKeyOf(h, rec);
+      fits = (previous.empty() || order.Compare(previous, key_of) < 0) &&
+             (r + 1 < k || after.empty() || order.Compare(key_of, after) < 0);
+      previous = key_of;
+    }
+    if (fits) {
+      BlockScan::Block& blk = blocks[x];
+      blk.records = k;
+      blk.damaged = false;
+      taken[x] = true;
+      --scan->damaged;
+      blk.last_blank = false;
+      if (keyed) {
+        blk.first_key = PrimaryKeyOf(h, buf.data() + DataBlockHeader::kEncodedLength);
+        blk.last_key = previous;
+      }
+      scan->notes.push_back("the header of data block " + std::to_string(x) +
+                            " is damaged; the header's record count gives it " +
+                            std::to_string(k) + " records, which read whole" +
+                            (keyed ? " and in key order" : "") + ", and were taken");
+    }
+  }
   // Segments in order: the one starting at the header's first block, then
   // the others by block number, the one ending at the last block at the end.
   std::vector<std::vector<std::uint16_t>> segments;
@@ -210,8 +264,8 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
 
   // Blocks that count more records than the header: a block's last record
   // lies past its true end when it is blank or breaks the key order (a
-  // copy left behind by a split, or zeros).
-  const std::uint64_t capacity = std::uint64_t(n) * std::max(h.RecordsPerBlock(), 1);
+  // copy left behind by a split, or zeros), or, failing that, where the
+  // primary index counts one record less for the block.
   if (h.num_records <= capacity && scan->claimed > h.num_records && scan->damaged == 0) {
     std::uint64_t surplus = scan->claimed - h.num_records;
     const KeyOrder order = keyed ? PrimaryKeyOrder(h) : KeyOrder();
@@ -231,6 +285,19 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
                             std::to_string(blk.records) + " records; the last is not one of " +
                             "the table's (" + (blk.last_blank ? "blank" : "out of key order") +
                             ") and was left out");
+    }
+    std::vector<int> indexed(n + 1, -1);
+    for (const IndexEntry& e : index_leaves)
+      if (valid(e.block)) indexed[e.block] = e.count;
+    for (std::uint16_t b : scan->order) {
+      BlockScan::Block& blk = blocks[b];
+      if (!surplus || blk.drop_last || indexed[b] + 1 != blk.records) continue;
+      blk.drop_last = true;
+      ++scan->dropped;
+      --surplus;
+      scan->notes.push_back("data block " + std::to_string(b) + " counts " +
+                            std::to_string(blk.records) + " records, the header and the " +
+                            "primary index one less; its last was left out");
     }
   }
   return Status::OK();
@@ -347,8 +414,15 @@ Status Repair::Salvage(bool write) {
       blob_file_fault_ = "the blob file " + BaseName(mb) + ": " + s.message();
     }
   }
+  // A primary index that reads is a third witness to the blocks' counts.
+  std::vector<IndexEntry> leaves;
+  std::string px_bytes;
+  PrimaryIndex px;
+  if (!header_.Keyed() || !ReadWholeFile(env_, CompanionPath(path_, ".PX"), &px_bytes).ok() ||
+      !px.DecodeFrom(px_bytes).ok() || !px.Leaves(&leaves).ok())
+    leaves.clear();
   BlockScan scan;
-  Status s = ScanBlocks(file_.get(), header_, header_.key, &scan);
+  Status s = ScanBlocks(file_.get(), header_, header_.key, leaves, &scan);
   if (!s.ok()) return s;
   if (write) {
     TableDefinition def;

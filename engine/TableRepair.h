@@ -5,12 +5,14 @@
 //
 // Salvage trusts no count and no link alone: every data block the chain's
 // links lead to (from either end) is a candidate. A block whose header is
-// damaged (blank, a count that does not fit, both links wrong) is skipped;
-// a block with one bad link keeps its records. What was lost is counted
-// against two witnesses, the header's record count and the blocks' counts;
-// where they disagree the report says so and which was trusted, and a
-// block's count that runs past its true end (the last record blank or out
-// of key order) is not taken, so no record is invented. Each value is
+// damaged (blank, a count that does not fit, both links wrong) is skipped,
+// unless it is the only one and the header's count gives it records that
+// read whole and in key order; a block with one bad link keeps its
+// records. What was lost is counted against two witnesses, the header's
+// record count and the blocks' counts; where they disagree the report says
+// so and which was trusted, and a block's count that runs past its true
+// end (the last record blank, out of key order, or one more than the
+// primary index counts) is not taken, so no record is invented. Each value is
 // checked on its own: one that cannot be decoded becomes blank; a blob
 // whose leader, block or blob file is damaged or missing becomes blank too.
 // Validity checks and links are kept when the .VAL file reads, else they

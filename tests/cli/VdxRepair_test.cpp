@@ -127,9 +127,20 @@ TEST(VdxRepair, SalvagesWhatIsReadableFromDamagedSampleTables) {
       {"a zeroed block header", "paradox-rental", "RENTAL.DB",
        [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
          Patch(db, BlockOffset(o.header, o.chain[4].number), std::string(6, '\0'));
-         return lose_block(o, 4);
+         return std::set<std::size_t>{};
        },
-       -1, 1, "1 damaged blocks skipped"},
+       -1, 0, "the header's record count gives it 12 records, which read whole and in key order"},
+      {"the headers of two blocks zeroed", "paradox-rental", "RENTAL.DB",
+       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
+         std::set<std::size_t> lost;
+         for (std::size_t pos : {4, 9}) {
+           Patch(db, BlockOffset(o.header, o.chain[pos].number), std::string(6, '\0'));
+           const auto l = lose_block(o, pos);
+           lost.insert(l.begin(), l.end());
+         }
+         return lost;
+       },
+       -1, 1, "2 damaged blocks skipped"},
       {"a zeroed first block", "paradox-rental", "RENTAL.DB",
        [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
          Patch(db, BlockOffset(o.header, o.chain[0].number), std::string(o.header.BlockSize(), '\0'));
@@ -148,6 +159,12 @@ TEST(VdxRepair, SalvagesWhatIsReadableFromDamagedSampleTables) {
          return std::set<std::size_t>{};
        },
        -1, 0, "1 records past a block's end left out"},
+      {"a count raised by one in the last block", "paradox-rental", "RENTAL.DB",
+       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
+         move_count(db, o, 16, 1);
+         return std::set<std::size_t>{};
+       },
+       -1, 0, "the header and the primary index one less"},
       {"a count raised by one in a full block", "paradox-rental", "RENTAL.DB",
        [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
          move_count(db, o, 4, 1);
