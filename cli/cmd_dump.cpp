@@ -1,9 +1,11 @@
 // vdx dump TABLE [--password P]: the table as JSON Lines, a description line
-// first and then one array per record.
+// first and then one array per record. It writes nothing: an interrupted
+// replacement of the table's files is reported (exit 1), not finished.
 #include <ostream>
 
 #include "Command.h"
 #include "DbExceptions.h"
+#include "Journal.h"
 #include "ParadoxTable.h"
 #include "Session.h"
 #include "TableDump.h"
@@ -29,9 +31,11 @@ int Dump(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     err << "usage: vdx dump TABLE [--password P]\n";
     return 2;
   }
+  options.recover = false;  // a pending replacement is reported, not finished
+  const std::string path = engine::ResolveTablePath(table_arg);
   std::unique_ptr<engine::ParadoxTable> table;
-  engine::Status s =
-      engine::ParadoxTable::Open(engine::ResolveTablePath(table_arg), options, &table);
+  engine::Status s = engine::CheckNothingPending(engine::Env::Default(), path);
+  if (s.ok()) s = engine::ParadoxTable::Open(path, options, &table);
   if (s.ok()) s = engine::DumpTable(*table, out);
   if (!s.ok()) {
     err << "vdx dump: " << s.ToString() << "\n";

@@ -1,9 +1,12 @@
 // vdx info TABLE: the table's level, geometry, code page, protection, key
-// and fields, then its indexes, validity checks and referential links.
+// and fields, then its indexes, validity checks and referential links. It
+// writes nothing: an interrupted replacement of the table's files is
+// reported (exit 1), not finished.
 #include <ostream>
 
 #include "Command.h"
 #include "DbiStructure.h"
+#include "Journal.h"
 #include "ParadoxTable.h"
 #include "Sha256.h"
 #include "TableDump.h"
@@ -88,8 +91,11 @@ int Info(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   engine::OpenOptions options;
   options.useHeaderKey = true;  // describing needs no password
   options.lock = false;
+  options.recover = false;  // a pending replacement is reported, not finished
+  const std::string path = engine::ResolveTablePath(args[0]);
   std::unique_ptr<engine::ParadoxTable> table;
-  engine::Status s = engine::ParadoxTable::Open(engine::ResolveTablePath(args[0]), options, &table);
+  engine::Status s = engine::CheckNothingPending(engine::Env::Default(), path);
+  if (s.ok()) s = engine::ParadoxTable::Open(path, options, &table);
   if (!s.ok()) {
     err << "vdx info: " << s.ToString() << "\n";
     return 1;

@@ -1,9 +1,11 @@
 // vdx repair TABLE|DIR [--dry-run]: salvages what can be read of a damaged
 // table (or of every table of a folder), rebuilds its indexes and keeps the
 // damaged files in DAMAGED/ beside it. Prints per table the records saved
-// and lost, values blanked, blobs lost and indexes rebuilt. With --dry-run
-// nothing is written. Exit 0 when nothing was lost, 1 when something was (or
-// a repair failed), 2 when a table could not be repaired at all (a table
+// and lost, values blanked, blobs lost and indexes rebuilt, and where the
+// header's and the blocks' record counts disagree, which was trusted. With
+// --dry-run nothing is written. Exit 0 when every record and value came
+// through unchanged, 1 when something was lost or may not be the table's
+// (or a repair failed), 2 when a table could not be repaired at all (a table
 // whose name another one of its folder has in another letter case is
 // refused untouched) or on a usage error.
 #include <dirent.h>
@@ -62,12 +64,14 @@ int RepairOne(const std::string& path, bool dry_run, std::time_t now, std::ostre
   out << path << ": " << (dry_run ? "would save " : "saved ") << r.recordsSaved
       << " records, lost " << r.recordsLost << " records";
   if (r.blocksSkipped) out << " (" << r.blocksSkipped << " damaged blocks skipped)";
+  if (r.recordsDropped) out << ", " << r.recordsDropped << " records past a block's end left out";
   out << ", " << r.valuesBlanked << " values blanked, " << r.blobsLost << " blobs lost";
   if (r.recordsDamaged) out << " (in " << r.recordsDamaged << " records)";
   out << ", " << r.indexesRebuilt.size() << " indexes rebuilt";
   for (std::size_t i = 0; i < r.indexesRebuilt.size(); ++i)
     out << (i ? ", " : ": ") << r.indexesRebuilt[i];
   out << "\n";
+  for (const std::string& note : r.notes) out << "  counts: " << note << "\n";
   for (const std::string& lost : r.lost) out << "  lost: " << lost << "\n";
   if (!r.damagedFolder.empty()) out << "  damaged files kept in " << r.damagedFolder << "\n";
   if (r.keyViolations && !r.keyViolTable.empty()) {

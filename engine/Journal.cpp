@@ -95,7 +95,10 @@ std::string RestructureJournalPath(const std::string& db_path) {
 void RemoveStagingDir(Env* env, const std::string& dir) {
   std::vector<std::string> names;
   if (env->ListDir(dir, &names).ok()) {
-    for (const std::string& name : names) env->Remove(dir + "/" + name);
+    // A work folder may hold the staging folder of a step run inside it
+    // (the pack of a repaired table) when the run was killed.
+    for (const std::string& name : names)
+      if (!env->Remove(dir + "/" + name).ok()) RemoveStagingDir(env, dir + "/" + name);
   }
   env->RemoveDir(dir);
 }
@@ -164,6 +167,16 @@ std::string PendingReplacement(Env* env, const std::string& db_path) {
     if (env->Exists(journal)) return journal;
   }
   return "";
+}
+
+Status CheckNothingPending(Env* env, const std::string& db_path) {
+  const std::string journal = PendingReplacement(env, db_path);
+  if (journal.empty()) return Status::OK();
+  return Status(DBIERR_HEADERCORRUPT,
+                "an interrupted replacement of the table's files is pending; the next command "
+                "that changes the table (vdx repair, vdx pack or a tool run) finishes it")
+      .WithContext(db_path)
+      .WithContext(journal);
 }
 
 Status RecoverTable(Env* env, const std::string& db_path) {

@@ -50,6 +50,11 @@ Status RecoverFileSet(Env* env, const std::string& journal_path);
 // next open would finish, or "" when there is none. Reads nothing else.
 std::string PendingReplacement(Env* env, const std::string& db_path);
 
+// For commands that only read: OK when no replacement is pending, else an
+// error naming the table and the journal, which only a command that
+// changes the table finishes.
+Status CheckNothingPending(Env* env, const std::string& db_path);
+
 // The journal's text and its parser (exposed for tests).
 std::string EncodeJournal(const std::vector<FileSwap>& swaps);
 bool DecodeJournal(const std::string& text, std::vector<FileSwap>* swaps);

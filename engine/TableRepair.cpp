@@ -22,6 +22,7 @@
 #include "TableFiles.h"
 #include "TableLock.h"
 #include "TableVerify.h"
+#include "TableVerifyIndexes.h"
 #include "TableWriter.h"
 #include "ValFile.h"
 
@@ -40,131 +41,191 @@ Status MakeDir(Env* env, const std::string& dir) {
   return env->CreateDir(dir);
 }
 
-// Whether a stored value decodes to something the field can hold: it must
-// come back byte for byte when encoded again, and dates and times must lie
-// in their range. Text and raw bytes always decode.
-bool ValueSound(const FieldDesc& f, const std::uint8_t* rec) {
-  const FieldValue v = DecodeField(f, rec);
-  if (v.null) return true;
-  switch (f.type) {
-    case FieldType::Alpha:
-    case FieldType::Bytes:
-      return true;
-    case FieldType::Bcd:  // the engine leaves junk after the digits; the decimals must fit
-      return (rec[f.offset] & 0x3F) <= 32;
-    case FieldType::Date:
-      if (v.i < 1 || v.i > DayNumber(9999, 12, 31)) return false;
-      break;
-    case FieldType::Time:
-      if (v.i < 0 || v.i >= 86400000) return false;
-      break;
-    case FieldType::Timestamp:
-      if (!(v.d >= 0 && v.d < (static_cast<double>(DayNumber(9999, 12, 31)) + 1) * 86400000.0))
-        return false;
-      break;
-    default:
-      break;
-  }
-  std::string again(static_cast<std::size_t>(f.offset + f.size), '\0');
-  if (!EncodeField(f, v, Bytes(again)).ok()) return false;
-  return std::memcmp(again.data() + f.offset, rec + f.offset, static_cast<std::size_t>(f.size)) ==
-         0;
-}
-
 // What the salvage found in the data blocks of the file.
 struct BlockScan {
   struct Block {
-    bool sound = false;
-    int records = 0;
+    int records = -1;  // as its header says; -1 when that does not fit the block or the file
     std::uint16_t next = 0;
     std::uint16_t prev = 0;
+    bool blank_header = false;  // all six header bytes zero
+    bool member = false;        // the chain's links lead to it
+    bool damaged = false;       // a member whose header cannot be trusted
+    bool drop_last = false;     // its last record is past the block's true end
+    bool over_full = false;     // counts more records than it holds
+    std::string first_key, last_key, before_last_key;
+    bool last_blank = false;
   };
   std::vector<Block> blocks;  // [0] unused
   std::vector<std::uint16_t> order;  // blocks whose records are taken, in order
-  std::uint32_t skipped = 0;  // blocks of the chain that cannot be trusted
+  std::uint32_t damaged = 0;  // blocks of the chain whose header cannot be trusted
+  std::uint64_t claimed = 0;  // records the taken blocks' headers count
+  std::uint32_t dropped = 0;  // of those, records found to lie past a block's end
+  std::vector<std::string> notes;
 };
 
 // Scans every block of the file and finds the chain's blocks: from its
-// first block forwards and from its last block backwards, each step taken
-// only where the two blocks name each other; blocks between damaged ones
-// are taken when they link to a damaged block the chain uses.
-Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, BlockScan* scan) {
+// first block forwards and from its last block backwards, a block being
+// reached when a block of the chain links to it. A block whose header is
+// blank (where it is not the only block), whose count does not fit, or
+// whose two links both disagree with its neighbours is damaged: its records
+// are not taken. A block with one bad link keeps its records. Blocks lying
+// between damaged ones are taken when they link to one.
+Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
+                  const std::vector<IndexEntry>& index_leaves, BlockScan* scan) {
   const std::uint64_t size = file->Size();
   const std::size_t bs = h.BlockSize();
   std::uint64_t count = size > h.header_size ? (size - h.header_size + bs - 1) / bs : 0;
   count = std::min<std::uint64_t>(count, 0xFFFF);
   const std::uint32_t n = static_cast<std::uint32_t>(count);
   scan->blocks.assign(n + 1, BlockScan::Block{});
+  auto& blocks = scan->blocks;
+  const bool keyed = h.Keyed() && h.key_fields > 0;
   std::string buf;
   for (std::uint32_t b = 1; b <= n; ++b) {
     Status s = ReadDataBlock(file, h, key, b, &buf);
     if (!s.ok()) continue;
     const DataBlockHeader bh = DataBlockHeader::DecodeFrom(Bytes(buf));
-    BlockScan::Block& blk = scan->blocks[b];
+    BlockScan::Block& blk = blocks[b];
     blk.records = bh.Records(h.record_size, bs);
+    if (blk.records < 0 && bh.add_data_size >= 0 && bh.add_data_size % h.record_size == 0) {
+      // A count beyond what the block holds: trusted up to a full block
+      // where both links are right.
+      blk.records = h.RecordsPerBlock();
+      blk.over_full = true;
+    }
     blk.next = bh.next;
     blk.prev = bh.prev;
+    blk.blank_header = buf.compare(0, DataBlockHeader::kEncodedLength,
+                                   std::string(DataBlockHeader::kEncodedLength, '\0')) == 0;
     const std::uint64_t end = BlockOffset(h, b) + DataBlockHeader::kEncodedLength +
                               std::uint64_t(std::max(blk.records, 0)) * h.record_size;
-    blk.sound = blk.records >= 0 && end <= size && bh.next != b && bh.prev != b && bh.next <= n &&
-                bh.prev <= n;
+    if (end > size) blk.records = -1;
+    if (blk.records <= 0) continue;
+    auto record = [&](int r) {
+      return buf.data() + DataBlockHeader::kEncodedLength + std::size_t(r) * h.record_size;
+    };
+    const char* last = record(blk.records - 1);
+    blk.last_blank = std::all_of(last, last + h.record_size, [](char c) { return c == 0; });
+    if (keyed) {
+      blk.first_key = PrimaryKeyOf(h, record(0));
+      blk.last_key = PrimaryKeyOf(h, last);
+      if (blk.records > 1) blk.before_last_key = PrimaryKeyOf(h, record(blk.records - 2));
+    }
   }
-  auto& blocks = scan->blocks;
-  std::vector<bool> taken(n + 1, false), bad_used(n + 1, false);
-  auto sound = [&](std::uint32_t b) { return b >= 1 && b <= n && blocks[b].sound; };
-  auto forward = [&](std::uint32_t b) {
-    while (sound(b) && !taken[b]) {
-      taken[b] = true;
-      const std::uint32_t next = blocks[b].next;
-      if (next == 0 || (sound(next) && blocks[next].prev != b)) break;
-      b = next;
+  auto valid = [&](std::uint32_t b) { return b >= 1 && b <= n; };
+  std::vector<bool> stop(n + 1, false);  // reached through a link it does not return
+  // Follows links from b while each step is returned; a block reached
+  // through a link it does not return joins, but is not followed.
+  auto walk = [&](std::uint32_t b, bool forward) {
+    while (valid(b) && !blocks[b].member) {
+      blocks[b].member = true;
+      if (stop[b] || blocks[b].records < 0) return;
+      const std::uint32_t to = forward ? blocks[b].next : blocks[b].prev;
+      if (!valid(to) || to == b) return;
+      if ((forward ? blocks[to].prev : blocks[to].next) != b) stop[to] = true;
+      b = to;
     }
   };
-  auto backward = [&](std::uint32_t b) {
-    while (sound(b) && !taken[b]) {
-      taken[b] = true;
-      const std::uint32_t prev = blocks[b].prev;
-      if (prev == 0 || (sound(prev) && blocks[prev].next != b)) break;
-      b = prev;
-    }
+  walk(h.first_block, true);
+  walk(h.last_block, false);
+  // A header that is damaged whatever its neighbours say.
+  auto bad_header = [&](std::uint32_t b) {
+    // A blank header is right only for the one block of a table of one
+    // record (with a key that is not blank).
+    const bool sole = b == h.first_block && b == h.last_block && h.num_records == 1 &&
+                      !(keyed && blocks[b].last_blank);
+    return blocks[b].records < 0 || (blocks[b].blank_header && !sole);
   };
-  if (h.first_block && (!sound(h.first_block) || blocks[h.first_block].prev == 0))
-    forward(h.first_block);
-  if (h.last_block && (!sound(h.last_block) || blocks[h.last_block].next == 0))
-    backward(h.last_block);
-  // Damaged blocks the chain uses, and what links to them.
-  std::uint32_t missing = 0;
+  // A link is right when the block it names links back, or cannot say.
+  auto link_ok = [&](std::uint32_t b, bool forward) {
+    const std::uint32_t to = forward ? blocks[b].next : blocks[b].prev;
+    if (to == 0) return b == (forward ? h.last_block : h.first_block);
+    return valid(to) && to != b &&
+           ((forward ? blocks[to].prev : blocks[to].next) == b || bad_header(to));
+  };
+  auto judge = [&](std::uint32_t b) {
+    BlockScan::Block& blk = blocks[b];
+    const bool fwd = link_ok(b, true), back = link_ok(b, false);
+    blk.damaged = bad_header(b) || (!fwd && !back) || (blk.over_full && !(fwd && back));
+  };
   for (bool changed = true; changed;) {
     changed = false;
-    auto mark = [&](std::uint32_t b) {
-      if (b >= 1 && b <= n && !blocks[b].sound && !bad_used[b]) bad_used[b] = changed = true;
+    for (std::uint32_t b = 1; b <= n; ++b)
+      if (blocks[b].member) judge(b);
+    // A block that links to a damaged block of the chain, or is named by a
+    // block of the chain whose own link is broken, belongs to the chain too.
+    auto broken = [&](std::uint32_t to, bool forward) {
+      if (!valid(to) || !blocks[to].member) return false;
+      if (blocks[to].damaged) return true;
+      const std::uint32_t back = forward ? blocks[to].next : blocks[to].prev;
+      return !valid(back) || back == to;
     };
-    mark(h.first_block);
-    mark(h.last_block);
     for (std::uint32_t b = 1; b <= n; ++b) {
-      if (!taken[b]) continue;
-      mark(blocks[b].next);
-      mark(blocks[b].prev);
-    }
-    for (std::uint32_t b = 1; b <= n; ++b) {
-      if (taken[b] || !blocks[b].sound || blocks[b].records <= 0) continue;
-      const std::uint32_t p = blocks[b].prev, x = blocks[b].next;
-      if ((p && bad_used[p]) || (x && bad_used[x])) {
-        taken[b] = false;
-        forward(b);
-        taken[b] = false;
-        backward(b);
+      const BlockScan::Block& blk = blocks[b];
+      if (blk.member || blk.records <= 0 || blk.blank_header) continue;
+      if (broken(blk.prev, true) || broken(blk.next, false)) {
+        walk(b, true);
+        blocks[b].member = false;
+        walk(b, false);
         changed = true;
       }
     }
   }
-  // A chain that points past the end of the file lost the blocks there.
-  if (h.first_block > n) ++missing;
+  std::vector<bool> taken(n + 1, false);
   for (std::uint32_t b = 1; b <= n; ++b) {
-    if (taken[b] && blocks[b].next > n) ++missing;
+    taken[b] = blocks[b].member && !blocks[b].damaged && blocks[b].records > 0;
+    scan->damaged += blocks[b].member && blocks[b].damaged ? 1 : 0;
   }
-  for (std::uint32_t b = 1; b <= n; ++b) scan->skipped += bad_used[b] ? 1 : 0;
-  scan->skipped += missing;
+  // One block of the chain whose header is damaged: the header's count
+  // gives its records when they read as records (none blank, keys rising
+  // from the block before it to the block after it).
+  const std::uint64_t capacity = std::uint64_t(n) * std::max(h.RecordsPerBlock(), 1);
+  std::uint64_t counted = 0;
+  std::vector<std::uint32_t> bad;
+  for (std::uint32_t b = 1; b <= n; ++b) {
+    if (taken[b]) counted += static_cast<std::uint64_t>(blocks[b].records);
+    if (blocks[b].member && blocks[b].damaged) bad.push_back(b);
+  }
+  if (bad.size() == 1 && bad_header(bad[0]) && h.num_records <= capacity &&
+      h.num_records > counted &&
+      h.num_records - counted <= static_cast<std::uint64_t>(h.RecordsPerBlock()) &&
+      ReadDataBlock(file, h, key, bad[0], &buf).ok()) {
+    const std::uint32_t x = bad[0];
+    const int k = static_cast<int>(h.num_records - counted);
+    const KeyOrder order = keyed ? PrimaryKeyOrder(h) : KeyOrder();
+    std::string before, after;
+    for (std::uint32_t b = 1; b <= n; ++b) {
+      if (taken[b] && blocks[b].next == x) before = blocks[b].last_key;
+      if (taken[b] && blocks[b].prev == x) after = blocks[b].first_key;
+    }
+    bool fits = true;
+    std::string previous = before;
+    for (int r = 0; fits && r < k; ++r) {
+      const char* rec = buf.data() + DataBlockHeader::kEncodedLength + std::size_t(r) * h.record_size;
+      fits = !std::all_of(rec, rec + h.record_size, [](char c) { return c == 0; });
+      if (!fits || !keyed) continue;
+      const std::string key_of = PrimaryKeyOf(h, rec);
+      fits = (previous.empty() || order.Compare(previous, key_of) < 0) &&
+             (r + 1 < k || after.empty() || order.Compare(key_of, after) < 0);
+      previous = key_of;
+    }
+    if (fits) {
+      BlockScan::Block& blk = blocks[x];
+      blk.records = k;
+      blk.damaged = false;
+      taken[x] = true;
+      --scan->damaged;
+      blk.last_blank = false;
+      if (keyed) {
+        blk.first_key = PrimaryKeyOf(h, buf.data() + DataBlockHeader::kEncodedLength);
+        blk.last_key = previous;
+      }
+      scan->notes.push_back("the header of data block " + std::to_string(x) +
+                            " is damaged; the header's record count gives it " +
+                            std::to_string(k) + " records, which read whole" +
+                            (keyed ? " and in key order" : "") + ", and were taken");
+    }
+  }
   // Segments in order: the one starting at the header's first block, then
   // the others by block number, the one ending at the last block at the end.
   std::vector<std::vector<std::uint16_t>> segments;
@@ -175,14 +236,14 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
       emitted[c] = true;
       seg.push_back(static_cast<std::uint16_t>(c));
       const std::uint32_t x = blocks[c].next;
-      if (!(x && x <= n && taken[x] && blocks[x].prev == c)) break;
+      if (!(valid(x) && taken[x] && blocks[x].prev == c)) break;
       c = x;
     }
     if (!seg.empty()) segments.push_back(std::move(seg));
   };
   for (std::uint32_t b = 1; b <= n; ++b) {
     const std::uint32_t p = blocks[b].prev;
-    if (taken[b] && !(p && taken[p] && blocks[p].next == b)) segment_from(b);  // a head
+    if (taken[b] && !(valid(p) && taken[p] && blocks[p].next == b)) segment_from(b);  // a head
   }
   for (std::uint32_t b = 1; b <= n; ++b) segment_from(b);  // blocks linked in a ring
   auto rank = [&](const std::vector<std::uint16_t>& seg) {
@@ -193,6 +254,52 @@ Status ScanBlocks(RandomFile* file, const DataFileHeader& h, std::uint32_t key, 
   std::stable_sort(segments.begin(), segments.end(),
                    [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
   for (const auto& seg : segments) scan->order.insert(scan->order.end(), seg.begin(), seg.end());
+  for (std::uint16_t b : scan->order) {
+    scan->claimed += static_cast<std::uint64_t>(blocks[b].records);
+    if (blocks[b].over_full)
+      scan->notes.push_back("data block " + std::to_string(b) +
+                            " counts more records than it can hold; its " +
+                            std::to_string(blocks[b].records) + " were taken");
+  }
+
+  // Blocks that count more records than the header: a block's last record
+  // lies past its true end when it is blank or breaks the key order (a
+  // copy left behind by a split, or zeros), or, failing that, where the
+  // primary index counts one record less for the block.
+  if (h.num_records <= capacity && scan->claimed > h.num_records && scan->damaged == 0) {
+    std::uint64_t surplus = scan->claimed - h.num_records;
+    const KeyOrder order = keyed ? PrimaryKeyOrder(h) : KeyOrder();
+    for (std::size_t i = 0; i < scan->order.size() && surplus; ++i) {
+      BlockScan::Block& blk = blocks[scan->order[i]];
+      bool past_end = blk.last_blank;
+      if (keyed && !past_end) {
+        past_end = (blk.records > 1 && order.Compare(blk.before_last_key, blk.last_key) >= 0) ||
+                   (i + 1 < scan->order.size() &&
+                    order.Compare(blk.last_key, blocks[scan->order[i + 1]].first_key) >= 0);
+      }
+      if (!past_end) continue;
+      blk.drop_last = true;
+      ++scan->dropped;
+      --surplus;
+      scan->notes.push_back("data block " + std::to_string(scan->order[i]) + " counts " +
+                            std::to_string(blk.records) + " records; the last is not one of " +
+                            "the table's (" + (blk.last_blank ? "blank" : "out of key order") +
+                            ") and was left out");
+    }
+    std::vector<int> indexed(n + 1, -1);
+    for (const IndexEntry& e : index_leaves)
+      if (valid(e.block)) indexed[e.block] = e.count;
+    for (std::uint16_t b : scan->order) {
+      BlockScan::Block& blk = blocks[b];
+      if (!surplus || blk.drop_last || indexed[b] + 1 != blk.records) continue;
+      blk.drop_last = true;
+      ++scan->dropped;
+      --surplus;
+      scan->notes.push_back("data block " + std::to_string(b) + " counts " +
+                            std::to_string(blk.records) + " records, the header and the " +
+                            "primary index one less; its last was left out");
+    }
+  }
   return Status::OK();
 }
 
@@ -213,6 +320,7 @@ class Repair {
   Status ReadHeader();
   Status Salvage(bool write);
   Status SalvageRecord(std::string& record, std::vector<FieldValue>* values);
+  void CountLost(const BlockScan& scan);
   void CheckCompanions();
   Status Rebuild();
   Status KeepOriginals();
@@ -258,7 +366,7 @@ Status Repair::SalvageRecord(std::string& record, std::vector<FieldValue>* value
     FieldValue& v = (*values)[i];
     v = FieldValue{};
     if (!IsBlobType(f.type)) {
-      if (!ValueSound(f, rec)) {
+      if (!ValueDecodes(f, rec)) {
         std::memset(rec + f.offset, 0, static_cast<std::size_t>(f.size));
         ++report_->valuesBlanked;
         damaged = true;
@@ -306,8 +414,15 @@ Status Repair::Salvage(bool write) {
       blob_file_fault_ = "the blob file " + BaseName(mb) + ": " + s.message();
     }
   }
+  // A primary index that reads is a third witness to the blocks' counts.
+  std::vector<IndexEntry> leaves;
+  std::string px_bytes;
+  PrimaryIndex px;
+  if (!header_.Keyed() || !ReadWholeFile(env_, CompanionPath(path_, ".PX"), &px_bytes).ok() ||
+      !px.DecodeFrom(px_bytes).ok() || !px.Leaves(&leaves).ok())
+    leaves.clear();
   BlockScan scan;
-  Status s = ScanBlocks(file_.get(), header_, header_.key, &scan);
+  Status s = ScanBlocks(file_.get(), header_, header_.key, leaves, &scan);
   if (!s.ok()) return s;
   if (write) {
     TableDefinition def;
@@ -329,7 +444,7 @@ Status Repair::Salvage(bool write) {
   for (std::uint16_t number : scan.order) {
     s = ReadDataBlock(file_.get(), header_, header_.key, number, &block);
     if (!s.ok()) return s;
-    const int records = scan.blocks[number].records;
+    const int records = scan.blocks[number].records - (scan.blocks[number].drop_last ? 1 : 0);
     for (int r = 0; r < records; ++r) {
       std::string record = block.substr(
           DataBlockHeader::kEncodedLength + static_cast<std::size_t>(r) * header_.record_size,
@@ -341,21 +456,53 @@ Status Repair::Salvage(bool write) {
   }
   // Told only when a blob needed the file.
   if (report_->blobsLost && !blob_file_fault_.empty()) report_->lost.push_back(blob_file_fault_);
-  report_->blocksSkipped = scan.skipped;
-  if (scan.skipped) {
-    // The header's count tells how many were lost as long as it is plausible.
-    const std::uint64_t per_block = static_cast<std::uint64_t>(header_.RecordsPerBlock());
-    std::uint64_t lost = header_.num_records > report_->recordsSaved
-                             ? header_.num_records - report_->recordsSaved
-                             : 0;
-    lost = std::clamp<std::uint64_t>(lost, scan.skipped, scan.skipped * std::max<std::uint64_t>(per_block, 1));
-    report_->recordsLost = static_cast<std::uint32_t>(lost);
-  }
+  report_->blocksSkipped = scan.damaged;
+  report_->recordsDropped = scan.dropped;
+  report_->notes = scan.notes;
+  CountLost(scan);
   if (writer_) {
     s = writer_->Sync();
     writer_.reset();
   }
   return s;
+}
+
+// What the original held, from two witnesses: the header's record count
+// and the counts of the chain's blocks. The header is trusted while the
+// file's blocks could hold what it counts; blocks whose header is damaged
+// held at least one record each.
+void Repair::CountLost(const BlockScan& scan) {
+  const std::uint64_t header = header_.num_records;
+  const std::uint64_t saved = report_->recordsSaved;
+  const std::uint64_t blocks = scan.claimed - scan.dropped;
+  const std::uint64_t per_block = std::max(header_.RecordsPerBlock(), 1);
+  const std::uint64_t capacity = (scan.blocks.size() - 1) * per_block;
+  const std::string damaged =
+      scan.damaged ? " and " + std::to_string(scan.damaged) + " damaged blocks that cannot be counted"
+                   : "";
+  std::uint64_t lost = 0;
+  if (header <= capacity) {
+    lost = std::max<std::uint64_t>(header > saved ? header - saved : 0, scan.damaged);
+    if (saved > header) {
+      report_->recordsDoubtful = static_cast<std::uint32_t>(saved - header);
+      report_->notes.push_back("the header counts " + std::to_string(header) +
+                               " records, the blocks " + std::to_string(blocks) + damaged +
+                               "; the blocks were trusted, so " +
+                               std::to_string(saved - header) +
+                               " of the saved records may not be the table's");
+    } else if (header != blocks || scan.damaged) {
+      report_->notes.push_back("the header counts " + std::to_string(header) +
+                               " records, the blocks " + std::to_string(blocks) + damaged +
+                               "; the header's count was trusted");
+    }
+  } else {
+    lost = scan.damaged * per_block;  // at most that many
+    report_->notes.push_back("the header counts " + std::to_string(header) +
+                             " records, more than the file's blocks can hold; the blocks' counts "
+                             "were trusted" +
+                             (scan.damaged ? ", and each damaged block counted as full" : ""));
+  }
+  report_->recordsLost = static_cast<std::uint32_t>(std::min<std::uint64_t>(lost, 0xFFFFFFFF));
 }
 
 // Decides which index and check files can go along to the rebuild: those
@@ -511,8 +658,10 @@ Status Repair::Run() {
     report_->lost.push_back("an interrupted replacement of the files is pending; the repair "
                             "finishes it first, and these counts may change then");
   }
-  // A table that verifies and whose values all decode is left as it is.
-  const bool verified = !pending && VerifyTable(path_, env_).status.ok();
+  // A table that verifies and whose values all decode is left as it is
+  // (also once the pending replacement is finished).
+  const bool verified =
+      PendingReplacement(env_, path_).empty() && VerifyTable(path_, env_).status.ok();
   s = ReadHeader();
   if (s.ok()) s = Salvage(false);
   if (s.ok()) CheckCompanions();

@@ -54,11 +54,7 @@ VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   Env* e = env ? env : Env::Default();
   result.pendingJournal = PendingReplacement(e, db_path);
   if (!result.pendingJournal.empty()) {
-    result.status = Status(DBIERR_HEADERCORRUPT,
-                           "an interrupted replacement of the table's files is pending; the "
-                           "next open of the table finishes it")
-                        .WithContext(db_path)
-                        .WithContext(result.pendingJournal);
+    result.status = CheckNothingPending(e, db_path);
     return result;
   }
   OpenOptions options;
@@ -82,6 +78,8 @@ VerifyResult VerifyTable(const std::string& db_path, Env* env) {
   result.status = CheckPrimaryPresent(e, *table);
   if (!result.status.ok()) return result;
   result.status = VerifyIndexes(e, *table);
+  if (!result.status.ok()) return result;
+  result.status = VerifyVal(e, *table);
   if (!result.status.ok()) return result;
   result.status = VerifyLinks(e, *table);
   return result;

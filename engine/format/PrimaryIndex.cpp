@@ -156,6 +156,66 @@ Status PrimaryIndex::Leaves(std::vector<IndexEntry>* out) const {
   return Walk(root_, levels_, seen, out);
 }
 
+Status PrimaryIndex::CheckPages() const {
+  const std::size_t blockSize = params_.blockSizeCode * std::size_t{1024};
+  const std::size_t data = fileSize_ - headerSize_;
+  // Older engines write whole kilobytes of the last block only.
+  if (fileBlocks_ > 0 && data != fileBlocks_ * blockSize &&
+      (data % 1024 != 0 || data < (fileBlocks_ - 1u) * blockSize))
+    return Corrupt("the file does not end where a block does");
+  if (levels_ == 0) {
+    if (entries_ != 0) return Corrupt("entries counted without a tree");
+    return Status::OK();
+  }
+  if (encrypted_) return Status::OK();
+  // Down from the root, one level at a time.
+  std::vector<bool> inTree(fileBlocks_ + 1u, false);
+  std::vector<std::uint16_t> level{root_};
+  std::uint64_t total = 0, pages = 0;
+  inTree[root_] = true;
+  for (int depth = levels_; depth >= 1; --depth) {
+    std::vector<std::uint16_t> below;
+    for (std::uint16_t number : level) {
+      std::vector<IndexEntry> entries;
+      Status s = ReadBlock(number, &entries);
+      if (!s.ok()) return s;
+      ++pages;
+      total += entries.size();
+      for (const IndexEntry& e : depth > 1 ? entries : std::vector<IndexEntry>{}) {
+        if (e.block == 0 || e.block > fileBlocks_ || inTree[e.block])
+          return Corrupt("block " + std::to_string(number) + " names a block twice or outside");
+        inTree[e.block] = true;
+        std::vector<IndexEntry> child;
+        s = ReadBlock(e.block, &child);
+        if (!s.ok()) return s;
+        std::uint32_t sum = 0;
+        for (const IndexEntry& c : child) sum += c.count;
+        if (child.front().key != e.key || e.count != Saturated(sum))
+          return Corrupt("an entry of block " + std::to_string(number) +
+                         " does not match the block it names");
+        below.push_back(e.block);
+      }
+    }
+    level = std::move(below);
+  }
+  if (total != entries_) return Corrupt("the header counts another number of entries");
+  // The blocks in use are linked from the first to the last; free ones
+  // are not.
+  if (GetLe16(bytes_, kUsedBlocks) != pages) return Corrupt("the header counts other blocks");
+  std::uint16_t previous = 0;
+  std::uint64_t linked = 0;
+  for (std::uint16_t b = GetLe16(bytes_, kFirstBlock); b != 0;
+       b = GetLe16(bytes_, headerSize_ + (b - 1u) * blockSize)) {
+    if (b > fileBlocks_ || !inTree[b] || ++linked > pages ||
+        GetLe16(bytes_, headerSize_ + (b - 1u) * blockSize + 2) != previous)
+      return Corrupt("the links between the blocks are broken");
+    previous = b;
+  }
+  if (linked != pages || previous != GetLe16(bytes_, kLastBlock))
+    return Corrupt("the links between the blocks are broken");
+  return Status::OK();
+}
+
 Status PrimaryIndex::CheckParams(const IndexFileParams& p) {
   std::size_t keyLength = 0;
   for (const KeyField& f : p.keyFields) keyLength += f.size;

@@ -60,6 +60,13 @@ class PrimaryIndex {
   // blocks that loop, point outside the file or are deeper or shallower than
   // the header says are reported as corruption.
   Status Leaves(std::vector<IndexEntry>* out) const;
+  // Every page of the file, beyond what reading needs: each block is in
+  // the tree once, an entry above level 1 holds the first key of the block
+  // it names and the sum of its counts, the header's entry and block counts
+  // are those of the tree, the links of the blocks in use run through all
+  // of them from the first to the last, and the file ends where a block
+  // does (or, as older engines wrote it, on a kilobyte within the last).
+  Status CheckPages() const;
 
   // Whether a tree over these key fields can be built: at least two entries
   // must fit a block, or the tree would never narrow to a root.

@@ -138,11 +138,16 @@ Status SecondaryIndex::DecodeRecords(std::string_view b) {
   std::uint32_t expected = GetLe32(b, 0x06);
   if (blockSize == 0 || blockSize > 32768) return Corrupt("bad block size");
   std::vector<bool> seen(fileBlocks + 1u, false);
+  std::uint16_t previous = 0, used = 0;
   while (block != 0) {
     if (block > fileBlocks || seen[block]) return Corrupt("broken block chain");
     seen[block] = true;
+    ++used;
     std::size_t at = header_.size() + (block - 1u) * blockSize;
     if (at + 6 > b.size()) return Corrupt("block outside the file");
+    if (GetLe16(b, at + 2) != previous && pageFault_.empty())
+      pageFault_ = "block " + std::to_string(block) + " names the wrong block before it";
+    previous = block;
     auto add = static_cast<std::int16_t>(GetLe16(b, at + 4));
     if (add >= 0) {
       if (add % recordSize_ != 0 || add + recordSize_ + 6u > blockSize ||
@@ -157,6 +162,13 @@ Status SecondaryIndex::DecodeRecords(std::string_view b) {
     block = GetLe16(b, at);
   }
   if (records_.size() != expected) return Corrupt("record count does not match the header");
+  if (pageFault_.empty() && (previous != GetLe16(b, 0x10) || used != GetLe16(b, 0x0A)))
+    pageFault_ = "the header's block counts disagree with the blocks";
+  // Older engines write whole kilobytes of the last block only.
+  const std::size_t data = b.size() - header_.size();
+  if (pageFault_.empty() && fileBlocks > 0 && data != fileBlocks * blockSize &&
+      (data % 1024 != 0 || data < (fileBlocks - 1u) * blockSize))
+    pageFault_ = "the file does not end where a block does";
   return Status::OK();
 }
 

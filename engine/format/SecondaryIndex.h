@@ -65,6 +65,9 @@ class SecondaryIndex {
   // The data block a record names.
   std::uint16_t BlockOf(const std::string& record) const;
 
+  // A fault of the pages that reading passes over (a block's back link,
+  // the header's last block or block count); empty when there is none.
+  const std::string& PageFault() const { return pageFault_; }
   // The blocks of the .Xnn in chain order, each as the .Ynn should name it.
   const std::vector<IndexEntry>& Blocks() const { return blocks_; }
   // Checks the records against those built from the table (any order): the
@@ -126,6 +129,7 @@ class SecondaryIndex {
   std::string header_;
   std::vector<std::string> records_;
   std::vector<IndexEntry> blocks_;
+  std::string pageFault_;
   std::uint16_t recordSize_ = 0;
 };
 

@@ -162,6 +162,25 @@ Status ValFile::DecodeFrom(std::string_view b) {
   return links != 0 ? DecodeLinks(b, links, footer) : Status::OK();
 }
 
+Status ValFile::DecodeLegacyChecks(const std::vector<std::uint8_t>& fieldSizes,
+                                  std::vector<ValCheck>* checks) const {
+  checks->clear();
+  if (!legacy_) return Status::OK();
+  ValFile walk;
+  for (std::uint8_t size : fieldSizes) walk.fields_.push_back({0, 0, size, {}});
+  std::string_view b = legacy_bytes_;
+  if (b.size() < kHeaderSize) return Corrupt("header truncated");
+  std::size_t pos = kHeaderSize;
+  for (int i = 0; i < legacy_count_; ++i) {
+    ValCheck check;
+    Status s = walk.DecodeCheck(b, pos, check);
+    if (!s.ok()) return s;
+    checks->push_back(std::move(check));
+  }
+  if (pos != b.size()) return Corrupt("the checks do not end where the file does");
+  return Status::OK();
+}
+
 Status ValFile::DecodeCheck(std::string_view b, std::size_t& pos, ValCheck& c) const {
   if (pos + kCheckSize > b.size()) return Corrupt("check truncated");
   c.field = static_cast<std::uint8_t>(b[pos]);

@@ -89,6 +89,12 @@ class ValFile {
   void SetChangeCount(std::uint8_t count) { change_count_ = count; }
   std::uint8_t LegacyCheckCount() const { return legacy_count_; }
 
+  // A level 3.x file lists no fields but holds its checks as later levels
+  // do; walked with the sizes of the table's fields, they must fill the
+  // file exactly.
+  Status DecodeLegacyChecks(const std::vector<std::uint8_t>& fieldSizes,
+                            std::vector<ValCheck>* checks) const;
+
   std::vector<ValField>& Fields() { return fields_; }
   const std::vector<ValField>& Fields() const { return fields_; }
   std::uint16_t KeyFieldCount() const { return key_field_count_; }
