@@ -115,7 +115,7 @@ struct ZIPCMDSTRUCT {
   std::string lpszItemList;
   std::string lpszComment;
   std::string lpszEncryptCode;
-  bool encryptFlag = false;  // archives are written unencrypted; see DZip.cpp
+  bool encryptFlag = false;  // never set: archives are written unencrypted, the code is ignored
   bool recurseFlag = false;
   bool addCommentFlag = false;
   bool noDirectoryEntriesFlag = false;
