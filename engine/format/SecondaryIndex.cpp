@@ -100,7 +100,8 @@ Status SecondaryIndex::DecodeLayout(std::string_view b, std::uint16_t nf) {
     if (all[i].key.type == 0x17) all[i].key.decimals = sizeByte;
     keyLength += all[i].key.size;
   }
-  if (keyLength != recordSize_) return Corrupt("record size does not match the fields");
+  if (recordSize_ == 0 || keyLength != recordSize_)
+    return Corrupt("record size does not match the fields");
   std::size_t pos = base + 2 * std::size_t{nf} + 4 + 4 * std::size_t{nf};
   if (pos + TableNameLength(params_.versionId) > b.size()) return Corrupt("header truncated");
   std::size_t at = pos;
