@@ -15,6 +15,7 @@ function(vardex_gtest name)
     VARDEX_SAMPLES_DIR="${VARDEX_SAMPLES_DIR}"
     VARDEX_TEST_DATA_DIR="${VARDEX_TEST_DATA_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  vardex_test_precompile(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 

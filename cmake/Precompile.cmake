@@ -1,0 +1,39 @@
+# Precompiled headers, with GCC only (a header GCC cannot use is compiled as
+# text instead; clang refuses one built with other flags).
+#
+# vardex_precompile(TARGET HEADERS...) gives a library of many sources one
+# header of the system and Qt headers they share. vardex_test_precompile(
+# TARGET) lets a GoogleTest test reuse one header made once for all of them:
+# GoogleTest and the standard library. QtTest cases get none: a header of
+# whole Qt modules takes longer to load in each of their few sources than
+# the sources take to compile.
+set(VARDEX_PRECOMPILE OFF)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(VARDEX_PRECOMPILE ON)
+endif()
+set(VARDEX_STD_HEADERS <algorithm> <cstdint> <cstring> <functional> <map> <memory> <set>
+  <string> <vector>)
+
+function(vardex_precompile target)
+  if(VARDEX_PRECOMPILE)
+    target_precompile_headers(${target} PRIVATE ${VARDEX_STD_HEADERS} ${ARGN})
+  endif()
+endfunction()
+
+function(vardex_test_precompile target)
+  if(NOT VARDEX_PRECOMPILE)
+    return()
+  endif()
+  set(host vardex_test_pch)
+  if(NOT TARGET ${host})
+    # Made in the first test folder, with the compile options of tests.
+    file(WRITE ${CMAKE_BINARY_DIR}/${host}.cpp "")
+    add_library(${host} STATIC ${CMAKE_BINARY_DIR}/${host}.cpp)
+    target_link_libraries(${host} PRIVATE GTest::gtest)
+    target_compile_definitions(${host} PRIVATE
+      VARDEX_SAMPLES_DIR="${VARDEX_SAMPLES_DIR}" VARDEX_TEST_DATA_DIR="${VARDEX_TEST_DATA_DIR}")
+    target_precompile_headers(${host} PRIVATE ${VARDEX_STD_HEADERS}
+      <gtest/gtest.h> <filesystem> <fstream> <sstream>)
+  endif()
+  target_precompile_headers(${target} REUSE_FROM ${host})
+endfunction()
