@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
@@ -49,6 +51,19 @@ inline int Vdx(const QStringList& args, QString* output = nullptr) {
   if (!p.waitForFinished(120000)) return -1;
   if (output) *output = QString::fromUtf8(p.readAll());
   return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// Every file below `dir` with its contents, by relative path.
+inline QMap<QString, QByteArray> Tree(const QString& dir) {
+  QMap<QString, QByteArray> files;
+  QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    files.insert(QDir(dir).relativeFilePath(path), f.readAll());
+  }
+  return files;
 }
 
 inline bool CopyFiles(const QString& from, const QString& to, const QStringList& masks = {"*"}) {

@@ -20,19 +20,6 @@ namespace {
 const QStringList kSuccess{"Success", "RightNow"};
 constexpr qint64 kCapacity = 6000;
 
-// Every file below `dir` with its contents, by relative path.
-QMap<QString, QByteArray> Tree(const QString& dir) {
-  QMap<QString, QByteArray> files;
-  QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    files.insert(QDir(dir).relativeFilePath(path), f.readAll());
-  }
-  return files;
-}
-
 int Sh(const QString& command) { return std::system(qPrintable(command + " >/dev/null 2>&1")); }
 
 // Writes `path` with Python's zipfile: `entries` is a Python list of
@@ -397,8 +384,6 @@ class TBackupTest : public QObject {
       QString key;
       QString why;
     } cases[] = {
-        {Db(), "VolumeRefusedDatabase", Db()},
-        {Db("SAFE"), "VolumeRefusedDatabase", Db()},
         {home_->Path("OTHER"), "VolumeRefusedDatabase", home_->Path("OTHER")},
         {home_->Path(), "VolumeRefusedProgram", home_->Path()},
     };

@@ -123,6 +123,16 @@ TEST(VdxRepair, SalvagesWhatIsReadableFromDamagedSampleTables) {
                      delta * o.header.record_size;
     Patch(db, at, std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8 & 0xFF)});
   };
+  // The damage of moving block `pos`'s count: a lowered count loses the
+  // block's last record, a raised one must lose nothing.
+  const auto count_moved = [&](std::size_t pos, int delta) {
+    return [&, pos, delta](const std::string& db, const Original& o, std::set<std::size_t>*) {
+      move_count(db, o, pos, delta);
+      std::set<std::size_t> lost;
+      if (delta < 0) lost.insert(o.chain[pos].first_record + o.chain[pos].records - 1u);
+      return lost;
+    };
+  };
   const Case cases[] = {
       {"a zeroed block header", "paradox-rental", "RENTAL.DB",
        [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
@@ -148,34 +158,19 @@ TEST(VdxRepair, SalvagesWhatIsReadableFromDamagedSampleTables) {
        },
        -1, 1, "the header counts 198 records, the blocks 186 and 1 damaged blocks"},
       {"a block's count lowered by one", "paradox-rental", "RENTAL.DB",
-       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
-         move_count(db, o, 4, -1);
-         return std::set<std::size_t>{o.chain[4].first_record + o.chain[4].records - 1u};
-       },
+       count_moved(4, -1),
        -1, 1, "the header counts 198 records, the blocks 197; the header's count was trusted"},
       {"a count raised by one in a block with room", "paradox-rental", "RENTAL.DB",
-       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
-         move_count(db, o, 15, 1);
-         return std::set<std::size_t>{};
-       },
+       count_moved(15, 1),
        -1, 0, "1 records past a block's end left out"},
       {"a count raised by one in the last block", "paradox-rental", "RENTAL.DB",
-       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
-         move_count(db, o, 16, 1);
-         return std::set<std::size_t>{};
-       },
+       count_moved(16, 1),
        -1, 0, "the header and the primary index one less"},
       {"a count raised by one in a full block", "paradox-rental", "RENTAL.DB",
-       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
-         move_count(db, o, 4, 1);
-         return std::set<std::size_t>{};
-       },
+       count_moved(4, 1),
        -1, 0, "counts more records than it can hold; its 12 were taken"},
       {"a blank record past the end of the only block", "paradox-restructure", "STORE.DB",
-       [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
-         move_count(db, o, 0, 1);
-         return std::set<std::size_t>{};
-       },
+       count_moved(0, 1),
        -1, 0, "the last is not one of the table's (blank)"},
       {"the first block's next pointer naming itself", "paradox-rental", "RENTAL.DB",
        [&](const std::string& db, const Original& o, std::set<std::size_t>*) {
