@@ -25,10 +25,7 @@ constexpr TRunFlags kToolFlags = rfConfirm | rfCheck | rfVerify;
 std::string ToStd(const QString& text) { return text.toStdString(); }
 
 // A file name without its extension.
-QString StemOf(const QString& name) {
-  const qsizetype dot = name.lastIndexOf('.');
-  return dot < 0 ? name : name.left(dot);
-}
+QString StemOf(const QString& name) { return QString::fromStdString(engine::Stem(ToStd(name))); }
 
 }  // namespace
 
