@@ -31,5 +31,9 @@ int main(int argc, char** argv) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
   std::printf("%zu inputs replayed\n", inputs.size());
+  if (inputs.empty()) {
+    std::fprintf(stderr, "no input found: a replay of nothing proves nothing\n");
+    return 1;
+  }
   return 0;
 }

@@ -6,6 +6,9 @@
 # build-fuzz/artifacts/<target>/; fix the fault and keep the input under
 # tests/data/fuzz/<target>/, where every build's ctest replays it.
 # Usage: scripts/fuzz.sh SECONDS [TARGET...]   Exit 1 when a target crashed.
+# scripts/fuzz.sh --replay TARGET PROGRAM DIR seeds DIR afresh (with the
+# kept inputs) and runs PROGRAM over it: every build's ctest replays each
+# target's seeds and kept inputs so, without libFuzzer.
 # FUZZ_JOBS builds with that many jobs and runs as many targets at once.
 # FUZZ_KEEP_GOING=1 goes on after a crash (libFuzzer's fork mode), so a long
 # run collects every crash it finds.
@@ -131,6 +134,11 @@ run_one() {  # SECONDS TARGET
 case ${1:?usage: scripts/fuzz.sh SECONDS [TARGET...] | --configure} in
   --configure) configure; exit 0 ;;
   --one) run_one "$2" "$3"; exit $? ;;
+  --replay)
+    rm -rf "$4" && mkdir -p "$4"
+    seed "$2" "$4"
+    [ -d "$DATA/fuzz/$2" ] && cp "$DATA/fuzz/$2"/* "$4/"
+    exec "$3" "$4" ;;
 esac
 SECONDS_EACH=$1
 shift
