@@ -14,15 +14,6 @@
 
 namespace vdx {
 
-namespace {
-
-std::string FileName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
 std::string KeepSetAside(const std::string& path, const std::string& folder,
                          const std::string& table, std::time_t moment, std::string* error) {
   // The same naming and moving as the program's tools: one home for it.
@@ -60,14 +51,14 @@ int ReportRestructure(const std::string& path, const engine::RestructureReport& 
   for (const Set& set : sets) {
     if (set.count == 0 || set.table.empty()) continue;
     std::string error;
-    const std::string kept = KeepSetAside(set.table, set.folder, FileName(path), now, &error);
-    err << "warning: " << FileName(path) << ": " << set.count << " records set aside in "
+    const std::string kept = KeepSetAside(set.table, set.folder, engine::BaseName(path), now, &error);
+    err << "warning: " << engine::BaseName(path) << ": " << set.count << " records set aside in "
         << engine::DirName(set.table) << "/" << set.folder << " (" << set.why << ")";
     if (kept.empty()) {
       err << "; they could not be moved there and stay in " << set.table << ": " << error;
       rc = 1;
     } else {
-      err << ": " << FileName(kept);
+      err << ": " << engine::BaseName(kept);
     }
     err << "\n";
   }

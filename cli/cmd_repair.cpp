@@ -40,11 +40,6 @@ std::vector<std::string> TablesIn(const std::string& dir) {
   return out;
 }
 
-std::string FileName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 int RepairOne(const std::string& path, bool dry_run, std::time_t now, std::ostream& out,
               std::ostream& err) {
   engine::RepairOptions options;
@@ -76,8 +71,8 @@ int RepairOne(const std::string& path, bool dry_run, std::time_t now, std::ostre
   if (!r.damagedFolder.empty()) out << "  damaged files kept in " << r.damagedFolder << "\n";
   if (r.keyViolations && !r.keyViolTable.empty()) {
     std::string error;
-    const std::string kept = vdx::KeepSetAside(r.keyViolTable, "KEYVIOL", FileName(path), now, &error);
-    err << "warning: " << FileName(path) << ": " << r.keyViolations
+    const std::string kept = vdx::KeepSetAside(r.keyViolTable, "KEYVIOL", engine::BaseName(path), now, &error);
+    err << "warning: " << engine::BaseName(path) << ": " << r.keyViolations
         << " salvaged records broke the key and are not in the table; "
         << (kept.empty() ? "they stay in " + r.keyViolTable + ": " + error : "kept in " + kept)
         << "\n";

@@ -64,7 +64,7 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
   }
   const std::string target = save_as.empty() ? live_path : save_as;
   engine::RestructureRequest request = engine::BuildLikeRequest(
-      live, ref, target.substr(target.find_last_of('/') + 1), engine::DirName(target), ref_path);
+      live, ref, engine::BaseName(target), engine::DirName(target), ref_path);
   // Protected as the table was, or with the password given.
   request.desc.bProtected = live_protected || (ref_protected && !password.empty());
   std::snprintf(request.desc.szPassword, sizeof request.desc.szPassword, "%s", password.c_str());

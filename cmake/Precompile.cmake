@@ -34,6 +34,10 @@ function(vardex_test_precompile target)
       VARDEX_SAMPLES_DIR="${VARDEX_SAMPLES_DIR}" VARDEX_TEST_DATA_DIR="${VARDEX_TEST_DATA_DIR}")
     target_precompile_headers(${host} PRIVATE ${VARDEX_STD_HEADERS}
       <gtest/gtest.h> <filesystem> <fstream> <sstream>)
+    # Qt adds -fPIC to whoever links it, and GCC loads a header only into a
+    # compilation with the same code model: the header and every test get it.
+    target_compile_options(${host} PRIVATE -fPIC)
   endif()
+  target_compile_options(${target} PRIVATE -fPIC)
   target_precompile_headers(${target} REUSE_FROM ${host})
 endfunction()

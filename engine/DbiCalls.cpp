@@ -156,8 +156,7 @@ DBIResult DbiDoRestructure(hDBIDb db, std::uint16_t descCount, CRTblDesc* desc, 
   const std::string name(desc->szTblName, strnlen(desc->szTblName, sizeof desc->szTblName));
   if (name.empty()) return RecordError(Status(DBIERR_INVALIDPARAM, "No table name"));
   const std::string path = db->Resolve(name);
-  const auto slash = path.find_last_of('/');
-  const std::string table = engine::DataFilePath(path.substr(0, slash), path.substr(slash + 1));
+  const std::string table = engine::DataFilePath(engine::DirName(path), engine::BaseName(path));
   engine::RestructureOptions options;
   options.passwords = engine::TSession::Default().Passwords();
   if (desc->szPassword[0]) options.passwords.push_back(desc->szPassword);

@@ -23,8 +23,7 @@ std::string ExecutableFolder() {
   ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
   if (n <= 0) return ".";
   exe.resize(static_cast<std::size_t>(n));
-  std::size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? "." : exe.substr(0, slash == 0 ? 1 : slash);
+  return DirName(exe);
 }
 
 std::string InstalledDataFolder() {

@@ -228,11 +228,9 @@ std::string CompanionPath(const std::string& db_path, const std::string& ext,
 
 std::string ResolveTablePath(const std::string& arg) {
   if (Env::Default()->Exists(arg)) return arg;
-  const auto slash = arg.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : arg.substr(0, slash);
-  const std::string name = slash == std::string::npos ? arg : arg.substr(slash + 1);
-  std::string path = DataFilePath(dir, name);
-  if (slash == std::string::npos && path.rfind("./", 0) == 0) path = path.substr(2);
+  const bool bare = arg.find('/') == std::string::npos;
+  std::string path = DataFilePath(DirName(arg), BaseName(arg));
+  if (bare && path.rfind("./", 0) == 0) path = path.substr(2);
   return path;
 }
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Env.h"
+
 namespace engine {
 
 namespace {
@@ -31,12 +33,6 @@ bool ReadOnly(const std::string& path) {
   return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 Status Busy(const std::string& path, bool exclusive) {
   return Status(DBIERR_FILELOCKED, exclusive ? "table is in use by another program"
                                              : "table is opened exclusively by another program")
@@ -47,7 +43,7 @@ Status Busy(const std::string& path, bool exclusive) {
 
 Status CheckWritable(const std::string& path) {
   if (ReadOnly(path)) return Status(DBIERR_READONLYFILE, "the table is read-only").WithContext(path);
-  const std::string dir = FolderOf(path);
+  const std::string dir = DirName(path);
   if (ReadOnly(dir)) return Status(DBIERR_READONLYDIR, "the folder is read-only").WithContext(dir);
   return Status::OK();
 }
