@@ -2,9 +2,10 @@
 #
 # vardex_gtest(NAME SOURCES... LIBS ...) builds a GoogleTest executable and
 # registers its cases with ctest. vardex_gtest_folder(PREFIX LIBS ...
-# INCLUDES ... DEFINITIONS ... DEPENDS ...) does so for every *_test.cpp of
-# the calling folder, naming each PREFIX_<file>. vardex_qtest(...) builds a
-# QTest executable, run on the offscreen platform.
+# INCLUDES ... DEFINITIONS ... DEPENDS ...) builds one, PREFIX_tests, of
+# every *_test.cpp of the calling folder: one link per folder instead of one
+# per file (ctest still runs each case on its own). vardex_qtest(...) builds
+# a QTest executable, run on the offscreen platform.
 include(GoogleTest)
 
 function(vardex_gtest name)
@@ -22,16 +23,13 @@ endfunction()
 function(vardex_gtest_folder prefix)
   cmake_parse_arguments(ARG "" "" "LIBS;INCLUDES;DEFINITIONS;DEPENDS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
-  foreach(source IN LISTS sources)
-    get_filename_component(stem ${source} NAME_WE)
-    set(target ${prefix}_${stem})
-    vardex_gtest(${target} SOURCES ${source} LIBS ${ARG_LIBS})
-    target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
-    target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
-    if(ARG_DEPENDS)
-      add_dependencies(${target} ${ARG_DEPENDS})
-    endif()
-  endforeach()
+  set(target ${prefix}_tests)
+  vardex_gtest(${target} SOURCES ${sources} LIBS ${ARG_LIBS})
+  target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
+  if(ARG_DEPENDS)
+    add_dependencies(${target} ${ARG_DEPENDS})
+  endif()
 endfunction()
 
 function(vardex_qtest name)
