@@ -159,6 +159,7 @@ ExportReport ExportTables(const std::vector<std::string>& tables, bool whole_fol
     }
   }
   if (!existing.empty() && !options.force) {
+    report.existing = existing;
     report.status = Status(DBIERR_INVALIDPARAM, "exists already (give --force to replace it)");
     report.status.WithContext(existing[0]);
     return report;

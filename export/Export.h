@@ -52,6 +52,7 @@ struct ExportReport {
   // the export was cancelled).
   engine::Status status;
   bool cancelled = false;
+  std::vector<std::string> existing;  // outputs that exist, when not forced
   std::vector<TableOutcome> tables;
   std::vector<std::string> outputs;  // the files and folders written
   std::size_t Skipped() const;

@@ -71,7 +71,8 @@ Status Bind(const engine::ParadoxTable& table, sqlite3_stmt* stmt, int index, co
       *text = engine::FormatTimestamp(v.d);
       break;
     case FieldKind::Bytes:
-      sqlite3_bind_blob64(stmt, col, v.s.data(), v.s.size(), SQLITE_STATIC);
+      *text = v.s;  // the value is a temporary; the row needs the bytes until it is stepped
+      sqlite3_bind_blob64(stmt, col, text->data(), text->size(), SQLITE_STATIC);
       return Status::OK();
     case FieldKind::Memo:
     case FieldKind::Binary: {
