@@ -119,7 +119,7 @@ Status SqliteWriter::Open(const std::string& path, std::unique_ptr<SqliteWriter>
   // The loaded records keep what Paradox kept, even where they break a
   // check or link added after them; the constraints hold for what follows.
   Status s = db->Exec(
-      "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA cache_size=-32768;"
+      "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; PRAGMA cache_size=-8192;"
       "PRAGMA ignore_check_constraints=ON; PRAGMA foreign_keys=OFF; BEGIN;"
       "CREATE TABLE _vardex_checks (table_name TEXT NOT NULL, field_name TEXT NOT NULL,"
       " kind TEXT NOT NULL, value TEXT, detail TEXT)");
