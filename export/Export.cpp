@@ -144,6 +144,19 @@ bool FormatFromName(const std::string& name, ExportFormat* format) {
   return false;
 }
 
+std::vector<std::string> ExistingOutputs(const std::vector<std::string>& tables, bool whole_folder,
+                                         const std::string& out, ExportFormat format) {
+  std::vector<std::string> existing;
+  if (tables.empty()) return existing;
+  for (const Target& t : PlanTargets(tables, whole_folder, out, format)) {
+    for (const std::string& p : {t.path, t.blobs}) {
+      std::error_code ec;
+      if (!p.empty() && fs::exists(p, ec)) existing.push_back(p);
+    }
+  }
+  return existing;
+}
+
 ExportReport ExportTables(const std::vector<std::string>& tables, bool whole_folder,
                           const std::string& out, const ExportOptions& options) {
   ExportReport report;
@@ -152,12 +165,7 @@ ExportReport ExportTables(const std::vector<std::string>& tables, bool whole_fol
     return report;
   }
   const std::vector<Target> targets = PlanTargets(tables, whole_folder, out, options.format);
-  std::vector<std::string> existing;
-  for (const Target& t : targets) {
-    for (const std::string& p : {t.path, t.blobs}) {
-      if (!p.empty() && fs::exists(p)) existing.push_back(p);
-    }
-  }
+  const std::vector<std::string> existing = ExistingOutputs(tables, whole_folder, out, options.format);
   if (!existing.empty() && !options.force) {
     report.existing = existing;
     report.status = Status(DBIERR_INVALIDPARAM, "exists already (give --force to replace it)");

@@ -68,6 +68,11 @@ std::vector<std::string> TablesOfFolder(const std::string& dir);
 ExportReport ExportTables(const std::vector<std::string>& tables, bool whole_folder,
                           const std::string& out, const ExportOptions& options);
 
+// The outputs that ExportTables would replace (what it refuses without
+// `force`), for a caller that asks first.
+std::vector<std::string> ExistingOutputs(const std::vector<std::string>& tables, bool whole_folder,
+                                         const std::string& out, ExportFormat format);
+
 // The file extension of a format, without its dot ("csv", "jsonl", "sqlite").
 const char* FormatExtension(ExportFormat format);
 bool FormatFromName(const std::string& name, ExportFormat* format);
