@@ -23,8 +23,7 @@ namespace {
 
 using tableexport::ExportFormat;
 
-constexpr ExportFormat kFormats[] = {ExportFormat::Sqlite, ExportFormat::Csv,
-                                     ExportFormat::Jsonl};
+constexpr ExportFormat kFormats[] = {ExportFormat::Sqlite, ExportFormat::Csv, ExportFormat::Jsonl};
 
 // Where to and in which form; the texts come from section "ExportDialog".
 class TFormExport : public QDialog {
@@ -35,7 +34,8 @@ class TFormExport : public QDialog {
     setWindowTitle(text("FormCaption"));
     format_ = new QComboBox(this);
     format_->setObjectName("ComboFormat");
-    for (const char* key : {"FormatSqlite", "FormatCsv", "FormatJsonl"}) format_->addItem(text(key));
+    for (const char* key : {"FormatSqlite", "FormatCsv", "FormatJsonl"})
+      format_->addItem(text(key));
     target_ = new QLineEdit(QDir::homePath() + '/' + alias + ".sqlite", this);
     target_->setObjectName("EditTarget");
     target_->setMinimumWidth(360);
@@ -105,7 +105,8 @@ void TFormVardex::ExportDatabase() {
   TFormProgress* progress = FormProgress();
   options.progress = [&](const tableexport::ExportProgress& p) {
     const std::uint64_t total = std::max<std::uint64_t>(p.records_total, 1);
-    const int permille = static_cast<int>(std::min<std::uint64_t>(1000, p.records_done * 1000 / total));
+    const int permille =
+        static_cast<int>(std::min<std::uint64_t>(1000, p.records_done * 1000 / total));
     return progress->Progress(
         FormatValue("ProcessCaptions", "Table", {QString::fromStdString(p.name)}), permille);
   };
@@ -122,8 +123,7 @@ void TFormVardex::ExportDatabase() {
   SetToolControlsEnabled(false);
   progress->SetCancelled(false);
   progress->Start(FormatValue("ProcessCaptions", "Export", {CurrentAlias}), 0, 1000, 1, true);
-  const tableexport::ExportReport report =
-      tableexport::ExportTables(paths, true, target, options);
+  const tableexport::ExportReport report = tableexport::ExportTables(paths, true, target, options);
   progress->hide();
   ToolRunning = false;
   SetToolControlsEnabled(true);

@@ -56,11 +56,11 @@ void MakeBenchTable(const std::string& path, int records) {
     return f;
   };
   TableDefinition def;
-  def.fields = {field("Id", FieldType::Long),       field("Name", FieldType::Alpha, 40),
-                field("Qty", FieldType::Short),     field("Price", FieldType::Currency),
-                field("Ratio", FieldType::Number),  field("Day", FieldType::Date),
-                field("At", FieldType::Time),       field("Stamp", FieldType::Timestamp),
-                field("Ok", FieldType::Logical),    field("Amount", FieldType::Bcd, 17, 2)};
+  def.fields = {field("Id", FieldType::Long),      field("Name", FieldType::Alpha, 40),
+                field("Qty", FieldType::Short),    field("Price", FieldType::Currency),
+                field("Ratio", FieldType::Number), field("Day", FieldType::Date),
+                field("At", FieldType::Time),      field("Stamp", FieldType::Timestamp),
+                field("Ok", FieldType::Logical),   field("Amount", FieldType::Bcd, 17, 2)};
   std::unique_ptr<TableWriter> writer;
   Status s = CreateTable(Env::Default(), path, def);
   if (s.ok()) s = TableWriter::Open(Env::Default(), path, 0, &writer);
@@ -84,8 +84,8 @@ void Compare(const std::string& dir, const std::string& table, const char* label
   std::printf("%s: vdx dump > file: %.2f s, peak %ld KB\n", label, dump.seconds, dump.peak_kb);
   for (const char* format : {"sqlite", "csv", "jsonl"}) {
     const std::string out = dir + "/export." + format;
-    const Run r = Measure(vdx + " export " + table + " --to " + format + " " + out +
-                          " --force > /dev/null");
+    const Run r =
+        Measure(vdx + " export " + table + " --to " + format + " " + out + " --force > /dev/null");
     std::printf("%s: vdx export --to %-6s: %.2f s (%.2f x dump), peak %ld KB\n", label, format,
                 r.seconds, r.seconds / dump.seconds, r.peak_kb);
     std::remove(out.c_str());

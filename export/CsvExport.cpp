@@ -144,8 +144,8 @@ class CsvTable {
 
 }  // namespace
 
-Status WriteCsv(const engine::ParadoxTable& table, const std::string& path,
-                const BlobFolder& blobs, const ExportOptions& options, RecordTicker* ticker) {
+Status WriteCsv(const engine::ParadoxTable& table, const std::string& path, const BlobFolder& blobs,
+                const ExportOptions& options, RecordTicker* ticker) {
   FILE* fp = std::fopen(path.c_str(), "wb");
   if (!fp) return Status::IOError("cannot write " + path);
   CsvTable csv(table, blobs, options.delimiter);

@@ -94,6 +94,49 @@ Status WriteTableFile(const engine::ParadoxTable& table, const Target& target,
   return s;
 }
 
+// Writes the opened tables through one staging area, and commits it when
+// the export is complete; the tables' outcomes go into the report.
+Status WriteAll(const std::vector<Target>& targets, const ExportOptions& options,
+                std::vector<std::unique_ptr<engine::ParadoxTable>>* open, ExportProgress* progress,
+                ExportReport* report) {
+  RecordTicker ticker(options, progress);
+  Staging staging;
+  std::unique_ptr<SqliteWriter> sqlite;
+  Status s;
+  if (options.format == ExportFormat::Sqlite) {
+    std::string temp;
+    s = staging.NewFile(targets[0].path, &temp);
+    if (s.ok()) s = SqliteWriter::Open(temp, &sqlite);
+  }
+  std::size_t written = 0;
+  for (std::size_t i = 0; s.ok() && i < open->size(); ++i) {
+    TableOutcome& outcome = report->tables[i];
+    progress->table = i;
+    progress->name = engine::BaseName(outcome.path);
+    if (!ticker.Report()) break;
+    std::unique_ptr<engine::ParadoxTable>& table = (*open)[i];
+    if (!table) continue;  // reported when it was opened
+    const std::uint64_t before = progress->records_done;
+    outcome.status = sqlite ? sqlite->AddTable(*table, options.passwords, &ticker, &outcome.notes)
+                            : WriteTableFile(*table, targets[i], options, &staging, &ticker);
+    if (ticker.Cancelled()) break;
+    outcome.records = progress->records_done - before;
+    table.reset();  // its lock is not needed any more
+    if (outcome.status.ok()) ++written;
+  }
+  if (ticker.Cancelled()) {
+    report->cancelled = true;
+    return CancelledStatus();
+  }
+  if (s.ok() && written == 0) s = Status(DBIERR_NOSUCHTABLE, "no table could be exported");
+  if (s.ok() && sqlite) s = sqlite->Commit();
+  if (s.ok()) {
+    report->outputs = staging.Targets();
+    s = staging.Commit();
+  }
+  return s;
+}
+
 }  // namespace
 
 bool RecordTicker::Report() {
@@ -165,7 +208,8 @@ ExportReport ExportTables(const std::vector<std::string>& tables, bool whole_fol
     return report;
   }
   const std::vector<Target> targets = PlanTargets(tables, whole_folder, out, options.format);
-  const std::vector<std::string> existing = ExistingOutputs(tables, whole_folder, out, options.format);
+  const std::vector<std::string> existing =
+      ExistingOutputs(tables, whole_folder, out, options.format);
   if (!existing.empty() && !options.force) {
     report.existing = existing;
     report.status = Status(DBIERR_INVALIDPARAM, "exists already (give --force to replace it)");
@@ -187,43 +231,7 @@ ExportReport ExportTables(const std::vector<std::string>& tables, bool whole_fol
     report.tables.push_back({tables[i], 0, OpenTable(tables[i], options, &open[i]), {}});
     if (open[i]) progress.records_total += open[i]->RecordCount();
   }
-  RecordTicker ticker(options, &progress);
-  Status s;
-  {
-    Staging staging;
-    std::unique_ptr<SqliteWriter> sqlite;
-    std::string sqlite_temp;
-    if (options.format == ExportFormat::Sqlite) {
-      s = staging.NewFile(targets[0].path, &sqlite_temp);
-      if (s.ok()) s = SqliteWriter::Open(sqlite_temp, &sqlite);
-    }
-    std::size_t written = 0;
-    for (std::size_t i = 0; s.ok() && i < tables.size(); ++i) {
-      progress.table = i;
-      progress.name = engine::BaseName(tables[i]);
-      if (!ticker.Report()) break;
-      TableOutcome& outcome = report.tables[i];
-      if (!open[i]) continue;  // reported when it was opened
-      const std::uint64_t before = progress.records_done;
-      outcome.status = sqlite ? sqlite->AddTable(*open[i], options.passwords, &ticker, &outcome.notes)
-                              : WriteTableFile(*open[i], targets[i], options, &staging, &ticker);
-      if (ticker.Cancelled()) break;
-      outcome.records = progress.records_done - before;
-      open[i].reset();  // its lock is not needed any more
-      if (outcome.status.ok()) ++written;
-    }
-    if (ticker.Cancelled()) {
-      report.cancelled = true;
-      s = CancelledStatus();
-    } else if (s.ok() && written == 0) {
-      s = Status(DBIERR_NOSUCHTABLE, "no table could be exported");
-    }
-    if (s.ok() && sqlite) s = sqlite->Commit();
-    if (s.ok()) {
-      report.outputs = staging.Targets();
-      s = staging.Commit();
-    }
-  }
+  const Status s = WriteAll(targets, options, &open, &progress, &report);
   if (!s.ok()) {
     report.outputs.clear();
     report.status = s;

@@ -22,9 +22,9 @@ enum class ExportFormat { Csv, Jsonl, Sqlite };
 
 // Where an export stands, for a progress bar.
 struct ExportProgress {
-  std::size_t table = 0;   // index of the table being written
-  std::size_t tables = 0;  // tables in all
-  std::string name;        // its file name
+  std::size_t table = 0;            // index of the table being written
+  std::size_t tables = 0;           // tables in all
+  std::string name;                 // its file name
   std::uint64_t records_done = 0;   // over all tables so far
   std::uint64_t records_total = 0;  // over all tables, as their headers count them
 };

@@ -21,8 +21,8 @@ class CountingFileBuf : public std::streambuf {
   bool Drain() {
     const std::size_t n = static_cast<std::size_t>(pptr() - pbase());
     std::uint64_t lines = 0;
-    for (const char* p = pbase(); (p = static_cast<const char*>(std::memchr(
-                                       p, '\n', static_cast<std::size_t>(pptr() - p))));
+    for (const char* p = pbase();
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(pptr() - p))));
          ++p) {
       ++lines;
     }

@@ -37,6 +37,9 @@ struct SqliteWriter::Db {
                ? Status::OK()
                : Error("SQLite refused \"" + sql.substr(0, 200) + "\"");
   }
+  Status InsertRows(const engine::ParadoxTable& table, const std::string& name,
+                    RecordTicker* ticker);
+  Status AddLooseCheck(const std::string& table, const LooseCheck& c);
 };
 
 namespace {
@@ -107,13 +110,47 @@ std::vector<std::string> MasterFieldNames(const std::string& master,
 
 }  // namespace
 
+Status SqliteWriter::Db::InsertRows(const engine::ParadoxTable& table, const std::string& name,
+                                    RecordTicker* ticker) {
+  const int fields = static_cast<int>(table.Fields().size());
+  std::string sql = "INSERT INTO " + SqlName(name) + " VALUES (";
+  for (int i = 0; i < fields; ++i) sql += i ? ",?" : "?";
+  sqlite3_stmt* insert = nullptr;
+  Status s = Prepare(sql + ")", &insert);
+  std::vector<std::string> texts(static_cast<std::size_t>(fields));
+  engine::TableCursor cursor = table.NewCursor();
+  while (s.ok() && cursor.Next()) {
+    for (int i = 0; s.ok() && i < fields; ++i) {
+      s = Bind(table, insert, i, cursor.Value(i), &texts[static_cast<std::size_t>(i)]);
+    }
+    if (s.ok() && sqlite3_step(insert) != SQLITE_DONE) {
+      s = Error("record " + std::to_string(cursor.RecordNumber() + 1));
+    }
+    sqlite3_reset(insert);
+    if (s.ok() && !ticker->Tick()) s = CancelledStatus();
+  }
+  sqlite3_finalize(insert);
+  return s.ok() ? cursor.status() : s;
+}
+
+Status SqliteWriter::Db::AddLooseCheck(const std::string& table, const LooseCheck& c) {
+  const std::string* values[] = {&table, &c.field, &c.kind, &c.value, &c.detail};
+  for (int i = 0; i < 5; ++i) {
+    sqlite3_bind_text64(check_insert, i + 1, values[i]->data(), values[i]->size(), SQLITE_STATIC,
+                        SQLITE_UTF8);
+  }
+  const bool done = sqlite3_step(check_insert) == SQLITE_DONE;
+  sqlite3_reset(check_insert);
+  return done ? Status::OK() : Error("the checks of " + table);
+}
+
 SqliteWriter::SqliteWriter(std::unique_ptr<Db> db) : db_(std::move(db)) {}
 SqliteWriter::~SqliteWriter() = default;
 
 Status SqliteWriter::Open(const std::string& path, std::unique_ptr<SqliteWriter>* out) {
   auto db = std::make_unique<Db>();
-  if (sqlite3_open_v2(path.c_str(), &db->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
     return db->Error("cannot open " + path);
   }
   // The loaded records keep what Paradox kept, even where they break a
@@ -135,45 +172,17 @@ Status SqliteWriter::AddTable(const engine::ParadoxTable& table,
   engine::TableStructure st;
   Status s = engine::ReadTableStructure(engine::Env::Default(), table, &st);
   if (!s.ok()) notes->push_back("its structure is exported in part: " + s.ToString());
-  const TableSchema schema = BuildSchema(table, st, [&](const std::string& master) {
-    return MasterFieldNames(master, passwords);
-  });
+  const TableSchema schema = BuildSchema(
+      table, st, [&](const std::string& master) { return MasterFieldNames(master, passwords); });
   notes->insert(notes->end(), schema.notes.begin(), schema.notes.end());
   s = db_->Exec("SAVEPOINT one_table");
   if (!s.ok()) return s;
   s = db_->Exec(schema.create);
-  sqlite3_stmt* insert = nullptr;
-  const int fields = static_cast<int>(table.Fields().size());
-  if (s.ok()) {
-    std::string sql = "INSERT INTO " + SqlName(schema.name) + " VALUES (";
-    for (int i = 0; i < fields; ++i) sql += i ? ",?" : "?";
-    s = db_->Prepare(sql + ")", &insert);
-  }
-  std::vector<std::string> texts(static_cast<std::size_t>(fields));
-  engine::TableCursor cursor = table.NewCursor();
-  while (s.ok() && cursor.Next()) {
-    for (int i = 0; s.ok() && i < fields; ++i) {
-      s = Bind(table, insert, i, cursor.Value(i), &texts[static_cast<std::size_t>(i)]);
-    }
-    if (s.ok() && sqlite3_step(insert) != SQLITE_DONE) {
-      s = db_->Error("record " + std::to_string(cursor.RecordNumber() + 1));
-    }
-    sqlite3_reset(insert);
-    if (s.ok() && !ticker->Tick()) s = CancelledStatus();
-  }
-  sqlite3_finalize(insert);
-  if (s.ok()) s = cursor.status();
-  for (std::size_t i = 0; s.ok() && i < schema.indexes.size(); ++i) s = db_->Exec(schema.indexes[i]);
-  for (const LooseCheck& c : schema.loose) {
-    if (!s.ok()) break;
-    sqlite3_stmt* q = db_->check_insert;
-    const std::string* values[] = {&schema.name, &c.field, &c.kind, &c.value, &c.detail};
-    for (int i = 0; i < 5; ++i) {
-      sqlite3_bind_text64(q, i + 1, values[i]->data(), values[i]->size(), SQLITE_STATIC,
-                          SQLITE_UTF8);
-    }
-    if (sqlite3_step(q) != SQLITE_DONE) s = db_->Error("the checks of " + schema.name);
-    sqlite3_reset(q);
+  if (s.ok()) s = db_->InsertRows(table, schema.name, ticker);
+  for (std::size_t i = 0; s.ok() && i < schema.indexes.size(); ++i)
+    s = db_->Exec(schema.indexes[i]);
+  for (std::size_t i = 0; s.ok() && i < schema.loose.size(); ++i) {
+    s = db_->AddLooseCheck(schema.name, schema.loose[i]);
   }
   if (!s.ok()) {
     db_->Exec("ROLLBACK TO one_table");

@@ -54,8 +54,8 @@ TEST(VdxExport, ExitCodesOptionsAndDumpForm) {
   EXPECT_TRUE(fs::exists(dir / "csv/CUSTOMER.csv"));
   EXPECT_FALSE(fs::exists(dir / "csv/ORDERS.csv"));
 
-  for (const char* bad : {" --to xml x", " --to jsonl x --no-header", " --to csv",
-                          " --to csv x --delimiter '\"'"}) {
+  for (const char* bad :
+       {" --to xml x", " --to jsonl x --no-header", " --to csv", " --to csv x --delimiter '\"'"}) {
     EXPECT_EQ(Vdx("export " + demo + bad).code, 2) << bad;
   }
 }

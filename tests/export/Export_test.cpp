@@ -3,14 +3,14 @@
 // schema, a damaged table is left out while the others go on, text of the
 // DOS and Windows code pages arrives as UTF-8, and nothing is ever left
 // half-written.
+#include "Export.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
 #include <fstream>
 #include <set>
 
-#include "Export.h"
 #include "ExportReader.h"
 #include "ParadoxCrypt.h"
 #include "TableFiles.h"
@@ -35,9 +35,9 @@ ExportReport Export(const std::string& source, const std::string& out, ExportFor
                     ExportOptions options = {}) {
   options.format = format;
   const bool folder = fs::is_directory(source);
-  return tableexport::ExportTables(folder ? tableexport::TablesOfFolder(source)
-                                          : std::vector<std::string>{source},
-                                   folder, out, options);
+  return tableexport::ExportTables(
+      folder ? tableexport::TablesOfFolder(source) : std::vector<std::string>{source}, folder, out,
+      options);
 }
 
 std::unique_ptr<ParadoxTable> Open(const std::string& path) {
@@ -57,8 +57,8 @@ Rows DumpRows(const ParadoxTable& table) {
     rows.emplace_back();
     for (std::size_t i = 0; i < table.Fields().size(); ++i) {
       std::string json;
-      EXPECT_TRUE(ValueJson(table, static_cast<int>(i), cursor.Value(static_cast<int>(i)), &json)
-                      .ok());
+      EXPECT_TRUE(
+          ValueJson(table, static_cast<int>(i), cursor.Value(static_cast<int>(i)), &json).ok());
       rows.back().push_back(json);
     }
   }
@@ -188,8 +188,7 @@ TEST(Export, KeysIndexesAndLinksBecomeSchema) {
   TempDir out;
   const std::string db = out / "joins.sqlite";
   ASSERT_TRUE(Export(source, db, ExportFormat::Sqlite).status.ok());
-  EXPECT_EQ(Sqlite3Cli(db, "SELECT name FROM pragma_table_info('two') WHERE pk > 0"),
-            "ID1\nID2\n");
+  EXPECT_EQ(Sqlite3Cli(db, "SELECT name FROM pragma_table_info('two') WHERE pk > 0"), "ID1\nID2\n");
   EXPECT_EQ(Sqlite3Cli(db, "SELECT name, origin FROM pragma_index_list('C') ORDER BY 1"),
             "C.A|c\nC.B|c\nsqlite_autoindex_C_1|pk\n");
   EXPECT_EQ(Sqlite3Cli(db, "SELECT name FROM pragma_index_info('indexed.Descending')"),
@@ -214,7 +213,9 @@ TEST(Export, CodePageTextArrivesAsUtf8) {
   const struct {
     int code_page;
     const char* text;
-  } cases[] = {{437, "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA9l\xC3\xA8ve \xE2\x95\x94"},
+  } cases[] = {{437,
+                "Gr\xC3\xB6\xC3\x9F"
+                "e \xC3\xA9l\xC3\xA8ve \xE2\x95\x94"},
                {850, "\xC3\x86r\xC3\xB8 caf\xC3\xA9 \xC3\x98"},
                {866, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\x81\xD0\xB6"},
                {1252, "na\xC3\xAFve \xE2\x82\xAC \xC5\x93uvre"}};
