@@ -58,12 +58,17 @@ Staging::~Staging() {
 
 engine::Status Staging::Stage(const std::string& target, bool folder, std::string* temp) {
   std::string name = ParentOf(target) + "/." + engine::BaseName(target) + ".vdx-XXXXXX";
+  // mkstemp and mkdtemp make private entries; the outputs get the modes of
+  // ordinary new files and folders.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
   if (folder) {
     if (!::mkdtemp(name.data())) return Errno("cannot create a folder beside", target);
+    ::chmod(name.c_str(), 0777 & ~mask);
   } else {
     const int fd = ::mkstemp(name.data());
     if (fd < 0) return Errno("cannot create a file beside", target);
-    ::fchmod(fd, 0644);  // as an ordinary new file; mkstemp makes it private
+    ::fchmod(fd, 0666 & ~mask);
     ::close(fd);
   }
   entries_.push_back({name, target, folder});
