@@ -48,12 +48,15 @@ const char* BlobExtension(FieldType type, const std::string& data) {
 class CsvTable {
  public:
   CsvTable(const engine::ParadoxTable& table, const BlobFolder& blobs, char delimiter)
-      : table_(table), blobs_(blobs), delimiter_(delimiter) {}
+      : table_(table),
+        blobs_(blobs),
+        delimiter_(delimiter),
+        specials_{delimiter, '"', '\r', '\n'} {}
 
   void AddField(const std::string& text) {
     if (!first_) line_ += delimiter_;
     first_ = false;
-    if (text.find_first_of(std::string{delimiter_, '"', '\r', '\n'}) == std::string::npos) {
+    if (text.find_first_of(specials_, 0, sizeof specials_) == std::string::npos) {
       line_ += text;
       return;
     }
@@ -137,6 +140,7 @@ class CsvTable {
   const engine::ParadoxTable& table_;
   const BlobFolder& blobs_;
   const char delimiter_;
+  const char specials_[4];  // what makes a field quoted
   std::string line_;
   bool first_ = true;
   std::string dir_, dir_name_;
