@@ -114,6 +114,8 @@ void TFormVardex::BuildMenus() {
   auto* database = new TZelMenu("MenuDatabase", "&Database", this);
   connect(item(database, "MenuPassword", "&Password..."), &QAction::triggered, this,
           [this] { Guarded([this] { MenuPasswordClick(); }); });
+  connect(item(database, "MenuExport", "&Export..."), &QAction::triggered, this,
+          [this] { Guarded([this] { ExportDatabase(); }); });
   database->addSeparator();
   connect(item(database, "MenuExit", "E&xit"), &QAction::triggered, this,
           [this] { MenuExitClick(); });

@@ -110,6 +110,8 @@ class TFormVardex : public QMainWindow {
   void MenuExitClick();
   void MenuAboutClick();
   void MenuPasswordClick();
+  // Database > Export... (fmVdxExport.cpp): the selected database for other programs.
+  void ExportDatabase();
 
   void RefreshAliasList();
   void SelectAliasByName(const QString& name);

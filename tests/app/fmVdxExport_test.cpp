@@ -1,0 +1,119 @@
+// Database > Export... on a copy of the demo database: the dialog, the
+// progress window (with its Cancel), the question before anything is
+// replaced, and the end messages, with the files read back by sqlite3.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "RunTestUtil.h"
+#include "cpZelCtrls.h"
+#include "fmPrgrss.h"
+
+namespace {
+
+QString Sqlite3(const QString& file, const QString& sql) {
+  QProcess p;
+  p.start("sqlite3", {file, sql});
+  p.waitForFinished(60000);
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+}  // namespace
+
+class TExportTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TRunHome> home_;
+  QList<TMessageRequest> seen_;
+  QMessageBox::StandardButton replace_ = QMessageBox::Yes;
+  std::unique_ptr<TFormVardex> form_;
+  bool shown_ = false;  // the progress window showed during the last export
+
+  // Answers the export dialog with a format (its index) and a target, then
+  // runs the export from the Database menu; the keys of its end message.
+  QString Export(int format, const QString& target, bool cancel = false) {
+    seen_.clear();
+    QTimer::singleShot(0, [&] {
+      QDialog* dialog = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "FormExport") dialog = static_cast<QDialog*>(w);
+      QVERIFY(dialog);
+      dialog->findChild<QComboBox*>("ComboFormat")->setCurrentIndex(format);
+      dialog->findChild<QLineEdit*>("EditTarget")->setText(target);
+      dialog->findChild<QPushButton*>("ButtonOk")->click();
+    });
+    // The progress window shows while the export runs; Cancel ends it.
+    shown_ = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (!FormProgress()->isVisible()) return;
+      shown_ = true;
+      if (cancel) FormProgress()->ButtonCancelClick();
+    });
+    watch.start(0);
+    form_->findChild<TZelMenuItem*>("MenuExport")->trigger();
+    watch.stop();
+    return seen_.isEmpty() ? QString() : seen_.last().Key;
+  }
+
+ private slots:
+  void init() {
+    home_ = std::make_unique<TRunHome>();
+    QVERIFY(Vdx({"create-demo", home_->Path()}) == 0);
+    home_->WriteAliases({"DEMO", "SALES"});
+    form_ = std::make_unique<TFormVardex>(QStringList{});
+    form_->MessageHandler = [this](const TMessageRequest& m) {
+      seen_ << m;
+      return m.Kind == mkConfirmation ? replace_ : QMessageBox::Ok;
+    };
+    form_->TerminateHandler = [] {};
+    form_->FormActivate();
+    form_->SelectAliasByName("DEMO");
+  }
+  void cleanup() {
+    form_.reset();
+    home_.reset();
+  }
+
+  void databaseBecomesOneSqliteFile() {
+    QCOMPARE(form_->findChild<TZelMenuItem*>("MenuExport")->Caption(), QString("&Export..."));
+    const QString target = home_->Path("demo.sqlite");
+    QCOMPARE(Export(0, target), QString("ExportDone"));
+    QVERIFY(shown_);
+    QCOMPARE(Sqlite3(target, "SELECT count(*) FROM CUSTOMER; SELECT count(*) FROM ORDERS"),
+             QString("240\n480\n"));
+    QVERIFY(!form_->ToolRunning);
+    QVERIFY(form_->ToolMenuItem(ttPack)->isEnabled());
+
+    // Replacing is asked first; No keeps the file, Yes replaces it.
+    QFile::resize(target, 0);
+    replace_ = QMessageBox::No;
+    Export(0, target);
+    QCOMPARE(seen_.last().Key, QString("ExportReplace"));
+    QCOMPARE(QFileInfo(target).size(), 0);
+    QVERIFY(!shown_);
+    replace_ = QMessageBox::Yes;
+    QCOMPARE(Export(0, target), QString("ExportDone"));
+    QCOMPARE(Sqlite3(target, "SELECT count(*) FROM CUSTOMER"), QString("240\n"));
+
+    // Cancel in the progress window: nothing is written.
+    QCOMPARE(Export(0, home_->Path("other.sqlite"), true), QString("ExportCanceled"));
+    QVERIFY(!QFileInfo::exists(home_->Path("other.sqlite")));
+  }
+
+  void damagedTableIsNamedAndTheRestWritten() {
+    const QString mb = home_->Path("DEMO/ORDERS.MB");
+    QFile::resize(mb, QFileInfo(mb).size() / 3);
+    const QString folder = home_->Path("csv");
+    QCOMPARE(Export(1, folder), QString("ExportSkipped"));
+    QVERIFY2(seen_.last().Detail.startsWith("ORDERS.DB: "), qPrintable(seen_.last().Detail));
+    QVERIFY(QFileInfo::exists(folder + "/CUSTOMER.csv"));
+    QVERIFY(!QFileInfo::exists(folder + "/ORDERS.csv"));
+  }
+};
+
+QTEST_MAIN(TExportTest)
+#include "fmVdxExport_test.moc"
