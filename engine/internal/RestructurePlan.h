@@ -3,6 +3,10 @@
 // Restructure units include this.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/internal is the engine's own; use the engine's public headers"
+#endif
+
 #include <memory>
 #include <string>
 #include <vector>

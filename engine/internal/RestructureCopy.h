@@ -4,6 +4,10 @@
 // units include this.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/internal is the engine's own; use the engine's public headers"
+#endif
+
 #include <functional>
 #include <memory>
 #include <string>

@@ -8,6 +8,10 @@
 // a restructure, whose spill file lives in the staging folder.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/internal is the engine's own; use the engine's public headers"
+#endif
+
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -4,6 +4,10 @@
 // table, and every referential link names a table that exists.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/internal is the engine's own; use the engine's public headers"
+#endif
+
 #include "DataFileHeader.h"
 #include "Env.h"
 #include "IndexKey.h"

@@ -5,6 +5,10 @@
 // rounded or blanked.
 #pragma once
 
+#ifndef VARDEX_ENGINE_INTERNAL
+#error "engine/internal is the engine's own; use the engine's public headers"
+#endif
+
 #include "FieldTypes.h"
 #include "FieldValue.h"
 
