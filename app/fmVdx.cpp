@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "RunLock.h"
 #include "Session.h"
 #include "clMacro.h"
 #include "cpTbTool.h"

@@ -29,6 +29,9 @@ class TZelMacroServer;
 namespace engine {
 struct FileSwap;
 }
+namespace toolrun {
+class TRunLock;
+}
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -268,6 +271,9 @@ class TFormVardex : public QMainWindow {
   TZelMacroServer* MacroServer() const { return macro_server_; }
   // The conversation's macro event: the engine's result, cut to 50 characters.
   void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
+  // A tool request of a second start ("Vdx32 ALIAS -X" while this one runs):
+  // run as the macro USETOOL would; the macro answer.
+  QString RunForwardedRequest(const QString& alias, QChar letter);
   // After a start by automation: asked before the window closes while
   // clients still use the automation object; false keeps it open.
   std::function<bool()> AutomationCloseQuery;
@@ -337,6 +343,8 @@ class TFormVardex : public QMainWindow {
   std::unique_ptr<TZelTableTools> table_tools_;
   bool password_refused_ = false;  // this run's password request was declined
   TToolResult last_result_ = trSuccess;
+  // The database's run lock, held from the start of a run to its end.
+  std::unique_ptr<toolrun::TRunLock> run_lock_;
   // This run's tables of records set aside: the table written and the data
   // file of the set (counted when the run ends).
   struct TSetAside {

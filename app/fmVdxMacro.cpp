@@ -71,6 +71,15 @@ void TFormVardex::MacroServerProcessMacro(const QString& name, const QStringList
   result = text.left(TZelMacroServer::kMaxResult);
 }
 
+QString TFormVardex::RunForwardedRequest(const QString& alias, QChar letter) {
+  QString result;
+  MacroServerProcessMacro(
+      "USETOOL",
+      {QString::fromStdString(ToolName(ToolFromLetter(static_cast<char>(letter.unicode())))), alias},
+      result);
+  return result;
+}
+
 void TFormVardex::DetachMacroEngine() {
   if (MacroEngine().Host() == macro_host_.get()) MacroEngine().SetHost(nullptr);
 }

@@ -12,6 +12,7 @@
 #include "DbExceptions.h"
 #include "Heartbeat.h"
 #include "Journal.h"
+#include "RunLock.h"
 #include "Session.h"
 #include "TTable.h"
 #include "TableFiles.h"
@@ -192,6 +193,16 @@ void TFormVardex::StartRun(TToolType tool, TRunFlags flags) {
   password_refused_ = false;
   set_aside_.clear();
   SetToolControlsEnabled(false);
+  // One run per database, whoever starts it; a Restore may bring the folder.
+  const std::string what = "Vdx32 " + ToolName(tool);
+  run_lock_ = std::make_unique<toolrun::TRunLock>(ToStd(DatabaseFolder()), what);
+  if (run_lock_->State() == toolrun::TRunLock::lsNoFolder && tool == ttRestore &&
+      QDir().mkpath(DatabaseFolder())) {
+    run_lock_ = std::make_unique<toolrun::TRunLock>(ToStd(DatabaseFolder()), what);
+  }
+  if (run_lock_->State() == toolrun::TRunLock::lsBusy) {
+    FinishRun(trBusy, FormatValue("Notifications", "RunLocked", {ToQt(run_lock_->Detail())}));
+  }
   if ((flags & rfConfirm) && Options.count(voConfirm) &&
       ShowMessageKey("Notifications", "AreYouSure", {DisplayName(tool)}, mkConfirmation,
                      QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
@@ -255,6 +266,7 @@ void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
   if (!AddLogEntry(ToStd(CurrentAlias), CurrentTool, result)) {
     ShowMessageKey("Notifications", "LogCannotRegister");
   }
+  run_lock_.reset();
   SetToolControlsEnabled(true);
   if ((result == trUpdate || result == trRepeat) && Options.count(voEndMsg)) {
     FormProgress()->hide();
