@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "RunLock.h"
 #include "Session.h"
 #include "clMacro.h"
 #include "cpTbTool.h"
@@ -65,6 +64,7 @@ QIcon ToolIcon(TToolType tool) {
 TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
     : QMainWindow(parent), params_(params), table_tools_(std::make_unique<TZelTableTools>()) {
   setObjectName("FormVardex");
+  CreateRun();
   BuildMenus();
   BuildToolbar();
   BuildGrid();

@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "ToolRun.h"
 #include "ZelControls.h"
 #include "tcVardex.h"
 
@@ -29,9 +30,7 @@ class TZelMacroServer;
 namespace engine {
 struct FileSwap;
 }
-namespace toolrun {
-class TRunLock;
-}
+class TWindowRunDriver;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -42,8 +41,6 @@ struct TGridRect {
   int Left = 0, Top = 1, Right = 1, Bottom = 1;
   bool operator==(const TGridRect&) const = default;
 };
-
-enum TMsgKind { mkError, mkWarning, mkInformation, mkConfirmation };
 
 // One message of the window: a keyed text of a language section with its
 // arguments. An empty section means `Key` is the text itself (exception
@@ -68,17 +65,6 @@ struct TDriveSelection {
   QChar Drive = 'A';
   bool Complement = true;
 };
-
-// Whether a file name is one of a table's own files by its extension: data,
-// blobs, checks, indexes, and their parked forms.
-bool IsTableFileName(const QString& name);
-// The journal through which Retrieve swaps the tables it built (in the
-// folder RE$$ of the database) in for the live ones.
-QString RetrieveJournalPath(const QString& database_folder);
-
-// How a run starts: bits of one byte.
-enum TRunFlag : unsigned char { rfConfirm = 1, rfCheck = 2, rfVerify = 4, rfSafe = 8 };
-using TRunFlags = unsigned char;
 
 class TFormVardex : public QMainWindow {
   Q_OBJECT
@@ -129,7 +115,9 @@ class TFormVardex : public QMainWindow {
   int ExitCode = 0;
   void RequestClose();
 
-  // The run framework (fmVdxRun.cpp). FinishRun ends a run by throwing EAbort (fmVdxRun.h).
+  // The run framework: the run layer's TToolRun, driven by this window
+  // (fmVdxRun.cpp). FinishRun ends a run by throwing EAbort (ToolRun.h).
+  toolrun::TToolRun& Run() const { return *run_; }
   void StartRun(TToolType tool, TRunFlags flags);
   // `detail` names what the result is about (the tables that differ, the
   // table that is damaged or busy); it is shown below the end message. It
@@ -137,7 +125,7 @@ class TFormVardex : public QMainWindow {
   // or trRepeat.
   void FinishRun(TToolResult result, const QString& detail = QString());
   // The result of the last finished run (trSuccess before the first).
-  TToolResult LastResult() const { return last_result_; }
+  TToolResult LastResult() const;
   void CheckDatabase(TRunFlags flags);
   void VerifyTables(const QString& folder);
   // Table file names of an alias or a folder, without hidden files.
@@ -303,6 +291,8 @@ class TFormVardex : public QMainWindow {
 
  private:
   void FormCreate();
+  // The run layer and this window as its driver (fmVdxRun.cpp).
+  void CreateRun();
   void BuildMenus();
   void BuildToolbar();
   void BuildGrid();
@@ -310,15 +300,6 @@ class TFormVardex : public QMainWindow {
   void BuildLanguage();
   void ApplyLanguageToProgress();
   TZelLangSection* LangSection(const QString& section) const;
-  // Restructures or packs one table; a table found busy or damaged ends the
-  // run with trBusy or trCorrupted, and records set aside are noted.
-  void RunOneTable(const QString& file, const std::function<void()>& work);
-  void NoteSetAside(const QString& file);
-  void ShowSetAside();
-  // Shows a table in the progress window; a Cancel asks as the run's
-  // cancel result does and returns only when the user goes on.
-  void TableProgress(const QString& file, int position, TToolResult on_cancel);
-  void ShowEndMessage(TToolResult result, const QString& name, const QString& detail, bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
   void FillGrid();
@@ -342,16 +323,9 @@ class TFormVardex : public QMainWindow {
   TFormDbPasswd* password_dialog_ = nullptr;
   std::unique_ptr<TZelTableTools> table_tools_;
   bool password_refused_ = false;  // this run's password request was declined
-  TToolResult last_result_ = trSuccess;
-  // The database's run lock, held from the start of a run to its end.
-  std::unique_ptr<toolrun::TRunLock> run_lock_;
-  // This run's tables of records set aside: the table written and the data
-  // file of the set (counted when the run ends).
-  struct TSetAside {
-    QString table;
-    QString path;
-  };
-  QList<TSetAside> set_aside_;
+  friend class TWindowRunDriver;
+  std::unique_ptr<toolrun::TRunDriver> run_driver_;
+  std::unique_ptr<toolrun::TToolRun> run_;
   // Backup and Restore.
   void CreateBackupDialogs();
   void Compress();

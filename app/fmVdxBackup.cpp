@@ -30,10 +30,6 @@ constexpr char kPasswordWord[] = "ZelVardex!";
 
 std::string ToStd(const QString& text) { return text.toStdString(); }
 
-// Stands in the database folder while its work folders are set aside by a
-// restore; a run that finds it knows the set-aside folders are the good ones.
-QString RestoreMarker(const QString& d) { return d + "/RESTORE.$$$"; }
-
 bool WriteMarker(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
@@ -281,24 +277,6 @@ void TFormVardex::ReportRestoreCode(int code) {
   if (code == 48) return;  // cancelled: the caller answers failure
   ShowMessageKey("Notifications", RestoreKey(code), {QString::number(code)});
   FinishRun(trError);
-}
-
-void TFormVardex::RecoverInterruptedRestore() {
-  const QString d = DatabaseFolder();
-  if (d.isEmpty() || !QFileInfo::exists(RestoreMarker(d))) return;
-  // Pair by pair, so a recovery that is itself interrupted can run again.
-  bool ok = true;
-  for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
-                                    std::pair<QString, QString>{"SAFE", "SA$$"}}) {
-    if (!IsRealDir(ToStd(DatabaseFolder(aside)))) continue;
-    ok = ok && PutBackWorkFolder(name, aside);
-  }
-  if (ok) {
-    QFile::remove(RestoreMarker(d));
-  } else if (ToolRunning) {
-    ShowMessageKey("Notifications", "RestoreWorkFolders");
-    FinishRun(trError);
-  }
 }
 
 bool TFormVardex::Extract() {

@@ -637,6 +637,36 @@ class TRunTest : public QObject {
     QCOMPARE(LogRecords("TWIN", ttPack, trNotMatch), 1);
     VerifyIdle();
   }
+
+  // vdx run drives the same run layer without a window: on the same
+  // database it leaves the same files, byte for byte (the tables carry no
+  // time stamp of the run), and the same log record.
+  void vdxRunWritesWhatTheWindowWrites() {
+    MakeDemo();
+    MakeForm();
+    const QString pristine = home_->Path("pristine");
+    QCOMPARE(QProcess::execute("cp", {"-a", Db("DEMO"), pristine}), 0);
+    for (const TToolType tool : {ttUpdate, ttCopy, ttPack}) {
+      const QString name = QString::fromStdString(ToolName(tool));
+      QCOMPARE(Run(tool, "DEMO"), kSuccess);
+      const QMap<QString, QByteArray> window = Tree(Db("DEMO"));
+      QCOMPARE(QProcess::execute("rm", {"-rf", Db("DEMO")}), 0);
+      QCOMPARE(QProcess::execute("cp", {"-a", pristine, Db("DEMO")}), 0);
+      CloseLog();  // the window's process holds the log while it is open
+      QString out;
+      QCOMPARE(Vdx({"run", "demo", name.toLower(), "--yes"}, &out), 0);
+      QVERIFY(OpenLog());
+      const QMap<QString, QByteArray> cli = Tree(Db("DEMO"));
+      QCOMPARE(cli.keys(), window.keys());
+      for (const QString& file : window.keys()) {
+        QVERIFY2(window[file] == cli[file], qPrintable(name + " " + file));
+      }
+      QCOMPARE(LogRecords("DEMO", tool, trSuccess), 2);
+      QCOMPARE(LogRecords("DEMO", tool), 2);
+      QCOMPARE(QProcess::execute("rm", {"-rf", Db("DEMO")}), 0);
+      QCOMPARE(QProcess::execute("cp", {"-a", pristine, Db("DEMO")}), 0);
+    }
+  }
 };
 
 QTEST_MAIN(TRunTest)
