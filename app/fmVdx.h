@@ -184,13 +184,11 @@ class TFormVardex : public QMainWindow {
   // there; false when something stays in the way.
   bool PutBackWorkFolder(const QString& name, const QString& aside);
   void RecoverInterruptedRestore();
-  void ZipMajorCallback(const std::string& item, int percent, bool& cancel);
-  void ZipMinorCallback(const std::string& item, int percent, bool& cancel);
   void ZipMessageCallback(int msg, int mb_type, long long p1, long long p2, int& reply);
   TFormSelectDrive* SelectDriveDialog() const { return select_drive_; }
   TFormZipProgress* ZipProgressDialog() const { return zip_progress_; }
-  TZipFile& Zip() const { return *zip_; }
-  TUnzipFile& Unzip() const { return *unzip_; }
+  TZipFile& Zip() const;
+  TUnzipFile& Unzip() const;
   // drives.ini in the program folder.
   QString DrivesFile() const;
 
@@ -259,6 +257,9 @@ class TFormVardex : public QMainWindow {
   TZelMacroServer* MacroServer() const { return macro_server_; }
   // The conversation's macro event: the engine's result, cut to 50 characters.
   void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
+  // A macro's run: as the tool's menu entry runs it. False when none started
+  // (a run in progress, the tool controls off).
+  bool RunToolForMacro(TToolType tool, TToolResult* result, bool* logged);
   // A tool request of a second start ("Vdx32 ALIAS -X" while this one runs):
   // run as the macro USETOOL would; the macro answer.
   QString RunForwardedRequest(const QString& alias, QChar letter);
@@ -326,21 +327,12 @@ class TFormVardex : public QMainWindow {
   friend class TWindowRunDriver;
   std::unique_ptr<toolrun::TRunDriver> run_driver_;
   std::unique_ptr<toolrun::TToolRun> run_;
-  // Backup and Restore.
+  // Backup and Restore: the dialogs; the drive dialog when CONFIRM is on
+  // (false: cancelled).
   void CreateBackupDialogs();
-  void Compress();
-  bool Extract();
-  void ReportRestoreCode(int code);
-  void PutBackWorkFolders();
-  void ShowDriveDialog();
-  void RethrowCallbackFailure();
+  bool ShowDriveDialog();
   TFormSelectDrive* select_drive_ = nullptr;
   TFormZipProgress* zip_progress_ = nullptr;
-  std::unique_ptr<TZipFile> zip_;
-  std::unique_ptr<TUnzipFile> unzip_;
-  std::exception_ptr callback_failure_;  // raised inside a library callback
-  bool folders_aside_ = false;           // METADA$$ and SA$$ hold the former folders
-  QStringList restore_skipped_;          // entries a restore left out
   std::unique_ptr<TMacroHost> macro_host_;
   TZelMacroServer* macro_server_ = nullptr;
 };

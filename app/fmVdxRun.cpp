@@ -9,7 +9,9 @@
 
 #include "cpTbTool.h"
 #include "fmPrgrss.h"
+#include "fmSelDrv.h"
 #include "fmVdx.h"
+#include "fmZipPrg.h"
 
 class TWindowRunDriver : public toolrun::TRunDriver {
  public:
@@ -33,11 +35,39 @@ class TWindowRunDriver : public toolrun::TRunDriver {
     return f_->FormatValue(section, key, args);
   }
   bool Message(const toolrun::TRunMessage& m) override {
-    const auto button =
-        f_->ShowMessageKeys(m.Section, m.Keys, m.Args, m.Kind,
-                            m.YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, m.Detail);
-    return m.YesNo ? button == QMessageBox::Yes : true;
+    const QMessageBox::StandardButtons buttons =
+        m.Buttons == toolrun::rbYesNo      ? QMessageBox::Yes | QMessageBox::No
+        : m.Buttons == toolrun::rbOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                           : QMessageBox::Ok;
+    const auto button = f_->ShowMessageKeys(m.Section, m.Keys, m.Args, m.Kind, buttons, m.Detail);
+    if (m.Buttons == toolrun::rbYesNo) return button == QMessageBox::Yes;
+    return button != QMessageBox::Cancel;
   }
+
+  QChar Drive() const override { return f_->select_drive_->Drive(); }
+  bool Complement() const override { return f_->select_drive_->Complement(); }
+  bool ChooseDrive() override { return f_->ShowDriveDialog(); }
+  QString DrivesFile() const override { return f_->DrivesFile(); }
+  void ArchiveStart(const QString& tool_name, const QString& alias) override {
+    f_->zip_progress_->Start(tool_name, alias);
+  }
+  void ArchiveStatus(bool whole, const QString& item, int percent, bool& cancel) override {
+    if (whole) {
+      f_->zip_progress_->MajorStatus(item, percent, cancel);
+    } else {
+      f_->zip_progress_->MinorStatus(item, percent, cancel);
+    }
+  }
+  bool ArchiveCancelled() const override { return f_->zip_progress_->CancelRequested(); }
+  void ArchiveHide() override { f_->zip_progress_->hide(); }
+  void SetBusyCursor(bool on) override {
+    if (on) {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+      QApplication::restoreOverrideCursor();
+    }
+  }
+  void LetEventsThrough() override { QCoreApplication::processEvents(); }
 
   void ProgressStart(const QString& caption, int max, bool can_cancel) override {
     FormProgress()->Start(caption, 0, max, 1, can_cancel);

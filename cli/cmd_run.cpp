@@ -1,10 +1,13 @@
 // vdx run ALIAS TOOL: runs a tool on a database without a window, through
 // the same run layer as the window's runs: the same checks, files, log
 // record and results. TOOL is a tool's name or letter (Update U, Pack P,
-// Copy C, Retrieve R). Questions are answered by flags: --yes answers the
-// confirmation, --password-file FILE gives the database password (its first
-// line); without --yes a terminal is asked, and without a terminal the run is
-// not started (given up). Progress goes to stderr: a live bar on a terminal,
+// Copy C, Retrieve R, Backup B, Restore T). Questions are answered by flags:
+// --yes answers the confirmation, --password-file FILE gives the database
+// password (its first line), --drive X and --complement choose the drive of
+// drives.ini and the Copy before a backup or the Retrieve after a restore;
+// without --yes a terminal is asked, and without a terminal the run is not
+// started (given up). A disk change waits for Enter on a terminal and
+// cancels the run without one. Progress goes to stderr: a live bar on a terminal,
 // plain lines otherwise; end messages too. The exit code is that of
 // `Vdx32 ALIAS -X`: 0 success, else the result's ordinal (10 busy), 64 for
 // an alias or tool that does not exist, 11/12 when the tool log is busy or
@@ -13,6 +16,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <cctype>
 #include <QMap>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -77,8 +81,12 @@ class TTexts {
 
 class TTerminalDriver : public toolrun::TRunDriver {
  public:
-  TTerminalDriver(QString alias, QString path, bool yes)
-      : alias_(std::move(alias)), path_(std::move(path)), yes_(yes) {
+  TTerminalDriver(QString alias, QString path, bool yes, QChar drive, bool complement)
+      : alias_(std::move(alias)),
+        path_(std::move(path)),
+        yes_(yes),
+        drive_(drive),
+        complement_(complement) {
     texts_.Load(QString::fromStdString(engine::ProgramFolder()) + "/Language.ini");
   }
 
@@ -91,6 +99,8 @@ class TTerminalDriver : public toolrun::TRunDriver {
   void SetAskPassword(bool) override {}
   bool Confirm() const override { return true; }
   QString Program() const override { return "vdx run"; }
+  QChar Drive() const override { return drive_; }
+  bool Complement() const override { return complement_; }
   bool EndMessages() const override { return true; }
 
   QString Text(const QString& section, const QString& key) const override {
@@ -110,7 +120,8 @@ class TTerminalDriver : public toolrun::TRunDriver {
     QString text = TTexts::Fill(lines.join('\n'), m.Args);
     if (!m.Detail.isEmpty()) text += '\n' + m.Detail;
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    if (!m.YesNo) return true;
+    if (m.Buttons == toolrun::rbOk) return true;
+    if (m.Buttons == toolrun::rbOkCancel) return DiskReady(m.Keys.value(0));
     if (!::isatty(0) || !::isatty(2)) {
       std::fprintf(stderr, "(no terminal to answer: No)\n");
       return false;
@@ -143,8 +154,32 @@ class TTerminalDriver : public toolrun::TRunDriver {
   }
   void ProgressResume() override {}
   void ProgressHide() override { EndLine(); }
+  void ArchiveStart(const QString& tool_name, const QString&) override {
+    ProgressStart(Text("ToolNames", tool_name), 100, false);
+  }
+  void ArchiveStatus(bool whole, const QString& item, int percent, bool&) override {
+    if (whole && (live_ || percent != last_percent_)) ProgressStep(item, percent);
+    last_percent_ = percent;
+  }
+  void ArchiveHide() override { EndLine(); }
 
  private:
+  // A disk request of Backup or Restore. The first disk is the medium the
+  // drive names now; any other waits for Enter on a terminal, and without
+  // one the run cannot go on.
+  bool DiskReady(const QString& key) {
+    if (key == "FirstDisk") return true;
+    if (!::isatty(0)) {
+      std::fprintf(stderr,
+                   "vdx run: the archive needs another disk, and there is no terminal to wait "
+                   "on; the run is cancelled\n");
+      return false;
+    }
+    std::fprintf(stderr, "Press Enter when the disk is ready (Ctrl+D cancels) ");
+    std::string line;
+    return static_cast<bool>(std::getline(std::cin, line));
+  }
+
   void EndLine() {
     if (!open_line_) return;
     std::fprintf(stderr, "\n");
@@ -153,6 +188,9 @@ class TTerminalDriver : public toolrun::TRunDriver {
 
   QString alias_, path_;
   bool yes_;
+  QChar drive_;
+  bool complement_;
+  int last_percent_ = -1;
   TToolType tool_ = ttUpdate;
   bool running_ = false;
   TTexts texts_;
@@ -225,13 +263,13 @@ int Run(const vdx::Args& args, std::ostream&, std::ostream& err) {
         << "\" names no tool: give Update, Pack, Copy, Retrieve (or U, P, C, R)\n";
     return kExitBadCommandLine;
   }
-  if (tool == ttBackup || tool == ttRestore) {
-    err << "vdx run: Backup and Restore run in the window (Vdx32 " << words[0]
-        << (tool == ttBackup ? " -B" : " -T") << "); vdx run takes Update, Pack, Copy and Retrieve\n";
-    return kExitBadCommandLine;
-  }
-  if (!drive.empty() || complement) {
+  const bool archive = tool == ttBackup || tool == ttRestore;
+  if ((!drive.empty() || complement) && !archive) {
     err << "vdx run: --drive and --complement belong to Backup and Restore\n";
+    return 2;
+  }
+  if (!drive.empty() && (drive.size() != 1 || !std::isalpha(static_cast<unsigned char>(drive[0])))) {
+    err << "vdx run: --drive takes a drive letter of drives.ini, not \"" << drive << "\"\n";
     return 2;
   }
   QString alias, path;
@@ -259,7 +297,8 @@ int Run(const vdx::Args& args, std::ostream&, std::ostream& err) {
         << "; nothing was run\n";
     return busy ? kExitLogBusy : kExitLogUnavailable;
   }
-  TTerminalDriver driver(alias, path, yes);
+  TTerminalDriver driver(alias, path, yes, drive.empty() ? QChar('A') : QChar(drive[0]).toUpper(),
+                         complement);
   toolrun::TToolRun run(driver, tools);
   // A protected table the password given does not open ends the run with
   // trPassword; nobody is asked.
@@ -278,6 +317,12 @@ int Run(const vdx::Args& args, std::ostream&, std::ostream& err) {
         break;
       case ttCopy:
         run.RunCopy();
+        break;
+      case ttBackup:
+        run.RunBackup();
+        break;
+      case ttRestore:
+        run.RunRestore();
         break;
       default:
         run.RunRetrieve();
@@ -301,7 +346,7 @@ int Run(const vdx::Args& args, std::ostream&, std::ostream& err) {
 }  // namespace
 
 VDX_COMMAND("run",
-            "run ALIAS TOOL [--yes] [--password-file FILE]   run Update, Pack, Copy or Retrieve "
+            "run ALIAS TOOL [--yes] [--password-file FILE] [--drive X] [--complement]   run a tool "
             "without the window",
             Run);
 #endif

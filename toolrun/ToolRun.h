@@ -19,6 +19,8 @@
 #include "tcVardex.h"
 
 class TZelTableTools;
+class TUnzipFile;
+class TZipFile;
 namespace engine {
 struct FileSwap;
 }
@@ -52,15 +54,19 @@ QString RestoreMarker(const QString& database_folder);
 
 namespace toolrun {
 
+// The buttons of a message: OK alone, or a question answered Yes or No, or
+// OK or Cancel (a disk to insert).
+enum TRunButtons { rbOk, rbYesNo, rbOkCancel };
+
 // One message of a run: keyed texts of a language section, one line each,
 // with their arguments. An empty section means the key is the text itself.
 struct TRunMessage {
   QString Section;
   QStringList Keys;
-  QStringList Args;
+  QStringList Args = {};
   TMsgKind Kind = mkError;
-  bool YesNo = false;  // a question answered Yes or No; otherwise OK alone
-  QString Detail;      // what the message is about (tables, folders), a line of its own
+  TRunButtons Buttons = rbOk;
+  QString Detail = {};  // what the message is about (tables, folders), a line of its own
 };
 
 class TRunDriver {
@@ -83,7 +89,7 @@ class TRunDriver {
   virtual QString Text(const QString& section, const QString& key) const = 0;
   virtual QString Format(const QString& section, const QString& key,
                          const QStringList& args) const = 0;
-  // Shows a message; true for Yes (a question) or OK.
+  // Shows a message; true for Yes or OK, false for No or Cancel.
   virtual bool Message(const TRunMessage& message) = 0;
 
   // The progress of the run: a caption and a bar from 0 to `max`; a step
@@ -93,6 +99,26 @@ class TRunDriver {
   // After a Cancel the user went on: the cancel is forgotten, the progress shown.
   virtual void ProgressResume() = 0;
   virtual void ProgressHide() = 0;
+
+  // Backup and Restore: the drive letter of drives.ini and the complement
+  // (Copy before the backup, Retrieve after the restore). ChooseDrive lets
+  // the user choose them (the window's drive dialog, when CONFIRM is on);
+  // false: declined.
+  virtual QChar Drive() const { return 'A'; }
+  virtual bool Complement() const { return false; }
+  virtual bool ChooseDrive() { return true; }
+  // drives.ini in the program folder.
+  virtual QString DrivesFile() const;
+  // The archive's own progress: the whole and the current file.
+  virtual void ArchiveStart(const QString& /*tool_name*/, const QString& /*alias*/) {}
+  virtual void ArchiveStatus(bool /*whole*/, const QString& /*item*/, int /*percent*/,
+                             bool& /*cancel*/) {}
+  virtual bool ArchiveCancelled() const { return false; }
+  virtual void ArchiveHide() {}
+  // While the archive's directory is read.
+  virtual void SetBusyCursor(bool) {}
+  // After each of the archive's messages.
+  virtual void LetEventsThrough() {}
 
   // Who runs, as a refused run names the holder of the database ("Vdx32").
   virtual QString Program() const { return "Vdx32"; }
@@ -116,6 +142,10 @@ class TToolRun {
   void FinishRun(TToolResult result, const QString& detail = QString());
   // The result of the last finished run (trSuccess before the first).
   TToolResult LastResult() const { return last_result_; }
+  // Whether the last finished run's log record was written, and how many
+  // runs have finished.
+  bool LastLogged() const { return last_logged_; }
+  long RunsFinished() const { return runs_finished_; }
   void CheckDatabase(TRunFlags flags);
   void VerifyTables(const QString& folder);
   // Table file names of an alias or a folder, without hidden files.
@@ -162,7 +192,24 @@ class TToolRun {
   void SwapInRetrieved(const QString& built);
   void MoveSetAside(const QString& built, const QString& d, std::vector<engine::FileSwap>& swaps);
 
+  // Backup and Restore: METADATA and SAFE onto the volumes of a drive of
+  // drives.ini, and back, through Zip and Unzip.
+  void RunBackup();
+  void RunRestore();
+  // "A:\SALESDAT.DBK": the drive and the alias's first 8 characters.
+  QString ArchiveName() const;
+  QString ArchivePassword() const;
+  void ZipMessageCallback(int msg, int mb_type, long long p1, long long p2, int& reply);
+  TZipFile& Zip() const { return *zip_; }
+  TUnzipFile& Unzip() const { return *unzip_; }
+
  private:
+  void Compress();
+  bool Extract();
+  void ReportRestoreCode(int code);
+  void PutBackWorkFolders();
+  void RethrowCallbackFailure();
+  void ArchiveStatus(bool whole, const std::string& item, int percent, bool& cancel);
   // Restructures or packs one table; a table found busy or damaged ends the
   // run with trBusy or trCorrupted, and records set aside are noted.
   void RunOneTable(const QString& file, const std::function<void()>& work);
@@ -180,6 +227,8 @@ class TToolRun {
   TRunDriver& d_;
   TZelTableTools& tools_;
   TToolResult last_result_ = trSuccess;
+  bool last_logged_ = true;
+  long runs_finished_ = 0;
   // This run's tables of records set aside: the table written and the data
   // file of the set (counted when the run ends).
   struct TSetAside {
@@ -189,6 +238,11 @@ class TToolRun {
   QList<TSetAside> set_aside_;
   // The database's run lock, held from the start of a run to its end.
   std::unique_ptr<TRunLock> lock_;
+  std::unique_ptr<TZipFile> zip_;
+  std::unique_ptr<TUnzipFile> unzip_;
+  std::exception_ptr callback_failure_;  // raised inside a library callback
+  bool folders_aside_ = false;           // METADA$$ and SA$$ hold the former folders
+  QStringList restore_skipped_;          // entries a restore left out
 };
 
 }  // namespace toolrun

@@ -43,7 +43,7 @@ class TScriptedDriver : public toolrun::TRunDriver {
   }
   bool Message(const toolrun::TRunMessage& m) override {
     keys_ << m.Keys.value(0);
-    return m.Keys.value(0) == "AreYouSure" ? confirm_ : !m.YesNo;
+    return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons == toolrun::rbOk;
   }
   void ProgressStart(const QString&, int, bool) override {}
   bool ProgressStep(const QString&, int) override {
