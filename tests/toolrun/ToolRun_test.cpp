@@ -1,6 +1,7 @@
 // The tools of the run layer without a window, driven by a scripted driver:
 // one table of tools and outcomes on copies of the demo database, each
-// checked by its result, its end message and its log record.
+// checked by its result, its end message and its log record. The cases run
+// in order: the restore reads the disks the backup before it wrote.
 #include "ToolRun.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers the confirmation as told, takes every other default, and keeps
-// what it was shown.
+// Answers the confirmation as told, has every disk ready, answers No to any
+// other question, and keeps what it was shown.
 class TScriptedDriver : public toolrun::TRunDriver {
  public:
   TScriptedDriver(QString path, bool confirm) : path_(std::move(path)), confirm_(confirm) {}
@@ -43,7 +44,7 @@ class TScriptedDriver : public toolrun::TRunDriver {
   }
   bool Message(const toolrun::TRunMessage& m) override {
     keys_ << m.Keys.value(0);
-    return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons == toolrun::rbOk;
+    return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons != toolrun::rbYesNo;
   }
   void ProgressStart(const QString&, int, bool) override {}
   bool ProgressStep(const QString&, int) override {
@@ -72,6 +73,8 @@ class ToolRunTest : public ::testing::Test {
     ASSERT_EQ(Vdx("create-demo " + (home_ / "template").string()).code, 0);
     ::setenv("VARDEX_HOME", home_.c_str(), 1);
     std::ofstream(home_ / "engine.ini") << "[DEMO]\nPATH=" << (home_ / "DEMO").string() << "\n";
+    fs::create_directories(home_ / "media");
+    std::ofstream(home_ / "drives.ini") << "[Drives]\nA=" << (home_ / "media").string() << "\n";
     engine::TSession::Default().SetConfigFile((home_ / "engine.ini").string());
     ASSERT_TRUE(OpenLog());
   }
@@ -101,6 +104,10 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
       {"copy", ttCopy, true, none, trSuccess, "Success"},
       {"retrieve after copy", ttRetrieve, true,
        [](const fs::path& db) { fs::copy(db / "METADATA", db / "SAFE"); }, trSuccess, "Success"},
+      {"backup of the safe copy", ttBackup, true,
+       [](const fs::path& db) { fs::copy(db / "METADATA", db / "SAFE"); }, trSuccess, "Success"},
+      {"restore of that backup", ttRestore, true, none, trSuccess, "Success"},
+      {"backup without a safe copy", ttBackup, true, none, trNoTables, "NoTables"},
       {"declined", ttPack, false, none, trGiveUp, "GiveUp"},
       {"no safe copy", ttRetrieve, true, none, trNoTables, "NoTables"},
       {"table sets differ", ttUpdate, true,
@@ -129,6 +136,8 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
         case ttUpdate: run.RunUpdate(); break;
         case ttPack: run.RunPack(); break;
         case ttCopy: run.RunCopy(); break;
+        case ttBackup: run.RunBackup(); break;
+        case ttRestore: run.RunRestore(); break;
         default: run.RunRetrieve(); break;
       }
     } catch (const EAbort&) {
@@ -140,8 +149,12 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     EXPECT_EQ(driver.keys_.last(), c.message) << driver.keys_.join(' ').toStdString();
     EXPECT_EQ(LogEntriesAdded(), logged + 1);
     EXPECT_EQ(LastLoggedResult(), c.result);
-    if (c.result == trSuccess) {
+    // Every table is shown on its way; a restore shows the archive instead.
+    if (c.result == trSuccess && c.tool != ttRestore) {
       EXPECT_GT(driver.steps_, 0);
+    }
+    if (c.tool == ttRestore) {
+      EXPECT_TRUE(fs::exists(db / "SAFE" / "ORDERS.DB"));
     }
     // Nothing parked or half-built is left behind, whatever the outcome.
     for (const auto& entry : fs::directory_iterator(db)) {
