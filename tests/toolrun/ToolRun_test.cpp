@@ -1,10 +1,14 @@
 // The tools of the run layer without a window, driven by a scripted driver:
 // one table of tools and outcomes on copies of the demo database, each
-// checked by its result, its end message and its log record. The cases run
-// in order: the restore reads the disks the backup before it wrote.
+// checked by its result, its end message and what it names, its log record
+// and, for a run the Check step refuses, the database left as it was. The
+// cases run in order: the restore reads the disks the backup before it
+// wrote.
 #include "ToolRun.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -13,9 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 
 #include "RunLock.h"
 #include "Session.h"
+#include "TTable.h"
 #include "VdxRun.h"
 #include "cpTbTool.h"
 #include "svLog.h"
@@ -28,7 +34,8 @@ namespace {
 // other question, and keeps what it was shown.
 class TScriptedDriver : public toolrun::TRunDriver {
  public:
-  TScriptedDriver(QString path, bool confirm) : path_(std::move(path)), confirm_(confirm) {}
+  TScriptedDriver(QString path, bool confirm, bool ask)
+      : path_(std::move(path)), confirm_(confirm), ask_(ask) {}
   QString Alias() const override { return "DEMO"; }
   QString Path() const override { return path_; }
   TToolType Tool() const override { return tool_; }
@@ -36,7 +43,7 @@ class TScriptedDriver : public toolrun::TRunDriver {
   bool Running() const override { return running_; }
   void SetRunning(bool running) override { running_ = running; }
   void SetAskPassword(bool) override {}
-  bool Confirm() const override { return true; }
+  bool Confirm() const override { return ask_; }
   bool EndMessages() const override { return true; }
   QString Text(const QString&, const QString& key) const override { return key; }
   QString Format(const QString&, const QString& key, const QStringList& args) const override {
@@ -44,6 +51,7 @@ class TScriptedDriver : public toolrun::TRunDriver {
   }
   bool Message(const toolrun::TRunMessage& m) override {
     keys_ << m.Keys.value(0);
+    detail_ = m.Detail;
     return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons != toolrun::rbYesNo;
   }
   void ProgressStart(const QString&, int, bool) override {}
@@ -55,11 +63,13 @@ class TScriptedDriver : public toolrun::TRunDriver {
   void ProgressHide() override {}
 
   QStringList keys_;
+  QString detail_;  // of the last message
   int steps_ = 0;
 
  private:
   QString path_;
   bool confirm_;
+  bool ask_;  // the option CONFIRM
   TToolType tool_ = ttUpdate;
   bool running_ = false;
 };
@@ -93,11 +103,24 @@ struct TCase {
   std::function<void(const fs::path& db)> prepare;
   TToolResult result;
   const char* message;  // the first key of the end message
+  const char* detail = "";  // what the end message names, when it names something
+  bool ask = true;          // the option CONFIRM
 };
+
+// Every file of a folder with its contents.
+std::map<std::string, std::string> Files(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
 
 TEST_F(ToolRunTest, ToolsAndOutcomes) {
   const auto none = [](const fs::path&) {};
-  std::unique_ptr<toolrun::TRunLock> held;
+  std::shared_ptr<void> held;  // what holds a table or the database during a run
   const TCase cases[] = {
       {"update", ttUpdate, true, none, trSuccess, "Success"},
       {"pack", ttPack, true, none, trSuccess, "Success"},
@@ -110,16 +133,38 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
       {"backup without a safe copy", ttBackup, true, none, trNoTables, "NoTables"},
       {"declined", ttPack, false, none, trGiveUp, "GiveUp"},
       {"no safe copy", ttRetrieve, true, none, trNoTables, "NoTables"},
+      {"no question without CONFIRM", ttUpdate, true, none, trSuccess, "Success", "", false},
       {"table sets differ", ttUpdate, true,
-       [](const fs::path& db) { fs::remove(db / "METADATA" / "ORDERS.DB"); }, trNotMatch,
-       "NotMatch"},
-      {"damaged table", ttPack, true,
-       [](const fs::path& db) { fs::resize_file(db / "ORDERS.DB", 10); }, trCorrupted, "Corrupted"},
+       [](const fs::path& db) {
+         fs::rename(db / "METADATA" / "ORDERS.DB", db / "METADATA" / "ORDERS2.DB");
+       },
+       trNotMatch, "NotMatch", "ORDERS.DB, METADATA/ORDERS2.DB"},
+      {"damaged table", ttUpdate, true,
+       [](const fs::path& db) {
+         fs::resize_file(db / "CUSTOMER.DB", fs::file_size(db / "CUSTOMER.DB") - 700);
+       },
+       trCorrupted, "Corrupted", "CUSTOMER.DB"},
+      {"a table another program holds open", ttPack, true,
+       [&held](const fs::path& db) {
+         auto table = std::make_shared<engine::TTable>();
+         table->DatabaseName = db.string() + "/";
+         table->TableName = "CUSTOMER.DB";
+         table->Open();
+         held = table;
+       },
+       trBusy, "Busy", "CUSTOMER.DB"},
+      {"a table held with flock(2)", ttUpdate, true,
+       [&held](const fs::path& db) {
+         const int fd = ::open((db / "ORDERS.DB").c_str(), O_RDWR | O_CLOEXEC);
+         ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+         held = std::shared_ptr<void>(nullptr, [fd](void*) { ::close(fd); });
+       },
+       trBusy, "Busy", "ORDERS.DB"},
       {"another run holds the database", ttUpdate, true,
        [&held](const fs::path& db) {
-         held = std::make_unique<toolrun::TRunLock>(db.string(), "other");
+         held = std::make_shared<toolrun::TRunLock>(db.string(), "other");
        },
-       trBusy, "Busy"},
+       trBusy, "Busy", "other"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,7 +172,8 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     fs::remove_all(db);
     fs::copy(home_ / "template" / "DEMO", db, fs::copy_options::recursive);
     c.prepare(db);
-    TScriptedDriver driver(QString::fromStdString(db.string()), c.confirm);
+    const auto before = Files(db);
+    TScriptedDriver driver(QString::fromStdString(db.string()), c.confirm, c.ask);
     TZelTableTools tools;
     toolrun::TToolRun run(driver, tools);
     const long logged = LogEntriesAdded();
@@ -147,6 +193,9 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     EXPECT_FALSE(driver.Running());
     ASSERT_FALSE(driver.keys_.isEmpty());
     EXPECT_EQ(driver.keys_.last(), c.message) << driver.keys_.join(' ').toStdString();
+    EXPECT_NE(driver.detail_.toStdString().find(c.detail), std::string::npos)
+        << driver.detail_.toStdString();
+    if (!c.ask) EXPECT_EQ(driver.keys_.size(), 1);
     EXPECT_EQ(LogEntriesAdded(), logged + 1);
     EXPECT_EQ(LastLoggedResult(), c.result);
     // Every table is shown on its way; a restore shows the archive instead.
@@ -155,6 +204,15 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     }
     if (c.tool == ttRestore) {
       EXPECT_TRUE(fs::exists(db / "SAFE" / "ORDERS.DB"));
+    }
+    // A run its Check step refuses changes no byte of the database, and every
+    // table keeps its companions under their own names.
+    if (c.result != trSuccess && c.result != trGiveUp) {
+      auto after = Files(db);
+      after.erase(toolrun::kRunLockFile);
+      auto was = before;
+      was.erase(toolrun::kRunLockFile);
+      EXPECT_TRUE(after == was);
     }
     // Nothing parked or half-built is left behind, whatever the outcome.
     for (const auto& entry : fs::directory_iterator(db)) {
