@@ -188,22 +188,6 @@ class TRunTest : public QObject {
     QCOMPARE(Vdx({"verify", Db("MIX")}), 0);
   }
 
-  // Masters that refer to each other, or one missing from the reference
-  // copy, leave no order: the run ends with an error naming the tables.
-  void tablesThatCannotBeOrderedEndTheRun() {
-    const QString samples = QString(VARDEX_TEST_DATA_DIR) + "/paradox-tables";
-    home_->WriteAliases({"MIX"});
-    QDir().mkpath(Db("MIX", "METADATA"));
-    QCOMPARE(Vdx({"borrow", samples + "/fk1.db", Db("MIX", "METADATA/fk1.db")}), 0);
-    QCOMPARE(Vdx({"borrow", samples + "/fk1.db", Db("MIX", "fk1.db")}), 0);
-    MakeForm();
-    const QStringList keys = Run(ttUpdate, "MIX");
-    QCOMPARE(AllKeys(), (QStringList{"AreYouSure", "CannotOrder", "Error"}));
-    QCOMPARE(seen_[1].Args, QStringList{"fk1.db"});
-    QCOMPARE(LogRecords("MIX", ttUpdate, trError), 1);
-    VerifyIdle();
-  }
-
   void copyThenRetrieveBringsTheTablesBack() {
     MakeDemo();
     MakeForm();

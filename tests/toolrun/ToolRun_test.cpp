@@ -51,6 +51,7 @@ class TScriptedDriver : public toolrun::TRunDriver {
   }
   bool Message(const toolrun::TRunMessage& m) override {
     keys_ << m.Keys.value(0);
+    shown_ << (m.Keys.value(0) + ' ' + m.Args.join(',')).trimmed();
     detail_ = m.Detail;
     return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons != toolrun::rbYesNo;
   }
@@ -63,6 +64,7 @@ class TScriptedDriver : public toolrun::TRunDriver {
   void ProgressHide() override {}
 
   QStringList keys_;
+  QStringList shown_;  // each message's first key and its arguments
   QString detail_;  // of the last message
   int steps_ = 0;
 
@@ -105,6 +107,7 @@ struct TCase {
   const char* message;  // the first key of the end message
   const char* detail = "";  // what the end message names, when it names something
   bool ask = true;          // the option CONFIRM
+  const char* shown = "";   // a message shown on the way, with what it names
 };
 
 // Every file of a folder with its contents.
@@ -160,6 +163,17 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
          held = std::shared_ptr<void>(nullptr, [fd](void*) { ::close(fd); });
        },
        trBusy, "Busy", "ORDERS.DB"},
+      {"tables that cannot be ordered", ttUpdate, true,
+       [](const fs::path& db) {
+         // A table whose master is missing from the reference copy.
+         fs::remove_all(db);
+         fs::create_directories(db / "METADATA");
+         const std::string fk1 = std::string(VARDEX_TEST_DATA_DIR) + "/paradox-tables/fk1.db";
+         for (const fs::path& to : {db / "fk1.db", db / "METADATA" / "fk1.db"}) {
+           ASSERT_EQ(Vdx("borrow " + fk1 + " " + to.string()).code, 0);
+         }
+       },
+       trError, "Error", "", true, "CannotOrder fk1.db"},
       {"another run holds the database", ttUpdate, true,
        [&held](const fs::path& db) {
          held = std::make_shared<toolrun::TRunLock>(db.string(), "other");
@@ -196,6 +210,9 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     EXPECT_NE(driver.detail_.toStdString().find(c.detail), std::string::npos)
         << driver.detail_.toStdString();
     if (!c.ask) EXPECT_EQ(driver.keys_.size(), 1);
+    if (*c.shown) {
+      EXPECT_TRUE(driver.shown_.contains(c.shown)) << driver.shown_.join(';').toStdString();
+    }
     EXPECT_EQ(LogEntriesAdded(), logged + 1);
     EXPECT_EQ(LastLoggedResult(), c.result);
     // Every table is shown on its way; a restore shows the archive instead.
