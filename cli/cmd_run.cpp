@@ -7,12 +7,14 @@
 // drives.ini and the Copy before a backup or the Retrieve after a restore;
 // without --yes a terminal is asked, and without a terminal the run is not
 // started (given up). A disk change waits for Enter on a terminal and
-// cancels the run without one. Progress goes to stderr: a live bar on a terminal,
+// cancels the run without one. Ctrl+C cancels as the window's Cancel
+// button does, between two tables. Progress goes to stderr: a live bar on a terminal,
 // plain lines otherwise; end messages too. The exit code is that of
 // `Vdx32 ALIAS -X`: 0 success, else the result's ordinal (10 busy), 64 for
 // an alias or tool that does not exist, 11/12 when the tool log is busy or
 // cannot be opened, 2 usage.
 #ifdef VDX_WITH_TOOLRUN
+#include <signal.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -36,6 +38,11 @@ namespace {
 constexpr int kExitBadCommandLine = 64;
 constexpr int kExitLogBusy = 11;
 constexpr int kExitLogUnavailable = 12;
+
+// Ctrl+C asks to cancel, as the window's Cancel button does: between two
+// tables, or between two files of an archive.
+volatile sig_atomic_t g_cancel = 0;
+void AskToCancel(int) { g_cancel = 1; }
 
 // The texts of the language file, section by section.
 class TTexts {
@@ -132,13 +139,19 @@ class TTerminalDriver : public toolrun::TRunDriver {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
   }
 
-  void ProgressStart(const QString& caption, int max, bool) override {
+  void ProgressStart(const QString& caption, int max, bool can_cancel) override {
     EndLine();
+    can_cancel_ = can_cancel;
     caption_ = caption;
     max_ = max;
     if (!live_) std::fprintf(stderr, "%s\n", caption.toLocal8Bit().constData());
   }
   bool ProgressStep(const QString& text, int position) override {
+    // Only where the window shows a Cancel button; otherwise it waits.
+    if (g_cancel && can_cancel_) {
+      g_cancel = 0;
+      return false;
+    }
     if (live_) {
       constexpr int kWidth = 24;
       const int filled = max_ > 0 ? kWidth * position / max_ : kWidth;
@@ -157,10 +170,12 @@ class TTerminalDriver : public toolrun::TRunDriver {
   void ArchiveStart(const QString& tool_name, const QString&) override {
     ProgressStart(Text("ToolNames", tool_name), 100, false);
   }
-  void ArchiveStatus(bool whole, const QString& item, int percent, bool&) override {
+  void ArchiveStatus(bool whole, const QString& item, int percent, bool& cancel) override {
+    if (g_cancel) cancel = cancelled_ = true;
     if (whole && (live_ || percent != last_percent_)) ProgressStep(item, percent);
     last_percent_ = percent;
   }
+  bool ArchiveCancelled() const override { return cancelled_; }
   void ArchiveHide() override { EndLine(); }
 
  private:
@@ -191,6 +206,8 @@ class TTerminalDriver : public toolrun::TRunDriver {
   QChar drive_;
   bool complement_;
   int last_percent_ = -1;
+  bool cancelled_ = false;
+  bool can_cancel_ = false;
   TToolType tool_ = ttUpdate;
   bool running_ = false;
   TTexts texts_;
@@ -300,6 +317,9 @@ int Run(const vdx::Args& args, std::ostream&, std::ostream& err) {
   TTerminalDriver driver(alias, path, yes, drive.empty() ? QChar('A') : QChar(drive[0]).toUpper(),
                          complement);
   toolrun::TToolRun run(driver, tools);
+  struct sigaction cancel {};
+  cancel.sa_handler = AskToCancel;
+  ::sigaction(SIGINT, &cancel, nullptr);
   // A protected table the password given does not open ends the run with
   // trPassword; nobody is asked.
   bool refused = false;
