@@ -152,8 +152,8 @@ class TFormVardex : public QMainWindow {
   // D + "/" + sub: the folders of the selected database.
   QString DatabaseFolder(const QString& sub = QString()) const;
 
-  // The tools (fmVdxTools.cpp). The Copy and Retrieve steps also run inside
-  // the Backup and Restore runs.
+  // The tools, handed over to the run layer (fmVdxTools.cpp). The Copy and
+  // Retrieve steps also run inside the Backup and Restore runs.
   void RunUpdate();
   void RunCopy();
   void RunRetrieve();
@@ -168,8 +168,8 @@ class TFormVardex : public QMainWindow {
   void SwapInRetrieved(const QString& built);
   void MoveSetAside(const QString& built, const QString& d, std::vector<engine::FileSwap>& swaps);
 
-  // Backup and Restore (fmVdxBackup.cpp): METADATA and SAFE onto the
-  // volumes of a drive of drives.ini, and back, through Zip and Unzip.
+  // Backup and Restore, handed over to the run layer (fmVdxBackup.cpp):
+  // METADATA and SAFE onto the volumes of a drive of drives.ini, and back.
   void RunBackup();
   void RunRestore();
   // "A:\SALESDAT.DBK": the dialog's drive and the alias's first 8 characters.
