@@ -69,6 +69,35 @@ void CloseWhenIdle(TFormVardex* form) {
   if (form->ToolRunning) QTimer::singleShot(1000, form, [form] { CloseWhenIdle(form); });
 }
 
+// A second start: a plain one brings the first forward and ends with 0; a
+// tool request is run by the first, and this start ends with that run's
+// code. A request that reaches no running program never counts as done.
+int HandOverToFirst(const TSingleInstance& instance, const QStringList& params) {
+  const QString first = params.value(0).toUpper();
+  if (params.isEmpty() || first == "MACROSERVER" || first == "-EMBEDDING") {
+    instance.AskFirstToComeForward();
+    return 0;
+  }
+  TToolRequest request;
+  QString error;
+  if (!ReadToolRequest(params, &request, &error)) {
+    std::fprintf(stderr, "Vdx32: %s\n", qPrintable(error));
+    return TFormVardex::kExitBadCommandLine;
+  }
+  const TForwardedRun run = instance.AskFirstToRun(request.Alias, request.Letter);
+  if (run.Code < 0) {
+    std::fprintf(stderr,
+                 "Vdx32: Vardex is running, but did not take the request to run %s on %s "
+                 "or ended before its result; nothing is known to have run.\n",
+                 qPrintable(QString(request.Letter)), qPrintable(request.Alias));
+    return trError;
+  }
+  if (run.Code != 0) {
+    std::fprintf(stderr, "Vdx32: the running Vardex answered %s\n", qPrintable(run.Answer));
+  }
+  return run.Code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,10 +108,7 @@ int main(int argc, char** argv) {
     return HandleRegistration(kind, argv[0]);
   }
   TSingleInstance instance("Vdx32");
-  if (!instance.Claim()) {
-    instance.AskFirstToComeForward();
-    return 0;
-  }
+  if (!instance.Claim()) return HandOverToFirst(instance, RawParams(argc, argv));
   if (DisplayMissing(RawParams(argc, argv))) {
     std::fprintf(stderr,
                  "Vdx32: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
@@ -98,7 +124,15 @@ int main(int argc, char** argv) {
   app.setApplicationName("Vdx32");
   app.setApplicationDisplayName(TFormVardex::kTitle);
   TFormVardex form(app.arguments().mid(1));
-  instance.Listen([&form] { form.BringForward(); });
+  instance.Listen([&form] { form.BringForward(); },
+                  [&form](const QString& alias, QChar letter, auto reply) {
+                    form.BringForward();
+                    // Out of the socket's handler: the run lets events through.
+                    QTimer::singleShot(0, &form, [&form, alias, letter, reply] {
+                      const QString answer = form.RunForwardedRequest(alias, letter);
+                      reply(ExitCodeOfMacroAnswer(answer), answer);
+                    });
+                  });
   // The macro channels: the conversation named by the program file's name
   // (up to its first dot) and the automation object on the session bus.
   const QString service = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().section('.', 0, 0);

@@ -64,6 +64,7 @@ QIcon ToolIcon(TToolType tool) {
 TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
     : QMainWindow(parent), params_(params), table_tools_(std::make_unique<TZelTableTools>()) {
   setObjectName("FormVardex");
+  CreateRun();
   BuildMenus();
   BuildToolbar();
   BuildGrid();

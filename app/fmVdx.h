@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "ToolRun.h"
 #include "ZelControls.h"
 #include "tcVardex.h"
 
@@ -29,6 +30,7 @@ class TZelMacroServer;
 namespace engine {
 struct FileSwap;
 }
+class TWindowRunDriver;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -39,8 +41,6 @@ struct TGridRect {
   int Left = 0, Top = 1, Right = 1, Bottom = 1;
   bool operator==(const TGridRect&) const = default;
 };
-
-enum TMsgKind { mkError, mkWarning, mkInformation, mkConfirmation };
 
 // One message of the window: a keyed text of a language section with its
 // arguments. An empty section means `Key` is the text itself (exception
@@ -65,17 +65,6 @@ struct TDriveSelection {
   QChar Drive = 'A';
   bool Complement = true;
 };
-
-// Whether a file name is one of a table's own files by its extension: data,
-// blobs, checks, indexes, and their parked forms.
-bool IsTableFileName(const QString& name);
-// The journal through which Retrieve swaps the tables it built (in the
-// folder RE$$ of the database) in for the live ones.
-QString RetrieveJournalPath(const QString& database_folder);
-
-// How a run starts: bits of one byte.
-enum TRunFlag : unsigned char { rfConfirm = 1, rfCheck = 2, rfVerify = 4, rfSafe = 8 };
-using TRunFlags = unsigned char;
 
 class TFormVardex : public QMainWindow {
   Q_OBJECT
@@ -128,7 +117,9 @@ class TFormVardex : public QMainWindow {
   int ExitCode = 0;
   void RequestClose();
 
-  // The run framework (fmVdxRun.cpp). FinishRun ends a run by throwing EAbort (fmVdxRun.h).
+  // The run framework: the run layer's TToolRun, driven by this window
+  // (fmVdxRun.cpp). FinishRun ends a run by throwing EAbort (ToolRun.h).
+  toolrun::TToolRun& Run() const { return *run_; }
   void StartRun(TToolType tool, TRunFlags flags);
   // `detail` names what the result is about (the tables that differ, the
   // table that is damaged or busy); it is shown below the end message. It
@@ -136,7 +127,7 @@ class TFormVardex : public QMainWindow {
   // or trRepeat.
   void FinishRun(TToolResult result, const QString& detail = QString());
   // The result of the last finished run (trSuccess before the first).
-  TToolResult LastResult() const { return last_result_; }
+  TToolResult LastResult() const;
   void CheckDatabase(TRunFlags flags);
   void VerifyTables(const QString& folder);
   // Table file names of an alias or a folder, without hidden files.
@@ -163,8 +154,8 @@ class TFormVardex : public QMainWindow {
   // D + "/" + sub: the folders of the selected database.
   QString DatabaseFolder(const QString& sub = QString()) const;
 
-  // The tools (fmVdxTools.cpp). The Copy and Retrieve steps also run inside
-  // the Backup and Restore runs.
+  // The tools, handed over to the run layer (fmVdxTools.cpp). The Copy and
+  // Retrieve steps also run inside the Backup and Restore runs.
   void RunUpdate();
   void RunCopy();
   void RunRetrieve();
@@ -179,8 +170,8 @@ class TFormVardex : public QMainWindow {
   void SwapInRetrieved(const QString& built);
   void MoveSetAside(const QString& built, const QString& d, std::vector<engine::FileSwap>& swaps);
 
-  // Backup and Restore (fmVdxBackup.cpp): METADATA and SAFE onto the
-  // volumes of a drive of drives.ini, and back, through Zip and Unzip.
+  // Backup and Restore, handed over to the run layer (fmVdxBackup.cpp):
+  // METADATA and SAFE onto the volumes of a drive of drives.ini, and back.
   void RunBackup();
   void RunRestore();
   // "A:\SALESDAT.DBK": the dialog's drive and the alias's first 8 characters.
@@ -195,13 +186,11 @@ class TFormVardex : public QMainWindow {
   // there; false when something stays in the way.
   bool PutBackWorkFolder(const QString& name, const QString& aside);
   void RecoverInterruptedRestore();
-  void ZipMajorCallback(const std::string& item, int percent, bool& cancel);
-  void ZipMinorCallback(const std::string& item, int percent, bool& cancel);
   void ZipMessageCallback(int msg, int mb_type, long long p1, long long p2, int& reply);
   TFormSelectDrive* SelectDriveDialog() const { return select_drive_; }
   TFormZipProgress* ZipProgressDialog() const { return zip_progress_; }
-  TZipFile& Zip() const { return *zip_; }
-  TUnzipFile& Unzip() const { return *unzip_; }
+  TZipFile& Zip() const;
+  TUnzipFile& Unzip() const;
   // drives.ini in the program folder.
   QString DrivesFile() const;
 
@@ -270,6 +259,12 @@ class TFormVardex : public QMainWindow {
   TZelMacroServer* MacroServer() const { return macro_server_; }
   // The conversation's macro event: the engine's result, cut to 50 characters.
   void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
+  // A macro's run: as the tool's menu entry runs it. False when none started
+  // (a run in progress, the tool controls off).
+  bool RunToolForMacro(TToolType tool, TToolResult* result, bool* logged);
+  // A tool request of a second start ("Vdx32 ALIAS -X" while this one runs):
+  // run as the macro USETOOL would; the macro answer.
+  QString RunForwardedRequest(const QString& alias, QChar letter);
   // After a start by automation: asked before the window closes while
   // clients still use the automation object; false keeps it open.
   std::function<bool()> AutomationCloseQuery;
@@ -299,6 +294,8 @@ class TFormVardex : public QMainWindow {
 
  private:
   void FormCreate();
+  // The run layer and this window as its driver (fmVdxRun.cpp).
+  void CreateRun();
   void BuildMenus();
   void BuildToolbar();
   void BuildGrid();
@@ -306,15 +303,6 @@ class TFormVardex : public QMainWindow {
   void BuildLanguage();
   void ApplyLanguageToProgress();
   TZelLangSection* LangSection(const QString& section) const;
-  // Restructures or packs one table; a table found busy or damaged ends the
-  // run with trBusy or trCorrupted, and records set aside are noted.
-  void RunOneTable(const QString& file, const std::function<void()>& work);
-  void NoteSetAside(const QString& file);
-  void ShowSetAside();
-  // Shows a table in the progress window; a Cancel asks as the run's
-  // cancel result does and returns only when the user goes on.
-  void TableProgress(const QString& file, int position, TToolResult on_cancel);
-  void ShowEndMessage(TToolResult result, const QString& name, const QString& detail, bool& go_on);
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
   void FillGrid();
@@ -338,29 +326,15 @@ class TFormVardex : public QMainWindow {
   TFormDbPasswd* password_dialog_ = nullptr;
   std::unique_ptr<TZelTableTools> table_tools_;
   bool password_refused_ = false;  // this run's password request was declined
-  TToolResult last_result_ = trSuccess;
-  // This run's tables of records set aside: the table written and the data
-  // file of the set (counted when the run ends).
-  struct TSetAside {
-    QString table;
-    QString path;
-  };
-  QList<TSetAside> set_aside_;
-  // Backup and Restore.
+  friend class TWindowRunDriver;
+  std::unique_ptr<toolrun::TRunDriver> run_driver_;
+  std::unique_ptr<toolrun::TToolRun> run_;
+  // Backup and Restore: the dialogs; the drive dialog when CONFIRM is on
+  // (false: cancelled).
   void CreateBackupDialogs();
-  void Compress();
-  bool Extract();
-  void ReportRestoreCode(int code);
-  void PutBackWorkFolders();
-  void ShowDriveDialog();
-  void RethrowCallbackFailure();
+  bool ShowDriveDialog();
   TFormSelectDrive* select_drive_ = nullptr;
   TFormZipProgress* zip_progress_ = nullptr;
-  std::unique_ptr<TZipFile> zip_;
-  std::unique_ptr<TUnzipFile> unzip_;
-  std::exception_ptr callback_failure_;  // raised inside a library callback
-  bool folders_aside_ = false;           // METADA$$ and SA$$ hold the former folders
-  QStringList restore_skipped_;          // entries a restore left out
   std::unique_ptr<TMacroHost> macro_host_;
   TZelMacroServer* macro_server_ = nullptr;
 };

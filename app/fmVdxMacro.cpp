@@ -1,7 +1,6 @@
 // TFormVardex as the macro engine sees it: the selection, the Tools menu,
 // the password, the options and the drive selection, reached through the
 // engine's TMacroHost interface.
-#include <QMenu>
 
 #include "clMacro.h"
 #include "cpDdeMac.h"
@@ -19,15 +18,8 @@ class TFormVardexMacroHost : public TMacroHost {
   void SelectAliasByName(const QString& name) override { form_->SelectAliasByName(name); }
   void SetControllerName(const QString& name) override { form_->ControllerName = name; }
 
-  QAction* ToolMenuEntry(const QString& name) const override {
-    const auto* tools = form_->findChild<QMenu*>("MenuTools");
-    if (!tools) return nullptr;
-    for (QAction* entry : tools->actions()) {
-      if (!entry->isSeparator() && !entry->objectName().compare(name, Qt::CaseInsensitive)) {
-        return entry;
-      }
-    }
-    return nullptr;
+  bool RunTool(TToolType tool, TToolResult* result, bool* logged) override {
+    return form_->RunToolForMacro(tool, result, logged);
   }
 
   void ApplyPassword(const QString& password) override { form_->ApplyPassword(password); }
@@ -69,6 +61,25 @@ void TFormVardex::MacroServerProcessMacro(const QString& name, const QStringList
   QString text;
   MacroEngine().Execute(name, list, text);
   result = text.left(TZelMacroServer::kMaxResult);
+}
+
+bool TFormVardex::RunToolForMacro(TToolType tool, TToolResult* result, bool* logged) {
+  if (ToolRunning || !ToolMenuItem(tool)->isEnabled()) return false;
+  const long finished = run_->RunsFinished();
+  Guarded([this, tool] { RunTool(tool); });
+  if (run_->RunsFinished() == finished) return false;
+  *result = run_->LastResult();
+  *logged = run_->LastLogged();
+  return true;
+}
+
+QString TFormVardex::RunForwardedRequest(const QString& alias, QChar letter) {
+  QString result;
+  MacroServerProcessMacro(
+      "USETOOL",
+      {QString::fromStdString(ToolName(ToolFromLetter(static_cast<char>(letter.unicode())))), alias},
+      result);
+  return result;
 }
 
 void TFormVardex::DetachMacroEngine() {

@@ -1,13 +1,5 @@
-// What the tool runs of TFormVardex (fmVdxRun.cpp) share with the code that
-// starts them and handles their end.
+// What the tool runs of TFormVardex share with the code that starts them
+// and handles their end: the silent end of a run lives in the run layer.
 #pragma once
 
-#include <exception>
-
-// The silent end of a tool run: TFormVardex::FinishRun throws it once the
-// end message is shown and the log record written, and the exception
-// handler lets it pass unseen.
-class EAbort : public std::exception {
- public:
-  const char* what() const noexcept override { return "Operation aborted"; }
-};
+#include "ToolRun.h"

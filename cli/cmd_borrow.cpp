@@ -39,6 +39,8 @@ int Borrow(const vdx::Args& args, std::ostream& out, std::ostream& err) {
         << " exists; nothing was changed (give --force to replace it with an empty table)\n";
     return 1;
   }
+  const auto lock = vdx::LockDatabaseOf(dst, "borrow", err, {src});
+  if (!lock) return vdx::kExitBusy;
   engine::RestructureOptions options;
   options.useHeaderKey = true;
   options.copyRecords = false;

@@ -22,6 +22,8 @@ int Pack(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     return 2;
   }
   const std::string path = engine::ResolveTablePath(args[0]);
+  const auto lock = vdx::LockDatabaseOf(path, "pack", err);
+  if (!lock) return vdx::kExitBusy;
   engine::RestructureOptions options;
   options.useHeaderKey = true;
   options.progress = vdx::TerminalProgress();

@@ -105,6 +105,13 @@ int Repair(const vdx::Args& args, std::ostream& out, std::ostream& err) {
       return 2;
     }
   }
+  std::shared_ptr<void> lock;
+  for (const std::string& path : tables) {
+    if (dry_run || !engine::RefuseCaseTwins(path).ok()) continue;
+    lock = vdx::LockDatabaseOf(path, "repair", err);  // one folder: one lock for all
+    if (!lock) return vdx::kExitBusy;
+    break;
+  }
   const std::time_t now = std::time(nullptr);
   int rc = 0;
   for (const std::string& path : tables)

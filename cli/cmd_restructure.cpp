@@ -63,6 +63,8 @@ int Restructure(const vdx::Args& args, std::ostream& out, std::ostream& err) {
     return 1;
   }
   const std::string target = save_as.empty() ? live_path : save_as;
+  const auto lock = vdx::LockDatabaseOf(target, "restructure", err, {live_path, ref_path});
+  if (!lock) return vdx::kExitBusy;
   engine::RestructureRequest request = engine::BuildLikeRequest(
       live, ref, engine::BaseName(target), engine::DirName(target), ref_path);
   // Protected as the table was, or with the password given.

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Command.h"
+#include "RunLock.h"
 #include "TableFiles.h"
 
 #ifndef VARDEX_VERSION
@@ -24,6 +25,22 @@ bool TableAlone(const std::string& path, std::ostream& out) {
   const engine::Status twins = engine::RefuseCaseTwins(path);
   if (!twins.ok()) out << path << ": refused: " << twins.ToString() << "\n";
   return twins.ok();
+}
+
+std::shared_ptr<void> LockDatabaseOf(const std::string& table_path, const std::string& command,
+                                     std::ostream& err, const std::vector<std::string>& reads) {
+  // A command refused for twin names gets no lock either: such a refusal
+  // leaves the folder as it was, without a lock file.
+  for (const std::string& path : reads) {
+    if (!engine::RefuseCaseTwins(path).ok()) return std::make_shared<int>(0);
+  }
+  if (!engine::RefuseCaseTwins(table_path).ok()) return std::make_shared<int>(0);
+  const std::string folder = toolrun::DatabaseFolderOfTable(table_path);
+  auto lock = std::make_shared<toolrun::TRunLock>(folder, "vdx " + command);
+  if (lock->State() != toolrun::TRunLock::lsBusy) return lock;
+  err << "vdx " << command << ": another run works on the database in " << folder << " ("
+      << lock->Detail() << "); nothing was changed\n";
+  return nullptr;
 }
 
 }  // namespace vdx

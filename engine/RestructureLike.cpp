@@ -1,5 +1,6 @@
 #include "RestructureLike.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,78 +10,115 @@ namespace engine {
 
 namespace {
 
-void MergeFields(const TableStructure& live, const TableStructure& ref, RestructureRequest* r) {
-  for (FLDDesc f : ref.fields) {
-    bool found = false;
-    for (const FLDDesc& l : live.fields) found = found || l.iFldNum == f.iFldNum;
-    r->fldOps.push_back(found ? crMODIFY : crADD);
-    if (!found) f.iFldNum = 0;
-    if (f.iSubType == fldstAUTOINC) f.iSubType = 0;  // keep the stored numbers
-    r->flds.push_back(f);
+bool SameName(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+bool HasFieldNumber(const std::vector<VCHKDesc>& list, std::uint16_t number) {
+  for (const VCHKDesc& d : list) {
+    if (d.iFldNum == number) return true;
   }
+  return false;
 }
 
-void MergeChecks(const TableStructure& live, const TableStructure& ref, RestructureRequest* r) {
-  for (const VCHKDesc& c : ref.checks) {
-    bool found = false;
-    for (const VCHKDesc& l : live.checks) found = found || l.iFldNum == c.iFldNum;
-    r->chkOps.push_back(found ? crMODIFY : crADD);
-    r->chks.push_back(c);
+template <typename Desc, std::size_t N>
+bool HasName(const std::vector<Desc>& list, const char* name, char (Desc::*field)[N]) {
+  for (const Desc& d : list) {
+    if (SameName(d.*field, name)) return true;
   }
-  for (const VCHKDesc& l : live.checks) {
-    bool listed = false;
-    for (const VCHKDesc& c : r->chks) listed = listed || c.iFldNum == l.iFldNum;
-    if (listed) continue;
-    r->chkOps.push_back(crDROP);
-    r->chks.push_back(l);
-  }
-}
-
-void MergeIndexes(const TableStructure& live, const TableStructure& ref, RestructureRequest* r) {
-  for (const IDXDesc& x : ref.indexes) {
-    bool found = false;
-    for (const IDXDesc& l : live.indexes) found = found || std::strcmp(l.szName, x.szName) == 0;
-    r->idxOps.push_back(found ? crMODIFY : crADD);
-    r->idxs.push_back(x);
-  }
-  for (const IDXDesc& l : live.indexes) {
-    bool listed = false;
-    for (const IDXDesc& x : r->idxs) listed = listed || std::strcmp(l.szName, x.szName) == 0;
-    if (listed) continue;
-    r->idxOps.push_back(crDROP);
-    r->idxs.push_back(l);
-  }
-}
-
-void MergeLinks(const TableStructure& live, const TableStructure& ref, const std::string& dir,
-                RestructureRequest* r) {
-  for (RINTDesc x : ref.links) {
-    if (x.eType == rintMASTER) break;  // only the leading run of dependent links
-    std::snprintf(x.szTblName, sizeof x.szTblName, "%s/%s", dir.c_str(),
-                  FileNameOf(x.szTblName).c_str());
-    bool found = false;
-    for (const RINTDesc& l : live.links)
-      found = found || std::strcmp(l.szRintName, x.szRintName) == 0;
-    r->rintOps.push_back(found ? crDROP : crADD);
-    r->rints.push_back(x);
-  }
-  const std::size_t n = r->rints.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (r->rintOps[i] != crDROP) continue;
-    r->rintOps.push_back(crADD);
-    r->rints.push_back(r->rints[i]);
-  }
-  for (const RINTDesc& l : live.links) {
-    bool listed = false;
-    for (const RINTDesc& x : r->rints)
-      listed = listed || std::strcmp(l.szRintName, x.szRintName) == 0;
-    if (listed || l.eType != rintDEPENDENT) continue;
-    r->rintOps.push_back(crDROP);
-    r->rints.push_back(l);
-  }
+  return false;
 }
 
 }  // namespace
+
+TOpList<FLDDesc> MergeFields(const std::vector<FLDDesc>& ref, const std::vector<FLDDesc>& live) {
+  TOpList<FLDDesc> out;
+  for (FLDDesc field : ref) {
+    std::uint16_t source = 0;
+    for (std::size_t j = 0; j < live.size(); ++j) {
+      if (live[j].iFldNum == field.iFldNum) {
+        source = static_cast<std::uint16_t>(j + 1);
+        break;
+      }
+    }
+    field.iFldNum = source;
+    if (field.iSubType == fldstAUTOINC) field.iSubType = fldstNONE;
+    out.Add(source ? crMODIFY : crADD, field);
+  }
+  return out;
+}
+
+TOpList<VCHKDesc> MergeChecks(const std::vector<VCHKDesc>& ref, const std::vector<VCHKDesc>& live) {
+  TOpList<VCHKDesc> out;
+  for (const VCHKDesc& check : ref) {
+    out.Add(HasFieldNumber(live, check.iFldNum) ? crMODIFY : crADD, check);
+  }
+  for (const VCHKDesc& check : live) {
+    if (!HasFieldNumber(out.Descs, check.iFldNum)) out.Add(crDROP, check);
+  }
+  return out;
+}
+
+TOpList<IDXDesc> MergeIndexes(const std::vector<IDXDesc>& ref, const std::vector<IDXDesc>& live) {
+  TOpList<IDXDesc> out;
+  for (const IDXDesc& index : ref) {
+    out.Add(HasName(live, index.szName, &IDXDesc::szName) ? crMODIFY : crADD, index);
+  }
+  for (const IDXDesc& index : live) {
+    if (!HasName(out.Descs, index.szName, &IDXDesc::szName)) out.Add(crDROP, index);
+  }
+  return out;
+}
+
+TOpList<IDXDesc> StripIndexes(const std::vector<IDXDesc>& live) {
+  TOpList<IDXDesc> out;
+  for (std::size_t i = 0; i < live.size(); ++i) out.Add(i == 0 ? crMODIFY : crDROP, live[i]);
+  return out;
+}
+
+void PointInto(RINTDesc& link, const std::string& dir) {
+  std::string path(link.szTblName);
+  const auto slash = path.find_last_of("/\\");
+  if (slash != std::string::npos) path.erase(0, slash + 1);
+  path = dir + "/" + path;
+  const std::size_t n = std::min(path.size(), sizeof link.szTblName - 1);
+  std::memcpy(link.szTblName, path.data(), n);
+  link.szTblName[n] = '\0';
+}
+
+TOpList<RINTDesc> MergeLinks(const std::vector<RINTDesc>& ref, const std::vector<RINTDesc>& live,
+                             const std::string& targetDir) {
+  TOpList<RINTDesc> out;
+  // Master-side descriptors are kept by the engine from the dependent's
+  // side; only this table's own (dependent) links are requested. Every one
+  // of them, wherever the engine lists it among the master-side ones.
+  for (RINTDesc link : ref) {
+    if (link.eType != rintDEPENDENT) continue;
+    PointInto(link, targetDir);
+    out.Add(HasName(live, link.szRintName, &RINTDesc::szRintName) ? crDROP : crADD, link);
+  }
+  const std::size_t merged = out.Descs.size();
+  for (std::size_t i = 0; i < merged; ++i) {
+    if (out.Ops[i] == crDROP) out.Add(crADD, RINTDesc(out.Descs[i]));
+  }
+  for (RINTDesc link : live) {
+    if (link.eType == rintDEPENDENT &&
+        !HasName(out.Descs, link.szRintName, &RINTDesc::szRintName)) {
+      PointInto(link, targetDir);
+      out.Add(crDROP, link);
+    }
+  }
+  return out;
+}
+
+TOpList<RINTDesc> StripLinks(const std::vector<RINTDesc>& live, const std::string& targetDir) {
+  TOpList<RINTDesc> out;
+  for (RINTDesc link : live) {
+    if (link.eType != rintDEPENDENT) continue;
+    PointInto(link, targetDir);
+    out.Add(crDROP, link);
+  }
+  return out;
+}
+
 
 void RestructureRequest::Bind() {
   desc.iFldCount = static_cast<std::uint16_t>(flds.size());
@@ -130,10 +168,18 @@ RestructureRequest BuildLikeRequest(const TableStructure& live, const TableStruc
   std::snprintf(r.desc.szTblName, sizeof r.desc.szTblName, "%s", table_name.c_str());
   std::snprintf(r.desc.szTblType, sizeof r.desc.szTblType, "PARADOX");
   r.desc.bPack = true;
-  MergeFields(live, ref, &r);
-  MergeChecks(live, ref, &r);
-  MergeIndexes(live, ref, &r);
-  MergeLinks(live, ref, target_dir, &r);
+  const TOpList<FLDDesc> fields = MergeFields(ref.fields, live.fields);
+  const TOpList<VCHKDesc> checks = MergeChecks(ref.checks, live.checks);
+  const TOpList<IDXDesc> indexes = MergeIndexes(ref.indexes, live.indexes);
+  const TOpList<RINTDesc> links = MergeLinks(ref.links, live.links, target_dir);
+  r.fldOps = fields.Ops;
+  r.flds = fields.Descs;
+  r.chkOps = checks.Ops;
+  r.chks = checks.Descs;
+  r.idxOps = indexes.Ops;
+  r.idxs = indexes.Descs;
+  r.rintOps = links.Ops;
+  r.rints = links.Descs;
   r.Bind();
   return r;
 }

@@ -1,6 +1,5 @@
 #include "clMacro.h"
 
-#include <QAction>
 #include <QRegularExpression>
 
 #include "clMacroDate.h"
@@ -159,36 +158,20 @@ void TMacroEngine::UseOften(QStringList& params, QString& result) {
 }
 
 void TMacroEngine::RunToolByName(const QString& tool, QString& result) {
-  QAction* entry = host_->ToolMenuEntry("Menu" + tool);
   TToolType type = ttUpdate;
-  if (!entry || !ReadTool(entry->objectName().mid(4), &type)) {
+  if (!ReadTool(tool, &type)) {
     result = kMacroInvalidTool;
     return;
   }
-  // A run already in progress keeps the entries disabled: nothing starts,
-  // and a record in the window would be an earlier run's.
-  const bool was_running = host_->ToolRunning();
-  const long records_before = LogEntriesAdded();
-  const double before = LogNow();
-  entry->trigger();
-  const double after = LogNow();
-  QString letter;
-  try {
-    SelectLogRange(ToStd(host_->CurrentAlias()), type, "Result", before, after);
-    letter = QString::fromStdString(LogQueryField(0).AsString());
-    CloseLogQuery();
-  } catch (const std::exception&) {
-    CloseLogQuery();
-    result = kMacroLogError;
-    return;
-  }
-  // The window reaches a second back, where an earlier run of the same tool
-  // may have left its record: the answer is the record this run added.
-  if (letter.isEmpty() || was_running || LogEntriesAdded() == records_before) {
+  // A run already in progress starts nothing: its result is not this
+  // command's.
+  TToolResult ended = trError;
+  bool logged = false;
+  if (!host_->RunTool(type, &ended, &logged)) {
     result = kMacroError;
     return;
   }
-  result = QString::fromStdString(ResultName(LastLoggedResult()));
+  result = logged ? QString::fromStdString(ResultName(ended)) : QString(kMacroLogError);
 }
 
 void TMacroEngine::SetPassword(QStringList& params, QString& result) {

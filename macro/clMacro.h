@@ -13,7 +13,6 @@
 
 #include "tcVardex.h"
 
-class QAction;
 
 // The answers of the commands besides the tool results of ResultName.
 inline constexpr char kMacroSuccess[] = "(success)";
@@ -51,9 +50,11 @@ class TMacroHost {
   // Selects the database; CurrentAlias is empty afterwards when none matched.
   virtual void SelectAliasByName(const QString& name) = 0;
   virtual void SetControllerName(const QString& name) = 0;
-  // The Tools menu entry of that object name (compared without regard to
-  // case), or null.
-  virtual QAction* ToolMenuEntry(const QString& name) const = 0;
+  // Runs a tool as its Tools menu entry does, with its questions, and tells
+  // the result the run ended with and whether its log record was written.
+  // False when no run started: one is in progress, or the tool controls are
+  // off.
+  virtual bool RunTool(TToolType tool, TToolResult* result, bool* logged) = 0;
   // The engine's password list and the table tools' password; an empty
   // text clears both. Raises on failure.
   virtual void ApplyPassword(const QString& password) = 0;

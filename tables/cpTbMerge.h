@@ -1,61 +1,19 @@
-// The list merges of a table restructure: given the descriptors of a live
-// table and of its reference, the operations that bring the live table in
-// line. Pure functions over descriptor copies, so TZelTableTools fetches
-// the descriptors and the rules can be checked without tables on disk.
+// The list merges of a table restructure, as the table tools use them. They
+// are the engine's (RestructureLike.h), shared with `vdx restructure --like`,
+// so that both bring a table in line with its reference the same way.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "DbiTypes.h"
+#include "RestructureLike.h"
 
 namespace tbmerge {
 
-// One list of a restructure request: an operation per descriptor.
-template <typename Desc>
-struct TOpList {
-  std::vector<CROpType> Ops;
-  std::vector<Desc> Descs;
-
-  void Add(CROpType op, const Desc& desc) {
-    Ops.push_back(op);
-    Descs.push_back(desc);
-  }
-  int Count() const { return static_cast<int>(Descs.size()); }
-};
-
-// Fields by position: the k-th reference field takes the data of the live
-// table's k-th field; reference fields beyond the live count are added, live
-// fields beyond the reference count are not listed (and so disappear).
-// Autoincrement subtypes are cleared so the engine keeps stored values.
-TOpList<FLDDesc> MergeFields(const std::vector<FLDDesc>& ref, const std::vector<FLDDesc>& live);
-
-// Validity checks by field number: the reference's checks are modified or
-// added, a live check on a field no listed check covers is dropped.
-TOpList<VCHKDesc> MergeChecks(const std::vector<VCHKDesc>& ref, const std::vector<VCHKDesc>& live);
-
-// Indexes by exact name (letter case counts): the reference's are modified
-// or added, live indexes the reference lacks are dropped.
-TOpList<IDXDesc> MergeIndexes(const std::vector<IDXDesc>& ref, const std::vector<IDXDesc>& live);
-
-// Strip mode: the live table's first index is kept, every other dropped.
-TOpList<IDXDesc> StripIndexes(const std::vector<IDXDesc>& live);
-
-// Links by exact name. Only the reference's dependent links are sent. A
-// link the live table has too is dropped and, after the other elements,
-// added again from the reference's definition; a live dependent link the
-// reference lacks is dropped. Every link listed points at its master in
-// targetDir, the folder of the table written: the engine brings the master
-// named there in line, and the masters of a table that is only read (the
-// source of a save-as) must stay as they are.
-TOpList<RINTDesc> MergeLinks(const std::vector<RINTDesc>& ref, const std::vector<RINTDesc>& live,
-                             const std::string& targetDir);
-
-// Strip mode: every dependent link of the live table is dropped, pointed at
-// its master in targetDir as above.
-TOpList<RINTDesc> StripLinks(const std::vector<RINTDesc>& live, const std::string& targetDir);
-
-// `dir` + "/" + the file-name part of `path`, in a descriptor's path field.
-void PointInto(RINTDesc& link, const std::string& dir);
+using engine::MergeChecks;
+using engine::MergeFields;
+using engine::MergeIndexes;
+using engine::MergeLinks;
+using engine::PointInto;
+using engine::StripIndexes;
+using engine::StripLinks;
+using engine::TOpList;
 
 }  // namespace tbmerge

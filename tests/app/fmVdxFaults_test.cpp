@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <csignal>
 
+#include "RunLock.h"
 #include "RunTestUtil.h"
 #include "TableFiles.h"
 #include "tlFile.h"
@@ -114,9 +115,9 @@ class TFaultTest : public QObject {
 
   // Every table has its reference's structure, and a checks file when the
   // reference has one; the folder holds the tables' files and the two work
-  // folders, nothing parked, staged or journaled.
+  // folders (and the run lock's file), nothing parked, staged or journaled.
   void VerifyComplete() {
-    QStringList expected{"METADATA", "SAFE"};
+    QStringList expected{"METADATA", "SAFE", toolrun::kRunLockFile};
     for (const QString& t : kTables) {
       QCOMPARE(Structure(Db(t)), Structure(Db("METADATA/" + t)));
       const QString stem = t.chopped(3);

@@ -101,6 +101,7 @@ const TKeyUse kKeys[] = {
     {"Notifications", "CannotChangeAlias", "s"},
     {"Notifications", "Cancel", "s"},
     {"Notifications", "CaseTwins", "s"},
+    {"Notifications", "RunLocked", "s"},
     // Backup and Restore.
     {"BackupProcess", "Wait", ""},
     {"BackupProcess", "Init", ""},

@@ -144,4 +144,26 @@ TEST(PointInto, KeepsOnlyTheFileName) {
   EXPECT_STREQ(link.szTblName, "/srv/sales/ORDERS.DB");
 }
 
+// `vdx restructure --like` builds its request from the same merge: field
+// numbers are places in the live list, and a dependent link listed after a
+// master-side one is sent too.
+TEST(BuildLikeRequest, IsTheTableToolsMerge) {
+  engine::TableStructure live, ref;
+  live.fields = {Field(1, "Id"), Field(3, "Name")};
+  ref.fields = {Field(1, "Id"), Field(2, "Nom"), Field(3, "City")};
+  ref.links = {Link("Up", rintMASTER, "D.DB"), Link("Own", rintDEPENDENT, "/x/M.DB")};
+  live.links = {Link("Old", rintDEPENDENT, "/y/O.DB")};
+  const engine::RestructureRequest r = engine::BuildLikeRequest(live, ref, "T.DB", "/t");
+  const auto fields = tbmerge::MergeFields(ref.fields, live.fields);
+  EXPECT_EQ(Ops(fields, FieldKey),
+            (std::vector<std::string>{"modify:Id<1", "add:Nom<0", "modify:City<2"}));
+  EXPECT_EQ(r.fldOps, fields.Ops);
+  ASSERT_EQ(r.flds.size(), 3u);
+  EXPECT_EQ(r.flds[2].iFldNum, 2);
+  const auto links = tbmerge::MergeLinks(ref.links, live.links, "/t");
+  EXPECT_EQ(Ops(links, LinkKey), (std::vector<std::string>{"add:Own", "drop:Old"}));
+  EXPECT_EQ(r.rintOps, links.Ops);
+  EXPECT_STREQ(r.desc.printDesc[1].szTblName, "/t/O.DB");
+}
+
 }  // namespace

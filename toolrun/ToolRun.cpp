@@ -1,0 +1,1188 @@
+#include "ToolRun.h"
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMap>
+#include <QSet>
+
+#include "DbExceptions.h"
+#include "ZipVolumes.h"
+#include "cpZip.h"
+#include "Heartbeat.h"
+#include "Journal.h"
+#include "RunLock.h"
+#include "Session.h"
+#include "TTable.h"
+#include "TableFiles.h"
+#include "TableVerify.h"
+#include "cpKeyViol.h"
+#include "cpTbOrder.h"
+#include "cpTbTool.h"
+#include "exVardex.h"
+#include "svLog.h"
+#include "tlFile.h"
+
+namespace {
+
+std::string ToStd(const QString& text) { return text.toStdString(); }
+QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+
+constexpr TRunFlags kToolFlags = rfConfirm | rfCheck | rfVerify;
+
+// A file name without its extension.
+QString StemOf(const QString& name) { return QString::fromStdString(engine::Stem(ToStd(name))); }
+
+// Companion files of a table (checks, primary and secondary indexes) are
+// parked while a run restructures the table, so that the restructure takes
+// them from the reference (engine::ParkedExtension): VAL -> VA$, PX -> P$,
+// Xnn -> 1nn, Ynn -> 2nn, xnn -> 3nn, ynn -> 4nn. Every character keeps or
+// tells its case, so parking back gives the very name the file had.
+QString ExtensionOf(const QString& name) {
+  const qsizetype dot = name.lastIndexOf('.');
+  return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+// The name of a file with its extension made by `change` (the parked or the
+// own one); empty when `change` gives none.
+QString ChangedName(const QString& name, std::string (*change)(const std::string&)) {
+  const QString ext = ExtensionOf(name);
+  const QString changed = ToQt(change(ToStd(ext)));
+  return ext.isEmpty() || changed.isEmpty() ? QString() : name.chopped(ext.size()) + changed;
+}
+
+QString ParkedName(const QString& name) { return ChangedName(name, engine::ParkedExtension); }
+QString UnparkedName(const QString& name) { return ChangedName(name, engine::UnparkedExtension); }
+
+// The files of folder that belong to the table whose data file is `file`
+// (same name before the extension, without regard to case).
+QStringList FilesOfTable(const QString& folder, const QString& file) {
+  const QString stem = file.left(file.size() - ExtensionOf(file).size());
+  QStringList names;
+  for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (name.size() > stem.size() && name.startsWith(stem, Qt::CaseInsensitive) &&
+        !name.startsWith('.')) {
+      names << name;
+    }
+  }
+  return names;
+}
+
+// Renames without ever replacing an existing file.
+bool RenameNew(const QString& from, const QString& to) {
+  return !QFileInfo::exists(to) && QFile::rename(from, to);
+}
+
+void ParkTable(const QString& folder, const QString& file) {
+  for (const QString& name : FilesOfTable(folder, file)) {
+    const QString parked = ParkedName(name);
+    if (!parked.isEmpty()) RenameNew(folder + '/' + name, folder + '/' + parked);
+  }
+}
+
+// Puts back the parked companions of a table. A parked file whose own name
+// is taken is stale (the table was rewritten after it was parked) and goes.
+void UnparkTable(const QString& folder, const QString& file) {
+  for (const QString& name : FilesOfTable(folder, file)) {
+    const QString own = UnparkedName(name);
+    if (own.isEmpty()) continue;
+    if (!RenameNew(folder + '/' + name, folder + '/' + own)) QFile::remove(folder + '/' + name);
+  }
+}
+
+// The parked companions a restructure has made stale.
+void DropParked(const QString& folder, const QString& file) {
+  for (const QString& name : FilesOfTable(folder, file)) {
+    if (!UnparkedName(name).isEmpty()) QFile::remove(folder + '/' + name);
+  }
+}
+
+// The end message of each result: its keys and how it is shown.
+struct TEndMessage {
+  QStringList keys;
+  TMsgKind kind;
+};
+
+TEndMessage EndMessage(TToolResult result) {
+  switch (result) {
+    case trSuccess:
+      return {{"Success", "RightNow"}, mkInformation};
+    case trCancel:
+      return {{"Canceled", "NoProblems", "RightNow"}, mkInformation};
+    case trUpdate:
+      return {{"NotFinished", "Update", "Continue"}, mkConfirmation};
+    case trRepeat:
+      return {{"NotFinished", "Repeat", "Continue"}, mkConfirmation};
+    case trError:
+      return {{"Error"}, mkError};
+    case trGiveUp:
+      return {{"GiveUp"}, mkInformation};
+    case trNoTables:
+      return {{"NoTables", "NotStarted"}, mkError};
+    case trNotMatch:
+      return {{"NotMatch", "NotStarted"}, mkError};
+    case trPassword:
+      return {{"Protected", "Password", "NotStarted"}, mkWarning};
+    case trCorrupted:
+      return {{"Corrupted", "Fixed", "NotStarted"}, mkError};
+    case trBusy:
+      return {{"Busy", "CloseApps", "NotStarted"}, mkWarning};
+    default:
+      return {{}, mkError};
+  }
+}
+
+// For each reference table, the masters its dependent links name.
+std::vector<tborder::TTableLinks> ReadLinks(TZelTableTools& tools, const QStringList& tables) {
+  std::vector<tborder::TTableLinks> links;
+  for (const QString& file : tables) {
+    tools.TableName = ToStd(file);
+    tools.OpenMeta();
+    tborder::TTableLinks table{ToStd(file), {}};
+    const int count = tools.MasterCount(true);
+    for (int m = 1; m <= count; ++m) table.Masters.push_back(tools.MasterName(true, m));
+    tools.CloseMeta();
+    links.push_back(table);
+  }
+  return links;
+}
+
+// Whether the Check step of a tool examines the safe copy rather than the
+// database folder.
+bool ChecksSafeCopy(TToolType tool, TRunFlags flags) {
+  switch (tool) {
+    case ttUpdate:
+    case ttPack:
+    case ttCopy:
+      return false;
+    case ttRetrieve:
+    case ttRestore:
+      return true;
+    case ttBackup:
+      return flags & rfSafe;
+    default:
+      throw EDebugNote::Fmt("The tool %s cannot check the database", ToolName(tool).c_str());
+  }
+}
+
+
+// The fixed word the archive password is built from (ten characters).
+constexpr char kPasswordWord[] = "ZelVardex!";
+
+bool WriteMarker(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  f.write("METADA$$ SA$$\n");
+  return f.flush() && ::fsync(f.handle()) == 0;
+}
+
+// The restore's message for a library return code; empty: none.
+QString RestoreKey(int code) {
+  switch (code) {
+    case 3:
+    case 39:
+      return "RestoreCorrupted";
+    case 4:
+    case 5:
+      return "RestoreOutOfMemory";
+    case 9:
+    case 29:
+      return "RestoreCannotRead";
+    default:
+      return "RestoreOtherError";
+  }
+}
+
+QString BackupKey(int code) {
+  switch (code) {
+    case 2:
+    case 3:
+    case 11:
+    case 13:
+    case 14:
+    case 15:
+    case 17:
+    case 18:
+    case 19:
+      return "BackupCannotCreate";
+    case 4:
+      return "BackupOutOfMemory";
+    case 9:
+    case 20:
+      return QString();
+    default:
+      return "BackupOtherError";
+  }
+}
+
+// The text of why a volume folder is refused ("home": "VolumeRefusedHome").
+QString RefusalKey(const std::string& reason) {
+  QString key = QString::fromStdString(reason);
+  if (!key.isEmpty()) key[0] = key[0].toUpper();
+  return "VolumeRefused" + key;
+}
+
+// The folder of every database of the alias list: a volume folder must not
+// be, hold or lie in any of them.
+std::vector<std::string> KnownDatabaseFolders() {
+  std::vector<std::string> folders;
+  engine::TSession& session = engine::TSession::Default();
+  for (const std::string& name : session.GetAliasNames()) {
+    try {
+      const std::vector<std::string> params = session.GetAliasParams(name);
+      if (!params.empty() && params.front().rfind("PATH=", 0) == 0 && params.front().size() > 5) {
+        folders.push_back(params.front().substr(5));
+      }
+    } catch (const engine::EDatabaseError&) {
+    }
+  }
+  return folders;
+}
+
+}  // namespace
+
+bool IsTableFileName(const QString& name) {
+  const QString up = ExtensionOf(name).toUpper();
+  return up == "DB" || up == "MB" || !ParkedName(name).isEmpty() || !UnparkedName(name).isEmpty();
+}
+
+QString RetrieveJournalPath(const QString& database_folder) {
+  return database_folder + "/.RE$$.journal~";
+}
+
+
+QString RestoreMarker(const QString& d) { return d + "/RESTORE.$$$"; }
+
+namespace toolrun {
+
+QString TRunDriver::DrivesFile() const {
+  return QString::fromStdString(engine::ProgramFolder()) + "/drives.ini";
+}
+
+TToolRun::TToolRun(TRunDriver& driver, TZelTableTools& tools)
+    : d_(driver),
+      tools_(tools),
+      zip_(std::make_unique<TZipFile>()),
+      unzip_(std::make_unique<TUnzipFile>()) {
+  auto major = [this](const std::string& item, int percent, bool& cancel) {
+    ArchiveStatus(true, item, percent, cancel);
+  };
+  auto minor = [this](const std::string& item, int percent, bool& cancel) {
+    ArchiveStatus(false, item, percent, cancel);
+  };
+  auto message = [this](int msg, int type, long long p1, long long p2, const std::string&,
+                        const std::string&,
+                        int& reply) { ZipMessageCallback(msg, type, p1, p2, reply); };
+  zip_->OnMajorStatus = unzip_->OnMajorStatus = major;
+  zip_->OnMinorStatus = unzip_->OnMinorStatus = minor;
+  zip_->OnMessage = unzip_->OnMessage = message;
+}
+
+TToolRun::~TToolRun() = default;
+
+bool TToolRun::Message(const QString& key, const QStringList& args, TMsgKind kind) {
+  return d_.Message({"Notifications", {key}, args, kind});
+}
+
+void TToolRun::RecoverInterruptedRestore() {
+  const QString d = DatabaseFolder();
+  if (d.isEmpty() || !QFileInfo::exists(RestoreMarker(d))) return;
+  // Pair by pair, so a recovery that is itself interrupted can run again.
+  bool ok = true;
+  for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
+                                    std::pair<QString, QString>{"SAFE", "SA$$"}}) {
+    if (!IsRealDir(ToStd(DatabaseFolder(aside)))) continue;
+    ok = ok && PutBackWorkFolder(name, aside);
+  }
+  if (ok) {
+    QFile::remove(RestoreMarker(d));
+  } else if (d_.Running()) {
+    Message("RestoreWorkFolders");
+    FinishRun(trError);
+  }
+}
+
+QString TToolRun::DatabaseFolder(const QString& sub) const {
+  QString d = d_.Path();
+  while (d.size() > 1 && d.endsWith('/')) d.chop(1);
+  return sub.isEmpty() ? d : d + '/' + sub;
+}
+
+QString TToolRun::DisplayName(TToolType tool) const {
+  return d_.Text("ToolNames", ToQt(ToolName(tool)));
+}
+
+void TToolRun::StartRun(TToolType tool, TRunFlags flags) {
+  d_.SetTool(tool);
+  d_.SetRunning(true);
+  d_.SetAskPassword(true);
+  set_aside_.clear();
+  d_.RunStarted();
+  // One run per database, whoever starts it; a Restore may bring the folder.
+  // A run that its Check step refuses for twin names takes no lock: such a
+  // refusal leaves the folder as it was, without a lock file.
+  if (!(flags & rfCheck) || CaseTwinTables(flags).isEmpty()) {
+    const std::string what = ToStd(d_.Program()) + " " + ToolName(tool);
+    lock_ = std::make_unique<TRunLock>(ToStd(DatabaseFolder()), what);
+    if (lock_->State() == TRunLock::lsNoFolder && tool == ttRestore &&
+        QDir().mkpath(DatabaseFolder())) {
+      lock_ = std::make_unique<TRunLock>(ToStd(DatabaseFolder()), what);
+    }
+    if (lock_->State() == TRunLock::lsBusy) {
+      FinishRun(trBusy, d_.Format("Notifications", "RunLocked", {ToQt(lock_->Detail())}));
+    }
+  }
+  if ((flags & rfConfirm) && d_.Confirm() &&
+      !d_.Message({"Notifications", {"AreYouSure"}, {DisplayName(tool)}, mkConfirmation, rbYesNo})) {
+    FinishRun(trGiveUp);
+  }
+  if (flags & rfCheck) CheckDatabase(flags);
+}
+
+void TToolRun::ShowEndMessage(TToolResult result, const QString& name, const QString& detail,
+                                 bool& go_on) {
+  go_on = false;
+  if (result > trBusy) {
+    throw EDebugNote::Fmt("The tool %s has no end message.", ToStd(name).c_str());
+  }
+  const TEndMessage message = EndMessage(result);
+  if (result == trUpdate || result == trRepeat) {
+    go_on = d_.Message({"Notifications", message.keys, {name, name}, mkConfirmation, rbYesNo, detail});
+  } else if (d_.EndMessages()) {
+    d_.Message({"Notifications", message.keys, {name}, message.kind, rbOk, detail});
+  }
+}
+
+void TToolRun::ShowSetAside() {
+  // A set still in Retrieve's work folder belongs to tables that were not
+  // swapped in: the live tables keep those records themselves.
+  const QString unswapped = DatabaseFolder("RE$$") + '/';
+  QStringList lines;
+  for (const TSetAside& kept : set_aside_) {
+    if (kept.path.startsWith(unswapped)) continue;
+    const QFileInfo info(kept.path);
+    lines << d_.Format("Notifications", "SetAsideTable",
+                         {kept.table, QString::number(SetAsideCount(ToStd(kept.path))),
+                          info.absolutePath(), info.fileName()});
+  }
+  if (lines.isEmpty() || !d_.EndMessages()) return;
+  d_.Message({"Notifications", {"RecordsSetAside"}, {}, mkWarning, rbOk, lines.join('\n')});
+}
+
+void TToolRun::FinishRun(TToolResult result, const QString& detail) {
+  d_.ProgressHide();
+  d_.RunFinishing();
+  const QString name = DisplayName(d_.Tool());
+  std::exception_ptr failure;
+  bool go_on = false;
+  try {
+    ShowEndMessage(result, name, detail, go_on);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (go_on && !failure) return;  // the run goes on with its next table
+
+  try {
+    ShowSetAside();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  set_aside_.clear();
+  last_result_ = result;
+  ++runs_finished_;
+  last_logged_ = AddLogEntry(ToStd(d_.Alias()), d_.Tool(), result);
+  if (!last_logged_) {
+    Message("LogCannotRegister");
+  }
+  lock_.reset();
+  d_.RunEnded();
+  if ((result == trUpdate || result == trRepeat) && d_.EndMessages()) {
+    d_.ProgressHide();
+    d_.Message({"Notifications", EndMessage(result).keys.mid(0, 2), {name, name}, mkWarning});
+  }
+  d_.SetRunning(false);
+  if (failure) std::rethrow_exception(failure);
+  if (result != trSuccess) throw EAbort();
+}
+
+QStringList TToolRun::CaseTwinTables(TRunFlags flags) const {
+  // Tables whose names differ only in letter case cannot be told apart by
+  // their companions: no tool touches a folder that holds such twins, not
+  // even to finish an interrupted run.
+  QStringList subs, twins;
+  if (d_.Tool() != ttBackup) subs << QString();
+  subs << "METADATA";
+  if (ChecksSafeCopy(d_.Tool(), flags)) subs << "SAFE";
+  for (const QString& sub : subs) {
+    QStringList found;
+    for (const QString& file : ListTables(DatabaseFolder(sub) + '/')) {
+      if (!engine::CaseTwins(ToStd(DatabaseFolder(sub) + '/' + file)).empty())
+        found << (sub.isEmpty() ? file : sub + '/' + file);
+    }
+    found.sort();
+    twins << found;
+  }
+  return twins;
+}
+
+void TToolRun::CheckDatabase(TRunFlags flags) {
+  RecoverInterruptedRestore();
+  for (const QString& sub : {QString(), QString("METADATA"), QString("SAFE")}) {
+    SetFilesAttr(ToStd(DatabaseFolder(sub) + "/*.*"), faHidden, false);
+  }
+  const bool safe = ChecksSafeCopy(d_.Tool(), flags);
+  const QStringList twins = CaseTwinTables(flags);
+  if (!twins.isEmpty()) {
+    FinishRun(trNotMatch, d_.Format("Notifications", "CaseTwins", {twins.join(", ")}));
+  }
+  if (d_.Tool() != ttBackup) RecoverDatabase();
+  const QString folder = safe ? DatabaseFolder("SAFE") : DatabaseFolder();
+  const QString meta = DatabaseFolder("METADATA");
+  bool ok = !safe || DirExists(ToStd(folder));
+  QString missing = ok ? QString() : folder;
+  QStringList live, reference;
+  if (ok) {
+    live = ListTables(folder + '/');
+    ok = !live.isEmpty();
+    if (!ok) missing = folder;
+    if (ok && (flags & rfVerify)) VerifyTables(folder);
+  }
+  if (ok && !DirExists(ToStd(meta))) {
+    ok = false;
+    missing = meta;
+  }
+  if (ok) {
+    reference = ListTables(meta + '/');
+    ok = !reference.isEmpty();
+    if (!ok) missing = meta;
+    if (ok && (flags & rfVerify)) VerifyTables(meta);
+  }
+  if (!ok) FinishRun(trNoTables, missing);
+  // The tables only one side holds, by name without regard to case.
+  QMap<QString, QString> a, b;
+  for (const QString& f : live) a.insert(f.toUpper(), f);
+  for (const QString& f : reference) b.insert(f.toUpper(), f);
+  QStringList differ;
+  for (auto it = a.cbegin(); it != a.cend(); ++it) {
+    if (!b.contains(it.key())) differ << it.value();
+  }
+  for (auto it = b.cbegin(); it != b.cend(); ++it) {
+    if (!a.contains(it.key())) differ << "METADATA/" + it.value();
+  }
+  if (!differ.isEmpty() || live.size() != reference.size()) {
+    FinishRun(trNotMatch, differ.join(", "));
+  }
+}
+
+void TToolRun::RecoverDatabase() {
+  const QString d = DatabaseFolder();
+  engine::Env* env = engine::Env::Default();
+  // A Retrieve that was swapping its tables in is finished first; a table
+  // another program holds is left for the Check step to report.
+  if (!engine::RecoverFileSet(env, ToStd(RetrieveJournalPath(d))).ok()) return;
+  if (!QFileInfo::exists(RetrieveJournalPath(d))) RemoveFolderTree(ToStd(DatabaseFolder("RE$$")));
+  for (const QString& file : ListTables(d + '/')) {
+    if (engine::RecoverTable(env, ToStd(d + '/' + file)).ok()) UnparkTable(d, file);
+  }
+}
+
+void TToolRun::UnparkTables(const QString& folder) {
+  for (const QString& file : ListTables(folder + '/')) UnparkTable(folder, file);
+}
+
+void TToolRun::VerifyTables(const QString& folder) {
+  // The engine opens the data file alone: the companions are not read, so
+  // nothing needs to be renamed (the reference copy is never touched).
+  engine::TTable table;
+  table.Exclusive = true;
+  const QStringList tables = ListTables(folder + '/');
+  d_.ProgressStart(d_.Format("ProcessCaptions", "Check", {d_.Alias()}), tables.size(), false);
+  for (int i = 0; i < tables.size(); ++i) {
+    const QString& file = tables[i];
+    d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {file}), i + 1);
+    TToolResult result = trSuccess;
+    QString detail;
+    try {
+      table.DatabaseName = ToStd(folder + '/');
+      table.TableName = ToStd(file);
+      table.Open();
+      table.Close();
+    } catch (const engine::EDBEngineError& e) {
+      const int category = (e.ErrorCode() >> 8) & 0xFF;
+      detail = folder + '/' + file + "\n" + ToQt(e.what());
+      if (category == ERRCAT_DATACORRUPT) {
+        result = trCorrupted;
+      } else if (category == ERRCAT_LOCKCONFLICT) {
+        result = trBusy;
+      } else {
+        throw;
+      }
+    }
+    if (result != trSuccess) FinishRun(result, detail);
+  }
+  d_.ProgressHide();
+}
+
+QStringList TToolRun::ListTables(const QString& name_or_folder) const {
+  std::string driver;
+  try {
+    driver = engine::TSession::Default().GetAliasDriverName(ToStd(name_or_folder));
+  } catch (const engine::EDatabaseError& e) {
+    if (!ToQt(e.what()).toUpper().contains("INVALID ALIAS NAME")) throw;
+  }
+  QString folder = name_or_folder;
+  if (driver == "STANDARD") {
+    const auto params = engine::TSession::Default().GetAliasParams(ToStd(name_or_folder));
+    folder = params.empty() ? QString() : ToQt(params.front());
+    folder.replace(folder.indexOf("PATH="), 5, QString());
+  }
+  if (folder.endsWith('/')) folder.chop(1);
+  QStringList names;
+  for (const std::string& name : ListFiles(ToStd(folder + "/*.db"))) names << ToQt(name);
+  return names;
+}
+
+void TToolRun::TableProgress(const QString& file, int position, TToolResult on_cancel) {
+  while (!d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {file}), position)) {
+    FinishRun(on_cancel);  // returns only when the user goes on
+    d_.ProgressResume();
+  }
+}
+
+QStringList TToolRun::OrganizeTables(TToolResult on_cancel) {
+  const QStringList tables = ListTables(ToQt(tools_.MetaDatabaseName()) + '/');
+  d_.ProgressStart(d_.Format("ProcessCaptions", "Organize", {d_.Alias()}), tables.size(), true);
+  QStringList ordered;
+  try {
+    const tborder::TTableOrder order = tborder::MastersFirst(ReadLinks(tools_, tables));
+    for (const std::string& file : order.Ordered) {
+      ordered << ToQt(file);
+      TableProgress(ordered.back(), ordered.size(), on_cancel);
+    }
+    if (!order.Unordered.empty()) {
+      // Masters missing from the reference copy, or masters that refer to
+      // each other: no order exists, and the run cannot go on.
+      QStringList left;
+      for (const std::string& file : order.Unordered) left << ToQt(file);
+      d_.ProgressHide();
+      Message("CannotOrder", {left.join(", ")});
+      FinishRun(trError);
+    }
+  } catch (...) {
+    tools_.CloseTables();
+    d_.ProgressHide();
+    throw;
+  }
+  return ordered;
+}
+
+void TToolRun::PrepareTables() {
+  const QString d = DatabaseFolder();
+  const QStringList tables = ListTables(d + '/');
+  // A table another program holds keeps every file: nothing is parked
+  // while one is held.
+  for (const QString& file : tables) {
+    if (FileIsLocked(ToStd(d + '/' + file))) FinishRun(trBusy, d + '/' + file);
+  }
+  d_.ProgressStart(d_.Format("ProcessCaptions", "Prepare", {d_.Alias()}), tables.size(), false);
+  for (int i = 0; i < tables.size(); ++i) {
+    d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {tables[i]}), i + 1);
+    ParkTable(d, tables[i]);
+  }
+  d_.ProgressHide();
+}
+
+void TToolRun::NoteSetAside(const QString& file) {
+  const TZelTableTools& tools = tools_;
+  for (const std::string& kept : {tools.LastKeyViolations, tools.LastProblems}) {
+    if (!kept.empty()) set_aside_.append({file, ToQt(kept)});
+  }
+}
+
+void TToolRun::RunOneTable(const QString& file, const std::function<void()>& work) {
+  try {
+    // The window repaints while the table is rewritten; clicks and other
+    // channels wait for the gap between two tables, as before.
+    engine::ScopedHeartbeat heartbeat([this] { d_.KeepResponsive(); });
+    work();
+  } catch (const EBdeApi& e) {
+    const QString detail = file + "\n" + ToQt(e.what());
+    if (e.Category() == ERRCAT_LOCKCONFLICT) FinishRun(trBusy, detail);
+    if (e.Category() == ERRCAT_DATACORRUPT) FinishRun(trCorrupted, detail);
+    throw;
+  }
+  NoteSetAside(file);
+}
+
+void TToolRun::RunTables(const QString& caption_key, const QString& database_name,
+                            TToolResult on_cancel, bool strip, const QString& save_as_folder,
+                            const QString& meta_folder) {
+  TZelTableTools& tools = tools_;
+  tools.DatabaseName = ToStd(database_name);
+  tools.SetMetaDatabaseName(ToStd(meta_folder));
+  const QStringList tables = OrganizeTables(on_cancel);
+  d_.ProgressStart(d_.Format("ProcessCaptions", caption_key, {d_.Alias()}), tables.size(), true);
+  for (int i = 0; i < tables.size(); ++i) {
+    const QString& file = tables[i];
+    tools.TableName = ToStd(file);
+    TableProgress(file, i + 1, on_cancel);
+    RunOneTable(file, [&] {
+      tools.Restructure(save_as_folder.isEmpty() ? std::string() : ToStd(save_as_folder + file),
+                        strip);
+    });
+    // In place, the table's parked companions are replaced now.
+    if (save_as_folder.isEmpty()) {
+      const QFileInfo written(ToQt(tools.TablePath()));
+      DropParked(written.absolutePath(), written.fileName());
+    }
+  }
+}
+
+void TToolRun::DeleteTables(const QString& folder) {
+  QString dir = folder;
+  if (dir.endsWith('/')) dir.chop(1);
+  const QStringList tables = ListTables(dir + '/');
+  // A table another program holds is not deleted at all, nor any table
+  // after it: every file is checked before the first one goes.
+  for (const QString& file : tables) {
+    for (const std::string& name : ListFiles(ToStd(dir + '/' + file.chopped(2) + '*'))) {
+      const std::string path = ToStd(dir) + '/' + name;
+      if (FileIsLocked(path) || (FileAttributes(path) & faReadOnly)) FinishRun(trBusy);
+    }
+  }
+  for (const QString& file : tables) {
+    const std::string pattern = ToStd(dir + '/' + file.chopped(2) + '*');
+    if (!DeleteFiles(pattern) || !ListFiles(pattern).empty()) FinishRun(trBusy);
+  }
+}
+
+void TToolRun::CreateWorkFolders() {
+  RemoveWorkFolders();
+  QDir().mkpath(DatabaseFolder());
+  bool ok = true;
+  for (const auto& [name, aside] : {std::pair<QString, QString>{"METADATA", "METADA$$"},
+                                    std::pair<QString, QString>{"SAFE", "SA$$"}}) {
+    if (!ok) break;
+    // A file or link standing as a work folder is no copy of anything.
+    const std::string path = ToStd(DatabaseFolder(name));
+    if (IsRealDir(path)) {
+      ok = QDir().rename(DatabaseFolder(name), DatabaseFolder(aside));
+    } else {
+      ok = RemoveEntry(path) && QDir().mkdir(DatabaseFolder(name));
+    }
+  }
+  if (!ok) {
+    Message("CreateWorkFolders");
+    FinishRun(trError);
+  }
+}
+
+bool TToolRun::PutBackWorkFolder(const QString& name, const QString& aside) {
+  if (!RemoveEntry(ToStd(DatabaseFolder(name)))) return false;
+  const std::string from = ToStd(DatabaseFolder(aside));
+  if (IsRealDir(from)) return QDir().rename(DatabaseFolder(aside), DatabaseFolder(name));
+  return RemoveEntry(from);
+}
+
+void TToolRun::RestoreWorkFolders() {
+  const bool ok = PutBackWorkFolder("METADATA", "METADA$$") && PutBackWorkFolder("SAFE", "SA$$");
+  if (!ok) {
+    Message("RestoreWorkFolders");
+    FinishRun(trError);
+  }
+}
+
+void TToolRun::RemoveWorkFolders() {
+  if (!RemoveEntry(ToStd(DatabaseFolder("METADA$$"))) ||
+      !RemoveEntry(ToStd(DatabaseFolder("SA$$")))) {
+    Message("RemoveWorkFolders");
+    FinishRun(trError);
+  }
+}
+
+void TToolRun::RunUpdate() {
+  StartRun(ttUpdate, kToolFlags);
+  try {
+    PrepareTables();
+    RunTables("Update", d_.Alias(), trRepeat, false, QString(), QString());
+  } catch (...) {
+    UnparkTables(DatabaseFolder());
+    throw;
+  }
+  FinishRun(trSuccess);
+}
+
+void TToolRun::CopySteps() {
+  // SAFE keeps its former contents until the new copy is complete; the copy
+  // grows beside it in a temporary folder.
+  const QString temp = DatabaseFolder("SA$$");
+  RemoveFolderTree(ToStd(temp));
+  QDir().mkpath(temp);
+  try {
+    PrepareTables();
+    RunTables("Copy", d_.Alias(), trUpdate, true, temp + '/', QString());
+    RunTables("Update", d_.Alias(), trUpdate, false, QString(), QString());
+  } catch (...) {
+    UnparkTables(DatabaseFolder());
+    RemoveFolderTree(ToStd(temp));
+    d_.ProgressHide();
+    throw;
+  }
+  const QString safe = DatabaseFolder("SAFE");
+  if (!RemoveFolderTree(ToStd(safe)) || !QDir().rename(temp, safe))
+    throw EVardex(kCannotRenameSupportDir);
+}
+
+void TToolRun::RunCopy() {
+  StartRun(ttCopy, kToolFlags);
+  CopySteps();
+  FinishRun(trSuccess);
+}
+
+void TToolRun::VerifySafeCopy() {
+  const QString safe = DatabaseFolder("SAFE");
+  const QStringList tables = ListTables(safe + '/');
+  d_.ProgressStart(d_.Format("ProcessCaptions", "Check", {d_.Alias()}), tables.size(), false);
+  for (int i = 0; i < tables.size(); ++i) {
+    d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {tables[i]}), i + 1);
+    const engine::VerifyResult r = engine::VerifyTable(ToStd(safe + '/' + tables[i]));
+    if (r.status.ok()) continue;
+    const QString detail =
+        safe + '/' + tables[i] + '\n' + QString::fromStdString(r.status.ToString());
+    if (r.status.category() == ERRCAT_LOCKCONFLICT) FinishRun(trBusy, detail);
+    FinishRun(trCorrupted, detail);
+  }
+  d_.ProgressHide();
+}
+
+void TToolRun::SwapInRetrieved(const QString& built) {
+  const QString d = DatabaseFolder();
+  std::vector<engine::FileSwap> swaps;
+  QSet<QString> targets;  // upper-cased names that receive a new file
+  QSet<QString> stems;    // upper-cased names of the tables replaced
+  for (const QString& name : QDir(built).entryList(QDir::Files)) {
+    const QString target = QString::fromStdString(engine::FindNoCase(ToStd(d), ToStd(name)));
+    swaps.push_back({ToStd(built + '/' + name), ToStd(target)});
+    targets.insert(QFileInfo(target).fileName().toUpper());
+    if (name.endsWith(".db", Qt::CaseInsensitive))
+      stems.insert(QFileInfo(name).completeBaseName().toUpper());
+  }
+  // The live files of those tables that the new set does not replace go in
+  // the same step; a table another program holds stops the run first.
+  for (const QString& name : QDir(d).entryList(QDir::Files | QDir::Hidden)) {
+    const QFileInfo info(name);
+    if (!stems.contains(info.completeBaseName().toUpper()) || !IsTableFileName(name)) {
+      continue;
+    }
+    const QString path = d + '/' + name;
+    if (FileIsLocked(ToStd(path))) FinishRun(trBusy, path);
+    if (!targets.contains(name.toUpper())) swaps.push_back({std::string(), ToStd(path)});
+  }
+  MoveSetAside(built, d, swaps);
+  const engine::Status s =
+      engine::CommitSwaps(engine::Env::Default(), ToStd(RetrieveJournalPath(d)), swaps);
+  if (!s.ok()) throw EVardex(s.ToString());
+  for (TSetAside& kept : set_aside_) {
+    if (kept.path.startsWith(built + '/')) kept.path = d + kept.path.mid(built.size());
+  }
+}
+
+void TToolRun::MoveSetAside(const QString& built, const QString& d,
+                               std::vector<engine::FileSwap>& swaps) {
+  // The records set aside while the tables were built are as much the
+  // database's as the tables themselves: they join the database folder's
+  // KEYVIOL and PROBLEMS, as an Update's do, under the names they have when
+  // no earlier set there holds them.
+  for (const char* sub : {kKeyViolFolder, kProblemsFolder}) {
+    const QString from = built + '/' + sub, to = d + '/' + sub;
+    const QStringList files = QDir(from).entryList(QDir::Files);
+    if (files.isEmpty()) continue;
+    if (!QDir().mkpath(to)) {
+      throw EVardex("Cannot create the folder " + ToStd(to) + " for the records set aside");
+    }
+    QSet<QString> taken;
+    for (const QString& name : QDir(to).entryList(QDir::Files)) {
+      taken.insert(StemOf(name).toUpper());
+    }
+    QMap<QString, QString> renamed;  // stem in `from` -> free stem in `to`
+    for (const QString& name : files) {
+      const QString stem = StemOf(name);
+      if (!renamed.contains(stem)) {
+        QString free = stem;
+        for (int n = 2; taken.contains(free.toUpper()); ++n) free = stem + '_' + QString::number(n);
+        taken.insert(free.toUpper());
+        renamed.insert(stem, free);
+      }
+      const QString moved = renamed[stem] + name.mid(stem.size());
+      swaps.push_back({ToStd(from + '/' + name), ToStd(to + '/' + moved)});
+      // Named as it will be; the folder follows once the swap is done.
+      for (TSetAside& kept : set_aside_) {
+        if (kept.path == from + '/' + name) kept.path = from + '/' + moved;
+      }
+    }
+  }
+}
+
+void TToolRun::RetrieveSteps() {
+  // Nothing live is touched until the safe copy has been read whole and the
+  // new tables are complete beside the live ones.
+  VerifySafeCopy();
+  const QString built = DatabaseFolder("RE$$");
+  RemoveFolderTree(ToStd(built));
+  QDir().mkpath(built);
+  try {
+    RunTables("Retrieve", DatabaseFolder("SAFE") + '/', trRepeat, false, built + '/',
+              DatabaseFolder("METADATA") + '/');
+    SwapInRetrieved(built);
+  } catch (...) {
+    // A swap that began is finished by the next run from its journal.
+    if (!QFileInfo::exists(RetrieveJournalPath(DatabaseFolder()))) RemoveFolderTree(ToStd(built));
+    d_.ProgressHide();
+    throw;
+  }
+  RemoveFolderTree(ToStd(built));
+}
+
+void TToolRun::RunRetrieve() {
+  StartRun(ttRetrieve, kToolFlags | rfSafe);
+  RetrieveSteps();
+  FinishRun(trSuccess);
+}
+
+void TToolRun::RunPack() {
+  StartRun(ttPack, kToolFlags);
+  const QStringList tables = ListTables(d_.Alias());
+  d_.ProgressStart(d_.Format("ProcessCaptions", "Pack", {d_.Alias()}), tables.size(), true);
+  TZelTableTools& tools = tools_;
+  tools.DatabaseName = d_.Alias().toStdString();
+  try {
+    for (int i = 0; i < tables.size(); ++i) {
+      // Every table packed so far is complete: a Cancel ends at once.
+      if (!d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {tables[i]}), i)) {
+        FinishRun(trCancel);
+      }
+      tools.TableName = tables[i].toStdString();
+      RunOneTable(tables[i], [&] { tools.Pack(false); });
+    }
+  } catch (...) {
+    d_.ProgressHide();
+    throw;
+  }
+  d_.ProgressHide();
+  FinishRun(trSuccess);
+}
+
+
+QString TToolRun::ArchiveName() const {
+  return QString(d_.Drive()) + ":\\" + d_.Alias().left(8) + ".DBK";
+}
+
+QString TToolRun::ArchivePassword() const {
+  const QString upper = d_.Alias().toUpper();
+  QString r = kPasswordWord;
+  for (int i = 0; i < r.size(); ++i) {
+    r[i] = QChar(r[i].unicode() + ((i + 1) % 2 == 1 ? 1 : -1));
+  }
+  for (int i = upper.size(); i >= 1; --i) {
+    if (i % 2 == 1) {
+      r.append(upper[i - 1]);
+    } else {
+      r.prepend(upper[i - 1]);
+    }
+  }
+  return r;
+}
+
+void TToolRun::RunBackup() {
+  StartRun(ttBackup, 0);
+  if (!d_.ChooseDrive()) FinishRun(trGiveUp);
+  const bool complement = d_.Complement();
+  CheckDatabase(complement ? rfCheck | rfVerify : rfCheck | rfVerify | rfSafe);
+  if (complement) {
+    CopySteps();
+    d_.ProgressHide();
+  }
+  Compress();
+  FinishRun(trSuccess);
+}
+
+void TToolRun::RethrowCallbackFailure() {
+  if (!callback_failure_) return;
+  std::exception_ptr failure = callback_failure_;
+  callback_failure_ = nullptr;
+  std::rethrow_exception(failure);
+}
+
+void TToolRun::Compress() {
+  const QString d = DatabaseFolder();
+  ZIPCMDSTRUCT& cmd = zip_->Cmd;
+  cmd = ZIPCMDSTRUCT{};
+  cmd.lpszZipFile = ToStd(ArchiveName());
+  cmd.lpszComment = ToStd(d_.Alias());
+  cmd.lpszEncryptCode = ToStd(ArchivePassword());
+  // The tables' files of the two work folders, named relative to D: the
+  // live tables are never named, so nothing in D needs to be hidden.
+  QString items;
+  for (const QString& table : ListTables(DatabaseFolder("METADATA") + '/')) {
+    QString name = table.toUpper();
+    name.remove(name.indexOf(".DB"), name.contains(".DB") ? 3 : 0);
+    for (const char* sub : {"METADATA", "SAFE"}) {
+      items += '"' + d + '/' + sub + '/' + name.left(7) + "*.*\" ";
+    }
+  }
+  cmd.lpszItemList = ToStd(items);
+  cmd.lpszBaseFolder = ToStd(d);
+  cmd.protectedFolders = KnownDatabaseFolders();
+  cmd.recurseFlag = cmd.addCommentFlag = cmd.noDirectoryEntriesFlag = cmd.quietFlag = true;
+  cmd.includeSysHiddenFlag = false;
+  cmd.wZipSubOptions = ZSO_RELATIVEPATH | ZSO_MINORCANCEL;
+  cmd.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
+  cmd.compFactor = 5;
+  cmd.lpszDrivesFile = ToStd(d_.DrivesFile());
+  callback_failure_ = nullptr;
+  d_.ArchiveStart(QString::fromStdString(ToolName(d_.Tool())), d_.Alias());
+  int rc = 0;
+  try {
+    rc = zip_->Execute(4);
+  } catch (...) {
+    d_.ArchiveHide();
+    throw;
+  }
+  d_.ArchiveHide();
+  RethrowCallbackFailure();
+  if (rc == 0) return;
+  d_.ProgressHide();
+  if (d_.ArchiveCancelled() || rc == ZE_DISKCANCEL) FinishRun(trCancel);
+  if (rc == ZE_CLEAR && !cmd.lpszReturnString.empty()) {
+    // A folder the program may not write volumes to: say which and why.
+    const auto drives = ReadDriveTable(ToStd(d_.DrivesFile()));
+    const auto drive = drives.find(d_.Drive().toUpper().toLatin1());
+    Message(
+        "BackupVolumeRefused",
+        {drive == drives.end() ? ArchiveName() : QString::fromStdString(drive->second.folder),
+         d_.Format("Notifications", RefusalKey(cmd.lpszReturnString),
+                     {QString::fromStdString(cmd.lpszReturnPath)})});
+    FinishRun(trError);
+  }
+  const QString key = rc < 0 ? QString("BackupOtherError") : BackupKey(rc);
+  if (!key.isEmpty()) Message(key, {QString::number(rc)});
+  FinishRun(trError);
+}
+
+void TToolRun::RunRestore() {
+  StartRun(ttRestore, 0);
+  if (!d_.ChooseDrive()) FinishRun(trGiveUp);
+  if (!Extract()) FinishRun(trCancel);
+  // What the archive held beyond the work folders was not written: the end
+  // message lists it.
+  const QString skipped =
+      restore_skipped_.isEmpty()
+          ? QString()
+          : d_.Format("Notifications", "RestoreSkipped",
+                        {QString::number(restore_skipped_.size())}) +
+                '\n' + restore_skipped_.mid(0, 20).join('\n') +
+                (restore_skipped_.size() > 20 ? QString("\n...") : QString());
+  if (d_.Complement()) {
+    CheckDatabase(rfCheck | rfVerify | rfSafe);
+    RetrieveSteps();
+  }
+  FinishRun(trSuccess, skipped);
+}
+
+void TToolRun::PutBackWorkFolders() {
+  if (!folders_aside_) return;
+  folders_aside_ = false;
+  RestoreWorkFolders();
+  QFile::remove(RestoreMarker(DatabaseFolder()));
+}
+
+void TToolRun::ReportRestoreCode(int code) {
+  d_.ProgressHide();
+  if (code == 48) return;  // cancelled: the caller answers failure
+  Message(RestoreKey(code), {QString::number(code)});
+  FinishRun(trError);
+}
+
+bool TToolRun::Extract() {
+  UNZIPCMDSTRUCT& cmd = unzip_->Cmd;
+  cmd = UNZIPCMDSTRUCT{};
+  cmd.lpszZipFile = ToStd(ArchiveName());
+  cmd.lpszDecryptCode = ToStd(ArchivePassword());
+  cmd.overWriteFlag = cmd.quietFlag = cmd.recurseFlag = cmd.decryptFlag = true;
+  cmd.wUnzipSubOptions = USO_MINORCANCEL;
+  cmd.lpszDrivesFile = ToStd(d_.DrivesFile());
+  // A restore writes the two work folders and nothing else.
+  cmd.topFolders = {"METADATA", "SAFE"};
+  callback_failure_ = nullptr;
+  restore_skipped_.clear();
+  d_.SetBusyCursor(true);
+  RecoverInterruptedRestore();
+  // The comment and the whole directory are checked before the work folders
+  // are touched: an archive refused here changes nothing.
+  int rc = unzip_->Execute(5);
+  RethrowCallbackFailure();
+  if (rc == 0 && unzip_->ReturnCount() == 0) {
+    d_.ProgressHide();
+    Message("RestoreNoComment", {d_.Alias()});
+    FinishRun(trError);
+  }
+  if (rc == 0) {
+    rc = unzip_->Execute(6);
+    RethrowCallbackFailure();
+    if (rc == 0 &&
+        QString::fromStdString(unzip_->ReturnString()).toUpper() != d_.Alias().toUpper()) {
+      d_.ProgressHide();
+      Message("RestoreNotOwned");
+      FinishRun(trError);
+    }
+  }
+  if (rc == 0) {
+    rc = unzip_->Execute(kUnzipActionCheck);
+    RethrowCallbackFailure();
+    if (rc == UE_NOTOPS || rc == UE_UNSAFE) {
+      d_.ProgressHide();
+      if (rc == UE_NOTOPS) {
+        Message("RestoreNoWorkFolders", {d_.Alias()});
+      } else {
+        Message("RestoreUnsafeEntry",
+                       {QString::fromStdString(cmd.lpszReturnString)});
+      }
+      FinishRun(trError);
+    }
+  }
+  if (rc != 0) {
+    ReportRestoreCode(rc);
+    d_.SetBusyCursor(false);
+    return false;  // cancelled at the first disk: nothing was restored
+  }
+  CreateWorkFolders();
+  folders_aside_ = true;
+  if (!WriteMarker(RestoreMarker(DatabaseFolder()))) {
+    PutBackWorkFolders();
+    Message("CreateWorkFolders");
+    FinishRun(trError);
+  }
+  // Whatever ends this early, the former folders come back: they are the
+  // only good copy until every file of the archive is out and checked.
+  try {
+    d_.SetBusyCursor(false);
+    cmd.lpszFileSpec = "*.*";
+    cmd.lpszDestination = ToStd(DatabaseFolder());
+    d_.ArchiveStart(QString::fromStdString(ToolName(d_.Tool())), d_.Alias());
+    rc = unzip_->Execute(8);
+    d_.ArchiveHide();
+    RethrowCallbackFailure();
+    if (rc == 0) {
+      // Every file is out, checked and flushed: from here the set-aside
+      // folders are no longer the good copy.
+      folders_aside_ = false;
+      QFile::remove(RestoreMarker(DatabaseFolder()));
+      RemoveWorkFolders();
+      for (const std::string& name : cmd.skipped) restore_skipped_ << QString::fromStdString(name);
+      return true;
+    }
+    PutBackWorkFolders();
+    ReportRestoreCode(rc);
+    return false;
+  } catch (...) {
+    d_.ArchiveHide();
+    try {
+      PutBackWorkFolders();
+    } catch (const EAbort&) {
+    }
+    throw;
+  }
+}
+
+void TToolRun::ArchiveStatus(bool whole, const std::string& item, int percent, bool& cancel) {
+  try {
+    d_.ArchiveStatus(whole, QString::fromStdString(item), percent, cancel);
+  } catch (...) {
+    // Never through the library: the run ends once it has returned.
+    if (!callback_failure_) callback_failure_ = std::current_exception();
+    cancel = true;
+  }
+}
+
+void TToolRun::ZipMessageCallback(int msg, int, long long p1, long long p2, int& reply) {
+  struct TBox {
+    QString key;
+    QStringList args;
+    TMsgKind kind;
+    TRunButtons buttons;
+  };
+  const auto ok_cancel = rbOkCancel;
+  TBox box{"Unknown", {}, mkError, rbOk};
+  int fixed = 1;  // the reply of a message whose answer does not count
+  bool use_button = false;
+  switch (msg) {
+    case 0:
+      box = p1 == -1   ? TBox{"FirstDisk", {}, mkConfirmation, ok_cancel}
+            : p2 == -1 ? TBox{"LastDisk", {}, mkConfirmation, ok_cancel}
+                       : TBox{"NextDisk", {QString::number(p1)}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case 1:
+      box = {"DiskOfDisk", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case 2:
+    case 3:
+    case 4:
+      box = {msg == 2   ? "OpenError"
+             : msg == 3 ? "ReadError"
+                        : "WriteError",
+             {},
+             mkError,
+             rbOk};
+      use_button = true;
+      break;
+    case 5:
+      box = {"NotRemovable", {}, mkWarning, rbOk};
+      use_button = true;
+      break;
+    case 9:
+      box = {"NotOwned", {QString::number(p1)}, mkError, rbOk};
+      fixed = 2;
+      break;
+    case kMsgWrongDisk:
+      box = {"WrongDisk", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case kMsgNotLastDisk:
+      box = {"NotLastDisk", {}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case kMsgNoRoom:
+      box = {"NoRoom", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case 10:
+      box = {"BadFirstDisk", {}, mkConfirmation, ok_cancel};
+      use_button = true;
+      break;
+    case 11:
+      if (p1 == 9) {
+        if (reply == 0) reply = 1;
+        return;
+      }
+      break;
+    case 13:
+      return;
+    default:
+      break;
+  }
+  try {
+    const bool ok = d_.Message({"BackupProcess", {box.key}, box.args, box.kind, box.buttons});
+    if (reply == 0) {
+      reply = use_button ? (ok ? 1 : 2) : fixed;
+    }
+  } catch (...) {
+    if (!callback_failure_) callback_failure_ = std::current_exception();
+    reply = 2;
+  }
+  d_.LetEventsThrough();
+}
+
+}  // namespace toolrun
