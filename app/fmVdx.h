@@ -204,6 +204,9 @@ class TFormVardex : public QMainWindow {
   TUnzipFile& Unzip() const { return *unzip_; }
   // drives.ini in the program folder.
   QString DrivesFile() const;
+  // The drive table of this run: drives.ini, or one that maps the removable
+  // medium chosen in the drive dialog.
+  QString RunDrivesFile() const;
 
   // The password (fmVdxPwd.cpp): the engine's list and the table tools'.
   void ApplyPassword(const QString& password);

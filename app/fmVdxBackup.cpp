@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
 
 #include "DbExceptions.h"
 #include "Session.h"
@@ -104,6 +106,23 @@ std::vector<std::string> KnownDatabaseFolders() {
   return folders;
 }
 
+// The letter a removable medium is written through: the run's drive table
+// (MediumDrivesFile) maps it, and nothing else.
+constexpr char kMediumLetter = 'M';
+
+// A drive table of the one medium chosen in the drive dialog, for the
+// compression library, which finds volumes by letter. Empty when it cannot
+// be written.
+QString MediumDrivesFile(const QString& mount_point) {
+  static QTemporaryDir folder;  // removed when the program ends
+  if (!folder.isValid()) return QString();
+  QSaveFile file(folder.filePath("drives.ini"));
+  if (!file.open(QIODevice::WriteOnly)) return QString();
+  file.write("[Drives]\n" + QByteArray(1, kMediumLetter) + '=' + QFile::encodeName(mount_point) +
+             '\n');
+  return file.commit() ? file.fileName() : QString();
+}
+
 }  // namespace
 
 void TFormVardex::CreateBackupDialogs() {
@@ -145,7 +164,13 @@ void TFormVardex::SetBackupComplement(bool on) {
 }
 
 QString TFormVardex::ArchiveName() const {
-  return QString(select_drive_->Drive()) + ":\\" + CurrentAlias.left(8) + ".DBK";
+  const QChar letter = select_drive_->Medium().isEmpty() ? select_drive_->Drive() : kMediumLetter;
+  return QString(letter) + ":\\" + CurrentAlias.left(8) + ".DBK";
+}
+
+QString TFormVardex::RunDrivesFile() const {
+  const QString medium = select_drive_->Medium();
+  return medium.isEmpty() ? DrivesFile() : MediumDrivesFile(medium);
 }
 
 QString TFormVardex::ArchivePassword() const {
@@ -167,7 +192,11 @@ QString TFormVardex::ArchivePassword() const {
 void TFormVardex::ShowDriveDialog() {
   QStringList letters;
   for (const auto& [letter, info] : ReadDriveTable(ToStd(DrivesFile()))) letters << QString(letter);
-  if (!letters.isEmpty()) select_drive_->SetDrives(letters);
+  // The media mounted now, also when the dialog is not shown: a medium
+  // chosen before stays chosen while it is there.
+  const QList<TRemovableMedium> media = SystemRemovableMedia();
+  if (letters.isEmpty() && !media.isEmpty()) letters << QStringLiteral("A");
+  if (!letters.isEmpty()) select_drive_->SetDrives(letters, media);
   if (!Options.count(voConfirm)) return;
   select_drive_->Prepare(QString::fromStdString(ToolName(CurrentTool)), CurrentAlias);
   if (select_drive_->exec() != QDialog::Accepted) FinishRun(trGiveUp);
@@ -218,7 +247,7 @@ void TFormVardex::Compress() {
   cmd.wZipSubOptions = ZSO_RELATIVEPATH | ZSO_MINORCANCEL;
   cmd.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
   cmd.compFactor = 5;
-  cmd.lpszDrivesFile = ToStd(DrivesFile());
+  cmd.lpszDrivesFile = ToStd(RunDrivesFile());
   callback_failure_ = nullptr;
   zip_progress_->Start(QString::fromStdString(ToolName(CurrentTool)), CurrentAlias);
   int rc = 0;
@@ -235,8 +264,8 @@ void TFormVardex::Compress() {
   if (zip_progress_->CancelRequested() || rc == ZE_DISKCANCEL) FinishRun(trCancel);
   if (rc == ZE_CLEAR && !cmd.lpszReturnString.empty()) {
     // A folder the program may not write volumes to: say which and why.
-    const auto drives = ReadDriveTable(ToStd(DrivesFile()));
-    const auto drive = drives.find(select_drive_->Drive().toUpper().toLatin1());
+    const auto drives = ReadDriveTable(ToStd(RunDrivesFile()));
+    const auto drive = drives.find(ArchiveName()[0].toUpper().toLatin1());
     ShowMessageKey(
         "Notifications", "BackupVolumeRefused",
         {drive == drives.end() ? ArchiveName() : QString::fromStdString(drive->second.folder),
@@ -255,13 +284,12 @@ void TFormVardex::RunRestore() {
   if (!Extract()) FinishRun(trCancel);
   // What the archive held beyond the work folders was not written: the end
   // message lists it.
-  const QString skipped =
-      restore_skipped_.isEmpty()
-          ? QString()
-          : FormatValue("Notifications", "RestoreSkipped",
-                        {QString::number(restore_skipped_.size())}) +
-                '\n' + restore_skipped_.mid(0, 20).join('\n') +
-                (restore_skipped_.size() > 20 ? QString("\n...") : QString());
+  const QString skipped = restore_skipped_.isEmpty()
+                              ? QString()
+                              : FormatValue("Notifications", "RestoreSkipped",
+                                            {QString::number(restore_skipped_.size())}) +
+                                    '\n' + restore_skipped_.mid(0, 20).join('\n') +
+                                    (restore_skipped_.size() > 20 ? QString("\n...") : QString());
   if (select_drive_->Complement()) {
     CheckDatabase(rfCheck | rfVerify | rfSafe);
     RetrieveSteps();
@@ -308,7 +336,7 @@ bool TFormVardex::Extract() {
   cmd.lpszDecryptCode = ToStd(ArchivePassword());
   cmd.overWriteFlag = cmd.quietFlag = cmd.recurseFlag = cmd.decryptFlag = true;
   cmd.wUnzipSubOptions = USO_MINORCANCEL;
-  cmd.lpszDrivesFile = ToStd(DrivesFile());
+  cmd.lpszDrivesFile = ToStd(RunDrivesFile());
   // A restore writes the two work folders and nothing else.
   cmd.topFolders = {"METADATA", "SAFE"};
   callback_failure_ = nullptr;
