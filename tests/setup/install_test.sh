@@ -73,6 +73,10 @@ text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/vdx.1" 2>/dev/
 for word in $("$prefix/bin/vdx" --help | grep -oE '^  vdx [a-z-]+|--[a-z-]+' | sed 's/^  vdx //'); do
   [[ $text == *"$word"* ]] || fail "vdx(1) does not mention $word"
 done
+text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/Vdx32.1" 2>/dev/null)
+for word in $("$prefix/bin/Vdx32" --help | grep -oE -- ' (-?[A-Z]{4,}|--[a-z]+)' ); do
+  [[ $text == *"$word"* ]] || fail "Vdx32(1) does not mention $word"
+done
 metainfo=$(ls "$prefix"/share/metainfo/*.metainfo.xml)
 appstreamcli validate --no-net "$metainfo" >/dev/null || fail "appstreamcli validate $metainfo"
 
@@ -104,9 +108,10 @@ vdx export x --|--delimiter --force --no-header --password --to
 vdx export x --to s|sqlite
 vdx verify |CUSTOMER.DB SUB/ orders.db
 vdx info o|orders.db
-vdx macro 'USEd|USEDAILY(
-vdx macro 'USETOOL(Pa|USETOOL(Pack
-vdx macro 'USEDAILY(Copy,sa|USEDAILY(Copy,SALES
+vdx macro 'USEd|USEDAILY( USEDAILY()
+vdx macro 'USETOOL(Pa|USETOOL(Pack USETOOL(Pack)
+vdx macro 'USETOOL(|USETOOL(Backup USETOOL(Copy USETOOL(Pack USETOOL(Restore USETOOL(Retrieve USETOOL(SALES USETOOL(Update
+vdx macro 'USEDAILY(Copy,sa|USEDAILY(Copy,SALES USEDAILY(Copy,SALES)
 Vdx32 S|SALES
 Vdx32 sales -|-B -C -P -R -T -U
 Vdx32 MACROSERVER |
