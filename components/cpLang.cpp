@@ -77,7 +77,8 @@ QStringList LocaleLanguages() {
     if (!locale.isEmpty()) break;
   }
   // language[_territory][.codeset][@modifier]
-  const qsizetype end = locale.indexOf(QRegularExpression(QStringLiteral("[.@]")));
+  static const QRegularExpression codeset_or_modifier(QStringLiteral("[.@]"));
+  const qsizetype end = locale.indexOf(codeset_or_modifier);
   if (end >= 0) locale.truncate(end);
   if (locale.isEmpty() || locale == QLatin1String("C") || locale == QLatin1String("POSIX") ||
       locale.contains(u'/'))
