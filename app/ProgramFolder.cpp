@@ -10,15 +10,33 @@ namespace {
 
 QString ToQt(const std::string& s) { return QString::fromStdString(s); }
 
-// The language file that ships with the program: the installed data file,
-// else the one beside the executable.
-QString ShippedLanguageFile() {
+// The language files that ship with the program (Language.ini and its
+// translations Language.<lang>.ini): the installed data files, else the ones
+// beside the executable.
+QFileInfoList ShippedLanguageFiles() {
   for (const std::string& folder : {engine::InstalledDataFolder(), engine::ExecutableFolder()}) {
-    if (folder.empty()) continue;
-    const QString file = ToQt(folder) + QStringLiteral("/Language.ini");
-    if (QFileInfo(file).isFile()) return file;
+    if (folder.empty() || !QFileInfo(ToQt(folder) + QStringLiteral("/Language.ini")).isFile())
+      continue;
+    return QDir(ToQt(folder)).entryInfoList({QStringLiteral("Language*.ini")}, QDir::Files);
   }
-  return QString();
+  return {};
+}
+
+// Copies `shipped` into `folder` unless the folder has a file of its name.
+// Under a temporary name first, so a failed copy never leaves half a
+// language file behind.
+bool CopyLanguageFile(const QFileInfo& shipped, const QString& folder) {
+  const QString language = folder + u'/' + shipped.fileName();
+  if (QFileInfo::exists(language)) return true;
+  const QString temp = language + QStringLiteral(".new");
+  QFile::remove(temp);
+  if (!QFile::copy(shipped.filePath(), temp) || !QFile::rename(temp, language)) {
+    QFile::remove(temp);
+    return false;
+  }
+  QFile(language).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                 QFile::ReadOther);
+  return true;
 }
 
 }  // namespace
@@ -26,21 +44,13 @@ QString ShippedLanguageFile() {
 QString SettleProgramFolder(QString* error) {
   const QString folder = ToQt(engine::ProgramFolder());
   if (qEnvironmentVariableIsEmpty("VARDEX_HOME") && folder == ToQt(engine::UserProgramFolder())) {
-    const QString language = folder + QStringLiteral("/Language.ini");
-    const QString shipped = ShippedLanguageFile();
     if (!QDir().mkpath(folder)) {
       *error = QStringLiteral("cannot create the program folder %1").arg(folder);
-    } else if (!shipped.isEmpty() && !QFileInfo::exists(language)) {
-      // Copied under a temporary name first, so a failed copy never leaves
-      // half a language file behind.
-      const QString temp = language + QStringLiteral(".new");
-      QFile::remove(temp);
-      if (!QFile::copy(shipped, temp) || !QFile::rename(temp, language)) {
-        QFile::remove(temp);
-        *error = QStringLiteral("cannot copy %1 to %2").arg(shipped, language);
-      } else {
-        QFile(language).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                       QFile::ReadOther);
+    } else {
+      for (const QFileInfo& shipped : ShippedLanguageFiles()) {
+        if (!CopyLanguageFile(shipped, folder)) {
+          *error = QStringLiteral("cannot copy %1 to %2").arg(shipped.filePath(), folder);
+        }
       }
     }
   }

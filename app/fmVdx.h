@@ -193,6 +193,10 @@ class TFormVardex : public QMainWindow {
   TUnzipFile& Unzip() const;
   // drives.ini in the program folder.
   QString DrivesFile() const;
+  // The drive letter and drive table of this run: the dialog's letter and
+  // drives.ini, or a letter that maps the removable medium chosen there.
+  QChar RunDrive() const;
+  QString RunDrivesFile() const;
 
   // The password (fmVdxPwd.cpp): the engine's list and the table tools'.
   void ApplyPassword(const QString& password);

@@ -10,15 +10,39 @@
 #include "ZipVolumes.h"
 #include "fmZipPrg.h"
 
+#include <QSaveFile>
+#include <QTemporaryDir>
+
 namespace {
 
-// The dialog offers the drive letters of drives.ini, when it has any.
+// The letter a removable medium is written through: the run's drive table
+// (MediumDrivesFile) maps it, and nothing else.
+constexpr char kMediumLetter = 'M';
+
+// The dialog offers the drive letters of drives.ini, when it has any, and
+// the removable media mounted now (also when it is not shown: a medium
+// chosen before stays chosen while it is there).
 void OfferDrives(TFormSelectDrive* dialog, const QString& drives_file) {
   QStringList letters;
   for (const auto& [letter, info] : ReadDriveTable(drives_file.toStdString())) {
     letters << QString(letter);
   }
-  if (!letters.isEmpty()) dialog->SetDrives(letters);
+  const QList<TRemovableMedium> media = SystemRemovableMedia();
+  if (letters.isEmpty() && !media.isEmpty()) letters << QStringLiteral("A");
+  if (!letters.isEmpty()) dialog->SetDrives(letters, media);
+}
+
+// A drive table of the one medium chosen in the drive dialog, for the
+// compression library, which finds volumes by letter. Empty when it cannot
+// be written.
+QString MediumDrivesFile(const QString& mount_point) {
+  static QTemporaryDir folder;  // removed when the program ends
+  if (!folder.isValid()) return QString();
+  QSaveFile file(folder.filePath("drives.ini"));
+  if (!file.open(QIODevice::WriteOnly)) return QString();
+  file.write("[Drives]\n" + QByteArray(1, kMediumLetter) + '=' + QFile::encodeName(mount_point) +
+             '\n');
+  return file.commit() ? file.fileName() : QString();
 }
 
 }  // namespace
@@ -34,6 +58,15 @@ void TFormVardex::CreateBackupDialogs() {
 }
 
 QString TFormVardex::DrivesFile() const { return ZelProgramFolder() + "/drives.ini"; }
+
+QChar TFormVardex::RunDrive() const {
+  return select_drive_->Medium().isEmpty() ? select_drive_->Drive() : QChar(kMediumLetter);
+}
+
+QString TFormVardex::RunDrivesFile() const {
+  const QString medium = select_drive_->Medium();
+  return medium.isEmpty() ? DrivesFile() : MediumDrivesFile(medium);
+}
 
 void TFormVardex::SetBackupDrive(QChar letter) {
   DriveSelection.Drive = letter;

@@ -44,10 +44,10 @@ class TWindowRunDriver : public toolrun::TRunDriver {
     return button != QMessageBox::Cancel;
   }
 
-  QChar Drive() const override { return f_->select_drive_->Drive(); }
+  QChar Drive() const override { return f_->RunDrive(); }
   bool Complement() const override { return f_->select_drive_->Complement(); }
   bool ChooseDrive() override { return f_->ShowDriveDialog(); }
-  QString DrivesFile() const override { return f_->DrivesFile(); }
+  QString DrivesFile() const override { return f_->RunDrivesFile(); }
   void ArchiveStart(const QString& tool_name, const QString& alias) override {
     f_->zip_progress_->Start(tool_name, alias);
   }

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <memory>
 
 #include "clFormat.h"
@@ -69,11 +70,38 @@ TZelLanguage::TZelLanguage(QObject* owner) : TZelIni(owner, &staticMetaObject) {
 
 const QMetaObject* TZelLanguage::ItemClass() const { return &TZelLangSection::staticMetaObject; }
 
+QStringList LocaleLanguages() {
+  QString locale;
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    locale = qEnvironmentVariable(variable);
+    if (!locale.isEmpty()) break;
+  }
+  // language[_territory][.codeset][@modifier]
+  static const QRegularExpression codeset_or_modifier(QStringLiteral("[.@]"));
+  const qsizetype end = locale.indexOf(codeset_or_modifier);
+  if (end >= 0) locale.truncate(end);
+  if (locale.isEmpty() || locale == QLatin1String("C") || locale == QLatin1String("POSIX") ||
+      locale.contains(u'/'))
+    return {};
+  QStringList names{locale};
+  const qsizetype territory = locale.indexOf(u'_');
+  if (territory > 0) names << locale.left(territory);
+  return names;
+}
+
 QString TZelLanguage::DefaultFileName() const {
+  const QString folder = ZelProgramFolder();
+  const QString built_in = QString::fromLatin1(kBuiltInLanguageFile);
+  for (const QString& language : LocaleLanguages()) {
+    const QString name = QStringLiteral("Language.%1.ini").arg(language);
+    for (const QString& candidate : {folder + u'/' + name, QStringLiteral(":/vardex/") + name}) {
+      if (QFileInfo::exists(candidate)) return candidate;
+    }
+  }
   // A program folder without a language file of its own (an installed
   // program run with VARDEX_HOME) speaks the English built into the program.
-  const QString own = ZelProgramFolder() + QStringLiteral("/Language.ini");
-  return QFileInfo::exists(own) ? own : QString::fromLatin1(kBuiltInLanguageFile);
+  const QString own = folder + QStringLiteral("/Language.ini");
+  return QFileInfo::exists(own) ? own : built_in;
 }
 
 TZelLangSection* TZelLanguage::AddSection(const QString& component_name,

@@ -57,8 +57,15 @@ enum TModalResult {
 
 class TZelLangSection;
 
-// The English language file compiled into the program (a Qt resource).
+// The English language file compiled into the program (a Qt resource);
+// the translations are compiled in beside it as ":/vardex/Language.<lang>.ini".
 inline constexpr const char* kBuiltInLanguageFile = ":/vardex/Language.ini";
+
+// The languages the user's locale asks for, most particular first: the
+// first of LC_ALL, LC_MESSAGES and LANG that is set and not empty, as POSIX
+// orders them, "de_DE.UTF-8@euro" giving {"de_DE", "de"}. Empty for "C",
+// "POSIX" or no setting at all: English.
+QStringList LocaleLanguages();
 
 class TZelLanguage : public TZelIni {
   Q_OBJECT
@@ -68,7 +75,9 @@ class TZelLanguage : public TZelIni {
   Q_INVOKABLE explicit TZelLanguage(QObject* owner);
 
   const QMetaObject* ItemClass() const override;
-  // The program folder followed by "Language.ini".
+  // Language.<lang>.ini for the first of LocaleLanguages() that the program
+  // folder or the program itself holds, else the program folder's
+  // Language.ini, else the English built into the program.
   QString DefaultFileName() const override;
   // Called once the window has built its sections: loads and applies them.
   void Loaded() { RefreshAll(); }

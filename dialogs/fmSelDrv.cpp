@@ -61,20 +61,41 @@ TFormSelectDrive::TFormSelectDrive(QWidget* parent) : TZelDialog("FormSelectDriv
 
 void TFormSelectDrive::SetLanguageFile(const QString& file) { language_->SetFileName(file); }
 
-void TFormSelectDrive::SetDrives(const QStringList& letters) {
-  const QChar current = Drive();
+void TFormSelectDrive::SetDrives(const QStringList& letters, const QList<TRemovableMedium>& media) {
+  // An entry's data is its letter or the medium's mount point.
+  const QString current = combo_drive_->currentData().toString();
   combo_drive_->clear();
-  for (const QString& letter : letters) combo_drive_->addItem(letter.left(1).toUpper());
-  if (current.isNull() || !SetDrive(current)) combo_drive_->setCurrentIndex(0);
+  for (const QString& letter : letters) {
+    const QString upper = letter.left(1).toUpper();
+    combo_drive_->addItem(upper, upper);
+  }
+  TZelLangSection* texts = language_ ? language_->Section("SelectDriveDialogMessages") : nullptr;
+  for (const TRemovableMedium& medium : media) {
+    const QString free =
+        medium.free < 0 ? QStringLiteral("?")
+                        : locale().formattedDataSize(medium.free, 1, QLocale::DataSizeSIFormat);
+    const QString text = texts && texts->HasEntry("Medium")
+                             ? texts->FormatText({"Medium"}, {medium.label, free})
+                             : medium.label + " (" + medium.mount_point + ")";
+    combo_drive_->addItem(text, medium.mount_point);
+    combo_drive_->setItemData(combo_drive_->count() - 1, medium.mount_point, Qt::ToolTipRole);
+  }
+  const int index = current.isEmpty() ? -1 : combo_drive_->findData(current);
+  combo_drive_->setCurrentIndex(std::max(index, 0));
 }
 
 QChar TFormSelectDrive::Drive() const {
-  const QString text = combo_drive_->currentText();
-  return text.isEmpty() ? QChar() : text[0];
+  const QString data = combo_drive_->currentData().toString();
+  return data.size() == 1 ? data[0] : QChar();
+}
+
+QString TFormSelectDrive::Medium() const {
+  const QString data = combo_drive_->currentData().toString();
+  return data.size() > 1 ? data : QString();
 }
 
 bool TFormSelectDrive::SetDrive(QChar letter) {
-  const int index = combo_drive_->findText(QString(letter.toUpper()));
+  const int index = combo_drive_->findData(QString(letter.toUpper()));
   if (index < 0) return false;
   combo_drive_->setCurrentIndex(index);
   return true;

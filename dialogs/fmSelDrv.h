@@ -1,12 +1,15 @@
 // TFormSelectDrive: the dialog in which Backup and Restore ask for the
 // removable drive and whether the complement runs (Copy before a backup,
-// Retrieve after a restore). Created once and reused, it keeps its drive
-// and check box between runs, whoever set them (the user or SETDRIVE).
+// Retrieve after a restore). It offers the letters of drives.ini and the
+// removable media the system has mounted. Created once and reused, it keeps
+// its drive and check box between runs, whoever set them (the user or
+// SETDRIVE).
 #pragma once
 
 #include <QComboBox>
 
 #include "cpZelCtrls.h"
+#include "fmSelDrvMedia.h"
 
 class QFrame;
 class TZelLanguage;
@@ -17,10 +20,14 @@ class TFormSelectDrive : public TZelDialog {
  public:
   explicit TFormSelectDrive(QWidget* parent = nullptr);
 
-  // The letters of the drive table; the selection stays when its letter is
-  // still offered, else the first letter is selected.
-  void SetDrives(const QStringList& letters);
+  // The letters of the drive table, then the removable media, each shown
+  // with its label and free space; the selection stays when its letter or
+  // medium is still offered, else the first entry is selected.
+  void SetDrives(const QStringList& letters, const QList<TRemovableMedium>& media = {});
+  // The selected letter; none when a medium is selected.
   QChar Drive() const;
+  // The mount point of the selected medium; empty when a letter is selected.
+  QString Medium() const;
   // Selects `letter` (any case); false when the list does not offer it.
   bool SetDrive(QChar letter);
   bool Complement() const { return check_complement_->isChecked(); }
@@ -44,5 +51,5 @@ class TFormSelectDrive : public TZelDialog {
   TZelLabel* label_drive_;
   TZelCheckBox* check_complement_;
   TZelMemo* memo_attention_;
-  TZelLanguage* language_;
+  TZelLanguage* language_ = nullptr;
 };

@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-dev
   libsqlite3-dev sqlite3
   pxlib-dev zip unzip p7zip-full dbus libglib2.0-bin socat xvfb xauth
-  desktop-file-utils
+  desktop-file-utils scdoc appstream man-db dpkg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,16 +1,22 @@
-// The shipped English language file: every key the program looks up is
-// there, under its section, as a single key, and its format directives fit
-// the arguments it is formatted with. Add a row to kKeys for every new
-// lookup; the signature says how the text is used:
+// The shipped language files, English and every translation: every key the
+// program looks up is there, under its section, as a single key, and its
+// format directives fit the arguments it is formatted with; a translation
+// holds exactly the sections and keys of the English file, with the same
+// directives. Which file the user's locale chooses is tested last. Add a row
+// to kKeys for every new lookup; the signature says how the text is used:
 //   ""   looked up as it is (Values), never formatted
 //   "-"  a message without arguments (formatted with one empty text)
 //   "s", "d", "ss", "dd" ...  formatted with texts (s) and integers (d)
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 
+#include "TempDir.h"
 #include "clFormat.h"
+#include "cpLang.h"
 #include "cpZelIniFile.h"
 
 namespace {
@@ -164,6 +170,7 @@ const TKeyUse kKeys[] = {
     {"SelectDriveDialogMessages", "SourceDrive", ""},
     {"SelectDriveDialogMessages", "ExecuteRetrieve", ""},
     {"SelectDriveDialogMessages", "RestoreNote", ""},
+    {"SelectDriveDialogMessages", "Medium", "ss"},
 };
 
 // Messages built from several "Notifications" keys, joined line by line and
@@ -190,7 +197,22 @@ const TMessageUse kMessages[] = {
     {{"Protected", "NewPassword"}, 0},
 };
 
-class LanguageFileTest : public ::testing::Test {
+// Language.ini and every Language.<lang>.ini beside it.
+std::vector<std::string> LanguageFiles() {
+  std::vector<std::string> files;
+  const QFileInfo english(VARDEX_LANGUAGE_FILE);
+  for (const QFileInfo& file :
+       english.dir().entryInfoList({"Language*.ini"}, QDir::Files, QDir::Name)) {
+    files.push_back(file.fileName().toStdString());
+  }
+  return files;
+}
+
+QString LanguagePath(const std::string& name) {
+  return QFileInfo(VARDEX_LANGUAGE_FILE).dir().filePath(QString::fromStdString(name));
+}
+
+class LanguageFileTest : public ::testing::TestWithParam<std::string> {
  protected:
   QString Text(const QString& section, const QString& key) {
     return ini_.ReadString(section, key, QString());
@@ -200,7 +222,8 @@ class LanguageFileTest : public ::testing::Test {
     ini_.ReadSection(section, keys);
     return keys.contains(key, Qt::CaseInsensitive);
   }
-  TZelIniFile ini_{VARDEX_LANGUAGE_FILE};
+  QString Path() const { return LanguagePath(GetParam()); }
+  TZelIniFile ini_{Path()};
 };
 
 QVariantList ArgsFor(const char* signature) {
@@ -213,15 +236,15 @@ QVariantList ArgsFor(const char* signature) {
   return args;
 }
 
-TEST_F(LanguageFileTest, EveryKeyTheProgramLooksUpIsThere) {
-  ASSERT_TRUE(ini_.Load()) << VARDEX_LANGUAGE_FILE;
+TEST_P(LanguageFileTest, EveryKeyTheProgramLooksUpIsThere) {
+  ASSERT_TRUE(ini_.Load()) << Path().toStdString();
   for (const TKeyUse& use : kKeys) {
     EXPECT_TRUE(Has(use.section, use.key)) << use.section << "/" << use.key;
     EXPECT_FALSE(Text(use.section, use.key).isEmpty()) << use.section << "/" << use.key;
   }
 }
 
-TEST_F(LanguageFileTest, FormatDirectivesFitTheirArguments) {
+TEST_P(LanguageFileTest, FormatDirectivesFitTheirArguments) {
   for (const TKeyUse& use : kKeys) {
     if (!*use.args) continue;
     const QString text = Text(use.section, use.key);
@@ -253,8 +276,8 @@ TEST_F(LanguageFileTest, FormatDirectivesFitTheirArguments) {
   }
 }
 
-TEST_F(LanguageFileTest, EveryLineIsAnEntryASectionOrAComment) {
-  QFile file(VARDEX_LANGUAGE_FILE);
+TEST_P(LanguageFileTest, EveryLineIsAnEntryASectionOrAComment) {
+  QFile file(Path());
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray bytes = file.readAll();
   ASSERT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
@@ -277,6 +300,107 @@ TEST_F(LanguageFileTest, EveryLineIsAnEntryASectionOrAComment) {
     seen << key;
     EXPECT_LE(line.size() - equals - 1, TZelIniFile::kMaxValueLength) << key.toStdString();
   }
+}
+
+// The format directives of a text, in order ("%s", "%1:s", "%d" ...).
+QStringList Directives(const QString& text) {
+  static const QRegularExpression directive("%(\\d+:)?-?\\d*(\\.\\d+)?[sdSD%]");
+  QStringList found;
+  for (auto it = directive.globalMatch(text); it.hasNext();) found << it.next().captured();
+  return found;
+}
+
+// The section names of a language file, in order.
+QStringList Sections(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QStringList sections;
+  for (const QString& line : TZelIniFile::DecodeLines(file.readAll())) {
+    const QString trimmed = line.trimmed();
+    if (trimmed.startsWith('[')) sections << trimmed.mid(1, trimmed.indexOf(']') - 1);
+  }
+  return sections;
+}
+
+TEST_P(LanguageFileTest, TranslatesEverySectionAndKeyOfTheEnglishFile) {
+  TZelIniFile english(VARDEX_LANGUAGE_FILE);
+  const QStringList sections = Sections(VARDEX_LANGUAGE_FILE);
+  const QStringList translated = Sections(Path());
+  EXPECT_EQ(QSet<QString>(translated.begin(), translated.end()),
+            QSet<QString>(sections.begin(), sections.end()));
+  for (const QString& section : sections) {
+    QStringList keys, own;
+    english.ReadSection(section, keys);
+    ini_.ReadSection(section, own);
+    EXPECT_EQ(QSet<QString>(own.begin(), own.end()), QSet<QString>(keys.begin(), keys.end()))
+        << section.toStdString();
+    for (const QString& key : keys) {
+      const QString where = section + "/" + key;
+      EXPECT_FALSE(Text(section, key).isEmpty()) << where.toStdString();
+      EXPECT_EQ(Directives(Text(section, key)),
+                Directives(english.ReadString(section, key, QString())))
+          << where.toStdString();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, LanguageFileTest, ::testing::ValuesIn(LanguageFiles()),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+TEST(LanguageChoice, TheLocaleChoosesTheFileAndEnglishIsLeftOver) {
+  // LC_ALL, LC_MESSAGES, LANG ("-" unset), files in the program folder, the
+  // file chosen ("=" for the program folder's) and its Exit caption.
+  struct Case {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    const char* own_files;
+    const char* chosen;
+    const char* exit;
+  };
+  const Case cases[] = {
+      {"-", "-", "de_DE.UTF-8", "", ":/vardex/Language.de.ini", "&Beenden"},
+      {"-", "-", "C", "", ":/vardex/Language.ini", "E&xit"},
+      {"-", "-", "-", "", ":/vardex/Language.ini", "E&xit"},
+      {"C.UTF-8", "de_DE.UTF-8", "de_DE.UTF-8", "", ":/vardex/Language.ini", "E&xit"},
+      {"", "-", "de_AT@euro", "", ":/vardex/Language.de.ini", "&Beenden"},
+      {"-", "de_CH", "en_US.UTF-8", "", ":/vardex/Language.de.ini", "&Beenden"},
+      {"-", "-", "fr_FR.UTF-8", "Language.ini", "=Language.ini", "Own"},
+      {"-", "-", "de_DE.UTF-8", "Language.ini Language.de.ini", "=Language.de.ini", "Own"},
+      {"-", "-", "POSIX", "Language.ini Language.de.ini", "=Language.ini", "Own"},
+      {"-", "-", "de_DE", "Language.ini", ":/vardex/Language.de.ini", "&Beenden"},
+  };
+  for (const Case& c : cases) {
+    TempDir folder;
+    for (const QString& name : QString(c.own_files).split(' ', Qt::SkipEmptyParts)) {
+      folder.Write(name.toStdString(), "[MenuCaptions]\nMenuExit=Own\n");
+    }
+    qputenv("VARDEX_HOME", QByteArray::fromStdString(folder.Dir()));
+    const std::pair<const char*, const char*> settings[] = {
+        {"LC_ALL", c.lc_all}, {"LC_MESSAGES", c.lc_messages}, {"LANG", c.lang}};
+    for (const auto& [variable, value] : settings) {
+      if (QByteArray(value) == "-") {
+        qunsetenv(variable);
+      } else {
+        qputenv(variable, value);
+      }
+    }
+    QObject window;
+    const QString chosen = (new TZelLanguage(&window))->DefaultFileName();
+    qunsetenv("VARDEX_HOME");
+    const QString expected =
+        c.chosen[0] == '=' ? QString::fromStdString(folder / (c.chosen + 1)) : QString(c.chosen);
+    const std::string row = std::string(c.lc_all) + " " + c.lc_messages + " " + c.lang;
+    EXPECT_EQ(chosen, expected) << row;
+    TZelIniFile file(chosen);
+    EXPECT_EQ(file.ReadString("MenuCaptions", "MenuExit", QString()), c.exit) << row;
+  }
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) qunsetenv(variable);
 }
 
 }  // namespace

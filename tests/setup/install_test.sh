@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # `cmake --install` into a temporary prefix: the installed programs answer
 # --help and --version without a display, the first start makes the user's
-# program folder under $XDG_CONFIG_HOME with the language file, `vdx aliases`
-# reads the configuration there, and the menu entry passes
-# desktop-file-validate.
+# program folder under $XDG_CONFIG_HOME with the language files, `vdx aliases`
+# reads the configuration there, the menu entry passes desktop-file-validate,
+# the manual pages render without warnings, the metainfo validates, and the
+# installed completion answers.
 set -euo pipefail
 build=$1
 language=$2
@@ -49,6 +50,7 @@ for _ in $(seq 100); do
 done
 [[ -e $config/vardex/VdxLog.db ]] || fail "no tool log in $config/vardex"
 cmp -s "$language" "$config/vardex/Language.ini" || fail "language file not copied"
+cmp -s "${language%.ini}.de.ini" "$config/vardex/Language.de.ini" || fail "German file not copied"
 [[ $(ls "$prefix/bin") == $'Vdx32\nvdx' ]] || fail "files written beside the installed program"
 
 printf '[SALES]\nTYPE=STANDARD\nPATH=/srv/sales/\n' >"$config/vardex/engine.ini"
@@ -60,4 +62,58 @@ desktop-file-validate "$entry" || fail "desktop-file-validate"
 grep -qxF "Exec=\"${prefix//%/%%}/bin/Vdx32\"" "$entry" || fail "the entry does not start the installed program"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ -f $prefix/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "icon $icon missing"
+for page in vdx Vdx32; do
+  manual=$prefix/share/man/man1/$page.1
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$manual" 2>&1 >/dev/null) ||
+    fail "man -l $manual"
+  [[ -z $warnings ]] || fail "$page(1) renders with warnings: $warnings"
+done
+# Every command and flag that vdx --help names is in the manual.
+text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/vdx.1" 2>/dev/null)
+for word in $("$prefix/bin/vdx" --help | grep -oE '^  vdx [a-z-]+|--[a-z-]+' | sed 's/^  vdx //'); do
+  [[ $text == *"$word"* ]] || fail "vdx(1) does not mention $word"
+done
+text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/Vdx32.1" 2>/dev/null)
+for word in $("$prefix/bin/Vdx32" --help | grep -oE -- ' (-?[A-Z]{4,}|--[a-z]+)' ); do
+  [[ $text == *"$word"* ]] || fail "Vdx32(1) does not mention $word"
+done
+metainfo=$(ls "$prefix"/share/metainfo/*.metainfo.xml)
+appstreamcli validate --no-net "$metainfo" >/dev/null || fail "appstreamcli validate $metainfo"
+
+# Completion answers, from the installed script, with the installed vdx.
+complete_line() {
+  bash --norc -c '
+    source "$1"; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    [[ ${COMP_WORDS[0]} == */Vdx32 ]] && _Vdx32 || _vdx
+    printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd" "' \
+    _ "$prefix/share/bash-completion/completions/vdx" "$@"
+}
+mkdir "$tmp/tables" "$tmp/tables/SUB"
+touch "$tmp/tables/CUSTOMER.DB" "$tmp/tables/orders.db" "$tmp/tables/CUSTOMER.PX"
+cd "$tmp/tables"
+vdx=$prefix/bin/vdx
+# Words (| between them)            the answers
+while IFS='|' read -r words expected; do
+  read -ra line <<<"$words"
+  line[0]=${line[0]/vdx/$vdx}
+  line[0]=${line[0]/Vdx32/$prefix/bin/Vdx32}
+  [[ $words == *' ' ]] && line+=("")
+  got=$(complete_line "${line[@]}")
+  [[ $got == "$expected" ]] || fail "completion of '$words': '$got', not '$expected'"
+done <<'CASES'
+vdx re|repair restructure
+vdx --v|--version
+vdx export x --|--delimiter --force --no-header --password --to
+vdx export x --to s|sqlite
+vdx verify |CUSTOMER.DB SUB/ orders.db
+vdx info o|orders.db
+vdx macro 'USEd|USEDAILY( USEDAILY()
+vdx macro 'USETOOL(Pa|USETOOL(Pack USETOOL(Pack)
+vdx macro 'USETOOL(|USETOOL(Backup USETOOL(Copy USETOOL(Pack USETOOL(Restore USETOOL(Retrieve USETOOL(SALES USETOOL(Update
+vdx macro 'USEDAILY(Copy,sa|USEDAILY(Copy,SALES USEDAILY(Copy,SALES)
+Vdx32 S|SALES
+Vdx32 sales -|-B -C -P -R -T -U
+Vdx32 MACROSERVER |
+CASES
 echo "ok"
