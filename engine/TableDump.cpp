@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-
 #include <cstring>
 
 #include "DataFileHeader.h"
@@ -51,8 +50,8 @@ bool PutTime(std::string* out, std::int64_t ms) {
 void PutAlpha(const ParadoxTable& table, const std::uint8_t* p, std::size_t size,
               std::string* out) {
   const void* nul = std::memchr(p, 0, size);
-  const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p)
-                            : size;
+  const std::size_t n =
+      nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p) : size;
   if (n == 0) {
     *out += "null";
     return;

@@ -22,9 +22,9 @@ Storage EncodingOf(FieldType type) {
   if (type == FieldType::Short) return Storage::Int16;
   // By FieldKind, in its order.
   static constexpr Storage kByKind[] = {
-      Storage::Int32,  Storage::Double,  Storage::Decimal, Storage::Text,
+      Storage::Int32,   Storage::Double, Storage::Decimal, Storage::Text,
       Storage::Logical, Storage::Int32,  Storage::Int32,   Storage::Double,
-      Storage::Blob,   Storage::Blob,    Storage::Bytes,
+      Storage::Blob,    Storage::Blob,   Storage::Bytes,
   };
   static_assert(std::size(kByKind) == static_cast<std::size_t>(FieldKind::Bytes) + 1);
   return kByKind[static_cast<int>(KindOf(type))];
