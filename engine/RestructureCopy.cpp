@@ -48,7 +48,8 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
   for (std::size_t i = 0; whole_ && i < target.fields.size(); ++i)
     whole_ = raw_[i] && plan->sourceOf[i] == static_cast<int>(i) &&
              source.Fields()[i].offset == target.fields[i].offset;
-  for (std::size_t i = 0; i < target.fields.size(); ++i) renumbers_ = renumbers_ || plan->renumber[i];
+  for (std::size_t i = 0; i < target.fields.size(); ++i)
+    renumbers_ = renumbers_ || plan->renumber[i];
   // Fields added or dropped, the others unchanged (the usual restructure):
   // every record is a copy of the blank new record with the stored bytes of
   // the kept fields laid over it, a piece per run of neighbouring fields.
@@ -58,7 +59,8 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
     const int from = plan->sourceOf[i];
     const FieldDesc& to = target.fields[i];
     if (raw_[i]) {
-      const auto at = static_cast<std::size_t>(source.Fields()[static_cast<std::size_t>(from)].offset);
+      const auto at =
+          static_cast<std::size_t>(source.Fields()[static_cast<std::size_t>(from)].offset);
       const auto size = static_cast<std::size_t>(to.size);
       const auto offset = static_cast<std::size_t>(to.offset);
       if (!runs_.empty() && runs_.back().from + runs_.back().size == at &&
@@ -112,7 +114,8 @@ void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<Field
   }
   if (direct_) {
     std::memcpy(record_.data(), blank_.data(), record_.size());
-    for (const Piece& r : runs_) std::memcpy(record_.data() + r.to, cursor.Record() + r.from, r.size);
+    for (const Piece& r : runs_)
+      std::memcpy(record_.data() + r.to, cursor.Record() + r.from, r.size);
     return;
   }
   std::fill(record_.begin(), record_.end(), '\0');
@@ -137,6 +140,7 @@ Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
   order_ = std::make_unique<ExternalSorter>(targets.env, targets.spillDir + "/order.sort~",
                                             KeyOrder(key_order_.Fields(), target_.sort_order),
                                             length + 4, memory);
+  order_->SortInBackground();
   const std::uint32_t blanked = blanked_, cut = cut_, rounded = rounded_, dropped = dropped_;
   TableCursor cursor = source_.NewCursor();
   std::vector<FieldValue> values;
@@ -256,8 +260,10 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
   std::size_t number = 0;
   for (SecondaryPlan& p : plan_->secondaries) {
     ++number;
-    if (options.copyRecords && !p.deferred)
+    if (options.copyRecords && !p.deferred) {
       p.records = NewIndexSorter(p, target_, targets.env, targets.spillDir, number, memory);
+      p.records->SortInBackground();  // sorted beside the copy
+    }
   }
   const std::uint32_t total = source_.RecordCount();
   Status s;
@@ -319,9 +325,9 @@ std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const Dat
   std::size_t size = 2;
   for (const auto* list : {&p.def.fields, &p.def.keyFields})
     for (const IndexedField& f : *list) size += f.key.size;
-  return std::make_unique<ExternalSorter>(env, spillDir + "/index" + std::to_string(number) + ".sort~",
-                                          SecondaryIndex::OrderOf(p.def, table.sort_order), size,
-                                          memory);
+  return std::make_unique<ExternalSorter>(
+      env, spillDir + "/index" + std::to_string(number) + ".sort~",
+      SecondaryIndex::OrderOf(p.def, table.sort_order), size, memory);
 }
 
 }  // namespace engine
