@@ -123,7 +123,11 @@ void ExternalSorter::Background() {
     for (std::size_t at = 0; s.ok() && at < batch.size(); at += recordSize_)
       s = AddNow(batch.data() + at);
     if (!s.ok()) {
-      failed_.store(true, std::memory_order_release);
+      {
+        // Under the lock, so that a caller waiting for room sees it.
+        std::lock_guard lock(mutex_);
+        failed_.store(true, std::memory_order_release);
+      }
       room_.notify_one();
       return;
     }
