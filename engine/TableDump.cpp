@@ -13,35 +13,33 @@ namespace engine {
 
 namespace {
 
-void PutDigits(std::string* out, std::int64_t v, int width) {
-  char buf[8];
-  for (int i = width - 1; i >= 0; --i, v /= 10) buf[i] = static_cast<char>('0' + v % 10);
-  out->append(buf, static_cast<std::size_t>(width));
+void PutDigits(char* at, std::int64_t v, int width) {
+  for (int i = width - 1; i >= 0; --i, v /= 10) at[i] = static_cast<char>('0' + v % 10);
 }
 
-// The forms FormatDate and FormatTime give, written in place; false for
-// values outside the range where those forms have fixed widths.
+// The forms FormatDate and FormatTime give, written in place with one
+// append each; false for values outside the range where those forms have
+// fixed widths.
 bool PutDate(std::string* out, std::int64_t day) {
   int y, m, d;
   CivilFromDay(day, &y, &m, &d);
   if (y < 1 || y > 9999) return false;
-  PutDigits(out, y, 4);
-  *out += '-';
-  PutDigits(out, m, 2);
-  *out += '-';
-  PutDigits(out, d, 2);
+  char text[] = "YYYY-MM-DD";
+  PutDigits(text, y, 4);
+  PutDigits(text + 5, m, 2);
+  PutDigits(text + 8, d, 2);
+  out->append(text, sizeof text - 1);
   return true;
 }
 
 bool PutTime(std::string* out, std::int64_t ms) {
   if (ms < 0 || ms >= 86400000) return false;
-  PutDigits(out, ms / 3600000, 2);
-  *out += ':';
-  PutDigits(out, ms / 60000 % 60, 2);
-  *out += ':';
-  PutDigits(out, ms / 1000 % 60, 2);
-  *out += '.';
-  PutDigits(out, ms % 1000, 3);
+  char text[] = "HH:MM:SS.mmm";
+  PutDigits(text, ms / 3600000, 2);
+  PutDigits(text + 3, ms / 60000 % 60, 2);
+  PutDigits(text + 6, ms / 1000 % 60, 2);
+  PutDigits(text + 9, ms % 1000, 3);
+  out->append(text, sizeof text - 1);
   return true;
 }
 
@@ -56,8 +54,17 @@ void PutAlpha(const ParadoxTable& table, const std::uint8_t* p, std::size_t size
     *out += "null";
     return;
   }
-  bool ascii = true;
-  for (std::size_t i = 0; i < n && ascii; ++i) ascii = p[i] < 0x80;
+  bool ascii = true, plain = true;  // plain: nothing to escape
+  for (std::size_t i = 0; i < n && ascii; ++i) {
+    ascii = p[i] < 0x80;
+    plain = plain && p[i] >= 0x20 && p[i] != '"' && p[i] != '\\';
+  }
+  if (ascii && plain) {
+    *out += '"';
+    out->append(reinterpret_cast<const char*>(p), n);
+    *out += '"';
+    return;
+  }
   if (!ascii) {
     *out += JsonString(table.Text(std::string(reinterpret_cast<const char*>(p), n)));
     return;
@@ -123,6 +130,11 @@ class RecordWriter {
         return Status::OK();
       case FieldType::Logical:
         *out += v.i ? "true" : "false";
+        return Status::OK();
+      case FieldType::Bcd:  // digits, a sign and a point: nothing to escape
+        *out += '"';
+        *out += v.s;
+        *out += '"';
         return Status::OK();
       case FieldType::Date:
       case FieldType::Time:
