@@ -7,10 +7,13 @@
 // VDX_BENCH_KEEP=1 keeps the tables for profiling; VDX_BENCH_BLOCK_KB=16
 // writes the tables in 16 KiB blocks (the largest table the format allows
 // then holds about 10,000,000 of these records, about 1 GB).
+// VDX_BENCH_REPEAT=N measures each size N times on the same table (each
+// restructure adds one more field) and prints a row per run.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -165,18 +168,22 @@ int main(int argc, char** argv) {
     const std::string path = dir + "/BENCH.DB";
     if (!Measure([&] { return MakeTable(path, n); }).ok)
       return std::fprintf(stderr, "cannot build %s\n", path.c_str()), 1;
-    ::sync();
-    const Run dd = Measure([&] { return CopyWithDd(dir, root + "/copy"); });
-    std::filesystem::remove_all(root + "/copy");
-    const Run restructure = Measure([&] { return AddField(path); });
-    const Run pack = Measure([&] { return engine::PackTable(path, {}, nullptr).ok(); });
-    if (!dd.ok || !restructure.ok || !pack.ok)
-      return std::fprintf(stderr, "a step failed at %d records\n", n), 1;
-    std::printf("%9d %7.1f %6.2f %8.2f %6.2f %7.2f %8.2f %6.2f %7.2f %9.1f %8.1f\n", n,
-                FilesSize(dir) / 1e6, dd.seconds, restructure.seconds, restructure.seconds / dd.seconds,
-                restructure.cpu, pack.seconds, pack.seconds / dd.seconds, pack.cpu,
-                restructure.peak_kb / 1024.0, pack.peak_kb / 1024.0);
-    std::fflush(stdout);
+    const char* repeat = std::getenv("VDX_BENCH_REPEAT");
+    for (int r = 0; r < (repeat ? std::max(1, std::atoi(repeat)) : 1); ++r) {
+      ::sync();
+      const Run dd = Measure([&] { return CopyWithDd(dir, root + "/copy"); });
+      std::filesystem::remove_all(root + "/copy");
+      const Run restructure = Measure([&] { return AddField(path); });
+      const Run pack = Measure([&] { return engine::PackTable(path, {}, nullptr).ok(); });
+      if (!dd.ok || !restructure.ok || !pack.ok)
+        return std::fprintf(stderr, "a step failed at %d records\n", n), 1;
+      std::printf("%9d %7.1f %6.2f %8.2f %6.2f %7.2f %8.2f %6.2f %7.2f %9.1f %8.1f\n", n,
+                  FilesSize(dir) / 1e6, dd.seconds, restructure.seconds,
+                  restructure.seconds / dd.seconds, restructure.cpu, pack.seconds,
+                  pack.seconds / dd.seconds, pack.cpu, restructure.peak_kb / 1024.0,
+                  pack.peak_kb / 1024.0);
+      std::fflush(stdout);
+    }
   }
   if (!std::getenv("VDX_BENCH_KEEP")) std::filesystem::remove_all(root);
   return 0;

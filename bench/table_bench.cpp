@@ -3,9 +3,11 @@
 // (~100 MB), compares that with copying the finished file by
 // `dd bs=1M conv=fsync`, then reads every value and compares with pxlib's
 // PX_retrieve_record loop over the same file. Peak memory is reported after
-// each phase to show reading is flat in table size.
+// each phase to show reading is flat in table size. Last, the dump of
+// `vdx dump` (JSON Lines, into /dev/null) against the same pxlib loop.
 //
 //   bench/table_bench [DIR] [RECORDS] [PXLIB_SECONDS]
+// VDX_BENCH_KEEP=1 keeps DIR/BENCH.DB (for profiling `vdx dump`).
 extern "C" {
 #include <paradox.h>
 }
@@ -14,9 +16,11 @@ extern "C" {
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "ParadoxTable.h"
+#include "TableDump.h"
 #include "TableWriter.h"
 
 using namespace engine;
@@ -93,6 +97,17 @@ double ReadAll(const std::string& path, std::uint64_t* checksum) {
   return Since(start);
 }
 
+double Dump(const std::string& path, long* peak_kb) {
+  const auto start = Clock::now();
+  OpenOptions options;
+  std::unique_ptr<ParadoxTable> table;
+  if (!ParadoxTable::Open(path, options, &table).ok()) std::exit(1);
+  std::ofstream out("/dev/null");
+  if (!DumpTable(*table, out).ok()) std::exit(1);
+  *peak_kb = PeakRssKb();
+  return Since(start);
+}
+
 // pxlib walks its block list for every record, so the loop runs for a time
 // budget and reports the records it managed.
 double PxlibLoop(const std::string& path, double budget, int* done) {
@@ -156,6 +171,10 @@ int main(int argc, char** argv) {
       done < records ? " (pxlib stopped at its time budget; its per-record cost grows with the "
                        "record number, so the ratio understates the gap)"
                      : "");
-  std::remove(path.c_str());
+  long dump_kb = 0;
+  const double dump = Dump(path, &dump_kb);
+  std::printf("dump as JSON Lines: %.2f s (%.0f records/s), peak RSS %ld KB; %.1fx pxlib\n", dump,
+              records / dump, dump_kb, (records / dump) / px_rate);
+  if (!std::getenv("VDX_BENCH_KEEP")) std::remove(path.c_str());
   return 0;
 }

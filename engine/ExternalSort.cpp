@@ -12,6 +12,9 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
 // Runs read back side by side at most.
 constexpr std::size_t kFanIn = 32;
+// Background mode: bytes of records a batch carries, and batches queued.
+constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
+constexpr std::size_t kQueued = 2;
 
 std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
   if (from + 8 <= length) return GetBe64(key + from);
@@ -34,7 +37,7 @@ struct ExternalSorter::Reader {
   std::size_t slot = 0;          // memory: the next slot
   const char* key = nullptr;
   const char* record = nullptr;
-  std::uint64_t head = 0;  // the key's first eight bytes, compared first
+  std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
   std::string keyBuffer;
 };
 
@@ -53,6 +56,14 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
 }
 
 ExternalSorter::~ExternalSorter() {
+  if (worker_.joinable()) {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+  }
   if (spill_) {
     spill_.reset();
     env_->Remove(spillPath_);
@@ -66,7 +77,76 @@ char* ExternalSorter::EntryAt(std::size_t i) {
   return chunks_[chunk].get() + (i % perChunk_) * entrySize_;
 }
 
+void ExternalSorter::SortInBackground() {
+  if (worker_.joinable() || added_ > 0 || finished_) return;
+  batch_.reserve(kBatchBytes);
+  worker_ = std::thread([this] { Background(); });
+}
+
 Status ExternalSorter::Add(const char* record) {
+  if (!worker_.joinable()) return AddNow(record);
+  if (failed_.load(std::memory_order_acquire)) return status_;
+  if (ending_) return Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  batch_.append(record, recordSize_);
+  if (batch_.size() + recordSize_ > kBatchBytes) HandOver(false);
+  return Status::OK();
+}
+
+void ExternalSorter::HandOver(bool last) {
+  std::unique_lock lock(mutex_);
+  room_.wait(lock, [this] { return queue_.size() < kQueued || failed_.load(); });
+  if (!batch_.empty()) queue_.push_back(std::move(batch_));
+  ending_ = last;
+  batch_.clear();
+  if (!spare_.empty()) {
+    batch_ = std::move(spare_.front());  // its buffer, emptied
+    spare_.pop_front();
+  }
+  batch_.reserve(kBatchBytes);
+  lock.unlock();
+  wake_.notify_one();
+}
+
+void ExternalSorter::Background() {
+  for (;;) {
+    std::string batch;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || ending_ || !queue_.empty(); });
+      if (stopping_) return;
+      if (queue_.empty()) break;  // ending, every batch taken
+      batch = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    room_.notify_one();
+    Status s;
+    for (std::size_t at = 0; s.ok() && at < batch.size(); at += recordSize_)
+      s = AddNow(batch.data() + at);
+    if (!s.ok()) {
+      {
+        // Under the lock, so that a caller waiting for room sees it.
+        std::lock_guard lock(mutex_);
+        failed_.store(true, std::memory_order_release);
+      }
+      room_.notify_one();
+      return;
+    }
+    batch.clear();
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < kQueued) spare_.push_back(std::move(batch));
+  }
+  // The last run is sorted here too, while the caller finishes its copy.
+  if (!FinishNow().ok()) failed_.store(true, std::memory_order_release);
+}
+
+Status ExternalSorter::Finish() {
+  if (!worker_.joinable()) return FinishNow();
+  HandOver(true);
+  worker_.join();
+  return status_;
+}
+
+Status ExternalSorter::AddNow(const char* record) {
   if (!status_.ok()) return status_;
   if (finished_) return status_ = Status(DBIERR_INVALIDPARAM, "records added after the sort");
   if (inRun_ == capacity_) {
@@ -123,7 +203,7 @@ Status ExternalSorter::SpillRun() {
   return Status::OK();
 }
 
-Status ExternalSorter::Finish() {
+Status ExternalSorter::FinishNow() {
   if (!status_.ok() || finished_) return status_;
   finished_ = true;
   SortRun();
@@ -194,7 +274,8 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
 void ExternalSorter::Push(std::size_t index) {
   if (!Advance(index)) return;
   heap_.push_back(index);
-  std::push_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
+  std::push_heap(heap_.begin(), heap_.end(),
+                 [this](std::size_t a, std::size_t b) { return Less(b, a); });
 }
 
 bool ExternalSorter::Advance(std::size_t index) {
@@ -204,6 +285,7 @@ bool ExternalSorter::Advance(std::size_t index) {
     r.key = slots_[r.slot].entry;
     r.record = r.key + keySize_;
     r.head = slots_[r.slot].prefix[0];
+    r.next = slots_[r.slot].prefix[1];
     ++r.slot;
     return true;
   }
@@ -225,6 +307,7 @@ bool ExternalSorter::Advance(std::size_t index) {
   order_.WriteSortKey(r.record, r.keyBuffer.data());
   r.key = r.keyBuffer.data();
   r.head = PrefixOf(r.key, keySize_, 0);
+  r.next = PrefixOf(r.key, keySize_, 8);
   return true;
 }
 
@@ -245,7 +328,8 @@ bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
   const Reader& ra = *readers_[a];
   const Reader& rb = *readers_[b];
   if (ra.head != rb.head) return ra.head < rb.head;
-  const int c = keySize_ > 8 ? std::memcmp(ra.key + 8, rb.key + 8, keySize_ - 8) : 0;
+  if (ra.next != rb.next) return ra.next < rb.next;
+  const int c = keySize_ > 16 ? std::memcmp(ra.key + 16, rb.key + 16, keySize_ - 16) : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 
@@ -262,7 +346,8 @@ const char* ExternalSorter::Next() {
     if (Advance(heap_.front())) {
       SiftDownTop();
     } else {
-      std::pop_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) { return Less(b, a); });
+      std::pop_heap(heap_.begin(), heap_.end(),
+                    [this](std::size_t a, std::size_t b) { return Less(b, a); });
       heap_.pop_back();
     }
   }

@@ -33,6 +33,12 @@ bool IsReplacedCompanion(const std::string& path) {
           (ext[1] == 'G' || std::isxdigit(static_cast<unsigned char>(ext[1]))));
 }
 
+// Waits for work on another thread, beating the caller's heartbeat.
+Status Await(std::future<Status>& work) {
+  while (work.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) Heartbeat();
+  return work.get();
+}
+
 // A master's changed .VAL waits in the staging folder under this suffix
 // (masters live in the folder of the table written, so it renames in place).
 const std::string kMasterSuffix = ".master~";
@@ -69,6 +75,8 @@ class Job {
                       std::unique_ptr<TableWriter>* out);
   Status WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
                       const std::vector<IndexEntry>& leaves);
+  Status WritePrimary(const DataFileHeader& h, const std::vector<IndexEntry>& leaves);
+  Status WriteSecondaries(const std::string& staged_db, const DataFileHeader& h);
   Status ReadBackRecords(const std::string& staged_db, std::uint32_t key, SecondaryPlan* p,
                          std::size_t number);
   Status WriteSecondary(SecondaryPlan& p);
@@ -133,11 +141,13 @@ Status Job::Stage() {
   s = CreateStagedTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
   if (s.ok() && plan_.writeVal) {
-    s = WriteSyncedFile(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
-                    plan_.valBytes);
+    s = WriteSyncedFile(env_,
+                        staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
+                        plan_.valBytes);
   }
   for (const OtherValFile& other : plan_.otherVals) {
-    if (s.ok() && !other.bytes.empty()) s = WriteSyncedFile(env_, MasterStagedPath(other), other.bytes);
+    if (s.ok() && !other.bytes.empty())
+      s = WriteSyncedFile(env_, MasterStagedPath(other), other.bytes);
   }
   return s;
 }
@@ -207,8 +217,7 @@ Status Job::WriteRecords(const std::string& staged_db) {
     std::future<Status> synced =
         std::async(std::launch::async, [&writer] { return writer->Sync(); });
     s = WriteIndexes(staged_db, writer->Header(), copier.Leaves());
-    while (synced.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) Heartbeat();
-    const Status sync = synced.get();
+    const Status sync = Await(synced);
     return s.ok() ? sync : s;
   }
   return Status::Corruption("records could not be put in key order");
@@ -225,6 +234,7 @@ Status Job::ReadBackRecords(const std::string& staged_db, std::uint32_t key, Sec
   Status s = ParadoxTable::Open(staged_db, open, &table);
   if (!s.ok()) return s;
   p->records = NewIndexSorter(*p, table->Header(), env_, staging_, number, options_.sortMemory);
+  p->records->SortInBackground();
   TableCursor cursor = table->NewCursor();
   std::size_t block = 0;
   const auto& chain = table->Chain();
@@ -270,26 +280,25 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
   return WriteSyncedFile(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
 }
 
-Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
-                         const std::vector<IndexEntry>& leaves) {
-  if (plan_.Keyed()) {
-    IndexFileParams px;
-    px.fileType = 1;
-    px.blockSizeCode =
-        plan_.pxBlockCode ? plan_.pxBlockCode : IndexTreeBlockCode(h.block_size_code);
-    px.versionId = h.version_id;
-    px.sortOrder = h.sort_order;
-    px.changeCount = h.change_count1;  // what the engine compares with the data file
-    px.updateCount = plan_.pxUpdateCount;
-    px.tableName = plan_.targetStem + ".PX";
-    for (int k = 0; k < h.key_fields; ++k)
-      px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
-    Status s = PrimaryIndex::FitBlockCode(&px);  // a long key may need larger blocks
-    if (!s.ok()) return s;
-    s = WriteSyncedFile(env_, staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
-                    PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
-    if (!s.ok()) return s;
-  }
+Status Job::WritePrimary(const DataFileHeader& h, const std::vector<IndexEntry>& leaves) {
+  IndexFileParams px;
+  px.fileType = 1;
+  px.blockSizeCode = plan_.pxBlockCode ? plan_.pxBlockCode : IndexTreeBlockCode(h.block_size_code);
+  px.versionId = h.version_id;
+  px.sortOrder = h.sort_order;
+  px.changeCount = h.change_count1;  // what the engine compares with the data file
+  px.updateCount = plan_.pxUpdateCount;
+  px.tableName = plan_.targetStem + ".PX";
+  for (int k = 0; k < h.key_fields; ++k)
+    px.keyFields.push_back(KeyFieldOf(h.fields[static_cast<std::size_t>(k)]));
+  Status s = PrimaryIndex::FitBlockCode(&px);  // a long key may need larger blocks
+  if (!s.ok()) return s;
+  return WriteSyncedFile(env_,
+                         staging_ + "/" + BaseName(CompanionPath(target_, ".PX", source_path_)),
+                         PrimaryIndex::Build(px, leaves, plan_.pxTemplate));
+}
+
+Status Job::WriteSecondaries(const std::string& staged_db, const DataFileHeader& h) {
   std::size_t number = 0;
   for (SecondaryPlan& p : plan_.secondaries) {
     ++number;
@@ -310,6 +319,20 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
   return Status::OK();
 }
 
+// The secondary indexes are merged and written on a thread of their own
+// while the primary index is built here; each file is its own, and all are
+// synced before the commit.
+Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
+                         const std::vector<IndexEntry>& leaves) {
+  std::future<Status> secondaries;
+  if (!plan_.secondaries.empty()) {
+    secondaries = std::async(std::launch::async, [&] { return WriteSecondaries(staged_db, h); });
+  }
+  const Status primary = plan_.Keyed() ? WritePrimary(h, leaves) : Status::OK();
+  const Status others = secondaries.valid() ? Await(secondaries) : Status::OK();
+  return primary.ok() ? others : primary;
+}
+
 Status Job::Commit() {
   Status s = env_->SyncDir(staging_);
   if (!s.ok()) return s;
@@ -328,7 +351,8 @@ Status Job::Commit() {
       target = CompanionPath(target_, "." + UpperExtension(name), source_path_);
     } else {
       target = FindNoCase(dir, name);
-      if (::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0 && UpperExtension(name) == "DB")
+      if (::strcasecmp(name.c_str(), BaseName(target_).c_str()) != 0 &&
+          UpperExtension(name) == "DB")
         others.push_back(target);
     }
     targets.push_back(target);

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   libsqlite3-dev sqlite3
   pxlib-dev zip unzip p7zip-full dbus libglib2.0-bin socat xvfb xauth

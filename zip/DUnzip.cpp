@@ -3,6 +3,7 @@
 // read from them; each file grows beside its target and takes its name only
 // once its CRC checks, so no half-written file ever stands under a real name.
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "DZip.h"
+#include "ZipDeflate.h"
 #include "ZipFormat.h"
 #include "ZipVolumes.h"
 #include "tlFile.h"
@@ -76,6 +78,7 @@ class TExtractor {
   bool Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) const;
   int ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count);
   int Inflate(const zipfmt::TEntry& e, int out, uint32_t& crc);
+  int InflateWhole(const zipfmt::TEntry& e, int out, uint32_t& crc);
   void Status(const TStatusCallback& cb, const std::string& item, int percent);
 
   UNZIPCMDSTRUCT& cmd_;
@@ -150,8 +153,7 @@ int TExtractor::Verify(int fd, uint64_t size, uint32_t disk) const {
   const bool sampled = !checks_.empty() && VolumeSample(fd, size, sample);
   const auto vouched = [&](uint32_t d) {
     const auto it = checks_.find(d);
-    return sampled && it != checks_.end() && it->second.size == size &&
-           it->second.sample == sample;
+    return sampled && it != checks_.end() && it->second.size == size && it->second.sample == sample;
   };
   if (vouched(disk)) return static_cast<int>(disk);
   bool matches = false;
@@ -166,7 +168,6 @@ int TExtractor::Verify(int fd, uint64_t size, uint32_t disk) const {
   }
   return -1;
 }
-
 
 int TExtractor::ReadDirectory() {
   const zipfmt::TEnd& end = reader_.End();
@@ -198,7 +199,42 @@ int TExtractor::ReadDirectory() {
   return UE_OK;
 }
 
+// An entry of at most kWholeFile bytes either way, read whole and inflated
+// at once by libdeflate (about three times zlib's speed).
+int TExtractor::InflateWhole(const zipfmt::TEntry& e, int out, uint32_t& crc) {
+  auto in = std::make_unique_for_overwrite<char[]>(e.csize);
+  for (uint64_t at = 0; at < e.csize;) {
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(e.csize - at, kBlock));
+    if (int rc = reader_.Read(in.get() + at, take)) return rc;
+    at += take;
+    if (cancelled_) return UE_CANCEL;
+  }
+  // One byte more than the entry claims, to tell a longer stream from a fit.
+  auto buf = std::make_unique_for_overwrite<char[]>(e.usize + 1);
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  if (!d) return UE_MEM;
+  size_t used = 0, produced = 0;
+  const libdeflate_result r = libdeflate_deflate_decompress_ex(d, in.get(), e.csize, buf.get(),
+                                                               e.usize + 1, &used, &produced);
+  libdeflate_free_decompressor(d);
+  in.reset();
+  if (r != LIBDEFLATE_SUCCESS || used != e.csize || produced != e.usize) return UE_CRC;
+  crc = libdeflate_crc32(0, buf.get(), produced);
+  for (size_t at = 0; at < produced;) {
+    const size_t n = std::min(produced - at, kBlock * 8);
+    if (::write(out, buf.get() + at, n) != static_cast<ssize_t>(n)) return UE_WRITE;
+    at += n;
+    Status(cmd_.callbacks.lpMinorStatus, e.name, static_cast<int>(at * 100 / produced));
+    if (cancelled_) return UE_CANCEL;
+  }
+  return crc == e.crc ? UE_OK : UE_CRC;
+}
+
 int TExtractor::Inflate(const zipfmt::TEntry& e, int out, uint32_t& crc) {
+  if (e.method == zipfmt::kMethodDeflated && e.usize <= kWholeFile && e.csize <= kWholeFile &&
+      e.usize > 0) {
+    return InflateWhole(e, out, crc);
+  }
   std::string in(kBlock, '\0'), buf(kBlock, '\0');
   z_stream z{};
   const bool deflated = e.method == zipfmt::kMethodDeflated;

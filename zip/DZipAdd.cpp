@@ -202,7 +202,7 @@ int TAdder::Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool fir
     if (int rc = out.Write(header)) return rc;
   }
   if (!chunk.ok) return ZE_MEM;
-  if (int rc = out.Write(chunk.out)) return rc;
+  if (int rc = out.Write(chunk.out.data(), chunk.out.size())) return rc;
   e.crc = e.usize == 0 ? chunk.crc
                        : static_cast<uint32_t>(crc32_combine(e.crc, chunk.crc, chunk.in.size()));
   e.usize += chunk.in.size();
@@ -228,11 +228,15 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
   };
   std::deque<TPending> pending;
   const size_t window = static_cast<size_t>(threads) * 2 + 1;
+  // Whole files in flight: one a worker, two at most, within memory.
+  const size_t windowBytes = kWholeFile * static_cast<size_t>(std::min(threads, 2));
+  size_t pendingBytes = 0;
   int rc = ZE_OK;
   auto drainOne = [&]() {
     TPending p = pending.front();
     pending.pop_front();
     pool.Wait(*p.chunk);
+    pendingBytes -= p.chunk->in.size();
     if (rc == ZE_OK) rc = Emit(out, *p.chunk, p.file, p.first);
   };
   for (size_t f = 0; f < sources_.size() && rc == ZE_OK; ++f) {
@@ -243,15 +247,18 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
       rc = ZE_OPEN;
       break;
     }
+    const bool whole = e.method != zipfmt::kMethodStored && src.size <= kWholeFile;
     std::string dict;
     bool first = true;
     uint64_t readSoFar = 0;
     for (;;) {
       auto chunk = std::make_shared<TDeflateChunk>();
       chunk->level = e.method == zipfmt::kMethodStored ? 0 : std::clamp(cmd_.compFactor, 1, 9);
+      chunk->whole = whole;
       // As much as the file still holds, plus one byte to see its end.
-      const size_t want = static_cast<size_t>(
-          std::min<uint64_t>(kChunk, (src.size > readSoFar ? src.size - readSoFar : 0) + 1));
+      const uint64_t left = (src.size > readSoFar ? src.size - readSoFar : 0) + 1;
+      const size_t want = static_cast<size_t>(whole ? left : std::min<uint64_t>(kChunk, left));
+      while (!pending.empty() && pendingBytes + want > windowBytes && rc == ZE_OK) drainOne();
       chunk->in.resize(want);
       size_t got = 0;
       while (got < want) {
@@ -267,13 +274,16 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
       // A file that changed its size while it was read would not match the
       // sizes its header was planned with.
       if (chunk->last && readSoFar != src.size && rc == ZE_OK) rc = ZE_EOF;
+      if (whole && !chunk->last && rc == ZE_OK) rc = ZE_EOF;
       chunk->dict = dict;
       if (rc != ZE_OK) break;
       if (!chunk->last) {
-        dict = chunk->in.substr(chunk->in.size() - std::min(kDictSize, chunk->in.size()));
+        const size_t keep = std::min(kDictSize, chunk->in.size());
+        dict.assign(chunk->in.data() + chunk->in.size() - keep, keep);
       }
       pool.Submit(chunk);
       pending.push_back({chunk, f, first});
+      pendingBytes += got;
       first = false;
       while (pending.size() >= window && rc == ZE_OK) drainOne();
       if (chunk->last || rc != ZE_OK) break;
@@ -289,10 +299,9 @@ int TAdder::WriteCentral(TVolumeWriter& out) {
   // the headers so that none grows large (and every one fits a volume).
   const std::vector<zipfmt::TVolumeCheck>& checks = out.Checks();
   if (!checks.empty() && !entries_.empty()) {
-    const size_t per = std::min<size_t>((checks.size() + entries_.size() - 1) / entries_.size(),
-                                        4000);
-    for (size_t i = 0, first = 0; i < entries_.size() && first < checks.size();
-         ++i, first += per) {
+    const size_t per =
+        std::min<size_t>((checks.size() + entries_.size() - 1) / entries_.size(), 4000);
+    for (size_t i = 0, first = 0; i < entries_.size() && first < checks.size(); ++i, first += per) {
       entries_[i].volumeChecks = zipfmt::EncodeVolumeChecks(
           static_cast<uint32_t>(first), &checks[first], std::min(per, checks.size() - first));
     }

@@ -1,14 +1,42 @@
 // Chunked parallel deflate; see ZipDeflate.h.
 #include "ZipDeflate.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <new>
+
+namespace {
+
+void DeflateWhole(TDeflateChunk& chunk) {
+  libdeflate_compressor* c = libdeflate_alloc_compressor(chunk.level);
+  if (!c) return;
+  // Room for the worst case, of which only the pages written are taken.
+  TPageAllocator<char> pages;
+  const size_t bound = libdeflate_deflate_compress_bound(c, chunk.in.size());
+  char* room = pages.allocate(bound);
+  const size_t n = libdeflate_deflate_compress(c, chunk.in.data(), chunk.in.size(), room, bound);
+  libdeflate_free_compressor(c);
+  chunk.out.assign(room, n);
+  pages.deallocate(room, bound);
+  chunk.ok = n > 0;
+}
+
+}  // namespace
+
 void DeflateChunk(TDeflateChunk& chunk) {
-  chunk.crc = static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(chunk.in.data()),
-                                          static_cast<uInt>(chunk.in.size())));
+  chunk.crc = libdeflate_crc32(0, chunk.in.data(), chunk.in.size());
   if (chunk.level == 0) {
     chunk.out = chunk.in;
     chunk.ok = true;
+    return;
+  }
+  if (chunk.whole) {
+    try {
+      DeflateWhole(chunk);
+    } catch (const std::bad_alloc&) {
+      chunk.ok = false;  // reported as out of memory
+    }
     return;
   }
   z_stream z{};

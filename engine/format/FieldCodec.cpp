@@ -1,5 +1,7 @@
 #include "FieldCodec.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,17 +17,27 @@ namespace {
 // How a type is stored; the rest of this file works on storage encodings.
 enum class Storage { Text, Int16, Int32, Double, Logical, Decimal, Bytes, Blob };
 
-Storage Encoding(FieldType type) {
+Storage EncodingOf(FieldType type) {
   if (!IsKnownType(static_cast<std::uint8_t>(type))) return Storage::Bytes;
   if (type == FieldType::Short) return Storage::Int16;
   // By FieldKind, in its order.
   static constexpr Storage kByKind[] = {
-      Storage::Int32,  Storage::Double,  Storage::Decimal, Storage::Text,
+      Storage::Int32,   Storage::Double, Storage::Decimal, Storage::Text,
       Storage::Logical, Storage::Int32,  Storage::Int32,   Storage::Double,
-      Storage::Blob,   Storage::Blob,    Storage::Bytes,
+      Storage::Blob,    Storage::Blob,   Storage::Bytes,
   };
   static_assert(std::size(kByKind) == static_cast<std::size_t>(FieldKind::Bytes) + 1);
   return kByKind[static_cast<int>(KindOf(type))];
+}
+
+// Asked for every value read: looked up in a table made once.
+Storage Encoding(FieldType type) {
+  static const auto kTable = [] {
+    std::array<Storage, 256> table{};
+    for (int code = 0; code < 256; ++code) table[code] = EncodingOf(static_cast<FieldType>(code));
+    return table;
+  }();
+  return kTable[static_cast<std::uint8_t>(type)];
 }
 
 bool AllZero(const std::uint8_t* p, int n) {
@@ -88,23 +100,31 @@ std::string DecodeDecimal(const std::uint8_t* p) {
   const bool negative = !(p[0] & 0x80);
   const int decimals = p[0] & 0x3F;
   const std::uint8_t flip = negative ? 0x0F : 0x00;
-  std::string int_part, frac_part;
+  // The nibble where the decimals begin (a scale above 32 takes them all).
+  const int frac_from = decimals > 0 ? std::max(2, 34 - decimals) : 34;
+  char out[40];  // sign, "0.", 32 digits
+  std::size_t n = 0;
+  if (negative) out[n++] = '-';
+  const std::size_t int_start = n;
   bool junk = false;
-  for (int k = 2; k < 34; ++k) {
+  // Leading zeros of the integer part are skipped a byte (two digits) at a
+  // time: most values are short.
+  const std::uint8_t zeros = negative ? 0xFF : 0x00;
+  int k = 2;
+  while (k + 1 < frac_from && p[k / 2] == zeros) k += 2;
+  for (; k < 34; ++k) {
     std::uint8_t nibble = (k % 2) ? (p[k / 2] & 0x0F) : (p[k / 2] >> 4);
     nibble ^= flip;
     junk = junk || nibble > 9;
     const char c = junk ? '0' : static_cast<char>('0' + nibble);
-    if (k < 34 - decimals) {
-      if (!int_part.empty() || c != '0') int_part.push_back(c);
-    } else {
-      frac_part.push_back(c);
+    if (k == frac_from) {
+      if (n == int_start) out[n++] = '0';
+      out[n++] = '.';
     }
+    if (k >= frac_from || n > int_start || c != '0') out[n++] = c;
   }
-  std::string out = negative ? "-" : "";
-  out += int_part.empty() ? "0" : int_part;
-  if (!frac_part.empty()) out += "." + frac_part;
-  return out;
+  if (n == int_start) out[n++] = '0';
+  return std::string(out, n);
 }
 
 Status EncodeDecimal(const FieldDesc& f, const std::string& text, std::uint8_t* p) {
@@ -168,33 +188,41 @@ FieldValue DecodeBlob(const FieldDesc& f, const std::uint8_t* p) {
 
 FieldValue DecodeField(const FieldDesc& f, const std::uint8_t* rec) {
   const std::uint8_t* p = rec + f.offset;
+  FieldValue v;  // blank; filled in place
   switch (Encoding(f.type)) {
     case Storage::Text: {
       const void* nul = std::memchr(p, 0, static_cast<std::size_t>(f.size));
       const std::size_t n = nul ? static_cast<const std::uint8_t*>(nul) - p : f.size;
-      if (n == 0) return FieldValue{};
-      return FieldValue::Str(std::string(reinterpret_cast<const char*>(p), n));
+      v.null = n == 0;
+      if (n) v.s.assign(reinterpret_cast<const char*>(p), n);
+      return v;
     }
     case Storage::Int16:
     case Storage::Int32:
-      if (AllZero(p, f.size)) return FieldValue{};
-      return FieldValue::Int(GetFlippedInt(p, f.size));
+      v.null = AllZero(p, f.size);
+      if (!v.null) v.i = GetFlippedInt(p, f.size);
+      return v;
     case Storage::Double:
-      if (AllZero(p, 8)) return FieldValue{};
-      return FieldValue::Float(GetFlippedDouble(p));
+      v.null = AllZero(p, 8);
+      if (!v.null) v.d = GetFlippedDouble(p);
+      return v;
     case Storage::Logical:
-      if (p[0] == 0) return FieldValue{};
-      return FieldValue::Int((p[0] & 0x7F) != 0 ? 1 : 0);
+      v.null = p[0] == 0;
+      if (!v.null) v.i = (p[0] & 0x7F) != 0 ? 1 : 0;
+      return v;
     case Storage::Decimal:
-      if (p[0] == 0) return FieldValue{};
-      return FieldValue::Str(DecodeDecimal(p));
+      v.null = p[0] == 0;
+      if (!v.null) v.s = DecodeDecimal(p);
+      return v;
     case Storage::Bytes:
-      if (AllZero(p, f.size)) return FieldValue{};
-      return FieldValue::Str(std::string(reinterpret_cast<const char*>(p), f.size));
+      v.null = AllZero(p, f.size);
+      if (!v.null) v.s.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(f.size));
+      return v;
     case Storage::Blob:
-      return DecodeBlob(f, p);
+      v = DecodeBlob(f, p);
+      return v;
   }
-  return FieldValue{};
+  return v;
 }
 
 Status EncodeField(const FieldDesc& f, const FieldValue& v, std::uint8_t* rec) {

@@ -6,15 +6,25 @@
 // keys come back in the order they were added. A table of any size sorts in
 // the budget plus a read buffer per spilled run. Used by the index builds of
 // a restructure, whose spill file lives in the staging folder.
+//
+// In the background mode the sorter's own work (sort keys, sorting and
+// spilling runs, the last run's sort) runs on a thread of its own: Add
+// copies the record into a batch and hands full batches over, so the
+// caller's loop goes on while the records are sorted.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
 #error "engine/internal is the engine's own; use the engine's public headers"
 #endif
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Env.h"
@@ -30,12 +40,16 @@ class ExternalSorter {
   // and removed when the sorter goes.
   ExternalSorter(Env* env, std::string spillPath, KeyOrder order, std::size_t recordSize,
                  std::size_t memoryBudget);
-  ~ExternalSorter();
+  ~ExternalSorter();  // a background thread is stopped first
   ExternalSorter(const ExternalSorter&) = delete;
   ExternalSorter& operator=(const ExternalSorter&) = delete;
 
+  // Switches to the background mode; before the first Add.
+  void SortInBackground();
+  // A failure of the background thread comes back from the next Add.
   Status Add(const char* record);
-  // Ends the input; Next() then yields the records in order.
+  // Ends the input (waits for the background thread); Next() then yields
+  // the records in order.
   Status Finish();
   // The next record (recordSize bytes, valid until the next call); nullptr
   // at the end or when a spilled run cannot be read back (status()).
@@ -52,13 +66,19 @@ class ExternalSorter {
  private:
   struct Slot {
     std::uint64_t prefix[2];  // the first 16 sort key bytes, big-endian
-    const char* entry;     // sort key, then the record
+    const char* entry;        // sort key, then the record
   };
   struct Run {
     std::uint64_t offset = 0;  // bytes into the spill file
     std::uint64_t count = 0;   // records
   };
   struct Reader;
+
+  Status AddNow(const char* record);
+  Status FinishNow();
+  // Hands the batch being filled to the background thread.
+  void HandOver(bool last);
+  void Background();
 
   char* EntryAt(std::size_t i);
   void SortRun();
@@ -77,8 +97,8 @@ class ExternalSorter {
   std::string spillPath_;
   KeyOrder order_;
   std::size_t recordSize_, keySize_, entrySize_;
-  std::size_t capacity_ = 0;    // entries a run holds
-  std::size_t perChunk_ = 0;    // entries a chunk holds
+  std::size_t capacity_ = 0;  // entries a run holds
+  std::size_t perChunk_ = 0;  // entries a chunk holds
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::vector<Slot> slots_;
   std::size_t inRun_ = 0;
@@ -92,6 +112,16 @@ class ExternalSorter {
   std::vector<std::unique_ptr<Reader>> readers_;
   std::vector<std::size_t> heap_;  // readers with a record left, least on top
   Status status_;
+
+  // Background mode. The thread owns everything above until it ends; the
+  // caller touches only batch_ and, under mutex_, the queue.
+  std::thread worker_;
+  std::string batch_;
+  std::deque<std::string> queue_, spare_;
+  bool ending_ = false, stopping_ = false;
+  std::atomic<bool> failed_{false};  // status_ holds the thread's failure
+  std::mutex mutex_;
+  std::condition_variable wake_, room_;
 };
 
 }  // namespace engine

@@ -73,6 +73,9 @@ class RecordCopier {
   std::uint32_t blanked_ = 0, cut_ = 0, rounded_ = 0, dropped_ = 0;
   bool lossy_ = false;  // a value of the record converted last was changed
   std::uint32_t written_ = 0;
+  // The data block the last record went to, and the records in it so far.
+  std::uint32_t per_block_ = 0, in_block_ = 0;
+  std::uint16_t block_ = 0;
   std::int64_t counter_ = 0;  // numbers given to renumbered + fields
   std::string record_;        // scratch record in the new layout
   std::vector<IndexEntry> leaves_;
@@ -90,7 +93,7 @@ class RecordCopier {
   std::vector<FieldValue> values_;
   std::string last_key_;
   KeyOrder key_order_;
-  std::size_t key_length_ = 0;  // bytes of the new key
+  std::size_t key_length_ = 0;             // bytes of the new key
   std::unique_ptr<ExternalSorter> order_;  // sorted copy: keys and record numbers
   std::string index_record_;               // scratch secondary index record
 };

@@ -3,6 +3,8 @@
 // failing spill is reported and leaves no file. A restructure or pack whose
 // sorts spill writes the same files as one whose sorts fit in memory, and
 // leaves nothing behind when a write fails.
+#include "ExternalSort.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <map>
 #include <random>
 
-#include "ExternalSort.h"
 #include "FaultInjectionEnv.h"
 #include "Heartbeat.h"
 #include "Restructure.h"
@@ -64,28 +65,31 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
   };
   TempDir tmp;
-  for (const SortCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false, c.descending);
-    const std::string spill = tmp / "sort~";
-    std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
-    {
-      engine::ExternalSorter sorter(engine::Env::Default(), spill, order, 14, c.budget);
-      for (const std::string& r : records) ASSERT_TRUE(sorter.Add(r.data()).ok());
-      ASSERT_TRUE(sorter.Finish().ok());
-      EXPECT_EQ(sorter.spilledRuns() > 0, c.spills) << sorter.spilledRuns();
-      std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
-        return order.Compare(a.substr(0, 10), b.substr(0, 10)) < 0;
-      });
-      std::vector<std::string> got;
-      while (const char* r = sorter.Next()) got.emplace_back(r, 14);
-      EXPECT_TRUE(sorter.status().ok());
-      EXPECT_EQ(sorter.Next(), nullptr);
-      ASSERT_EQ(got.size(), records.size());
-      EXPECT_TRUE(got == records);
+  for (const SortCase& c : cases)
+    for (const bool background : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (background ? ", in the background" : ""));
+      const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false,
+                                   c.descending);
+      const std::string spill = tmp / "sort~";
+      std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
+      {
+        engine::ExternalSorter sorter(engine::Env::Default(), spill, order, 14, c.budget);
+        if (background) sorter.SortInBackground();
+        for (const std::string& r : records) ASSERT_TRUE(sorter.Add(r.data()).ok());
+        ASSERT_TRUE(sorter.Finish().ok());
+        EXPECT_EQ(sorter.spilledRuns() > 0, c.spills) << sorter.spilledRuns();
+        std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
+          return order.Compare(a.substr(0, 10), b.substr(0, 10)) < 0;
+        });
+        std::vector<std::string> got;
+        while (const char* r = sorter.Next()) got.emplace_back(r, 14);
+        EXPECT_TRUE(sorter.status().ok());
+        EXPECT_EQ(sorter.Next(), nullptr);
+        ASSERT_EQ(got.size(), records.size());
+        EXPECT_TRUE(got == records);
+      }
+      EXPECT_FALSE(std::filesystem::exists(spill));
     }
-    EXPECT_FALSE(std::filesystem::exists(spill));
-  }
 }
 
 TEST(ExternalSortTest, TheArenaGrowsAChunkAtATimeUpToTheBudget) {
@@ -152,9 +156,10 @@ void MakeIndexedTable(const std::string& path, int records) {
   std::unique_ptr<engine::TableWriter> w;
   ASSERT_TRUE(engine::TableWriter::Open(env, path, 0, &w).ok());
   for (int i = 0; i < records; ++i) {
-    ASSERT_TRUE(w->Append({FieldValue::Int(i), FieldValue::Str("Name " + std::to_string(i * 7919 % 997)),
-                           FieldValue::Int(i % 13)})
-                    .ok());
+    ASSERT_TRUE(
+        w->Append({FieldValue::Int(i), FieldValue::Str("Name " + std::to_string(i * 7919 % 997)),
+                   FieldValue::Int(i % 13)})
+            .ok());
   }
   ASSERT_TRUE(w->Sync().ok());
   w.reset();
@@ -212,7 +217,8 @@ TEST(ExternalSortTest, SpillingSortsWriteTheSameFilesAndLeaveNothingBehind) {
   MakeIndexedTable(seed, 6000);
   using Step = std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
   const std::pair<const char*, Step> steps[] = {
-      {"pack", [](const std::string& p, const engine::RestructureOptions& o) {
+      {"pack",
+       [](const std::string& p, const engine::RestructureOptions& o) {
          return engine::PackTable(p, o, nullptr);
        }},
       {"new key and index", Rekey},
@@ -247,6 +253,50 @@ TEST(ExternalSortTest, AFullDiskWhileSortsSpillLeavesTheOriginalFiles) {
   EXPECT_GT(restructuretest::FillTheDiskUntilDone(&env, tmp.Dir(), 9973,
                                                   [&] { return Rekey(path, options); }),
             5);
+  restructuretest::ExpectIndexesMatch(path);
+}
+
+// Counts only the writes to files whose names end so against the budget,
+// whatever thread makes them.
+class FailingFilesEnv : public engine::FaultInjectionEnv {
+ public:
+  explicit FailingFilesEnv(std::string suffix)
+      : FaultInjectionEnv(engine::Env::Default()), suffix_(std::move(suffix)) {}
+  engine::Status OpenWrite(const std::string& path, bool create,
+                           std::unique_ptr<engine::RandomFile>* file) override {
+    if (path.ends_with(suffix_)) return FaultInjectionEnv::OpenWrite(path, create, file);
+    return engine::Env::Default()->OpenWrite(path, create, file);
+  }
+
+ private:
+  std::string suffix_;
+};
+
+// The index records are sorted on a thread of their own while the records
+// are copied. Either side failing ends the restructure with its error and
+// leaves the table's files as they were, and nothing beside them.
+TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTableWhole) {
+  TempDir tmp;
+  const std::string path = tmp / "T.DB";
+  MakeIndexedTable(path, 20000);
+  const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
+  const std::pair<const char*, std::int64_t> failures[] = {
+      {"/index2.sort~", 0},   // the sort thread, at its first spill
+      {"/T.DB", 100 * 1024},  // the copy, while the sorts spill
+  };
+  for (const auto& [failing, budget] : failures) {
+    SCOPED_TRACE(failing);
+    FailingFilesEnv env(failing);
+    env.FailWritesAfter(budget);
+    engine::RestructureOptions options;
+    options.env = &env;
+    options.useHeaderKey = true;
+    options.sortMemory = 8 * 1024;  // the sorts spill as the copy goes on
+    const engine::Status s = Rekey(path, options);
+    EXPECT_FALSE(s.ok());
+    EXPECT_NE(s.ToString().find("injected"), std::string::npos) << s.ToString();
+    EXPECT_TRUE(Snapshot(tmp.Dir()) == before);
+  }
   restructuretest::ExpectIndexesMatch(path);
 }
 

@@ -3,6 +3,7 @@
 // medium would, and renames on request.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,13 +22,17 @@ class FaultInjectionEnv : public Env {
   void FailRenames(bool fail) { renames_left_ = fail ? 0 : -1; }
   // Lets n renames succeed, then fails every further one (-1: never fail).
   void FailRenamesAfter(int n) { renames_left_ = n; }
+  // Writes come from more than one thread (a restructure sorts and syncs
+  // beside its copy).
   bool WriteBudgetLeft(std::size_t n) {
-    if (budget_ < 0) return true;
-    if (static_cast<std::int64_t>(n) > budget_) {
-      budget_ = 0;
-      return false;
-    }
-    budget_ -= static_cast<std::int64_t>(n);
+    std::int64_t left = budget_.load();
+    do {
+      if (left < 0) return true;
+      if (static_cast<std::int64_t>(n) > left) {
+        budget_ = 0;
+        return false;
+      }
+    } while (!budget_.compare_exchange_weak(left, left - static_cast<std::int64_t>(n)));
     return true;
   }
 
@@ -94,7 +99,7 @@ class FaultInjectionEnv : public Env {
   };
 
   Env* base_;
-  std::int64_t budget_ = -1;
+  std::atomic<std::int64_t> budget_{-1};
   int renames_left_ = -1;
 };
 
