@@ -25,6 +25,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchUtil.h"
 #include "DZip.h"
 #include "TableWriter.h"
 
@@ -50,18 +51,13 @@ long PeakRssKb() {
   return u.ru_maxrss;
 }
 
-FieldDesc F(const char* name, FieldType type, int size = 0) {
-  FieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size ? size : FixedSize(type);
-  return f;
-}
-
 const char* kNames[] = {"Miller", "Schmidt", "Dupont", "Rossi", "Novak", "Jansen", "Garcia"};
 const char* kCities[] = {"Hamburg", "Lyon", "Turin", "Brno", "Utrecht", "Sevilla", "Graz"};
 
 void Fill(const std::string& path, int records, unsigned seed) {
+  const auto F = [](const char* name, FieldType type, int size = 0) {
+    return bench::Field(name, type, size);
+  };
   TableDefinition def;
   def.fields = {F("Id", FieldType::Long),        F("Name", FieldType::Alpha, 30),
                 F("City", FieldType::Alpha, 20), F("Street", FieldType::Alpha, 40),

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "DbiStructure.h"
 #include "Restructure.h"
 #include "TableWriter.h"
@@ -31,37 +32,11 @@ namespace {
 using engine::FieldType;
 using engine::FieldValue;
 
-struct Run {
-  double seconds = 0;
-  double cpu = 0;  // user + system, to read the figures on a busy machine
-  long peak_kb = 0;
-  bool ok = false;
-};
+using Run = bench::ChildRun;
+using bench::Field;
 
 // Runs work in a child; its wall time and peak resident size.
-Run Measure(const std::function<bool()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(work() ? 0 : 1);
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  Run r;
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  r.peak_kb = usage.ru_maxrss;
-  r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return r;
-}
-
-engine::FieldDesc Field(const char* name, FieldType type, int size = 0) {
-  engine::FieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size ? size : engine::FixedSize(type);
-  return f;
-}
+Run Measure(const std::function<bool()>& work) { return bench::MeasureChild(work); }
 
 // About 100 bytes a record: a key, two names, a city, amounts and a date.
 bool MakeTable(const std::string& path, int records) {

@@ -19,6 +19,7 @@ extern "C" {
 #include <fstream>
 #include <string>
 
+#include "BenchUtil.h"
 #include "ParadoxTable.h"
 #include "TableDump.h"
 #include "TableWriter.h"
@@ -38,45 +39,9 @@ long PeakRssKb() {
   return u.ru_maxrss;
 }
 
-FieldDesc F(const char* name, FieldType type, int size = 0, int decimals = 0) {
-  FieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size ? size : FixedSize(type);
-  f.decimals = decimals;
-  return f;
-}
-
 double Fill(const std::string& path, int records) {
-  TableDefinition def;
-  def.fields = {F("Id", FieldType::Long),      F("Name", FieldType::Alpha, 40),
-                F("Qty", FieldType::Short),    F("Price", FieldType::Currency),
-                F("Ratio", FieldType::Number), F("Day", FieldType::Date),
-                F("At", FieldType::Time),      F("Stamp", FieldType::Timestamp),
-                F("Ok", FieldType::Logical),   F("Amount", FieldType::Bcd, 17, 2)};
   const auto start = Clock::now();
-  Status s = CreateTable(Env::Default(), path, def);
-  std::unique_ptr<TableWriter> w;
-  if (s.ok()) s = TableWriter::Open(Env::Default(), path, 0, &w);
-  std::vector<FieldValue> v(10);
-  for (int r = 0; s.ok() && r < records; ++r) {
-    v[0] = FieldValue::Int(r);
-    v[1] = FieldValue::Str("Customer number " + std::to_string(r));
-    v[2] = FieldValue::Int(r % 30000);
-    v[3] = FieldValue::Float(r * 0.01);
-    v[4] = FieldValue::Float(1.0 / (r + 1));
-    v[5] = FieldValue::Int(730000 + r % 5000);
-    v[6] = FieldValue::Int(r % 86400000);
-    v[7] = FieldValue::Float(6.3e13 + r * 1000.0);
-    v[8] = FieldValue::Int(r & 1);
-    v[9] = FieldValue::Str(std::to_string(r) + ".25");
-    s = w->Append(v);
-  }
-  if (s.ok()) s = w->Sync();
-  if (!s.ok()) {
-    std::fprintf(stderr, "fill failed: %s\n", s.ToString().c_str());
-    std::exit(1);
-  }
+  bench::FillMixedTable(path, records);
   return Since(start);
 }
 

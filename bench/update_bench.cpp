@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "BenchUtil.h"
 #include "Env.h"
 #include "Restructure.h"
 #include "Session.h"
@@ -24,13 +25,7 @@
 
 namespace {
 
-engine::FieldDesc Field(const std::string& name, engine::FieldType type, int size = 0) {
-  engine::FieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size ? size : engine::FixedSize(type);
-  return f;
-}
+using bench::Field;
 
 engine::TableDefinition Definition(bool reference) {
   engine::TableDefinition def;
