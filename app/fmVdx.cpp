@@ -1,4 +1,5 @@
 #include "fmVdx.h"
+#include "fmVdxDetails.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -76,6 +77,8 @@ TFormVardex::TFormVardex(const QStringList& params, QWidget* parent)
   password_dialog_ = new TFormDbPasswd(this);
   CreateBackupDialogs();
   FormCreate();
+  details_ = new TFormVdxDetails(this);
+  details_->Reload();
   AttachMacroEngine();
 }
 
@@ -209,6 +212,7 @@ TZelSpeedButton* TFormVardex::ToolButton(TToolType tool) const { return buttons_
 
 void TFormVardex::SetToolControlsEnabled(bool enabled) {
   grid_->setEnabled(enabled);
+  if (enabled && details_) details_->Reload();  // what the run changed
   for (int t = 0; t < kToolCount; ++t) {
     menu_items_[t]->setEnabled(enabled);
     buttons_[t]->setEnabled(enabled);
@@ -330,7 +334,8 @@ void TFormVardex::FormResize() {
     resize(outer - frame_extra);
   }
   toolbar_->setFixedWidth(centralWidget()->width());
-  grid_->resize(outer.width() - 3 * m, outer.height() - grid_->y() - 7 * m - statusBar()->height());
+  // The width the details pane leaves to the window's client area.
+  grid_->resize(centralWidget()->width() + frame_extra.width() - 3 * m, outer.height() - grid_->y() - 7 * m - statusBar()->height());
 }
 
 bool TFormVardex::event(QEvent* e) {

@@ -34,6 +34,7 @@ class TWindowRunDriver;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
+class TFormVdxDetails;
 
 // A rectangle of grid cells in the grid's own numbering: row 0 is the
 // header row, data rows count from 1.
@@ -341,4 +342,5 @@ class TFormVardex : public QMainWindow {
   TFormZipProgress* zip_progress_ = nullptr;
   std::unique_ptr<TMacroHost> macro_host_;
   TZelMacroServer* macro_server_ = nullptr;
+  TFormVdxDetails* details_ = nullptr;  // the pane beside the grid
 };

@@ -158,6 +158,8 @@ constexpr TSectionEntry kSections[] = {
     {"LangBackupProcess", "BackupProcess", stCustom, ""},
     {"LangMenuContext", "MenuContext", stMenu, "Caption"},
     {"LangStandardButtons", "StandardButtons", stCustom, ""},
+    {"LangDetailsPane", "DetailsPane", stCustom, ""},
+    {"LangTableBrowser", "TableBrowser", stCustom, ""},
 };
 
 }  // namespace
