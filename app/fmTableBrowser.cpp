@@ -121,6 +121,7 @@ TTableBrowser* TTableBrowser::Open(const QString& path, TFormVardex* form) {
   options.recover = false;  // never writes
   if (!form->Password().isEmpty()) options.passwords.push_back(form->Password().toStdString());
   const QString name = QFileInfo(path).fileName();
+  bool cancelled = false;
   options.request_password = [&](std::vector<std::string>* passwords) {
     QString password;
     bool ok = false;
@@ -132,11 +133,13 @@ TTableBrowser* TTableBrowser::Open(const QString& path, TFormVardex* form) {
                                        QLineEdit::Password, QString(), &ok);
     }
     if (ok) passwords->push_back(password.toStdString());
+    cancelled = !ok;
     return ok;
   };
   std::unique_ptr<engine::ParadoxTable> table;
   const engine::Status s = engine::ParadoxTable::Open(path.toStdString(), options, &table);
   if (!s.ok()) {
+    if (cancelled) return nullptr;  // the user's own choice needs no message
     form->ShowMessageKey("TableBrowser", "CannotOpen", {name, QString::fromStdString(s.ToString())});
     return nullptr;
   }

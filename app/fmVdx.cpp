@@ -334,8 +334,8 @@ void TFormVardex::FormResize() {
     resize(outer - frame_extra);
   }
   toolbar_->setFixedWidth(centralWidget()->width());
-  // The width the details pane leaves to the window's client area.
-  grid_->resize(centralWidget()->width() + frame_extra.width() - 3 * m, outer.height() - grid_->y() - 7 * m - statusBar()->height());
+  // Beside the details pane, the grid keeps its margin to the pane.
+  grid_->resize(outer.width() - 3 * m - (details_ ? details_->Room() : 0), outer.height() - grid_->y() - 7 * m - statusBar()->height());
 }
 
 bool TFormVardex::event(QEvent* e) {

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QPointer>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <cmath>
@@ -271,7 +272,7 @@ TFormVdxDetails::TFormVdxDetails(TFormVardex* form) : QDockWidget(form), form_(f
   connect(form->Grid()->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this] { SelectionChanged(); }, Qt::QueuedConnection);
   // The grid keeps its margin to the room the pane leaves.
-  form->centralWidget()->installEventFilter(this);
+  installEventFilter(this);
   form->addDockWidget(Qt::RightDockWidgetArea, this);
   resize(360, height());
 }
@@ -284,8 +285,18 @@ TFormVdxDetails::~TFormVdxDetails() {
 QString TFormVdxDetails::Text(const char* key) const { return form_->Value("DetailsPane", key); }
 
 bool TFormVdxDetails::eventFilter(QObject* watched, QEvent* e) {
-  if (watched == form_->centralWidget() && e->type() == QEvent::Resize) form_->FormResize();
+  const auto type = e->type();
+  // A hide that comes with the window's own (closing, ending) changes nothing.
+  const bool closed_by_user = type == QEvent::Hide && isHidden() && form_->isVisible();
+  if (watched == this && (type == QEvent::Resize || type == QEvent::Show || closed_by_user)) {
+    form_->FormResize();
+  }
   return QDockWidget::eventFilter(watched, e);
+}
+
+int TFormVdxDetails::Room() const {
+  if (isHidden() || isFloating()) return 0;
+  return width() + style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent, nullptr, this);
 }
 
 void TFormVdxDetails::SelectionChanged() {

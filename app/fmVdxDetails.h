@@ -66,6 +66,9 @@ class TFormVdxDetails : public QDockWidget {
   // The glance on display; empty folder while none is.
   const TDatabaseGlance& Glance() const { return glance_; }
   QTreeWidget* Tree() const { return tree_; }
+  // The width the pane takes from the window's client area (0 when hidden
+  // or floating).
+  int Room() const;
   // Opens the table of an item in the browser; false for other items.
   bool OpenItem(QTreeWidgetItem* item);
 
