@@ -65,7 +65,8 @@ QString TRecordModel::Render(const engine::TableCursor& cur, int column) const {
       // The leader the record carries, up to its first line.
       QString text = QString::fromStdString(table_->Text(v.blob.leader));
       text = text.section('\n', 0, 0).trimmed();
-      return text.isEmpty() || v.blob.length > v.blob.leader.size() ? text + QStringLiteral("…") : text;
+      return text.isEmpty() || v.blob.length > v.blob.leader.size() ? text + QStringLiteral("…")
+                                                                    : text;
     }
     case engine::FieldKind::Binary:
       return QStringLiteral("(%1: %2)").arg(engine::TypeLetter(f.type)).arg(v.blob.length);
@@ -110,14 +111,15 @@ const TRecordModel::Page* TRecordModel::PageOf(int row) const {
 engine::Status TRecordModel::Value(int row, int column, engine::FieldValue* out) const {
   engine::TableCursor cur = table_->NewCursor();
   engine::Status s = cur.Seek(static_cast<std::uint32_t>(row));
-  if (s.ok() && !cur.Next()) s = cur.status().ok() ? engine::Status(DBIERR_EOF, "no record") : cur.status();
+  if (s.ok() && !cur.Next())
+    s = cur.status().ok() ? engine::Status(DBIERR_EOF, "no record") : cur.status();
   if (s.ok()) *out = cur.Value(column);
   return s;
 }
 
 TTableBrowser* TTableBrowser::Open(const QString& path, TFormVardex* form) {
   engine::OpenOptions options;
-  options.lock = false;    // reads only; the tools may still take the table
+  options.lock = false;     // reads only; the tools may still take the table
   options.recover = false;  // never writes
   if (!form->Password().isEmpty()) options.passwords.push_back(form->Password().toStdString());
   const QString name = QFileInfo(path).fileName();
@@ -140,7 +142,8 @@ TTableBrowser* TTableBrowser::Open(const QString& path, TFormVardex* form) {
   const engine::Status s = engine::ParadoxTable::Open(path.toStdString(), options, &table);
   if (!s.ok()) {
     if (cancelled) return nullptr;  // the user's own choice needs no message
-    form->ShowMessageKey("TableBrowser", "CannotOpen", {name, QString::fromStdString(s.ToString())});
+    form->ShowMessageKey("TableBrowser", "CannotOpen",
+                         {name, QString::fromStdString(s.ToString())});
     return nullptr;
   }
   auto* browser = new TTableBrowser(std::move(table), form);
@@ -191,7 +194,8 @@ QWidget* TTableBrowser::ViewBlob(int row, int column) {
   auto* viewer = new QDialog(this);
   viewer->setObjectName("BlobViewer");
   viewer->setAttribute(Qt::WA_DeleteOnClose);
-  viewer->setWindowTitle(QString("%1 · %2").arg(QString::fromStdString(table.Text(f.name))).arg(row + 1));
+  viewer->setWindowTitle(
+      QString("%1 · %2").arg(QString::fromStdString(table.Text(f.name))).arg(row + 1));
   auto* layout = new QVBoxLayout(viewer);
   QImage image;
   const bool text = engine::KindOf(f.type) == engine::FieldKind::Memo;
@@ -207,13 +211,16 @@ QWidget* TTableBrowser::ViewBlob(int row, int column) {
     edit->setObjectName("Text");
     edit->setReadOnly(true);
     // Memo text in the table's code page; other data as hex, the first 64 KiB.
-    edit->setPlainText(text ? QString::fromStdString(table.Text(data))
-                            : QString::fromLatin1(QByteArray::fromStdString(data.substr(0, 65536)).toHex(' ')));
+    edit->setPlainText(
+        text ? QString::fromStdString(table.Text(data))
+             : QString::fromLatin1(QByteArray::fromStdString(data.substr(0, 65536)).toHex(' ')));
     layout->addWidget(edit);
   }
   viewer->resize(640, 480);
-  if (ViewerShown) ViewerShown(viewer);
-  else viewer->show();
+  if (ViewerShown)
+    ViewerShown(viewer);
+  else
+    viewer->show();
   return viewer;
 }
 
@@ -240,7 +247,8 @@ void TTableBrowser::FillStructure() {
   auto* field_group = group("Fields", QString::number(fields.size()));
   for (const engine::FieldDesc& f : fields) {
     QString type(engine::TypeLetter(f.type));
-    if (f.type == engine::FieldType::Alpha || engine::IsBlobType(f.type)) type += QString::number(f.size - (engine::IsBlobType(f.type) ? 10 : 0));
+    if (f.type == engine::FieldType::Alpha || engine::IsBlobType(f.type))
+      type += QString::number(f.size - (engine::IsBlobType(f.type) ? 10 : 0));
     if (f.type == engine::FieldType::Bcd) type += QString::number(f.decimals);
     new QTreeWidgetItem(field_group, {QString::fromStdString(table.Text(f.name)), type});
   }
@@ -266,23 +274,29 @@ void TTableBrowser::FillStructure() {
     if (idx.bUnique) flags << Text("Unique");
     if (idx.bDescending) flags << Text("Descending");
     if (idx.bCaseInsensitive) flags << Text("CaseInsensitive");
-    new QTreeWidgetItem(indexes, {QString::fromStdString(table.Text(idx.szName)),
-                                  key_fields(idx) + (flags.isEmpty() ? QString() : " (" + flags.join(", ") + ")")});
+    new QTreeWidgetItem(
+        indexes, {QString::fromStdString(table.Text(idx.szName)),
+                  key_fields(idx) + (flags.isEmpty() ? QString() : " (" + flags.join(", ") + ")")});
   }
   if (!st.checks.empty() || st.legacyCheckCount) {
-    auto* checks = group("Checks", st.valDecoded ? QString() : QString::number(st.legacyCheckCount));
+    auto* checks =
+        group("Checks", st.valDecoded ? QString() : QString::number(st.legacyCheckCount));
     for (const VCHKDesc& c : st.checks) {
       QStringList parts;
-      const engine::FieldDesc* f = c.iFldNum >= 1 && c.iFldNum <= fields.size() ? &fields[c.iFldNum - 1] : nullptr;
+      const engine::FieldDesc* f =
+          c.iFldNum >= 1 && c.iFldNum <= fields.size() ? &fields[c.iFldNum - 1] : nullptr;
       const auto value = [&](const std::uint8_t* stored) {
-        return f ? QString::fromStdString(table.Text(engine::ValueText(f->type, engine::CheckValue(*f, stored)))) : QString();
+        return f ? QString::fromStdString(
+                       table.Text(engine::ValueText(f->type, engine::CheckValue(*f, stored))))
+                 : QString();
       };
       if (c.bRequired) parts << Text("Required");
       if (c.bHasMinVal) parts << Text("Minimum") + " " + value(c.aMinVal);
       if (c.bHasMaxVal) parts << Text("Maximum") + " " + value(c.aMaxVal);
       if (c.bHasDefVal) parts << Text("Default") + " " + value(c.aDefVal);
       if (c.szPict[0]) parts << Text("Picture") + " " + QString::fromLatin1(c.szPict);
-      if (c.elkupType != lkupNONE) parts << Text("Lookup") + " " + QString::fromStdString(engine::FileNameOf(c.szLkupTblName));
+      if (c.elkupType != lkupNONE)
+        parts << Text("Lookup") + " " + QString::fromStdString(engine::FileNameOf(c.szLkupTblName));
       new QTreeWidgetItem(checks, {field_name(c.iFldNum), parts.join("; ")});
     }
   }
@@ -291,13 +305,13 @@ void TTableBrowser::FillStructure() {
     for (const RINTDesc& l : st.links) {
       QStringList mine;
       for (int k = 0; k < l.iFldCount; ++k) mine << field_name(l.aiThisTabFld[k]);
-      new QTreeWidgetItem(links, {QString::fromLatin1(l.szRintName),
-                                  QString("%1 %2 (%3) %4")
-                                      .arg(Text(l.eType == rintDEPENDENT ? "Dependent" : "Master"),
-                                           QString::fromStdString(engine::FileNameOf(l.szTblName)),
-                                           mine.join(", "),
-                                           Text(l.eModOp == rintCASCADE ? "Cascade" : "Restrict"))
-                                      .trimmed()});
+      new QTreeWidgetItem(
+          links, {QString::fromLatin1(l.szRintName),
+                  QString("%1 %2 (%3) %4")
+                      .arg(Text(l.eType == rintDEPENDENT ? "Dependent" : "Master"),
+                           QString::fromStdString(engine::FileNameOf(l.szTblName)), mine.join(", "),
+                           Text(l.eModOp == rintCASCADE ? "Cascade" : "Restrict"))
+                      .trimmed()});
     }
   }
   for (const std::string& note : st.notes) group("Note", QString::fromStdString(note));

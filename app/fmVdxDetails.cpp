@@ -16,8 +16,8 @@
 
 #include "DbiStructure.h"
 #include "Journal.h"
-#include "Session.h"
 #include "ParadoxTable.h"
+#include "Session.h"
 #include "TableFiles.h"
 #include "fmTableBrowser.h"
 #include "fmVdx.h"
@@ -71,7 +71,8 @@ bool SameIndexes(const std::vector<IDXDesc>& a, const std::vector<IDXDesc>& b) {
     if (std::strcmp(a[i].szName, b[i].szName) != 0 || a[i].iFldsInKey != b[i].iFldsInKey ||
         a[i].bUnique != b[i].bUnique || a[i].bDescending != b[i].bDescending ||
         a[i].bCaseInsensitive != b[i].bCaseInsensitive ||
-        std::memcmp(a[i].aiKeyFld, b[i].aiKeyFld, a[i].iFldsInKey * sizeof(a[i].aiKeyFld[0])) != 0) {
+        std::memcmp(a[i].aiKeyFld, b[i].aiKeyFld, a[i].iFldsInKey * sizeof(a[i].aiKeyFld[0])) !=
+            0) {
       return false;
     }
   }
@@ -99,7 +100,8 @@ QStringList DependentLinks(const std::vector<RINTDesc>& links) {
   QStringList names;
   for (const RINTDesc& l : links) {
     if (l.eType == rintDEPENDENT) {
-      names << QString("%1>%2").arg(l.szRintName, QString::fromStdString(engine::FileNameOf(l.szTblName)).toUpper());
+      names << QString("%1>%2").arg(
+          l.szRintName, QString::fromStdString(engine::FileNameOf(l.szTblName)).toUpper());
     }
   }
   names.sort();
@@ -152,7 +154,8 @@ TTableGlance Glance(const QString& path, const QString& reference_folder) {
     g.problem = QString::fromStdString(live.structure.notes.front());
   }
   if (reference_folder.isEmpty()) return g;
-  const std::string ref_path = engine::FindNoCase(reference_folder.toStdString(), g.name.toStdString());
+  const std::string ref_path =
+      engine::FindNoCase(reference_folder.toStdString(), g.name.toStdString());
   if (!QFileInfo::exists(QString::fromStdString(ref_path))) {
     g.noReference = true;
     return g;
@@ -212,7 +215,8 @@ void GatherKept(const QString& base, const QString& prefix, TDatabaseGlance* g) 
     QStringList folders{dir};
     if (QString(kind) == "DAMAGED") {
       folders.clear();
-      for (const QFileInfo& fi : QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+      for (const QFileInfo& fi :
+           QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
         folders << fi.filePath();
       }
     }
@@ -227,9 +231,7 @@ QString Size(qint64 bytes) { return QLocale().formattedDataSize(bytes); }
 
 }  // namespace
 
-QString QuickCheckTable(const QString& db_path) {
-  return Glance(db_path, QString()).problem;
-}
+QString QuickCheckTable(const QString& db_path) { return Glance(db_path, QString()).problem; }
 
 TDatabaseGlance GatherDatabaseGlance(const QString& folder, const QString& alias,
                                      const QString& log_path) {
@@ -244,7 +246,8 @@ TDatabaseGlance GatherDatabaseGlance(const QString& folder, const QString& alias
   g.hasSafe = QFileInfo(safe).isDir();
   if (g.hasSafe) {
     g.safe = GlanceFolder(safe, QString());
-    for (QDirIterator it(safe, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+    for (QDirIterator it(safe, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
       const QFileInfo fi = it.nextFileInfo();
       g.safeBytes += fi.size();
       if (!g.safeDate.isValid() || fi.lastModified() > g.safeDate) g.safeDate = fi.lastModified();
@@ -267,10 +270,12 @@ TFormVdxDetails::TFormVdxDetails(TFormVardex* form) : QDockWidget(form), form_(f
   tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   setWidget(tree_);
   pool_.setMaxThreadCount(1);
-  connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { OpenItem(item); });
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item) { OpenItem(item); });
   // After the window has taken the new selection over.
-  connect(form->Grid()->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this] { SelectionChanged(); }, Qt::QueuedConnection);
+  connect(
+      form->Grid()->selectionModel(), &QItemSelectionModel::currentChanged, this,
+      [this] { SelectionChanged(); }, Qt::QueuedConnection);
   // The grid keeps its margin to the room the pane leaves.
   installEventFilter(this);
   form->addDockWidget(Qt::RightDockWidgetArea, this);
@@ -335,9 +340,12 @@ void TFormVdxDetails::Show(const TDatabaseGlance& glance) {
     return item;
   };
   const auto add_table = [this](QTreeWidgetItem* parent, const TTableGlance& t, QString state) {
-    if (!t.problem.isEmpty()) state = form_->FormatValue("DetailsPane", "CheckFailed", {t.problem});
-    else if (t.updateDue) state = Text("UpdateDue");
-    else if (t.noReference) state = Text("NoReference");
+    if (!t.problem.isEmpty())
+      state = form_->FormatValue("DetailsPane", "CheckFailed", {t.problem});
+    else if (t.updateDue)
+      state = Text("UpdateDue");
+    else if (t.noReference)
+      state = Text("NoReference");
     auto* item = new QTreeWidgetItem(
         parent, {t.name, t.records < 0 ? QString() : QString::number(t.records),
                  state.isEmpty() ? Size(t.bytes) : Size(t.bytes) + " · " + state});
@@ -349,12 +357,13 @@ void TFormVdxDetails::Show(const TDatabaseGlance& glance) {
   auto* runs = group(Text("GroupLastRuns"));
   for (int t = 0; t < kToolCount; ++t) {
     const QDateTime& at = glance.lastSuccess[t];
-    new QTreeWidgetItem(runs, {form_->DisplayName(static_cast<TToolType>(t)), QString(),
-                               at.isValid() ? QLocale().toString(at, QLocale::ShortFormat)
-                                            : Text("NeverRun")});
+    new QTreeWidgetItem(
+        runs, {form_->DisplayName(static_cast<TToolType>(t)), QString(),
+               at.isValid() ? QLocale().toString(at, QLocale::ShortFormat) : Text("NeverRun")});
   }
   if (!glance.logProblem.isEmpty()) {
-    new QTreeWidgetItem(runs, {form_->FormatValue("DetailsPane", "LogUnreadable", {glance.logProblem})});
+    new QTreeWidgetItem(runs,
+                        {form_->FormatValue("DetailsPane", "LogUnreadable", {glance.logProblem})});
   }
   auto* safe = group(Text("GroupSafe"),
                      glance.hasSafe ? Size(glance.safeBytes) + " · " +

@@ -31,7 +31,8 @@ struct TTableGlance {
 
 struct TKeptSet {
   QString kind;  // "KEYVIOL", "PROBLEMS", "DAMAGED"
-  QString where;  // the folder below the database folder ("KEYVIOL", "SAFE/PROBLEMS", "DAMAGED/A_...")
+  QString
+      where;  // the folder below the database folder ("KEYVIOL", "SAFE/PROBLEMS", "DAMAGED/A_...")
   TTableGlance table;
 };
 
@@ -40,7 +41,7 @@ struct TDatabaseGlance {
   std::vector<TTableGlance> live, metadata, safe;
   bool hasSafe = false;
   qint64 safeBytes = 0;
-  QDateTime safeDate;  // the newest file of SAFE
+  QDateTime safeDate;                 // the newest file of SAFE
   QDateTime lastSuccess[kToolCount];  // invalid: none logged
   QString logProblem;
   std::vector<TKeptSet> kept;

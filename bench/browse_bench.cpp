@@ -17,7 +17,8 @@
 namespace {
 
 double Ms(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+      .count();
 }
 
 std::unique_ptr<TRecordModel> OpenModel(const std::string& path) {
@@ -65,8 +66,9 @@ int main(int argc, char** argv) {
     for (int row = 0; row < records; row += 1000) model->CellText(row, 1);
     return model->CachedPages() <= static_cast<std::size_t>(TRecordModel::kPages);
   });
-  std::printf("records %d: open + first screen %.1f ms, jump to last %.1f ms, "
-              "peak %.1f MB after reading every 1000th record (%s)\n",
-              records, open_ms, jump_ms, child.peak_kb / 1024.0, child.ok ? "ok" : "FAILED");
+  std::printf(
+      "records %d: open + first screen %.1f ms, jump to last %.1f ms, "
+      "peak %.1f MB after reading every 1000th record (%s)\n",
+      records, open_ms, jump_ms, child.peak_kb / 1024.0, child.ok ? "ok" : "FAILED");
   return child.ok ? 0 : 1;
 }

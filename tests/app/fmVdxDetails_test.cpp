@@ -1,6 +1,8 @@
 // The details pane and the table browser through the offscreen window, on a
 // sample database: live tables, references, the safe copy, kept sets and a
 // tool log record.
+#include "fmVdxDetails.h"
+
 #include <QDir>
 #include <QDockWidget>
 #include <QFile>
@@ -18,7 +20,6 @@
 #include "TableWriter.h"
 #include "fmTableBrowser.h"
 #include "fmVdx.h"
-#include "fmVdxDetails.h"
 #include "svLog.h"
 
 namespace {
@@ -64,7 +65,8 @@ class TFormVdxDetailsTest : public QObject {
     qputenv("VARDEX_HOME", home_.path().toLocal8Bit());
     db_ = dir_.filePath("demo");
     const QString r = kData + "/paradox-restructure/";
-    for (const char* f : {"A.db", "A.PX", "A.VAL", "B.db", "B.PX", "B.VAL"}) Copy(r + f, db_ + "/" + f);
+    for (const char* f : {"A.db", "A.PX", "A.VAL", "B.db", "B.PX", "B.VAL"})
+      Copy(r + f, db_ + "/" + f);
     Copy(kData + "/paradox/memo.db", db_ + "/memo.db");
     Copy(kData + "/paradox/memo.mb", db_ + "/memo.mb");
     for (const char* f : {"A.db", "A.PX", "A.VAL"}) Copy(r + f, db_ + "/METADATA/" + f);
@@ -80,7 +82,8 @@ class TFormVdxDetailsTest : public QObject {
     broken.close();
     QDir().mkpath(dir_.filePath("empty"));
     std::ofstream(dir_.filePath("engine.ini").toStdString())
-        << "[demo]\nPATH=" << db_.toStdString() << "\n[empty]\nPATH=" << dir_.filePath("empty").toStdString() << "\n";
+        << "[demo]\nPATH=" << db_.toStdString()
+        << "\n[empty]\nPATH=" << dir_.filePath("empty").toStdString() << "\n";
     engine::TSession::Default().SetConfigFile(dir_.filePath("engine.ini").toStdString());
     QVERIFY(OpenLog());
     QVERIFY(AddLogEntry("Demo", ttPack, trSuccess));
@@ -117,7 +120,8 @@ class TFormVdxDetailsTest : public QObject {
     // What the user reads.
     QTreeWidget* tree = pane->Tree();
     const QStringList tables = Children(tree->topLevelItem(0));
-    QVERIFY2(tables[1].contains(form->Value("DetailsPane", "UpdateDue")), qPrintable(tables.join('\n')));
+    QVERIFY2(tables[1].contains(form->Value("DetailsPane", "UpdateDue")),
+             qPrintable(tables.join('\n')));
     QVERIFY(tables[2].contains("quick check"));
     QVERIFY(Children(tree->topLevelItem(1)).join('\n').contains(form->DisplayName(ttPack)));
     // The grid still ends 3 margins short of the room the pane leaves.
@@ -153,9 +157,11 @@ class TFormVdxDetailsTest : public QObject {
     QCOMPARE(a->Model()->CachedPages(), 1u);
     QStringList structure;
     for (int i = 0; i < a->Structure()->topLevelItemCount(); ++i) {
-      structure << a->Structure()->topLevelItem(i)->text(0) + "=" + a->Structure()->topLevelItem(i)->text(1);
+      structure << a->Structure()->topLevelItem(i)->text(0) + "=" +
+                       a->Structure()->topLevelItem(i)->text(1);
     }
-    QVERIFY2(structure.join(';').contains("Key=" + a->Model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
+    QVERIFY2(structure.join(';').contains(
+                 "Key=" + a->Model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
              qPrintable(structure.join(';')));
     QVERIFY(structure.join(';').contains("Block size="));
     a->close();
