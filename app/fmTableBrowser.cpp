@@ -63,10 +63,11 @@ QString TRecordModel::Render(const engine::TableCursor& cur, int column) const {
       return QString::fromStdString(table_->Text(v.s));
     case engine::FieldKind::Memo: {
       // The leader the record carries, up to its first line.
-      QString text = QString::fromStdString(table_->Text(v.blob.leader));
-      text = text.section('\n', 0, 0).trimmed();
-      return text.isEmpty() || v.blob.length > v.blob.leader.size() ? text + QStringLiteral("…")
-                                                                    : text;
+      const QString leader = QString::fromStdString(table_->Text(v.blob.leader));
+      const QString first = leader.section('\n', 0, 0).trimmed();
+      const bool more =
+          v.blob.length > v.blob.leader.size() || first.size() < leader.trimmed().size();
+      return more ? first + QStringLiteral("…") : first;
     }
     case engine::FieldKind::Binary:
       return QStringLiteral("(%1: %2)").arg(engine::TypeLetter(f.type)).arg(v.blob.length);
