@@ -144,6 +144,7 @@ void TFormVardex::BuildMenus() {
     }
   }
 
+  connect(item(tools, "MenuPreviewUpdate", "Pre&view Update..."), &QAction::triggered, this, [this] { Guarded([this] { PreviewUpdate(); }); });
   auto* help = new TZelMenu("MenuHelp", "&Help", this);
   connect(item(help, "MenuAbout", "&About..."), &QAction::triggered, this,
           [this] { MenuAboutClick(); });

@@ -102,6 +102,8 @@ class TFormVardex : public QMainWindow {
   void MenuPasswordClick();
   // Database > Export... (fmVdxExport.cpp): the selected database for other programs.
   void ExportDatabase();
+  // Tools > Preview Update... (fmVdxPlan.cpp): what an Update would do, written nowhere.
+  void PreviewUpdate();
 
   void RefreshAliasList();
   void SelectAliasByName(const QString& name);

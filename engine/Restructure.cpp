@@ -1,5 +1,6 @@
 #include "Restructure.h"
 
+#include <stdlib.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include "DbiStructure.h"
 #include "Heartbeat.h"
 #include "Journal.h"
+#include "CodePage.h"
+#include "FieldText.h"
 #include "ParadoxCrypt.h"
 #include "RestructureCopy.h"
 #include "TableFiles.h"
@@ -43,6 +46,46 @@ Status Await(std::future<Status>& work) {
 // (masters live in the folder of the table written, so it renames in place).
 const std::string kMasterSuffix = ".master~";
 
+// A scratch folder of a dry run, outside every database folder.
+Status MakeScratchDir(std::string* out) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vdx-dryrun-XXXXXX";
+  if (!::mkdtemp(pattern.data()))
+    return Status(DBIERR_WRITEERR, "cannot create a work folder").WithContext(pattern);
+  *out = pattern;
+  return Status::OK();
+}
+
+// The first records of a set-aside table as "FIELD=value, ..." lines.
+std::vector<std::string> ExampleRecords(Env* env, const std::string& path, std::uint32_t key,
+                                        std::size_t count) {
+  std::vector<std::string> out;
+  if (count == 0 || !env->Exists(path)) return out;
+  OpenOptions open;
+  open.env = env;
+  open.lock = false;
+  open.key = key;
+  std::unique_ptr<ParadoxTable> table;
+  if (!ParadoxTable::Open(path, open, &table).ok()) return out;
+  const auto& fields = table->Fields();
+  TableCursor cursor = table->NewCursor();
+  while (out.size() < count && cursor.Next()) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const FieldKind kind = KindOf(fields[i].type);
+      if (kind == FieldKind::Memo || kind == FieldKind::Binary || kind == FieldKind::Bytes)
+        continue;
+      const FieldValue v = cursor.Value(static_cast<int>(i));
+      std::string text = v.null ? "" : ValueText(fields[i].type, v);
+      if (kind == FieldKind::Text) text = ToUtf8(text, table->Header().code_page);
+      if (!line.empty()) line += ", ";
+      line += fields[i].name + "=" + text;
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
 // One restructure from open to commit.
 class Job {
  public:
@@ -62,6 +105,7 @@ class Job {
     if (s.ok()) s = Plan();
     if (s.ok()) s = Stage();
     Heartbeat();
+    if (s.ok() && options_.dryRun) return Examples();
     if (s.ok()) s = Commit();
     return s;
   }
@@ -81,6 +125,7 @@ class Job {
                          std::size_t number);
   Status WriteSecondary(SecondaryPlan& p);
   Status Commit();
+  Status Examples();
   std::string MasterStagedPath(const OtherValFile& other) const {
     return staging_ + "/" + BaseName(other.path) + kMasterSuffix;
   }
@@ -100,7 +145,13 @@ class Job {
 
 Status Job::Open() {
   target_ = source_path_;
-  if (!options_.saveAs.empty()) {
+  if (options_.dryRun) {
+    // Read as the table stands; finishing its pending replacement is a write.
+    if (!options_.saveAs.empty())
+      target_ = DataFilePath(DirName(options_.saveAs), BaseName(options_.saveAs));
+    Status s = CheckNothingPending(env_, source_path_);
+    if (!s.ok()) return s;
+  } else if (!options_.saveAs.empty()) {
     const std::string dir = DirName(options_.saveAs);
     target_ = DataFilePath(dir, BaseName(options_.saveAs));
     Status s = RefuseCaseTwins(target_);
@@ -113,7 +164,8 @@ Status Job::Open() {
   open.env = env_;
   open.passwords = options_.passwords;
   open.useHeaderKey = options_.useHeaderKey;
-  open.exclusive = options_.saveAs.empty();
+  open.exclusive = options_.saveAs.empty() && !options_.dryRun;
+  open.recover = !options_.dryRun;
   Status s = ParadoxTable::Open(source_path_, open, &source_);
   if (s.ok()) s = ReadTableStructure(env_, *source_, &structure_);
   if (s.ok()) report_->notes = structure_.notes;
@@ -134,12 +186,18 @@ Status Job::Plan() {
 }
 
 Status Job::Stage() {
-  staging_ = RestructureStagingDir(target_);
-  Status s = PrepareStagingDir(env_, staging_);
+  Status s;
+  if (options_.dryRun) {
+    s = MakeScratchDir(&staging_);
+  } else {
+    staging_ = RestructureStagingDir(target_);
+    s = PrepareStagingDir(env_, staging_);
+  }
   if (!s.ok()) return s;
   const std::string staged_db = staging_ + "/" + BaseName(target_);
   s = CreateStagedTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
+  if (options_.dryRun) return s;
   if (s.ok() && plan_.writeVal) {
     s = WriteSyncedFile(env_,
                         staging_ + "/" + BaseName(CompanionPath(target_, ".VAL", source_path_)),
@@ -212,7 +270,7 @@ Status Job::WriteRecords(const std::string& staged_db) {
     if (s.ok() && keyviol) s = keyviol->Sync();
     if (s.ok() && problems) s = problems->Sync();
     if (s.ok()) s = writer->Flush();
-    if (!s.ok()) return s;
+    if (!s.ok() || options_.dryRun) return s;  // a dry run needs the counts only
     // The data file reaches the disk while the indexes are built.
     std::future<Status> synced =
         std::async(std::launch::async, [&writer] { return writer->Sync(); });
@@ -331,6 +389,20 @@ Status Job::WriteIndexes(const std::string& staged_db, const DataFileHeader& h,
   const Status primary = plan_.Keyed() ? WritePrimary(h, leaves) : Status::OK();
   const Status others = secondaries.valid() ? Await(secondaries) : Status::OK();
   return primary.ok() ? others : primary;
+}
+
+// A dry run's report: nothing is kept, a few records of each set-aside
+// table are shown instead.
+Status Job::Examples() {
+  const std::uint32_t key =
+      plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
+  report_->keyViolExamples =
+      ExampleRecords(env_, staging_ + "/KEYVIOL.DB", key, options_.examples);
+  report_->problemExamples =
+      ExampleRecords(env_, staging_ + "/PROBLEMS.DB", key, options_.examples);
+  report_->keyViolTable.clear();
+  report_->problemsTable.clear();
+  return Status::OK();
 }
 
 Status Job::Commit() {

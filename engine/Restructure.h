@@ -38,6 +38,14 @@ struct RestructureOptions {
   std::function<void(std::uint32_t done, std::uint32_t total)> progress;
   // Tests: called when every new file is staged, just before the commit.
   std::function<void()> beforeCommit;
+  // A dry run: the records go through the same conversion into a scratch
+  // folder under $TMPDIR (removed at the end) and nothing of the table's
+  // folder is written: no journal, no staging, no pending replacement
+  // finished (a table with one is refused). The report gives the counts and
+  // up to `examples` records of each set-aside table; saveAs only names
+  // where the result would go.
+  bool dryRun = false;
+  std::size_t examples = 3;
 };
 
 // Records set aside are kept whole, as the source held them (its fields,
@@ -56,6 +64,10 @@ struct RestructureReport {
   std::uint32_t problems = 0;       // records with a value cut, rounded, blanked or dropped
   std::string problemsTable;        // the table holding them as they were (empty when none)
   std::vector<std::string> notes;   // index files that were unreadable and left out
+  // Dry run: the first records set aside, as "FIELD=value, ..." (the
+  // source's fields, text in UTF-8).
+  std::vector<std::string> keyViolExamples;
+  std::vector<std::string> problemExamples;
 };
 
 // Rewrites the table whose data file is db_path. An empty field list keeps
