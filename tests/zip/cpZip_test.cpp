@@ -27,9 +27,8 @@ class CpZipTest : public ::testing::Test {
     WriteFile(db_ / "SAFE/ORDERS.DB", "not named");
     fs::create_directories(tmp_ / "drive");
     SetDrive("A", tmp_ / "drive");
-    zip_.OnMessage = unzip_.OnMessage = [this](int, int, long long, long long,
-                                               const std::string&, const std::string&,
-                                               int& reply) { reply = reply_; };
+    zip_.OnMessage = unzip_.OnMessage = [this](int, int, long long, long long, const std::string&,
+                                               const std::string&, int& reply) { reply = reply_; };
   }
 
   void SetDrive(const std::string& letter, const fs::path& folder) {
