@@ -21,6 +21,7 @@
 class TZelTableTools;
 class TUnzipFile;
 class TZipFile;
+enum class TUnzipResult;
 namespace engine {
 struct FileSwap;
 }
@@ -206,7 +207,7 @@ class TToolRun {
  private:
   void Compress();
   bool Extract();
-  void ReportRestoreCode(int code);
+  void ReportRestoreCode(TUnzipResult result);
   void PutBackWorkFolders();
   void RethrowCallbackFailure();
   void ArchiveStatus(bool whole, const std::string& item, int percent, bool& cancel);

@@ -31,39 +31,29 @@ bool WriteMarker(const QString& path) {
   return f.flush() && ::fsync(f.handle()) == 0;
 }
 
-// The restore's message for a library return code; empty: none.
-QString RestoreKey(int code) {
-  switch (code) {
-    case 3:
-    case 39:
+// The restore's message for a failure of the library.
+QString RestoreKey(TUnzipResult result) {
+  switch (result) {
+    case TUnzipResult::Corrupted:
       return "RestoreCorrupted";
-    case 4:
-    case 5:
+    case TUnzipResult::OutOfMemory:
       return "RestoreOutOfMemory";
-    case 9:
-    case 29:
+    case TUnzipResult::CannotRead:
       return "RestoreCannotRead";
     default:
       return "RestoreOtherError";
   }
 }
 
-QString BackupKey(int code) {
-  switch (code) {
-    case 2:
-    case 3:
-    case 11:
-    case 13:
-    case 14:
-    case 15:
-    case 17:
-    case 18:
-    case 19:
+// The backup's message for a failure of the library; empty: none.
+QString BackupKey(TZipResult result) {
+  switch (result) {
+    case TZipResult::CannotCreate:
       return "BackupCannotCreate";
-    case 4:
+    case TZipResult::OutOfMemory:
       return "BackupOutOfMemory";
-    case 9:
-    case 20:
+    case TZipResult::Cancelled:
+    case TZipResult::DiskCancelled:
       return QString();
     default:
       return "BackupOtherError";
@@ -140,57 +130,48 @@ void TToolRun::RethrowCallbackFailure() {
 
 void TToolRun::Compress() {
   const QString d = DatabaseFolder();
-  ZIPCMDSTRUCT& cmd = zip_->Cmd;
-  cmd = ZIPCMDSTRUCT{};
-  cmd.lpszZipFile = ToStd(ArchiveName());
-  cmd.lpszComment = ToStd(d_.Alias());
-  cmd.lpszEncryptCode = ToStd(ArchivePassword());
+  TZipSet set;
+  set.archive = ToStd(ArchiveName());
+  set.drivesFile = ToStd(d_.DrivesFile());
+  set.comment = ToStd(d_.Alias());
+  set.password = ToStd(ArchivePassword());
   // The tables' files of the two work folders, named relative to D: the
   // live tables are never named, so nothing in D needs to be hidden.
-  QString items;
   for (const QString& table : ListTables(DatabaseFolder("METADATA") + '/')) {
     QString name = table.toUpper();
     name.remove(name.indexOf(".DB"), name.contains(".DB") ? 3 : 0);
     for (const char* sub : {"METADATA", "SAFE"}) {
-      items += '"' + d + '/' + sub + '/' + name.left(7) + "*.*\" ";
+      set.patterns.push_back(ToStd(d + '/' + sub + '/' + name.left(7) + "*.*"));
     }
   }
-  cmd.lpszItemList = ToStd(items);
-  cmd.lpszBaseFolder = ToStd(d);
-  cmd.protectedFolders = KnownDatabaseFolders();
-  cmd.recurseFlag = cmd.addCommentFlag = cmd.noDirectoryEntriesFlag = cmd.quietFlag = true;
-  cmd.includeSysHiddenFlag = false;
-  cmd.wZipSubOptions = ZSO_RELATIVEPATH | ZSO_MINORCANCEL;
-  cmd.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
-  cmd.compFactor = 5;
-  cmd.lpszDrivesFile = ToStd(d_.DrivesFile());
+  set.baseFolder = ToStd(d);
+  set.protectedFolders = KnownDatabaseFolders();
   callback_failure_ = nullptr;
   d_.ArchiveStart(QString::fromStdString(ToolName(d_.Tool())), d_.Alias());
-  int rc = 0;
+  TZipResult rc = TZipResult::Ok;
   try {
-    rc = zip_->Execute(4);
+    rc = zip_->WriteSet(set);
   } catch (...) {
     d_.ArchiveHide();
     throw;
   }
   d_.ArchiveHide();
   RethrowCallbackFailure();
-  if (rc == 0) return;
+  if (rc == TZipResult::Ok) return;
   d_.ProgressHide();
-  if (d_.ArchiveCancelled() || rc == ZE_DISKCANCEL) FinishRun(trCancel);
-  if (rc == ZE_CLEAR && !cmd.lpszReturnString.empty()) {
+  if (d_.ArchiveCancelled() || rc == TZipResult::DiskCancelled) FinishRun(trCancel);
+  if (rc == TZipResult::FolderRefused) {
     // A folder the program may not write volumes to: say which and why.
     const auto drives = ReadDriveTable(ToStd(d_.DrivesFile()));
     const auto drive = drives.find(d_.Drive().toUpper().toLatin1());
-    Message(
-        "BackupVolumeRefused",
-        {drive == drives.end() ? ArchiveName() : QString::fromStdString(drive->second.folder),
-         d_.Format("Notifications", RefusalKey(cmd.lpszReturnString),
-                     {QString::fromStdString(cmd.lpszReturnPath)})});
+    Message("BackupVolumeRefused",
+            {drive == drives.end() ? ArchiveName() : QString::fromStdString(drive->second.folder),
+             d_.Format("Notifications", RefusalKey(zip_->RefusalReason()),
+                       {QString::fromStdString(zip_->RefusalPath())})});
     FinishRun(trError);
   }
-  const QString key = rc < 0 ? QString("BackupOtherError") : BackupKey(rc);
-  if (!key.isEmpty()) Message(key, {QString::number(rc)});
+  const QString key = BackupKey(rc);
+  if (!key.isEmpty()) Message(key, {QString::number(zip_->ErrorCode())});
   FinishRun(trError);
 }
 
@@ -221,61 +202,53 @@ void TToolRun::PutBackWorkFolders() {
   QFile::remove(RestoreMarker(DatabaseFolder()));
 }
 
-void TToolRun::ReportRestoreCode(int code) {
+void TToolRun::ReportRestoreCode(TUnzipResult result) {
   d_.ProgressHide();
-  if (code == 48) return;  // cancelled: the caller answers failure
-  Message(RestoreKey(code), {QString::number(code)});
+  if (result == TUnzipResult::Cancelled) return;  // the caller answers failure
+  Message(RestoreKey(result), {QString::number(unzip_->ErrorCode())});
   FinishRun(trError);
 }
 
 bool TToolRun::Extract() {
-  UNZIPCMDSTRUCT& cmd = unzip_->Cmd;
-  cmd = UNZIPCMDSTRUCT{};
-  cmd.lpszZipFile = ToStd(ArchiveName());
-  cmd.lpszDecryptCode = ToStd(ArchivePassword());
-  cmd.overWriteFlag = cmd.quietFlag = cmd.recurseFlag = cmd.decryptFlag = true;
-  cmd.wUnzipSubOptions = USO_MINORCANCEL;
-  cmd.lpszDrivesFile = ToStd(d_.DrivesFile());
+  TUnzipSet set;
+  set.archive = ToStd(ArchiveName());
+  set.drivesFile = ToStd(d_.DrivesFile());
+  set.password = ToStd(ArchivePassword());
   // A restore writes the two work folders and nothing else.
-  cmd.topFolders = {"METADATA", "SAFE"};
+  set.topFolders = {"METADATA", "SAFE"};
   callback_failure_ = nullptr;
   restore_skipped_.clear();
   d_.SetBusyCursor(true);
   RecoverInterruptedRestore();
   // The comment and the whole directory are checked before the work folders
   // are touched: an archive refused here changes nothing.
-  int rc = unzip_->Execute(5);
+  std::string comment;
+  TUnzipResult rc = unzip_->ReadComment(set, comment);
   RethrowCallbackFailure();
-  if (rc == 0 && unzip_->ReturnCount() == 0) {
+  if (rc == TUnzipResult::Ok && comment.empty()) {
     d_.ProgressHide();
     Message("RestoreNoComment", {d_.Alias()});
     FinishRun(trError);
   }
-  if (rc == 0) {
-    rc = unzip_->Execute(6);
-    RethrowCallbackFailure();
-    if (rc == 0 &&
-        QString::fromStdString(unzip_->ReturnString()).toUpper() != d_.Alias().toUpper()) {
-      d_.ProgressHide();
-      Message("RestoreNotOwned");
-      FinishRun(trError);
-    }
+  if (rc == TUnzipResult::Ok && ToQt(comment).toUpper() != d_.Alias().toUpper()) {
+    d_.ProgressHide();
+    Message("RestoreNotOwned");
+    FinishRun(trError);
   }
-  if (rc == 0) {
-    rc = unzip_->Execute(kUnzipActionCheck);
+  if (rc == TUnzipResult::Ok) {
+    rc = unzip_->Check(set);
     RethrowCallbackFailure();
-    if (rc == UE_NOTOPS || rc == UE_UNSAFE) {
+    if (rc == TUnzipResult::NoTopFolders || rc == TUnzipResult::UnsafeEntry) {
       d_.ProgressHide();
-      if (rc == UE_NOTOPS) {
+      if (rc == TUnzipResult::NoTopFolders) {
         Message("RestoreNoWorkFolders", {d_.Alias()});
       } else {
-        Message("RestoreUnsafeEntry",
-                       {QString::fromStdString(cmd.lpszReturnString)});
+        Message("RestoreUnsafeEntry", {ToQt(unzip_->UnsafeEntry())});
       }
       FinishRun(trError);
     }
   }
-  if (rc != 0) {
+  if (rc != TUnzipResult::Ok) {
     ReportRestoreCode(rc);
     d_.SetBusyCursor(false);
     return false;  // cancelled at the first disk: nothing was restored
@@ -291,19 +264,17 @@ bool TToolRun::Extract() {
   // only good copy until every file of the archive is out and checked.
   try {
     d_.SetBusyCursor(false);
-    cmd.lpszFileSpec = "*.*";
-    cmd.lpszDestination = ToStd(DatabaseFolder());
     d_.ArchiveStart(QString::fromStdString(ToolName(d_.Tool())), d_.Alias());
-    rc = unzip_->Execute(8);
+    rc = unzip_->Extract(set, ToStd(DatabaseFolder()));
     d_.ArchiveHide();
     RethrowCallbackFailure();
-    if (rc == 0) {
+    if (rc == TUnzipResult::Ok) {
       // Every file is out, checked and flushed: from here the set-aside
       // folders are no longer the good copy.
       folders_aside_ = false;
       QFile::remove(RestoreMarker(DatabaseFolder()));
       RemoveWorkFolders();
-      for (const std::string& name : cmd.skipped) restore_skipped_ << QString::fromStdString(name);
+      for (const std::string& name : unzip_->Skipped()) restore_skipped_ << ToQt(name);
       return true;
     }
     PutBackWorkFolders();
@@ -338,37 +309,37 @@ void TToolRun::ZipMessageCallback(int msg, int, long long p1, long long p2, int&
   };
   const auto ok_cancel = rbOkCancel;
   TBox box{"Unknown", {}, mkError, rbOk};
-  int fixed = 1;  // the reply of a message whose answer does not count
+  int fixed = kReplyOk;  // the reply of a message whose answer does not count
   bool use_button = false;
   switch (msg) {
-    case 0:
+    case kMsgDisk:
       box = p1 == -1   ? TBox{"FirstDisk", {}, mkConfirmation, ok_cancel}
             : p2 == -1 ? TBox{"LastDisk", {}, mkConfirmation, ok_cancel}
                        : TBox{"NextDisk", {QString::number(p1)}, mkConfirmation, ok_cancel};
       use_button = true;
       break;
-    case 1:
+    case kMsgDiskOfDisk:
       box = {"DiskOfDisk", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
       use_button = true;
       break;
-    case 2:
-    case 3:
-    case 4:
-      box = {msg == 2   ? "OpenError"
-             : msg == 3 ? "ReadError"
-                        : "WriteError",
+    case kMsgOpenError:
+    case kMsgReadError:
+    case kMsgWriteError:
+      box = {msg == kMsgOpenError   ? "OpenError"
+             : msg == kMsgReadError ? "ReadError"
+                                    : "WriteError",
              {},
              mkError,
              rbOk};
       use_button = true;
       break;
-    case 5:
+    case kMsgNotRemovable:
       box = {"NotRemovable", {}, mkWarning, rbOk};
       use_button = true;
       break;
-    case 9:
+    case kMsgNotOwned:
       box = {"NotOwned", {QString::number(p1)}, mkError, rbOk};
-      fixed = 2;
+      fixed = kReplyCancel;
       break;
     case kMsgWrongDisk:
       box = {"WrongDisk", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
@@ -382,17 +353,17 @@ void TToolRun::ZipMessageCallback(int msg, int, long long p1, long long p2, int&
       box = {"NoRoom", {QString::number(p1), QString::number(p2)}, mkConfirmation, ok_cancel};
       use_button = true;
       break;
-    case 10:
+    case kMsgBadFirstDisk:
       box = {"BadFirstDisk", {}, mkConfirmation, ok_cancel};
       use_button = true;
       break;
-    case 11:
-      if (p1 == 9) {
-        if (reply == 0) reply = 1;
+    case kMsgNote:
+      if (p1 == kNoteGoOn) {
+        if (reply == 0) reply = kReplyOk;
         return;
       }
       break;
-    case 13:
+    case kMsgQuiet:
       return;
     default:
       break;
@@ -400,11 +371,11 @@ void TToolRun::ZipMessageCallback(int msg, int, long long p1, long long p2, int&
   try {
     const bool ok = d_.Message({"BackupProcess", {box.key}, box.args, box.kind, box.buttons});
     if (reply == 0) {
-      reply = use_button ? (ok ? 1 : 2) : fixed;
+      reply = use_button ? (ok ? kReplyOk : kReplyCancel) : fixed;
     }
   } catch (...) {
     if (!callback_failure_) callback_failure_ = std::current_exception();
-    reply = 2;
+    reply = kReplyCancel;
   }
   d_.LetEventsThrough();
 }

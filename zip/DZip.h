@@ -79,6 +79,11 @@ constexpr int kMsgDiskOfDisk = 1;
 constexpr int kMsgOpenError = 2;
 constexpr int kMsgReadError = 3;
 constexpr int kMsgWriteError = 4;
+// Sent by other libraries of this record's kind, never by this one.
+constexpr int kMsgNotRemovable = 5;  // the drive's medium is not removable
+constexpr int kMsgNote = 11;         // a note; with p1 = kNoteGoOn it needs no box
+constexpr long long kNoteGoOn = 9;
+constexpr int kMsgQuiet = 13;  // nothing to show; the reply stays as it is
 constexpr int kMsgNotOwned = 9;
 constexpr int kMsgBadFirstDisk = 10;
 // Reading: the disk in the drive is disk p1 of this set, not disk p2.
