@@ -41,3 +41,28 @@ function(vardex_test_precompile target)
   target_compile_options(${target} PRIVATE -fPIC)
   target_precompile_headers(${target} REUSE_FROM ${host})
 endfunction()
+
+# vardex_qt_test_precompile(HOST LIBS... TARGETS...) gives the QTest cases
+# of one folder a header made once of the Qt headers they share: QtTest
+# (whose umbrella brings all of QtCore) and the widgets they look at. Per
+# folder, because Qt defines the folder into every test (QTEST_MAIN's
+# source and build folders) and GCC takes a header only where those match.
+function(vardex_qt_test_precompile host)
+  cmake_parse_arguments(ARG "" "" "LIBS;TARGETS" ${ARGN})
+  if(NOT VARDEX_PRECOMPILE)
+    return()
+  endif()
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${host}.cpp "")
+  add_library(${host} STATIC ${CMAKE_CURRENT_BINARY_DIR}/${host}.cpp)
+  set_target_properties(${host} PROPERTIES AUTOMOC OFF)
+  target_link_libraries(${host} PRIVATE ${ARG_LIBS} Qt6::Test)
+  target_compile_definitions(${host} PRIVATE
+    VARDEX_SAMPLES_DIR="${VARDEX_SAMPLES_DIR}" VARDEX_TEST_DATA_DIR="${VARDEX_TEST_DATA_DIR}")
+  target_precompile_headers(${host} PRIVATE ${VARDEX_STD_HEADERS} <QtTest> <QApplication>
+    <QComboBox> <QDir> <QDirIterator> <QElapsedTimer> <QFile> <QLabel> <QLineEdit>
+    <QMainWindow> <QMenu> <QMenuBar> <QMessageBox> <QProcess> <QPushButton> <QStatusBar>
+    <QTableWidget> <QTemporaryDir> <QTimer> <QTreeWidget>)
+  foreach(target IN LISTS ARG_TARGETS)
+    target_precompile_headers(${target} REUSE_FROM ${host})
+  endforeach()
+endfunction()
