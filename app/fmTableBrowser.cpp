@@ -4,6 +4,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QImage>
 #include <QInputDialog>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTableView>
@@ -147,15 +149,16 @@ TTableBrowser* TTableBrowser::Open(const QString& path, TFormVardex* form) {
                          {name, QString::fromStdString(s.ToString())});
     return nullptr;
   }
-  auto* browser = new TTableBrowser(std::move(table), form);
+  auto* browser = new TTableBrowser(std::move(table), path, form);
   browser->setAttribute(Qt::WA_DeleteOnClose);
   browser->setWindowTitle(form->FormatValue("TableBrowser", "FormCaption", {path}));
   browser->show();
   return browser;
 }
 
-TTableBrowser::TTableBrowser(std::unique_ptr<engine::ParadoxTable> table, TFormVardex* form)
-    : QDialog(form), form_(form) {
+TTableBrowser::TTableBrowser(std::unique_ptr<engine::ParadoxTable> table, const QString& path,
+                             TFormVardex* form)
+    : QDialog(form), form_(form), path_(path) {
   setObjectName("TableBrowser");
   resize(900, 560);
   model_ = new TRecordModel(std::move(table), this);
@@ -175,6 +178,13 @@ TTableBrowser::TTableBrowser(std::unique_ptr<engine::ParadoxTable> table, TFormV
   tabs->addTab(structure_, Text("TabStructure"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs);
+  auto* export_button = new QPushButton(Text("ButtonExport"), this);
+  export_button->setObjectName("ButtonExport");
+  connect(export_button, &QPushButton::clicked, this, [this] { form_->ExportTable(path_); });
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(export_button);
+  layout->addLayout(buttons);
   FillStructure();
 }
 

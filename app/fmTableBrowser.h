@@ -68,11 +68,13 @@ class TTableBrowser : public QDialog {
   QWidget* ViewBlob(int row, int column);
 
  private:
-  TTableBrowser(std::unique_ptr<engine::ParadoxTable> table, TFormVardex* form);
+  TTableBrowser(std::unique_ptr<engine::ParadoxTable> table, const QString& path,
+                TFormVardex* form);
   void FillStructure();
   QString Text(const char* key) const;
 
   TFormVardex* form_;
+  QString path_;  // the table's data file
   TRecordModel* model_;
   QTableView* records_;
   QTreeWidget* structure_;

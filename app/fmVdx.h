@@ -102,6 +102,8 @@ class TFormVardex : public QMainWindow {
   void MenuPasswordClick();
   // Database > Export... (fmVdxExport.cpp): the selected database for other programs.
   void ExportDatabase();
+  // The table browser's Export...: one table (its data file) for other programs.
+  void ExportTable(const QString& path);
   // Tools > Preview Update... (fmVdxPlan.cpp): what an Update would do, written nowhere.
   void PreviewUpdate();
 
@@ -301,6 +303,9 @@ class TFormVardex : public QMainWindow {
 
  private:
   void FormCreate();
+  // Asks where to and writes the tables (fmVdxExport.cpp); name titles the
+  // progress and the default target.
+  void ExportPaths(const std::vector<std::string>& paths, bool whole_folder, const QString& name);
   // The run layer and this window as its driver (fmVdxRun.cpp).
   void CreateRun();
   void BuildMenus();

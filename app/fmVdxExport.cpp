@@ -1,6 +1,6 @@
-// Database > Export...: the selected database written for other programs,
-// as one SQLite file or a folder of CSV or JSON Lines files, under the
-// progress window. The export library does the work; this asks where to,
+// Database > Export... and the table browser's Export...: the selected
+// database, or one table, written for other programs, as one SQLite file or
+// CSV or JSON Lines files, under the progress window. The export library does the work; this asks where to,
 // asks before replacing anything, and tells what came of it.
 #include <QComboBox>
 #include <QDialog>
@@ -95,7 +95,18 @@ void TFormVardex::ExportDatabase() {
     ShowMessageKey("Notifications", "ExportNoTables", {CurrentAlias}, mkWarning);
     return;
   }
-  TFormExport dialog(this, CurrentAlias);
+  ExportPaths(paths, true, CurrentAlias);
+}
+
+void TFormVardex::ExportTable(const QString& path) {
+  if (ToolRunning) return;
+  ExportPaths({path.toStdString()}, false,
+              QString::fromStdString(engine::Stem(path.toStdString())));
+}
+
+void TFormVardex::ExportPaths(const std::vector<std::string>& paths, bool whole_folder,
+                              const QString& name) {
+  TFormExport dialog(this, name);
   if (dialog.exec() != QDialog::Accepted || dialog.Target().isEmpty()) return;
   tableexport::ExportOptions options;
   options.format = dialog.Format();
@@ -111,7 +122,7 @@ void TFormVardex::ExportDatabase() {
         FormatValue("ProcessCaptions", "Table", {QString::fromStdString(p.name)}), permille);
   };
   const std::vector<std::string> existing =
-      tableexport::ExistingOutputs(paths, true, target, options.format);
+      tableexport::ExistingOutputs(paths, whole_folder, target, options.format);
   if (!existing.empty()) {
     if (ShowMessageKey("Notifications", "ExportReplace", {QString::fromStdString(existing[0])},
                        mkConfirmation, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
@@ -122,8 +133,8 @@ void TFormVardex::ExportDatabase() {
   ToolRunning = true;
   SetToolControlsEnabled(false);
   progress->SetCancelled(false);
-  progress->Start(FormatValue("ProcessCaptions", "Export", {CurrentAlias}), 0, 1000, 1, true);
-  const tableexport::ExportReport report = tableexport::ExportTables(paths, true, target, options);
+  progress->Start(FormatValue("ProcessCaptions", "Export", {name}), 0, 1000, 1, true);
+  const tableexport::ExportReport report = tableexport::ExportTables(paths, whole_folder, target, options);
   progress->hide();
   ToolRunning = false;
   SetToolControlsEnabled(true);

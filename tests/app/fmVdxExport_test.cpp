@@ -1,6 +1,7 @@
-// Database > Export... on a copy of the demo database: the dialog, the
-// progress window (with its Cancel), the question before anything is
-// replaced, and the end messages, with the files read back by sqlite3.
+// Database > Export... (and the table browser's Export...) on a copy of the
+// demo database: the dialog, the progress window (with its Cancel), the
+// question before anything is replaced, and the end messages, with the
+// files read back by sqlite3.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 
 #include "RunTestUtil.h"
 #include "cpZelCtrls.h"
+#include "fmTableBrowser.h"
 #include "fmPrgrss.h"
 
 namespace {
@@ -34,7 +36,8 @@ class TExportTest : public QObject {
 
   // Answers the export dialog with a format (its index) and a target, then
   // runs the export from the Database menu; the keys of its end message.
-  QString Export(int format, const QString& target, bool cancel = false) {
+  QString Export(int format, const QString& target, bool cancel = false,
+                 const std::function<void()>& start = {}) {
     seen_.clear();
     QTimer::singleShot(0, [&] {
       QDialog* dialog = nullptr;
@@ -54,7 +57,11 @@ class TExportTest : public QObject {
       if (cancel) FormProgress()->ButtonCancelClick();
     });
     watch.start(0);
-    form_->findChild<TZelMenuItem*>("MenuExport")->trigger();
+    if (start) {
+      start();
+    } else {
+      form_->findChild<TZelMenuItem*>("MenuExport")->trigger();
+    }
     watch.stop();
     return seen_.isEmpty() ? QString() : seen_.last().Key;
   }
@@ -102,6 +109,20 @@ class TExportTest : public QObject {
     // Cancel in the progress window: nothing is written.
     QCOMPARE(Export(0, home_->Path("other.sqlite"), true), QString("ExportCanceled"));
     QVERIFY(!QFileInfo::exists(home_->Path("other.sqlite")));
+  }
+
+  // The table browser's Export... writes its one table.
+  void oneTableFromTheBrowser() {
+    TTableBrowser* browser = TTableBrowser::Open(home_->Path("DEMO/ORDERS.DB"), form_.get());
+    QVERIFY(browser);
+    const QString target = home_->Path("orders.sqlite");
+    QCOMPARE(Export(0, target, false,
+                    [&] { browser->findChild<QPushButton*>("ButtonExport")->click(); }),
+             QString("ExportDone"));
+    QCOMPARE(Sqlite3(target, "SELECT count(*) FROM ORDERS; SELECT count(*) FROM sqlite_master "
+                             "WHERE type = 'table' AND name = 'CUSTOMER'"),
+             QString("480\n0\n"));
+    browser->close();
   }
 
   void damagedTableIsNamedAndTheRestWritten() {

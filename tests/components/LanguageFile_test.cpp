@@ -179,6 +179,7 @@ const TKeyUse kKeys[] = {
     {"TableBrowser", "PasswordCaption", ""},
     {"TableBrowser", "TabRecords", ""},
     {"TableBrowser", "TabStructure", ""},
+    {"TableBrowser", "ButtonExport", ""},
     {"TableBrowser", "ColumnItem", ""},
     {"TableBrowser", "ColumnDetail", ""},
     {"TableBrowser", "Level", ""},
