@@ -77,6 +77,7 @@ class CsvTable {
     const engine::FieldDesc& f = table_.Fields()[static_cast<std::size_t>(index)];
     out->clear();
     if (v.null) return Status::OK();
+    if (TextOfValue(table_, engine::KindOf(f.type), v, out)) return Status::OK();
     switch (engine::KindOf(f.type)) {
       case FieldKind::Integer:
         *out = std::to_string(v.i);
@@ -85,23 +86,8 @@ class CsvTable {
         *out = engine::ShortestNumber(v.d);
         if (*out == "null") out->clear();  // not a number: nothing to write
         break;
-      case FieldKind::Decimal:
-        *out = v.s;
-        break;
-      case FieldKind::Text:
-        *out = table_.Text(v.s);
-        break;
       case FieldKind::Logical:
         *out = v.i ? "true" : "false";
-        break;
-      case FieldKind::Date:
-        *out = engine::FormatDate(v.i);
-        break;
-      case FieldKind::Time:
-        *out = engine::FormatTime(v.i);
-        break;
-      case FieldKind::Stamp:
-        *out = engine::FormatTimestamp(v.d);
         break;
       case FieldKind::Bytes:
         *out = Hex(v.s);
@@ -115,6 +101,8 @@ class CsvTable {
       }
       case FieldKind::Binary:
         return BlobFile(index, v, record, out);
+      default:
+        break;  // written above
     }
     return Status::OK();
   }

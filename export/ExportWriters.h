@@ -9,12 +9,27 @@
 #include <vector>
 
 #include "Export.h"
+#include "FieldText.h"
 #include "ParadoxTable.h"
 
 namespace tableexport {
 
 // Counts the records written and reports them to the progress callback now
 // and then; Tick() turns false once the callback cancelled.
+// The text both CSV and SQLite write for a decimal, text, date, time or
+// timestamp value; false for the kinds each writes in its own way.
+inline bool TextOfValue(const engine::ParadoxTable& table, engine::FieldKind kind,
+                        const engine::FieldValue& v, std::string* out) {
+  switch (kind) {
+    case engine::FieldKind::Decimal: *out = v.s; return true;
+    case engine::FieldKind::Text: *out = table.Text(v.s); return true;
+    case engine::FieldKind::Date: *out = engine::FormatDate(v.i); return true;
+    case engine::FieldKind::Time: *out = engine::FormatTime(v.i); return true;
+    case engine::FieldKind::Stamp: *out = engine::FormatTimestamp(v.d); return true;
+    default: return false;
+  }
+}
+
 class RecordTicker {
  public:
   RecordTicker(const ExportOptions& options, ExportProgress* progress)

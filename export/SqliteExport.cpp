@@ -50,6 +50,10 @@ Status Bind(const engine::ParadoxTable& table, sqlite3_stmt* stmt, int index, co
   const int col = index + 1;
   if (v.null) return sqlite3_bind_null(stmt, col), Status::OK();
   const engine::FieldDesc& f = table.Fields()[static_cast<std::size_t>(index)];
+  if (TextOfValue(table, engine::KindOf(f.type), v, text)) {
+    sqlite3_bind_text64(stmt, col, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
+    return Status::OK();
+  }
   switch (engine::KindOf(f.type)) {
     case FieldKind::Integer:
     case FieldKind::Logical:
@@ -58,21 +62,6 @@ Status Bind(const engine::ParadoxTable& table, sqlite3_stmt* stmt, int index, co
     case FieldKind::Float:
       sqlite3_bind_double(stmt, col, v.d);
       return Status::OK();
-    case FieldKind::Decimal:
-      *text = v.s;
-      break;
-    case FieldKind::Text:
-      *text = table.Text(v.s);
-      break;
-    case FieldKind::Date:
-      *text = engine::FormatDate(v.i);
-      break;
-    case FieldKind::Time:
-      *text = engine::FormatTime(v.i);
-      break;
-    case FieldKind::Stamp:
-      *text = engine::FormatTimestamp(v.d);
-      break;
     case FieldKind::Bytes:
       *text = v.s;  // the value is a temporary; the row needs the bytes until it is stepped
       sqlite3_bind_blob64(stmt, col, text->data(), text->size(), SQLITE_STATIC);
@@ -88,6 +77,8 @@ Status Bind(const engine::ParadoxTable& table, sqlite3_stmt* stmt, int index, co
       *text = table.Text(*text);
       break;
     }
+    default:
+      break;  // bound above
   }
   sqlite3_bind_text64(stmt, col, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
   return Status::OK();
