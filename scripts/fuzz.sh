@@ -112,6 +112,11 @@ run_one() {  # SECONDS TARGET
   mkdir -p "$corpus" "$artifacts" "$BUILD/logs"
   seed "$target" "$corpus"
   [ -d "$DATA/fuzz/$target" ] && cp "$DATA/fuzz/$target"/* "$corpus/" 2>/dev/null || true
+  # A run from no seed would pass without ever reading a real file.
+  if [ -z "$(ls -A "$corpus")" ]; then
+    echo "fuzz: no seed for $target (are the samples under $DATA?)" >&2
+    return 1
+  fi
   keep_going=""
   [ "${FUZZ_KEEP_GOING:-0}" = 1 ] && keep_going="-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1"
   # shellcheck disable=SC2086
