@@ -214,7 +214,9 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     EXPECT_EQ(driver.keys_.last(), c.message) << driver.keys_.join(' ').toStdString();
     EXPECT_NE(driver.detail_.toStdString().find(c.detail), std::string::npos)
         << driver.detail_.toStdString();
-    if (!c.ask) EXPECT_EQ(driver.keys_.size(), 1);
+    if (!c.ask) {
+      EXPECT_EQ(driver.keys_.size(), 1);
+    }
     if (*c.shown) {
       EXPECT_TRUE(driver.shown_.contains(c.shown)) << driver.shown_.join(';').toStdString();
     }
