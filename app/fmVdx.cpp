@@ -232,22 +232,22 @@ void TFormVardex::RunTool(TToolType tool) {
   if (ToolRunning) return;
   switch (tool) {
     case ttUpdate:
-      RunUpdate();
+      run_->RunUpdate();
       break;
     case ttCopy:
-      RunCopy();
+      run_->RunCopy();
       break;
     case ttRetrieve:
-      RunRetrieve();
+      run_->RunRetrieve();
       break;
     case ttPack:
-      RunPack();
+      run_->RunPack();
       break;
     case ttBackup:
-      RunBackup();
+      run_->RunBackup();
       break;
     case ttRestore:
-      RunRestore();
+      run_->RunRestore();
       break;
   }
 }

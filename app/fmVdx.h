@@ -23,14 +23,10 @@ class QWidget;
 class TFormDbPasswd;
 class TFormSelectDrive;
 class TFormZipProgress;
-class TUnzipFile;
-class TZipFile;
 class TMacroHost;
 class TZelMacroServer;
-namespace engine {
-struct FileSwap;
-}
 class TWindowRunDriver;
+class TFormVardexMacroHost;
 class TZelLanguage;
 class TZelLangSection;
 class TZelTableTools;
@@ -78,14 +74,12 @@ class TFormVardex : public QMainWindow {
   explicit TFormVardex(const QStringList& params, QWidget* parent = nullptr);
   ~TFormVardex() override;
 
-  // State read and written by the tool runs and the macro engine.
+  // The selected database and the state the macro engine and tests read.
   QString CurrentAlias;
   QString CurrentPath;
   TGridRect AcceptedSelection;
   bool InteractiveMode = true;
   bool ToolRunning = false;
-  TToolType CurrentTool = ttUpdate;
-  bool AskPassword = false;
   bool FirstActivation = true;
   QString ControllerName;
   std::set<TVdxOption> Options;
@@ -95,21 +89,12 @@ class TFormVardex : public QMainWindow {
   void FormActivate();
   bool FormCloseQuery();
   void FormResize();
-  void GridClick();
-  void GridMouseDown(Qt::MouseButton button, const QPoint& viewport_pos);
-  void MenuExitClick();
-  void MenuAboutClick();
   void MenuPasswordClick();
-  // Database > Export... (fmVdxExport.cpp): the selected database for other programs.
-  void ExportDatabase();
   // The table browser's Export...: one table (its data file) for other programs.
   void ExportTable(const QString& path);
-  // Tools > Preview Update... (fmVdxPlan.cpp): what an Update would do, written nowhere.
-  void PreviewUpdate();
 
   void RefreshAliasList();
   void SelectAliasByName(const QString& name);
-  void ShowHintInStatusBar();
   bool ProcessStartupRequest();
   // The program's exit code after a tool run requested on the command line:
   // 0 for trSuccess, the result's ordinal otherwise, kExitBadCommandLine when
@@ -122,113 +107,31 @@ class TFormVardex : public QMainWindow {
   int ExitCode = 0;
   void RequestClose();
 
-  // The run framework: the run layer's TToolRun, driven by this window
-  // (fmVdxRun.cpp). FinishRun ends a run by throwing EAbort (ToolRun.h).
+  // The tool runs: the run layer's TToolRun, driven by this window
+  // (fmVdxRun.cpp). Its FinishRun ends a run by throwing EAbort (ToolRun.h).
   toolrun::TToolRun& Run() const { return *run_; }
-  void StartRun(TToolType tool, TRunFlags flags);
-  // `detail` names what the result is about (the tables that differ, the
-  // table that is damaged or busy); it is shown below the end message. It
-  // returns only after trSuccess, and when the user goes on after trUpdate
-  // or trRepeat.
-  void FinishRun(TToolResult result, const QString& detail = QString());
-  // The result of the last finished run (trSuccess before the first).
-  TToolResult LastResult() const;
-  void CheckDatabase(TRunFlags flags);
-  void VerifyTables(const QString& folder);
-  // Table file names of an alias or a folder, without hidden files.
-  QStringList ListTables(const QString& name_or_folder) const;
-  // The reference copy's tables, masters before the tables that refer to them.
-  QStringList OrganizeTables(TToolResult on_cancel);
-  // Parks the companion files (checks, indexes) of the live tables, so the
-  // restructure takes them from the reference; UnparkTables puts back what a
-  // run did not replace (after a run that ended early, or was killed).
-  void PrepareTables();
-  void UnparkTables(const QString& folder);
-  // Finishes or undoes what a killed run left in the database folder: table
-  // journals, the Retrieve journal, parked companions.
-  void RecoverDatabase();
-  void RunTables(const QString& caption_key, const QString& database_name, TToolResult on_cancel,
-                 bool strip, const QString& save_as_folder, const QString& meta_folder);
-  void DeleteTables(const QString& folder);
-  void CreateWorkFolders();
-  void RestoreWorkFolders();
-  void RemoveWorkFolders();
-  void ToggleToolControls();
-  // The display name of a tool, from "ToolNames".
-  QString DisplayName(TToolType tool) const;
-  // D + "/" + sub: the folders of the selected database.
-  QString DatabaseFolder(const QString& sub = QString()) const;
 
-  // The tools, handed over to the run layer (fmVdxTools.cpp). The Copy and
-  // Retrieve steps also run inside the Backup and Restore runs.
-  void RunUpdate();
-  void RunCopy();
-  void RunRetrieve();
-  void RunPack();
-  void CopySteps();
-  void RetrieveSteps();
-  // Retrieve: reads every table of SAFE whole (records, blobs, indexes), and
-  // swaps the tables built in `built` in for the live ones; the records set
-  // aside while they were built move into the database folder's KEYVIOL and
-  // PROBLEMS in the same step.
-  void VerifySafeCopy();
-  void SwapInRetrieved(const QString& built);
-  void MoveSetAside(const QString& built, const QString& d, std::vector<engine::FileSwap>& swaps);
-
-  // Backup and Restore, handed over to the run layer (fmVdxBackup.cpp):
-  // METADATA and SAFE onto the volumes of a drive of drives.ini, and back.
-  void RunBackup();
-  void RunRestore();
-  // "A:\SALESDAT.DBK": the dialog's drive and the alias's first 8 characters.
-  QString ArchiveName() const;
-  QString ArchivePassword() const;
-  // The macro SETDRIVE: drive letter and complement of the drive dialog.
+  // Backup and Restore (fmVdxBackup.cpp): the drive selection dialog and the
+  // archive's progress. The macro SETDRIVE: drive letter and complement.
   void SetBackupDrive(QChar letter);
   void SetBackupComplement(bool on);
-  // A restore that was killed after setting the work folders aside leaves
-  // its marker: the set-aside folders, the only good copy, are put back.
-  // Puts DatabaseFolder(aside) back as DatabaseFolder(name), whatever stood
-  // there; false when something stays in the way.
-  bool PutBackWorkFolder(const QString& name, const QString& aside);
-  void RecoverInterruptedRestore();
-  void ZipMessageCallback(int msg, int mb_type, long long p1, long long p2, int& reply);
   TFormSelectDrive* SelectDriveDialog() const { return select_drive_; }
   TFormZipProgress* ZipProgressDialog() const { return zip_progress_; }
-  TZipFile& Zip() const;
-  TUnzipFile& Unzip() const;
-  // drives.ini in the program folder.
-  QString DrivesFile() const;
-  // The drive letter and drive table of this run: the dialog's letter and
-  // drives.ini, or a letter that maps the removable medium chosen there.
-  QChar RunDrive() const;
-  QString RunDrivesFile() const;
 
   // The password (fmVdxPwd.cpp): the engine's list and the table tools'.
   void ApplyPassword(const QString& password);
   // Applies and writes it into the dialog's edits (macro SETPASSWORD).
   void SetPassword(const QString& password);
   QString Password() const;
-  void AnswerPasswordRequest(const QString& table, bool& retry);
   TFormDbPasswd* PasswordDialog() const { return password_dialog_; }
   TZelTableTools& TableTools() const { return *table_tools_; }
   TZelLanguage* Language() const { return language_; }
-
-  // The six tool handlers, shared by the menu, the toolbar and the context menu.
-  void UpdateDatabase() { RunTool(ttUpdate); }
-  void PackDatabase() { RunTool(ttPack); }
-  void CopyDatabase() { RunTool(ttCopy); }
-  void RetrieveDatabase() { RunTool(ttRetrieve); }
-  void BackupDatabase() { RunTool(ttBackup); }
-  void RestoreDatabase() { RunTool(ttRestore); }
 
   // The grid in its own numbering (row 0 the header).
   QTableWidget* Grid() const { return grid_; }
   int RowCount() const;
   QString Cell(int col, int row) const;
   TGridRect Selection() const;
-  void SetSelection(const TGridRect& rect);
-  int TopRow() const;
-  int VisibleRowCount() const;
 
   // The application's current hint, as hovering a control with a hint sets it.
   QString ApplicationHint() const { return application_hint_; }
@@ -239,11 +142,6 @@ class TFormVardex : public QMainWindow {
                                              const QStringList& args = {}, TMsgKind kind = mkError,
                                              QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                              const QString& detail = QString());
-  // A message made of several keys, one line each.
-  QMessageBox::StandardButton ShowMessageKeys(
-      const QString& section, const QStringList& keys, const QStringList& args = {},
-      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-      const QString& detail = QString());
   // A keyed text formatted with its arguments (progress captions).
   QString FormatValue(const QString& section, const QString& key, const QStringList& args) const;
   // A keyed text of a language section ("MainWindow", "MenuHints" ...).
@@ -251,8 +149,6 @@ class TFormVardex : public QMainWindow {
   // The application's exception handling: the silent abort passes, every
   // other exception is shown and ends a run in progress with trError.
   void HandleException(std::exception_ptr error);
-  // Ends the program once control returns to the message loop.
-  void TerminateApplication();
 
   TZelMenuItem* ToolMenuItem(TToolType tool) const;
   TZelSpeedButton* ToolButton(TToolType tool) const;
@@ -261,16 +157,10 @@ class TFormVardex : public QMainWindow {
   // Asked by a second start of the program.
   void BringForward();
 
-  // The macro engine's view of this window (fmVdxMacro.cpp): the engine acts
-  // on the window that was created last and is still alive.
   // The macro conversation this window owns (object name "MacroServer");
-  // the program start makes it listen.
+  // the program start makes it listen. The macro engine acts on the window
+  // that was created last and is still alive (fmVdxMacro.cpp).
   TZelMacroServer* MacroServer() const { return macro_server_; }
-  // The conversation's macro event: the engine's result, cut to 50 characters.
-  void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
-  // A macro's run: as the tool's menu entry runs it. False when none started
-  // (a run in progress, the tool controls off).
-  bool RunToolForMacro(TToolType tool, TToolResult* result, bool* logged);
   // A tool request of a second start ("Vdx32 ALIAS -X" while this one runs):
   // run as the macro USETOOL would; the macro answer.
   QString RunForwardedRequest(const QString& alias, QChar letter);
@@ -302,10 +192,25 @@ class TFormVardex : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  friend class TWindowRunDriver;
+  friend class TFormVardexMacroHost;
+
+  // The state of a run the window keeps for the run layer (TWindowRunDriver).
+  TToolType CurrentTool = ttUpdate;
+  bool AskPassword = false;
+
   void FormCreate();
+  void GridClick();
+  void GridMouseDown(Qt::MouseButton button, const QPoint& viewport_pos);
+  void MenuExitClick();
+  void MenuAboutClick();
+  // Database > Export... (fmVdxExport.cpp): the selected database for other programs.
+  void ExportDatabase();
   // Asks where to and writes the tables (fmVdxExport.cpp); name titles the
   // progress and the default target.
   void ExportPaths(const std::vector<std::string>& paths, bool whole_folder, const QString& name);
+  // Tools > Preview Update... (fmVdxPlan.cpp): what an Update would do, written nowhere.
+  void PreviewUpdate();
   // The run layer and this window as its driver (fmVdxRun.cpp).
   void CreateRun();
   void BuildMenus();
@@ -315,13 +220,33 @@ class TFormVardex : public QMainWindow {
   void BuildLanguage();
   void ApplyLanguageToProgress();
   TZelLangSection* LangSection(const QString& section) const;
+  // The tool of a menu item, a toolbar button or the context menu.
   void RunTool(TToolType tool);
   void Guarded(const std::function<void()>& action);
   void FillGrid();
   void SelectRow(int row);
+  void SetSelection(const TGridRect& rect);
+  int TopRow() const;
+  int VisibleRowCount() const;
   void OnGridCurrentChanged();
+  void ShowHintInStatusBar();
+  // A message made of several keys, one line each.
+  QMessageBox::StandardButton ShowMessageKeys(
+      const QString& section, const QStringList& keys, const QStringList& args = {},
+      TMsgKind kind = mkError, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+      const QString& detail = QString());
+  // Ends the program once control returns to the message loop.
+  void TerminateApplication();
+  // The engine's request for a password while a run opens a protected table.
+  void AnswerPasswordRequest(const QString& table, bool& retry);
+  // The macro engine's view of this window (fmVdxMacro.cpp).
   void AttachMacroEngine();
   void DetachMacroEngine();
+  // The conversation's macro event: the engine's result, cut to 50 characters.
+  void MacroServerProcessMacro(const QString& name, const QStringList& params, QString& result);
+  // A macro's run: as the tool's menu entry runs it. False when none started
+  // (a run in progress, the tool controls off).
+  bool RunToolForMacro(TToolType tool, TToolResult* result, bool* logged);
 
   QStringList params_;
   QString application_hint_;
@@ -338,13 +263,17 @@ class TFormVardex : public QMainWindow {
   TFormDbPasswd* password_dialog_ = nullptr;
   std::unique_ptr<TZelTableTools> table_tools_;
   bool password_refused_ = false;  // this run's password request was declined
-  friend class TWindowRunDriver;
   std::unique_ptr<toolrun::TRunDriver> run_driver_;
   std::unique_ptr<toolrun::TToolRun> run_;
   // Backup and Restore: the dialogs; the drive dialog when CONFIRM is on
-  // (false: cancelled).
+  // (false: cancelled); drives.ini in the program folder; the drive letter
+  // and drive table of this run: the dialog's letter and drives.ini, or a
+  // letter that maps the removable medium chosen there.
   void CreateBackupDialogs();
   bool ShowDriveDialog();
+  QString DrivesFile() const;
+  QChar RunDrive() const;
+  QString RunDrivesFile() const;
   TFormSelectDrive* select_drive_ = nullptr;
   TFormZipProgress* zip_progress_ = nullptr;
   std::unique_ptr<TMacroHost> macro_host_;

@@ -3,7 +3,6 @@
 // selection dialog and the archive's progress dialog, and answers the
 // archive's disk requests in its message boxes.
 #include "cpZelIni.h"
-#include "cpZip.h"
 #include "fmSelDrv.h"
 #include "fmVdx.h"
 #include "fmVdxRun.h"
@@ -51,8 +50,8 @@ void TFormVardex::CreateBackupDialogs() {
   select_drive_ = new TFormSelectDrive(this);
   zip_progress_ = new TFormZipProgress(this);
   zip_progress_->ConfirmCancel = [this](const QString&) {
-    return ShowMessageKey("Notifications", "Cancel", {DisplayName(CurrentTool)}, mkConfirmation,
-                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return ShowMessageKey("Notifications", "Cancel", {run_->DisplayName(CurrentTool)},
+                          mkConfirmation, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
   OfferDrives(select_drive_, DrivesFile());
 }
@@ -76,18 +75,6 @@ void TFormVardex::SetBackupDrive(QChar letter) {
 void TFormVardex::SetBackupComplement(bool on) {
   DriveSelection.Complement = on;
   if (select_drive_) select_drive_->SetComplement(on);
-}
-
-QString TFormVardex::ArchiveName() const { return run_->ArchiveName(); }
-QString TFormVardex::ArchivePassword() const { return run_->ArchivePassword(); }
-TZipFile& TFormVardex::Zip() const { return run_->Zip(); }
-TUnzipFile& TFormVardex::Unzip() const { return run_->Unzip(); }
-void TFormVardex::RunBackup() { run_->RunBackup(); }
-void TFormVardex::RunRestore() { run_->RunRestore(); }
-
-void TFormVardex::ZipMessageCallback(int msg, int mb_type, long long p1, long long p2,
-                                     int& reply) {
-  run_->ZipMessageCallback(msg, mb_type, p1, p2, reply);
 }
 
 bool TFormVardex::ShowDriveDialog() {

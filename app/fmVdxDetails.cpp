@@ -358,7 +358,7 @@ void TFormVdxDetails::Show(const TDatabaseGlance& glance) {
   for (int t = 0; t < kToolCount; ++t) {
     const QDateTime& at = glance.lastSuccess[t];
     new QTreeWidgetItem(
-        runs, {form_->DisplayName(static_cast<TToolType>(t)), QString(),
+        runs, {form_->Run().DisplayName(static_cast<TToolType>(t)), QString(),
                at.isValid() ? QLocale().toString(at, QLocale::ShortFormat) : Text("NeverRun")});
   }
   if (!glance.logProblem.isEmpty()) {

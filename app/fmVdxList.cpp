@@ -170,7 +170,7 @@ bool TFormVardex::ProcessStartupRequest() {
     }
     ToolMenuItem(ToolFromLetter(static_cast<char>(letter.unicode())))->trigger();
     // The run's own result, once it ran: 0 for success, else its ordinal.
-    ExitCode = LastResult();
+    ExitCode = run_->LastResult();
   } catch (...) {
     HandleException(std::current_exception());
   }

@@ -7,8 +7,7 @@
 #include "fmDbPwd.h"
 #include "fmVdx.h"
 
-namespace {
-
+// Declared a friend of the window, whose runs it starts as the menu does.
 class TFormVardexMacroHost : public TMacroHost {
  public:
   explicit TFormVardexMacroHost(TFormVardex* form) : form_(form) {}
@@ -42,8 +41,6 @@ class TFormVardexMacroHost : public TMacroHost {
  private:
   TFormVardex* form_;
 };
-
-}  // namespace
 
 void TFormVardex::AttachMacroEngine() {
   macro_host_ = std::make_unique<TFormVardexMacroHost>(this);

@@ -278,7 +278,7 @@ void TFormVardex::HandleException(std::exception_ptr error) {
   // Outside a run there is nothing to finish: the message was all.
   if (!ToolRunning) return;
   try {
-    FinishRun(password_refused_ ? trPassword : trError);
+    run_->FinishRun(password_refused_ ? trPassword : trError);
   } catch (const EAbort&) {
   } catch (const std::exception& e) {
     ShowMessageKey(QString(), QString::fromUtf8(e.what()), {}, mkError);

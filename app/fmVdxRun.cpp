@@ -2,7 +2,7 @@
 // selected database, the run state and the options, shows the end messages
 // and questions in its boxes and the progress in the progress window, turns
 // the tool controls off for the length of a run, and keeps repainting while
-// a table is rewritten. Its run operations hand over to the run layer.
+// a table is rewritten. Callers reach the runs themselves through Run().
 #include "fmVdxRun.h"
 
 #include <QApplication>
@@ -101,51 +101,4 @@ class TWindowRunDriver : public toolrun::TRunDriver {
 void TFormVardex::CreateRun() {
   run_driver_ = std::make_unique<TWindowRunDriver>(this);
   run_ = std::make_unique<toolrun::TToolRun>(*run_driver_, *table_tools_);
-}
-
-TToolResult TFormVardex::LastResult() const { return run_->LastResult(); }
-
-QString TFormVardex::DatabaseFolder(const QString& sub) const { return run_->DatabaseFolder(sub); }
-
-QString TFormVardex::DisplayName(TToolType tool) const { return run_->DisplayName(tool); }
-
-void TFormVardex::ToggleToolControls() {
-  SetToolControlsEnabled(!ToolMenuItem(ttUpdate)->isEnabled());
-}
-
-void TFormVardex::StartRun(TToolType tool, TRunFlags flags) { run_->StartRun(tool, flags); }
-
-void TFormVardex::FinishRun(TToolResult result, const QString& detail) {
-  run_->FinishRun(result, detail);
-}
-
-void TFormVardex::CheckDatabase(TRunFlags flags) { run_->CheckDatabase(flags); }
-void TFormVardex::RecoverDatabase() { run_->RecoverDatabase(); }
-void TFormVardex::RecoverInterruptedRestore() { run_->RecoverInterruptedRestore(); }
-void TFormVardex::UnparkTables(const QString& folder) { run_->UnparkTables(folder); }
-void TFormVardex::VerifyTables(const QString& folder) { run_->VerifyTables(folder); }
-
-QStringList TFormVardex::ListTables(const QString& name_or_folder) const {
-  return run_->ListTables(name_or_folder);
-}
-
-QStringList TFormVardex::OrganizeTables(TToolResult on_cancel) {
-  return run_->OrganizeTables(on_cancel);
-}
-
-void TFormVardex::PrepareTables() { run_->PrepareTables(); }
-
-void TFormVardex::RunTables(const QString& caption_key, const QString& database_name,
-                            TToolResult on_cancel, bool strip, const QString& save_as_folder,
-                            const QString& meta_folder) {
-  run_->RunTables(caption_key, database_name, on_cancel, strip, save_as_folder, meta_folder);
-}
-
-void TFormVardex::DeleteTables(const QString& folder) { run_->DeleteTables(folder); }
-void TFormVardex::CreateWorkFolders() { run_->CreateWorkFolders(); }
-void TFormVardex::RestoreWorkFolders() { run_->RestoreWorkFolders(); }
-void TFormVardex::RemoveWorkFolders() { run_->RemoveWorkFolders(); }
-
-bool TFormVardex::PutBackWorkFolder(const QString& name, const QString& aside) {
-  return run_->PutBackWorkFolder(name, aside);
 }

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "RunTestUtil.h"
+
 class TChannelsTest : public QObject {
   Q_OBJECT
 
@@ -15,13 +17,7 @@ class TChannelsTest : public QObject {
   QTemporaryDir home_, runtime_;
   std::unique_ptr<QProcess> vardex_;
 
-  QProcessEnvironment Env() const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", runtime_.path());
-    env.insert("VARDEX_HOME", home_.path());
-    return env;
-  }
+  QProcessEnvironment Env() const { return ProgramEnvironment(home_.path(), runtime_.path()); }
   QString SocketPath() const { return runtime_.path() + "/Vdx32.MacroServer"; }
 
   // A program's output with its exit code; -1 when it did not end in time.
@@ -93,13 +89,7 @@ class TChannelsTest : public QObject {
   void initTestCase() {
     QString out;
     QCOMPARE(Run(VDX_PATH, {"create-demo", home_.path()}, &out), 0);
-    QFile ini(home_.filePath("engine.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    for (const char* alias : {"DEMO", "SALES"}) {
-      ini.write(
-          QString("[%1]\nTYPE=STANDARD\nPATH=%2\n").arg(alias, home_.filePath(alias)).toUtf8());
-    }
-    ini.close();
+    WriteAliasFile(home_.path(), {"DEMO", "SALES"});
     QFile::copy(VARDEX_LANGUAGE_FILE, home_.filePath("Language.ini"));
     StartVardex();
   }

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "AutomationRegistration.h"
+#include "RunTestUtil.h"
 #include "SingleInstance.h"
 #include "fmVdx.h"
 #include "fmVdxSplash.h"
@@ -25,11 +26,7 @@ class TVdx32Test : public QObject {
   QTemporaryDir home_;
 
   QProcessEnvironment Environment() const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_RUNTIME_DIR", runtime_.path());
-    env.insert("VARDEX_HOME", home_.path());
-    return env;
+    return ProgramEnvironment(home_.path(), runtime_.path());
   }
 
  private slots:
@@ -43,14 +40,8 @@ class TVdx32Test : public QObject {
   // run's code, never 0 for a run that did not happen.
   void secondStartHandsItsRequestToTheFirst() {
     QTemporaryDir other_runtime;
-    QProcess demo;
-    demo.start(VDX_PATH, {"create-demo", home_.path()});
-    QVERIFY(demo.waitForFinished(60000));
-    QCOMPARE(demo.exitCode(), 0);
-    QFile ini(home_.filePath("engine.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(QString("[DEMO]\nPATH=%1/DEMO\n[EMPTY]\nPATH=%1/EMPTY\n").arg(home_.path()).toUtf8());
-    ini.close();
+    QCOMPARE(Vdx({"create-demo", home_.path()}), 0);
+    WriteAliasFile(home_.path(), {"DEMO", "EMPTY"});
     QDir(home_.path()).mkpath("EMPTY");
     QProcess first;
     first.setProcessEnvironment(Environment());

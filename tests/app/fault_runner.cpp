@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     if (fault == "lock") {
       // A lock of another open file description conflicts with the
       // engine's own, as another program's would; held until the exit.
-      const QString live = form.DatabaseFolder() + '/' + QString(request.szTblName);
+      const QString live = form.Run().DatabaseFolder() + '/' + QString(request.szTblName);
       const int fd = ::open(live.toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
       struct flock lock {};
       lock.l_type = F_WRLCK;
@@ -70,5 +70,5 @@ int main(int argc, char** argv) {
   form.SelectAliasByName(alias);
   if (form.CurrentAlias.isEmpty()) return 101;
   form.ToolMenuItem(ToolFromLetter(letter))->trigger();
-  return form.LastResult();
+  return form.Run().LastResult();
 }

@@ -55,14 +55,10 @@ QMap<QString, QByteArray> TopFiles(const QString& dir) {
 
 }  // namespace
 
-class TBackupTest : public QObject {
+class TBackupTest : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TRunHome> home_;
-  std::unique_ptr<TFormVardex> form_;
-  QList<TMessageRequest> seen_;
-  QMap<QString, QMessageBox::StandardButton> answers_;
   QStringList volumes_;  // the disks written, in order
   QString offered_name_ = "MTDEMO.DBK";
   std::function<QString(int request, int disk)> swap_;  // another volume for a request
@@ -75,26 +71,15 @@ class TBackupTest : public QObject {
   QString Drive() const { return home_->Path("drive"); }
 
   void MakeDatabase() {
-    const QString samples = QString(VARDEX_SAMPLES_DIR) + "/mtdemo";
     home_->WriteAliases({"MTDEMO", "OTHER"});
-    QVERIFY(CopyFiles(samples, Db()));
-    QDir().mkpath(Db("METADATA"));
-    for (const QString& t : QDir(samples).entryList({"*.DB"}, QDir::Files)) {
-      QCOMPARE(Vdx({"borrow", samples + '/' + t, Db("METADATA/" + t)}), 0);
-    }
-    QDir().mkpath(Drive());
-    QFile ini(home_->Path("drives.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(QString("[Drives]\nA=%1\nA.Capacity=%2\nB=%3\n")
-                  .arg(Drive())
-                  .arg(kCapacity)
-                  .arg(home_->Path("driveb"))
-                  .toUtf8());
+    QVERIFY(home_->MakeSampleDatabase("MTDEMO"));
+    home_->WriteDrives(
+        {{"A", Drive().toStdString(), kCapacity}, {"B", home_->Path("driveb").toStdString()}});
   }
 
   // Writing: each disk is taken out when the next is asked for. Reading:
   // the volume asked for is put in, under the name the restore looks for.
-  QMessageBox::StandardButton Answer(const TMessageRequest& m) {
+  QMessageBox::StandardButton Answer(const TMessageRequest& m) override {
     seen_ << m;
     // While a backup writes, no live file is changed: a kill here would
     // leave nothing hidden.
@@ -117,8 +102,7 @@ class TBackupTest : public QObject {
       QFile::remove(present);
       QFile::copy(pick, present);
     }
-    return m.Kind == mkConfirmation && m.Buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes
-                                                                            : QMessageBox::Ok;
+    return DefaultAnswer(m);
   }
 
   void TakeOut() {
@@ -128,26 +112,11 @@ class TBackupTest : public QObject {
     volumes_ << vol;
   }
 
-  void MakeForm(const QStringList& params = {}) {
-    form_ = std::make_unique<TFormVardex>(params);
-    form_->MessageHandler = [this](const TMessageRequest& m) { return Answer(m); };
-    form_->TerminateHandler = [] {};
+  // The window without CONFIRM: the drive dialog does not ask.
+  void MakeForm() {
+    TWindowTest::MakeForm();
     form_->Options.erase(voConfirm);
-    form_->FormActivate();
     form_->SetBackupDrive('A');
-  }
-
-  QStringList Run(TToolType tool, const QString& alias) {
-    seen_.clear();
-    form_->SelectAliasByName(alias);
-    form_->ToolMenuItem(tool)->trigger();
-    return seen_.isEmpty() ? QStringList{} : seen_.last().Keys;
-  }
-
-  QStringList Keys() const {
-    QStringList keys;
-    for (const auto& m : seen_) keys << m.Key;
-    return keys;
   }
 
   // A backup with the complement; the volumes it wrote.
@@ -177,19 +146,14 @@ class TBackupTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<TRunHome>();
-    seen_.clear();
-    answers_.clear();
+    Begin();
     volumes_.clear();
     swap_ = nullptr;
     requests_ = 0;
     hidden_while_writing_.clear();
     offered_name_ = "MTDEMO.DBK";
   }
-  void cleanup() {
-    form_.reset();
-    home_.reset();
-  }
+  void cleanup() { End(); }
 
   void archiveNameAndPassword() {
     home_->WriteAliases({"PAYROLL2024"});
@@ -197,10 +161,10 @@ class TBackupTest : public QObject {
     form_->SelectAliasByName("PAYROLL2024");
     form_->SelectDriveDialog()->SetDrives({"A", "B"});
     form_->SetBackupDrive('b');
-    QCOMPARE(form_->ArchiveName(), QString("B:\\PAYROLL2.DBK"));
+    QCOMPARE(form_->Run().ArchiveName(), QString("B:\\PAYROLL2.DBK"));
     // Word "ZelVardex!" shifted +1/-1 by position, then the alias's
     // characters from the last: odd positions appended, even ones prepended.
-    QCOMPARE(form_->ArchivePassword(), QString("ARL22[dmUbqedy 40LOYP"));
+    QCOMPARE(form_->Run().ArchivePassword(), QString("ARL22[dmUbqedy 40LOYP"));
     // Return codes and disk numbers fill the texts' number directives.
     QVERIFY(
         form_->FormatValue("Notifications", "BackupCannotCreate", {"17"}).contains("(code 17)"));
@@ -312,15 +276,16 @@ class TBackupTest : public QObject {
     const auto meta = Tree(Db("METADATA")), safe = Tree(Db("SAFE"));
     // Cancel once the library works on its first file; the question is
     // answered Yes.
-    for (TZipFile* zip : {&form_->Zip()}) {
+    for (TZipFile* zip : {&form_->Run().Zip()}) {
       auto minor = zip->OnMinorStatus;
       zip->OnMinorStatus = [this, minor](const std::string& item, int p, bool& cancel) {
         form_->ZipProgressDialog()->ButtonCancelClick();
         minor(item, p, cancel);
       };
     }
-    auto minor = form_->Unzip().OnMinorStatus;
-    form_->Unzip().OnMinorStatus = [this, minor](const std::string& item, int p, bool& cancel) {
+    auto minor = form_->Run().Unzip().OnMinorStatus;
+    form_->Run().Unzip().OnMinorStatus = [this, minor](const std::string& item, int p,
+                                                       bool& cancel) {
       form_->ZipProgressDialog()->ButtonCancelClick();
       minor(item, p, cancel);
     };
@@ -334,7 +299,7 @@ class TBackupTest : public QObject {
     QCOMPARE(LogRecords("MTDEMO", ttBackup, trCancel), 1);
 
     // Cancel at a disk request is a cancel too.
-    form_->Zip().OnMinorStatus = nullptr;
+    form_->Run().Zip().OnMinorStatus = nullptr;
     answers_["NextDisk"] = QMessageBox::Cancel;
     QCOMPARE(Run(ttBackup, "MTDEMO"), (QStringList{"Canceled", "NoProblems", "RightNow"}));
     QCOMPARE(LogRecords("MTDEMO", ttBackup, trCancel), 2);
@@ -391,10 +356,7 @@ class TBackupTest : public QObject {
     form_->SetBackupComplement(false);
     for (const auto& c : cases) {
       const QString folder = QFileInfo(c.folder).canonicalFilePath();
-      QFile ini(home_->Path("drives.ini"));
-      QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-      ini.write(QString("[Drives]\nA=%1\n").arg(folder).toUtf8());
-      ini.close();
+      home_->WriteDrives({{"A", folder.toStdString()}});
       const auto before = Tree(home_->Path());
       QCOMPARE(Run(ttBackup, "MTDEMO"), QStringList{"Error"});
       const qsizetype at = Keys().indexOf("BackupVolumeRefused");

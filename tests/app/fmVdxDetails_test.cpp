@@ -123,7 +123,7 @@ class TFormVdxDetailsTest : public QObject {
     QVERIFY2(tables[1].contains(form->Value("DetailsPane", "UpdateDue")),
              qPrintable(tables.join('\n')));
     QVERIFY(tables[2].contains("quick check"));
-    QVERIFY(Children(tree->topLevelItem(1)).join('\n').contains(form->DisplayName(ttPack)));
+    QVERIFY(Children(tree->topLevelItem(1)).join('\n').contains(form->Run().DisplayName(ttPack)));
     // The grid still ends 3 margins short of the room the pane leaves.
     QTRY_COMPARE(form->Grid()->geometry().right() + 1 + 20 + pane->Room(),
                  form->frameGeometry().width());

@@ -24,15 +24,18 @@ QString Sqlite3(const QString& file, const QString& sql) {
 
 }  // namespace
 
-class TExportTest : public QObject {
+class TExportTest : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TRunHome> home_;
-  QList<TMessageRequest> seen_;
   QMessageBox::StandardButton replace_ = QMessageBox::Yes;
-  std::unique_ptr<TFormVardex> form_;
   bool shown_ = false;  // the progress window showed during the last export
+
+  // The question before replacing is answered with replace_.
+  QMessageBox::StandardButton Answer(const TMessageRequest& m) override {
+    seen_ << m;
+    return m.Kind == mkConfirmation ? replace_ : QMessageBox::Ok;
+  }
 
   // Answers the export dialog with a format (its index) and a target, then
   // runs the export from the Database menu; the keys of its end message.
@@ -68,22 +71,12 @@ class TExportTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<TRunHome>();
-    QVERIFY(Vdx({"create-demo", home_->Path()}) == 0);
-    home_->WriteAliases({"DEMO", "SALES"});
-    form_ = std::make_unique<TFormVardex>(QStringList{});
-    form_->MessageHandler = [this](const TMessageRequest& m) {
-      seen_ << m;
-      return m.Kind == mkConfirmation ? replace_ : QMessageBox::Ok;
-    };
-    form_->TerminateHandler = [] {};
-    form_->FormActivate();
+    Begin();
+    QVERIFY(home_->MakeDemo({"DEMO", "SALES"}));
+    MakeForm();
     form_->SelectAliasByName("DEMO");
   }
-  void cleanup() {
-    form_.reset();
-    home_.reset();
-  }
+  void cleanup() { End(); }
 
   void databaseBecomesOneSqliteFile() {
     QCOMPARE(form_->findChild<TZelMenuItem*>("MenuExport")->Caption(), QString("&Export..."));

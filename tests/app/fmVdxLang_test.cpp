@@ -89,8 +89,7 @@ class TLanguageTest : public QObject {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(ini);
     f.close();
-    QVERIFY(Vdx({"create-demo", home.Path()}) == 0);
-    home.WriteAliases({"DEMO"});
+    QVERIFY(home.MakeDemo({"DEMO"}));
 
     TFormVardex form({});
     form.TerminateHandler = [] {};

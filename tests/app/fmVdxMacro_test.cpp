@@ -103,27 +103,23 @@ const ScriptStep kScript[] = {
 
 }  // namespace
 
-class TMacroTest : public QObject {
+class TMacroTest : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TRunHome> home_;
-  std::unique_ptr<TFormVardex> form_;
-  QList<TMessageRequest> seen_;
   std::function<void(const TMessageRequest&)> on_message_;
   double now_ = kToday + 10 * kHour;
 
+  QMessageBox::StandardButton Answer(const TMessageRequest& m) override {
+    seen_ << m;
+    if (on_message_) on_message_(m);
+    return DefaultAnswer(m);
+  }
+
+  // The demo databases DEMO and SALES, and the window.
   void MakeForm(const QStringList& params = {}) {
-    QVERIFY(Vdx({"create-demo", home_->Path()}) == 0);
-    home_->WriteAliases({"DEMO", "SALES"});
-    form_ = std::make_unique<TFormVardex>(params);
-    form_->MessageHandler = [this](const TMessageRequest& m) {
-      seen_ << m;
-      if (on_message_) on_message_(m);
-      return m.Kind == mkConfirmation ? QMessageBox::Yes : QMessageBox::Ok;
-    };
-    form_->TerminateHandler = [] {};
-    form_->FormActivate();  // opens the tool log
+    QVERIFY(home_->MakeDemo({"DEMO", "SALES"}));
+    TWindowTest::MakeForm(params);
   }
 
   // The window's state as the script checks it.
@@ -152,15 +148,13 @@ class TMacroTest : public QObject {
  private slots:
   void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
   void init() {
-    home_ = std::make_unique<TRunHome>();
-    seen_.clear();
+    Begin();
     on_message_ = nullptr;
     now_ = kToday + 10 * kHour;
     PinClock();
   }
   void cleanup() {
-    form_.reset();
-    home_.reset();
+    End();
     SetLogClock(nullptr);
   }
   void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }

@@ -16,10 +16,6 @@ class TMediaBackupTest : public QObject {
   TRunHome home_;
   QProcess bus_, standin_;
 
-  QString Db(const QString& sub = QString()) const {
-    return sub.isEmpty() ? home_.Path("MTDEMO") : home_.Path("MTDEMO/" + sub);
-  }
-
  private slots:
   void initTestCase() {
     // A private bus in place of the system bus, with the stand-in on it.
@@ -43,32 +39,20 @@ class TMediaBackupTest : public QObject {
   }
 
   void theBackupIsWrittenToTheMediumChosen() {
-    const QString samples = QString(VARDEX_SAMPLES_DIR) + "/mtdemo";
     home_.WriteAliases({"MTDEMO"});
-    QVERIFY(CopyFiles(samples, Db()));
-    QDir().mkpath(Db("METADATA"));
-    for (const QString& t : QDir(samples).entryList({"*.DB"}, QDir::Files)) {
-      QCOMPARE(Vdx({"borrow", samples + '/' + t, Db("METADATA/" + t)}), 0);
-    }
-    QDir().mkpath(home_.Path("drive"));
-    QFile ini(home_.Path("drives.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(("[Drives]\nA=" + home_.Path("drive") + "\n").toUtf8());
-    ini.close();
+    QVERIFY(home_.MakeSampleDatabase("MTDEMO"));
+    home_.WriteDrives({{"A", home_.Path("drive").toStdString()}});
 
-    TFormVardex form({});
     QStringList keys;
-    form.MessageHandler = [&keys](const TMessageRequest& m) {
+    const auto form = MakeWindow([&keys](const TMessageRequest& m) {
       keys << m.Key;
-      return m.Kind == mkConfirmation ? QMessageBox::Yes : QMessageBox::Ok;
-    };
-    form.TerminateHandler = [] {};
-    form.FormActivate();
-    form.SetBackupComplement(true);
+      return DefaultAnswer(m);
+    });
+    form->SetBackupComplement(true);
     QStringList offered;
     QTimer pick;
     connect(&pick, &QTimer::timeout, [&] {
-      TFormSelectDrive* dialog = form.SelectDriveDialog();
+      TFormSelectDrive* dialog = form->SelectDriveDialog();
       if (!dialog->isVisible()) return;
       pick.stop();
       auto* combo = dialog->findChild<QComboBox*>("ComboDrive");
@@ -77,8 +61,8 @@ class TMediaBackupTest : public QObject {
       dialog->findChild<QPushButton*>("ButtonOk")->click();
     });
     pick.start(10);
-    form.SelectAliasByName("MTDEMO");
-    form.ToolMenuItem(ttBackup)->trigger();
+    form->SelectAliasByName("MTDEMO");
+    form->ToolMenuItem(ttBackup)->trigger();
 
     QCOMPARE(offered.size(), 2);
     QCOMPARE(offered[0], QString("A"));

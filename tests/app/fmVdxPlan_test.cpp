@@ -13,14 +13,10 @@ class TPlanTest : public QObject {
  private slots:
   void previewFillsOneRowPerTable() {
     TRunHome home;
-    QVERIFY(Vdx({"create-demo", home.Path()}) == 0);
-    home.WriteAliases({"DEMO", "SALES"});
-    TFormVardex form(QStringList{});
-    form.MessageHandler = [](const TMessageRequest&) { return QMessageBox::Ok; };
-    form.TerminateHandler = [] {};
-    form.FormActivate();
-    form.SelectAliasByName("DEMO");
-    form.findChild<TZelMenuItem*>("MenuPreviewUpdate")->trigger();
+    QVERIFY(home.MakeDemo({"DEMO", "SALES"}));
+    const auto form = MakeWindow([](const TMessageRequest&) { return QMessageBox::Ok; });
+    form->SelectAliasByName("DEMO");
+    form->findChild<TZelMenuItem*>("MenuPreviewUpdate")->trigger();
     QDialog* dialog = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
       if (w->objectName() == "FormPlan" && w->isVisible()) dialog = static_cast<QDialog*>(w);
@@ -31,8 +27,8 @@ class TPlanTest : public QObject {
     QCOMPARE(tree->topLevelItem(0)->text(2), QString("0"));
     // ORDERS' reference has one field more.
     QVERIFY(tree->topLevelItem(1)->child(0)->text(0).startsWith(
-        form.Value("PlanDialog", "ChangeFieldAdded")));
-    QCOMPARE(dialog->findChild<QLabel*>("LabelStatus")->text(), form.Value("PlanDialog", "Done"));
+        form->Value("PlanDialog", "ChangeFieldAdded")));
+    QCOMPARE(dialog->findChild<QLabel*>("LabelStatus")->text(), form->Value("PlanDialog", "Done"));
     dialog->close();
   }
 };

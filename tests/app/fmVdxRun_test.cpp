@@ -27,48 +27,15 @@ QStringList Rows(const QString& db_path) {
 
 }  // namespace
 
-class TRunTest : public QObject {
+class TRunTest : public TWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TRunHome> home_;
-  QList<TMessageRequest> seen_;
-  QMap<QString, QMessageBox::StandardButton> answers_;  // by first key
-  std::unique_ptr<TFormVardex> form_;
-
   QString Db(const QString& name, const QString& sub = QString()) const {
     return sub.isEmpty() ? home_->Path(name) : home_->Path(name) + '/' + sub;
   }
 
-  void MakeDemo() {
-    QVERIFY(Vdx({"create-demo", home_->Path()}) == 0);
-    home_->WriteAliases({"DEMO", "SALES", "MIX"});
-  }
-
-  void MakeForm() {
-    form_ = std::make_unique<TFormVardex>(QStringList{});
-    form_->MessageHandler = [this](const TMessageRequest& m) {
-      seen_ << m;
-      if (answers_.contains(m.Key)) return answers_.take(m.Key);
-      return m.Kind == mkConfirmation ? QMessageBox::Yes : QMessageBox::Ok;
-    };
-    form_->TerminateHandler = [] {};
-    form_->FormActivate();  // opens the tool log
-  }
-
-  // Runs a tool from its menu item on a database; the keys of the last message.
-  QStringList Run(TToolType tool, const QString& alias) {
-    seen_.clear();
-    form_->SelectAliasByName(alias);
-    form_->ToolMenuItem(tool)->trigger();
-    return seen_.isEmpty() ? QStringList{} : seen_.last().Keys;
-  }
-
-  QStringList AllKeys() const {
-    QStringList keys;
-    for (const auto& m : seen_) keys << m.Keys.join('+');
-    return keys;
-  }
+  void MakeDemo() { QVERIFY(home_->MakeDemo({"DEMO", "SALES", "MIX"})); }
 
   // The run is over and the controls are back.
   void VerifyIdle() {
@@ -87,15 +54,8 @@ class TRunTest : public QObject {
   }
 
  private slots:
-  void init() {
-    home_ = std::make_unique<TRunHome>();
-    seen_.clear();
-    answers_.clear();
-  }
-  void cleanup() {
-    form_.reset();
-    home_.reset();
-  }
+  void init() { Begin(); }
+  void cleanup() { End(); }
 
   // SALES already matches its reference copy: every record stays as it was,
   // the tables verify clean and one run is logged.
@@ -351,39 +311,6 @@ class TRunTest : public QObject {
     QCOMPARE(AllKeys(), QStringList{"Not in a run"});
     QCOMPARE(LogRecords("DEMO", ttUpdate), 1);
     QVERIFY(form_->ToolMenuItem(ttPack)->isEnabled());
-  }
-
-  // The work folders of a restore: the former ones set aside, put back, removed.
-  void workFoldersAreSetAsideAndPutBack() {
-    MakeDemo();
-    MakeForm();
-    form_->SelectAliasByName("DEMO");
-    QDir().mkpath(Db("DEMO", "SAFE/KEYVIOL"));
-    form_->StartRun(ttRestore, 0);
-    form_->CreateWorkFolders();
-    QVERIFY(QFile::exists(Db("DEMO", "METADA$$/ORDERS.DB")));
-    QVERIFY(QDir(Db("DEMO", "SA$$/KEYVIOL")).exists());
-    QVERIFY(!QDir(Db("DEMO", "METADATA")).exists());  // the restore makes it anew
-    QDir().mkpath(Db("DEMO", "METADATA"));
-    QFile(Db("DEMO", "METADATA/PARTIAL.DB")).open(QIODevice::WriteOnly);
-    form_->RestoreWorkFolders();
-    QVERIFY(QFile::exists(Db("DEMO", "METADATA/ORDERS.DB")));
-    QVERIFY(!QFile::exists(Db("DEMO", "METADATA/PARTIAL.DB")));
-    QVERIFY(!QDir(Db("DEMO", "METADA$$")).exists());
-    QVERIFY(QDir(Db("DEMO", "SAFE/KEYVIOL")).exists());
-
-    form_->CreateWorkFolders();
-    form_->RemoveWorkFolders();
-    QVERIFY(!QDir(Db("DEMO", "METADA$$")).exists());
-    QVERIFY(!QDir(Db("DEMO", "SA$$")).exists());
-    QVERIFY(seen_.isEmpty());
-    QVERIFY(form_->ToolRunning);
-    try {
-      form_->FinishRun(trSuccess);
-    } catch (...) {
-      QFAIL("success ends without the silent abort");
-    }
-    VerifyIdle();
   }
 
   // A live table held by another program is not deleted by Retrieve, and

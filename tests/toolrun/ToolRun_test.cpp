@@ -23,6 +23,7 @@
 #include "Session.h"
 #include "TTable.h"
 #include "VdxRun.h"
+#include "ZipTestSupport.h"
 #include "cpTbTool.h"
 #include "svLog.h"
 
@@ -55,18 +56,22 @@ class TScriptedDriver : public toolrun::TRunDriver {
     detail_ = m.Detail;
     return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons != toolrun::rbYesNo;
   }
-  void ProgressStart(const QString&, int, bool) override {}
+  void ProgressStart(const QString&, int, bool) override { progress_shown_ = true; }
   bool ProgressStep(const QString&, int) override {
     ++steps_;
     return true;
   }
-  void ProgressResume() override {}
-  void ProgressHide() override {}
+  void ProgressResume() override { progress_shown_ = true; }
+  void ProgressHide() override { progress_shown_ = false; }
+  void RunStarted() override { controls_off_ = true; }
+  void RunEnded() override { controls_off_ = false; }
 
   QStringList keys_;
   QStringList shown_;  // each message's first key and its arguments
   QString detail_;  // of the last message
   int steps_ = 0;
+  bool progress_shown_ = false;
+  bool controls_off_ = false;  // as a window's tool controls are during a run
 
  private:
   QString path_;
@@ -86,7 +91,7 @@ class ToolRunTest : public ::testing::Test {
     ::setenv("VARDEX_HOME", home_.c_str(), 1);
     std::ofstream(home_ / "engine.ini") << "[DEMO]\nPATH=" << (home_ / "DEMO").string() << "\n";
     fs::create_directories(home_ / "media");
-    std::ofstream(home_ / "drives.ini") << "[Drives]\nA=" << (home_ / "media").string() << "\n";
+    ziptest::WriteDrives(home_ / "drives.ini", {{"A", (home_ / "media").string()}});
     engine::TSession::Default().SetConfigFile((home_ / "engine.ini").string());
     ASSERT_TRUE(OpenLog());
   }
@@ -209,7 +214,9 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
     EXPECT_EQ(driver.keys_.last(), c.message) << driver.keys_.join(' ').toStdString();
     EXPECT_NE(driver.detail_.toStdString().find(c.detail), std::string::npos)
         << driver.detail_.toStdString();
-    if (!c.ask) EXPECT_EQ(driver.keys_.size(), 1);
+    if (!c.ask) {
+      EXPECT_EQ(driver.keys_.size(), 1);
+    }
     if (*c.shown) {
       EXPECT_TRUE(driver.shown_.contains(c.shown)) << driver.shown_.join(';').toStdString();
     }
@@ -237,6 +244,42 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
       EXPECT_EQ(name.find('$'), std::string::npos) << name;
     }
   }
+}
+
+// The work folders of a restore: the former ones set aside, put back, removed.
+TEST_F(ToolRunTest, WorkFoldersAreSetAsideAndPutBack) {
+  const fs::path db = home_ / "DEMO";
+  fs::remove_all(db);
+  fs::copy(home_ / "template" / "DEMO", db, fs::copy_options::recursive);
+  fs::create_directories(db / "SAFE" / "KEYVIOL");
+  TScriptedDriver driver(QString::fromStdString(db.string()), true, true);
+  TZelTableTools tools;
+  toolrun::TToolRun run(driver, tools);
+  run.StartRun(ttRestore, 0);
+  run.CreateWorkFolders();
+  EXPECT_TRUE(fs::exists(db / "METADA$$" / "ORDERS.DB"));
+  EXPECT_TRUE(fs::is_directory(db / "SA$$" / "KEYVIOL"));
+  EXPECT_FALSE(fs::exists(db / "METADATA"));  // the restore makes it anew
+  fs::create_directories(db / "METADATA");
+  std::ofstream(db / "METADATA" / "PARTIAL.DB");
+  run.RestoreWorkFolders();
+  EXPECT_TRUE(fs::exists(db / "METADATA" / "ORDERS.DB"));
+  EXPECT_FALSE(fs::exists(db / "METADATA" / "PARTIAL.DB"));
+  EXPECT_FALSE(fs::exists(db / "METADA$$"));
+  EXPECT_TRUE(fs::is_directory(db / "SAFE" / "KEYVIOL"));
+
+  run.CreateWorkFolders();
+  run.RemoveWorkFolders();
+  EXPECT_FALSE(fs::exists(db / "METADA$$"));
+  EXPECT_FALSE(fs::exists(db / "SA$$"));
+  EXPECT_TRUE(driver.keys_.isEmpty());
+  EXPECT_TRUE(driver.Running());
+  EXPECT_TRUE(driver.controls_off_);
+  // Success ends without the silent abort, and the run is over.
+  EXPECT_NO_THROW(run.FinishRun(trSuccess));
+  EXPECT_FALSE(driver.Running());
+  EXPECT_FALSE(driver.controls_off_);
+  EXPECT_FALSE(driver.progress_shown_);
 }
 
 }  // namespace

@@ -14,23 +14,15 @@
 #include <sstream>
 
 #include "TempDir.h"
+#include "ZipTestSupport.h"
 #include "ZipVolumes.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
+using ziptest::ReadFile;
+using ziptest::WriteFile;
 
 // Bytes that compress like table data: repeated records with varying fields.
 std::string TableLike(size_t n, unsigned seed) {
@@ -86,7 +78,7 @@ class DZipTest : public ::testing::Test {
     WriteFile(src_ / "SAFE/EMPTY.DB", "");
     WriteFile(src_ / "SAFE/\xc3\x84RGER.DB", "umlaut");
     fs::create_directories(drive());
-    WriteFile(tmp_ / "drives.ini", "[Drives]\nA=" + drive().string() + "\nA.Capacity=65536\n");
+    ziptest::WriteDrives(tmp_ / "drives.ini", {{"A", drive().string(), 65536}});
   }
 
   fs::path drive() const { return tmp_ / "drive"; }
@@ -398,7 +390,7 @@ TEST_F(DZipTest, VolumeFoldersAreRefusedByWhatTheyHoldAndLoseOnlyBackups) {
   };
   for (const auto& r : refused) {
     SCOPED_TRACE(r.folder.string());
-    WriteFile(tmp_ / "drives.ini", "[Drives]\nB=" + r.folder.string() + "\n");
+    ziptest::WriteDrives(tmp_ / "drives.ini", {{"B", r.folder.string()}});
     ZIPCMDSTRUCT add = AddCommand("B:\\SALESDAT.DBK", MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE);
     add.protectedFolders = {(tmp_ / "elsewhere").string()};
     fs::create_directories(tmp_ / "elsewhere");
@@ -406,7 +398,7 @@ TEST_F(DZipTest, VolumeFoldersAreRefusedByWhatTheyHoldAndLoseOnlyBackups) {
     EXPECT_EQ(add.lpszReturnString, r.reason);
   }
   unsetenv("VARDEX_HOME");
-  WriteFile(tmp_ / "drives.ini", "[Drives]\nA=" + drive().string() + "\nA.Capacity=65536\n");
+  ziptest::WriteDrives(tmp_ / "drives.ini", {{"A", drive().string(), 65536}});
   EXPECT_TRUE(fs::exists(src_ / "SAFE/CUSTOMER.DB"));
   EXPECT_TRUE(fs::exists(tmp_ / "prog/engine.ini"));
 

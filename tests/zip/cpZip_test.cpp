@@ -9,15 +9,13 @@
 #include <fstream>
 
 #include "TempDir.h"
+#include "ZipTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void WriteFile(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
+using ziptest::WriteFile;
 
 class CpZipTest : public ::testing::Test {
  protected:
@@ -32,7 +30,7 @@ class CpZipTest : public ::testing::Test {
   }
 
   void SetDrive(const std::string& letter, const fs::path& folder) {
-    WriteFile(drives_, "[Drives]\n" + letter + "=" + folder.string() + "\n");
+    ziptest::WriteDrives(drives_, {{letter, folder.string()}});
   }
 
   TZipSet Set(const std::string& comment = "SalesData") const {
