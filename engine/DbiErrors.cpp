@@ -69,6 +69,8 @@ DBIResult RecordError(const Status& status) {
   return status.code();
 }
 
+const Status& LastError() { return last_error; }
+
 }  // namespace engine
 
 using engine::CopyText;

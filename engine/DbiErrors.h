@@ -94,6 +94,10 @@ class Status;
 // Records a failed status as the last error of this thread and returns its
 // code, so direct calls can end with `return RecordError(status);`.
 DBIResult RecordError(const Status& status);
+// That last error whole. The layers above the direct calls take it from
+// here: DbiGetErrorInfo's buffers hold 127 characters, and a path cut there
+// loses the very file name it ends with.
+const Status& LastError();
 }  // namespace engine
 
 // The last error recorded on this thread; bFull is accepted for the call's

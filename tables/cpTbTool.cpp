@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <tuple>
+#include <utility>
 
 #include "Database.h"
 #include "Session.h"
@@ -170,23 +171,31 @@ void TZelTableTools::Execute(CRTblDesc& request, const std::string& directory,
   Check(closedResult);
 }
 
+namespace {
+
+// The engine's text, then each context on a line of its own.
+std::string EngineText(const engine::Status& status) {
+  std::string text = status.message();
+  for (const std::string& context : status.contexts()) {
+    if (!context.empty()) text += "\n" + context;
+  }
+  return text;
+}
+
+}  // namespace
+
+EBdeApi::EBdeApi(engine::Status status)
+    : ETableTools(EngineText(status)), status_(std::move(status)) {}
+
 DBIResult TZelTableTools::Check(DBIResult result) {
   if (result == DBIERR_NONE) return result;
-  DBIErrInfo info{};
-  DbiGetErrorInfo(false, info);
-  std::string message;
-  if (info.iError == result) {
-    message = info.szErrCode;
-    for (const char* context :
-         {info.szContext1, info.szContext2, info.szContext3, info.szContext4}) {
-      if (context[0]) message += std::string("\n") + context;
-    }
-  } else {
-    DBIMSG text{};
-    DbiGetErrorString(result, text);
-    message = text;
-  }
-  throw EBdeApi(message, result);
+  // The status the call recorded, whole: DbiGetErrorInfo would hand over
+  // the same text and contexts cut to its buffers.
+  const engine::Status& last = engine::LastError();
+  if (last.code() == result) throw EBdeApi(last);
+  DBIMSG text{};
+  DbiGetErrorString(result, text);
+  throw EBdeApi(engine::Status(result, text));
 }
 
 tbguard::TTablesClosed::~TTablesClosed() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "DbiCalls.h"
+#include "Status.h"
 #include "TTable.h"
 
 class ETableTools : public std::runtime_error {
@@ -19,18 +20,22 @@ class ETableTools : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
-// An engine call that did not return 0; the message is the engine's text.
+// An engine call that did not return 0. It carries the engine's status
+// whole (code, text and contexts, the first of which is usually the file);
+// the message is the text with each context on a line of its own.
 class EBdeApi : public ETableTools {
  public:
+  explicit EBdeApi(engine::Status status);
   explicit EBdeApi(const std::string& message, DBIResult code = 0)
-      : ETableTools(message), code_(code) {}
+      : EBdeApi(engine::Status(code, message)) {}
+  const engine::Status& EngineStatus() const { return status_; }
   // The engine's result code (0 when the failure came from elsewhere) and
   // its category (its high byte: damage, lock conflict ...).
-  DBIResult ErrorCode() const { return code_; }
-  int Category() const { return (code_ >> 8) & 0xFF; }
+  DBIResult ErrorCode() const { return status_.code(); }
+  int Category() const { return status_.category(); }
 
  private:
-  DBIResult code_;
+  engine::Status status_;
 };
 
 // The folder of a database name: the path of the alias of that name, or,

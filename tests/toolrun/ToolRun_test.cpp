@@ -152,6 +152,11 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
          fs::resize_file(db / "CUSTOMER.DB", fs::file_size(db / "CUSTOMER.DB") - 700);
        },
        trCorrupted, "Corrupted", "CUSTOMER.DB"},
+      // Found only while the table is rewritten: the end message names the
+      // blob file itself, whole.
+      {"missing blob file", ttPack, true,
+       [](const fs::path& db) { fs::remove(db / "CUSTOMER.MB"); }, trCorrupted, "Corrupted",
+       "/DEMO/CUSTOMER.MB"},
       {"a table another program holds open", ttPack, true,
        [&held](const fs::path& db) {
          auto table = std::make_shared<engine::TTable>();
