@@ -62,6 +62,7 @@ ExternalSorter::~ExternalSorter() {
       stopping_ = true;
     }
     wake_.notify_all();
+    room_.notify_all();
     worker_.join();
   }
   if (spill_) {
@@ -80,6 +81,7 @@ char* ExternalSorter::EntryAt(std::size_t i) {
 void ExternalSorter::SortInBackground() {
   if (worker_.joinable() || added_ > 0 || finished_) return;
   batch_.reserve(kBatchBytes);
+  background_ = true;
   worker_ = std::thread([this] { Background(); });
 }
 
@@ -126,24 +128,79 @@ void ExternalSorter::Background() {
       {
         // Under the lock, so that a caller waiting for room sees it.
         std::lock_guard lock(mutex_);
+        shared_ = s;
         failed_.store(true, std::memory_order_release);
       }
       room_.notify_one();
+      ready_.notify_all();
       return;
     }
     batch.clear();
     std::lock_guard lock(mutex_);
     if (spare_.size() < kQueued) spare_.push_back(std::move(batch));
   }
-  // The last run is sorted here too, while the caller finishes its copy.
-  if (!FinishNow().ok()) failed_.store(true, std::memory_order_release);
+  // The last run is sorted here too, and the merge goes on from here.
+  const Status s = FinishNow();
+  {
+    std::lock_guard lock(mutex_);
+    sorted_ = true;
+    shared_ = s;
+    if (!s.ok()) failed_.store(true, std::memory_order_release);
+  }
+  ready_.notify_all();
+  if (s.ok()) MergeAhead();
+}
+
+void ExternalSorter::MergeAhead() {
+  const std::size_t bytes = std::max(kBatchBytes, recordSize_);
+  for (;;) {
+    std::string batch;
+    {
+      std::lock_guard lock(mutex_);
+      if (!outSpare_.empty()) {
+        batch = std::move(outSpare_.front());
+        outSpare_.pop_front();
+      }
+    }
+    batch.clear();
+    batch.reserve(bytes);
+    bool end = false;
+    while (batch.size() + recordSize_ <= bytes) {
+      const char* record = NextNow();
+      if (!record) {
+        end = true;
+        break;
+      }
+      batch.append(record, recordSize_);
+    }
+    {
+      std::unique_lock lock(mutex_);
+      room_.wait(lock, [this] { return stopping_ || out_.size() < kQueued; });
+      if (stopping_) return;
+      out_.push_back(std::move(batch));
+      outEnded_ = end;
+      if (end) shared_ = status_;
+    }
+    ready_.notify_one();
+    if (end) return;
+  }
 }
 
 Status ExternalSorter::Finish() {
-  if (!worker_.joinable()) return FinishNow();
+  if (!worker_.joinable()) return background_ ? status() : FinishNow();
   HandOver(true);
+  std::unique_lock lock(mutex_);
+  ready_.wait(lock, [this] { return sorted_ || failed_.load(); });
+  if (!failed_.load()) return Status::OK();
+  lock.unlock();
   worker_.join();
   return status_;
+}
+
+Status ExternalSorter::status() const {
+  if (!background_) return status_;
+  std::lock_guard lock(mutex_);
+  return shared_;
 }
 
 Status ExternalSorter::AddNow(const char* record) {
@@ -334,6 +391,28 @@ bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
 }
 
 const char* ExternalSorter::Next() {
+  if (!background_) return NextNow();
+  if (at_ + recordSize_ <= merged_.size()) {
+    const char* record = merged_.data() + at_;
+    at_ += recordSize_;
+    return record;
+  }
+  if (!worker_.joinable()) return nullptr;  // every batch taken, or the sort failed
+  std::unique_lock lock(mutex_);
+  if (!sorted_ || failed_.load()) return nullptr;  // not finished
+  ready_.wait(lock, [this] { return !out_.empty(); });
+  if (merged_.capacity() > 0 && outSpare_.size() < kQueued) outSpare_.push_back(std::move(merged_));
+  merged_ = std::move(out_.front());
+  out_.pop_front();
+  const bool last = outEnded_ && out_.empty();
+  lock.unlock();
+  room_.notify_one();
+  if (last) worker_.join();  // it ends right after handing over its last batch
+  at_ = 0;
+  return Next();
+}
+
+const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
   if (readers_.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;

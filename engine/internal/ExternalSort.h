@@ -8,9 +8,11 @@
 // a restructure, whose spill file lives in the staging folder.
 //
 // In the background mode the sorter's own work (sort keys, sorting and
-// spilling runs, the last run's sort) runs on a thread of its own: Add
-// copies the record into a batch and hands full batches over, so the
-// caller's loop goes on while the records are sorted.
+// spilling runs, the last run's sort, the merge) runs on a thread of its
+// own: Add copies the record into a batch and hands full batches over, so
+// the caller's loop goes on while the records are sorted; after Finish the
+// thread merges ahead into batches of sorted records that Next hands out,
+// so the caller writes one batch while the next is merged.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
@@ -54,7 +56,7 @@ class ExternalSorter {
   // The next record (recordSize bytes, valid until the next call); nullptr
   // at the end or when a spilled run cannot be read back (status()).
   const char* Next();
-  const Status& status() const { return status_; }
+  Status status() const;
 
   std::uint64_t size() const { return added_; }
   std::size_t recordSize() const { return recordSize_; }
@@ -76,6 +78,10 @@ class ExternalSorter {
 
   Status AddNow(const char* record);
   Status FinishNow();
+  const char* NextNow();
+  // Background mode, after the last run is sorted: fills batches of sorted
+  // records for Next until the records or the room run out.
+  void MergeAhead();
   // Hands the batch being filled to the background thread.
   void HandOver(bool last);
   void Background();
@@ -114,14 +120,23 @@ class ExternalSorter {
   Status status_;
 
   // Background mode. The thread owns everything above until it ends; the
-  // caller touches only batch_ and, under mutex_, the queue.
+  // caller touches only batch_, merged_/at_ and, under mutex_, the queues
+  // and shared_.
+  bool background_ = false;
   std::thread worker_;
   std::string batch_;
   std::deque<std::string> queue_, spare_;
   bool ending_ = false, stopping_ = false;
   std::atomic<bool> failed_{false};  // status_ holds the thread's failure
-  std::mutex mutex_;
-  std::condition_variable wake_, room_;
+  // Merged batches: out_ from the thread, spent ones back in outSpare_.
+  std::deque<std::string> out_, outSpare_;
+  bool sorted_ = false;    // the last run is sorted (or the sort failed)
+  bool outEnded_ = false;  // the last merged batch is in out_
+  std::string merged_;     // the batch Next hands out, from at_ on
+  std::size_t at_ = 0;
+  Status shared_;  // the thread's status as of its last report
+  mutable std::mutex mutex_;
+  std::condition_variable wake_, room_, ready_;
 };
 
 }  // namespace engine
