@@ -24,6 +24,20 @@ std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
   return v;
 }
 
+// The order of the sort key bytes past the first sixteen, which the slots
+// and readers compare first: keys that tie there are mostly equal (a
+// repeated value of a secondary index), and a word at a time settles those
+// without a call.
+inline int CompareRest(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    const std::uint64_t x = GetBe64(a), y = GetBe64(b);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  for (; n > 0; ++a, ++b, --n)
+    if (*a != *b) return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b) ? -1 : 1;
+  return 0;
+}
+
 }  // namespace
 
 // One run being merged: a spilled run read back through a buffer, or the
@@ -225,7 +239,7 @@ void ExternalSorter::SortRun() {
   std::stable_sort(slots_.begin(), slots_.end(), [rest](const Slot& a, const Slot& b) {
     if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
     if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
-    return rest && std::memcmp(a.entry + 16, b.entry + 16, rest) < 0;
+    return rest && CompareRest(a.entry + 16, b.entry + 16, rest) < 0;
   });
 }
 
@@ -247,7 +261,11 @@ Status ExternalSorter::SpillRun() {
   Run run;
   run.offset = spillBytes_ + writeBuffer_.size();
   run.count = slots_.size();
-  for (const Slot& slot : slots_) {
+  // The entries lie in the order they came: fetch a few slots ahead.
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry + keySize_);
+    const Slot& slot = slots_[i];
     writeBuffer_.append(slot.entry + keySize_, recordSize_);
     if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
       Status s = Flush();
@@ -339,6 +357,7 @@ bool ExternalSorter::Advance(std::size_t index) {
   Reader& r = *readers_[index];
   if (r.memory) {
     if (r.slot >= slots_.size()) return false;
+    if (r.slot + 8 < slots_.size()) __builtin_prefetch(slots_[r.slot + 8].entry);
     r.key = slots_[r.slot].entry;
     r.record = r.key + keySize_;
     r.head = slots_[r.slot].prefix[0];
@@ -386,7 +405,7 @@ bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
   const Reader& rb = *readers_[b];
   if (ra.head != rb.head) return ra.head < rb.head;
   if (ra.next != rb.next) return ra.next < rb.next;
-  const int c = keySize_ > 16 ? std::memcmp(ra.key + 16, rb.key + 16, keySize_ - 16) : 0;
+  const int c = keySize_ > 16 ? CompareRest(ra.key + 16, rb.key + 16, keySize_ - 16) : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 
@@ -416,6 +435,7 @@ const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
   if (readers_.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;
+    if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry + keySize_);
     return slots_[next_++].entry + keySize_;
   }
   // The reader whose record went out last is still on top: it moves on and

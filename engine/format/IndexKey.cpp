@@ -126,6 +126,9 @@ void FoldLetters(const unsigned char* in, unsigned char* out, std::size_t n) {
     x -= lower >> 2;                                             // 0x80 >> 2 == 'a' - 'A'
     std::memcpy(out + i, &x, 8);
   }
+  // The tail of a field of eight bytes or more: its last eight bytes once
+  // more (each output byte depends on its input byte only).
+  if (i < n && n >= 8) return FoldLetters(in + n - 8, out + n - 8, 8);
   for (; i < n; ++i) out[i] = Letter(in[i]);
 }
 
@@ -137,6 +140,8 @@ void Complement(const unsigned char* in, unsigned char* out, std::size_t n) {
     x = ~x;
     std::memcpy(out + i, &x, 8);
   }
+  // As in FoldLetters, unless the bytes are complemented in place.
+  if (i < n && n >= 8 && in != out) return Complement(in + n - 8, out + n - 8, 8);
   for (; i < n; ++i) out[i] = static_cast<unsigned char>(255 - in[i]);
 }
 
