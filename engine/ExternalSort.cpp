@@ -196,7 +196,13 @@ void ExternalSorter::MergeAhead() {
       if (end) shared_ = status_;
     }
     ready_.notify_one();
-    if (end) return;
+    if (end) break;
+  }
+  // Every record is out: the spill file goes while the caller writes the
+  // last batches (dropping its cached pages takes a while).
+  if (spill_) {
+    spill_.reset();
+    env_->Remove(spillPath_);
   }
 }
 
@@ -234,13 +240,39 @@ Status ExternalSorter::AddNow(const char* record) {
   return Status::OK();
 }
 
+// The slots are sorted by their prefixes alone, which keeps the sort off
+// the entries scattered in the arena; then each stretch of slots whose
+// prefixes tie, in the order they came, is put in the order of the rest of
+// their keys (still stable), its entries fetched a little ahead.
 void ExternalSorter::SortRun() {
-  const std::size_t rest = keySize_ > 16 ? keySize_ - 16 : 0;
-  std::stable_sort(slots_.begin(), slots_.end(), [rest](const Slot& a, const Slot& b) {
-    if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
-    if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
-    return rest && CompareRest(a.entry + 16, b.entry + 16, rest) < 0;
+  const auto samePrefix = [](const Slot& a, const Slot& b) {
+    return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
+  };
+  std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) {
+    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
   });
+  if (keySize_ <= 16) return;
+  const std::size_t rest = keySize_ - 16;
+  const auto byRest = [rest](const Slot& a, const Slot& b) {
+    return CompareRest(a.entry + 16, b.entry + 16, rest) < 0;
+  };
+  constexpr std::size_t kAhead = 16;
+  const std::size_t n = slots_.size();
+  for (std::size_t i = 0; i < n;) {
+    if (i + kAhead < n && samePrefix(slots_[i + kAhead - 1], slots_[i + kAhead])) {
+      __builtin_prefetch(slots_[i + kAhead - 1].entry + 16);
+      __builtin_prefetch(slots_[i + kAhead].entry + 16);
+    }
+    std::size_t end = i + 1;
+    while (end < n && samePrefix(slots_[i], slots_[end])) ++end;
+    if (end - i == 2) {
+      if (byRest(slots_[i + 1], slots_[i])) std::swap(slots_[i], slots_[i + 1]);
+    } else if (end - i > 2) {
+      std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(i),
+                       slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
+    }
+    i = end;
+  }
 }
 
 Status ExternalSorter::Flush() {
@@ -380,10 +412,20 @@ bool ExternalSorter::Advance(std::size_t index) {
   }
   r.record = r.buffer.data() + r.at * recordSize_;
   ++r.at;
-  order_.WriteSortKey(r.record, r.keyBuffer.data());
-  r.key = r.keyBuffer.data();
-  r.head = PrefixOf(r.key, keySize_, 0);
-  r.next = PrefixOf(r.key, keySize_, 8);
+  if (keySize_ <= 16) {
+    order_.WriteSortKey(r.record, r.keyBuffer.data());
+    r.key = r.keyBuffer.data();
+    r.head = PrefixOf(r.key, keySize_, 0);
+    r.next = PrefixOf(r.key, keySize_, 8);
+    return true;
+  }
+  // The first sixteen bytes of the sort key settle most comparisons; the
+  // whole key is made when they tie (KeyOf).
+  char prefix[16];
+  order_.WriteSortKeyPrefix(r.record, prefix, 16);
+  r.head = GetBe64(prefix);
+  r.next = GetBe64(prefix + 8);
+  r.key = nullptr;
   return true;
 }
 
@@ -400,12 +442,21 @@ void ExternalSorter::SiftDownTop() {
   }
 }
 
-bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
-  const Reader& ra = *readers_[a];
-  const Reader& rb = *readers_[b];
+const char* ExternalSorter::KeyOf(Reader& r) {
+  if (!r.key) {
+    order_.WriteSortKey(r.record, r.keyBuffer.data());
+    r.key = r.keyBuffer.data();
+  }
+  return r.key;
+}
+
+bool ExternalSorter::Less(std::size_t a, std::size_t b) {
+  Reader& ra = *readers_[a];
+  Reader& rb = *readers_[b];
   if (ra.head != rb.head) return ra.head < rb.head;
   if (ra.next != rb.next) return ra.next < rb.next;
-  const int c = keySize_ > 16 ? CompareRest(ra.key + 16, rb.key + 16, keySize_ - 16) : 0;
+  const int c =
+      keySize_ > 16 ? CompareRest(KeyOf(ra) + 16, KeyOf(rb) + 16, keySize_ - 16) : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 
@@ -416,17 +467,16 @@ const char* ExternalSorter::Next() {
     at_ += recordSize_;
     return record;
   }
-  if (!worker_.joinable()) return nullptr;  // every batch taken, or the sort failed
+  if (drained_ || !worker_.joinable()) return nullptr;  // every batch taken, or the sort failed
   std::unique_lock lock(mutex_);
   if (!sorted_ || failed_.load()) return nullptr;  // not finished
   ready_.wait(lock, [this] { return !out_.empty(); });
   if (merged_.capacity() > 0 && outSpare_.size() < kQueued) outSpare_.push_back(std::move(merged_));
   merged_ = std::move(out_.front());
   out_.pop_front();
-  const bool last = outEnded_ && out_.empty();
+  drained_ = outEnded_ && out_.empty();
   lock.unlock();
   room_.notify_one();
-  if (last) worker_.join();  // it ends right after handing over its last batch
   at_ = 0;
   return Next();
 }

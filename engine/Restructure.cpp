@@ -341,13 +341,15 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
       },
       &y, p.xTemplate, p.yTemplate);
   if (sorter && !sorter->status().ok()) s = sorter->status();
-  p.records.reset();
+  // The sorter's thread removes its spill file meanwhile; it ends below.
   if (s.ok()) s = x->Sync();
   if (!s.ok()) return s;
   x.reset();
   std::string y_ext = p.ext;
   y_ext[0] = y_ext[0] == 'x' ? 'y' : 'Y';
-  return WriteSyncedFile(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
+  s = WriteSyncedFile(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
+  p.records.reset();
+  return s;
 }
 
 Status Job::WritePrimary(const DataFileHeader& h, const std::vector<IndexEntry>& leaves) {

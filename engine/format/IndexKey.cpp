@@ -1,5 +1,6 @@
 #include "IndexKey.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace engine {
@@ -166,6 +167,34 @@ void KeyOrder::WriteSortKey(const char* key, char* out) const {
   if (descending_) {
     auto* start = reinterpret_cast<unsigned char*>(out);
     Complement(start, start, static_cast<std::size_t>(o - start));
+  }
+}
+
+void KeyOrder::WriteSortKeyPrefix(const char* key, char* out, std::size_t n) const {
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  const auto* p = reinterpret_cast<const unsigned char*>(key);
+  std::size_t left = n;
+  for (const KeyField& f : fields_) {
+    if (left == 0) break;
+    std::size_t take = std::min<std::size_t>(f.size, left);
+    if (f.type == kAlpha && (caseInsensitive_ || !byteOrder_)) {
+      FoldLetters(p, o, take);
+    } else {
+      std::memcpy(o, p, take);
+    }
+    o += take;
+    left -= take;
+    if (DoubledField(f) && left > 0) {
+      take = std::min<std::size_t>(f.size, left);
+      Complement(p, o, take);
+      o += take;
+      left -= take;
+    }
+    p += f.size;
+  }
+  if (descending_) {
+    auto* start = reinterpret_cast<unsigned char*>(out);
+    Complement(start, start, n - left);
   }
 }
 

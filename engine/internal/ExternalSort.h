@@ -92,7 +92,8 @@ class ExternalSorter {
   Status Flush();
   void AddReaders(std::size_t first, std::size_t count);
   Status MergeRuns(std::size_t count);
-  bool Less(std::size_t a, std::size_t b) const;  // merge heads, by reader
+  bool Less(std::size_t a, std::size_t b);  // merge heads, by reader
+  const char* KeyOf(Reader& r);              // its whole sort key, made on demand
   void Push(std::size_t reader);
   // Moves a reader to its next record; false when it has none left.
   bool Advance(std::size_t reader);
@@ -134,6 +135,7 @@ class ExternalSorter {
   bool outEnded_ = false;  // the last merged batch is in out_
   std::string merged_;     // the batch Next hands out, from at_ on
   std::size_t at_ = 0;
+  bool drained_ = false;  // merged_ is the last batch
   Status shared_;  // the thread's status as of its last report
   mutable std::mutex mutex_;
   std::condition_variable wake_, room_, ready_;

@@ -52,6 +52,9 @@ struct SortCase {
   std::uint8_t sortOrder;  // 0 ascii, else a national order
   bool descending;
   bool spills;
+  // The first ten bytes as one alpha field: in a national order its sort
+  // key (20 bytes) runs past the prefixes the merge compares first.
+  bool wide = false;
 };
 
 TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
@@ -63,13 +66,17 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"many runs, national order", 20000, 40, 64 * 1024, 0x62, false, true},
       {"many runs, descending", 20000, 3000, 64 * 1024, 0x62, true, true},
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
+      {"many runs, a wide key", 20000, 300, 64 * 1024, 0x62, false, true, true},
+      {"many runs, a wide key, descending", 20000, 300, 64 * 1024, 0x62, true, true, true},
   };
   TempDir tmp;
   for (const SortCase& c : cases)
     for (const bool background : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (background ? ", in the background" : ""));
-      const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false,
-                                   c.descending);
+      const engine::KeyOrder order = c.wide ? engine::KeyOrder({{kAlpha, 10, 0}}, c.sortOrder,
+                                                               false, c.descending)
+                                            : engine::KeyOrder({{kAlpha, 6, 0}, {kLong, 4, 0}},
+                                                               c.sortOrder, false, c.descending);
       const std::string spill = tmp / "sort~";
       std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
       {
