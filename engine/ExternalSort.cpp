@@ -51,6 +51,7 @@ struct ExternalSorter::Reader {
   std::size_t slot = 0;          // memory: the next slot
   const char* key = nullptr;
   const char* record = nullptr;
+  bool done = false;  // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
   std::string keyBuffer;
 };
@@ -326,7 +327,7 @@ Status ExternalSorter::FinishNow() {
   last->memory = true;
   last->left = slots_.size();
   readers_.push_back(std::move(last));
-  for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
+  StartTree();
   return status_;
 }
 
@@ -349,24 +350,22 @@ void ExternalSorter::AddReaders(std::size_t first, std::size_t count) {
 
 Status ExternalSorter::MergeRuns(std::size_t count) {
   AddReaders(0, count);
-  for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
+  StartTree();
   Run merged;
   merged.offset = spillBytes_;
-  const auto later = [this](std::size_t a, std::size_t b) { return Less(b, a); };
-  while (status_.ok() && !heap_.empty()) {
-    std::pop_heap(heap_.begin(), heap_.end(), later);
-    const std::size_t index = heap_.back();
-    heap_.pop_back();
+  while (status_.ok() && !readers_[tree_[0]]->done) {
+    const std::size_t index = tree_[0];
     writeBuffer_.append(readers_[index]->record, recordSize_);
     ++merged.count;
     if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
-    Push(index);
+    readers_[index]->done = !Advance(index);
+    Replay(index);
   }
   readers_.clear();
-  heap_.clear();
+  tree_.clear();
   if (!status_.ok()) return status_;
   Status s = Flush();
   if (!s.ok()) return s;
@@ -377,12 +376,31 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
   return Status::OK();
 }
 
-// Moves a reader to its next record and puts it on the heap, unless it is done.
-void ExternalSorter::Push(std::size_t index) {
-  if (!Advance(index)) return;
-  heap_.push_back(index);
-  std::push_heap(heap_.begin(), heap_.end(),
-                 [this](std::size_t a, std::size_t b) { return Less(b, a); });
+// A tournament of the readers' first records: tree_[0] holds the winner,
+// each inner node the loser of its match (leaves k..2k-1 stand for the k
+// readers, node n plays its children 2n and 2n+1). A record out costs one
+// match per level on the winner's path.
+void ExternalSorter::StartTree() {
+  const std::size_t k = readers_.size();
+  for (std::size_t i = 0; i < k; ++i) readers_[i]->done = !Advance(i);
+  tree_.assign(k, 0);
+  std::vector<std::size_t> winners(2 * k);
+  for (std::size_t i = 0; i < k; ++i) winners[k + i] = i;
+  for (std::size_t node = k - 1; node >= 1; --node) {
+    const std::size_t a = winners[2 * node], b = winners[2 * node + 1];
+    const bool first = Less(a, b);
+    winners[node] = first ? a : b;
+    tree_[node] = first ? b : a;
+  }
+  tree_[0] = k > 1 ? winners[1] : 0;
+}
+
+// The winner moved on (or is done): it plays its way up again.
+void ExternalSorter::Replay(std::size_t reader) {
+  std::size_t winner = reader;
+  for (std::size_t node = (reader + readers_.size()) / 2; node >= 1; node /= 2)
+    if (Less(tree_[node], winner)) std::swap(tree_[node], winner);
+  tree_[0] = winner;
 }
 
 bool ExternalSorter::Advance(std::size_t index) {
@@ -429,19 +447,6 @@ bool ExternalSorter::Advance(std::size_t index) {
   return true;
 }
 
-void ExternalSorter::SiftDownTop() {
-  const std::size_t n = heap_.size();
-  std::size_t at = 0;
-  for (;;) {
-    std::size_t least = at;
-    for (std::size_t child = 2 * at + 1; child <= 2 * at + 2 && child < n; ++child)
-      if (Less(heap_[child], heap_[least])) least = child;
-    if (least == at) return;
-    std::swap(heap_[at], heap_[least]);
-    at = least;
-  }
-}
-
 const char* ExternalSorter::KeyOf(Reader& r) {
   if (!r.key) {
     order_.WriteSortKey(r.record, r.keyBuffer.data());
@@ -453,6 +458,7 @@ const char* ExternalSorter::KeyOf(Reader& r) {
 bool ExternalSorter::Less(std::size_t a, std::size_t b) {
   Reader& ra = *readers_[a];
   Reader& rb = *readers_[b];
+  if (ra.done || rb.done) return rb.done && (!ra.done || a < b);  // done: past every record
   if (ra.head != rb.head) return ra.head < rb.head;
   if (ra.next != rb.next) return ra.next < rb.next;
   const int c =
@@ -488,21 +494,17 @@ const char* ExternalSorter::NextNow() {
     if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry + keySize_);
     return slots_[next_++].entry + keySize_;
   }
-  // The reader whose record went out last is still on top: it moves on and
-  // sinks to its place, or leaves the heap when it is done.
-  if (next_ > 0 && !heap_.empty()) {
+  // The reader whose record went out last is still the winner: it moves on
+  // and plays again.
+  if (next_ > 0) {
     next_ = 0;
-    if (Advance(heap_.front())) {
-      SiftDownTop();
-    } else {
-      std::pop_heap(heap_.begin(), heap_.end(),
-                    [this](std::size_t a, std::size_t b) { return Less(b, a); });
-      heap_.pop_back();
-    }
+    const std::size_t top = tree_[0];
+    readers_[top]->done = !Advance(top);
+    Replay(top);
   }
-  if (!status_.ok() || heap_.empty()) return nullptr;
+  if (!status_.ok() || readers_[tree_[0]]->done) return nullptr;
   next_ = 1;
-  return readers_[heap_.front()]->record;
+  return readers_[tree_[0]]->record;
 }
 
 }  // namespace engine

@@ -94,11 +94,10 @@ class ExternalSorter {
   Status MergeRuns(std::size_t count);
   bool Less(std::size_t a, std::size_t b);  // merge heads, by reader
   const char* KeyOf(Reader& r);              // its whole sort key, made on demand
-  void Push(std::size_t reader);
+  void StartTree();
+  void Replay(std::size_t reader);
   // Moves a reader to its next record; false when it has none left.
   bool Advance(std::size_t reader);
-  // Restores the heap after the reader on top moved on.
-  void SiftDownTop();
 
   Env* env_;
   std::string spillPath_;
@@ -117,7 +116,7 @@ class ExternalSorter {
   bool finished_ = false;
   std::size_t next_ = 0;  // one run: the next slot; merging: 1 once a record went out
   std::vector<std::unique_ptr<Reader>> readers_;
-  std::vector<std::size_t> heap_;  // readers with a record left, least on top
+  std::vector<std::size_t> tree_;  // the merge's tournament of readers (StartTree)
   Status status_;
 
   // Background mode. The thread owns everything above until it ends; the
