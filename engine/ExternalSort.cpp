@@ -49,7 +49,6 @@ struct ExternalSorter::Reader {
   std::string buffer;
   std::size_t at = 0, have = 0;  // spilled: position and records in the buffer
   std::size_t slot = 0;          // memory: the next slot
-  const char* key = nullptr;
   const char* record = nullptr;
   bool done = false;  // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
@@ -408,8 +407,7 @@ bool ExternalSorter::Advance(std::size_t index) {
   if (r.memory) {
     if (r.slot >= slots_.size()) return false;
     if (r.slot + 8 < slots_.size()) __builtin_prefetch(slots_[r.slot + 8].entry);
-    r.key = slots_[r.slot].entry;
-    r.record = r.key + keySize_;
+    r.record = slots_[r.slot].entry + keySize_;
     r.head = slots_[r.slot].prefix[0];
     r.next = slots_[r.slot].prefix[1];
     ++r.slot;
@@ -432,27 +430,17 @@ bool ExternalSorter::Advance(std::size_t index) {
   ++r.at;
   if (keySize_ <= 16) {
     order_.WriteSortKey(r.record, r.keyBuffer.data());
-    r.key = r.keyBuffer.data();
-    r.head = PrefixOf(r.key, keySize_, 0);
-    r.next = PrefixOf(r.key, keySize_, 8);
+    r.head = PrefixOf(r.keyBuffer.data(), keySize_, 0);
+    r.next = PrefixOf(r.keyBuffer.data(), keySize_, 8);
     return true;
   }
-  // The first sixteen bytes of the sort key settle most comparisons; the
-  // whole key is made when they tie (KeyOf).
+  // The first sixteen bytes of the sort key settle most comparisons; when
+  // they tie, the keys themselves are compared (Less).
   char prefix[16];
   order_.WriteSortKeyPrefix(r.record, prefix, 16);
   r.head = GetBe64(prefix);
   r.next = GetBe64(prefix + 8);
-  r.key = nullptr;
   return true;
-}
-
-const char* ExternalSorter::KeyOf(Reader& r) {
-  if (!r.key) {
-    order_.WriteSortKey(r.record, r.keyBuffer.data());
-    r.key = r.keyBuffer.data();
-  }
-  return r.key;
 }
 
 bool ExternalSorter::Less(std::size_t a, std::size_t b) {
@@ -461,8 +449,11 @@ bool ExternalSorter::Less(std::size_t a, std::size_t b) {
   if (ra.done || rb.done) return rb.done && (!ra.done || a < b);  // done: past every record
   if (ra.head != rb.head) return ra.head < rb.head;
   if (ra.next != rb.next) return ra.next < rb.next;
-  const int c =
-      keySize_ > 16 ? CompareRest(KeyOf(ra) + 16, KeyOf(rb) + 16, keySize_ - 16) : 0;
+  // Past the prefixes the keys order as their sort keys do; mostly they
+  // are equal (a value repeated), which the first look at their bytes says.
+  const int c = keySize_ > 16 ? order_.Compare(std::string_view(ra.record, order_.length()),
+                                               std::string_view(rb.record, order_.length()))
+                              : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 

@@ -93,7 +93,6 @@ class ExternalSorter {
   void AddReaders(std::size_t first, std::size_t count);
   Status MergeRuns(std::size_t count);
   bool Less(std::size_t a, std::size_t b);  // merge heads, by reader
-  const char* KeyOf(Reader& r);              // its whole sort key, made on demand
   void StartTree();
   void Replay(std::size_t reader);
   // Moves a reader to its next record; false when it has none left.
