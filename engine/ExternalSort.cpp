@@ -16,28 +16,6 @@ constexpr std::size_t kFanIn = 32;
 constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 constexpr std::size_t kQueued = 2;
 
-std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
-  if (from + 8 <= length) return GetBe64(key + from);
-  std::uint64_t v = 0;
-  for (std::size_t i = from; i < from + 8; ++i)
-    v = v << 8 | (i < length ? static_cast<unsigned char>(key[i]) : 0u);
-  return v;
-}
-
-// The order of the sort key bytes past the first sixteen, which the slots
-// and readers compare first: keys that tie there are mostly equal (a
-// repeated value of a secondary index), and a word at a time settles those
-// without a call.
-inline int CompareRest(const char* a, const char* b, std::size_t n) {
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
-    const std::uint64_t x = GetBe64(a), y = GetBe64(b);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  for (; n > 0; ++a, ++b, --n)
-    if (*a != *b) return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b) ? -1 : 1;
-  return 0;
-}
-
 }  // namespace
 
 // One run being merged: a spilled run read back through a buffer, or the
@@ -52,7 +30,6 @@ struct ExternalSorter::Reader {
   const char* record = nullptr;
   bool done = false;  // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
-  std::string keyBuffer;
 };
 
 ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
@@ -62,7 +39,7 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
       order_(std::move(order)),
       recordSize_(recordSize),
       keySize_(order_.SortKeyLength()),
-      entrySize_(keySize_ + recordSize) {
+      entrySize_(recordSize) {
   // A run's entries, their slots and the stable sort's buffer of slots.
   const std::size_t perEntry = entrySize_ + 2 * sizeof(Slot);
   capacity_ = std::max<std::size_t>(2, memoryBudget / perEntry);
@@ -232,9 +209,10 @@ Status ExternalSorter::AddNow(const char* record) {
   }
   if (slots_.capacity() < capacity_) slots_.reserve(capacity_);  // one run's slots, allocated once
   char* entry = EntryAt(inRun_);
-  order_.WriteSortKey(record, entry);
-  std::memcpy(entry + keySize_, record, recordSize_);
-  slots_.push_back({{PrefixOf(entry, keySize_, 0), PrefixOf(entry, keySize_, 8)}, entry});
+  std::memcpy(entry, record, recordSize_);
+  char prefix[16] = {};
+  order_.WriteSortKeyPrefix(record, prefix, std::min<std::size_t>(keySize_, 16));
+  slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
   return Status::OK();
@@ -242,8 +220,9 @@ Status ExternalSorter::AddNow(const char* record) {
 
 // The slots are sorted by their prefixes alone, which keeps the sort off
 // the entries scattered in the arena; then each stretch of slots whose
-// prefixes tie, in the order they came, is put in the order of the rest of
-// their keys (still stable), its entries fetched a little ahead.
+// prefixes tie, in the order they came, is put in the order of their keys
+// (still stable), its entries fetched a little ahead. Past the prefix the
+// keys order as their sort keys do, and mostly they are equal.
 void ExternalSorter::SortRun() {
   const auto samePrefix = [](const Slot& a, const Slot& b) {
     return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
@@ -251,17 +230,17 @@ void ExternalSorter::SortRun() {
   std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) {
     return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
   });
-  if (keySize_ <= 16) return;
-  const std::size_t rest = keySize_ - 16;
-  const auto byRest = [rest](const Slot& a, const Slot& b) {
-    return CompareRest(a.entry + 16, b.entry + 16, rest) < 0;
+  if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
+  const std::size_t length = order_.length();
+  const auto byRest = [this, length](const Slot& a, const Slot& b) {
+    return order_.Compare(std::string_view(a.entry, length), std::string_view(b.entry, length)) < 0;
   };
   constexpr std::size_t kAhead = 16;
   const std::size_t n = slots_.size();
   for (std::size_t i = 0; i < n;) {
     if (i + kAhead < n && samePrefix(slots_[i + kAhead - 1], slots_[i + kAhead])) {
-      __builtin_prefetch(slots_[i + kAhead - 1].entry + 16);
-      __builtin_prefetch(slots_[i + kAhead].entry + 16);
+      __builtin_prefetch(slots_[i + kAhead - 1].entry);
+      __builtin_prefetch(slots_[i + kAhead].entry);
     }
     std::size_t end = i + 1;
     while (end < n && samePrefix(slots_[i], slots_[end])) ++end;
@@ -296,9 +275,9 @@ Status ExternalSorter::SpillRun() {
   // The entries lie in the order they came: fetch a few slots ahead.
   constexpr std::size_t kAhead = 8;
   for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry + keySize_);
+    if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry);
     const Slot& slot = slots_[i];
-    writeBuffer_.append(slot.entry + keySize_, recordSize_);
+    writeBuffer_.append(slot.entry, recordSize_);
     if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
@@ -342,7 +321,6 @@ void ExternalSorter::AddReaders(std::size_t first, std::size_t count) {
     r->offset = runs_[k].offset;
     r->left = runs_[k].count;
     r->buffer.resize(records * recordSize_);
-    r->keyBuffer.resize(keySize_);
     readers_.push_back(std::move(r));
   }
 }
@@ -407,7 +385,7 @@ bool ExternalSorter::Advance(std::size_t index) {
   if (r.memory) {
     if (r.slot >= slots_.size()) return false;
     if (r.slot + 8 < slots_.size()) __builtin_prefetch(slots_[r.slot + 8].entry);
-    r.record = slots_[r.slot].entry + keySize_;
+    r.record = slots_[r.slot].entry;
     r.head = slots_[r.slot].prefix[0];
     r.next = slots_[r.slot].prefix[1];
     ++r.slot;
@@ -428,16 +406,10 @@ bool ExternalSorter::Advance(std::size_t index) {
   }
   r.record = r.buffer.data() + r.at * recordSize_;
   ++r.at;
-  if (keySize_ <= 16) {
-    order_.WriteSortKey(r.record, r.keyBuffer.data());
-    r.head = PrefixOf(r.keyBuffer.data(), keySize_, 0);
-    r.next = PrefixOf(r.keyBuffer.data(), keySize_, 8);
-    return true;
-  }
   // The first sixteen bytes of the sort key settle most comparisons; when
   // they tie, the keys themselves are compared (Less).
-  char prefix[16];
-  order_.WriteSortKeyPrefix(r.record, prefix, 16);
+  char prefix[16] = {};
+  order_.WriteSortKeyPrefix(r.record, prefix, std::min<std::size_t>(keySize_, 16));
   r.head = GetBe64(prefix);
   r.next = GetBe64(prefix + 8);
   return true;
@@ -482,8 +454,8 @@ const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
   if (readers_.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;
-    if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry + keySize_);
-    return slots_[next_++].entry + keySize_;
+    if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry);
+    return slots_[next_++].entry;
   }
   // The reader whose record went out last is still the winner: it moves on
   // and plays again.

@@ -68,7 +68,7 @@ class ExternalSorter {
  private:
   struct Slot {
     std::uint64_t prefix[2];  // the first 16 sort key bytes, big-endian
-    const char* entry;        // sort key, then the record
+    const char* entry;        // the record, in the arena
   };
   struct Run {
     std::uint64_t offset = 0;  // bytes into the spill file
