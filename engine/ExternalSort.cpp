@@ -237,16 +237,24 @@ void ExternalSorter::SortRun() {
   };
   constexpr std::size_t kAhead = 16;
   const std::size_t n = slots_.size();
+  std::size_t fetched = 1;  // slots below this are looked at for prefetching
   for (std::size_t i = 0; i < n;) {
-    if (i + kAhead < n && samePrefix(slots_[i + kAhead - 1], slots_[i + kAhead])) {
-      __builtin_prefetch(slots_[i + kAhead - 1].entry);
-      __builtin_prefetch(slots_[i + kAhead].entry);
+    for (; fetched < n && fetched < i + kAhead; ++fetched) {
+      if (samePrefix(slots_[fetched - 1], slots_[fetched])) {
+        __builtin_prefetch(slots_[fetched - 1].entry);
+        __builtin_prefetch(slots_[fetched].entry);
+      }
     }
     std::size_t end = i + 1;
     while (end < n && samePrefix(slots_[i], slots_[end])) ++end;
-    if (end - i == 2) {
-      if (byRest(slots_[i + 1], slots_[i])) std::swap(slots_[i], slots_[i + 1]);
-    } else if (end - i > 2) {
+    if (end - i <= 16) {  // an insertion sort, stable, for the usual few
+      for (std::size_t k = i + 1; k < end; ++k) {
+        const Slot slot = slots_[k];
+        std::size_t to = k;
+        for (; to > i && byRest(slot, slots_[to - 1]); --to) slots_[to] = slots_[to - 1];
+        slots_[to] = slot;
+      }
+    } else {
       std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(i),
                        slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
     }
