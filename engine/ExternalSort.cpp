@@ -12,7 +12,8 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
 // Runs read back side by side at most.
 constexpr std::size_t kFanIn = 32;
-// Background mode: bytes of records a batch carries, and batches queued.
+// Background mode: bytes of records a batch carries, and batches queued
+// (at least; records coming in may take a quarter of the budget more).
 constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 constexpr std::size_t kQueued = 2;
 
@@ -44,6 +45,9 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
   const std::size_t perEntry = entrySize_ + 2 * sizeof(Slot);
   capacity_ = std::max<std::size_t>(2, memoryBudget / perEntry);
   perChunk_ = std::min(capacity_, std::max<std::size_t>(1, kChunkBytes / entrySize_));
+  // While a run is sorted and spilled the caller goes on adding: its
+  // batches wait in the queue instead of the caller.
+  queued_ = std::max(kQueued, memoryBudget / 4 / kBatchBytes);
 }
 
 ExternalSorter::~ExternalSorter() {
@@ -87,7 +91,7 @@ Status ExternalSorter::Add(const char* record) {
 
 void ExternalSorter::HandOver(bool last) {
   std::unique_lock lock(mutex_);
-  room_.wait(lock, [this] { return queue_.size() < kQueued || failed_.load(); });
+  room_.wait(lock, [this] { return queue_.size() < queued_ || failed_.load(); });
   if (!batch_.empty()) queue_.push_back(std::move(batch_));
   ending_ = last;
   batch_.clear();

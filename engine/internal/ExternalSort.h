@@ -125,6 +125,7 @@ class ExternalSorter {
   std::thread worker_;
   std::string batch_;
   std::deque<std::string> queue_, spare_;
+  std::size_t queued_ = 0;  // batches the queue holds at most
   bool ending_ = false, stopping_ = false;
   std::atomic<bool> failed_{false};  // status_ holds the thread's failure
   // Merged batches: out_ from the thread, spent ones back in outSpare_.
