@@ -16,6 +16,8 @@ constexpr std::size_t kFanIn = 32;
 // (at least; records coming in may take a quarter of the budget more).
 constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 constexpr std::size_t kQueued = 2;
+// Bytes of the sort key a slot holds, compared before anything else.
+constexpr std::size_t kPrefix = 16;
 
 }  // namespace
 
@@ -84,8 +86,13 @@ Status ExternalSorter::Add(const char* record) {
   if (!worker_.joinable()) return AddNow(record);
   if (failed_.load(std::memory_order_acquire)) return status_;
   if (ending_) return Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  // The sort key prefix is made here, beside the caller's own work: the
+  // thread that sorts has the more to do.
+  char prefix[kPrefix] = {};
+  order_.WriteSortKeyPrefix(record, prefix, std::min(keySize_, kPrefix));
+  batch_.append(prefix, kPrefix);
   batch_.append(record, recordSize_);
-  if (batch_.size() + recordSize_ > kBatchBytes) HandOver(false);
+  if (batch_.size() + kPrefix + recordSize_ > kBatchBytes) HandOver(false);
   return Status::OK();
 }
 
@@ -117,8 +124,8 @@ void ExternalSorter::Background() {
     }
     room_.notify_one();
     Status s;
-    for (std::size_t at = 0; s.ok() && at < batch.size(); at += recordSize_)
-      s = AddNow(batch.data() + at);
+    for (std::size_t at = 0; s.ok() && at < batch.size(); at += kPrefix + recordSize_)
+      s = AddNow(batch.data() + at + kPrefix, batch.data() + at);
     if (!s.ok()) {
       {
         // Under the lock, so that a caller waiting for room sees it.
@@ -204,7 +211,7 @@ Status ExternalSorter::status() const {
   return shared_;
 }
 
-Status ExternalSorter::AddNow(const char* record) {
+Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   if (!status_.ok()) return status_;
   if (finished_) return status_ = Status(DBIERR_INVALIDPARAM, "records added after the sort");
   if (inRun_ == capacity_) {
@@ -214,8 +221,11 @@ Status ExternalSorter::AddNow(const char* record) {
   if (slots_.capacity() < capacity_) slots_.reserve(capacity_);  // one run's slots, allocated once
   char* entry = EntryAt(inRun_);
   std::memcpy(entry, record, recordSize_);
-  char prefix[16] = {};
-  order_.WriteSortKeyPrefix(record, prefix, std::min<std::size_t>(keySize_, 16));
+  char made[kPrefix] = {};
+  if (!prefix) {
+    order_.WriteSortKeyPrefix(record, made, std::min(keySize_, kPrefix));
+    prefix = made;
+  }
   slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;

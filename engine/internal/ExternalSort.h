@@ -76,7 +76,8 @@ class ExternalSorter {
   };
   struct Reader;
 
-  Status AddNow(const char* record);
+  // prefix: the record's first 16 sort key bytes when already made.
+  Status AddNow(const char* record, const char* prefix = nullptr);
   Status FinishNow();
   const char* NextNow();
   // Background mode, after the last run is sorted: fills batches of sorted
