@@ -4,8 +4,10 @@
 // At the end the spilled runs and the last run (kept in memory) are merged.
 // The order is a KeyOrder over each record's leading bytes; records of equal
 // keys come back in the order they were added. A table of any size sorts in
-// the budget plus a read buffer per spilled run. Used by the index builds of
-// a restructure, whose spill file lives in the staging folder.
+// the budget plus a read buffer per spilled run (and, in the background
+// mode, a queue of incoming records of up to a quarter of the budget). Used
+// by the index builds of a restructure, whose spill file lives in the
+// staging folder.
 //
 // In the background mode the sorter's own work (sort keys, sorting and
 // spilling runs, the last run's sort, the merge) runs on a thread of its
