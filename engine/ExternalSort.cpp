@@ -12,17 +12,12 @@ constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
 // Runs read back side by side at most.
 constexpr std::size_t kFanIn = 32;
-// Background mode: bytes of records a batch carries, and batches queued.
+// Background mode: bytes of records a batch carries, and batches queued
+// (at least; records coming in may take a quarter of the budget more).
 constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 constexpr std::size_t kQueued = 2;
-
-std::uint64_t PrefixOf(const char* key, std::size_t length, std::size_t from) {
-  if (from + 8 <= length) return GetBe64(key + from);
-  std::uint64_t v = 0;
-  for (std::size_t i = from; i < from + 8; ++i)
-    v = v << 8 | (i < length ? static_cast<unsigned char>(key[i]) : 0u);
-  return v;
-}
+// Bytes of the sort key a slot holds, compared before anything else.
+constexpr std::size_t kPrefix = 16;
 
 }  // namespace
 
@@ -35,10 +30,9 @@ struct ExternalSorter::Reader {
   std::string buffer;
   std::size_t at = 0, have = 0;  // spilled: position and records in the buffer
   std::size_t slot = 0;          // memory: the next slot
-  const char* key = nullptr;
   const char* record = nullptr;
+  bool done = false;  // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
-  std::string keyBuffer;
 };
 
 ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
@@ -48,11 +42,14 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
       order_(std::move(order)),
       recordSize_(recordSize),
       keySize_(order_.SortKeyLength()),
-      entrySize_(keySize_ + recordSize) {
+      entrySize_(recordSize) {
   // A run's entries, their slots and the stable sort's buffer of slots.
   const std::size_t perEntry = entrySize_ + 2 * sizeof(Slot);
   capacity_ = std::max<std::size_t>(2, memoryBudget / perEntry);
   perChunk_ = std::min(capacity_, std::max<std::size_t>(1, kChunkBytes / entrySize_));
+  // While a run is sorted and spilled the caller goes on adding: its
+  // batches wait in the queue instead of the caller.
+  queued_ = std::max(kQueued, memoryBudget / 4 / kBatchBytes);
 }
 
 ExternalSorter::~ExternalSorter() {
@@ -62,6 +59,7 @@ ExternalSorter::~ExternalSorter() {
       stopping_ = true;
     }
     wake_.notify_all();
+    room_.notify_all();
     worker_.join();
   }
   if (spill_) {
@@ -80,6 +78,7 @@ char* ExternalSorter::EntryAt(std::size_t i) {
 void ExternalSorter::SortInBackground() {
   if (worker_.joinable() || added_ > 0 || finished_) return;
   batch_.reserve(kBatchBytes);
+  background_ = true;
   worker_ = std::thread([this] { Background(); });
 }
 
@@ -87,14 +86,19 @@ Status ExternalSorter::Add(const char* record) {
   if (!worker_.joinable()) return AddNow(record);
   if (failed_.load(std::memory_order_acquire)) return status_;
   if (ending_) return Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  // The sort key prefix is made here, beside the caller's own work: the
+  // thread that sorts has the more to do.
+  char prefix[kPrefix] = {};
+  order_.WriteSortKeyPrefix(record, prefix, std::min(keySize_, kPrefix));
+  batch_.append(prefix, kPrefix);
   batch_.append(record, recordSize_);
-  if (batch_.size() + recordSize_ > kBatchBytes) HandOver(false);
+  if (batch_.size() + kPrefix + recordSize_ > kBatchBytes) HandOver(false);
   return Status::OK();
 }
 
 void ExternalSorter::HandOver(bool last) {
   std::unique_lock lock(mutex_);
-  room_.wait(lock, [this] { return queue_.size() < kQueued || failed_.load(); });
+  room_.wait(lock, [this] { return queue_.size() < queued_ || failed_.load(); });
   if (!batch_.empty()) queue_.push_back(std::move(batch_));
   ending_ = last;
   batch_.clear();
@@ -120,33 +124,94 @@ void ExternalSorter::Background() {
     }
     room_.notify_one();
     Status s;
-    for (std::size_t at = 0; s.ok() && at < batch.size(); at += recordSize_)
-      s = AddNow(batch.data() + at);
+    for (std::size_t at = 0; s.ok() && at < batch.size(); at += kPrefix + recordSize_)
+      s = AddNow(batch.data() + at + kPrefix, batch.data() + at);
     if (!s.ok()) {
       {
         // Under the lock, so that a caller waiting for room sees it.
         std::lock_guard lock(mutex_);
+        shared_ = s;
         failed_.store(true, std::memory_order_release);
       }
       room_.notify_one();
+      ready_.notify_all();
       return;
     }
     batch.clear();
     std::lock_guard lock(mutex_);
     if (spare_.size() < kQueued) spare_.push_back(std::move(batch));
   }
-  // The last run is sorted here too, while the caller finishes its copy.
-  if (!FinishNow().ok()) failed_.store(true, std::memory_order_release);
+  // The last run is sorted here too, and the merge goes on from here.
+  const Status s = FinishNow();
+  {
+    std::lock_guard lock(mutex_);
+    sorted_ = true;
+    shared_ = s;
+    if (!s.ok()) failed_.store(true, std::memory_order_release);
+  }
+  ready_.notify_all();
+  if (s.ok()) MergeAhead();
+}
+
+void ExternalSorter::MergeAhead() {
+  const std::size_t bytes = std::max(kBatchBytes, recordSize_);
+  for (;;) {
+    std::string batch;
+    {
+      std::lock_guard lock(mutex_);
+      if (!outSpare_.empty()) {
+        batch = std::move(outSpare_.front());
+        outSpare_.pop_front();
+      }
+    }
+    batch.clear();
+    batch.reserve(bytes);
+    bool end = false;
+    while (batch.size() + recordSize_ <= bytes) {
+      const char* record = NextNow();
+      if (!record) {
+        end = true;
+        break;
+      }
+      batch.append(record, recordSize_);
+    }
+    {
+      std::unique_lock lock(mutex_);
+      room_.wait(lock, [this] { return stopping_ || out_.size() < kQueued; });
+      if (stopping_) return;
+      out_.push_back(std::move(batch));
+      outEnded_ = end;
+      if (end) shared_ = status_;
+    }
+    ready_.notify_one();
+    if (end) break;
+  }
+  // Every record is out: the spill file goes while the caller writes the
+  // last batches (dropping its cached pages takes a while).
+  if (spill_) {
+    spill_.reset();
+    env_->Remove(spillPath_);
+  }
 }
 
 Status ExternalSorter::Finish() {
-  if (!worker_.joinable()) return FinishNow();
+  if (!worker_.joinable()) return background_ ? status() : FinishNow();
   HandOver(true);
+  std::unique_lock lock(mutex_);
+  ready_.wait(lock, [this] { return sorted_ || failed_.load(); });
+  if (!failed_.load()) return Status::OK();
+  lock.unlock();
   worker_.join();
   return status_;
 }
 
-Status ExternalSorter::AddNow(const char* record) {
+Status ExternalSorter::status() const {
+  if (!background_) return status_;
+  std::lock_guard lock(mutex_);
+  return shared_;
+}
+
+Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   if (!status_.ok()) return status_;
   if (finished_) return status_ = Status(DBIERR_INVALIDPARAM, "records added after the sort");
   if (inRun_ == capacity_) {
@@ -155,21 +220,60 @@ Status ExternalSorter::AddNow(const char* record) {
   }
   if (slots_.capacity() < capacity_) slots_.reserve(capacity_);  // one run's slots, allocated once
   char* entry = EntryAt(inRun_);
-  order_.WriteSortKey(record, entry);
-  std::memcpy(entry + keySize_, record, recordSize_);
-  slots_.push_back({{PrefixOf(entry, keySize_, 0), PrefixOf(entry, keySize_, 8)}, entry});
+  std::memcpy(entry, record, recordSize_);
+  char made[kPrefix] = {};
+  if (!prefix) {
+    order_.WriteSortKeyPrefix(record, made, std::min(keySize_, kPrefix));
+    prefix = made;
+  }
+  slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
   return Status::OK();
 }
 
+// The slots are sorted by their prefixes alone, which keeps the sort off
+// the entries scattered in the arena; then each stretch of slots whose
+// prefixes tie, in the order they came, is put in the order of their keys
+// (still stable), its entries fetched a little ahead. Past the prefix the
+// keys order as their sort keys do, and mostly they are equal.
 void ExternalSorter::SortRun() {
-  const std::size_t rest = keySize_ > 16 ? keySize_ - 16 : 0;
-  std::stable_sort(slots_.begin(), slots_.end(), [rest](const Slot& a, const Slot& b) {
-    if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
-    if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
-    return rest && std::memcmp(a.entry + 16, b.entry + 16, rest) < 0;
+  const auto samePrefix = [](const Slot& a, const Slot& b) {
+    return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
+  };
+  std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) {
+    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
   });
+  if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
+  const std::size_t length = order_.length();
+  const auto byRest = [this, length](const Slot& a, const Slot& b) {
+    return order_.Compare(std::string_view(a.entry, length), std::string_view(b.entry, length)) < 0;
+  };
+  constexpr std::size_t kAhead = 16;
+  const std::size_t n = slots_.size();
+  std::size_t fetched = 1;  // slots below this are looked at for prefetching
+  for (std::size_t i = 0; i < n;) {
+    for (; fetched < n && fetched < i + kAhead; ++fetched) {
+      if (samePrefix(slots_[fetched - 1], slots_[fetched])) {
+        __builtin_prefetch(slots_[fetched - 1].entry);
+        __builtin_prefetch(slots_[fetched].entry);
+      }
+    }
+    std::size_t end = i + 1;
+    while (end < n && samePrefix(slots_[i], slots_[end])) ++end;
+    if (end - i <= 16) {  // an insertion sort, stable, for the usual few
+      for (std::size_t k = i + 1; k < end; ++k) {
+        const Slot slot = slots_[k];
+        std::size_t to = k;
+        for (; to > i && byRest(slot, slots_[to - 1]); --to) slots_[to] = slots_[to - 1];
+        slots_[to] = slot;
+      }
+    } else {
+      std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(i),
+                       slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
+    }
+    i = end;
+  }
 }
 
 Status ExternalSorter::Flush() {
@@ -190,8 +294,12 @@ Status ExternalSorter::SpillRun() {
   Run run;
   run.offset = spillBytes_ + writeBuffer_.size();
   run.count = slots_.size();
-  for (const Slot& slot : slots_) {
-    writeBuffer_.append(slot.entry + keySize_, recordSize_);
+  // The entries lie in the order they came: fetch a few slots ahead.
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry);
+    const Slot& slot = slots_[i];
+    writeBuffer_.append(slot.entry, recordSize_);
     if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
@@ -219,7 +327,7 @@ Status ExternalSorter::FinishNow() {
   last->memory = true;
   last->left = slots_.size();
   readers_.push_back(std::move(last));
-  for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
+  StartTree();
   return status_;
 }
 
@@ -235,31 +343,28 @@ void ExternalSorter::AddReaders(std::size_t first, std::size_t count) {
     r->offset = runs_[k].offset;
     r->left = runs_[k].count;
     r->buffer.resize(records * recordSize_);
-    r->keyBuffer.resize(keySize_);
     readers_.push_back(std::move(r));
   }
 }
 
 Status ExternalSorter::MergeRuns(std::size_t count) {
   AddReaders(0, count);
-  for (std::size_t i = 0; i < readers_.size(); ++i) Push(i);
+  StartTree();
   Run merged;
   merged.offset = spillBytes_;
-  const auto later = [this](std::size_t a, std::size_t b) { return Less(b, a); };
-  while (status_.ok() && !heap_.empty()) {
-    std::pop_heap(heap_.begin(), heap_.end(), later);
-    const std::size_t index = heap_.back();
-    heap_.pop_back();
+  while (status_.ok() && !readers_[tree_[0]]->done) {
+    const std::size_t index = tree_[0];
     writeBuffer_.append(readers_[index]->record, recordSize_);
     ++merged.count;
     if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
-    Push(index);
+    readers_[index]->done = !Advance(index);
+    Replay(index);
   }
   readers_.clear();
-  heap_.clear();
+  tree_.clear();
   if (!status_.ok()) return status_;
   Status s = Flush();
   if (!s.ok()) return s;
@@ -270,20 +375,39 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
   return Status::OK();
 }
 
-// Moves a reader to its next record and puts it on the heap, unless it is done.
-void ExternalSorter::Push(std::size_t index) {
-  if (!Advance(index)) return;
-  heap_.push_back(index);
-  std::push_heap(heap_.begin(), heap_.end(),
-                 [this](std::size_t a, std::size_t b) { return Less(b, a); });
+// A tournament of the readers' first records: tree_[0] holds the winner,
+// each inner node the loser of its match (leaves k..2k-1 stand for the k
+// readers, node n plays its children 2n and 2n+1). A record out costs one
+// match per level on the winner's path.
+void ExternalSorter::StartTree() {
+  const std::size_t k = readers_.size();
+  for (std::size_t i = 0; i < k; ++i) readers_[i]->done = !Advance(i);
+  tree_.assign(k, 0);
+  std::vector<std::size_t> winners(2 * k);
+  for (std::size_t i = 0; i < k; ++i) winners[k + i] = i;
+  for (std::size_t node = k - 1; node >= 1; --node) {
+    const std::size_t a = winners[2 * node], b = winners[2 * node + 1];
+    const bool first = Less(a, b);
+    winners[node] = first ? a : b;
+    tree_[node] = first ? b : a;
+  }
+  tree_[0] = k > 1 ? winners[1] : 0;
+}
+
+// The winner moved on (or is done): it plays its way up again.
+void ExternalSorter::Replay(std::size_t reader) {
+  std::size_t winner = reader;
+  for (std::size_t node = (reader + readers_.size()) / 2; node >= 1; node /= 2)
+    if (Less(tree_[node], winner)) std::swap(tree_[node], winner);
+  tree_[0] = winner;
 }
 
 bool ExternalSorter::Advance(std::size_t index) {
   Reader& r = *readers_[index];
   if (r.memory) {
     if (r.slot >= slots_.size()) return false;
-    r.key = slots_[r.slot].entry;
-    r.record = r.key + keySize_;
+    if (r.slot + 8 < slots_.size()) __builtin_prefetch(slots_[r.slot + 8].entry);
+    r.record = slots_[r.slot].entry;
     r.head = slots_[r.slot].prefix[0];
     r.next = slots_[r.slot].prefix[1];
     ++r.slot;
@@ -304,56 +428,68 @@ bool ExternalSorter::Advance(std::size_t index) {
   }
   r.record = r.buffer.data() + r.at * recordSize_;
   ++r.at;
-  order_.WriteSortKey(r.record, r.keyBuffer.data());
-  r.key = r.keyBuffer.data();
-  r.head = PrefixOf(r.key, keySize_, 0);
-  r.next = PrefixOf(r.key, keySize_, 8);
+  // The first sixteen bytes of the sort key settle most comparisons; when
+  // they tie, the keys themselves are compared (Less).
+  char prefix[16] = {};
+  order_.WriteSortKeyPrefix(r.record, prefix, std::min<std::size_t>(keySize_, 16));
+  r.head = GetBe64(prefix);
+  r.next = GetBe64(prefix + 8);
   return true;
 }
 
-void ExternalSorter::SiftDownTop() {
-  const std::size_t n = heap_.size();
-  std::size_t at = 0;
-  for (;;) {
-    std::size_t least = at;
-    for (std::size_t child = 2 * at + 1; child <= 2 * at + 2 && child < n; ++child)
-      if (Less(heap_[child], heap_[least])) least = child;
-    if (least == at) return;
-    std::swap(heap_[at], heap_[least]);
-    at = least;
-  }
-}
-
-bool ExternalSorter::Less(std::size_t a, std::size_t b) const {
-  const Reader& ra = *readers_[a];
-  const Reader& rb = *readers_[b];
+bool ExternalSorter::Less(std::size_t a, std::size_t b) {
+  Reader& ra = *readers_[a];
+  Reader& rb = *readers_[b];
+  if (ra.done || rb.done) return rb.done && (!ra.done || a < b);  // done: past every record
   if (ra.head != rb.head) return ra.head < rb.head;
   if (ra.next != rb.next) return ra.next < rb.next;
-  const int c = keySize_ > 16 ? std::memcmp(ra.key + 16, rb.key + 16, keySize_ - 16) : 0;
+  // Past the prefixes the keys order as their sort keys do; mostly they
+  // are equal (a value repeated), which the first look at their bytes says.
+  const int c = keySize_ > 16 ? order_.Compare(std::string_view(ra.record, order_.length()),
+                                               std::string_view(rb.record, order_.length()))
+                              : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 
 const char* ExternalSorter::Next() {
+  if (!background_) return NextNow();
+  if (at_ + recordSize_ <= merged_.size()) {
+    const char* record = merged_.data() + at_;
+    at_ += recordSize_;
+    return record;
+  }
+  if (drained_ || !worker_.joinable()) return nullptr;  // every batch taken, or the sort failed
+  std::unique_lock lock(mutex_);
+  if (!sorted_ || failed_.load()) return nullptr;  // not finished
+  ready_.wait(lock, [this] { return !out_.empty(); });
+  if (merged_.capacity() > 0 && outSpare_.size() < kQueued) outSpare_.push_back(std::move(merged_));
+  merged_ = std::move(out_.front());
+  out_.pop_front();
+  drained_ = outEnded_ && out_.empty();
+  lock.unlock();
+  room_.notify_one();
+  at_ = 0;
+  return Next();
+}
+
+const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
   if (readers_.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;
-    return slots_[next_++].entry + keySize_;
+    if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry);
+    return slots_[next_++].entry;
   }
-  // The reader whose record went out last is still on top: it moves on and
-  // sinks to its place, or leaves the heap when it is done.
-  if (next_ > 0 && !heap_.empty()) {
+  // The reader whose record went out last is still the winner: it moves on
+  // and plays again.
+  if (next_ > 0) {
     next_ = 0;
-    if (Advance(heap_.front())) {
-      SiftDownTop();
-    } else {
-      std::pop_heap(heap_.begin(), heap_.end(),
-                    [this](std::size_t a, std::size_t b) { return Less(b, a); });
-      heap_.pop_back();
-    }
+    const std::size_t top = tree_[0];
+    readers_[top]->done = !Advance(top);
+    Replay(top);
   }
-  if (!status_.ok() || heap_.empty()) return nullptr;
+  if (!status_.ok() || readers_[tree_[0]]->done) return nullptr;
   next_ = 1;
-  return readers_[heap_.front()]->record;
+  return readers_[tree_[0]]->record;
 }
 
 }  // namespace engine

@@ -89,9 +89,15 @@ std::vector<std::string> ExampleRecords(Env* env, const std::string& path, std::
 // One restructure from open to commit.
 class Job {
  public:
+  // keepProtection (a pack): the table stays protected by its own key when
+  // it is protected, and unprotected when it is not.
   Job(const std::string& db_path, const CRTblDesc& request, const RestructureOptions& options,
-      RestructureReport* report)
-      : source_path_(db_path), request_(request), options_(options), report_(report) {
+      RestructureReport* report, bool keepProtection = false)
+      : source_path_(db_path),
+        request_(request),
+        options_(options),
+        report_(report),
+        keep_protection_(keepProtection) {
     env_ = options.env ? options.env : Env::Default();
   }
   ~Job() {
@@ -132,7 +138,7 @@ class Job {
 
   Env* env_;
   std::string source_path_;
-  const CRTblDesc& request_;
+  CRTblDesc request_;
   const RestructureOptions& options_;
   RestructureReport* report_;
   std::string target_;
@@ -141,6 +147,7 @@ class Job {
   std::unique_ptr<ParadoxTable> source_;
   TableStructure structure_;
   RestructurePlan plan_;
+  bool keep_protection_ = false;
 };
 
 Status Job::Open() {
@@ -167,6 +174,7 @@ Status Job::Open() {
   open.exclusive = options_.saveAs.empty() && !options_.dryRun;
   open.recover = !options_.dryRun;
   Status s = ParadoxTable::Open(source_path_, open, &source_);
+  if (s.ok() && keep_protection_) request_.bProtected = source_->Protected();
   if (s.ok()) s = ReadTableStructure(env_, *source_, &structure_);
   if (s.ok()) report_->notes = structure_.notes;
   return s;
@@ -325,17 +333,23 @@ Status Job::WriteSecondary(SecondaryPlan& p) {
       [sorter]() -> const char* { return sorter ? sorter->Next() : nullptr; },
       [&x](std::uint64_t offset, std::string_view bytes) {
         Heartbeat();
-        return x->WriteAt(offset, bytes.data(), bytes.size());
+        Status w = x->WriteAt(offset, bytes.data(), bytes.size());
+        // The disk takes each batch while the next is merged, so the
+        // closing sync, which the commit waits for, finds little left.
+        if (w.ok()) x->StartWriteback(offset, bytes.size());
+        return w;
       },
       &y, p.xTemplate, p.yTemplate);
   if (sorter && !sorter->status().ok()) s = sorter->status();
-  p.records.reset();
+  // The sorter's thread removes its spill file meanwhile; it ends below.
   if (s.ok()) s = x->Sync();
   if (!s.ok()) return s;
   x.reset();
   std::string y_ext = p.ext;
   y_ext[0] = y_ext[0] == 'x' ? 'y' : 'Y';
-  return WriteSyncedFile(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
+  s = WriteSyncedFile(env_, staging_ + "/" + plan_.targetStem + "." + y_ext, y);
+  p.records.reset();
+  return s;
 }
 
 Status Job::WritePrimary(const DataFileHeader& h, const std::vector<IndexEntry>& leaves) {
@@ -482,17 +496,13 @@ Status PackTable(const std::string& db_path, const RestructureOptions& options,
   CRTblDesc request{};
   std::snprintf(request.szTblType, sizeof request.szTblType, "PARADOX");
   request.bPack = true;
-  // A pack keeps the table's protection: its own key, as read from the file.
-  OpenOptions open;
-  open.env = options.env;
-  open.lock = false;
-  open.useHeaderKey = true;
-  std::unique_ptr<ParadoxTable> table;
-  Status s = ParadoxTable::Open(db_path, open, &table);
-  if (!s.ok()) return s;
-  request.bProtected = table->Protected();
-  table.reset();
-  return RestructureTable(db_path, request, options, report);
+  // A pack keeps the table's protection: its own key, as read from the file
+  // when the table is opened.
+  RestructureReport local;
+  RestructureReport* out = report ? report : &local;
+  *out = RestructureReport();
+  Job job(db_path, request, options, out, true);
+  return job.Run();
 }
 
 }  // namespace engine

@@ -260,8 +260,12 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
     p.deferred = &p != &plan_->secondaries.front() && held > options.indexRecordsHeld;
     p.records.reset();
     p.offsets.clear();
+    p.sizes.clear();
     for (const auto* list : {&p.def.fields, &p.def.keyFields})
-      for (const IndexedField& f : *list) p.offsets.push_back(target_.fields[f.number - 1u].offset);
+      for (const IndexedField& f : *list) {
+        p.offsets.push_back(target_.fields[f.number - 1u].offset);
+        p.sizes.push_back(f.key.size);
+      }
     if (options.copyRecords && !p.deferred) ++sorts;
   }
   // The sorts gathering at the same time share the memory.
@@ -319,13 +323,17 @@ Status RecordCopier::Run(const CopyTargets& targets, const RestructureOptions& o
 
 void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
                      std::string* out) {
-  out->clear();
-  std::size_t i = 0;
-  for (const auto* list : {&p.def.fields, &p.def.keyFields})
-    for (const IndexedField& f : *list) out->append(dbRecord + p.offsets[i++], f.key.size);
-  char blk[2];
-  PutIndexShort(blk, block);
-  out->append(blk, 2);
+  // Once per record of the copy: plain copies into a buffer of the
+  // record's size (sized once).
+  std::size_t length = 2;
+  for (const std::size_t size : p.sizes) length += size;
+  out->resize(length);
+  char* o = out->data();
+  for (std::size_t i = 0; i < p.sizes.size(); ++i) {
+    std::memcpy(o, dbRecord + p.offsets[i], p.sizes[i]);
+    o += p.sizes[i];
+  }
+  PutIndexShort(o, block);
 }
 
 std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,

@@ -1,5 +1,6 @@
 #include "IndexKey.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace engine {
@@ -126,6 +127,9 @@ void FoldLetters(const unsigned char* in, unsigned char* out, std::size_t n) {
     x -= lower >> 2;                                             // 0x80 >> 2 == 'a' - 'A'
     std::memcpy(out + i, &x, 8);
   }
+  // The tail of a field of eight bytes or more: its last eight bytes once
+  // more (each output byte depends on its input byte only).
+  if (i < n && n >= 8) return FoldLetters(in + n - 8, out + n - 8, 8);
   for (; i < n; ++i) out[i] = Letter(in[i]);
 }
 
@@ -137,6 +141,8 @@ void Complement(const unsigned char* in, unsigned char* out, std::size_t n) {
     x = ~x;
     std::memcpy(out + i, &x, 8);
   }
+  // As in FoldLetters, unless the bytes are complemented in place.
+  if (i < n && n >= 8 && in != out) return Complement(in + n - 8, out + n - 8, 8);
   for (; i < n; ++i) out[i] = static_cast<unsigned char>(255 - in[i]);
 }
 
@@ -161,6 +167,34 @@ void KeyOrder::WriteSortKey(const char* key, char* out) const {
   if (descending_) {
     auto* start = reinterpret_cast<unsigned char*>(out);
     Complement(start, start, static_cast<std::size_t>(o - start));
+  }
+}
+
+void KeyOrder::WriteSortKeyPrefix(const char* key, char* out, std::size_t n) const {
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  const auto* p = reinterpret_cast<const unsigned char*>(key);
+  std::size_t left = n;
+  for (const KeyField& f : fields_) {
+    if (left == 0) break;
+    std::size_t take = std::min<std::size_t>(f.size, left);
+    if (f.type == kAlpha && (caseInsensitive_ || !byteOrder_)) {
+      FoldLetters(p, o, take);
+    } else {
+      std::memcpy(o, p, take);
+    }
+    o += take;
+    left -= take;
+    if (DoubledField(f) && left > 0) {
+      take = std::min<std::size_t>(f.size, left);
+      Complement(p, o, take);
+      o += take;
+      left -= take;
+    }
+    p += f.size;
+  }
+  if (descending_) {
+    auto* start = reinterpret_cast<unsigned char*>(out);
+    Complement(start, start, n - left);
   }
 }
 

@@ -40,6 +40,8 @@ class KeyOrder {
   void AppendSortKey(std::string_view key, std::string* out) const;
   // The same, into SortKeyLength() bytes at out.
   void WriteSortKey(const char* key, char* out) const;
+  // Its first n bytes only (n <= SortKeyLength()).
+  void WriteSortKeyPrefix(const char* key, char* out, std::size_t n) const;
   std::size_t SortKeyLength() const;
 
   // Whether b may follow a in a file the engine wrote. Alpha fields of a

@@ -4,13 +4,17 @@
 // At the end the spilled runs and the last run (kept in memory) are merged.
 // The order is a KeyOrder over each record's leading bytes; records of equal
 // keys come back in the order they were added. A table of any size sorts in
-// the budget plus a read buffer per spilled run. Used by the index builds of
-// a restructure, whose spill file lives in the staging folder.
+// the budget plus a read buffer per spilled run (and, in the background
+// mode, a queue of incoming records of up to a quarter of the budget). Used
+// by the index builds of a restructure, whose spill file lives in the
+// staging folder.
 //
 // In the background mode the sorter's own work (sort keys, sorting and
-// spilling runs, the last run's sort) runs on a thread of its own: Add
-// copies the record into a batch and hands full batches over, so the
-// caller's loop goes on while the records are sorted.
+// spilling runs, the last run's sort, the merge) runs on a thread of its
+// own: Add copies the record into a batch and hands full batches over, so
+// the caller's loop goes on while the records are sorted; after Finish the
+// thread merges ahead into batches of sorted records that Next hands out,
+// so the caller writes one batch while the next is merged.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
@@ -54,7 +58,7 @@ class ExternalSorter {
   // The next record (recordSize bytes, valid until the next call); nullptr
   // at the end or when a spilled run cannot be read back (status()).
   const char* Next();
-  const Status& status() const { return status_; }
+  Status status() const;
 
   std::uint64_t size() const { return added_; }
   std::size_t recordSize() const { return recordSize_; }
@@ -66,7 +70,7 @@ class ExternalSorter {
  private:
   struct Slot {
     std::uint64_t prefix[2];  // the first 16 sort key bytes, big-endian
-    const char* entry;        // sort key, then the record
+    const char* entry;        // the record, in the arena
   };
   struct Run {
     std::uint64_t offset = 0;  // bytes into the spill file
@@ -74,8 +78,13 @@ class ExternalSorter {
   };
   struct Reader;
 
-  Status AddNow(const char* record);
+  // prefix: the record's first 16 sort key bytes when already made.
+  Status AddNow(const char* record, const char* prefix = nullptr);
   Status FinishNow();
+  const char* NextNow();
+  // Background mode, after the last run is sorted: fills batches of sorted
+  // records for Next until the records or the room run out.
+  void MergeAhead();
   // Hands the batch being filled to the background thread.
   void HandOver(bool last);
   void Background();
@@ -86,12 +95,11 @@ class ExternalSorter {
   Status Flush();
   void AddReaders(std::size_t first, std::size_t count);
   Status MergeRuns(std::size_t count);
-  bool Less(std::size_t a, std::size_t b) const;  // merge heads, by reader
-  void Push(std::size_t reader);
+  bool Less(std::size_t a, std::size_t b);  // merge heads, by reader
+  void StartTree();
+  void Replay(std::size_t reader);
   // Moves a reader to its next record; false when it has none left.
   bool Advance(std::size_t reader);
-  // Restores the heap after the reader on top moved on.
-  void SiftDownTop();
 
   Env* env_;
   std::string spillPath_;
@@ -110,18 +118,29 @@ class ExternalSorter {
   bool finished_ = false;
   std::size_t next_ = 0;  // one run: the next slot; merging: 1 once a record went out
   std::vector<std::unique_ptr<Reader>> readers_;
-  std::vector<std::size_t> heap_;  // readers with a record left, least on top
+  std::vector<std::size_t> tree_;  // the merge's tournament of readers (StartTree)
   Status status_;
 
   // Background mode. The thread owns everything above until it ends; the
-  // caller touches only batch_ and, under mutex_, the queue.
+  // caller touches only batch_, merged_/at_ and, under mutex_, the queues
+  // and shared_.
+  bool background_ = false;
   std::thread worker_;
   std::string batch_;
   std::deque<std::string> queue_, spare_;
+  std::size_t queued_ = 0;  // batches the queue holds at most
   bool ending_ = false, stopping_ = false;
   std::atomic<bool> failed_{false};  // status_ holds the thread's failure
-  std::mutex mutex_;
-  std::condition_variable wake_, room_;
+  // Merged batches: out_ from the thread, spent ones back in outSpare_.
+  std::deque<std::string> out_, outSpare_;
+  bool sorted_ = false;    // the last run is sorted (or the sort failed)
+  bool outEnded_ = false;  // the last merged batch is in out_
+  std::string merged_;     // the batch Next hands out, from at_ on
+  std::size_t at_ = 0;
+  bool drained_ = false;  // merged_ is the last batch
+  Status shared_;  // the thread's status as of its last report
+  mutable std::mutex mutex_;
+  std::condition_variable wake_, room_, ready_;
 };
 
 }  // namespace engine

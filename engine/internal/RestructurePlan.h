@@ -29,6 +29,7 @@ struct SecondaryPlan {
   std::string ext;             // "X06", "XG0" in the case the files take
   std::string xTemplate, yTemplate;
   std::vector<int> offsets;  // record offsets of def.fields then def.keyFields
+  std::vector<std::size_t> sizes;  // and their key bytes
   // The index records, gathered in bounded memory and sorted.
   std::unique_ptr<ExternalSorter> records;
   // Read back from the written table after the copy, so that several large

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -52,6 +54,9 @@ struct SortCase {
   std::uint8_t sortOrder;  // 0 ascii, else a national order
   bool descending;
   bool spills;
+  // The first ten bytes as one alpha field: in a national order its sort
+  // key (20 bytes) runs past the prefixes the merge compares first.
+  bool wide = false;
 };
 
 TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
@@ -63,13 +68,17 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"many runs, national order", 20000, 40, 64 * 1024, 0x62, false, true},
       {"many runs, descending", 20000, 3000, 64 * 1024, 0x62, true, true},
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
+      {"many runs, a wide key", 20000, 300, 64 * 1024, 0x62, false, true, true},
+      {"many runs, a wide key, descending", 20000, 300, 64 * 1024, 0x62, true, true, true},
   };
   TempDir tmp;
   for (const SortCase& c : cases)
     for (const bool background : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (background ? ", in the background" : ""));
-      const engine::KeyOrder order({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false,
-                                   c.descending);
+      const engine::KeyOrder order = c.wide ? engine::KeyOrder({{kAlpha, 10, 0}}, c.sortOrder,
+                                                               false, c.descending)
+                                            : engine::KeyOrder({{kAlpha, 6, 0}, {kLong, 4, 0}},
+                                                               c.sortOrder, false, c.descending);
       const std::string spill = tmp / "sort~";
       std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
       {
@@ -293,6 +302,78 @@ TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTabl
     options.useHeaderKey = true;
     options.sortMemory = 8 * 1024;  // the sorts spill as the copy goes on
     const engine::Status s = Rekey(path, options);
+    EXPECT_FALSE(s.ok());
+    EXPECT_NE(s.ToString().find("injected"), std::string::npos) << s.ToString();
+    EXPECT_TRUE(Snapshot(tmp.Dir()) == before);
+  }
+  restructuretest::ExpectIndexesMatch(path);
+}
+
+// Every read of a sort's spill file fails once an index file is being
+// written: the merge, which runs ahead on the sorter's thread while the
+// index is written from what it merged, fails halfway.
+class FailingSpillReadsEnv : public engine::FaultInjectionEnv {
+ public:
+  FailingSpillReadsEnv() : FaultInjectionEnv(engine::Env::Default()) {}
+  engine::Status OpenWrite(const std::string& path, bool create,
+                           std::unique_ptr<engine::RandomFile>* file) override {
+    const std::string ext = path.substr(path.find_last_of('.') + 1);
+    if (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'x')) writing_ = true;
+    engine::Status s = FaultInjectionEnv::OpenWrite(path, create, file);
+    if (s.ok() && path.ends_with(".sort~"))
+      *file = std::make_unique<FailingReads>(std::move(*file), &writing_);
+    return s;
+  }
+
+ private:
+  class FailingReads : public engine::RandomFile {
+   public:
+    FailingReads(std::unique_ptr<engine::RandomFile> base, std::atomic<bool>* fail)
+        : base_(std::move(base)), fail_(fail) {}
+    engine::Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
+      if (*fail_)
+        return engine::Status(DBIERR_READERR, "read failed: injected fault").WithContext(Path());
+      return base_->ReadAt(offset, n, out);
+    }
+    engine::Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+      return base_->WriteAt(offset, data, n);
+    }
+    engine::Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
+    engine::Status Sync() override { return base_->Sync(); }
+    std::uint64_t Size() const override { return base_->Size(); }
+    const std::string& Path() const override { return base_->Path(); }
+
+   private:
+    std::unique_ptr<engine::RandomFile> base_;
+    std::atomic<bool>* fail_;
+  };
+  std::atomic<bool> writing_{false};
+};
+
+// A merge that fails on its own thread while the index (or, for a new key,
+// the table) is being written from it ends the run with its error, without
+// hanging, and leaves the table's files as they were and nothing beside them.
+TEST(ExternalSortTest, AMergeThatFailsWhileTheWriterWritesLeavesTheTableWhole) {
+  TempDir tmp;
+  const std::string path = tmp / "T.DB";
+  MakeIndexedTable(path, 60000);  // far more than the merge runs ahead
+  const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
+  using Step = std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
+  const std::pair<const char*, Step> steps[] = {
+      {"pack",
+       [](const std::string& p, const engine::RestructureOptions& o) {
+         return engine::PackTable(p, o, nullptr);
+       }},
+      {"new key and index", Rekey},
+  };
+  for (const auto& [name, step] : steps) {
+    SCOPED_TRACE(name);
+    FailingSpillReadsEnv env;
+    engine::RestructureOptions options;
+    options.env = &env;
+    options.useHeaderKey = true;
+    options.sortMemory = 256 * 1024;  // runs to merge, read back as the merge goes
+    const engine::Status s = step(path, options);
     EXPECT_FALSE(s.ok());
     EXPECT_NE(s.ToString().find("injected"), std::string::npos) << s.ToString();
     EXPECT_TRUE(Snapshot(tmp.Dir()) == before);
