@@ -103,10 +103,10 @@ class Job {
     if (options_.batch && options_.saveAs.empty() && !options_.dryRun) batch_ = options_.batch;
     // A link changed reads the master's files, which the batch may still
     // hold uncommitted, as it may hold this very table.
-    Status s = batch_ && (request_.iRintCount > 0 ||
-                          batch_->Holds(RestructureJournalPath(source_path_)))
-                   ? batch_->Commit()
-                   : Status::OK();
+    Status s =
+        batch_ && (request_.iRintCount > 0 || batch_->Holds(RestructureJournalPath(source_path_)))
+            ? batch_->Commit()
+            : Status::OK();
     if (s.ok()) s = Open();
     Heartbeat();
     if (s.ok()) s = Plan();

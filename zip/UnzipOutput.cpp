@@ -62,8 +62,7 @@ int TUnzipOutput::Open(const std::string& part, uint64_t size) {
   // The blocks are reserved in one piece; where the file system cannot (or
   // the room is short) the file grows as it is written, as before, and a
   // full disk shows there.
-  if (size > 0 && ::fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0 &&
-      ::ftruncate(fd, 0) != 0) {
+  if (size > 0 && ::fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0 && ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     ::unlink(part.c_str());
     return -1;

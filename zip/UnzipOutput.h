@@ -63,10 +63,10 @@ class TUnzipOutput {
   std::mutex mutex_;  // guards everything below
   std::condition_variable changed_;
   std::thread thread_;
-  std::unique_ptr<TFile> next_;  // handed over, not yet taken
+  std::unique_ptr<TFile> next_;    // handed over, not yet taken
   std::unique_ptr<char[]> spare_;  // a written file's buffer, for the next
   size_t spareCapacity_ = 0;
-  bool busy_ = false;            // the thread writes a file
+  bool busy_ = false;  // the thread writes a file
   bool stop_ = false;
   int failure_ = 0;
   std::vector<std::string> named_;  // the files written, for Sync

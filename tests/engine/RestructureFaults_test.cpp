@@ -332,7 +332,12 @@ TEST(RestructureFaultsTest, ABatchOfTablesEndsEachTableOldOrNew) {
       fresh(dir);
       bool ok = false;
       if (die) {
-        const int status = RunInChild([&] { DyingEnv env(at); update(dir, &env); }, -1);
+        const int status = RunInChild(
+            [&] {
+              DyingEnv env(at);
+              update(dir, &env);
+            },
+            -1);
         ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
       } else {
         FailingRenameEnv env(at);
