@@ -259,6 +259,6 @@ int main(int argc, char** argv) {
       ourUnzip, ourUnzipCpu, unzipTime, unzipCpu, ourUnzip / unzipTime);
   std::printf("peak memory of this process: %.1f MB (goal < 64)\n", PeakRssKb() / 1024.0);
   std::printf("restored tree equals the database: %s\n", same ? "yes" : "no");
-  fs::remove_all(dir);
+  if (!std::getenv("VDX_BENCH_KEEP")) fs::remove_all(dir);
   return 0;
 }

@@ -4,7 +4,12 @@
 // offscreen platform. Reports the time against `cp -r` of the folder and the
 // longest stretch in which the window let no event through (repaints wait
 // that long). Usage: update_bench DIR [TABLES] [RECORDS]
+// VDX_BENCH_REPEAT=N runs the pair N times, each on a fresh copy of the
+// database; every run prints its moments on CLOCK_MONOTONIC, so a profile
+// taken with `perf record -k CLOCK_MONOTONIC` can be cut to the Update
+// (`perf report --time START,END`).
 #include <sys/resource.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -67,6 +72,14 @@ bool MakeDatabase(const std::string& dir, int tables, int records) {
 
 double Seconds(QElapsedTimer& timer) { return timer.nsecsElapsed() / 1e9; }
 
+double Monotonic() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
 // User + system time of every thread so far, to read the figures on a busy
 // machine.
 double CpuSeconds() {
@@ -94,19 +107,17 @@ int main(int argc, char** argv) {
   std::ofstream(root + "/engine.ini") << "[BENCH]\nTYPE=STANDARD\nPATH=" << db << "\n";
   engine::TSession::Default().SetConfigFile(root + "/engine.ini");
 
+  const char* repeat_text = std::getenv("VDX_BENCH_REPEAT");
+  const int repeat = std::max(1, repeat_text ? std::atoi(repeat_text) : 1);
+  const std::string pristine = root + "/PRISTINE";
   QElapsedTimer timer;
   timer.start();
-  if (!MakeDatabase(db, tables, records)) {
+  if (!MakeDatabase(pristine, tables, records)) {
     std::fprintf(stderr, "could not build the database\n");
     return 1;
   }
   std::printf("built %d tables x %d records in %.2f s\n", tables, records, Seconds(timer));
-
-  timer.restart();
-  const std::string copy = "cp -r '" + db + "' '" + root + "/COPY' && sync";
-  if (std::system(copy.c_str()) != 0) return 1;
-  const double cp_seconds = Seconds(timer);
-  std::filesystem::remove_all(root + "/COPY");
+  if (!Shell("cp -a '" + pristine + "' '" + db + "' && sync")) return 1;
 
   QApplication app(argc, argv);
   TFormVardex form({});
@@ -121,28 +132,42 @@ int main(int argc, char** argv) {
   form.FormActivate();
   form.SelectAliasByName("BENCH");
 
-  // The window's heartbeat: the longest gap between two ticks is the longest
-  // the window could not repaint.
-  QElapsedTimer beat;
-  qint64 longest_gap = 0;
-  QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout,
-                   [&] { longest_gap = std::max(longest_gap, beat.restart()); });
-  ticker.start(10);
-  beat.start();
-  timer.restart();
-  const double cpu_before = CpuSeconds();
-  form.ToolMenuItem(ttUpdate)->trigger();
-  const double update_seconds = Seconds(timer);
-  const double update_cpu = CpuSeconds() - cpu_before;
-  ticker.stop();
+  for (int run = 1; run <= repeat; ++run) {
+    if (run > 1) {
+      std::filesystem::remove_all(db);
+      if (!Shell("cp -a '" + pristine + "' '" + db + "' && sync")) return 1;
+    }
+    timer.restart();
+    if (!Shell("cp -r '" + db + "' '" + root + "/COPY' && sync")) return 1;
+    const double cp_seconds = Seconds(timer);
+    std::filesystem::remove_all(root + "/COPY");
+    if (!Shell("sync")) return 1;
 
-  std::printf("cp -r:  %.2f s\n", cp_seconds);
-  std::printf("Update: %.2f s (%.1f x cp -r, cpu %.2f s), %s\n", update_seconds,
-              update_seconds / cp_seconds, update_cpu,
-              form.ToolRunning ? "still running" : "finished");
-  std::printf("longest stretch without events: %lld ms (%.0f ms per table on average)\n",
-              static_cast<long long>(longest_gap), update_seconds * 1000 / tables);
+    // The window's heartbeat: the longest gap between two ticks is the
+    // longest the window could not repaint.
+    QElapsedTimer beat;
+    qint64 longest_gap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longest_gap = std::max(longest_gap, beat.restart()); });
+    ticker.start(10);
+    beat.start();
+    const double start = Monotonic();
+    timer.restart();
+    const double cpu_before = CpuSeconds();
+    form.ToolMenuItem(ttUpdate)->trigger();
+    const double update_seconds = Seconds(timer);
+    const double update_cpu = CpuSeconds() - cpu_before;
+    ticker.stop();
+
+    std::printf("run %d (monotonic %.3f,%.3f)\n", run, start, Monotonic());
+    std::printf("cp -r:  %.2f s\n", cp_seconds);
+    std::printf("Update: %.2f s (%.1f x cp -r, cpu %.2f s), %s\n", update_seconds,
+                update_seconds / cp_seconds, update_cpu,
+                form.ToolRunning ? "still running" : "finished");
+    std::printf("longest stretch without events: %lld ms (%.0f ms per table on average)\n",
+                static_cast<long long>(longest_gap), update_seconds * 1000 / tables);
+  }
   CloseLog();
   return 0;
 }

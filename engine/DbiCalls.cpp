@@ -9,6 +9,7 @@
 
 #include "DataFileHeader.h"
 #include "DbiStructure.h"
+#include "Journal.h"
 #include "Restructure.h"
 #include "Session.h"
 #include "TableFiles.h"
@@ -161,6 +162,7 @@ DBIResult DbiDoRestructure(hDBIDb db, std::uint16_t descCount, CRTblDesc* desc, 
   options.passwords = engine::TSession::Default().Passwords();
   if (desc->szPassword[0]) options.passwords.push_back(desc->szPassword);
   if (saveAs && *saveAs) options.saveAs = db->Resolve(saveAs);
+  options.batch = engine::CommitBatch::Current();
   engine::RestructureReport report;
   Status s = engine::RestructureTable(table, *desc, options, &report);
   if (!s.ok()) return RecordError(s);

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <set>
 #include <sstream>
 
+#include "Heartbeat.h"
 #include "TableFiles.h"
 #include "TableLock.h"
 
@@ -18,10 +20,10 @@ namespace {
 constexpr char kMagic[] = "VARDEX-JOURNAL 1";
 constexpr char kEnd[] = "END";
 
-Status ApplySwaps(Env* env, const std::vector<FileSwap>& swaps) {
-  std::set<std::string> dirs;
+// The renames and removals of swaps; the folders they touch go into dirs.
+Status RenameAll(Env* env, const std::vector<FileSwap>& swaps, std::set<std::string>* dirs) {
   for (const FileSwap& swap : swaps) {
-    dirs.insert(DirName(swap.target));
+    dirs->insert(DirName(swap.target));
     Status s;
     if (!swap.staged.empty()) {
       // A staged file that is gone was renamed by an earlier attempt.
@@ -31,11 +33,16 @@ Status ApplySwaps(Env* env, const std::vector<FileSwap>& swaps) {
     }
     if (!s.ok()) return s;
   }
-  for (const std::string& dir : dirs) {
-    Status s = env->SyncDir(dir);
-    if (!s.ok()) return s;
-  }
   return Status::OK();
+}
+
+Status ApplySwaps(Env* env, const std::vector<FileSwap>& swaps) {
+  std::set<std::string> dirs;
+  Status s = RenameAll(env, swaps, &dirs);
+  for (const std::string& dir : dirs) {
+    if (s.ok()) s = env->SyncDir(dir);
+  }
+  return s;
 }
 
 Status FinishJournal(Env* env, const std::string& journal, const std::vector<FileSwap>& swaps) {
@@ -160,6 +167,199 @@ Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileS
   TableLock hold;
   hold.Acquire(journal, true);
   return FinishJournal(env, journal, swaps);
+}
+
+namespace {
+
+// A batch commits on the spot once it holds this many tables: each keeps
+// its table open until then.
+constexpr std::size_t kBatchTables = 32;
+
+thread_local CommitBatch* current_batch = nullptr;
+
+// Folders to sync, each through the Env of a table that touched it.
+using FolderSet = std::map<std::string, Env*>;
+
+Status SyncFolders(const FolderSet& folders) {
+  for (const auto& [dir, env] : folders) {
+    Status s = env->SyncDir(dir);
+    if (!s.ok()) return s;
+  }
+  return Status::OK();
+}
+
+Status SyncFile(Env* env, const std::string& path) {
+  std::unique_ptr<RandomFile> file;
+  Status s = env->OpenWrite(path, false, &file);
+  return s.ok() ? file->Sync() : s;
+}
+
+// A file whose syncs only start its writeback: the batch syncs it later.
+class DeferredSyncFile : public RandomFile {
+ public:
+  explicit DeferredSyncFile(std::unique_ptr<RandomFile> base) : base_(std::move(base)) {}
+  Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
+    return base_->ReadAt(offset, n, out);
+  }
+  Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+    return base_->WriteAt(offset, data, n);
+  }
+  Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
+  Status Sync() override {
+    base_->StartWriteback(0, static_cast<std::size_t>(base_->Size()));
+    return Status::OK();
+  }
+  void StartWriteback(std::uint64_t offset, std::size_t n) override {
+    base_->StartWriteback(offset, n);
+  }
+  std::uint64_t Size() const override { return base_->Size(); }
+  const std::string& Path() const override { return base_->Path(); }
+
+ private:
+  std::unique_ptr<RandomFile> base_;
+};
+
+class DeferredSyncEnv : public Env {
+ public:
+  DeferredSyncEnv(Env* base, std::string dir) : base_(base), dir_(std::move(dir)) {}
+  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
+    return base_->OpenRead(path, file);
+  }
+  Status OpenWrite(const std::string& path, bool create,
+                   std::unique_ptr<RandomFile>* file) override {
+    Status s = base_->OpenWrite(path, create, file);
+    if (s.ok() && path.size() > dir_.size() && path.starts_with(dir_) && path[dir_.size()] == '/')
+      *file = std::make_unique<DeferredSyncFile>(std::move(*file));
+    return s;
+  }
+  Status Rename(const std::string& from, const std::string& to) override {
+    return base_->Rename(from, to);
+  }
+  Status Remove(const std::string& path) override { return base_->Remove(path); }
+  bool Exists(const std::string& path) override { return base_->Exists(path); }
+  Status SyncDir(const std::string& dir) override {
+    return dir == dir_ ? Status::OK() : base_->SyncDir(dir);
+  }
+  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
+    return base_->ListDir(dir, names);
+  }
+  Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
+  Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
+  void ReleaseLater(std::function<void()> release) override {
+    base_->ReleaseLater(std::move(release));
+  }
+
+ private:
+  Env* base_;
+  std::string dir_;
+};
+
+}  // namespace
+
+std::unique_ptr<Env> DeferSyncsBelow(Env* base, const std::string& dir) {
+  return std::make_unique<DeferredSyncEnv>(base, dir);
+}
+
+CommitBatch* CommitBatch::Current() { return current_batch; }
+
+ScopedCommitBatch::ScopedCommitBatch(CommitBatch* batch) : previous_(current_batch) {
+  current_batch = batch;
+}
+
+ScopedCommitBatch::~ScopedCommitBatch() { current_batch = previous_; }
+
+CommitBatch::~CommitBatch() {
+  for (Entry& entry : entries_) Drop(entry);
+}
+
+void CommitBatch::Drop(Entry& entry) {
+  entry.env->Remove(TempPathFor(entry.journal));
+  RemoveStagingDir(entry.env, entry.staging);
+  if (entry.release) entry.release();
+}
+
+bool CommitBatch::Holds(const std::string& journal) const {
+  for (const Entry& entry : entries_)
+    if (entry.journal == journal) return true;
+  return false;
+}
+
+Status CommitBatch::Add(Entry entry) {
+  entries_.push_back(std::move(entry));
+  return entries_.size() >= kBatchTables ? Commit() : Status::OK();
+}
+
+Status CommitBatch::Commit() {
+  std::vector<Entry> entries;
+  entries.swap(entries_);
+  if (entries.empty()) return Status::OK();
+  const std::size_t n = entries.size();
+  // Every staged file and its folder durable before the first journal.
+  Status s;
+  for (Entry& e : entries) {
+    for (const FileSwap& swap : e.swaps)
+      if (s.ok() && !swap.staged.empty()) s = SyncFile(e.env, swap.staged);
+    if (s.ok()) s = e.env->SyncDir(e.staging);
+    Heartbeat();
+  }
+  // The journals: all written, then all synced, then all named.
+  std::vector<std::unique_ptr<RandomFile>> temps(n);
+  for (std::size_t i = 0; s.ok() && i < n; ++i) {
+    const std::string text = EncodeJournal(entries[i].swaps);
+    s = entries[i].env->OpenWrite(TempPathFor(entries[i].journal), true, &temps[i]);
+    if (s.ok()) s = temps[i]->WriteAt(0, text.data(), text.size());
+  }
+  for (std::size_t i = 0; s.ok() && i < n; ++i) s = temps[i]->Sync();
+  temps.clear();
+  FolderSet journal_dirs;
+  for (std::size_t i = 0; s.ok() && i < n; ++i) {
+    s = entries[i].env->Rename(TempPathFor(entries[i].journal), entries[i].journal);
+    journal_dirs.emplace(DirName(entries[i].journal), entries[i].env);
+  }
+  if (s.ok()) s = SyncFolders(journal_dirs);
+  Heartbeat();
+  if (!s.ok()) {
+    // Nothing renamed: a table whose journal is named is finished by its
+    // next open, every other one keeps its old files.
+    for (Entry& e : entries) {
+      if (!e.env->Exists(e.journal)) {
+        Drop(e);
+      } else if (e.release) {
+        e.release();
+      }
+    }
+    return s;
+  }
+  // Each table's renames, all held against a concurrent replay; a table
+  // whose renames fail keeps its journal for the next open, the others go
+  // on.
+  std::vector<TableLock> locks(n);
+  std::vector<bool> done(n, false);
+  FolderSet touched;
+  Status first;
+  for (std::size_t i = 0; i < n; ++i) {
+    locks[i].Acquire(entries[i].journal, true);
+    std::set<std::string> dirs;
+    Status r = RenameAll(entries[i].env, entries[i].swaps, &dirs);
+    for (const std::string& dir : dirs) touched.emplace(dir, entries[i].env);
+    done[i] = r.ok();
+    if (!r.ok() && first.ok()) first = r.WithContext(entries[i].journal);
+  }
+  const Status synced = SyncFolders(touched);
+  if (first.ok()) first = synced;
+  for (std::size_t i = 0; synced.ok() && i < n; ++i) {
+    if (!done[i]) continue;
+    const Status r = entries[i].env->Remove(entries[i].journal);
+    if (!r.ok() && first.ok()) first = r;
+  }
+  if (synced.ok() && first.ok()) first = SyncFolders(journal_dirs);
+  locks.clear();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (done[i] && synced.ok()) RemoveStagingDir(entries[i].env, entries[i].staging);
+    if (entries[i].release) entries[i].release();
+  }
+  Heartbeat();
+  return first;
 }
 
 std::string PendingReplacement(Env* env, const std::string& db_path) {

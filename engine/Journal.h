@@ -7,6 +7,8 @@
 // replacement of several files of a table goes through this one journal.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,67 @@ void RemoveStagingDir(Env* env, const std::string& dir);
 // removal. Staged files must be complete and synced. A failure after the
 // journal is durable leaves the journal, so the next open finishes the job.
 Status CommitSwaps(Env* env, const std::string& journal, const std::vector<FileSwap>& swaps);
+
+// The commits of several tables made durable together, for a tool that
+// rewrites a whole database. A restructure given a batch stages its table
+// without waiting for any sync (each staged file's writeback is started at
+// once) and leaves its commit in the batch; Commit then takes every table
+// through the steps of CommitSwaps, in the order the tables were added, but
+// each step for all of them before the next: the staged files and their
+// folders synced, the journals written, synced and named, the renames done
+// and their folders synced, the journals removed. So the file system
+// flushes a few times per batch instead of several times per table, and
+// each table still ends old or new whatever happens: one whose journal is
+// in place is finished by its next open, one without keeps its old files.
+// A table waiting in the batch stays open and locked.
+class CommitBatch {
+ public:
+  struct Entry {
+    Env* env = nullptr;
+    std::string journal;  // RestructureJournalPath of the table
+    std::vector<FileSwap> swaps;
+    std::string staging;            // its staging folder, removed once committed
+    std::function<void()> release;  // drops what held the table, after its commit
+  };
+
+  CommitBatch() = default;
+  // Tables never committed keep their old files (their staging goes).
+  ~CommitBatch();
+  CommitBatch(const CommitBatch&) = delete;
+  CommitBatch& operator=(const CommitBatch&) = delete;
+
+  // Adds a table; a full batch is committed on the spot.
+  Status Add(Entry entry);
+  // Commits every table added so far; answers the first failure.
+  Status Commit();
+  bool Empty() const { return entries_.empty(); }
+  // Whether the table of this journal waits in the batch.
+  bool Holds(const std::string& journal) const;
+
+  // The batch of this thread's restructures made through the direct calls
+  // (DbiDoRestructure), or null; set by ScopedCommitBatch.
+  static CommitBatch* Current();
+
+ private:
+  void Drop(Entry& entry);
+  std::vector<Entry> entries_;
+};
+
+class ScopedCommitBatch {
+ public:
+  explicit ScopedCommitBatch(CommitBatch* batch);
+  ~ScopedCommitBatch();
+  ScopedCommitBatch(const ScopedCommitBatch&) = delete;
+  ScopedCommitBatch& operator=(const ScopedCommitBatch&) = delete;
+
+ private:
+  CommitBatch* previous_;
+};
+
+// An Env over base that leaves the syncs of the files below `dir`, and of
+// `dir` itself, to a CommitBatch: a sync starts the file's writeback and
+// returns. Everything else goes to base unchanged.
+std::unique_ptr<Env> DeferSyncsBelow(Env* base, const std::string& dir);
 
 // Finishes an interrupted commit of the table at db_path, or removes an
 // uncommitted staging folder. Cheap when there is nothing to do. Fails with

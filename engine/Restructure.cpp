@@ -106,7 +106,14 @@ class Job {
   }
 
   Status Run() {
-    Status s = Open();
+    if (options_.batch && options_.saveAs.empty() && !options_.dryRun) batch_ = options_.batch;
+    // A link changed reads the master's files, which the batch may still
+    // hold uncommitted, as it may hold this very table.
+    Status s =
+        batch_ && (request_.iRintCount > 0 || batch_->Holds(RestructureJournalPath(source_path_)))
+            ? batch_->Commit()
+            : Status::OK();
+    if (s.ok()) s = Open();
     Heartbeat();
     if (s.ok()) s = Plan();
     if (s.ok()) s = Stage();
@@ -131,6 +138,7 @@ class Job {
                          std::size_t number);
   Status WriteSecondary(SecondaryPlan& p);
   Status Commit();
+  Status CommitInBatch(std::vector<FileSwap> swaps, bool now);
   Status Examples();
   std::string MasterStagedPath(const OtherValFile& other) const {
     return staging_ + "/" + BaseName(other.path) + kMasterSuffix;
@@ -144,6 +152,8 @@ class Job {
   std::string target_;
   std::string staging_;
   TableLock target_lock_;
+  CommitBatch* batch_ = nullptr;
+  std::unique_ptr<Env> deferred_env_;  // the staging's Env while a batch waits
   std::unique_ptr<ParadoxTable> source_;
   TableStructure structure_;
   RestructurePlan plan_;
@@ -202,6 +212,16 @@ Status Job::Stage() {
     s = PrepareStagingDir(env_, staging_);
   }
   if (!s.ok()) return s;
+  // In a batch the staged files are synced by its commit.
+  struct RestoreEnv {
+    Env*& env;
+    Env* base;
+    ~RestoreEnv() { env = base; }
+  } restore{env_, env_};
+  if (batch_) {
+    deferred_env_ = DeferSyncsBelow(env_, staging_);
+    env_ = deferred_env_.get();
+  }
   const std::string staged_db = staging_ + "/" + BaseName(target_);
   s = CreateStagedTable(env_, staged_db, plan_.def);
   if (s.ok()) s = WriteRecords(staged_db);
@@ -420,7 +440,7 @@ Status Job::Examples() {
 }
 
 Status Job::Commit() {
-  Status s = env_->SyncDir(staging_);
+  Status s = batch_ ? Status::OK() : env_->SyncDir(staging_);  // a batch syncs it
   if (!s.ok()) return s;
   const std::string dir = DirName(target_);
   const std::string stem = Stem(target_);
@@ -462,6 +482,7 @@ Status Job::Commit() {
     swaps.push_back({other.bytes.empty() ? "" : MasterStagedPath(other), other.path});
   }
   if (options_.beforeCommit) options_.beforeCommit();
+  if (batch_) return CommitInBatch(std::move(swaps), !plan_.otherVals.empty() || !others.empty());
   s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
     RemoveStagingDir(env_, staging_);
@@ -477,6 +498,25 @@ Status Job::Commit() {
   // Done, or committed but not finished: then the next open completes the
   // renames and needs the staged files for it.
   staging_.clear();
+  return s;
+}
+
+// The commit left to the batch, which keeps the source open (and locked)
+// until then; `now`: the batch commits at once, this table last.
+Status Job::CommitInBatch(std::vector<FileSwap> swaps, bool now) {
+  Env* env = env_;
+  std::shared_ptr<ParadoxTable> held(std::move(source_));
+  CommitBatch::Entry entry;
+  entry.env = env_;
+  entry.journal = RestructureJournalPath(target_);
+  entry.swaps = std::move(swaps);
+  entry.staging = staging_;
+  entry.release = [env, held]() mutable {
+    env->ReleaseLater([table = std::move(held)]() mutable { table.reset(); });
+  };
+  staging_.clear();  // the batch's from here
+  Status s = batch_->Add(std::move(entry));
+  if (s.ok() && now) s = batch_->Commit();
   return s;
 }
 

@@ -17,6 +17,8 @@
 
 namespace engine {
 
+class CommitBatch;
+
 struct RestructureOptions {
   Env* env = nullptr;                  // Env::Default() when null
   std::vector<std::string> passwords;  // tried on a protected source
@@ -38,6 +40,12 @@ struct RestructureOptions {
   std::function<void(std::uint32_t done, std::uint32_t total)> progress;
   // Tests: called when every new file is staged, just before the commit.
   std::function<void()> beforeCommit;
+  // A table rewritten in place leaves its commit in this batch (see
+  // CommitBatch), to be made durable with the other tables' commits. A
+  // table that writes another's files (a master's .VAL) or sets records
+  // aside is committed at once, with every table before it; a table that
+  // reads a master commits the batch first. Null: committed on its own.
+  CommitBatch* batch = nullptr;
   // A dry run: the records go through the same conversion into a scratch
   // folder under $TMPDIR (removed at the end) and nothing of the table's
   // folder is written: no journal, no staging, no pending replacement

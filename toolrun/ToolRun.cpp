@@ -411,7 +411,12 @@ void TToolRun::RecoverDatabase() {
 }
 
 void TToolRun::UnparkTables(const QString& folder) {
-  for (const QString& file : ListTables(folder + '/')) UnparkTable(folder, file);
+  for (const QString& file : ListTables(folder + '/')) {
+    // A commit left to the next open names the parked files it removes.
+    if (!engine::PendingReplacement(engine::Env::Default(), ToStd(folder + '/' + file)).empty())
+      continue;
+    UnparkTable(folder, file);
+  }
 }
 
 void TToolRun::VerifyTables(const QString& folder) {
@@ -466,8 +471,10 @@ QStringList TToolRun::ListTables(const QString& name_or_folder) const {
   return names;
 }
 
-void TToolRun::TableProgress(const QString& file, int position, TToolResult on_cancel) {
+void TToolRun::TableProgress(const QString& file, int position, TToolResult on_cancel,
+                             const std::function<void()>& before_question) {
   while (!d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {file}), position)) {
+    if (before_question) before_question();
     FinishRun(on_cancel);  // returns only when the user goes on
     d_.ProgressResume();
   }
@@ -546,20 +553,43 @@ void TToolRun::RunTables(const QString& caption_key, const QString& database_nam
   tools.SetMetaDatabaseName(ToStd(meta_folder));
   const QStringList tables = OrganizeTables(on_cancel);
   d_.ProgressStart(d_.Format("ProcessCaptions", caption_key, {d_.Alias()}), tables.size(), true);
+  // In place, the tables' commits wait in a batch made durable as a whole:
+  // at the end, before the Cancel question, and before a table's failure is
+  // reported, so every table done by then stays done.
+  const bool in_place = save_as_folder.isEmpty();
+  engine::CommitBatch batch;
+  engine::ScopedCommitBatch batched(in_place ? &batch : nullptr);
+  QStringList waiting;  // tables written in place whose parked companions wait for the commit
+  const auto commit = [&] {
+    engine::ScopedHeartbeat heartbeat([this] { d_.KeepResponsive(); });
+    const engine::Status s = batch.Commit();
+    if (!s.ok()) throw EBdeApi(s.ToString(), s.code());
+    for (const QString& written : waiting) {
+      const QFileInfo info(written);
+      DropParked(info.absolutePath(), info.fileName());
+    }
+    waiting.clear();
+  };
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
     tools.TableName = ToStd(file);
-    TableProgress(file, i + 1, on_cancel);
+    TableProgress(file, i + 1, on_cancel, commit);
     RunOneTable(file, [&] {
-      tools.Restructure(save_as_folder.isEmpty() ? std::string() : ToStd(save_as_folder + file),
-                        strip);
+      try {
+        tools.Restructure(save_as_folder.isEmpty() ? std::string() : ToStd(save_as_folder + file),
+                          strip);
+      } catch (...) {
+        try {
+          commit();
+        } catch (...) {
+          // The table's own failure is the one reported.
+        }
+        throw;
+      }
     });
-    // In place, the table's parked companions are replaced now.
-    if (save_as_folder.isEmpty()) {
-      const QFileInfo written(ToQt(tools.TablePath()));
-      DropParked(written.absolutePath(), written.fileName());
-    }
+    if (in_place) waiting << ToQt(tools.TablePath());
   }
+  commit();
 }
 
 void TToolRun::DeleteTables(const QString& folder) {

@@ -218,7 +218,10 @@ class TToolRun {
   void ShowSetAside();
   // Shows a table in the progress; a Cancel asks as the run's cancel result
   // does and returns only when the user goes on.
-  void TableProgress(const QString& file, int position, TToolResult on_cancel);
+  // Steps the progress to a table; a Cancel asks on_cancel's question,
+  // before_question first.
+  void TableProgress(const QString& file, int position, TToolResult on_cancel,
+                     const std::function<void()>& before_question = nullptr);
   // The tables of the folders the Check step examines whose names differ
   // only in letter case.
   QStringList CaseTwinTables(TRunFlags flags) const;

@@ -1,7 +1,10 @@
 // Backup and Restore in the run layer: METADATA and SAFE onto the volumes
 // of a drive through the compression library, and back, with the Copy and
 // Retrieve steps as their complements.
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QDir>
 #include <QFile>
@@ -24,11 +27,18 @@ using toolrun::ToQt;
 // The fixed word the archive password is built from (ten characters).
 constexpr char kPasswordWord[] = "ZelVardex!";
 
+// The marker and its name in the folder, both durable.
 bool WriteMarker(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
   f.write("METADA$$ SA$$\n");
-  return f.flush() && ::fsync(f.handle()) == 0;
+  if (!f.flush() || ::fsync(f.handle()) != 0) return false;
+  const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  const bool synced = ::fsync(dir) == 0 || errno == EINVAL;
+  ::close(dir);
+  return synced;
 }
 
 // The restore's message for a failure of the library.
@@ -253,13 +263,22 @@ bool TToolRun::Extract() {
     d_.SetBusyCursor(false);
     return false;  // cancelled at the first disk: nothing was restored
   }
-  CreateWorkFolders();
-  folders_aside_ = true;
+  // The marker stands before the first folder is set aside (and after any
+  // left from an earlier run are gone), so a run that stops at any point
+  // between has the next one put back exactly what was set aside.
+  RemoveWorkFolders();
   if (!WriteMarker(RestoreMarker(DatabaseFolder()))) {
-    PutBackWorkFolders();
+    QFile::remove(RestoreMarker(DatabaseFolder()));
     Message("CreateWorkFolders");
     FinishRun(trError);
   }
+  try {
+    CreateWorkFolders();
+  } catch (...) {
+    RecoverInterruptedRestore();
+    throw;
+  }
+  folders_aside_ = true;
   // Whatever ends this early, the former folders come back: they are the
   // only good copy until every file of the archive is out and checked.
   try {

@@ -2,11 +2,12 @@
 // (action 8). Disks are asked for by number and checked before anything is
 // read from them; each file grows beside its target and takes its name only
 // once its CRC checks, so no half-written file ever stands under a real name.
+// Files of up to kWholeFile bytes are inflated whole and checked in memory,
+// then written by TUnzipOutput's thread while the next one is inflated.
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "DZip.h"
+#include "UnzipOutput.h"
 #include "ZipDeflate.h"
 #include "ZipFormat.h"
 #include "ZipVolumes.h"
@@ -77,8 +79,8 @@ class TExtractor {
   int Verify(int fd, uint64_t size, uint32_t disk) const;
   bool Evidence(int fd, uint64_t size, uint32_t disk, bool& matches) const;
   int ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count);
-  int Inflate(const zipfmt::TEntry& e, int out, uint32_t& crc);
-  int InflateWhole(const zipfmt::TEntry& e, int out, uint32_t& crc);
+  int Inflate(const zipfmt::TEntry& e, int out);
+  int InflateWhole(const zipfmt::TEntry& e, TUnzipOutput::TFile& file);
   void Status(const TStatusCallback& cb, const std::string& item, int percent);
 
   UNZIPCMDSTRUCT& cmd_;
@@ -87,6 +89,12 @@ class TExtractor {
   std::map<uint32_t, zipfmt::TVolumeCheck> checks_;
   uint64_t endOffset_ = 0;
   bool cancelled_ = false;
+  // What whole entries are read and inflated with, kept from one to the next.
+  std::unique_ptr<char[]> in_;
+  uint64_t inCapacity_ = 0;
+  std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> decompressor_{
+      nullptr, libdeflate_free_decompressor};
+  TUnzipOutput output_;  // last: its writer stops before the rest goes
 };
 
 void TExtractor::Status(const TStatusCallback& cb, const std::string& item, int percent) {
@@ -199,49 +207,43 @@ int TExtractor::ReadDirectory() {
   return UE_OK;
 }
 
-// An entry of at most kWholeFile bytes either way, read whole and inflated
-// at once by libdeflate (about three times zlib's speed).
-int TExtractor::InflateWhole(const zipfmt::TEntry& e, int out, uint32_t& crc) {
-  auto in = std::make_unique_for_overwrite<char[]>(e.csize);
+// Whether an entry is read whole and inflated at once by libdeflate (about
+// three times zlib's speed): deflated, at most kWholeFile bytes either way.
+bool InflatesWhole(const zipfmt::TEntry& e) {
+  return e.method == zipfmt::kMethodDeflated && e.usize <= kWholeFile && e.csize <= kWholeFile &&
+         e.usize > 0;
+}
+
+// Such an entry's bytes into `file`, checked against its size and CRC.
+int TExtractor::InflateWhole(const zipfmt::TEntry& e, TUnzipOutput::TFile& file) {
+  if (inCapacity_ < e.csize) {
+    in_ = std::make_unique_for_overwrite<char[]>(e.csize);
+    inCapacity_ = e.csize;
+  }
   for (uint64_t at = 0; at < e.csize;) {
     const size_t take = static_cast<size_t>(std::min<uint64_t>(e.csize - at, kBlock));
-    if (int rc = reader_.Read(in.get() + at, take)) return rc;
+    if (int rc = reader_.Read(in_.get() + at, take)) return rc;
     at += take;
     if (cancelled_) return UE_CANCEL;
   }
   // One byte more than the entry claims, to tell a longer stream from a fit.
-  auto buf = std::make_unique_for_overwrite<char[]>(e.usize + 1);
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  if (!d) return UE_MEM;
+  output_.TakeBuffer(file, e.usize + 1);
   size_t used = 0, produced = 0;
-  const libdeflate_result r = libdeflate_deflate_decompress_ex(d, in.get(), e.csize, buf.get(),
-                                                               e.usize + 1, &used, &produced);
-  libdeflate_free_decompressor(d);
-  in.reset();
+  const libdeflate_result r = libdeflate_deflate_decompress_ex(
+      decompressor_.get(), in_.get(), e.csize, file.data.get(), e.usize + 1, &used, &produced);
   if (r != LIBDEFLATE_SUCCESS || used != e.csize || produced != e.usize) return UE_CRC;
-  crc = libdeflate_crc32(0, buf.get(), produced);
-  for (size_t at = 0; at < produced;) {
-    const size_t n = std::min(produced - at, kBlock * 8);
-    if (::write(out, buf.get() + at, n) != static_cast<ssize_t>(n)) return UE_WRITE;
-    at += n;
-    Status(cmd_.callbacks.lpMinorStatus, e.name, static_cast<int>(at * 100 / produced));
-    if (cancelled_) return UE_CANCEL;
-  }
-  return crc == e.crc ? UE_OK : UE_CRC;
+  return libdeflate_crc32(0, file.data.get(), produced) == e.crc ? UE_OK : UE_CRC;
 }
 
-int TExtractor::Inflate(const zipfmt::TEntry& e, int out, uint32_t& crc) {
-  if (e.method == zipfmt::kMethodDeflated && e.usize <= kWholeFile && e.csize <= kWholeFile &&
-      e.usize > 0) {
-    return InflateWhole(e, out, crc);
-  }
+// Any other entry, a piece at a time into `out`.
+int TExtractor::Inflate(const zipfmt::TEntry& e, int out) {
   std::string in(kBlock, '\0'), buf(kBlock, '\0');
   z_stream z{};
   const bool deflated = e.method == zipfmt::kMethodDeflated;
   if (deflated && inflateInit2(&z, -15) != Z_OK) return UE_INFLATE;
   uint64_t left = e.csize, written = 0;
   int zrc = Z_OK, rc = UE_OK;
-  crc = 0;
+  uint32_t crc = 0;
   while (rc == UE_OK && (left > 0 || (deflated && zrc != Z_STREAM_END))) {
     const size_t take = static_cast<size_t>(std::min<uint64_t>(left, kBlock));
     if (take == 0) {
@@ -290,10 +292,17 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
   if (!SafeName(e.name)) return UE_FORM;
   const std::string target = cmd_.lpszDestination + '/' + e.name;
   std::error_code ec;
-  if (e.IsDirectory()) return MakeFolders(cmd_.lpszDestination, e.name) ? UE_OK : UE_WRITE;
+  if (e.IsDirectory()) {
+    if (!MakeFolders(cmd_.lpszDestination, e.name)) return UE_WRITE;
+    output_.AddFolder(target.substr(0, target.size() - 1));
+    return UE_OK;
+  }
   if (e.flags & zipfmt::kFlagEncrypted) return UE_UNSUP;
   if (e.method != zipfmt::kMethodStored && e.method != zipfmt::kMethodDeflated) return UE_UNSUP;
-  if (!cmd_.overWriteFlag && fs::exists(target, ec)) return UE_OK;
+  if (!cmd_.overWriteFlag) {
+    if (int rc = output_.Drain()) return rc;  // the writer may be making it
+    if (fs::exists(target, ec)) return UE_OK;
+  }
   // The local header: only its name and extra lengths matter, the directory
   // holds the rest.
   unsigned char local[zipfmt::kLocalFixed];
@@ -304,22 +313,23 @@ int TExtractor::ExtractOne(const zipfmt::TEntry& e, size_t index, size_t count) 
   if (int rc = reader_.Read(skip.data(), skip.size())) return rc;
   if (!MakeFolders(cmd_.lpszDestination, ExtractFilePath(e.name))) return UE_WRITE;
   const std::string part = target + kPartSuffix;
-  const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) return UE_WRITE;
-  uint32_t crc = 0;
-  int rc = Inflate(e, out, crc);
-  if (::close(out) != 0 && rc == UE_OK) rc = UE_WRITE;
-  if (rc == UE_OK) {
-    const time_t t = zipfmt::FromDosTime(e.dosTime, e.dosDate);
-    struct utimbuf times {
-      t, t
-    };
-    ::utime(part.c_str(), &times);
-    // The archive's modes are not taken over: 0644 less the umask, never
-    // setuid, setgid, sticky or writable by others.
-    if (::rename(part.c_str(), target.c_str()) != 0) rc = UE_WRITE;
+  const time_t mtime = zipfmt::FromDosTime(e.dosTime, e.dosDate);
+  int rc = UE_OK;
+  if (InflatesWhole(e)) {
+    TUnzipOutput::TFile file{part, target, nullptr, static_cast<size_t>(e.usize), mtime};
+    if (!decompressor_) decompressor_.reset(libdeflate_alloc_decompressor());
+    rc = decompressor_ ? InflateWhole(e, file) : UE_MEM;
+    if (rc == UE_OK) rc = output_.Submit(std::move(file));
+  } else {
+    // Written here, after the writer's file: an archive may hold a name twice.
+    rc = output_.Drain();
+    // Reserved only as far as the data could reach (deflate packs at most
+    // 1032 to 1), so a damaged size claims no room.
+    const uint64_t reach = e.method == zipfmt::kMethodStored ? e.csize : e.csize * 1032;
+    const int out = rc == UE_OK ? output_.Open(part, std::min<uint64_t>(e.usize, reach)) : -1;
+    if (rc == UE_OK && out < 0) rc = UE_WRITE;
+    if (rc == UE_OK) rc = output_.Finish(out, part, target, mtime, Inflate(e, out));
   }
-  if (rc != UE_OK) ::unlink(part.c_str());
   Status(cmd_.callbacks.lpMinorStatus, e.name, 100);
   return rc;
 }
@@ -384,14 +394,10 @@ int TExtractor::Run() {
   for (size_t i = 0; i < chosen.size(); ++i) {
     if (int rc = ExtractOne(chosen[i], i, chosen.size())) return rc;
   }
-  // One flush of the destination's file system for all files: the caller
-  // drops its former copy once this answers success.
-  if (const int dir = ::open(cmd_.lpszDestination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      dir >= 0) {
-    const bool synced = ::syncfs(dir) == 0;
-    ::close(dir);
-    if (!synced) return UE_WRITE;
-  }
+  // Every file made durable together: the caller drops its former copy
+  // once this answers success.
+  if (int rc = output_.Drain()) return rc;
+  if (int rc = output_.Sync(cmd_.lpszDestination)) return rc;
   Status(cmd_.callbacks.lpMajorStatus, std::string(), 100);
   cmd_.returnCount = static_cast<long long>(chosen.size());
   return UE_OK;

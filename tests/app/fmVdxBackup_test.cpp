@@ -333,8 +333,18 @@ class TBackupTest : public TWindowTest {
       QVERIFY(!QFile::exists(Db("RESTORE.$$$")));
       VerifyNoStrays();
     }
+    // Stopped after the marker, before or between the two renames.
+    for (const bool metadataAside : {false, true}) {
+      if (metadataAside) QVERIFY(QDir().rename(Db("METADATA"), Db("METADA$$")));
+      QFile(Db("RESTORE.$$$")).open(QIODevice::WriteOnly);
+      Run(ttPack, "MTDEMO");
+      QCOMPARE(Tree(Db("METADATA")), meta);
+      QCOMPARE(Tree(Db("SAFE")), safe);
+      QVERIFY(!QFile::exists(Db("RESTORE.$$$")));
+      VerifyNoStrays();
+    }
     QCOMPARE(LogRecords("MTDEMO", ttRestore, trCancel), 1);
-    QCOMPARE(LogRecords("MTDEMO", ttPack, trSuccess), 1);
+    QCOMPARE(LogRecords("MTDEMO", ttPack, trSuccess), 3);
   }
 
   // A volume folder that is, holds or lies in a database of the list, or

@@ -285,6 +285,80 @@ TEST(RestructureFaultsTest, AFailedRenameLeavesATableTheNextOpenMakesWhole) {
   }
 }
 
+// Several tables committed as one batch: every staged file and folder is
+// durable before the first journal is named, and a rename that fails or a
+// process that dies at any rename of the batch leaves each table old or
+// new (new exactly when its journal was named), never a mix.
+TEST(RestructureFaultsTest, ABatchOfTablesEndsEachTableOldOrNew) {
+  TempDir tmp;
+  const std::vector<std::string> names = {"A.DB", "B.DB", "C.DB"};
+  for (const std::string& name : names) {
+    MakeKeyedTable(tmp / ("seed" + name), 800);
+    ASSERT_TRUE(engine::PackTable(tmp / ("seed" + name), {}, nullptr).ok());
+  }
+  // Stages every table into the batch, then commits it.
+  auto update = [&](const std::string& dir, engine::Env* env) {
+    engine::CommitBatch batch;
+    engine::RestructureOptions options;
+    options.env = env;
+    options.batch = &batch;
+    for (const std::string& name : names) {
+      AddFieldRequest r;
+      EXPECT_TRUE(engine::RestructureTable(dir + "/" + name, r.desc, options, nullptr).ok());
+    }
+    return batch.Commit();
+  };
+  auto fresh = [&](const std::string& dir) {
+    std::filesystem::create_directories(dir);
+    for (const std::string& name : names) {
+      for (const char* ext : {".DB", ".MB", ".PX"}) {
+        const std::string stem = name.substr(0, 1);
+        std::filesystem::copy_file(tmp / ("seed" + stem + ext), dir + "/" + stem + ext);
+      }
+    }
+  };
+
+  fresh(tmp / "durable");
+  DurabilityEnv durable(tmp / "durable/.");
+  ASSERT_TRUE(update(tmp / "durable", &durable).ok());
+  EXPECT_EQ(durable.commits, 3);
+  EXPECT_TRUE(durable.lost.empty()) << ::testing::PrintToString(durable.lost);
+
+  int interrupted = 0;
+  for (const bool die : {false, true}) {
+    for (int at = 1; at <= 18; ++at) {
+      SCOPED_TRACE((die ? "dies at rename " : "fails at rename ") + std::to_string(at));
+      const std::string dir = tmp / ((die ? "die" : "fail") + std::to_string(at));
+      fresh(dir);
+      bool ok = false;
+      if (die) {
+        const int status = RunInChild(
+            [&] {
+              DyingEnv env(at);
+              update(dir, &env);
+            },
+            -1);
+        ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      } else {
+        FailingRenameEnv env(at);
+        ok = update(dir, &env).ok();
+      }
+      for (std::size_t t = 0; t < names.size(); ++t) {
+        const std::string path = dir + "/" + names[t];
+        const bool journal = engine::Env::Default()->Exists(engine::RestructureJournalPath(path));
+        interrupted += journal ? 1 : 0;
+        ExpectWhole(path, 800);  // old or new
+        const std::size_t fields = restructuretest::OpenForTest(path)->Fields().size();
+        // The journals are named first, one per table: a table whose
+        // journal was never named is old, one whose journal stands is new.
+        if (ok || journal) EXPECT_EQ(fields, 4u) << names[t];
+        if (static_cast<int>(t) + 1 >= at) EXPECT_EQ(fields, 3u) << names[t];
+      }
+    }
+  }
+  EXPECT_GE(interrupted, 6);
+}
+
 TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
   TempDir tmp;
   const std::string path = tmp / "BIG.DB";

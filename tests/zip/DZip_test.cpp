@@ -6,7 +6,11 @@
 #include "DZip.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -365,6 +369,35 @@ TEST_F(DZipTest, DamagedDataIsReportedAndLeavesNoFileBehind) {
     WriteFile(archive, broken);
     x = ExtractCommand(archive.string(), tmp_ / "out");
     EXPECT_NE(dunzip(x), UE_OK);
+  }
+}
+
+// Files are written on a thread of their own while the next one inflates:
+// when a write fails there (here: past the process's file size limit, as a
+// full disk would), the extraction ends with the write error, the file
+// never takes its name and no part is left behind.
+TEST_F(DZipTest, AWriteFailingBesideTheInflatingEndsTheExtractCleanly) {
+  const fs::path archive = tmp_ / "single.zip";
+  ASSERT_EQ(dzip(*std::make_unique<ZIPCMDSTRUCT>(AddCommand(archive.string()))), ZE_OK);
+  const fs::path out = tmp_ / "out";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1 << 20, 1 << 20};  // below SAFE/CUSTOMER.DB only
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    UNZIPCMDSTRUCT x = ExtractCommand(archive.string(), out);
+    ::_exit(dunzip(x));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), UE_WRITE);
+  EXPECT_FALSE(fs::exists(out / "SAFE/CUSTOMER.DB"));
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    EXPECT_EQ(e.path().string().find(".vdxpart"), std::string::npos) << e.path();
+    if (e.is_regular_file()) {
+      EXPECT_EQ(ReadFile(e.path()), ReadFile(src_ / fs::relative(e.path(), out))) << e.path();
+    }
   }
 }
 

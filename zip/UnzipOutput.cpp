@@ -1,0 +1,198 @@
+#include "UnzipOutput.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "DZip.h"
+
+namespace {
+
+// Beyond this many files one flush of the whole file system costs less
+// than a sync of each.
+constexpr size_t kSyncEachLimit = 4096;
+// Written in pieces this large: few calls, and the file system sees whole
+// extents.
+constexpr size_t kPiece = size_t{8} << 20;
+
+bool WriteAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, std::min(n, kPiece));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const int rc = ::fsync(fd);
+  const int err = errno;
+  ::close(fd);
+  // Some file systems refuse to sync a folder; its entries are written anyway.
+  return rc == 0 || ((flags & O_DIRECTORY) && (err == EINVAL || err == EROFS));
+}
+
+}  // namespace
+
+TUnzipOutput::~TUnzipOutput() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+int TUnzipOutput::Open(const std::string& part, uint64_t size) {
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  // The blocks are reserved in one piece; where the file system cannot (or
+  // the room is short) the file grows as it is written, as before, and a
+  // full disk shows there.
+  if (size > 0 && ::fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0 && ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    ::unlink(part.c_str());
+    return -1;
+  }
+  return fd;
+}
+
+int TUnzipOutput::Finish(int fd, const std::string& part, const std::string& target, time_t mtime,
+                         int rc) {
+  // The disk starts on it now; Sync finds little left to wait for.
+  if (rc == UE_OK) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (::close(fd) != 0 && rc == UE_OK) rc = UE_WRITE;
+  if (rc == UE_OK) {
+    struct utimbuf times {
+      mtime, mtime
+    };
+    ::utime(part.c_str(), &times);
+    // The archive's modes are not taken over: 0644 less the umask, never
+    // setuid, setgid, sticky or writable by others.
+    if (::rename(part.c_str(), target.c_str()) != 0) rc = UE_WRITE;
+  }
+  if (rc != UE_OK) {
+    ::unlink(part.c_str());
+    return rc;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  named_.push_back(target);
+  folders_.insert(FolderOf(target));
+  return UE_OK;
+}
+
+void TUnzipOutput::AddFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  folders_.insert(folder);
+}
+
+int TUnzipOutput::Write(TFile& file) {
+  const int fd = Open(file.part, file.size);
+  if (fd < 0) return UE_WRITE;
+  const bool written = WriteAll(fd, file.data.get(), file.size);
+  return Finish(fd, file.part, file.target, file.mtime, written ? UE_OK : UE_WRITE);
+}
+
+void TUnzipOutput::Loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return next_ || stop_; });
+    if (stop_) return;  // a file not taken yet has nothing on disk
+    std::unique_ptr<TFile> file = std::move(next_);
+    busy_ = true;
+    lock.unlock();
+    const int rc = Write(*file);
+    lock.lock();
+    if (file->capacity > spareCapacity_) {
+      spare_ = std::move(file->data);
+      spareCapacity_ = file->capacity;
+    }
+    file.reset();
+    busy_ = false;
+    if (rc != UE_OK && failure_ == UE_OK) failure_ = rc;
+    changed_.notify_all();
+  }
+}
+
+int TUnzipOutput::Submit(TFile file) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // One file at a time with the writer: with the one being inflated, at
+  // most two whole files are held in memory.
+  changed_.wait(lock, [this] { return (!next_ && !busy_) || failure_ != UE_OK; });
+  if (failure_ != UE_OK) return failure_;
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      lock.unlock();  // no thread to be had: written here
+      return Write(file);
+    }
+  }
+  next_ = std::make_unique<TFile>(std::move(file));
+  changed_.notify_all();
+  return UE_OK;
+}
+
+void TUnzipOutput::TakeBuffer(TFile& file, size_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spareCapacity_ >= n) {
+    file.data = std::move(spare_);
+    file.capacity = spareCapacity_;
+    spareCapacity_ = 0;
+    return;
+  }
+  file.data = std::make_unique_for_overwrite<char[]>(n);
+  file.capacity = n;
+}
+
+int TUnzipOutput::Drain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !next_ && !busy_; });
+  return failure_;
+}
+
+int TUnzipOutput::Sync(const std::string& destination) {
+  std::vector<std::string> files;
+  std::set<std::string> folders;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files = named_;
+    folders = folders_;
+  }
+  // Every folder on the way down from the destination may have been made.
+  std::set<std::string> all{destination, FolderOf(destination)};
+  for (std::string folder : folders) {
+    while (folder.size() > destination.size() && all.insert(folder).second) {
+      folder = FolderOf(folder);
+    }
+  }
+  if (files.size() > kSyncEachLimit) {
+    const int dir = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return UE_WRITE;
+    const bool synced = ::syncfs(dir) == 0;
+    ::close(dir);
+    return synced ? UE_OK : UE_WRITE;
+  }
+  // Their writeback began as each was finished: the first sync waits for
+  // what is left, the file system's journal takes the rest at once.
+  for (const std::string& file : files) {
+    if (!SyncPath(file, O_RDONLY)) return UE_WRITE;
+  }
+  for (const std::string& folder : all) {
+    if (!SyncPath(folder, O_RDONLY | O_DIRECTORY)) return UE_WRITE;
+  }
+  return UE_OK;
+}
