@@ -29,7 +29,7 @@ configure() {
   launcher=""
   command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
   # shellcheck disable=SC2086
-  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DVARDEX_FUZZ=ON -DVARDEX_WITH_GUI=OFF \
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DVARDEX_FUZZ=ON -DVARDEX_WITH_GUI=OFF -DVARDEX_TESTS=SANITIZED \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" \
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" $launcher >/dev/null
 }

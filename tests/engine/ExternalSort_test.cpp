@@ -219,20 +219,23 @@ engine::Status Rekey(const std::string& path, const engine::RestructureOptions& 
   return engine::RestructureTable(path, desc, options, nullptr);
 }
 
+// The two rewrites that sort: a pack (the key's order kept) and a re-key.
+using SortingStep =
+    std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
+std::vector<std::pair<const char*, SortingStep>> SortingSteps() {
+  return {{"pack",
+           [](const std::string& p, const engine::RestructureOptions& o) {
+             return engine::PackTable(p, o, nullptr);
+           }},
+          {"new key and index", Rekey}};
+}
+
 TEST(ExternalSortTest, SpillingSortsWriteTheSameFilesAndLeaveNothingBehind) {
   TempDir tmp;
   const std::string seed = tmp / "seed/T.DB";
   std::filesystem::create_directories(tmp / "seed");
   MakeIndexedTable(seed, 6000);
-  using Step = std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
-  const std::pair<const char*, Step> steps[] = {
-      {"pack",
-       [](const std::string& p, const engine::RestructureOptions& o) {
-         return engine::PackTable(p, o, nullptr);
-       }},
-      {"new key and index", Rekey},
-  };
-  for (const auto& [name, step] : steps) {
+  for (const auto& [name, step] : SortingSteps()) {
     SCOPED_TRACE(name);
     std::map<std::string, std::string> results[2];
     for (int spill = 0; spill < 2; ++spill) {
@@ -358,15 +361,7 @@ TEST(ExternalSortTest, AMergeThatFailsWhileTheWriterWritesLeavesTheTableWhole) {
   const std::string path = tmp / "T.DB";
   MakeIndexedTable(path, 60000);  // far more than the merge runs ahead
   const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
-  using Step = std::function<engine::Status(const std::string&, const engine::RestructureOptions&)>;
-  const std::pair<const char*, Step> steps[] = {
-      {"pack",
-       [](const std::string& p, const engine::RestructureOptions& o) {
-         return engine::PackTable(p, o, nullptr);
-       }},
-      {"new key and index", Rekey},
-  };
-  for (const auto& [name, step] : steps) {
+  for (const auto& [name, step] : SortingSteps()) {
     SCOPED_TRACE(name);
     FailingSpillReadsEnv env;
     engine::RestructureOptions options;
