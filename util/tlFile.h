@@ -80,6 +80,8 @@ void RenameByMask(const std::string& pathBase, const std::string& extPattern,
                   const std::string& newExtMask);
 
 // The folder part of `path` with its trailing "/" ("" when there is none),
-// and the name part.
+// the same without it ("/" for the root, "." when there is none), and the
+// name part.
 std::string ExtractFilePath(const std::string& path);
+std::string ExtractFileDir(const std::string& path);
 std::string ExtractFileName(const std::string& path);

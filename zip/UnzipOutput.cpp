@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "DZip.h"
+#include "tlFile.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ bool WriteAll(int fd, const char* p, size_t n) {
     n -= static_cast<size_t>(w);
   }
   return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool SyncPath(const std::string& path, int flags) {
@@ -90,7 +86,7 @@ int TUnzipOutput::Finish(int fd, const std::string& part, const std::string& tar
   }
   std::lock_guard<std::mutex> lock(mutex_);
   named_.push_back(target);
-  folders_.insert(FolderOf(target));
+  folders_.insert(ExtractFileDir(target));
   return UE_OK;
 }
 
@@ -173,10 +169,10 @@ int TUnzipOutput::Sync(const std::string& destination) {
     folders = folders_;
   }
   // Every folder on the way down from the destination may have been made.
-  std::set<std::string> all{destination, FolderOf(destination)};
+  std::set<std::string> all{destination, ExtractFileDir(destination)};
   for (std::string folder : folders) {
     while (folder.size() > destination.size() && all.insert(folder).second) {
-      folder = FolderOf(folder);
+      folder = ExtractFileDir(folder);
     }
   }
   if (files.size() > kSyncEachLimit) {
