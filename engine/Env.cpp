@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,22 +84,34 @@ class PosixFile : public RandomFile {
 // The thread behind the real Env's ReleaseLater, started by the first
 // release. It lives as long as the process: releases still pending at exit
 // are left to the system, which closes every handle anyway.
+// A fork waits for the release under way, and the first release waits for
+// the thread to be running: the thread allocates and frees as it starts and
+// as it releases, and a child forked while it held the allocator's lock
+// would hang at its first allocation (a test reading a table with pxlib in
+// a child did, under the address sanitizer).
 class BackgroundReleaser {
  public:
+  BackgroundReleaser() {
+    instance_ = this;
+    ::pthread_atfork([] { instance_->LockForFork(); }, [] { instance_->UnlockAfterFork(); },
+                     [] { instance_->UnlockAfterFork(); });
+  }
+
   void Add(std::function<void()> release) {
-    // A child forked from this process has no such thread (and the lock may
-    // have been held at the fork): it releases at once.
+    // A child forked from this process has no such thread: it releases at
+    // once.
     const pid_t owner = owner_.load();
     if (owner != 0 && owner != ::getpid()) {
       release();
       return;
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
       queue_.push_back(std::move(release));
       if (owner_.load() == 0) {
         owner_ = ::getpid();
         std::thread([this] { Loop(); }).detach();
+        started_.wait(lock, [this] { return looping_; });
       }
     }
     wake_.notify_one();
@@ -107,22 +120,43 @@ class BackgroundReleaser {
  private:
   void Loop() {
     std::unique_lock<std::mutex> lock(mutex_);
+    looping_ = true;
+    started_.notify_one();
     for (;;) {
       wake_.wait(lock, [this] { return !queue_.empty(); });
       std::function<void()> next = std::move(queue_.front());
       queue_.pop_front();
       lock.unlock();
-      next();
-      next = nullptr;  // what it captured goes here too, off the lock
+      {
+        std::lock_guard<std::mutex> running(running_);
+        next();
+        next = nullptr;  // what it captured goes here too, off the lock
+      }
       lock.lock();
     }
   }
 
+  // The queue's lock too: pushing and popping allocate and free.
+  void LockForFork() {
+    running_.lock();
+    mutex_.lock();
+  }
+  void UnlockAfterFork() {
+    mutex_.unlock();
+    running_.unlock();
+  }
+
+  static BackgroundReleaser* instance_;
+  std::mutex running_;  // held while a release runs
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable started_;
+  bool looping_ = false;
   std::deque<std::function<void()>> queue_;
   std::atomic<pid_t> owner_{0};
 };
+
+BackgroundReleaser* BackgroundReleaser::instance_ = nullptr;
 
 class PosixEnv : public Env {
  public:

@@ -3,6 +3,12 @@
 #include "Env.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
 
 #include "FaultInjectionEnv.h"
 #include "Journal.h"
@@ -126,4 +132,33 @@ TEST(Env, PathsJoinWithOneSlash) {
                {"/", "T.DB", "/T.DB"},       {"//", "T.DB", "/T.DB"},    {"", "T.DB", "T.DB"},
                {"/d", "SAFE/T", "/d/SAFE/T"}};
   for (const auto& c : cases) EXPECT_EQ(JoinPath(c.dir, c.name), c.joined) << c.dir;
+}
+
+// Releases run on a thread of their own, started by the first one. A child
+// forked while that thread starts or frees memory must still be able to
+// allocate: under the address sanitizer a fork that caught the thread
+// holding the allocator's lock left the child hanging at its first malloc.
+TEST(Env, AChildForkedDuringBackgroundReleasesCanAllocate) {
+  const auto churn = [] {
+    std::vector<std::unique_ptr<char[]>> blocks;
+    for (int i = 0; i < 2000; ++i) blocks.emplace_back(new char[16u << (i % 13)]);
+  };
+  for (int round = 0; round < 40; ++round) {
+    Env::Default()->ReleaseLater(churn);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      churn();
+      ::_exit(0);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int waited = 0; done == 0 && waited < 1000; ++waited) {
+      done = ::waitpid(pid, &status, WNOHANG);
+      if (done == 0) ::usleep(10000);
+    }
+    if (done == 0) ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
+    ASSERT_NE(done, 0) << "round " << round << ": the child hung";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+  }
 }
