@@ -4,7 +4,8 @@
 // it checks; at the end all of them, and the folders they were named in,
 // are made durable together instead of one by one. Whole files inflated in
 // memory are written on a thread of their own while the caller inflates
-// the next one.
+// the next one; from a megabyte up they go from their buffer straight to
+// the disk, past the page cache, where the file system allows.
 #pragma once
 
 #include <sys/types.h>
@@ -25,11 +26,17 @@ class TUnzipOutput {
   TUnzipOutput(const TUnzipOutput&) = delete;
   TUnzipOutput& operator=(const TUnzipOutput&) = delete;
 
+  // Memory aligned for writes that bypass the page cache.
+  struct TBufferFree {
+    void operator()(char* p) const;
+  };
+  using TBuffer = std::unique_ptr<char[], TBufferFree>;
+
   // A file of `size` bytes to write as `part`, dated `mtime`, then named `target`.
   struct TFile {
     std::string part;
     std::string target;
-    std::unique_ptr<char[]> data;
+    TBuffer data;
     size_t size = 0;
     time_t mtime = 0;
     size_t capacity = 0;  // of data
@@ -64,7 +71,7 @@ class TUnzipOutput {
   std::condition_variable changed_;
   std::thread thread_;
   std::unique_ptr<TFile> next_;    // handed over, not yet taken
-  std::unique_ptr<char[]> spare_;  // a written file's buffer, for the next
+  TBuffer spare_;  // a written file's buffer, for the next
   size_t spareCapacity_ = 0;
   bool busy_ = false;  // the thread writes a file
   bool stop_ = false;
