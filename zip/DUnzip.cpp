@@ -238,6 +238,7 @@ int TExtractor::InflateWhole(const zipfmt::TEntry& e, TUnzipOutput::TFile& file)
 // Any other entry, a piece at a time into `out`.
 int TExtractor::Inflate(const zipfmt::TEntry& e, int out) {
   std::string in(kBlock, '\0'), buf(kBlock, '\0');
+  TUnzipOutput::TPieces pieces(out, e.usize);
   z_stream z{};
   const bool deflated = e.method == zipfmt::kMethodDeflated;
   if (deflated && inflateInit2(&z, -15) != Z_OK) return UE_INFLATE;
@@ -254,7 +255,7 @@ int TExtractor::Inflate(const zipfmt::TEntry& e, int out) {
     left -= take;
     if (!deflated) {
       crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<Bytef*>(in.data()), take));
-      if (::write(out, in.data(), take) != static_cast<ssize_t>(take)) rc = UE_WRITE;
+      if (!pieces.Append(in.data(), take)) rc = UE_WRITE;
       written += take;
     } else {
       z.next_in = reinterpret_cast<Bytef*>(in.data());
@@ -269,7 +270,7 @@ int TExtractor::Inflate(const zipfmt::TEntry& e, int out) {
         }
         const size_t n = buf.size() - z.avail_out;
         crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<Bytef*>(buf.data()), n));
-        if (n && ::write(out, buf.data(), n) != static_cast<ssize_t>(n)) rc = UE_WRITE;
+        if (!pieces.Append(buf.data(), n)) rc = UE_WRITE;
         written += n;
       } while (rc == UE_OK && zrc != Z_STREAM_END && z.avail_out == 0);
       if (zrc == Z_STREAM_END && (z.avail_in > 0 || left > 0)) rc = UE_CRC;
@@ -281,6 +282,7 @@ int TExtractor::Inflate(const zipfmt::TEntry& e, int out) {
   }
   if (deflated) inflateEnd(&z);
   if (rc == UE_OK && (written != e.usize || crc != e.crc)) rc = UE_CRC;
+  if (rc == UE_OK && !pieces.Flush()) rc = UE_WRITE;
   return rc;
 }
 

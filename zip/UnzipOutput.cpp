@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "DZip.h"
 #include "tlFile.h"
@@ -34,6 +35,11 @@ constexpr size_t kDirectMin = size_t{1} << 20;
 // The alignment of the buffers, and of what is written straight: a page,
 // which every file system's direct writes accept.
 constexpr size_t kAlign = 4096;
+// A file written a piece at a time is staged this much at most between
+// writes (a whole number of pages).
+constexpr size_t kStage = size_t{4} << 20;
+
+uint64_t RoundUp(uint64_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
 
 // The bytes written of p[0, n) (fewer on failure, errno telling why).
 size_t WriteUpTo(int fd, const char* p, size_t n, size_t piece) {
@@ -63,10 +69,11 @@ bool WriteDirect(int fd) {
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
 }
 
-// Writes n bytes from p (aligned to kAlign) to the start of the empty fd.
-bool WriteData(int fd, const char* p, size_t n) {
+// Writes n bytes from p (aligned to kAlign) at fd's offset (a multiple of
+// kAlign), whole pages of them straight to the disk when `direct`.
+bool WriteData(int fd, const char* p, size_t n, bool direct) {
   size_t done = 0;
-  const size_t head = n >= kDirectMin ? n / kAlign * kAlign : 0;
+  const size_t head = direct ? n / kAlign * kAlign : 0;
   if (head > 0 && WriteDirect(fd)) {
     done = WriteUpTo(fd, p, head, head);
     const int err = errno;
@@ -172,7 +179,7 @@ void TUnzipOutput::AddFolder(const std::string& folder) {
 int TUnzipOutput::Write(TFile& file) {
   const int fd = Open(file.part, file.size);
   if (fd < 0) return UE_WRITE;
-  const bool written = WriteData(fd, file.data.get(), file.size);
+  const bool written = WriteData(fd, file.data.get(), file.size, file.size >= kDirectMin);
   return Finish(fd, file.part, file.target, file.mtime, written ? UE_OK : UE_WRITE);
 }
 
@@ -225,13 +232,39 @@ void TUnzipOutput::TakeBuffer(TFile& file, size_t n) {
     return;
   }
   // Whole pages, as it starts on one.
-  const size_t capacity = (n + kAlign - 1) / kAlign * kAlign;
-  file.data.reset(static_cast<char*>(::operator new[](capacity, std::align_val_t{kAlign})));
-  file.capacity = capacity;
+  file.capacity = static_cast<size_t>(RoundUp(n));
+  file.data = Allocate(file.capacity);
 }
 
 void TUnzipOutput::TBufferFree::operator()(char* p) const {
   ::operator delete[](p, std::align_val_t{kAlign});
+}
+
+TUnzipOutput::TBuffer TUnzipOutput::Allocate(size_t n) {
+  return TBuffer(static_cast<char*>(::operator new[](n, std::align_val_t{kAlign})));
+}
+
+TUnzipOutput::TPieces::TPieces(int fd, uint64_t size)
+    : fd_(fd),
+      direct_(size >= kDirectMin),
+      capacity_(static_cast<size_t>(std::clamp<uint64_t>(RoundUp(size), kAlign, kStage))),
+      buffer_(Allocate(capacity_)) {}
+
+bool TUnzipOutput::TPieces::Append(const char* p, size_t n) {
+  while (n > 0) {
+    const size_t take = std::min(n, capacity_ - used_);
+    std::copy(p, p + take, buffer_.get() + used_);
+    used_ += take;
+    p += take;
+    n -= take;
+    if (used_ == capacity_ && !Flush()) return false;
+  }
+  return true;
+}
+
+bool TUnzipOutput::TPieces::Flush() {
+  const size_t n = std::exchange(used_, 0);
+  return WriteData(fd_, buffer_.get(), n, direct_);
 }
 
 int TUnzipOutput::Drain() {

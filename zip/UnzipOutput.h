@@ -4,7 +4,7 @@
 // it checks; at the end all of them, and the folders they were named in,
 // are made durable together instead of one by one. Whole files inflated in
 // memory are written on a thread of their own while the caller inflates
-// the next one; from a megabyte up they go from their buffer straight to
+// the next one. Files from a megabyte up go from their buffers straight to
 // the disk, past the page cache, where the file system allows.
 #pragma once
 
@@ -56,6 +56,23 @@ class TUnzipOutput {
   // verdict), closes, dates and names it, or removes the part on failure.
   int Open(const std::string& part, uint64_t size);
   int Finish(int fd, const std::string& part, const std::string& target, time_t mtime, int rc);
+  // What such a file is written through, a piece at a time: staged in
+  // whole pages, which go straight to the disk when the file is large
+  // enough (as a whole file's do).
+  class TPieces {
+   public:
+    TPieces(int fd, uint64_t size);
+    bool Append(const char* p, size_t n);
+    // Writes what is staged; call once all is appended.
+    bool Flush();
+
+   private:
+    int fd_;
+    bool direct_;
+    size_t capacity_;
+    TBuffer buffer_;
+    size_t used_ = 0;
+  };
   // A folder made for an entry of its own, to be made durable with the files.
   void AddFolder(const std::string& folder);
 
@@ -64,6 +81,7 @@ class TUnzipOutput {
   int Sync(const std::string& destination);
 
  private:
+  static TBuffer Allocate(size_t n);  // aligned for direct writes
   void Loop();
   int Write(TFile& file);
 

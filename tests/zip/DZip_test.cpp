@@ -387,6 +387,32 @@ TEST_F(DZipTest, DamagedDataIsReportedAndLeavesNoFileBehind) {
   }
 }
 
+// Extracts `archive` into `out` in a child process whose files may not
+// grow past `limit` bytes (as if the disk were full there); its answer.
+int ExtractWithFileLimit(const UNZIPCMDSTRUCT& cmd, rlim_t limit) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit rl{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+    UNZIPCMDSTRUCT x = cmd;
+    ::_exit(dunzip(x));
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Every file below `out` is whole, equal to its original below `src`.
+void ExpectOnlyWholeFiles(const fs::path& out, const fs::path& src) {
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    EXPECT_EQ(e.path().string().find(".vdxpart"), std::string::npos) << e.path();
+    if (e.is_regular_file()) {
+      EXPECT_EQ(ReadFile(e.path()), ReadFile(src / fs::relative(e.path(), out))) << e.path();
+    }
+  }
+}
+
 // Files are written on a thread of their own while the next one inflates:
 // when a write fails there (here: past the process's file size limit, as a
 // full disk would), the extraction ends with the write error, the file
@@ -395,25 +421,28 @@ TEST_F(DZipTest, AWriteFailingBesideTheInflatingEndsTheExtractCleanly) {
   const fs::path archive = tmp_ / "single.zip";
   ASSERT_EQ(dzip(*std::make_unique<ZIPCMDSTRUCT>(AddCommand(archive.string()))), ZE_OK);
   const fs::path out = tmp_ / "out";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{1 << 20, 1 << 20};  // below SAFE/CUSTOMER.DB only
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    UNZIPCMDSTRUCT x = ExtractCommand(archive.string(), out);
-    ::_exit(dunzip(x));
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), UE_WRITE);
+  // Below SAFE/CUSTOMER.DB only.
+  EXPECT_EQ(ExtractWithFileLimit(ExtractCommand(archive.string(), out), 1 << 20), UE_WRITE);
   EXPECT_FALSE(fs::exists(out / "SAFE/CUSTOMER.DB"));
-  for (const auto& e : fs::recursive_directory_iterator(out)) {
-    EXPECT_EQ(e.path().string().find(".vdxpart"), std::string::npos) << e.path();
-    if (e.is_regular_file()) {
-      EXPECT_EQ(ReadFile(e.path()), ReadFile(src_ / fs::relative(e.path(), out))) << e.path();
-    }
-  }
+  ExpectOnlyWholeFiles(out, src_);
+}
+
+// Files too large to inflate whole, and stored ones, are written a piece
+// at a time, past the page cache from a megabyte up: they come back whole,
+// or fail cleanly at a full disk.
+TEST_F(DZipTest, FilesWrittenAPieceAtATimeComeBackWholeOrNotAtAll) {
+  WriteFile(src_ / "SAFE/BIG.DB", TableLike((size_t{17} << 20) + 1234, 6));
+  WriteFile(src_ / "SAFE/BIG.MB", Random((size_t{3} << 19) + 77, 7));  // stored
+  const fs::path archive = tmp_ / "single.zip";
+  ASSERT_EQ(dzip(*std::make_unique<ZIPCMDSTRUCT>(AddCommand(archive.string()))), ZE_OK);
+  UNZIPCMDSTRUCT x = ExtractCommand(archive.string(), tmp_ / "ours");
+  ASSERT_EQ(dunzip(x), UE_OK);
+  EXPECT_TRUE(SameTree(src_, tmp_ / "ours"));
+
+  const fs::path out = tmp_ / "out";
+  EXPECT_EQ(ExtractWithFileLimit(ExtractCommand(archive.string(), out), 9 << 20), UE_WRITE);
+  EXPECT_FALSE(fs::exists(out / "SAFE/BIG.DB"));
+  ExpectOnlyWholeFiles(out, src_);
 }
 
 // A volume folder is refused, before anything on it is touched, when it is
