@@ -88,8 +88,8 @@ class TUnzipOutput {
   std::mutex mutex_;  // guards everything below
   std::condition_variable changed_;
   std::thread thread_;
-  std::unique_ptr<TFile> next_;    // handed over, not yet taken
-  TBuffer spare_;  // a written file's buffer, for the next
+  std::unique_ptr<TFile> next_;  // handed over, not yet taken
+  TBuffer spare_;                // a written file's buffer, for the next
   size_t spareCapacity_ = 0;
   bool busy_ = false;  // the thread writes a file
   bool stop_ = false;
