@@ -14,7 +14,9 @@
 // own: Add copies the record into a batch and hands full batches over, so
 // the caller's loop goes on while the records are sorted; after Finish the
 // thread merges ahead into batches of sorted records that Next hands out,
-// so the caller writes one batch while the next is merged.
+// so the caller writes one batch while the next is merged. A large merge is
+// split by key in two: a second thread merges the upper keys into the spill
+// file while the lower ones are handed out, and they follow them from there.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
@@ -66,6 +68,8 @@ class ExternalSorter {
   std::size_t chunks() const { return chunks_.size(); }
   // Records a run holds before it is spilled.
   std::size_t runCapacity() const { return capacity_; }
+  // The final merge went in two halves, on two threads.
+  bool mergedInTwo() const { return split_; }
 
  private:
   struct Slot {
@@ -77,6 +81,13 @@ class ExternalSorter {
     std::uint64_t count = 0;   // records
   };
   struct Reader;
+  // A merge of sorted runs: their readers and the tournament over them.
+  struct Merge {
+    std::vector<std::unique_ptr<Reader>> readers;
+    std::vector<std::size_t> tree;  // StartTree
+    bool started = false;           // a record went out: its reader moves on first
+    Status status;                  // a spilled run that could not be read back
+  };
 
   // prefix: the record's first 16 sort key bytes when already made.
   Status AddNow(const char* record, const char* prefix = nullptr);
@@ -93,13 +104,31 @@ class ExternalSorter {
   void SortRun();
   Status SpillRun();
   Status Flush();
-  void AddReaders(std::size_t first, std::size_t count);
+  // Read buffers of `records` records for the spilled runs from `first` on.
+  void AddReaders(Merge* m, std::size_t first, std::size_t count, std::size_t records);
+  std::size_t ReaderRecords(std::size_t readers) const;
   Status MergeRuns(std::size_t count);
-  bool Less(std::size_t a, std::size_t b);  // merge heads, by reader
-  void StartTree();
-  void Replay(std::size_t reader);
+  // The merge's next record; nullptr at its end or on a failed read.
+  const char* NextOf(Merge& m);
+  bool Less(const Merge& m, std::size_t a, std::size_t b);  // merge heads, by reader
+  void StartTree(Merge& m);
+  void Replay(Merge& m, std::size_t reader);
   // Moves a reader to its next record; false when it has none left.
-  bool Advance(std::size_t reader);
+  bool Advance(Merge& m, std::size_t reader);
+  // The order of the merge on two records' keys.
+  bool KeyLess(const char* a, const char* b) const;
+  // Records of run `run` (runs_.size(): the one in memory) whose keys
+  // order before `key`.
+  Status CountBelow(std::size_t run, const char* key, std::uint64_t* below);
+  // Background mode: splits the final merge at a key near the middle into
+  // merge_ (below it) and upper_ (the rest); false when it is not worth it.
+  Status SplitMerge(bool* split);
+  // The second thread: merges upper_ into the spill file from upperAt_ on.
+  void MergeUpper();
+  // Stops the second thread (when it is still merging) and waits for it.
+  void StopUpper();
+  // After the lower keys: the upper ones, read back from the spill file.
+  bool TakeUpper();
 
   Env* env_;
   std::string spillPath_;
@@ -116,10 +145,16 @@ class ExternalSorter {
   std::uint64_t spillBytes_ = 0;
   std::vector<Run> runs_;
   bool finished_ = false;
-  std::size_t next_ = 0;  // one run: the next slot; merging: 1 once a record went out
-  std::vector<std::unique_ptr<Reader>> readers_;
-  std::vector<std::size_t> tree_;  // the merge's tournament of readers (StartTree)
+  std::size_t next_ = 0;  // one run: the next slot
+  Merge merge_;
   Status status_;
+  // A split merge: the upper keys, merged on upperThread_ into the spill
+  // file at upperAt_ (upperCount_ records once it is done).
+  Merge upper_;
+  std::thread upperThread_;
+  std::atomic<bool> stopUpper_{false};
+  std::uint64_t upperAt_ = 0, upperCount_ = 0;
+  bool split_ = false;
 
   // Background mode. The thread owns everything above until it ends; the
   // caller touches only batch_, merged_/at_ and, under mutex_, the queues
@@ -138,7 +173,7 @@ class ExternalSorter {
   std::string merged_;     // the batch Next hands out, from at_ on
   std::size_t at_ = 0;
   bool drained_ = false;  // merged_ is the last batch
-  Status shared_;  // the thread's status as of its last report
+  Status shared_;         // the thread's status as of its last report
   mutable std::mutex mutex_;
   std::condition_variable wake_, room_, ready_;
 };
