@@ -483,15 +483,25 @@ Status Job::Commit() {
   }
   if (options_.beforeCommit) options_.beforeCommit();
   if (batch_) return CommitInBatch(std::move(swaps), !plan_.otherVals.empty() || !others.empty());
+  // The files replaced stay open over the renames, so that freeing their
+  // blocks (the index files' too) is left to their last close, off the
+  // commit.
+  auto held = std::make_shared<std::vector<std::unique_ptr<RandomFile>>>();
+  for (const FileSwap& swap : swaps) {
+    std::unique_ptr<RandomFile> old;
+    if (env_->OpenRead(swap.target, &old).ok()) held->push_back(std::move(old));
+  }
   s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
     RemoveStagingDir(env_, staging_);
     // The source's files are replaced: only its handles keep them, and the
     // last close frees their blocks.
-    if (options_.saveAs.empty()) {
-      std::shared_ptr<ParadoxTable> replaced(std::move(source_));
-      env_->ReleaseLater([replaced]() mutable { replaced.reset(); });
-    }
+    std::shared_ptr<ParadoxTable> replaced;
+    if (options_.saveAs.empty()) replaced = std::move(source_);
+    env_->ReleaseLater([replaced, held]() mutable {
+      held.reset();
+      replaced.reset();
+    });
   } else if (!env_->Exists(RestructureJournalPath(target_))) {
     return s;  // nothing renamed: the destructor clears the staging folder
   }
