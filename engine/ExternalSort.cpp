@@ -18,10 +18,14 @@ constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 constexpr std::size_t kQueued = 2;
 // Bytes of the sort key a slot holds, compared before anything else.
 constexpr std::size_t kPrefix = 16;
-// Background mode: a final merge of this many records or more is split in
-// two; the key it is split at is chosen among the middles of at most so
-// many runs.
+// Background mode: a final merge of this many records or more is split
+// into so many parts; each key it is split at is chosen among the records
+// at the same place in at most so many runs.
 constexpr std::uint64_t kSplitAt = 4096;
+// Slots sorted by their prefixes as soon as so many have come: what is left
+// when the run is full is their merge.
+constexpr std::size_t kSortChunk = 16384;
+constexpr std::size_t kParts = 8;
 constexpr std::size_t kSplitCandidates = 8;
 
 }  // namespace
@@ -63,7 +67,7 @@ ExternalSorter::~ExternalSorter() {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    stopUpper_ = true;
+    stopHelper_ = true;
     wake_.notify_all();
     room_.notify_all();
     worker_.join();
@@ -157,7 +161,7 @@ void ExternalSorter::Background() {
   }
   ready_.notify_all();
   if (s.ok()) MergeAhead();
-  StopUpper();
+  StopHelper();
 }
 
 void ExternalSorter::MergeAhead() {
@@ -195,7 +199,7 @@ void ExternalSorter::MergeAhead() {
   }
   // Every record is out: the spill file goes while the caller writes the
   // last batches (dropping its cached pages takes a while).
-  StopUpper();
+  StopHelper();
   if (spill_) {
     spill_.reset();
     env_->Remove(spillPath_);
@@ -237,7 +241,14 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
+  if (inRun_ % kSortChunk == 0)
+    std::stable_sort(slots_.end() - static_cast<std::ptrdiff_t>(kSortChunk), slots_.end(),
+                     ByPrefix);
   return Status::OK();
+}
+
+bool ExternalSorter::ByPrefix(const Slot& a, const Slot& b) {
+  return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
 }
 
 // The slots are sorted by their prefixes alone, which keeps the sort off
@@ -249,9 +260,14 @@ void ExternalSorter::SortRun() {
   const auto samePrefix = [](const Slot& a, const Slot& b) {
     return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
   };
-  std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) {
-    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
-  });
+  // Whole chunks were sorted as they filled (AddNow): the rest is sorted,
+  // then neighbours are merged, both stable, as one sort of them all.
+  const std::size_t count = slots_.size();
+  const auto at = [this](std::size_t i) { return slots_.begin() + static_cast<std::ptrdiff_t>(i); };
+  std::stable_sort(at(count / kSortChunk * kSortChunk), slots_.end(), ByPrefix);
+  for (std::size_t width = kSortChunk; width < count; width *= 2)
+    for (std::size_t lo = 0; lo + width < count; lo += 2 * width)
+      std::inplace_merge(at(lo), at(lo + width), at(std::min(lo + 2 * width, count)), ByPrefix);
   if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
   const std::size_t length = order_.length();
   const auto byRest = [this, length](const Slot& a, const Slot& b) {
@@ -330,10 +346,11 @@ Status ExternalSorter::FinishNow() {
   while (status_.ok() && runs_.size() > kFanIn) status_ = MergeRuns(kFanIn);
   if (!status_.ok()) return status_;
   std::string().swap(writeBuffer_);
-  bool split = false;
-  if (background_) status_ = SplitMerge(&split);
+  if (background_) status_ = SplitMerge();
   if (!status_.ok()) return status_;
-  if (!split) {
+  if (!parts_.empty()) {
+    StartPart(&merge_, 0);
+  } else {
     AddReaders(&merge_, 0, runs_.size(), ReaderRecords(runs_.size()));
     auto last = std::make_unique<Reader>();
     last->memory = true;
@@ -342,7 +359,7 @@ Status ExternalSorter::FinishNow() {
   }
   StartTree(merge_);
   if (!merge_.status.ok()) return status_ = merge_.status;
-  if (split) upperThread_ = std::thread([this] { MergeUpper(); });
+  if (!parts_.empty()) helper_ = std::thread([this] { MergeParts(); });
   return status_;
 }
 
@@ -424,112 +441,160 @@ Status ExternalSorter::CountBelow(std::size_t run, const char* key, std::uint64_
   return Status::OK();
 }
 
-// The key is the middle record of one of the runs (of a few of them when
-// there are many): the one whose count of lower records is nearest half of
-// them all. Records of equal keys all go above, so each half merges as the
-// whole would, and the lower half followed by the upper one is the same
-// order.
-Status ExternalSorter::SplitMerge(bool* split) {
-  *split = false;
+// Each key a part ends at is a record at that place in one of the runs (a
+// few of them when there are many): the one whose count of lower records in
+// all runs is nearest the part's share. Records of equal keys all go to the
+// same part, so each part merges as the whole would, and the parts one
+// after the other are the same order.
+Status ExternalSorter::SplitMerge() {
   const std::size_t runs = runs_.size() + 1;  // the one in memory last
   const std::uint64_t total = added_;
   if (total < kSplitAt) return Status::OK();
   const auto countOf = [&](std::size_t run) -> std::uint64_t {
     return run < runs_.size() ? runs_[run].count : slots_.size();
   };
-  std::vector<std::uint64_t> cut(runs), best;
-  std::uint64_t bestDistance = total;
+  std::vector<std::uint64_t> cut(runs), best, last(runs, 0);
+  std::vector<Part> parts;
+  std::uint64_t lastBelow = 0;
   std::string key(recordSize_, '\0');
   const std::size_t step = std::max<std::size_t>(1, runs / kSplitCandidates);
-  for (std::size_t c = 0; c < runs; c += step) {
-    const std::uint64_t middle = countOf(c) / 2;
-    if (countOf(c) == 0) continue;
-    if (c < runs_.size()) {
-      Status s = spill_->ReadAt(runs_[c].offset + middle * recordSize_, recordSize_, key.data());
-      if (!s.ok()) return s;
-    } else {
-      std::memcpy(key.data(), slots_[static_cast<std::size_t>(middle)].entry, recordSize_);
-    }
-    std::uint64_t below = 0;
-    for (std::size_t r = 0; r < runs; ++r) {
-      Status s = CountBelow(r, key.data(), &cut[r]);
-      if (!s.ok()) return s;
-      below += cut[r];
-    }
-    const std::uint64_t distance = below > total / 2 ? below - total / 2 : total / 2 - below;
-    if (below > 0 && below < total && distance < bestDistance) {
-      bestDistance = distance;
-      best = cut;
-    }
-  }
-  if (best.empty()) return Status::OK();  // one key throughout, or nearly
-  // Each side reads back through half the buffers a single merge has.
-  const std::size_t records = std::max<std::size_t>(1, ReaderRecords(runs_.size()) / 2);
-  upperCount_ = 0;
-  for (std::size_t r = 0; r < runs; ++r) {
-    for (Merge* m : {&merge_, &upper_}) {
-      auto reader = std::make_unique<Reader>();
-      const bool lower = m == &merge_;
-      const std::uint64_t from = lower ? 0 : best[r], to = lower ? best[r] : countOf(r);
-      if (r < runs_.size()) {
-        reader->offset = runs_[r].offset + from * recordSize_;
-        reader->left = to - from;
-        reader->buffer.resize(records * recordSize_);
+  for (std::size_t j = 1; j <= kParts; ++j) {
+    std::uint64_t bestBelow = total;
+    best.clear();
+    for (std::size_t c = 0; j < kParts && c < runs; c += step) {
+      const std::uint64_t place = countOf(c) * j / kParts;
+      if (place >= countOf(c)) continue;
+      if (c < runs_.size()) {
+        Status s = spill_->ReadAt(runs_[c].offset + place * recordSize_, recordSize_, key.data());
+        if (!s.ok()) return s;
       } else {
-        reader->memory = true;
-        reader->slot = static_cast<std::size_t>(from);
-        reader->slotEnd = static_cast<std::size_t>(to);
+        std::memcpy(key.data(), slots_[static_cast<std::size_t>(place)].entry, recordSize_);
       }
-      if (!lower) upperCount_ += to - from;
-      m->readers.push_back(std::move(reader));
+      std::uint64_t below = 0;
+      for (std::size_t r = 0; r < runs; ++r) {
+        Status s = CountBelow(r, key.data(), &cut[r]);
+        if (!s.ok()) return s;
+        below += cut[r];
+      }
+      const std::uint64_t share = total * j / kParts;
+      const auto distance = [share](std::uint64_t n) { return n > share ? n - share : share - n; };
+      if (below >= lastBelow && (best.empty() || distance(below) < distance(bestBelow))) {
+        bestBelow = below;
+        best = cut;
+      }
     }
+    if (j == kParts) {  // the last part ends with the runs
+      for (std::size_t r = 0; r < runs; ++r) best.push_back(countOf(r));
+      bestBelow = total;
+    }
+    if (best.empty() || bestBelow == lastBelow) continue;  // no part, or an empty one
+    parts.push_back({last, best});
+    last = best;
+    lastBelow = bestBelow;
   }
-  upperAt_ = spillBytes_;
-  *split = split_ = true;
+  if (parts.size() < 2) return Status::OK();  // one key throughout, or nearly
+  parts_ = std::move(parts);
+  part_ = 0;
+  below_ = 1;                  // the first part is this thread's,
+  above_ = parts_.size() - 1;  // the last the second thread's
+  helperAt_ = spillBytes_;
   return Status::OK();
 }
 
-void ExternalSorter::MergeUpper() {
+void ExternalSorter::StartPart(Merge* m, std::size_t part) {
+  // Two merges read side by side, each through half the buffers one would.
+  const std::size_t records = std::max<std::size_t>(1, ReaderRecords(runs_.size()) / 2);
+  const Part& p = parts_[part];
+  for (std::size_t r = 0; r < p.from.size(); ++r) {
+    auto reader = std::make_unique<Reader>();
+    if (r < runs_.size()) {
+      reader->offset = runs_[r].offset + p.from[r] * recordSize_;
+      reader->left = p.to[r] - p.from[r];
+      reader->buffer.resize(records * recordSize_);
+    } else {
+      reader->memory = true;
+      reader->slot = static_cast<std::size_t>(p.from[r]);
+      reader->slotEnd = static_cast<std::size_t>(p.to[r]);
+    }
+    m->readers.push_back(std::move(reader));
+  }
+}
+
+void ExternalSorter::MergeParts() {
   std::string buffer;
   buffer.reserve(kWriteBuffer);
-  std::uint64_t at = upperAt_;
-  StartTree(upper_);
-  Status s;
-  while (s.ok() && !stopUpper_.load(std::memory_order_relaxed)) {
-    const char* record = NextOf(upper_);
-    if (record) buffer.append(record, recordSize_);
-    if (!record || buffer.size() + recordSize_ > kWriteBuffer) {
-      s = spill_->WriteAt(at, buffer.data(), buffer.size());
-      at += buffer.size();
-      buffer.clear();
+  std::uint64_t at = helperAt_;
+  std::size_t part = parts_.size() - 1;
+  for (;;) {
+    Merge m;
+    StartPart(&m, part);
+    StartTree(m);
+    const std::uint64_t start = at;
+    std::uint64_t count = 0;
+    Status s;
+    while (s.ok()) {
+      if (stopHelper_.load(std::memory_order_relaxed)) {
+        s = Status(DBIERR_INVALIDPARAM, "the merge was stopped");
+        break;
+      }
+      const char* record = NextOf(m);
+      if (record) {
+        buffer.append(record, recordSize_);
+        ++count;
+      }
+      if (!buffer.empty() && (!record || buffer.size() + recordSize_ > kWriteBuffer)) {
+        s = spill_->WriteAt(at, buffer.data(), buffer.size());
+        at += buffer.size();
+        buffer.clear();
+      }
+      if (!record) break;
     }
-    if (!record) break;
+    if (s.ok()) s = m.status;
+    bool more = false;
+    {
+      std::lock_guard lock(partsMutex_);
+      if (s.ok()) {
+        parts_[part].at = start;
+        parts_[part].count = count;
+        parts_[part].done = true;
+        more = above_ > below_;  // the next one down is nobody's yet
+        if (more) part = --above_;
+      } else {
+        helperStatus_ = s;
+      }
+    }
+    partDone_.notify_all();
+    if (!more) return;
   }
-  if (s.ok()) s = upper_.status;
-  if (s.ok() && stopUpper_.load()) s = Status(DBIERR_INVALIDPARAM, "the merge was stopped");
-  upper_.readers.clear();
-  upper_.status = s;
 }
 
-void ExternalSorter::StopUpper() {
-  if (!upperThread_.joinable()) return;
-  stopUpper_ = true;
-  upperThread_.join();
+void ExternalSorter::StopHelper() {
+  if (!helper_.joinable()) return;
+  stopHelper_ = true;
+  helper_.join();
 }
 
-bool ExternalSorter::TakeUpper() {
-  if (!upperThread_.joinable()) return false;
-  upperThread_.join();
-  if (!upper_.status.ok()) {
-    status_ = upper_.status;
-    return false;
-  }
+bool ExternalSorter::NextPart() {
+  if (part_ + 1 >= parts_.size()) return false;
+  const std::size_t part = ++part_;
   merge_ = Merge();
-  auto r = std::make_unique<Reader>();
-  r->offset = upperAt_;
-  r->left = upperCount_;
-  r->buffer.resize(std::max<std::size_t>(1, kWriteBuffer / recordSize_) * recordSize_);
-  merge_.readers.push_back(std::move(r));
+  std::unique_lock lock(partsMutex_);
+  if (part < above_) {  // not the second thread's: merged here
+    below_ = part + 1;
+    lock.unlock();
+    StartPart(&merge_, part);
+  } else {
+    partDone_.wait(lock, [&] { return parts_[part].done || !helperStatus_.ok(); });
+    if (!parts_[part].done) {
+      status_ = helperStatus_;
+      return false;
+    }
+    auto r = std::make_unique<Reader>();
+    r->offset = parts_[part].at;
+    r->left = parts_[part].count;
+    r->buffer.resize(std::max<std::size_t>(1, kWriteBuffer / recordSize_) * recordSize_);
+    merge_.readers.push_back(std::move(r));
+  }
   StartTree(merge_);
   return true;
 }
@@ -655,8 +720,8 @@ const char* ExternalSorter::NextNow() {
   for (;;) {
     if (const char* record = NextOf(merge_)) return record;
     if (!merge_.status.ok()) status_ = merge_.status;
-    // The lower keys are out: the upper ones follow.
-    if (!status_.ok() || !TakeUpper()) return nullptr;
+    // This part is out: the next one follows.
+    if (!status_.ok() || !NextPart()) return nullptr;
   }
 }
 

@@ -15,8 +15,9 @@
 // the caller's loop goes on while the records are sorted; after Finish the
 // thread merges ahead into batches of sorted records that Next hands out,
 // so the caller writes one batch while the next is merged. A large merge is
-// split by key in two: a second thread merges the upper keys into the spill
-// file while the lower ones are handed out, and they follow them from there.
+// split by key into parts: the thread merges them from the lowest up as it
+// hands them out, a second thread from the highest down into the spill file,
+// and where they meet the second thread's parts are read back in turn.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
@@ -68,8 +69,8 @@ class ExternalSorter {
   std::size_t chunks() const { return chunks_.size(); }
   // Records a run holds before it is spilled.
   std::size_t runCapacity() const { return capacity_; }
-  // The final merge went in two halves, on two threads.
-  bool mergedInTwo() const { return split_; }
+  // The final merge went in parts, on two threads.
+  bool mergedInParts() const { return !parts_.empty(); }
 
  private:
   struct Slot {
@@ -101,6 +102,7 @@ class ExternalSorter {
   void Background();
 
   char* EntryAt(std::size_t i);
+  static bool ByPrefix(const Slot& a, const Slot& b);
   void SortRun();
   Status SpillRun();
   Status Flush();
@@ -120,15 +122,19 @@ class ExternalSorter {
   // Records of run `run` (runs_.size(): the one in memory) whose keys
   // order before `key`.
   Status CountBelow(std::size_t run, const char* key, std::uint64_t* below);
-  // Background mode: splits the final merge at a key near the middle into
-  // merge_ (below it) and upper_ (the rest); false when it is not worth it.
-  Status SplitMerge(bool* split);
-  // The second thread: merges upper_ into the spill file from upperAt_ on.
-  void MergeUpper();
+  // Background mode: splits the final merge by key into parts_ of about
+  // the same size (none when it is not worth it).
+  Status SplitMerge();
+  // A merge of the part's records.
+  void StartPart(Merge* m, std::size_t part);
+  // The second thread: merges parts from the highest down into the spill
+  // file until it meets the parts taken from below.
+  void MergeParts();
   // Stops the second thread (when it is still merging) and waits for it.
-  void StopUpper();
-  // After the lower keys: the upper ones, read back from the spill file.
-  bool TakeUpper();
+  void StopHelper();
+  // The next part into merge_: merged here, or read back once the second
+  // thread has merged it; false after the last one or on a failure.
+  bool NextPart();
 
   Env* env_;
   std::string spillPath_;
@@ -148,13 +154,25 @@ class ExternalSorter {
   std::size_t next_ = 0;  // one run: the next slot
   Merge merge_;
   Status status_;
-  // A split merge: the upper keys, merged on upperThread_ into the spill
-  // file at upperAt_ (upperCount_ records once it is done).
-  Merge upper_;
-  std::thread upperThread_;
-  std::atomic<bool> stopUpper_{false};
-  std::uint64_t upperAt_ = 0, upperCount_ = 0;
-  bool split_ = false;
+  // A merge in parts, each the records of a range of keys: from[r] to
+  // to[r] of each run (the one in memory last). The second thread's go to
+  // the spill file, `count` records from `at` on, and are then `done`.
+  struct Part {
+    std::vector<std::uint64_t> from, to;
+    std::uint64_t at = 0, count = 0;
+    bool done = false;
+  };
+  std::vector<Part> parts_;
+  std::size_t part_ = 0;  // the one merge_ hands out
+  // Under partsMutex_: parts below below_ are this thread's, from above_ on
+  // the second thread's; helperStatus_ is the latter's failure.
+  std::size_t below_ = 0, above_ = 0;
+  Status helperStatus_;
+  std::uint64_t helperAt_ = 0;  // where the second thread's parts start
+  std::thread helper_;
+  std::atomic<bool> stopHelper_{false};
+  std::mutex partsMutex_;
+  std::condition_variable partDone_;
 
   // Background mode. The thread owns everything above until it ends; the
   // caller touches only batch_, merged_/at_ and, under mutex_, the queues

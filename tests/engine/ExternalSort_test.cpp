@@ -70,6 +70,9 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
       {"one key for all, many runs", 20000, 1, 16 * 1024, 0, false, true},
       {"two keys", 20000, 2, 64 * 1024, 0x62, false, true},
+      // Runs of several chunks sorted as they fill, then merged.
+      {"long runs", 100000, 30000, 4 << 20, 0, false, true},
+      {"long runs, a wide key", 100000, 3000, 4 << 20, 0x62, true, true, true},
       {"many runs, a wide key", 20000, 300, 64 * 1024, 0x62, false, true, true},
       {"many runs, a wide key, descending", 20000, 300, 64 * 1024, 0x62, true, true, true},
   };
@@ -89,9 +92,9 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
         for (const std::string& r : records) ASSERT_TRUE(sorter.Add(r.data()).ok());
         ASSERT_TRUE(sorter.Finish().ok());
         EXPECT_EQ(sorter.spilledRuns() > 0, c.spills) << sorter.spilledRuns();
-        // A large merge in the background goes in two halves, unless one
+        // A large merge in the background goes in parts, unless one
         // key is all there is.
-        EXPECT_EQ(sorter.mergedInTwo(),
+        EXPECT_EQ(sorter.mergedInParts(),
                   background && c.spills && c.records >= 4096 && c.distinctKeys > 1);
         std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
           return order.Compare(a.substr(0, 10), b.substr(0, 10)) < 0;
@@ -321,8 +324,8 @@ TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTabl
 // Either every read of a sort's spill file fails once an index file is
 // being written: the merge, which runs ahead on the sorter's thread while
 // the index is written from what it merged, fails halfway; or every write
-// to a spill file once it has been read from: the second thread of a split
-// merge, which merges the upper keys into that file, fails.
+// to a spill file once it has been read from: the second thread of a merge
+// in parts, which merges the highest parts into that file, fails.
 class FailingSpillReadsEnv : public engine::FaultInjectionEnv {
  public:
   explicit FailingSpillReadsEnv(bool writes)
@@ -371,25 +374,27 @@ class FailingSpillReadsEnv : public engine::FaultInjectionEnv {
 // A merge that fails on its own thread while the index (or, for a new key,
 // the table) is being written from it ends the run with its error, without
 // hanging, and leaves the table's files as they were and nothing beside them;
-// so does the upper half of a split merge failing while the lower half is
-// written.
+// so does the second thread of a merge in parts failing while the first
+// one's parts are written.
 TEST(ExternalSortTest, AMergeThatFailsWhileTheWriterWritesLeavesTheTableWhole) {
   TempDir tmp;
   const std::string path = tmp / "T.DB";
   MakeIndexedTable(path, 60000);  // far more than the merge runs ahead
   const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
   for (const auto& [name, step] : SortingSteps())
-    for (const bool upperHalf : {false, true}) {
-      SCOPED_TRACE(std::string(name) + (upperHalf ? ", the upper half" : ", the runs"));
-      FailingSpillReadsEnv env(upperHalf);
+    for (const bool helperWrites : {false, true}) {
+      SCOPED_TRACE(std::string(name) +
+                   (helperWrites ? ", the second thread's parts" : ", the runs"));
+      FailingSpillReadsEnv env(helperWrites);
       engine::RestructureOptions options;
       options.env = &env;
       options.useHeaderKey = true;
       options.sortMemory = 256 * 1024;  // runs to merge, read back as the merge goes
       const engine::Status s = step(path, options);
       EXPECT_FALSE(s.ok());
-      EXPECT_NE(s.ToString().find(upperHalf ? "write failed: injected" : "read failed: injected"),
-                std::string::npos)
+      EXPECT_NE(
+          s.ToString().find(helperWrites ? "write failed: injected" : "read failed: injected"),
+          std::string::npos)
           << s.ToString();
       EXPECT_TRUE(Snapshot(tmp.Dir()) == before);
     }
