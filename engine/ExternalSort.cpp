@@ -57,7 +57,8 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
   capacity_ = std::max<std::size_t>(2, memoryBudget / perEntry);
   perChunk_ = std::min(capacity_, std::max<std::size_t>(1, kChunkBytes / entrySize_));
   // While a run is sorted and spilled the caller goes on adding: its
-  // batches wait in the queue instead of the caller.
+  // batches wait in the queue instead of the caller. Once they are all in,
+  // as many merged batches may wait for the caller while it writes.
   queued_ = std::max(kQueued, memoryBudget / 4 / kBatchBytes);
 }
 
@@ -188,7 +189,7 @@ void ExternalSorter::MergeAhead() {
     }
     {
       std::unique_lock lock(mutex_);
-      room_.wait(lock, [this] { return stopping_ || out_.size() < kQueued; });
+      room_.wait(lock, [this] { return stopping_ || out_.size() < queued_; });
       if (stopping_) return;
       out_.push_back(std::move(batch));
       outEnded_ = end;
@@ -700,7 +701,7 @@ const char* ExternalSorter::Next() {
   std::unique_lock lock(mutex_);
   if (!sorted_ || failed_.load()) return nullptr;  // not finished
   ready_.wait(lock, [this] { return !out_.empty(); });
-  if (merged_.capacity() > 0 && outSpare_.size() < kQueued) outSpare_.push_back(std::move(merged_));
+  if (merged_.capacity() > 0 && outSpare_.size() < queued_) outSpare_.push_back(std::move(merged_));
   merged_ = std::move(out_.front());
   out_.pop_front();
   drained_ = outEnded_ && out_.empty();

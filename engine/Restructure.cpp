@@ -18,6 +18,7 @@
 #include "RestructureCopy.h"
 #include "TableFiles.h"
 #include "TableLock.h"
+#include "WriteBehind.h"
 
 namespace engine {
 
@@ -257,9 +258,12 @@ Status Job::WriteRecords(const std::string& staged_db) {
   for (bool sorted : {false, true}) {
     const std::uint32_t key =
         plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
+    // The data file's batches go to the disk on a thread of their own
+    // while the next ones are copied.
+    const std::unique_ptr<Env> behind = WriteBehindEnv(env_, staged_db);
     std::unique_ptr<TableWriter> writer;
     Status s = sorted ? CreateStagedTable(env_, staged_db, plan_.def) : Status::OK();
-    if (s.ok()) s = TableWriter::Open(env_, staged_db, key, &writer);
+    if (s.ok()) s = TableWriter::Open(behind.get(), staged_db, key, &writer);
     if (!s.ok()) return s;
     std::unique_ptr<TableWriter> keyviol, problems;
     const std::string keyviol_path = staging_ + "/KEYVIOL.DB";

@@ -294,7 +294,7 @@ class FailingFilesEnv : public engine::FaultInjectionEnv {
 };
 
 // The index records are sorted on a thread of their own while the records
-// are copied. Either side failing ends the restructure with its error and
+// are copied, and the copied records written on another. Either side failing ends the restructure with its error and
 // leaves the table's files as they were, and nothing beside them.
 TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTableWhole) {
   TempDir tmp;
@@ -303,7 +303,7 @@ TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTabl
   const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
   const std::pair<const char*, std::int64_t> failures[] = {
       {"/index2.sort~", 0},   // the sort thread, at its first spill
-      {"/T.DB", 100 * 1024},  // the copy, while the sorts spill
+      {"/T.DB", 100 * 1024},  // the data file's writing thread, while the sorts spill
   };
   for (const auto& [failing, budget] : failures) {
     SCOPED_TRACE(failing);
