@@ -10,8 +10,9 @@ namespace engine {
 
 namespace {
 
-// Bytes waiting for the thread before a write waits for room.
-constexpr std::size_t kQueued = std::size_t{4} << 20;
+// Bytes waiting for the thread before a write waits for room (two of the
+// table writer's batches).
+constexpr std::size_t kQueued = std::size_t{2} << 20;
 
 class WriteBehindFile : public RandomFile {
  public:
@@ -106,7 +107,7 @@ class WriteBehindFile : public RandomFile {
       busy_ = false;
       if (!op.writeback) {
         queued_ -= op.n;
-        if (spare_.size() < 2) spare_.push_back(std::move(op.bytes));
+        if (spare_.empty()) spare_.push_back(std::move(op.bytes));
       }
       if (!s.ok() && failed_.ok()) failed_ = s;
       room_.notify_one();
