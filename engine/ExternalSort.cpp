@@ -18,6 +18,15 @@ constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 constexpr std::size_t kQueued = 2;
 // Bytes of the sort key a slot holds, compared before anything else.
 constexpr std::size_t kPrefix = 16;
+// Background mode: a final merge of this many records or more is split
+// into so many parts; each key it is split at is chosen among the records
+// at the same place in at most so many runs.
+constexpr std::uint64_t kSplitAt = 4096;
+// Slots sorted by their prefixes as soon as so many have come: what is left
+// when the run is full is their merge.
+constexpr std::size_t kSortChunk = 16384;
+constexpr std::size_t kParts = 8;
+constexpr std::size_t kSplitCandidates = 8;
 
 }  // namespace
 
@@ -28,10 +37,10 @@ struct ExternalSorter::Reader {
   std::uint64_t offset = 0;  // spilled: the next record's byte offset in the file
   std::uint64_t left = 0;    // records not yet taken into the buffer (or slots)
   std::string buffer;
-  std::size_t at = 0, have = 0;  // spilled: position and records in the buffer
-  std::size_t slot = 0;          // memory: the next slot
+  std::size_t at = 0, have = 0;       // spilled: position and records in the buffer
+  std::size_t slot = 0, slotEnd = 0;  // memory: the next slot, and past the last
   const char* record = nullptr;
-  bool done = false;  // no record left
+  bool done = false;                 // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
 };
 
@@ -48,7 +57,8 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
   capacity_ = std::max<std::size_t>(2, memoryBudget / perEntry);
   perChunk_ = std::min(capacity_, std::max<std::size_t>(1, kChunkBytes / entrySize_));
   // While a run is sorted and spilled the caller goes on adding: its
-  // batches wait in the queue instead of the caller.
+  // batches wait in the queue instead of the caller. Once they are all in,
+  // as many merged batches may wait for the caller while it writes.
   queued_ = std::max(kQueued, memoryBudget / 4 / kBatchBytes);
 }
 
@@ -58,6 +68,7 @@ ExternalSorter::~ExternalSorter() {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
+    stopHelper_ = true;
     wake_.notify_all();
     room_.notify_all();
     worker_.join();
@@ -151,6 +162,7 @@ void ExternalSorter::Background() {
   }
   ready_.notify_all();
   if (s.ok()) MergeAhead();
+  StopHelper();
 }
 
 void ExternalSorter::MergeAhead() {
@@ -177,7 +189,7 @@ void ExternalSorter::MergeAhead() {
     }
     {
       std::unique_lock lock(mutex_);
-      room_.wait(lock, [this] { return stopping_ || out_.size() < kQueued; });
+      room_.wait(lock, [this] { return stopping_ || out_.size() < queued_; });
       if (stopping_) return;
       out_.push_back(std::move(batch));
       outEnded_ = end;
@@ -188,6 +200,7 @@ void ExternalSorter::MergeAhead() {
   }
   // Every record is out: the spill file goes while the caller writes the
   // last batches (dropping its cached pages takes a while).
+  StopHelper();
   if (spill_) {
     spill_.reset();
     env_->Remove(spillPath_);
@@ -229,7 +242,14 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
+  if (inRun_ % kSortChunk == 0)
+    std::stable_sort(slots_.end() - static_cast<std::ptrdiff_t>(kSortChunk), slots_.end(),
+                     ByPrefix);
   return Status::OK();
+}
+
+bool ExternalSorter::ByPrefix(const Slot& a, const Slot& b) {
+  return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
 }
 
 // The slots are sorted by their prefixes alone, which keeps the sort off
@@ -241,9 +261,14 @@ void ExternalSorter::SortRun() {
   const auto samePrefix = [](const Slot& a, const Slot& b) {
     return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
   };
-  std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) {
-    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
-  });
+  // Whole chunks were sorted as they filled (AddNow): the rest is sorted,
+  // then neighbours are merged, both stable, as one sort of them all.
+  const std::size_t count = slots_.size();
+  const auto at = [this](std::size_t i) { return slots_.begin() + static_cast<std::ptrdiff_t>(i); };
+  std::stable_sort(at(count / kSortChunk * kSortChunk), slots_.end(), ByPrefix);
+  for (std::size_t width = kSortChunk; width < count; width *= 2)
+    for (std::size_t lo = 0; lo + width < count; lo += 2 * width)
+      std::inplace_merge(at(lo), at(lo + width), at(std::min(lo + 2 * width, count)), ByPrefix);
   if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
   const std::size_t length = order_.length();
   const auto byRest = [this, length](const Slot& a, const Slot& b) {
@@ -322,50 +347,58 @@ Status ExternalSorter::FinishNow() {
   while (status_.ok() && runs_.size() > kFanIn) status_ = MergeRuns(kFanIn);
   if (!status_.ok()) return status_;
   std::string().swap(writeBuffer_);
-  AddReaders(0, runs_.size());
-  auto last = std::make_unique<Reader>();
-  last->memory = true;
-  last->left = slots_.size();
-  readers_.push_back(std::move(last));
-  StartTree();
+  if (background_) status_ = SplitMerge();
+  if (!status_.ok()) return status_;
+  if (!parts_.empty()) {
+    StartPart(&merge_, 0);
+  } else {
+    AddReaders(&merge_, 0, runs_.size(), ReaderRecords(runs_.size()));
+    auto last = std::make_unique<Reader>();
+    last->memory = true;
+    last->slotEnd = slots_.size();
+    merge_.readers.push_back(std::move(last));
+  }
+  StartTree(merge_);
+  if (!merge_.status.ok()) return status_ = merge_.status;
+  if (!parts_.empty()) helper_ = std::thread([this] { MergeParts(); });
   return status_;
 }
 
-// Readers for `count` spilled runs from `first` on. Each reads back through
-// a buffer of whole records; together they take about half the budget a run
-// takes.
-void ExternalSorter::AddReaders(std::size_t first, std::size_t count) {
+// Buffers of whole records; all of them together take about half the
+// budget a run takes.
+std::size_t ExternalSorter::ReaderRecords(std::size_t readers) const {
   const std::size_t budget = capacity_ * entrySize_ / 2;
-  const std::size_t perRun = std::clamp<std::size_t>(budget / count, 16 * 1024, 1 << 20);
-  const std::size_t records = std::max<std::size_t>(1, perRun / recordSize_);
+  const std::size_t perRun = std::clamp<std::size_t>(budget / readers, 16 * 1024, 1 << 20);
+  return std::max<std::size_t>(1, perRun / recordSize_);
+}
+
+void ExternalSorter::AddReaders(Merge* m, std::size_t first, std::size_t count,
+                                std::size_t records) {
   for (std::size_t k = first; k < first + count; ++k) {
     auto r = std::make_unique<Reader>();
     r->offset = runs_[k].offset;
     r->left = runs_[k].count;
     r->buffer.resize(records * recordSize_);
-    readers_.push_back(std::move(r));
+    m->readers.push_back(std::move(r));
   }
 }
 
 Status ExternalSorter::MergeRuns(std::size_t count) {
-  AddReaders(0, count);
-  StartTree();
+  AddReaders(&merge_, 0, count, ReaderRecords(count));
+  StartTree(merge_);
   Run merged;
   merged.offset = spillBytes_;
-  while (status_.ok() && !readers_[tree_[0]]->done) {
-    const std::size_t index = tree_[0];
-    writeBuffer_.append(readers_[index]->record, recordSize_);
+  while (const char* record = NextOf(merge_)) {
+    writeBuffer_.append(record, recordSize_);
     ++merged.count;
     if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
-    readers_[index]->done = !Advance(index);
-    Replay(index);
   }
-  readers_.clear();
-  tree_.clear();
-  if (!status_.ok()) return status_;
+  const Status read = merge_.status;
+  merge_ = Merge();
+  if (!read.ok()) return read;
   Status s = Flush();
   if (!s.ok()) return s;
   // The merged run takes the place of the runs it holds, keeping the order
@@ -375,38 +408,230 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
   return Status::OK();
 }
 
-// A tournament of the readers' first records: tree_[0] holds the winner,
+bool ExternalSorter::KeyLess(const char* a, const char* b) const {
+  const std::size_t n = std::min(keySize_, kPrefix);
+  char pa[kPrefix] = {}, pb[kPrefix] = {};
+  order_.WriteSortKeyPrefix(a, pa, n);
+  order_.WriteSortKeyPrefix(b, pb, n);
+  const int c = std::memcmp(pa, pb, kPrefix);
+  if (c != 0 || keySize_ <= kPrefix) return c < 0;
+  return order_.Compare(std::string_view(a, order_.length()),
+                        std::string_view(b, order_.length())) < 0;
+}
+
+Status ExternalSorter::CountBelow(std::size_t run, const char* key, std::uint64_t* below) {
+  std::uint64_t lo = 0, hi = run < runs_.size() ? runs_[run].count : slots_.size();
+  std::string record(recordSize_, '\0');
+  while (lo < hi) {
+    const std::uint64_t mid = lo + (hi - lo) / 2;
+    const char* at = nullptr;
+    if (run < runs_.size()) {
+      Status s = spill_->ReadAt(runs_[run].offset + mid * recordSize_, recordSize_, record.data());
+      if (!s.ok()) return s;
+      at = record.data();
+    } else {
+      at = slots_[static_cast<std::size_t>(mid)].entry;
+    }
+    if (KeyLess(at, key)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  *below = lo;
+  return Status::OK();
+}
+
+// Each key a part ends at is a record at that place in one of the runs (a
+// few of them when there are many): the one whose count of lower records in
+// all runs is nearest the part's share. Records of equal keys all go to the
+// same part, so each part merges as the whole would, and the parts one
+// after the other are the same order.
+Status ExternalSorter::SplitMerge() {
+  const std::size_t runs = runs_.size() + 1;  // the one in memory last
+  const std::uint64_t total = added_;
+  if (total < kSplitAt) return Status::OK();
+  const auto countOf = [&](std::size_t run) -> std::uint64_t {
+    return run < runs_.size() ? runs_[run].count : slots_.size();
+  };
+  std::vector<std::uint64_t> cut(runs), best, last(runs, 0);
+  std::vector<Part> parts;
+  std::uint64_t lastBelow = 0;
+  std::string key(recordSize_, '\0');
+  const std::size_t step = std::max<std::size_t>(1, runs / kSplitCandidates);
+  for (std::size_t j = 1; j <= kParts; ++j) {
+    std::uint64_t bestBelow = total;
+    best.clear();
+    for (std::size_t c = 0; j < kParts && c < runs; c += step) {
+      const std::uint64_t place = countOf(c) * j / kParts;
+      if (place >= countOf(c)) continue;
+      if (c < runs_.size()) {
+        Status s = spill_->ReadAt(runs_[c].offset + place * recordSize_, recordSize_, key.data());
+        if (!s.ok()) return s;
+      } else {
+        std::memcpy(key.data(), slots_[static_cast<std::size_t>(place)].entry, recordSize_);
+      }
+      std::uint64_t below = 0;
+      for (std::size_t r = 0; r < runs; ++r) {
+        Status s = CountBelow(r, key.data(), &cut[r]);
+        if (!s.ok()) return s;
+        below += cut[r];
+      }
+      const std::uint64_t share = total * j / kParts;
+      const auto distance = [share](std::uint64_t n) { return n > share ? n - share : share - n; };
+      if (below >= lastBelow && (best.empty() || distance(below) < distance(bestBelow))) {
+        bestBelow = below;
+        best = cut;
+      }
+    }
+    if (j == kParts) {  // the last part ends with the runs
+      for (std::size_t r = 0; r < runs; ++r) best.push_back(countOf(r));
+      bestBelow = total;
+    }
+    if (best.empty() || bestBelow == lastBelow) continue;  // no part, or an empty one
+    parts.push_back({last, best});
+    last = best;
+    lastBelow = bestBelow;
+  }
+  if (parts.size() < 2) return Status::OK();  // one key throughout, or nearly
+  parts_ = std::move(parts);
+  part_ = 0;
+  below_ = 1;                  // the first part is this thread's,
+  above_ = parts_.size() - 1;  // the last the second thread's
+  helperAt_ = spillBytes_;
+  return Status::OK();
+}
+
+void ExternalSorter::StartPart(Merge* m, std::size_t part) {
+  // Two merges read side by side, each through half the buffers one would.
+  const std::size_t records = std::max<std::size_t>(1, ReaderRecords(runs_.size()) / 2);
+  const Part& p = parts_[part];
+  for (std::size_t r = 0; r < p.from.size(); ++r) {
+    auto reader = std::make_unique<Reader>();
+    if (r < runs_.size()) {
+      reader->offset = runs_[r].offset + p.from[r] * recordSize_;
+      reader->left = p.to[r] - p.from[r];
+      reader->buffer.resize(records * recordSize_);
+    } else {
+      reader->memory = true;
+      reader->slot = static_cast<std::size_t>(p.from[r]);
+      reader->slotEnd = static_cast<std::size_t>(p.to[r]);
+    }
+    m->readers.push_back(std::move(reader));
+  }
+}
+
+void ExternalSorter::MergeParts() {
+  std::string buffer;
+  buffer.reserve(kWriteBuffer);
+  std::uint64_t at = helperAt_;
+  std::size_t part = parts_.size() - 1;
+  for (;;) {
+    Merge m;
+    StartPart(&m, part);
+    StartTree(m);
+    const std::uint64_t start = at;
+    std::uint64_t count = 0;
+    Status s;
+    while (s.ok()) {
+      if (stopHelper_.load(std::memory_order_relaxed)) {
+        s = Status(DBIERR_INVALIDPARAM, "the merge was stopped");
+        break;
+      }
+      const char* record = NextOf(m);
+      if (record) {
+        buffer.append(record, recordSize_);
+        ++count;
+      }
+      if (!buffer.empty() && (!record || buffer.size() + recordSize_ > kWriteBuffer)) {
+        s = spill_->WriteAt(at, buffer.data(), buffer.size());
+        at += buffer.size();
+        buffer.clear();
+      }
+      if (!record) break;
+    }
+    if (s.ok()) s = m.status;
+    bool more = false;
+    {
+      std::lock_guard lock(partsMutex_);
+      if (s.ok()) {
+        parts_[part].at = start;
+        parts_[part].count = count;
+        parts_[part].done = true;
+        more = above_ > below_;  // the next one down is nobody's yet
+        if (more) part = --above_;
+      } else {
+        helperStatus_ = s;
+      }
+    }
+    partDone_.notify_all();
+    if (!more) return;
+  }
+}
+
+void ExternalSorter::StopHelper() {
+  if (!helper_.joinable()) return;
+  stopHelper_ = true;
+  helper_.join();
+}
+
+bool ExternalSorter::NextPart() {
+  if (part_ + 1 >= parts_.size()) return false;
+  const std::size_t part = ++part_;
+  merge_ = Merge();
+  std::unique_lock lock(partsMutex_);
+  if (part < above_) {  // not the second thread's: merged here
+    below_ = part + 1;
+    lock.unlock();
+    StartPart(&merge_, part);
+  } else {
+    partDone_.wait(lock, [&] { return parts_[part].done || !helperStatus_.ok(); });
+    if (!parts_[part].done) {
+      status_ = helperStatus_;
+      return false;
+    }
+    auto r = std::make_unique<Reader>();
+    r->offset = parts_[part].at;
+    r->left = parts_[part].count;
+    r->buffer.resize(std::max<std::size_t>(1, kWriteBuffer / recordSize_) * recordSize_);
+    merge_.readers.push_back(std::move(r));
+  }
+  StartTree(merge_);
+  return true;
+}
+
+// A tournament of the readers' first records: tree[0] holds the winner,
 // each inner node the loser of its match (leaves k..2k-1 stand for the k
 // readers, node n plays its children 2n and 2n+1). A record out costs one
 // match per level on the winner's path.
-void ExternalSorter::StartTree() {
-  const std::size_t k = readers_.size();
-  for (std::size_t i = 0; i < k; ++i) readers_[i]->done = !Advance(i);
-  tree_.assign(k, 0);
+void ExternalSorter::StartTree(Merge& m) {
+  const std::size_t k = m.readers.size();
+  for (std::size_t i = 0; i < k; ++i) m.readers[i]->done = !Advance(m, i);
+  m.tree.assign(k, 0);
   std::vector<std::size_t> winners(2 * k);
   for (std::size_t i = 0; i < k; ++i) winners[k + i] = i;
   for (std::size_t node = k - 1; node >= 1; --node) {
     const std::size_t a = winners[2 * node], b = winners[2 * node + 1];
-    const bool first = Less(a, b);
+    const bool first = Less(m, a, b);
     winners[node] = first ? a : b;
-    tree_[node] = first ? b : a;
+    m.tree[node] = first ? b : a;
   }
-  tree_[0] = k > 1 ? winners[1] : 0;
+  m.tree[0] = k > 1 ? winners[1] : 0;
 }
 
 // The winner moved on (or is done): it plays its way up again.
-void ExternalSorter::Replay(std::size_t reader) {
+void ExternalSorter::Replay(Merge& m, std::size_t reader) {
   std::size_t winner = reader;
-  for (std::size_t node = (reader + readers_.size()) / 2; node >= 1; node /= 2)
-    if (Less(tree_[node], winner)) std::swap(tree_[node], winner);
-  tree_[0] = winner;
+  for (std::size_t node = (reader + m.readers.size()) / 2; node >= 1; node /= 2)
+    if (Less(m, m.tree[node], winner)) std::swap(m.tree[node], winner);
+  m.tree[0] = winner;
 }
 
-bool ExternalSorter::Advance(std::size_t index) {
-  Reader& r = *readers_[index];
+bool ExternalSorter::Advance(Merge& m, std::size_t index) {
+  Reader& r = *m.readers[index];
   if (r.memory) {
-    if (r.slot >= slots_.size()) return false;
-    if (r.slot + 8 < slots_.size()) __builtin_prefetch(slots_[r.slot + 8].entry);
+    if (r.slot >= r.slotEnd) return false;
+    if (r.slot + 8 < r.slotEnd) __builtin_prefetch(slots_[r.slot + 8].entry);
     r.record = slots_[r.slot].entry;
     r.head = slots_[r.slot].prefix[0];
     r.next = slots_[r.slot].prefix[1];
@@ -418,7 +643,7 @@ bool ExternalSorter::Advance(std::size_t index) {
     const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / recordSize_);
     const Status s = spill_->ReadAt(r.offset, take * recordSize_, r.buffer.data());
     if (!s.ok()) {
-      if (status_.ok()) status_ = s;
+      if (m.status.ok()) m.status = s;
       return false;
     }
     r.offset += take * recordSize_;
@@ -428,27 +653,41 @@ bool ExternalSorter::Advance(std::size_t index) {
   }
   r.record = r.buffer.data() + r.at * recordSize_;
   ++r.at;
+  if (m.readers.size() == 1) return true;  // nothing to compare with
   // The first sixteen bytes of the sort key settle most comparisons; when
   // they tie, the keys themselves are compared (Less).
-  char prefix[16] = {};
-  order_.WriteSortKeyPrefix(r.record, prefix, std::min<std::size_t>(keySize_, 16));
+  char prefix[kPrefix] = {};
+  order_.WriteSortKeyPrefix(r.record, prefix, std::min(keySize_, kPrefix));
   r.head = GetBe64(prefix);
   r.next = GetBe64(prefix + 8);
   return true;
 }
 
-bool ExternalSorter::Less(std::size_t a, std::size_t b) {
-  Reader& ra = *readers_[a];
-  Reader& rb = *readers_[b];
+bool ExternalSorter::Less(const Merge& m, std::size_t a, std::size_t b) {
+  const Reader& ra = *m.readers[a];
+  const Reader& rb = *m.readers[b];
   if (ra.done || rb.done) return rb.done && (!ra.done || a < b);  // done: past every record
   if (ra.head != rb.head) return ra.head < rb.head;
   if (ra.next != rb.next) return ra.next < rb.next;
   // Past the prefixes the keys order as their sort keys do; mostly they
   // are equal (a value repeated), which the first look at their bytes says.
-  const int c = keySize_ > 16 ? order_.Compare(std::string_view(ra.record, order_.length()),
-                                               std::string_view(rb.record, order_.length()))
-                              : 0;
+  const int c = keySize_ > kPrefix ? order_.Compare(std::string_view(ra.record, order_.length()),
+                                                    std::string_view(rb.record, order_.length()))
+                                   : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
+}
+
+// The reader whose record went out last is still the winner: it moves on
+// and plays again.
+const char* ExternalSorter::NextOf(Merge& m) {
+  if (m.started) {
+    const std::size_t top = m.tree[0];
+    m.readers[top]->done = !Advance(m, top);
+    Replay(m, top);
+  }
+  m.started = true;
+  if (!m.status.ok() || m.readers[m.tree[0]]->done) return nullptr;
+  return m.readers[m.tree[0]]->record;
 }
 
 const char* ExternalSorter::Next() {
@@ -462,7 +701,7 @@ const char* ExternalSorter::Next() {
   std::unique_lock lock(mutex_);
   if (!sorted_ || failed_.load()) return nullptr;  // not finished
   ready_.wait(lock, [this] { return !out_.empty(); });
-  if (merged_.capacity() > 0 && outSpare_.size() < kQueued) outSpare_.push_back(std::move(merged_));
+  if (merged_.capacity() > 0 && outSpare_.size() < queued_) outSpare_.push_back(std::move(merged_));
   merged_ = std::move(out_.front());
   out_.pop_front();
   drained_ = outEnded_ && out_.empty();
@@ -474,22 +713,17 @@ const char* ExternalSorter::Next() {
 
 const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
-  if (readers_.empty()) {  // everything fitted one run
+  if (merge_.readers.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;
     if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry);
     return slots_[next_++].entry;
   }
-  // The reader whose record went out last is still the winner: it moves on
-  // and plays again.
-  if (next_ > 0) {
-    next_ = 0;
-    const std::size_t top = tree_[0];
-    readers_[top]->done = !Advance(top);
-    Replay(top);
+  for (;;) {
+    if (const char* record = NextOf(merge_)) return record;
+    if (!merge_.status.ok()) status_ = merge_.status;
+    // This part is out: the next one follows.
+    if (!status_.ok() || !NextPart()) return nullptr;
   }
-  if (!status_.ok() || readers_[tree_[0]]->done) return nullptr;
-  next_ = 1;
-  return readers_[tree_[0]]->record;
 }
 
 }  // namespace engine

@@ -18,6 +18,7 @@
 #include "RestructureCopy.h"
 #include "TableFiles.h"
 #include "TableLock.h"
+#include "WriteBehind.h"
 
 namespace engine {
 
@@ -257,9 +258,12 @@ Status Job::WriteRecords(const std::string& staged_db) {
   for (bool sorted : {false, true}) {
     const std::uint32_t key =
         plan_.def.password.empty() ? plan_.def.key : PasswordKey(plan_.def.password);
+    // The data file's batches go to the disk on a thread of their own
+    // while the next ones are copied.
+    const std::unique_ptr<Env> behind = WriteBehindEnv(env_, staged_db);
     std::unique_ptr<TableWriter> writer;
     Status s = sorted ? CreateStagedTable(env_, staged_db, plan_.def) : Status::OK();
-    if (s.ok()) s = TableWriter::Open(env_, staged_db, key, &writer);
+    if (s.ok()) s = TableWriter::Open(behind.get(), staged_db, key, &writer);
     if (!s.ok()) return s;
     std::unique_ptr<TableWriter> keyviol, problems;
     const std::string keyviol_path = staging_ + "/KEYVIOL.DB";
@@ -483,15 +487,25 @@ Status Job::Commit() {
   }
   if (options_.beforeCommit) options_.beforeCommit();
   if (batch_) return CommitInBatch(std::move(swaps), !plan_.otherVals.empty() || !others.empty());
+  // The files replaced stay open over the renames, so that freeing their
+  // blocks (the index files' too) is left to their last close, off the
+  // commit.
+  auto held = std::make_shared<std::vector<std::unique_ptr<RandomFile>>>();
+  for (const FileSwap& swap : swaps) {
+    std::unique_ptr<RandomFile> old;
+    if (env_->OpenRead(swap.target, &old).ok()) held->push_back(std::move(old));
+  }
   s = CommitSwaps(env_, RestructureJournalPath(target_), swaps);
   if (s.ok()) {
     RemoveStagingDir(env_, staging_);
     // The source's files are replaced: only its handles keep them, and the
     // last close frees their blocks.
-    if (options_.saveAs.empty()) {
-      std::shared_ptr<ParadoxTable> replaced(std::move(source_));
-      env_->ReleaseLater([replaced]() mutable { replaced.reset(); });
-    }
+    std::shared_ptr<ParadoxTable> replaced;
+    if (options_.saveAs.empty()) replaced = std::move(source_);
+    env_->ReleaseLater([replaced, held]() mutable {
+      held.reset();
+      replaced.reset();
+    });
   } else if (!env_->Exists(RestructureJournalPath(target_))) {
     return s;  // nothing renamed: the destructor clears the staging folder
   }

@@ -14,7 +14,10 @@
 // own: Add copies the record into a batch and hands full batches over, so
 // the caller's loop goes on while the records are sorted; after Finish the
 // thread merges ahead into batches of sorted records that Next hands out,
-// so the caller writes one batch while the next is merged.
+// so the caller writes one batch while the next is merged. A large merge is
+// split by key into parts: the thread merges them from the lowest up as it
+// hands them out, a second thread from the highest down into the spill file,
+// and where they meet the second thread's parts are read back in turn.
 #pragma once
 
 #ifndef VARDEX_ENGINE_INTERNAL
@@ -66,6 +69,8 @@ class ExternalSorter {
   std::size_t chunks() const { return chunks_.size(); }
   // Records a run holds before it is spilled.
   std::size_t runCapacity() const { return capacity_; }
+  // The final merge went in parts, on two threads.
+  bool mergedInParts() const { return !parts_.empty(); }
 
  private:
   struct Slot {
@@ -77,6 +82,13 @@ class ExternalSorter {
     std::uint64_t count = 0;   // records
   };
   struct Reader;
+  // A merge of sorted runs: their readers and the tournament over them.
+  struct Merge {
+    std::vector<std::unique_ptr<Reader>> readers;
+    std::vector<std::size_t> tree;  // StartTree
+    bool started = false;           // a record went out: its reader moves on first
+    Status status;                  // a spilled run that could not be read back
+  };
 
   // prefix: the record's first 16 sort key bytes when already made.
   Status AddNow(const char* record, const char* prefix = nullptr);
@@ -90,16 +102,39 @@ class ExternalSorter {
   void Background();
 
   char* EntryAt(std::size_t i);
+  static bool ByPrefix(const Slot& a, const Slot& b);
   void SortRun();
   Status SpillRun();
   Status Flush();
-  void AddReaders(std::size_t first, std::size_t count);
+  // Read buffers of `records` records for the spilled runs from `first` on.
+  void AddReaders(Merge* m, std::size_t first, std::size_t count, std::size_t records);
+  std::size_t ReaderRecords(std::size_t readers) const;
   Status MergeRuns(std::size_t count);
-  bool Less(std::size_t a, std::size_t b);  // merge heads, by reader
-  void StartTree();
-  void Replay(std::size_t reader);
+  // The merge's next record; nullptr at its end or on a failed read.
+  const char* NextOf(Merge& m);
+  bool Less(const Merge& m, std::size_t a, std::size_t b);  // merge heads, by reader
+  void StartTree(Merge& m);
+  void Replay(Merge& m, std::size_t reader);
   // Moves a reader to its next record; false when it has none left.
-  bool Advance(std::size_t reader);
+  bool Advance(Merge& m, std::size_t reader);
+  // The order of the merge on two records' keys.
+  bool KeyLess(const char* a, const char* b) const;
+  // Records of run `run` (runs_.size(): the one in memory) whose keys
+  // order before `key`.
+  Status CountBelow(std::size_t run, const char* key, std::uint64_t* below);
+  // Background mode: splits the final merge by key into parts_ of about
+  // the same size (none when it is not worth it).
+  Status SplitMerge();
+  // A merge of the part's records.
+  void StartPart(Merge* m, std::size_t part);
+  // The second thread: merges parts from the highest down into the spill
+  // file until it meets the parts taken from below.
+  void MergeParts();
+  // Stops the second thread (when it is still merging) and waits for it.
+  void StopHelper();
+  // The next part into merge_: merged here, or read back once the second
+  // thread has merged it; false after the last one or on a failure.
+  bool NextPart();
 
   Env* env_;
   std::string spillPath_;
@@ -116,10 +151,28 @@ class ExternalSorter {
   std::uint64_t spillBytes_ = 0;
   std::vector<Run> runs_;
   bool finished_ = false;
-  std::size_t next_ = 0;  // one run: the next slot; merging: 1 once a record went out
-  std::vector<std::unique_ptr<Reader>> readers_;
-  std::vector<std::size_t> tree_;  // the merge's tournament of readers (StartTree)
+  std::size_t next_ = 0;  // one run: the next slot
+  Merge merge_;
   Status status_;
+  // A merge in parts, each the records of a range of keys: from[r] to
+  // to[r] of each run (the one in memory last). The second thread's go to
+  // the spill file, `count` records from `at` on, and are then `done`.
+  struct Part {
+    std::vector<std::uint64_t> from, to;
+    std::uint64_t at = 0, count = 0;
+    bool done = false;
+  };
+  std::vector<Part> parts_;
+  std::size_t part_ = 0;  // the one merge_ hands out
+  // Under partsMutex_: parts below below_ are this thread's, from above_ on
+  // the second thread's; helperStatus_ is the latter's failure.
+  std::size_t below_ = 0, above_ = 0;
+  Status helperStatus_;
+  std::uint64_t helperAt_ = 0;  // where the second thread's parts start
+  std::thread helper_;
+  std::atomic<bool> stopHelper_{false};
+  std::mutex partsMutex_;
+  std::condition_variable partDone_;
 
   // Background mode. The thread owns everything above until it ends; the
   // caller touches only batch_, merged_/at_ and, under mutex_, the queues
@@ -138,7 +191,7 @@ class ExternalSorter {
   std::string merged_;     // the batch Next hands out, from at_ on
   std::size_t at_ = 0;
   bool drained_ = false;  // merged_ is the last batch
-  Status shared_;  // the thread's status as of its last report
+  Status shared_;         // the thread's status as of its last report
   mutable std::mutex mutex_;
   std::condition_variable wake_, room_, ready_;
 };

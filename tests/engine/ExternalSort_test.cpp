@@ -68,6 +68,11 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"many runs, national order", 20000, 40, 64 * 1024, 0x62, false, true},
       {"many runs, descending", 20000, 3000, 64 * 1024, 0x62, true, true},
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
+      {"one key for all, many runs", 20000, 1, 16 * 1024, 0, false, true},
+      {"two keys", 20000, 2, 64 * 1024, 0x62, false, true},
+      // Runs of several chunks sorted as they fill, then merged.
+      {"long runs", 100000, 30000, 4 << 20, 0, false, true},
+      {"long runs, a wide key", 100000, 3000, 4 << 20, 0x62, true, true, true},
       {"many runs, a wide key", 20000, 300, 64 * 1024, 0x62, false, true, true},
       {"many runs, a wide key, descending", 20000, 300, 64 * 1024, 0x62, true, true, true},
   };
@@ -75,10 +80,10 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
   for (const SortCase& c : cases)
     for (const bool background : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (background ? ", in the background" : ""));
-      const engine::KeyOrder order = c.wide ? engine::KeyOrder({{kAlpha, 10, 0}}, c.sortOrder,
-                                                               false, c.descending)
-                                            : engine::KeyOrder({{kAlpha, 6, 0}, {kLong, 4, 0}},
-                                                               c.sortOrder, false, c.descending);
+      const engine::KeyOrder order =
+          c.wide
+              ? engine::KeyOrder({{kAlpha, 10, 0}}, c.sortOrder, false, c.descending)
+              : engine::KeyOrder({{kAlpha, 6, 0}, {kLong, 4, 0}}, c.sortOrder, false, c.descending);
       const std::string spill = tmp / "sort~";
       std::vector<std::string> records = MakeRecords(c.records, c.distinctKeys, 7);
       {
@@ -87,6 +92,10 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
         for (const std::string& r : records) ASSERT_TRUE(sorter.Add(r.data()).ok());
         ASSERT_TRUE(sorter.Finish().ok());
         EXPECT_EQ(sorter.spilledRuns() > 0, c.spills) << sorter.spilledRuns();
+        // A large merge in the background goes in parts, unless one
+        // key is all there is.
+        EXPECT_EQ(sorter.mergedInParts(),
+                  background && c.spills && c.records >= 4096 && c.distinctKeys > 1);
         std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
           return order.Compare(a.substr(0, 10), b.substr(0, 10)) < 0;
         });
@@ -285,7 +294,7 @@ class FailingFilesEnv : public engine::FaultInjectionEnv {
 };
 
 // The index records are sorted on a thread of their own while the records
-// are copied. Either side failing ends the restructure with its error and
+// are copied, and the copied records written on another. Either side failing ends the restructure with its error and
 // leaves the table's files as they were, and nothing beside them.
 TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTableWhole) {
   TempDir tmp;
@@ -294,7 +303,7 @@ TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTabl
   const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
   const std::pair<const char*, std::int64_t> failures[] = {
       {"/index2.sort~", 0},   // the sort thread, at its first spill
-      {"/T.DB", 100 * 1024},  // the copy, while the sorts spill
+      {"/T.DB", 100 * 1024},  // the data file's writing thread, while the sorts spill
   };
   for (const auto& [failing, budget] : failures) {
     SCOPED_TRACE(failing);
@@ -312,33 +321,40 @@ TEST(ExternalSortTest, ASortThreadOrCopyThatFailsWhileTheOtherWorksLeavesTheTabl
   restructuretest::ExpectIndexesMatch(path);
 }
 
-// Every read of a sort's spill file fails once an index file is being
-// written: the merge, which runs ahead on the sorter's thread while the
-// index is written from what it merged, fails halfway.
+// Either every read of a sort's spill file fails once an index file is
+// being written: the merge, which runs ahead on the sorter's thread while
+// the index is written from what it merged, fails halfway; or every write
+// to a spill file once it has been read from: the second thread of a merge
+// in parts, which merges the highest parts into that file, fails.
 class FailingSpillReadsEnv : public engine::FaultInjectionEnv {
  public:
-  FailingSpillReadsEnv() : FaultInjectionEnv(engine::Env::Default()) {}
+  explicit FailingSpillReadsEnv(bool writes)
+      : FaultInjectionEnv(engine::Env::Default()), writes_(writes) {}
   engine::Status OpenWrite(const std::string& path, bool create,
                            std::unique_ptr<engine::RandomFile>* file) override {
     const std::string ext = path.substr(path.find_last_of('.') + 1);
     if (ext.size() == 3 && (ext[0] == 'X' || ext[0] == 'x')) writing_ = true;
     engine::Status s = FaultInjectionEnv::OpenWrite(path, create, file);
     if (s.ok() && path.ends_with(".sort~"))
-      *file = std::make_unique<FailingReads>(std::move(*file), &writing_);
+      *file = std::make_unique<FailingReads>(std::move(*file), writes_ ? nullptr : &writing_);
     return s;
   }
 
  private:
   class FailingReads : public engine::RandomFile {
    public:
+    // fail: reads fail while it is set; nullptr: writes fail after a read.
     FailingReads(std::unique_ptr<engine::RandomFile> base, std::atomic<bool>* fail)
         : base_(std::move(base)), fail_(fail) {}
     engine::Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
-      if (*fail_)
+      if (fail_ && *fail_)
         return engine::Status(DBIERR_READERR, "read failed: injected fault").WithContext(Path());
+      read_ = true;
       return base_->ReadAt(offset, n, out);
     }
     engine::Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+      if (!fail_ && read_)
+        return engine::Status(DBIERR_WRITEERR, "write failed: injected fault").WithContext(Path());
       return base_->WriteAt(offset, data, n);
     }
     engine::Status Truncate(std::uint64_t size) override { return base_->Truncate(size); }
@@ -349,30 +365,39 @@ class FailingSpillReadsEnv : public engine::FaultInjectionEnv {
    private:
     std::unique_ptr<engine::RandomFile> base_;
     std::atomic<bool>* fail_;
+    std::atomic<bool> read_{false};
   };
+  bool writes_;
   std::atomic<bool> writing_{false};
 };
 
 // A merge that fails on its own thread while the index (or, for a new key,
 // the table) is being written from it ends the run with its error, without
-// hanging, and leaves the table's files as they were and nothing beside them.
+// hanging, and leaves the table's files as they were and nothing beside them;
+// so does the second thread of a merge in parts failing while the first
+// one's parts are written.
 TEST(ExternalSortTest, AMergeThatFailsWhileTheWriterWritesLeavesTheTableWhole) {
   TempDir tmp;
   const std::string path = tmp / "T.DB";
   MakeIndexedTable(path, 60000);  // far more than the merge runs ahead
   const std::map<std::string, std::string> before = Snapshot(tmp.Dir());
-  for (const auto& [name, step] : SortingSteps()) {
-    SCOPED_TRACE(name);
-    FailingSpillReadsEnv env;
-    engine::RestructureOptions options;
-    options.env = &env;
-    options.useHeaderKey = true;
-    options.sortMemory = 256 * 1024;  // runs to merge, read back as the merge goes
-    const engine::Status s = step(path, options);
-    EXPECT_FALSE(s.ok());
-    EXPECT_NE(s.ToString().find("injected"), std::string::npos) << s.ToString();
-    EXPECT_TRUE(Snapshot(tmp.Dir()) == before);
-  }
+  for (const auto& [name, step] : SortingSteps())
+    for (const bool helperWrites : {false, true}) {
+      SCOPED_TRACE(std::string(name) +
+                   (helperWrites ? ", the second thread's parts" : ", the runs"));
+      FailingSpillReadsEnv env(helperWrites);
+      engine::RestructureOptions options;
+      options.env = &env;
+      options.useHeaderKey = true;
+      options.sortMemory = 256 * 1024;  // runs to merge, read back as the merge goes
+      const engine::Status s = step(path, options);
+      EXPECT_FALSE(s.ok());
+      EXPECT_NE(
+          s.ToString().find(helperWrites ? "write failed: injected" : "read failed: injected"),
+          std::string::npos)
+          << s.ToString();
+      EXPECT_TRUE(Snapshot(tmp.Dir()) == before);
+    }
   restructuretest::ExpectIndexesMatch(path);
 }
 

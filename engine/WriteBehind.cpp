@@ -1,0 +1,169 @@
+#include "WriteBehind.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace engine {
+
+namespace {
+
+// Bytes waiting for the thread before a write waits for room (two of the
+// table writer's batches).
+constexpr std::size_t kQueued = std::size_t{2} << 20;
+
+class WriteBehindFile : public RandomFile {
+ public:
+  explicit WriteBehindFile(std::unique_ptr<RandomFile> base)
+      : base_(std::move(base)), size_(base_->Size()) {
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~WriteBehindFile() override {
+    Drain();
+    {
+      std::lock_guard lock(mutex_);
+      ending_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+
+  Status ReadAt(std::uint64_t offset, std::size_t n, void* out) override {
+    Status s = Drain();
+    return s.ok() ? base_->ReadAt(offset, n, out) : s;
+  }
+  Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) override {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return queued_ < kQueued || !failed_.ok(); });
+    if (!failed_.ok()) return failed_;
+    Op op{offset, n, false, {}};
+    if (!spare_.empty()) {
+      op.bytes = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    lock.unlock();
+    op.bytes.assign(static_cast<const char*>(data), n);  // off the lock
+    lock.lock();
+    queued_ += n;
+    queue_.push_back(std::move(op));
+    size_ = std::max<std::uint64_t>(size_, offset + n);
+    lock.unlock();
+    wake_.notify_one();
+    return Status::OK();
+  }
+  void StartWriteback(std::uint64_t offset, std::size_t n) override {
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back({offset, n, true, {}});
+    }
+    wake_.notify_one();
+  }
+  Status Truncate(std::uint64_t size) override {
+    Status s = Drain();
+    if (s.ok()) s = base_->Truncate(size);
+    if (s.ok()) size_ = size;
+    return s;
+  }
+  Status Sync() override {
+    Status s = Drain();
+    return s.ok() ? base_->Sync() : s;
+  }
+  std::uint64_t Size() const override { return size_; }
+  const std::string& Path() const override { return base_->Path(); }
+
+ private:
+  struct Op {
+    std::uint64_t offset;
+    std::size_t n;
+    bool writeback;  // a hint only, no bytes
+    std::string bytes;
+  };
+
+  // Waits until every write handed over is done; the first failure.
+  Status Drain() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return queue_.empty() && !busy_; });
+    return failed_;
+  }
+
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // ending, everything written
+      Op op = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+      const bool failed = !failed_.ok();
+      lock.unlock();
+      // After a failure nothing more is written: the caller hears of it
+      // from its next write or its sync.
+      Status s;
+      if (!failed && op.writeback) base_->StartWriteback(op.offset, op.n);
+      if (!failed && !op.writeback) s = base_->WriteAt(op.offset, op.bytes.data(), op.n);
+      lock.lock();
+      busy_ = false;
+      if (!op.writeback) {
+        queued_ -= op.n;
+        if (spare_.empty()) spare_.push_back(std::move(op.bytes));
+      }
+      if (!s.ok() && failed_.ok()) failed_ = s;
+      room_.notify_one();
+      if (queue_.empty()) idle_.notify_all();
+    }
+  }
+
+  std::unique_ptr<RandomFile> base_;
+  std::uint64_t size_;  // the caller's view: with the writes still waiting
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_, room_, idle_;
+  std::deque<Op> queue_;
+  std::vector<std::string> spare_;  // buffers of written batches, for the next ones
+  std::size_t queued_ = 0;          // bytes in queue_
+  bool busy_ = false;               // the thread is writing one
+  bool ending_ = false;
+  Status failed_;
+};
+
+class WriteBehindFiles : public Env {
+ public:
+  WriteBehindFiles(Env* base, std::string path) : base_(base), path_(std::move(path)) {}
+  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
+    return base_->OpenRead(path, file);
+  }
+  Status OpenWrite(const std::string& path, bool create,
+                   std::unique_ptr<RandomFile>* file) override {
+    Status s = base_->OpenWrite(path, create, file);
+    if (s.ok() && path == path_) *file = std::make_unique<WriteBehindFile>(std::move(*file));
+    return s;
+  }
+  Status Rename(const std::string& from, const std::string& to) override {
+    return base_->Rename(from, to);
+  }
+  Status Remove(const std::string& path) override { return base_->Remove(path); }
+  bool Exists(const std::string& path) override { return base_->Exists(path); }
+  Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
+  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
+    return base_->ListDir(dir, names);
+  }
+  Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
+  Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
+  void ReleaseLater(std::function<void()> release) override {
+    base_->ReleaseLater(std::move(release));
+  }
+
+ private:
+  Env* base_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<Env> WriteBehindEnv(Env* base, std::string path) {
+  return std::make_unique<WriteBehindFiles>(base, std::move(path));
+}
+
+}  // namespace engine
