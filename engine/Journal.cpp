@@ -286,10 +286,27 @@ bool CommitBatch::Holds(const std::string& journal) const {
 
 Status CommitBatch::Add(Entry entry) {
   entries_.push_back(std::move(entry));
-  return entries_.size() >= kBatchTables ? Commit() : Status::OK();
+  return entries_.size() >= kBatchTables && !gather_only_ ? Commit() : Status::OK();
+}
+
+Status CommitBatch::TakeFrom(CommitBatch& other) {
+  std::vector<Entry> taken;
+  taken.swap(other.entries_);
+  Status s;
+  for (Entry& entry : taken) {
+    if (s.ok()) {
+      s = Add(std::move(entry));
+    } else {
+      Drop(entry);  // as its batch would have
+    }
+  }
+  return s;
 }
 
 Status CommitBatch::Commit() {
+  if (gather_only_) {
+    return Status(DBIERR_NOTSUPPORTED, "the tables before this one are not committed yet");
+  }
   std::vector<Entry> entries;
   entries.swap(entries_);
   if (entries.empty()) return Status::OK();

@@ -19,6 +19,7 @@
 #include "TableVerify.h"
 #include "ToolRunUtil.h"
 #include "cpKeyViol.h"
+#include "cpTbAhead.h"
 #include "cpTbOrder.h"
 #include "cpTbTool.h"
 #include "exVardex.h"
@@ -545,6 +546,17 @@ void TToolRun::RunOneTable(const QString& file, const std::function<void()>& wor
   NoteSetAside(file);
 }
 
+namespace {
+
+// The tables a restructure may write records into when it sets them aside
+// are never restructured beside another table.
+bool MayGoAhead(const QString& file) {
+  return file.compare("KEYVIOL.DB", Qt::CaseInsensitive) != 0 &&
+         file.compare("PROBLEMS.DB", Qt::CaseInsensitive) != 0;
+}
+
+}  // namespace
+
 void TToolRun::RunTables(const QString& caption_key, const QString& database_name,
                             TToolResult on_cancel, bool strip, const QString& save_as_folder,
                             const QString& meta_folder) {
@@ -570,15 +582,37 @@ void TToolRun::RunTables(const QString& caption_key, const QString& database_nam
     }
     waiting.clear();
   };
+  // In place, the tables go two at a time: while this thread restructures
+  // one, a second thread restructures the next, whose commit then joins
+  // the batch in its turn. A hook that watches each request sees them one
+  // at a time, in order, on this thread.
+  const bool two_at_once = in_place && !strip && !tools.OnRestructureRequest;
+  std::unique_ptr<TTableAhead> ahead;
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
     tools.TableName = ToStd(file);
+    std::unique_ptr<TTableAhead> mine;
+    if (ahead && ahead->Table() == ToStd(file)) {
+      mine = std::move(ahead);
+    } else if (two_at_once && i + 1 < tables.size() && MayGoAhead(tables[i + 1])) {
+      ahead = std::make_unique<TTableAhead>(tools, ToStd(tables[i + 1]));
+    }
     TableProgress(file, i + 1, on_cancel, commit);
+    std::string written;
     RunOneTable(file, [&] {
       try {
+        if (mine && mine->TakeInto(batch)) {
+          tools.LastKeyViolations.clear();  // a table that sets records aside is not taken
+          tools.LastProblems.clear();
+          written = mine->TablePath();
+          return;
+        }
+        mine.reset();
         tools.Restructure(save_as_folder.isEmpty() ? std::string() : ToStd(save_as_folder + file),
                           strip);
+        written = tools.TablePath();
       } catch (...) {
+        ahead.reset();  // nothing of the next table stays behind
         try {
           commit();
         } catch (...) {
@@ -587,7 +621,7 @@ void TToolRun::RunTables(const QString& caption_key, const QString& database_nam
         throw;
       }
     });
-    if (in_place) waiting << ToQt(tools.TablePath());
+    if (in_place) waiting << ToQt(written);
   }
   commit();
 }
