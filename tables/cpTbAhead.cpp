@@ -25,6 +25,17 @@ TTableAhead::TTableAhead(const TZelTableTools& like, const std::string& table)
 
 TTableAhead::~TTableAhead() {
   if (done_.valid()) done_.wait();
+  Discard();
+}
+
+void TTableAhead::Discard() {
+  if (!held_ || held_->Empty()) return;
+  held_.reset();
+  // The table's source is closed by the background releaser: its lock is
+  // gone once every release handed over so far has run.
+  std::promise<void> released;
+  engine::Env::Default()->ReleaseLater([&released] { released.set_value(); });
+  released.get_future().wait();
 }
 
 bool TTableAhead::TakeInto(engine::CommitBatch& batch) {
@@ -35,11 +46,6 @@ bool TTableAhead::TakeInto(engine::CommitBatch& batch) {
     if (!s.ok()) throw EBdeApi(s);
     return true;
   }
-  // The table's source is closed by the background releaser: its lock is
-  // gone once every release handed over so far has run.
-  held_.reset();
-  std::promise<void> released;
-  engine::Env::Default()->ReleaseLater([&released] { released.set_value(); });
-  released.get_future().wait();
+  Discard();
   return false;
 }

@@ -38,6 +38,9 @@ class TTableAhead {
   const std::string& TablePath() const { return tools_.TablePath(); }
 
  private:
+  // Drops a staged table not taken, and waits until nothing holds it.
+  void Discard();
+
   std::string table_;
   TZelTableTools tools_;
   std::unique_ptr<engine::CommitBatch> held_;
