@@ -63,10 +63,15 @@ class TScriptedDriver : public toolrun::TRunDriver {
     detail_ = m.Detail;
     return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons != toolrun::rbYesNo;
   }
-  void ProgressStart(const QString&, int, bool) override { progress_shown_ = true; }
-  bool ProgressStep(const QString&, int) override {
+  void ProgressStart(const QString& caption, int, bool) override {
+    progress_shown_ = true;
+    caption_ = caption;
+  }
+  bool ProgressStep(const QString& text, int) override {
     ++steps_;
-    return true;
+    if (!caption_.startsWith("Update(") || text != cancel_at_) return true;
+    cancel_at_.clear();  // pressed once
+    return false;
   }
   void ProgressResume() override { progress_shown_ = true; }
   void ProgressHide() override { progress_shown_ = false; }
@@ -77,6 +82,8 @@ class TScriptedDriver : public toolrun::TRunDriver {
   QStringList shown_;  // each message's first key and its arguments
   QString detail_;  // of the last message
   int steps_ = 0;
+  QString cancel_at_;  // the step of the Update at which Cancel is pressed
+  QString caption_;
   bool progress_shown_ = false;
   bool controls_off_ = false;  // as a window's tool controls are during a run
 
@@ -315,6 +322,7 @@ TEST_F(ToolRunTest, TablesTakenAheadEndAsTablesTakenInTurn) {
     TToolResult result;
     const char* message;
     const char* detail;
+    const char* cancel_at = "";
   };
   const TAheadCase cases[] = {
       {"every table", "", false, nullptr, trSuccess, "Success", ""},
@@ -323,6 +331,9 @@ TEST_F(ToolRunTest, TablesTakenAheadEndAsTablesTakenInTurn) {
       {"the table ahead is protected", "secret", false, nullptr, trSuccess, "Success", ""},
       {"the table ahead fails while rewritten", "", false,
        [](const fs::path& db) { fs::remove(db / "T1.MB"); }, trCorrupted, "Corrupted", "T1.MB"},
+      // The table ahead is staged when the question comes, and let go.
+      {"cancelled before the table ahead", "", false, nullptr, trRepeat, "NotFinished", "",
+       "Table(T1.DB)"},
   };
   const std::thread::id run_thread = std::this_thread::get_id();
   std::vector<std::thread::id> asked;
@@ -345,6 +356,7 @@ TEST_F(ToolRunTest, TablesTakenAheadEndAsTablesTakenInTurn) {
       engine::TSession::Default().RemoveAllPasswords();
       asked.clear();
       TScriptedDriver driver(QString::fromStdString(db.string()), true, true);
+      driver.cancel_at_ = c.cancel_at;
       TZelTableTools tools;
       if (in_turn) tools.OnRestructureRequest = [](const CRTblDesc&) {};
       toolrun::TToolRun run(driver, tools);
