@@ -402,7 +402,11 @@ Status CommitBatch::Commit() {
   locks.clear();
   for (std::size_t i = 0; i < n; ++i) {
     if (done[i] && synced.ok()) RemoveStagingDir(entries[i].env, entries[i].staging);
-    if (entries[i].release) entries[i].release();
+  }
+  // The replaced files' blocks are freed as their last handles close, on
+  // the releaser's thread: after the folders above, which would wait for it.
+  for (Entry& e : entries) {
+    if (e.release) e.release();
   }
   Heartbeat();
   return first;
