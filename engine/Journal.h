@@ -60,6 +60,12 @@ class CommitBatch {
   };
 
   CommitBatch() = default;
+  // A batch that only gathers, for a table restructured on another thread
+  // ahead of its turn: it never commits (Commit fails at once, so a
+  // restructure that needs the tables before it durable fails instead),
+  // and the batch of the run takes its tables over with TakeFrom.
+  struct GatherOnly {};
+  explicit CommitBatch(GatherOnly) : gather_only_(true) {}
   // Tables never committed keep their old files (their staging goes).
   ~CommitBatch();
   CommitBatch(const CommitBatch&) = delete;
@@ -69,6 +75,8 @@ class CommitBatch {
   Status Add(Entry entry);
   // Commits every table added so far; answers the first failure.
   Status Commit();
+  // Adds the tables of `other`, in its order; `other` is left empty.
+  Status TakeFrom(CommitBatch& other);
   bool Empty() const { return entries_.empty(); }
   // Whether the table of this journal waits in the batch.
   bool Holds(const std::string& journal) const;
@@ -80,6 +88,7 @@ class CommitBatch {
  private:
   void Drop(Entry& entry);
   std::vector<Entry> entries_;
+  bool gather_only_ = false;
 };
 
 class ScopedCommitBatch {

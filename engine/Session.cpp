@@ -107,9 +107,20 @@ std::string TSession::AliasPath(const std::string& alias) const {
 }
 
 void TSession::AddPassword(const std::string& password) {
+  const std::lock_guard<std::mutex> lock(passwords_mutex_);
   if (std::find(passwords_.begin(), passwords_.end(), password) == passwords_.end()) {
     passwords_.push_back(password);
   }
+}
+
+void TSession::RemoveAllPasswords() {
+  const std::lock_guard<std::mutex> lock(passwords_mutex_);
+  passwords_.clear();
+}
+
+std::vector<std::string> TSession::Passwords() const {
+  const std::lock_guard<std::mutex> lock(passwords_mutex_);
+  return passwords_;
 }
 
 bool TSession::RequestPassword(const std::string& table_path) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,11 @@ class TSession {
   // looked.
   bool ConfigFileFound() const;
 
-  // Passwords.
+  // Passwords. The list may be read on any thread while the window's
+  // thread adds to it.
   void AddPassword(const std::string& password);
-  void RemoveAllPasswords() { passwords_.clear(); }
-  const std::vector<std::string>& Passwords() const { return passwords_; }
+  void RemoveAllPasswords();
+  std::vector<std::string> Passwords() const;
   void SetOnPassword(PasswordRequest handler) { on_password_ = std::move(handler); }
   // Asks the handler; false when there is none or it declined.
   bool RequestPassword(const std::string& table_path);
@@ -53,6 +55,7 @@ class TSession {
   EngineConfig LoadConfig() const;
 
   std::string config_file_;
+  mutable std::mutex passwords_mutex_;
   std::vector<std::string> passwords_;
   PasswordRequest on_password_;
 };

@@ -75,11 +75,13 @@ void TTable::Reopen() {
   options.lock = false;  // this table holds the lock itself
   options.passwords = session.Passwords();
   const std::string path = path_;
-  options.request_password = [&session, path](std::vector<std::string>* passwords) {
-    if (!session.RequestPassword(path)) return false;
-    *passwords = session.Passwords();
-    return true;
-  };
+  if (AskPassword) {
+    options.request_password = [&session, path](std::vector<std::string>* passwords) {
+      if (!session.RequestPassword(path)) return false;
+      *passwords = session.Passwords();
+      return true;
+    };
+  }
   cursor_.reset();
   table_.reset();
   Status s = ParadoxTable::Open(path_, options, &table_);

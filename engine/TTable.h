@@ -82,6 +82,10 @@ class TTable {
   TFieldDefs FieldDefs;
   int KeyFields = 0;     // CreateTable: the first n fields form the key
   std::string Password;  // CreateTable: protects the new table
+  // Whether an open of a protected table that no listed password fits asks
+  // the session's password request (which shows a window); without it the
+  // open fails.
+  bool AskPassword = true;
 
   void Open();
   void Close();

@@ -59,6 +59,12 @@ void TZelTableTools::SetMetaDatabaseName(const std::string& name) {
   meta_->DatabaseName = name;
 }
 
+void TZelTableTools::CopySettings(const TZelTableTools& other) {
+  DatabaseName = other.DatabaseName;
+  Password = other.Password;
+  SetMetaDatabaseName(other.metaDatabaseName_);
+}
+
 void TZelTableTools::OpenMeta() {
   // The default follows the database name, so it is worked out anew at
   // every open rather than kept from the database opened before.

@@ -58,6 +58,9 @@ class TZelTableTools : public engine::TTable {
   std::function<void(const CRTblDesc& request)> OnRestructureRequest;
 
   engine::TTable& MetaTable() { return *meta_; }
+  // Takes the database name, the reference folder and the password of
+  // another component.
+  void CopySettings(const TZelTableTools& other);
 
   // The reference folder: the one last set, or by default the database's
   // folder followed by "/METADATA". Setting it empty restores the default.

@@ -2,6 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
@@ -19,6 +24,7 @@
 #include "TableVerify.h"
 #include "ToolRunUtil.h"
 #include "cpKeyViol.h"
+#include "cpTbAhead.h"
 #include "cpTbOrder.h"
 #include "cpTbTool.h"
 #include "exVardex.h"
@@ -419,6 +425,63 @@ void TToolRun::UnparkTables(const QString& folder) {
   }
 }
 
+namespace {
+
+// Opens every other table of a folder (the second, the fourth ...) on a
+// thread of its own, alone and closed at once, while the caller opens the
+// others. A table that does not open there (damaged, held, or protected by
+// a password not known yet) is opened again by the caller in its turn, so
+// its failure, or its password question, is the caller's as ever.
+class TOpenedAhead {
+ public:
+  TOpenedAhead(const QString& folder, const QStringList& tables)
+      : opened_(static_cast<std::size_t>(tables.size())) {
+    done_ = std::async(std::launch::async, [this, folder = ToStd(folder + '/'), tables] {
+      engine::TTable table;
+      table.Exclusive = true;
+      table.AskPassword = false;
+      for (int i = 1; i < tables.size() && !stop_; i += 2) {
+        bool ok = false;
+        try {
+          table.DatabaseName = folder;
+          table.TableName = ToStd(tables[i]);
+          table.Open();
+          table.Close();
+          ok = true;
+        } catch (...) {
+          try {
+            table.Close();
+          } catch (...) {
+          }
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        opened_[static_cast<std::size_t>(i)] = ok ? 1 : -1;
+        ready_.notify_all();
+      }
+    });
+  }
+  ~TOpenedAhead() {
+    stop_ = true;
+    done_.wait();
+  }
+  // Whether the table of this place opened on the other thread (waits for it).
+  bool Opened(int i) {
+    if (i % 2 == 0) return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return opened_[static_cast<std::size_t>(i)] != 0; });
+    return opened_[static_cast<std::size_t>(i)] > 0;
+  }
+
+ private:
+  std::vector<int> opened_;  // 0 not yet, 1 opened, -1 did not open
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::atomic<bool> stop_{false};
+  std::future<void> done_;
+};
+
+}  // namespace
+
 void TToolRun::VerifyTables(const QString& folder) {
   // The engine opens the data file alone: the companions are not read, so
   // nothing needs to be renamed (the reference copy is never touched).
@@ -426,9 +489,11 @@ void TToolRun::VerifyTables(const QString& folder) {
   table.Exclusive = true;
   const QStringList tables = ListTables(folder + '/');
   d_.ProgressStart(d_.Format("ProcessCaptions", "Check", {d_.Alias()}), tables.size(), false);
+  TOpenedAhead ahead(folder, tables);
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
     d_.ProgressStep(d_.Format("ProcessCaptions", "Table", {file}), i + 1);
+    if (ahead.Opened(i)) continue;
     TToolResult result = trSuccess;
     QString detail;
     try {
@@ -545,6 +610,17 @@ void TToolRun::RunOneTable(const QString& file, const std::function<void()>& wor
   NoteSetAside(file);
 }
 
+namespace {
+
+// The tables a restructure may write records into when it sets them aside
+// are never restructured beside another table.
+bool MayGoAhead(const QString& file) {
+  return file.compare("KEYVIOL.DB", Qt::CaseInsensitive) != 0 &&
+         file.compare("PROBLEMS.DB", Qt::CaseInsensitive) != 0;
+}
+
+}  // namespace
+
 void TToolRun::RunTables(const QString& caption_key, const QString& database_name,
                             TToolResult on_cancel, bool strip, const QString& save_as_folder,
                             const QString& meta_folder) {
@@ -570,15 +646,37 @@ void TToolRun::RunTables(const QString& caption_key, const QString& database_nam
     }
     waiting.clear();
   };
+  // In place, the tables go two at a time: while this thread restructures
+  // one, a second thread restructures the next, whose commit then joins
+  // the batch in its turn. A hook that watches each request sees them one
+  // at a time, in order, on this thread.
+  const bool two_at_once = in_place && !strip && !tools.OnRestructureRequest;
+  std::unique_ptr<TTableAhead> ahead;
   for (int i = 0; i < tables.size(); ++i) {
     const QString& file = tables[i];
     tools.TableName = ToStd(file);
+    std::unique_ptr<TTableAhead> mine;
+    if (ahead && ahead->Table() == ToStd(file)) {
+      mine = std::move(ahead);
+    } else if (two_at_once && i + 1 < tables.size() && MayGoAhead(tables[i + 1])) {
+      ahead = std::make_unique<TTableAhead>(tools, ToStd(tables[i + 1]));
+    }
     TableProgress(file, i + 1, on_cancel, commit);
+    std::string written;
     RunOneTable(file, [&] {
       try {
+        if (mine && mine->TakeInto(batch)) {
+          tools.LastKeyViolations.clear();  // a table that sets records aside is not taken
+          tools.LastProblems.clear();
+          written = mine->TablePath();
+          return;
+        }
+        mine.reset();
         tools.Restructure(save_as_folder.isEmpty() ? std::string() : ToStd(save_as_folder + file),
                           strip);
+        written = tools.TablePath();
       } catch (...) {
+        ahead.reset();  // nothing of the next table stays behind
         try {
           commit();
         } catch (...) {
@@ -587,7 +685,7 @@ void TToolRun::RunTables(const QString& caption_key, const QString& database_nam
         throw;
       }
     });
-    if (in_place) waiting << ToQt(tools.TablePath());
+    if (in_place) waiting << ToQt(written);
   }
   commit();
 }

@@ -13,14 +13,21 @@
 
 #include <QDir>
 #include <QFile>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
+#include <thread>
 
+#include "Env.h"
+#include "Restructure.h"
 #include "RunLock.h"
 #include "Session.h"
+#include "TableLock.h"
+#include "TableWriter.h"
 #include "TTable.h"
 #include "VdxRun.h"
 #include "ZipTestSupport.h"
@@ -56,10 +63,15 @@ class TScriptedDriver : public toolrun::TRunDriver {
     detail_ = m.Detail;
     return m.Keys.value(0) == "AreYouSure" ? confirm_ : m.Buttons != toolrun::rbYesNo;
   }
-  void ProgressStart(const QString&, int, bool) override { progress_shown_ = true; }
-  bool ProgressStep(const QString&, int) override {
+  void ProgressStart(const QString& caption, int, bool) override {
+    progress_shown_ = true;
+    caption_ = caption;
+  }
+  bool ProgressStep(const QString& text, int) override {
     ++steps_;
-    return true;
+    if (!caption_.startsWith("Update(") || text != cancel_at_) return true;
+    cancel_at_.clear();  // pressed once
+    return false;
   }
   void ProgressResume() override { progress_shown_ = true; }
   void ProgressHide() override { progress_shown_ = false; }
@@ -70,6 +82,8 @@ class TScriptedDriver : public toolrun::TRunDriver {
   QStringList shown_;  // each message's first key and its arguments
   QString detail_;  // of the last message
   int steps_ = 0;
+  QString cancel_at_;  // the step of the Update at which Cancel is pressed
+  QString caption_;
   bool progress_shown_ = false;
   bool controls_off_ = false;  // as a window's tool controls are during a run
 
@@ -249,6 +263,140 @@ TEST_F(ToolRunTest, ToolsAndOutcomes) {
       EXPECT_EQ(name.find('$'), std::string::npos) << name;
     }
   }
+}
+
+// Three tables without links: an Update takes them two at a time, the
+// second of a pair on a thread of its own. Whatever happens to the table
+// taken ahead, the run ends as one that takes the tables one by one (a hook
+// on each request keeps it to that): the same result, the same messages
+// and the same bytes in every file; a table found faulty only while it is
+// rewritten is reported, keeps its files and holds nothing.
+TEST_F(ToolRunTest, TablesTakenAheadEndAsTablesTakenInTurn) {
+  using engine::FieldType;
+  using engine::FieldValue;
+  const auto field = [](const char* name, FieldType type, int size) {
+    engine::FieldDesc f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    return f;
+  };
+  // T1 is the one taken ahead; `cut` gives its reference a shorter name.
+  const auto make = [&](const fs::path& db, const std::string& password, bool cut) {
+    fs::remove_all(db);
+    fs::create_directories(db / "METADATA");
+    engine::Env* env = engine::Env::Default();
+    for (int t = 0; t < 3; ++t) {
+      const std::string name = "T" + std::to_string(t) + ".DB";
+      engine::TableDefinition def;
+      def.fields = {field("Id", FieldType::Long, 4), field("Name", FieldType::Alpha, 20),
+                    field("Note", FieldType::Memo, 11)};
+      def.key_fields = 1;
+      ASSERT_TRUE(engine::CreateTable(env, (db / name).string(), def).ok());
+      std::unique_ptr<engine::TableWriter> w;
+      ASSERT_TRUE(engine::TableWriter::Open(env, (db / name).string(), 0, &w).ok());
+      for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(w->Append({FieldValue::Int(i), FieldValue::Str("Name number " + std::to_string(i)),
+                               FieldValue::Str(std::string(40, static_cast<char>('a' + i % 26)))})
+                        .ok());
+      }
+      ASSERT_TRUE(w->Sync().ok());
+      w.reset();
+      // A pack writes the primary index, and protects T1 when told to.
+      CRTblDesc pack{};
+      std::snprintf(pack.szTblType, sizeof pack.szTblType, "PARADOX");
+      pack.bPack = true;
+      pack.bProtected = t == 1 && !password.empty();
+      std::snprintf(pack.szPassword, sizeof pack.szPassword, "%s", pack.bProtected ? password.c_str() : "");
+      ASSERT_TRUE(engine::RestructureTable((db / name).string(), pack, {}, nullptr).ok());
+      if (t == 1 && cut) def.fields[1].size = 8;
+      def.fields.push_back(field("Remark", FieldType::Alpha, 10));
+      ASSERT_TRUE(engine::CreateTable(env, (db / "METADATA" / name).string(), def).ok());
+    }
+  };
+  struct TAheadCase {
+    const char* name;
+    std::string password;
+    bool cut;
+    std::function<void(const fs::path&)> damage;
+    TToolResult result;
+    const char* message;
+    const char* detail;
+    const char* cancel_at = "";
+  };
+  const TAheadCase cases[] = {
+      {"every table", "", false, nullptr, trSuccess, "Success", ""},
+      {"the table ahead sets records aside", "", true, nullptr, trSuccess, "RecordsSetAside",
+       "T1.DB"},
+      {"the table ahead is protected", "secret", false, nullptr, trSuccess, "Success", ""},
+      {"the table ahead fails while rewritten", "", false,
+       [](const fs::path& db) { fs::remove(db / "T1.MB"); }, trCorrupted, "Corrupted", "T1.MB"},
+      // The table ahead is staged when the question comes, and let go.
+      {"cancelled before the table ahead", "", false, nullptr, trRepeat, "NotFinished", "",
+       "Table(T1.DB)"},
+  };
+  const std::thread::id run_thread = std::this_thread::get_id();
+  std::vector<std::thread::id> asked;
+  engine::TSession::Default().SetOnPassword([&](const std::string&, bool& go_on) {
+    asked.push_back(std::this_thread::get_id());
+    engine::TSession::Default().AddPassword("secret");
+    go_on = true;
+  });
+  for (const TAheadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::map<std::string, std::string> files[2];
+    QStringList shown[2];
+    const fs::path made = home_ / "AHEAD";
+    make(made, c.password, c.cut);
+    if (c.damage) c.damage(made);
+    for (const bool in_turn : {true, false}) {
+      const fs::path db = home_ / "DEMO";
+      fs::remove_all(db);
+      fs::copy(made, db, fs::copy_options::recursive);
+      engine::TSession::Default().RemoveAllPasswords();
+      asked.clear();
+      TScriptedDriver driver(QString::fromStdString(db.string()), true, true);
+      driver.cancel_at_ = c.cancel_at;
+      TZelTableTools tools;
+      if (in_turn) tools.OnRestructureRequest = [](const CRTblDesc&) {};
+      toolrun::TToolRun run(driver, tools);
+      try {
+        run.RunUpdate();
+      } catch (const EAbort&) {
+      }
+      EXPECT_EQ(run.LastResult(), c.result);
+      EXPECT_EQ(driver.keys_.last(), c.message) << driver.keys_.join(' ').toStdString();
+      EXPECT_NE(driver.detail_.toStdString().find(c.detail), std::string::npos);
+      EXPECT_EQ(asked.size(), c.password.empty() ? 0u : 1u);
+      for (const std::thread::id& id : asked) EXPECT_EQ(id, run_thread);
+      // Nothing staged, parked or locked stays behind.
+      for (const auto& entry : fs::directory_iterator(db)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find('$'), std::string::npos) << name;
+        EXPECT_EQ(name.find('~'), std::string::npos) << name;
+      }
+      for (const char* name : {"T0.DB", "T1.DB", "T2.DB"}) {
+        EXPECT_FALSE(engine::IsLockedByOther((db / name).string())) << name;
+      }
+      files[in_turn] = Files(db);
+      files[in_turn].erase(toolrun::kRunLockFile);
+      for (const char* sub : {"KEYVIOL", "PROBLEMS"}) {
+        if (!fs::exists(db / sub)) continue;
+        // Named after the moment of the run.
+        for (const auto& [name, bytes] : Files(db / sub)) {
+          files[in_turn][sub + ("/" + std::regex_replace(name, std::regex("_[0-9_]+"), ""))] = bytes;
+        }
+      }
+      shown[in_turn] = driver.shown_;
+    }
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_TRUE(files[0] == files[1]);
+    if (c.cut) EXPECT_TRUE(files[0].count("PROBLEMS/T1.DB")) << shown[0].join(';').toStdString();
+    if (c.damage) EXPECT_TRUE(files[0].count("T1.DB") && !files[0].count("T1.MB"));
+  }
+  engine::TSession::Default().SetOnPassword(nullptr);
+  engine::TSession::Default().RemoveAllPasswords();
+  fs::remove_all(home_ / "AHEAD");
 }
 
 // The work folders of a restore: the former ones set aside, put back, removed.
