@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Status.h"
@@ -62,6 +63,37 @@ class Env {
   // on a background thread (those still pending at exit are left to the
   // system). Others run it at once.
   virtual void ReleaseLater(std::function<void()> release) { release(); }
+};
+
+// An Env that hands every call to another one; a layer over it overrides
+// only what it changes.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* base) : base_(base) {}
+  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
+    return base_->OpenRead(path, file);
+  }
+  Status OpenWrite(const std::string& path, bool create,
+                   std::unique_ptr<RandomFile>* file) override {
+    return base_->OpenWrite(path, create, file);
+  }
+  Status Rename(const std::string& from, const std::string& to) override {
+    return base_->Rename(from, to);
+  }
+  Status Remove(const std::string& path) override { return base_->Remove(path); }
+  bool Exists(const std::string& path) override { return base_->Exists(path); }
+  Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
+  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
+    return base_->ListDir(dir, names);
+  }
+  Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
+  Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
+  void ReleaseLater(std::function<void()> release) override {
+    base_->ReleaseLater(std::move(release));
+  }
+
+ protected:
+  Env* base_;
 };
 
 // Creates (or empties) path, writes data into it and syncs it.

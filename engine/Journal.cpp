@@ -244,12 +244,9 @@ class DeferredSyncFile : public RandomFile {
   std::unique_ptr<RandomFile> base_;
 };
 
-class DeferredSyncEnv : public Env {
+class DeferredSyncEnv : public EnvWrapper {
  public:
-  DeferredSyncEnv(Env* base, std::string dir) : base_(base), dir_(std::move(dir)) {}
-  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
-    return base_->OpenRead(path, file);
-  }
+  DeferredSyncEnv(Env* base, std::string dir) : EnvWrapper(base), dir_(std::move(dir)) {}
   Status OpenWrite(const std::string& path, bool create,
                    std::unique_ptr<RandomFile>* file) override {
     Status s = base_->OpenWrite(path, create, file);
@@ -257,25 +254,11 @@ class DeferredSyncEnv : public Env {
       *file = std::make_unique<DeferredSyncFile>(std::move(*file));
     return s;
   }
-  Status Rename(const std::string& from, const std::string& to) override {
-    return base_->Rename(from, to);
-  }
-  Status Remove(const std::string& path) override { return base_->Remove(path); }
-  bool Exists(const std::string& path) override { return base_->Exists(path); }
   Status SyncDir(const std::string& dir) override {
     return dir == dir_ ? Status::OK() : base_->SyncDir(dir);
   }
-  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
-    return base_->ListDir(dir, names);
-  }
-  Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
-  Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
-  void ReleaseLater(std::function<void()> release) override {
-    base_->ReleaseLater(std::move(release));
-  }
 
  private:
-  Env* base_;
   std::string dir_;
 };
 

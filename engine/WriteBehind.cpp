@@ -128,35 +128,17 @@ class WriteBehindFile : public RandomFile {
   Status failed_;
 };
 
-class WriteBehindFiles : public Env {
+class WriteBehindFiles : public EnvWrapper {
  public:
-  WriteBehindFiles(Env* base, std::string path) : base_(base), path_(std::move(path)) {}
-  Status OpenRead(const std::string& path, std::unique_ptr<RandomFile>* file) override {
-    return base_->OpenRead(path, file);
-  }
+  WriteBehindFiles(Env* base, std::string path) : EnvWrapper(base), path_(std::move(path)) {}
   Status OpenWrite(const std::string& path, bool create,
                    std::unique_ptr<RandomFile>* file) override {
     Status s = base_->OpenWrite(path, create, file);
     if (s.ok() && path == path_) *file = std::make_unique<WriteBehindFile>(std::move(*file));
     return s;
   }
-  Status Rename(const std::string& from, const std::string& to) override {
-    return base_->Rename(from, to);
-  }
-  Status Remove(const std::string& path) override { return base_->Remove(path); }
-  bool Exists(const std::string& path) override { return base_->Exists(path); }
-  Status SyncDir(const std::string& dir) override { return base_->SyncDir(dir); }
-  Status ListDir(const std::string& dir, std::vector<std::string>* names) override {
-    return base_->ListDir(dir, names);
-  }
-  Status CreateDir(const std::string& dir) override { return base_->CreateDir(dir); }
-  Status RemoveDir(const std::string& dir) override { return base_->RemoveDir(dir); }
-  void ReleaseLater(std::function<void()> release) override {
-    base_->ReleaseLater(std::move(release));
-  }
 
  private:
-  Env* base_;
   std::string path_;
 };
 
