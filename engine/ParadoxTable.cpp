@@ -33,17 +33,14 @@ bool TableCursor::Next() {
       return true;
     }
     if (loaded_) ++chain_pos_;
-    if (chain_pos_ >= chain.size()) {
+    if (chain_pos_ >= std::min(chain.size(), end_)) {
       record_ = nullptr;
       return false;
     }
     const std::size_t size = table_->Header().BlockSize();
     if (chain_pos_ < window_pos_ || chain_pos_ >= window_pos_ + window_count_) {
-      const std::size_t most = std::max<std::size_t>(1, kReadWindow / size);
-      std::uint32_t n = 1;
-      while (n < most && chain_pos_ + n < chain.size() &&
-             chain[chain_pos_ + n].number == chain[chain_pos_].number + n)
-        ++n;
+      const auto n = static_cast<std::uint32_t>(
+          std::min(WindowEnd(*table_, chain_pos_), end_) - chain_pos_);
       status_ = table_->LoadBlocks(chain[chain_pos_].number, n, &block_);
       if (!status_.ok()) return false;
       window_pos_ = chain_pos_;
@@ -53,6 +50,14 @@ bool TableCursor::Next() {
     loaded_ = true;
     in_block_ = -1;
   }
+}
+
+std::size_t TableCursor::WindowEnd(const ParadoxTable& table, std::size_t pos) {
+  const auto& chain = table.Chain();
+  const std::size_t most = std::max<std::size_t>(1, kReadWindow / table.Header().BlockSize());
+  std::size_t n = 1;
+  while (n < most && pos + n < chain.size() && chain[pos + n].number == chain[pos].number + n) ++n;
+  return pos + n;
 }
 
 Status TableCursor::Seek(std::uint32_t ordinal) {

@@ -52,6 +52,14 @@ class ParadoxTable;
 class TableCursor {
  public:
   explicit TableCursor(const ParadoxTable* table) : table_(table) {}
+  // Iterates only the blocks at chain positions [first, end). Reads are the
+  // same as a whole-table cursor's when first is where one of its reads
+  // begins (0 or a WindowEnd).
+  TableCursor(const ParadoxTable* table, std::size_t first, std::size_t end)
+      : table_(table), end_(end), chain_pos_(first) {}
+  // Where the cursor's read from chain position pos ends: the blocks that
+  // follow it in the chain and in the file, up to one read window.
+  static std::size_t WindowEnd(const ParadoxTable& table, std::size_t pos);
   // Advances to the next record; false at the end or on damage (status()).
   bool Next();
   // Positions before the record with this ordinal (0-based) so that Next()
@@ -68,6 +76,7 @@ class TableCursor {
   // together: block_ holds window_count_ of them from chain position
   // window_pos_ on; the current one begins at block_at_.
   std::string block_;
+  std::size_t end_ = SIZE_MAX;  // chain position where iteration stops
   std::size_t window_pos_ = 0, window_count_ = 0;
   std::size_t block_at_ = 0;
   std::size_t chain_pos_ = 0;

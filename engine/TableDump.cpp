@@ -1,10 +1,20 @@
 #include "TableDump.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include "ByteOrder.h"
+#include "DataBlock.h"
 #include "DataFileHeader.h"
 #include "FieldCodec.h"
 #include "Sha256.h"
@@ -13,173 +23,463 @@ namespace engine {
 
 namespace {
 
-void PutDigits(char* at, std::int64_t v, int width) {
-  for (int i = width - 1; i >= 0; --i, v /= 10) at[i] = static_cast<char>('0' + v % 10);
-}
+// Text built with raw appends: Room(n) makes n bytes writable at the end,
+// Commit takes what was written there.
+class TextBuffer {
+ public:
+  char* Room(std::size_t n) {
+    if (buf_.size() - used_ < n) buf_.resize(std::max(buf_.size() * 2, used_ + n));
+    return buf_.data() + used_;
+  }
+  void Commit(char* end) { used_ = static_cast<std::size_t>(end - buf_.data()); }
+  void Append(const std::string& s) {
+    if (s.empty()) return;
+    std::memcpy(Room(s.size()), s.data(), s.size());
+    used_ += s.size();
+  }
+  const char* data() const { return buf_.data(); }
+  std::size_t size() const { return used_; }
+  void Truncate(std::size_t n) { used_ = n; }
 
-// The forms FormatDate and FormatTime give, written in place with one
-// append each; false for values outside the range where those forms have
-// fixed widths.
-bool PutDate(std::string* out, std::int64_t day) {
-  int y, m, d;
-  CivilFromDay(day, &y, &m, &d);
-  if (y < 1 || y > 9999) return false;
-  char text[] = "YYYY-MM-DD";
-  PutDigits(text, y, 4);
-  PutDigits(text + 5, m, 2);
-  PutDigits(text + 8, d, 2);
-  out->append(text, sizeof text - 1);
-  return true;
-}
+ private:
+  std::vector<char> buf_;
+  std::size_t used_ = 0;
+};
 
-bool PutTime(std::string* out, std::int64_t ms) {
-  if (ms < 0 || ms >= 86400000) return false;
-  char text[] = "HH:MM:SS.mmm";
-  PutDigits(text, ms / 3600000, 2);
-  PutDigits(text + 3, ms / 60000 % 60, 2);
-  PutDigits(text + 6, ms / 1000 % 60, 2);
-  PutDigits(text + 9, ms % 1000, 3);
-  out->append(text, sizeof text - 1);
-  return true;
-}
-
-// An alpha value straight from the record: ASCII text is escaped where it
-// stands; other text goes through the code page as ValueJson does.
-void PutAlpha(const ParadoxTable& table, const std::uint8_t* p, std::size_t size,
-              std::string* out) {
-  const void* nul = std::memchr(p, 0, size);
-  const std::size_t n =
-      nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p) : size;
-  if (n == 0) {
-    *out += "null";
-    return;
-  }
-  bool ascii = true, plain = true;  // plain: nothing to escape
-  for (std::size_t i = 0; i < n && ascii; ++i) {
-    ascii = p[i] < 0x80;
-    plain = plain && p[i] >= 0x20 && p[i] != '"' && p[i] != '\\';
-  }
-  if (ascii && plain) {
-    *out += '"';
-    out->append(reinterpret_cast<const char*>(p), n);
-    *out += '"';
-    return;
-  }
-  if (!ascii) {
-    *out += JsonString(table.Text(std::string(reinterpret_cast<const char*>(p), n)));
-    return;
-  }
-  static const char kHex[] = "0123456789abcdef";
-  *out += '"';
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = static_cast<char>(p[i]);
-    if (c == '"' || c == '\\') {
-      *out += '\\';
-      *out += c;
-    } else if (p[i] < 0x20) {
-      *out += "\\u00";
-      *out += kHex[p[i] >> 4];
-      *out += kHex[p[i] & 15];
-    } else {
-      *out += c;
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
   }
-  *out += '"';
+};
+constexpr DigitPairs kPairs;
+
+char* Put2(char* p, std::uint32_t v) {
+  std::memcpy(p, kPairs.text + 2 * v, 2);
+  return p + 2;
 }
 
-// Writes records as the dump's JSON arrays, the common field types decoded
-// and formatted in place, the others through ValueJson.
+char* PutWord(char* p, const char* word, std::size_t n) {
+  std::memcpy(p, word, n);
+  return p + n;
+}
+
+// Bytes of A text that go into JSON as they are: printable ASCII but the
+// quote and the backslash.
+struct PlainBytes {
+  bool plain[256];
+  constexpr PlainBytes() : plain() {
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  }
+};
+constexpr PlainBytes kPlain;
+
+// The stored integers and doubles (see FieldCodec): big-endian, sign bit
+// flipped, all zero bytes blank.
+std::uint32_t Be32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+double StoredDouble(std::uint64_t u) {
+  u = (u >> 63) ? u & ~(std::uint64_t{1} << 63) : ~u;
+  double d;
+  std::memcpy(&d, &u, 8);
+  return d;
+}
+
+// The dump writes the values of the common field types straight from the
+// record, the others (and values outside the fixed-width forms) through
+// DecodeField and ValueJson, which define the text; the two must agree.
+enum class Op : std::uint8_t { Alpha, Int16, Int32, Float, Logical, Decimal, Date, Time, Stamp, General };
+
+// Room a value of each op may take; General values make their own room.
+std::size_t MostText(Op op, int size) {
+  switch (op) {
+    case Op::Alpha:
+      return 2 + 6 * static_cast<std::size_t>(size);  // every byte as \u00XX
+    case Op::Int16:
+    case Op::Int32:
+      return 11;
+    case Op::Float:
+      return 32;
+    case Op::Logical:
+      return 5;
+    case Op::Decimal:
+      return 2 + kDecimalTextMax;
+    case Op::Date:
+      return 12;
+    case Op::Time:
+      return 14;
+    case Op::Stamp:
+      return 25;
+    case Op::General:
+      return 4;
+  }
+  return 0;
+}
+
+Op OpOf(const FieldDesc& f) {
+  if (f.type == FieldType::Alpha) return f.size > 0 ? Op::Alpha : Op::General;
+  if (!IsKnownType(static_cast<std::uint8_t>(f.type)) || f.size != FixedSize(f.type))
+    return Op::General;
+  switch (f.type) {
+    case FieldType::Short:
+      return Op::Int16;
+    case FieldType::Long:
+    case FieldType::AutoInc:
+      return Op::Int32;
+    case FieldType::Number:
+    case FieldType::Currency:
+      return Op::Float;
+    case FieldType::Logical:
+      return Op::Logical;
+    case FieldType::Bcd:
+      return Op::Decimal;
+    case FieldType::Date:
+      return Op::Date;
+    case FieldType::Time:
+      return Op::Time;
+    case FieldType::Timestamp:
+      return Op::Stamp;
+    default:
+      return Op::General;
+  }
+}
+
+// The last date written for a field: dates in a table repeat or run in
+// order, and a timestamp's day changes seldom.
+struct DayText {
+  std::int64_t day = INT64_MIN;
+  char text[10];
+};
+
+// "YYYY-MM-DD" for years 1 to 9999; nullptr for other years.
+char* PutDate(char* p, std::int64_t day, DayText* last) {
+  if (day != last->day) {
+    int y, m, d;
+    CivilFromDay(day, &y, &m, &d);
+    if (y < 1 || y > 9999) return nullptr;
+    char* t = Put2(last->text, static_cast<std::uint32_t>(y / 100));
+    t = Put2(t, static_cast<std::uint32_t>(y % 100));
+    *t++ = '-';
+    t = Put2(t, static_cast<std::uint32_t>(m));
+    *t++ = '-';
+    Put2(t, static_cast<std::uint32_t>(d));
+    last->day = day;
+  }
+  return PutWord(p, last->text, sizeof last->text);
+}
+
+// "HH:MM:SS.mmm" for 0 <= ms < 24 h.
+char* PutTime(char* p, std::uint32_t ms) {
+  p = Put2(p, ms / 3600000);
+  *p++ = ':';
+  p = Put2(p, ms / 60000 % 60);
+  *p++ = ':';
+  p = Put2(p, ms / 1000 % 60);
+  *p++ = '.';
+  *p++ = static_cast<char>('0' + ms % 1000 / 100);
+  return Put2(p, ms % 100);
+}
+
+// Writes records as the dump's JSON arrays. One per thread: it keeps the
+// last date of each field.
 class RecordWriter {
  public:
-  explicit RecordWriter(const ParadoxTable& table) : table_(table) {}
-
-  Status Append(const TableCursor& cursor, std::string* out) {
-    const std::vector<FieldDesc>& fields = table_.Fields();
-    *out += '[';
+  explicit RecordWriter(const ParadoxTable& table) : table_(table) {
+    const std::vector<FieldDesc>& fields = table.Fields();
+    most_ = fields.size() + 3;  // brackets, commas, the line's end
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (i) *out += ',';
-      Status s = AppendValue(cursor, static_cast<int>(i), fields[i], out);
-      if (!s.ok()) return s;
+      const Op op = OpOf(fields[i]);
+      steps_.push_back({op, static_cast<int>(i), fields[i].offset, fields[i].size, {}});
+      most_ += MostText(op, fields[i].size);
     }
-    *out += ']';
+  }
+
+  // Appends the record's array; on failure the text holds part of it.
+  Status Append(const std::uint8_t* rec, TextBuffer* out) {
+    char* p = out->Room(most_);
+    *p++ = '[';
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+      if (i) *p++ = ',';
+      if (char* end = Put(steps_[i], rec, p)) {
+        p = end;
+        continue;
+      }
+      out->Commit(p);
+      Status s = General(steps_[i], rec, out);
+      if (!s.ok()) return s;
+      p = out->Room(most_);
+    }
+    *p++ = ']';
+    out->Commit(p);
     return Status::OK();
   }
 
  private:
-  Status AppendValue(const TableCursor& cursor, int index, const FieldDesc& f, std::string* out) {
-    if (f.type == FieldType::Alpha) {
-      PutAlpha(table_, cursor.Record() + f.offset, static_cast<std::size_t>(f.size), out);
-      return Status::OK();
+  struct Step {
+    Op op;
+    int index, offset, size;
+    DayText day;
+  };
+
+  // The value in place; nullptr (nothing written) when it needs General.
+  static char* Put(Step& step, const std::uint8_t* rec, char* p) {
+    const std::uint8_t* v = rec + step.offset;
+    switch (step.op) {
+      case Op::Alpha:
+        return PutAlpha(v, static_cast<std::size_t>(step.size), p);
+      case Op::Int16: {
+        const std::uint32_t u = static_cast<std::uint32_t>(v[0] << 8 | v[1]);
+        if (u == 0) return PutWord(p, "null", 4);
+        return std::to_chars(p, p + 11, static_cast<std::int16_t>(u ^ 0x8000)).ptr;
+      }
+      case Op::Int32: {
+        const std::uint32_t u = Be32(v);
+        if (u == 0) return PutWord(p, "null", 4);
+        return std::to_chars(p, p + 11, static_cast<std::int32_t>(u ^ 0x80000000u)).ptr;
+      }
+      case Op::Float: {
+        const std::uint64_t u = GetBe64(v);
+        if (u == 0) return PutWord(p, "null", 4);
+        const double d = StoredDouble(u);
+        if (!std::isfinite(d)) return nullptr;
+        return std::to_chars(p, p + 32, d).ptr;
+      }
+      case Op::Logical:
+        if (v[0] == 0) return PutWord(p, "null", 4);
+        return (v[0] & 0x7F) ? PutWord(p, "true", 4) : PutWord(p, "false", 5);
+      case Op::Decimal:
+        if (v[0] == 0) return PutWord(p, "null", 4);
+        *p++ = '"';
+        p += DecimalText(v, p);
+        *p++ = '"';
+        return p;
+      case Op::Date: {
+        const std::uint32_t u = Be32(v);
+        if (u == 0) return PutWord(p, "null", 4);
+        *p = '"';
+        p = PutDate(p + 1, static_cast<std::int32_t>(u ^ 0x80000000u), &step.day);
+        if (!p) return nullptr;
+        *p++ = '"';
+        return p;
+      }
+      case Op::Time: {
+        const std::uint32_t u = Be32(v);
+        if (u == 0) return PutWord(p, "null", 4);
+        const std::int32_t ms = static_cast<std::int32_t>(u ^ 0x80000000u);
+        if (ms < 0 || ms >= 86400000) return nullptr;
+        *p++ = '"';
+        p = PutTime(p, static_cast<std::uint32_t>(ms));
+        *p++ = '"';
+        return p;
+      }
+      case Op::Stamp: {
+        const std::uint64_t u = GetBe64(v);
+        if (u == 0) return PutWord(p, "null", 4);
+        const double d = StoredDouble(u);
+        if (!std::isfinite(d) || std::fabs(d) >= 1e15) return nullptr;
+        const auto total = static_cast<std::int64_t>(std::llround(d));
+        std::int64_t day = total / 86400000, rest = total % 86400000;
+        if (rest < 0) {
+          rest += 86400000;
+          --day;
+        }
+        *p = '"';
+        p = PutDate(p + 1, day, &step.day);
+        if (!p) return nullptr;
+        *p++ = 'T';
+        p = PutTime(p, static_cast<std::uint32_t>(rest));
+        *p++ = '"';
+        return p;
+      }
+      case Op::General:
+        return nullptr;
     }
-    const FieldValue v = cursor.Value(index);
-    if (v.null) {
-      *out += "null";
-      return Status::OK();
+    return nullptr;
+  }
+
+  // A-field text up to its first NUL: ASCII escaped where it stands;
+  // nullptr for other text, which goes through the code page.
+  static char* PutAlpha(const std::uint8_t* v, std::size_t size, char* p) {
+    const void* nul = std::memchr(v, 0, size);
+    const std::size_t n =
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - v) : size;
+    if (n == 0) return PutWord(p, "null", 4);
+    static const char kHex[] = "0123456789abcdef";
+    *p++ = '"';
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint8_t c = v[i];
+      if (kPlain.plain[c]) {
+        *p++ = static_cast<char>(c);
+      } else if (c >= 0x80) {
+        return nullptr;
+      } else if (c == '"' || c == '\\') {
+        *p++ = '\\';
+        *p++ = static_cast<char>(c);
+      } else {
+        p = PutWord(p, "\\u00", 4);
+        *p++ = kHex[c >> 4];
+        *p++ = kHex[c & 15];
+      }
     }
-    char buf[64];
-    switch (f.type) {
-      case FieldType::Short:
-      case FieldType::Long:
-      case FieldType::AutoInc:
-        out->append(buf, std::to_chars(buf, buf + sizeof buf, v.i).ptr);
-        return Status::OK();
-      case FieldType::Number:
-      case FieldType::Currency:
-        if (!std::isfinite(v.d)) break;
-        out->append(buf, std::to_chars(buf, buf + sizeof buf, v.d).ptr);
-        return Status::OK();
-      case FieldType::Logical:
-        *out += v.i ? "true" : "false";
-        return Status::OK();
-      case FieldType::Bcd:  // digits, a sign and a point: nothing to escape
-        *out += '"';
-        *out += v.s;
-        *out += '"';
-        return Status::OK();
-      case FieldType::Date:
-      case FieldType::Time:
-      case FieldType::Timestamp:
-        if (PutMoment(f.type, v, out)) return Status::OK();
-        break;
-      default:
-        break;
-    }
-    Status s = ValueJson(table_, index, v, &value_);
-    if (s.ok()) *out += value_;
+    *p++ = '"';
+    return p;
+  }
+
+  Status General(const Step& step, const std::uint8_t* rec, TextBuffer* out) {
+    const FieldValue v = DecodeField(table_.Fields()[static_cast<std::size_t>(step.index)], rec);
+    Status s = ValueJson(table_, step.index, v, &value_);
+    if (s.ok()) out->Append(value_);
     return s;
   }
 
-  // A date, time or timestamp in quotes; false (nothing written) when the
-  // value needs the general formatting.
-  static bool PutMoment(FieldType type, const FieldValue& v, std::string* out) {
-    const std::size_t at = out->size();
-    *out += '"';
-    bool ok = false;
-    if (type == FieldType::Date) {
-      ok = PutDate(out, v.i);
-    } else if (type == FieldType::Time) {
-      ok = PutTime(out, v.i);
-    } else if (std::isfinite(v.d) && std::fabs(v.d) < 1e15) {
-      const auto total = static_cast<std::int64_t>(std::llround(v.d));
-      std::int64_t day = total / 86400000, rest = total % 86400000;
-      if (rest < 0) {
-        rest += 86400000;
-        --day;
+  const ParadoxTable& table_;
+  std::vector<Step> steps_;
+  std::size_t most_ = 0;  // room for a record, General values aside
+  std::string value_;
+};
+
+// Appends the cursor's records as lines. With flush_to, the text goes out
+// whenever it passes kFlushAt. On failure only whole lines stay.
+constexpr std::size_t kFlushAt = 1 << 16;
+
+Status AppendLines(RecordWriter& writer, TableCursor& cursor, TextBuffer* text,
+                   std::ostream* flush_to) {
+  while (cursor.Next()) {
+    const std::size_t at = text->size();
+    Status s = writer.Append(cursor.Record(), text);
+    if (!s.ok()) {
+      text->Truncate(at);
+      return s;
+    }
+    char* p = text->Room(1);
+    *p = '\n';
+    text->Commit(p + 1);
+    if (flush_to && text->size() >= kFlushAt) {
+      flush_to->write(text->data(), static_cast<std::streamsize>(text->size()));
+      text->Truncate(0);
+    }
+  }
+  return cursor.status();
+}
+
+// The records decoded and formatted on several threads, a run of blocks at
+// a time, and written by the calling thread in the table's order. Each run
+// ends where the single cursor's read would end, so every read (and any
+// damage it meets) is the same as in a dump on one thread. At most two runs
+// per thread are in memory.
+constexpr std::size_t kRunBytes = 256 * 1024;
+
+class ParallelDump {
+ public:
+  ParallelDump(const ParadoxTable& table, std::ostream& out, int threads)
+      : table_(table), out_(out), threads_(threads), slots_(2 * static_cast<std::size_t>(threads)) {}
+
+  Status Run() {
+    std::vector<std::thread> helpers;
+    // Every helper is joined before the dump returns, also when the
+    // stream throws.
+    struct JoinAll {
+      ParallelDump* dump;
+      std::vector<std::thread>* helpers;
+      ~JoinAll() {
+        {
+          std::lock_guard<std::mutex> lock(dump->mu_);
+          dump->stop_ = true;
+        }
+        dump->cv_.notify_all();
+        for (std::thread& t : *helpers) t.join();
       }
-      ok = PutDate(out, day);
-      if (ok) *out += 'T';
-      ok = ok && PutTime(out, rest);
+    } join{this, &helpers};
+    for (int i = 1; i < threads_; ++i) {
+      try {
+        helpers.emplace_back([this] { Work(false); });
+      } catch (const std::system_error&) {
+        break;  // the threads that started (or the caller alone) do it all
+      }
     }
-    if (!ok) {
-      out->resize(at);
-      return false;
+    return Work(true);
+  }
+
+ private:
+  struct Slot {
+    TextBuffer text;
+    Status status;
+    std::exception_ptr error;
+    bool ready = false;
+  };
+
+  // The caller (writes) takes the runs in order as they are ready and
+  // decodes runs while the next one is not; the helpers only decode.
+  Status Work(bool writes) {
+    RecordWriter writer(table_);
+    std::unique_lock<std::mutex> lock(mu_);
+    const std::size_t blocks = table_.Chain().size();
+    while (true) {
+      if (writes) {
+        if (next_block_ >= blocks && written_ == claimed_) return Status::OK();
+        Slot& next = slots_[written_ % slots_.size()];
+        if (next.ready) {
+          if (next.error) std::rethrow_exception(next.error);
+          lock.unlock();
+          out_.write(next.text.data(), static_cast<std::streamsize>(next.text.size()));
+          lock.lock();
+          next.ready = false;
+          ++written_;
+          cv_.notify_all();
+          if (!next.status.ok()) return next.status;
+          continue;
+        }
+      } else if (stop_ || next_block_ >= blocks) {
+        return Status::OK();
+      }
+      if (!stop_ && next_block_ < blocks && claimed_ < written_ + slots_.size()) {
+        Slot& slot = slots_[claimed_++ % slots_.size()];
+        const std::size_t first = next_block_, end = RunEnd(first);
+        next_block_ = end;
+        lock.unlock();
+        slot.text.Truncate(0);
+        slot.error = nullptr;
+        try {
+          TableCursor cursor(&table_, first, end);
+          slot.status = AppendLines(writer, cursor, &slot.text, nullptr);
+        } catch (...) {
+          if (writes) throw;  // the caller's own: it leaves the dump
+          slot.error = std::current_exception();
+        }
+        lock.lock();
+        slot.ready = true;
+        cv_.notify_all();
+        continue;
+      }
+      cv_.wait(lock);
     }
-    *out += '"';
-    return true;
+  }
+
+  // A run: read windows from chain position first on, together at least a
+  // window's worth of blocks (runs of blocks out of file order are read a
+  // block at a time).
+  std::size_t RunEnd(std::size_t first) const {
+    const std::size_t blocks = table_.Chain().size();
+    const std::size_t most = std::max<std::size_t>(1, kRunBytes / table_.Header().BlockSize());
+    std::size_t end = first;
+    while (end < blocks && end - first < most) end = TableCursor::WindowEnd(table_, end);
+    return end;
   }
 
   const ParadoxTable& table_;
-  std::string value_;
+  std::ostream& out_;
+  const int threads_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<Slot> slots_;
+  std::size_t next_block_ = 0;  // chain position where the next run begins
+  std::size_t claimed_ = 0, written_ = 0;  // runs
+  bool stop_ = false;
 };
 
 }  // namespace
@@ -257,12 +557,24 @@ Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std:
 }
 
 Status RecordJson(const ParadoxTable& table, const TableCursor& cursor, std::string* out) {
-  out->clear();
   RecordWriter writer(table);
-  return writer.Append(cursor, out);
+  TextBuffer text;
+  Status s = writer.Append(cursor.Record(), &text);
+  out->assign(text.data(), text.size());
+  return s;
 }
 
-Status DumpTable(const ParadoxTable& table, std::ostream& out) {
+int DumpThreads(const ParadoxTable& table) {
+  // Blob values come through the table's one blob reader.
+  for (const FieldDesc& f : table.Fields()) {
+    if (!IsKnownType(static_cast<std::uint8_t>(f.type)) || IsBlobType(f.type)) return 1;
+  }
+  // A table read in one go has nothing to share.
+  if (table.Chain().empty() || TableCursor::WindowEnd(table, 0) >= table.Chain().size()) return 1;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+}
+
+Status DumpTable(const ParadoxTable& table, std::ostream& out, int threads) {
   const DataFileHeader& h = table.Header();
   std::string name = table.Path().substr(table.Path().find_last_of('/') + 1);
   out << "{\"table\":" << JsonString(name) << ",\"level\":" << ShortestNumber(h.Level() / 10.0)
@@ -274,29 +586,16 @@ Status DumpTable(const ParadoxTable& table, std::ostream& out) {
         << "}";
   }
   out << "],\"records\":" << h.num_records << "}\n";
+  if (threads <= 0) threads = DumpThreads(table);
+  if (threads > 1) return ParallelDump(table, out, threads).Run();
   // Lines gather in one buffer that goes out in large writes: a stream
   // call per value costs more than the decoding.
-  constexpr std::size_t kFlushAt = 1 << 16;
   RecordWriter writer(table);
   TableCursor cursor = table.NewCursor();
-  std::string lines;
-  lines.reserve(kFlushAt + 4096);
-  Status s;
-  while (s.ok() && cursor.Next()) {
-    const std::size_t at = lines.size();
-    s = writer.Append(cursor, &lines);
-    if (!s.ok()) {
-      lines.resize(at);  // only whole lines go out
-      break;
-    }
-    lines += '\n';
-    if (lines.size() >= kFlushAt) {
-      out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-      lines.clear();
-    }
-  }
+  TextBuffer lines;
+  Status s = AppendLines(writer, cursor, &lines, &out);
   out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-  return s.ok() ? cursor.status() : s;
+  return s;
 }
 
 void DescribeTable(const ParadoxTable& table, std::ostream& out) {

@@ -12,8 +12,11 @@
 namespace engine {
 
 // Writes the dump; returns the first damage met while reading (the lines
-// written so far stay valid JSON).
-Status DumpTable(const ParadoxTable& table, std::ostream& out);
+// written so far stay valid JSON). The records are formatted on up to
+// `threads` threads (0: as many as the machine has cores, up to 4; tables
+// with blob fields on the calling thread alone) and written in the table's
+// order by the calling thread; every thread has ended when it returns.
+Status DumpTable(const ParadoxTable& table, std::ostream& out, int threads = 0);
 // One value of field `index` as JSON, in the form the dump uses.
 Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std::string* out);
 // One record as a JSON array (values in field order).

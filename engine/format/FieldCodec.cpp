@@ -90,19 +90,20 @@ void PutFlippedDouble(std::uint8_t* p, double d) {
   }
 }
 
+}  // namespace
+
 // Packed decimal: byte 0 holds the sign (0x80 = positive) and the number of
 // decimals in its low six bits; then 32 digits, one per nibble, from nibble 2
 // on (the high nibble of byte 1). A negative value stores every digit as its
 // complement (digit ^ 0xF). The engine keeps about 20 significant digits and
 // may leave junk nibbles after them; digits end at the first nibble that is
 // not a digit and the rest of the scale reads as zeros.
-std::string DecodeDecimal(const std::uint8_t* p) {
+std::size_t DecimalText(const std::uint8_t* p, char* out) {
   const bool negative = !(p[0] & 0x80);
   const int decimals = p[0] & 0x3F;
   const std::uint8_t flip = negative ? 0x0F : 0x00;
   // The nibble where the decimals begin (a scale above 32 takes them all).
   const int frac_from = decimals > 0 ? std::max(2, 34 - decimals) : 34;
-  char out[40];  // sign, "0.", 32 digits
   std::size_t n = 0;
   if (negative) out[n++] = '-';
   const std::size_t int_start = n;
@@ -124,7 +125,14 @@ std::string DecodeDecimal(const std::uint8_t* p) {
     if (k >= frac_from || n > int_start || c != '0') out[n++] = c;
   }
   if (n == int_start) out[n++] = '0';
-  return std::string(out, n);
+  return n;
+}
+
+namespace {
+
+std::string DecodeDecimal(const std::uint8_t* p) {
+  char text[kDecimalTextMax];
+  return std::string(text, DecimalText(p, text));
 }
 
 Status EncodeDecimal(const FieldDesc& f, const std::string& text, std::uint8_t* p) {

@@ -18,6 +18,10 @@ namespace engine {
 
 // Decodes one field of a record (rec points at the record's first byte).
 FieldValue DecodeField(const FieldDesc& field, const std::uint8_t* rec);
+// The text of a stored decimal (17 bytes at p) as DecodeField gives it,
+// written to out (room for kDecimalTextMax); returns its length.
+constexpr std::size_t kDecimalTextMax = 40;  // sign, "0.", 32 digits
+std::size_t DecimalText(const std::uint8_t* p, char* out);
 // Encodes one field into a record. For blob fields the caller has filled
 // value.blob (leader and reference) already. Fails for values the field
 // cannot hold (text too long, number out of range, malformed decimal).
