@@ -77,6 +77,15 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
+// Whether eight bytes are all plain (as kPlain), a word at a time.
+bool PlainWord(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+  const auto has_zero = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  const std::uint64_t below_space = (w - 0x20 * kOnes) & ~w & kHigh;
+  return ((w & kHigh) | below_space | has_zero(w ^ ('"' * kOnes)) | has_zero(w ^ ('\\' * kOnes))) ==
+         0;
+}
+
 // The stored integers and doubles (see FieldCodec): big-endian, sign bit
 // flipped, all zero bytes blank.
 std::uint32_t Be32(const std::uint8_t* p) {
@@ -153,12 +162,16 @@ Op OpOf(const FieldDesc& f) {
 // order, and a timestamp's day changes seldom.
 struct DayText {
   std::int64_t day = INT64_MIN;
+  int day_of_month = 0;
   char text[10];
 };
 
 // "YYYY-MM-DD" for years 1 to 9999; nullptr for other years.
 char* PutDate(char* p, std::int64_t day, DayText* last) {
-  if (day != last->day) {
+  if (day == last->day + 1 && last->day_of_month < 28) {  // the next day, same month
+    Put2(last->text + 8, static_cast<std::uint32_t>(++last->day_of_month));
+    last->day = day;
+  } else if (day != last->day) {
     int y, m, d;
     CivilFromDay(day, &y, &m, &d);
     if (y < 1 || y > 9999) return nullptr;
@@ -169,6 +182,7 @@ char* PutDate(char* p, std::int64_t day, DayText* last) {
     *t++ = '-';
     Put2(t, static_cast<std::uint32_t>(d));
     last->day = day;
+    last->day_of_month = d;
   }
   return PutWord(p, last->text, sizeof last->text);
 }
@@ -311,7 +325,15 @@ class RecordWriter {
     if (n == 0) return PutWord(p, "null", 4);
     static const char kHex[] = "0123456789abcdef";
     *p++ = '"';
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {  // eight plain bytes at a time
+      std::uint64_t w;
+      std::memcpy(&w, v + i, 8);
+      if (!PlainWord(w)) break;
+      std::memcpy(p, &w, 8);
+      p += 8;
+    }
+    for (; i < n; ++i) {
       const std::uint8_t c = v[i];
       if (kPlain.plain[c]) {
         *p++ = static_cast<char>(c);
