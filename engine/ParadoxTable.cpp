@@ -39,8 +39,8 @@ bool TableCursor::Next() {
     }
     const std::size_t size = table_->Header().BlockSize();
     if (chain_pos_ < window_pos_ || chain_pos_ >= window_pos_ + window_count_) {
-      const auto n = static_cast<std::uint32_t>(
-          std::min(WindowEnd(*table_, chain_pos_), end_) - chain_pos_);
+      const auto n =
+          static_cast<std::uint32_t>(std::min(WindowEnd(*table_, chain_pos_), end_) - chain_pos_);
       status_ = table_->LoadBlocks(chain[chain_pos_].number, n, &block_);
       if (!status_.ok()) return false;
       window_pos_ = chain_pos_;

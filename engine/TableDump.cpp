@@ -102,7 +102,18 @@ double StoredDouble(std::uint64_t u) {
 // The dump writes the values of the common field types straight from the
 // record, the others (and values outside the fixed-width forms) through
 // DecodeField and ValueJson, which define the text; the two must agree.
-enum class Op : std::uint8_t { Alpha, Int16, Int32, Float, Logical, Decimal, Date, Time, Stamp, General };
+enum class Op : std::uint8_t {
+  Alpha,
+  Int16,
+  Int32,
+  Float,
+  Logical,
+  Decimal,
+  Date,
+  Time,
+  Stamp,
+  General
+};
 
 // Room a value of each op may take; General values make their own room.
 std::size_t MostText(Op op, int size) {
@@ -365,6 +376,14 @@ class RecordWriter {
   std::string value_;
 };
 
+// Writes the text out; false when the stream has failed.
+bool Write(const TextBuffer& text, std::ostream& out) {
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  return out.good();
+}
+
+Status WriteFailed() { return Status::IOError("the dump could not be written out"); }
+
 // Appends the cursor's records as lines. With flush_to, the text goes out
 // whenever it passes kFlushAt. On failure only whole lines stay.
 constexpr std::size_t kFlushAt = 1 << 16;
@@ -382,7 +401,7 @@ Status AppendLines(RecordWriter& writer, TableCursor& cursor, TextBuffer* text,
     *p = '\n';
     text->Commit(p + 1);
     if (flush_to && text->size() >= kFlushAt) {
-      flush_to->write(text->data(), static_cast<std::streamsize>(text->size()));
+      if (!Write(*text, *flush_to)) return WriteFailed();
       text->Truncate(0);
     }
   }
@@ -399,7 +418,10 @@ constexpr std::size_t kRunBytes = 256 * 1024;
 class ParallelDump {
  public:
   ParallelDump(const ParadoxTable& table, std::ostream& out, int threads)
-      : table_(table), out_(out), threads_(threads), slots_(2 * static_cast<std::size_t>(threads)) {}
+      : table_(table),
+        out_(out),
+        threads_(threads),
+        slots_(2 * static_cast<std::size_t>(threads)) {}
 
   Status Run() {
     std::vector<std::thread> helpers;
@@ -448,11 +470,12 @@ class ParallelDump {
         if (next.ready) {
           if (next.error) std::rethrow_exception(next.error);
           lock.unlock();
-          out_.write(next.text.data(), static_cast<std::streamsize>(next.text.size()));
+          const bool written = Write(next.text, out_);
           lock.lock();
           next.ready = false;
           ++written_;
           cv_.notify_all();
+          if (!written) return WriteFailed();
           if (!next.status.ok()) return next.status;
           continue;
         }
@@ -499,7 +522,7 @@ class ParallelDump {
   std::mutex mu_;
   std::condition_variable cv_;
   std::vector<Slot> slots_;
-  std::size_t next_block_ = 0;  // chain position where the next run begins
+  std::size_t next_block_ = 0;             // chain position where the next run begins
   std::size_t claimed_ = 0, written_ = 0;  // runs
   bool stop_ = false;
 };
@@ -609,15 +632,17 @@ Status DumpTable(const ParadoxTable& table, std::ostream& out, int threads) {
   }
   out << "],\"records\":" << h.num_records << "}\n";
   if (threads <= 0) threads = DumpThreads(table);
-  if (threads > 1) return ParallelDump(table, out, threads).Run();
+  if (threads > 1) {
+    Status s = ParallelDump(table, out, threads).Run();
+    return s.ok() && !out.flush().good() ? WriteFailed() : s;
+  }
   // Lines gather in one buffer that goes out in large writes: a stream
   // call per value costs more than the decoding.
   RecordWriter writer(table);
   TableCursor cursor = table.NewCursor();
   TextBuffer lines;
   Status s = AppendLines(writer, cursor, &lines, &out);
-  out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-  return s;
+  return out.good() && Write(lines, out) && out.flush().good() ? s : WriteFailed();
 }
 
 void DescribeTable(const ParadoxTable& table, std::ostream& out) {

@@ -11,8 +11,9 @@
 
 namespace engine {
 
-// Writes the dump; returns the first damage met while reading (the lines
-// written so far stay valid JSON). The records are formatted on up to
+// Writes the dump and flushes the stream; returns the first damage met
+// while reading (the lines written so far stay valid JSON), or a write
+// error when the stream fails. The records are formatted on up to
 // `threads` threads (0: as many as the machine has cores, up to 4; tables
 // with blob fields on the calling thread alone) and written in the table's
 // order by the calling thread; every thread has ended when it returns.

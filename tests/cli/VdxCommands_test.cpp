@@ -60,6 +60,7 @@ TEST(VdxCommands, DumpInfoAndVerifyExitCodes) {
       << dump.out.substr(0, 200);
   EXPECT_NE(dump.out.find("\n[1,\"Atlantic Traders 1\",\"1985-01-01\",false,"), std::string::npos);
   EXPECT_NE(dump.out.find(",\"D\xC3\xBCnen Handel 4\","), std::string::npos);  // 1252 text as UTF-8
+  EXPECT_EQ(Vdx("dump " + table + " >/dev/full").code, 1);  // output lost: not a success
   const VdxRun info = Vdx("info " + table);
   EXPECT_EQ(info.code, 0);
   EXPECT_NE(info.out.find("records:    240"), std::string::npos) << info.out;

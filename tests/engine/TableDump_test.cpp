@@ -1,6 +1,8 @@
 // The dump on several threads: the same bytes, in the table's order, as on
 // one; a read that fails part way gives the same lines and the same error;
-// a stream that fails stops every thread.
+// a stream that fails stops every thread and is reported.
+#include "TableDump.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "ByteOrder.h"
 #include "DataBlock.h"
 #include "ParadoxTable.h"
-#include "TableDump.h"
 #include "TestFiles.h"
 #include "TestTables.h"
 
@@ -96,7 +97,7 @@ class TableDumpTest : public ::testing::Test {
   // blocks for the threads.
   void SetUp() override {
     TableDefinition def;
-    def.fields = {Field("Id", FieldType::Long),       Field("Name", FieldType::Alpha, 30),
+    def.fields = {Field("Id", FieldType::Long),        Field("Name", FieldType::Alpha, 30),
                   Field("Price", FieldType::Currency), Field("Day", FieldType::Date),
                   Field("At", FieldType::Timestamp),   Field("Amount", FieldType::Bcd, 17, 2)};
     def.block_size_kb = 2;
@@ -169,13 +170,14 @@ TEST_F(TableDumpTest, AReadErrorGivesTheSameLinesAndErrorOnAnyThread) {
     // Whole lines only, up to the first record of the read that failed.
     std::size_t read = 0;
     while (TableCursor::WindowEnd(*table, read) <= pos) read = TableCursor::WindowEnd(*table, read);
-    EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), static_cast<std::ptrdiff_t>(chain[read].first_record) + 1);
+    EXPECT_EQ(std::count(one.begin(), one.end(), '\n'),
+              static_cast<std::ptrdiff_t>(chain[read].first_record) + 1);
     EXPECT_EQ(one.back(), '\n');
   }
 }
 
-// A stream that throws (the export's cancel) once it has taken `limit`
-// bytes.
+// A stream that fails (a full disk; with exceptions on, the export's
+// cancel) once it has taken `limit` bytes.
 class ThrowingBuf : public std::streambuf {
  public:
   explicit ThrowingBuf(std::size_t limit) : left_(limit) {}
@@ -192,14 +194,23 @@ class ThrowingBuf : public std::streambuf {
   std::size_t left_;
 };
 
-TEST_F(TableDumpTest, AFailingStreamEndsEveryThread) {
+TEST_F(TableDumpTest, AFailingStreamEndsEveryThreadAndIsReported) {
   std::unique_ptr<ParadoxTable> table;
   ASSERT_TRUE(ParadoxTable::Open(path_, OpenOptions{}, &table).ok());
-  for (const std::size_t limit : {std::size_t{1000}, std::size_t{300000}}) {
-    ThrowingBuf buf(limit);
-    std::ostream out(&buf);
-    out.exceptions(std::ios_base::badbit);
-    EXPECT_THROW(DumpTable(*table, out, 2), std::ios_base::failure);
+  for (const int threads : {1, 2}) {
+    for (const std::size_t limit : {std::size_t{1000}, std::size_t{300000}}) {
+      for (const bool throws : {false, true}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(limit) + " bytes");
+        ThrowingBuf buf(limit);
+        std::ostream out(&buf);
+        if (throws) {
+          out.exceptions(std::ios_base::badbit);
+          EXPECT_THROW(DumpTable(*table, out, threads), std::ios_base::failure);
+        } else {
+          EXPECT_EQ(DumpTable(*table, out, threads).code(), DBIERR_WRITEERR);
+        }
+      }
+    }
   }
 }
 
