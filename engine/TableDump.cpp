@@ -210,6 +210,37 @@ char* PutTime(char* p, std::uint32_t ms) {
   return Put2(p, ms % 100);
 }
 
+// Code pages whose text converts one byte at a time (single-byte, without
+// state): their A text goes through a table made once per dump instead of
+// a conversion of each value.
+bool ConvertsByteByByte(int code_page) {
+  switch (code_page) {
+    case 437:
+    case 737:
+    case 775:
+    case 850:
+    case 852:
+    case 855:
+    case 857:
+    case 860:
+    case 861:
+    case 862:
+    case 863:
+    case 865:
+    case 866:
+    case 869:
+    case 1250:
+    case 1251:
+    case 1252:
+    case 1253:
+    case 1254:
+    case 1257:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Writes records as the dump's JSON arrays. One per thread: it keeps the
 // last date of each field.
 class RecordWriter {
@@ -364,13 +395,40 @@ class RecordWriter {
   }
 
   Status General(const Step& step, const std::uint8_t* rec, TextBuffer* out) {
+    if (step.op == Op::Alpha && ConvertsByteByByte(table_.TextCodePage())) {
+      AppendCodePageText(rec + step.offset, static_cast<std::size_t>(step.size), out);
+      return Status::OK();
+    }
     const FieldValue v = DecodeField(table_.Fields()[static_cast<std::size_t>(step.index)], rec);
     Status s = ValueJson(table_, step.index, v, &value_);
     if (s.ok()) out->Append(value_);
     return s;
   }
 
+  // A text that is not ASCII, as ValueJson gives it: through the table of
+  // the code page's bytes, made on first use from the table's conversion
+  // of each byte alone.
+  void AppendCodePageText(const std::uint8_t* v, std::size_t size, TextBuffer* out) {
+    if (high_.empty()) {
+      for (int c = 0x80; c < 0x100; ++c)
+        high_.push_back(table_.Text(std::string(1, static_cast<char>(c))));
+    }
+    const void* nul = std::memchr(v, 0, size);
+    const std::size_t n =
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - v) : size;
+    value_.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (v[i] < 0x80) {
+        value_ += static_cast<char>(v[i]);
+      } else {
+        value_ += high_[v[i] - 0x80];
+      }
+    }
+    out->Append(JsonString(value_));
+  }
+
   const ParadoxTable& table_;
+  std::vector<std::string> high_;  // UTF-8 of the bytes 0x80 to 0xFF
   std::vector<Step> steps_;
   std::size_t most_ = 0;  // room for a record, General values aside
   std::string value_;

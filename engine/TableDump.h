@@ -15,8 +15,9 @@ namespace engine {
 // while reading (the lines written so far stay valid JSON), or a write
 // error when the stream fails. The records are formatted on up to
 // `threads` threads (0: as many as the machine has cores, up to 4; tables
-// with blob fields on the calling thread alone) and written in the table's
-// order by the calling thread; every thread has ended when it returns.
+// with blob fields on the calling thread alone), each reading its blocks
+// from the table's file, and written in the table's order by the calling
+// thread; every thread has ended when it returns.
 Status DumpTable(const ParadoxTable& table, std::ostream& out, int threads = 0);
 // One value of field `index` as JSON, in the form the dump uses.
 Status ValueJson(const ParadoxTable& table, int index, const FieldValue& v, std::string* out);
