@@ -214,31 +214,10 @@ char* PutTime(char* p, std::uint32_t ms) {
 // state): their A text goes through a table made once per dump instead of
 // a conversion of each value.
 bool ConvertsByteByByte(int code_page) {
-  switch (code_page) {
-    case 437:
-    case 737:
-    case 775:
-    case 850:
-    case 852:
-    case 855:
-    case 857:
-    case 860:
-    case 861:
-    case 862:
-    case 863:
-    case 865:
-    case 866:
-    case 869:
-    case 1250:
-    case 1251:
-    case 1252:
-    case 1253:
-    case 1254:
-    case 1257:
-      return true;
-    default:
-      return false;
-  }
+  static constexpr int kSingleByte[] = {437, 737, 775, 850, 852,  855,  857,  860,  861,  862,
+                                        863, 865, 866, 869, 1250, 1251, 1252, 1253, 1254, 1257};
+  return std::find(std::begin(kSingleByte), std::end(kSingleByte), code_page) !=
+         std::end(kSingleByte);
 }
 
 // Writes records as the dump's JSON arrays. One per thread: it keeps the
