@@ -273,11 +273,12 @@ TEST_F(DZipTest, WrongDisksAreNamedAndNeverRead) {
   size_t twin = middle + 1;  // another full disk of the same size
   ASSERT_EQ(fs::file_size(volumes[twin]), fs::file_size(volumes[middle]));
   WriteFile(tmp_ / "random", Random(fs::file_size(volumes[middle]), 11));
-  // Another backup: its first file differs, so every disk does.
-  const std::string first = ReadFile(src_ / "METADATA/CUSTOMER.DB");
-  WriteFile(src_ / "METADATA/CUSTOMER.DB", TableLike(40000, 77));
+  // Another backup: its first file (the largest goes first) differs, so
+  // every disk does.
+  const std::string first = ReadFile(src_ / "SAFE/CUSTOMER.DB");
+  WriteFile(src_ / "SAFE/CUSTOMER.DB", TableLike(2500000, 77));
   const std::vector<fs::path> others = Span("other");
-  WriteFile(src_ / "METADATA/CUSTOMER.DB", first);
+  WriteFile(src_ / "SAFE/CUSTOMER.DB", first);
   std::string cut = ReadFile(volumes.back());
   WriteFile(tmp_ / "cut", cut.substr(0, cut.size() / 2));
 
