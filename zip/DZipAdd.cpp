@@ -120,7 +120,7 @@ class TAdder {
   void Collect(const std::vector<TItem>& items);
   void Walk(const std::string& folder, const std::string& rel, const TMaskIndex& masks,
             std::vector<std::vector<TSource>>& found);
-  int WriteEntries(TVolumeWriter& out);
+  int WriteEntries(TVolumeWriter& out, uint64_t bound);
   int Emit(TVolumeWriter& out, const TDeflateChunk& chunk, size_t file, bool first);
   int WriteCentral(TVolumeWriter& out);
 
@@ -218,9 +218,10 @@ int TAdder::Emit(TVolumeWriter& out, const TDeflateChunk& chunk, size_t file, bo
 
 // The files are cut into pieces (a whole file when it is compressed at once)
 // that the workers read and compress while this thread writes the finished
-// ones in order. A piece that fails names its file and stops the add; the
-// pieces already handed out are waited for, never written.
-int TAdder::WriteEntries(TVolumeWriter& out) {
+// ones in order. The first volume is asked for and cleared while the first
+// pieces are compressed. A piece that fails names its file and stops the
+// add; the pieces already handed out are waited for, never written.
+int TAdder::WriteEntries(TVolumeWriter& out, uint64_t bound) {
   const int threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
   TDeflatePool pool(threads > 1 ? threads : 0);
   struct TPending {
@@ -229,15 +230,20 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
     bool first;
   };
   std::deque<TPending> pending;
-  const size_t window = static_cast<size_t>(threads) * 2 + 1;
-  // Whole files in flight: one a worker and one more ready for the first
-  // worker done, within memory.
+  // Pieces in flight: as many small files as come, whole large files one a
+  // worker and one more ready for the first worker done, within memory.
+  const size_t window = static_cast<size_t>(threads) * 32;
   const size_t windowBytes = kWholeFile * static_cast<size_t>(std::min(threads, 2) + 1);
   size_t pendingBytes = 0;
   int rc = ZE_OK;
+  bool begun = false;
   auto drainOne = [&]() {
     TPending p = std::move(pending.front());
     pending.pop_front();
+    if (rc == ZE_OK && !begun) {
+      begun = true;
+      rc = out.Begin(bound);
+    }
     pool.Wait(*p.chunk);
     pendingBytes -= p.chunk->length;
     if (rc == ZE_OK && p.chunk->rc != ZE_OK) {
@@ -393,8 +399,8 @@ int TAdder::Run() {
   bound += cmd_.lpszComment.size();
   TVolumeWriter out(target, cmd_.wMultiVolControl & MV_USEMULTI, cmd_.wMultiVolControl,
                     cmd_.callbacks);
-  int rc = out.Begin(bound);
-  if (rc == ZE_OK) rc = WriteEntries(out);
+  int rc = ZE_OK;
+  if (rc == ZE_OK) rc = WriteEntries(out, bound);
   if (rc == ZE_OK) rc = WriteCentral(out);
   if (rc == ZE_OK) rc = out.Finish();
   if (rc != ZE_OK) {

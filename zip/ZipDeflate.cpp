@@ -19,12 +19,13 @@ constexpr size_t kDictSize = 32768;
 
 }  // namespace
 
-char* TPageBuffer::Reserve(size_t n) {
+char* TPageBuffer::Reserve(size_t n, bool fill) {
   if (n <= cap_ && p_) return p_;
   Release();
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   const size_t cap = std::max<size_t>((n + page - 1) / page * page, page);
-  void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | (fill ? MAP_POPULATE : 0), -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   p_ = static_cast<char*>(p);
   cap_ = cap;
@@ -111,7 +112,7 @@ void Deflate(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
   const size_t dictLen =
       chunk.whole || chunk.level == 0 ? 0 : static_cast<size_t>(std::min<uint64_t>(kDictSize, chunk.offset));
   const size_t want = dictLen + chunk.length + (chunk.last ? 1 : 0);
-  char* in = ws.in.Reserve(want);
+  char* in = ws.in.Reserve(want, true);
   const ssize_t got = ReadAt(fd, in, want, chunk.offset - dictLen);
   ::close(fd);
   if (got < 0) {

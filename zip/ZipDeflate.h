@@ -36,8 +36,9 @@ class TPageBuffer {
     return *this;
   }
   // Room for at least `n` bytes; what it held is lost when it must grow.
-  // Throws std::bad_alloc.
-  char* Reserve(size_t n);
+  // `fill`: all of it will be written, so its pages are mapped at once
+  // rather than one fault at a time. Throws std::bad_alloc.
+  char* Reserve(size_t n, bool fill = false);
   char* data() const { return p_; }
 
  private:
