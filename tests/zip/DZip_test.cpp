@@ -559,6 +559,35 @@ TEST_F(DZipTest, CancelAndRefusedActionsLeaveNothing) {
   }
 }
 
+// A file the workers cannot read, among others they compress at the same
+// time, stops the add with that file's name and leaves no archive. Run as
+// another user when the tests run as root, for whom no mode bars a read.
+TEST_F(DZipTest, AnUnreadableFileFailsTheAddByNameAndLeavesNoArchive) {
+  WriteFile(src_ / "METADATA/LOCKED.DB", TableLike(50000, 6));
+  for (const auto& e : fs::recursive_directory_iterator(tmp_)) {
+    fs::permissions(e.path(), fs::perms::all);
+  }
+  fs::permissions(tmp_, fs::perms::all);
+  fs::permissions(src_ / "METADATA/LOCKED.DB", fs::perms::none);
+  const fs::path archive = tmp_ / "locked.zip";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+    ZIPCMDSTRUCT add = AddCommand(archive.string());
+    const int rc = dzip(add);
+    std::ofstream(tmp_ / "failed") << add.lpszReturnPath;
+    _exit(rc);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 100) << "cannot become another user";
+  EXPECT_EQ(WEXITSTATUS(status), ZE_OPEN);
+  EXPECT_EQ(ReadFile(tmp_ / "failed"), (src_ / "METADATA/LOCKED.DB").string());
+  EXPECT_FALSE(fs::exists(archive));
+  EXPECT_FALSE(fs::exists(archive.string() + ".tmp"));
+}
+
 }  // namespace
 
 namespace {
