@@ -278,6 +278,7 @@ int TAdder::WriteEntries(TVolumeWriter& out, uint64_t bound) {
       offset += chunk->length;
     } while (offset < src.size);
   }
+  pool.Close();
   while (!pending.empty()) drainOne();  // the workers must be done before the pool goes
   return rc;
 }

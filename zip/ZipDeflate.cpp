@@ -147,18 +147,23 @@ void Deflate(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
 
 }  // namespace
 
-TDeflatePool::TDeflatePool(int threads) {
+TDeflatePool::TDeflatePool(int threads) : maxSpare_(static_cast<size_t>(threads) * 2 + 2) {
   if (threads == 0) inline_ = std::make_unique<TDeflateWorkspace>();
   for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
 }
 
 TDeflatePool::~TDeflatePool() {
+  Close();
+  for (std::thread& t : workers_) t.join();
+}
+
+void TDeflatePool::Close() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
-  for (std::thread& t : workers_) t.join();
+  inline_.reset();
 }
 
 void TDeflatePool::Run(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
@@ -197,7 +202,8 @@ void TDeflatePool::Wait(const TDeflateChunk& chunk) {
 void TDeflatePool::Recycle(TPageBuffer&& out) {
   if (!out.data()) return;
   std::lock_guard lock(mutex_);
-  spare_.push_back(std::move(out));
+  // A few are enough for the pieces in flight; more would only hold memory.
+  if (spare_.size() < maxSpare_) spare_.push_back(std::move(out));
 }
 
 void TDeflatePool::Work() {

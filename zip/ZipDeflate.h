@@ -87,6 +87,9 @@ class TDeflatePool {
   void Wait(const TDeflateChunk& chunk);
   // A result buffer given back once written, for the next piece.
   void Recycle(TPageBuffer&& out);
+  // Nothing more will be submitted: each worker lets its buffers go as soon
+  // as the queue is empty, while the caller writes the last results.
+  void Close();
 
  private:
   void Work();
@@ -100,4 +103,5 @@ class TDeflatePool {
   std::unique_ptr<TDeflateWorkspace> inline_;  // without threads
   std::vector<std::thread> workers_;
   bool stopping_ = false;
+  size_t maxSpare_ = 0;
 };
