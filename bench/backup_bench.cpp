@@ -18,12 +18,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "BenchUtil.h"
 #include "DZip.h"
@@ -86,6 +88,22 @@ void Fill(const std::string& path, int records, unsigned seed) {
     std::fprintf(stderr, "fill failed: %s\n", s.ToString().c_str());
     std::exit(1);
   }
+}
+
+// The Backup tool's command for the whole database in `db` onto drive A
+// (DIR/drive through DIR/drives.ini).
+ZIPCMDSTRUCT BackupCommand(const fs::path& db, const fs::path& dir) {
+  ZIPCMDSTRUCT add;
+  add.function = kZipActionAdd;
+  add.lpszZipFile = "A:\\BENCH.DBK";
+  add.lpszItemList = "\"" + db.string() + "/*.*\" ";
+  add.lpszComment = "BENCH";
+  add.addCommentFlag = add.recurseFlag = add.noDirectoryEntriesFlag = true;
+  add.wZipSubOptions = ZSO_RELATIVEPATH;
+  add.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
+  add.compFactor = 5;
+  add.lpszDrivesFile = (dir / "drives.ini").string();
+  return add;
 }
 
 double Run(const std::string& command) {
@@ -166,10 +184,67 @@ int TablesBench(int argc, char** argv) {
   return 0;
 }
 
+// The backup alone, again and again, on the database a kept run left in
+// DIR: `zip -5` and dzip in turn RUNS times, each pair's figures on a line
+// and their medians at the end, for comparing two builds in the same
+// minutes. The last archive stays in DIR/drive.
+int RepeatBackup(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: backup_bench --backup DIR [RUNS]\n");
+    return 2;
+  }
+  const fs::path dir = argv[2];
+  const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  const fs::path db = dir / "DB";
+  if (!fs::is_directory(db / "SAFE")) {
+    std::fprintf(stderr, "%s holds no database: run `VDX_BENCH_KEEP=1 backup_bench %s` first\n",
+                 db.c_str(), dir.c_str());
+    return 2;
+  }
+  fs::create_directories(dir / "drive");
+  std::ofstream(dir / "drives.ini") << "[Drives]\nA=" << (dir / "drive").string() << "\n";
+  Run("cat " + (db / "SAFE/*").string() + " " + (db / "METADATA/*").string() + " > /dev/null");
+  std::vector<double> ours, oursCpu, theirs, ratios;
+  double size = 0;
+  for (int r = 0; r < runs; ++r) {
+    fs::remove(dir / "izip.zip");
+    const double zipCpuBefore = CpuSeconds(RUSAGE_CHILDREN);
+    const double zipTime = Run("cd " + db.string() + " && zip -5 -r -q " +
+                               (dir / "izip.zip").string() + " METADATA SAFE");
+    const double zipCpu = CpuSeconds(RUSAGE_CHILDREN) - zipCpuBefore;
+    ZIPCMDSTRUCT add = BackupCommand(db, dir);
+    const double cpuBefore = CpuSeconds();
+    const auto start = Clock::now();
+    if (int rc = dzip(add)) {
+      std::fprintf(stderr, "dzip failed: %d\n", rc);
+      return 1;
+    }
+    ours.push_back(Since(start));
+    oursCpu.push_back(CpuSeconds() - cpuBefore);
+    theirs.push_back(zipTime);
+    ratios.push_back(zipTime / ours.back());
+    size = static_cast<double>(fs::file_size(dir / "drive/BENCH.DBK")) /
+           static_cast<double>(fs::file_size(dir / "izip.zip"));
+    std::printf("run %d: dzip %.3f s (%.2f s CPU), zip -5 %.2f s (%.2f s CPU): %.2f x, size %.4f\n",
+                r + 1, ours.back(), oursCpu.back(), zipTime, zipCpu, ratios.back(), size);
+    std::fflush(stdout);
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  std::printf("median: dzip %.3f s (%.2f s CPU), zip -5 %.2f s: %.2f x faster (goal >= 3), "
+              "size %.4f (goal <= 1)\n",
+              median(ours), median(oursCpu), median(theirs), median(ratios), size);
+  std::printf("peak memory of this process: %.1f MB (goal < 64)\n", PeakRssKb() / 1024.0);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--tables") return TablesBench(argc, argv);
+  if (argc > 1 && std::string(argv[1]) == "--backup") return RepeatBackup(argc, argv);
   const fs::path dir = argc > 1 ? argv[1] : fs::temp_directory_path() / "vdx_backup_bench";
   const int records = argc > 2 ? std::atoi(argv[2]) : 130000;
   const fs::path db = dir / "DB";
@@ -204,16 +279,7 @@ int main(int argc, char** argv) {
                              (dir / "izip.zip").string() + " METADATA SAFE");
 
   const double zipCpu = CpuSeconds(RUSAGE_CHILDREN) - zipCpuBefore;
-  ZIPCMDSTRUCT add;
-  add.function = kZipActionAdd;
-  add.lpszZipFile = "A:\\BENCH.DBK";
-  add.lpszItemList = "\"" + db.string() + "/*.*\" ";
-  add.lpszComment = "BENCH";
-  add.addCommentFlag = add.recurseFlag = add.noDirectoryEntriesFlag = true;
-  add.wZipSubOptions = ZSO_RELATIVEPATH;
-  add.wMultiVolControl = MV_USEMULTI | MV_SUBDIR | MV_SYSHIDE | MV_CDFIRST;
-  add.compFactor = 5;
-  add.lpszDrivesFile = (dir / "drives.ini").string();
+  ZIPCMDSTRUCT add = BackupCommand(db, dir);
   const double cpuBefore = CpuSeconds();
   auto start = Clock::now();
   if (int rc = dzip(add)) {

@@ -180,6 +180,11 @@ void TToolRun::Compress() {
                        {QString::fromStdString(zip_->RefusalPath())})});
     FinishRun(trError);
   }
+  if (rc == TZipResult::CannotReadFile) {
+    Message("BackupCannotReadFile", {QString::fromStdString(zip_->FailedFile()),
+                                     QString::number(zip_->ErrorCode())});
+    FinishRun(trError);
+  }
   const QString key = BackupKey(rc);
   if (!key.isEmpty()) Message(key, {QString::number(zip_->ErrorCode())});
   FinishRun(trError);

@@ -140,6 +140,8 @@ struct ZIPCMDSTRUCT {
   TZipCallbacks callbacks;
   long long returnCount = 0;
   std::string lpszReturnString;
+  // ZE_CLEAR: the folder that decided it; ZE_OPEN, ZE_READ, ZE_EOF: the
+  // input file that failed.
   std::string lpszReturnPath;
 };
 

@@ -25,7 +25,6 @@
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
-constexpr size_t kDictSize = 32768;
 // An entry this close to 4 GiB gets Zip64 sizes: deflate may grow it a little.
 constexpr uint64_t kZip64Threshold = zipfmt::kMax32 - (64u << 20);
 
@@ -121,8 +120,8 @@ class TAdder {
   void Collect(const std::vector<TItem>& items);
   void Walk(const std::string& folder, const std::string& rel, const TMaskIndex& masks,
             std::vector<std::vector<TSource>>& found);
-  int WriteEntries(TVolumeWriter& out);
-  int Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool first);
+  int WriteEntries(TVolumeWriter& out, uint64_t bound);
+  int Emit(TVolumeWriter& out, const TDeflateChunk& chunk, size_t file, bool first);
   int WriteCentral(TVolumeWriter& out);
 
   ZIPCMDSTRUCT& cmd_;
@@ -188,7 +187,7 @@ void TAdder::Collect(const std::vector<TItem>& items) {
   }
 }
 
-int TAdder::Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool first) {
+int TAdder::Emit(TVolumeWriter& out, const TDeflateChunk& chunk, size_t file, bool first) {
   const TSource& src = sources_[file];
   zipfmt::TEntry& e = entries_[file];
   if (first) {
@@ -201,13 +200,12 @@ int TAdder::Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool fir
     e.offset = out.Offset();
     if (int rc = out.Write(header)) return rc;
   }
-  if (!chunk.ok) return ZE_MEM;
-  if (int rc = out.Write(chunk.out.data(), chunk.out.size())) return rc;
+  if (int rc = out.Write(chunk.out.data(), chunk.outSize)) return rc;
   e.crc = e.usize == 0 ? chunk.crc
-                       : static_cast<uint32_t>(crc32_combine(e.crc, chunk.crc, chunk.in.size()));
-  e.usize += chunk.in.size();
-  e.csize += chunk.out.size();
-  done_ += chunk.in.size();
+                       : static_cast<uint32_t>(crc32_combine(e.crc, chunk.crc, chunk.length));
+  e.usize += chunk.length;
+  e.csize += chunk.outSize;
+  done_ += chunk.length;
   Status(cmd_.callbacks.lpMinorStatus, src.name,
          src.size ? static_cast<int>(std::min<uint64_t>(100, e.usize * 100 / src.size)) : 100);
   if (chunk.last && (e.flags & zipfmt::kFlagDescriptor)) {
@@ -218,7 +216,12 @@ int TAdder::Emit(TVolumeWriter& out, TDeflateChunk& chunk, size_t file, bool fir
   return cancelled_ ? ZE_ABORT : ZE_OK;
 }
 
-int TAdder::WriteEntries(TVolumeWriter& out) {
+// The files are cut into pieces (a whole file when it is compressed at once)
+// that the workers read and compress while this thread writes the finished
+// ones in order. The first volume is asked for and cleared while the first
+// pieces are compressed. A piece that fails names its file and stops the
+// add; the pieces already handed out are waited for, never written.
+int TAdder::WriteEntries(TVolumeWriter& out, uint64_t bound) {
   const int threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
   TDeflatePool pool(threads > 1 ? threads : 0);
   struct TPending {
@@ -227,69 +230,55 @@ int TAdder::WriteEntries(TVolumeWriter& out) {
     bool first;
   };
   std::deque<TPending> pending;
-  const size_t window = static_cast<size_t>(threads) * 2 + 1;
-  // Whole files in flight: one a worker, two at most, within memory.
-  const size_t windowBytes = kWholeFile * static_cast<size_t>(std::min(threads, 2));
+  // Pieces in flight: as many small files as come, whole large files one a
+  // worker and one more ready for the first worker done, within memory.
+  const size_t window = static_cast<size_t>(threads) * 32;
+  const size_t windowBytes = kWholeFile * static_cast<size_t>(std::min(threads, 2) + 1);
   size_t pendingBytes = 0;
   int rc = ZE_OK;
+  bool begun = false;
   auto drainOne = [&]() {
-    TPending p = pending.front();
+    TPending p = std::move(pending.front());
     pending.pop_front();
+    if (rc == ZE_OK && !begun) {
+      begun = true;
+      rc = out.Begin(bound);
+    }
     pool.Wait(*p.chunk);
-    pendingBytes -= p.chunk->in.size();
+    pendingBytes -= p.chunk->length;
+    if (rc == ZE_OK && p.chunk->rc != ZE_OK) {
+      rc = p.chunk->rc;
+      cmd_.lpszReturnPath = sources_[p.file].path;
+    }
     if (rc == ZE_OK) rc = Emit(out, *p.chunk, p.file, p.first);
+    pool.Recycle(std::move(p.chunk->out));
   };
+  const int level = std::clamp(cmd_.compFactor, 1, 9);
   for (size_t f = 0; f < sources_.size() && rc == ZE_OK; ++f) {
-    TSource& src = sources_[f];
-    zipfmt::TEntry& e = entries_[f];
-    const int fd = ::open(src.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      rc = ZE_OPEN;
-      break;
-    }
-    const bool whole = e.method != zipfmt::kMethodStored && src.size <= kWholeFile;
-    std::string dict;
-    bool first = true;
-    uint64_t readSoFar = 0;
-    for (;;) {
+    const TSource& src = sources_[f];
+    const bool stored = entries_[f].method == zipfmt::kMethodStored;
+    const bool whole = !stored && src.size <= kWholeFile;
+    uint64_t offset = 0;
+    do {
       auto chunk = std::make_shared<TDeflateChunk>();
-      chunk->level = e.method == zipfmt::kMethodStored ? 0 : std::clamp(cmd_.compFactor, 1, 9);
+      chunk->path = src.path;
+      chunk->offset = offset;
+      chunk->length = static_cast<size_t>(whole ? src.size : std::min<uint64_t>(kChunk, src.size - offset));
       chunk->whole = whole;
-      // As much as the file still holds, plus one byte to see its end.
-      const uint64_t left = (src.size > readSoFar ? src.size - readSoFar : 0) + 1;
-      const size_t want = static_cast<size_t>(whole ? left : std::min<uint64_t>(kChunk, left));
-      while (!pending.empty() && pendingBytes + want > windowBytes && rc == ZE_OK) drainOne();
-      chunk->in.resize(want);
-      size_t got = 0;
-      while (got < want) {
-        const ssize_t r = ::read(fd, chunk->in.data() + got, want - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) rc = ZE_READ;
-        if (r <= 0) break;
-        got += static_cast<size_t>(r);
+      chunk->last = offset + chunk->length >= src.size;
+      chunk->level = stored ? 0 : level;
+      while (!pending.empty() && rc == ZE_OK &&
+             (pending.size() >= window || pendingBytes + chunk->length > windowBytes)) {
+        drainOne();
       }
-      chunk->in.resize(got);
-      readSoFar += got;
-      chunk->last = got < want;
-      // A file that changed its size while it was read would not match the
-      // sizes its header was planned with.
-      if (chunk->last && readSoFar != src.size && rc == ZE_OK) rc = ZE_EOF;
-      if (whole && !chunk->last && rc == ZE_OK) rc = ZE_EOF;
-      chunk->dict = dict;
       if (rc != ZE_OK) break;
-      if (!chunk->last) {
-        const size_t keep = std::min(kDictSize, chunk->in.size());
-        dict.assign(chunk->in.data() + chunk->in.size() - keep, keep);
-      }
       pool.Submit(chunk);
-      pending.push_back({chunk, f, first});
-      pendingBytes += got;
-      first = false;
-      while (pending.size() >= window && rc == ZE_OK) drainOne();
-      if (chunk->last || rc != ZE_OK) break;
-    }
-    ::close(fd);
+      pending.push_back({chunk, f, offset == 0});
+      pendingBytes += chunk->length;
+      offset += chunk->length;
+    } while (offset < src.size);
   }
+  pool.Close();
   while (!pending.empty()) drainOne();  // the workers must be done before the pool goes
   return rc;
 }
@@ -374,6 +363,10 @@ int TAdder::Run() {
   Collect(items);
   if (cancelled_) return ZE_ABORT;
   if (sources_.empty()) return ZE_NONE;
+  // Largest first: the small files then fill the workers' last gaps, where
+  // a large file at the end would run on one core while the other waits.
+  std::stable_sort(sources_.begin(), sources_.end(),
+                   [](const TSource& a, const TSource& b) { return a.size > b.size; });
   if (target.onDrive) {
     if (!DirExists(target.folder)) return ZE_CREAT;
     std::vector<std::string> keep = cmd_.protectedFolders;
@@ -407,8 +400,8 @@ int TAdder::Run() {
   bound += cmd_.lpszComment.size();
   TVolumeWriter out(target, cmd_.wMultiVolControl & MV_USEMULTI, cmd_.wMultiVolControl,
                     cmd_.callbacks);
-  int rc = out.Begin(bound);
-  if (rc == ZE_OK) rc = WriteEntries(out);
+  int rc = ZE_OK;
+  if (rc == ZE_OK) rc = WriteEntries(out, bound);
   if (rc == ZE_OK) rc = WriteCentral(out);
   if (rc == ZE_OK) rc = out.Finish();
   if (rc != ZE_OK) {

@@ -1,9 +1,10 @@
-// Deflate on every core. A file up to kWholeFile bytes is one chunk that a
-// worker compresses at once with libdeflate (about twice zlib's speed at the
-// same ratio), files side by side; a larger file is cut into chunks that the
-// workers compress with zlib, each primed with the 32 KiB before it, joined
-// in order into one deflate stream (as pigz does). The caller's thread reads
-// and writes; only compression runs on the workers.
+// Deflate on every core. The workers read their own input: a file up to
+// kWholeFile bytes is one piece that a worker reads and compresses at once
+// with libdeflate (about twice zlib's speed at the same ratio), files side
+// by side; a larger file is cut into chunks that the workers read and
+// compress with zlib, each primed with the 32 KiB before it, joined in order
+// into one deflate stream (as pigz does). The caller's thread only writes
+// the results, in order.
 #pragma once
 
 #include <sys/mman.h>
@@ -17,52 +18,66 @@
 #include <thread>
 #include <vector>
 
-// Gives blocks of a megabyte and more straight from the system and back:
-// the C allocator would keep a freed block of a whole file's size in the
-// arena of the thread that freed it, and memory would grow with threads.
-template <class T>
-struct TPageAllocator {
-  using value_type = T;
-  static constexpr size_t kPages = size_t{1} << 20;
-  TPageAllocator() = default;
-  template <class U>
-  TPageAllocator(const TPageAllocator<U>&) {}
-  T* allocate(size_t n) {
-    if (n * sizeof(T) < kPages) return static_cast<T*>(::operator new(n * sizeof(T)));
-    void* p =
-        ::mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, size_t n) {
-    if (n * sizeof(T) < kPages) {
-      ::operator delete(p);
-    } else {
-      ::munmap(p, n * sizeof(T));
+// Pages straight from the system, kept from one piece to the next: the C
+// allocator would keep a freed block of a whole file's size in the arena of
+// the thread that freed it, and fresh pages cost a fault each on first touch.
+// Only the pages written count against memory.
+class TPageBuffer {
+ public:
+  TPageBuffer() = default;
+  ~TPageBuffer() { Release(); }
+  TPageBuffer(TPageBuffer&& o) noexcept : p_(o.p_), cap_(o.cap_) { o.p_ = nullptr, o.cap_ = 0; }
+  TPageBuffer& operator=(TPageBuffer&& o) noexcept {
+    if (this != &o) {
+      Release();
+      p_ = o.p_, cap_ = o.cap_;
+      o.p_ = nullptr, o.cap_ = 0;
     }
+    return *this;
   }
-  bool operator==(const TPageAllocator&) const { return true; }
+  // Room for at least `n` bytes; what it held is lost when it must grow.
+  // `fill`: all of it will be written, so its pages are mapped at once
+  // rather than one fault at a time. Throws std::bad_alloc.
+  char* Reserve(size_t n, bool fill = false);
+  char* data() const { return p_; }
+
+ private:
+  void Release() {
+    if (p_) ::munmap(p_, cap_);
+    p_ = nullptr, cap_ = 0;
+  }
+  char* p_ = nullptr;
+  size_t cap_ = 0;
 };
-using TBytes = std::basic_string<char, std::char_traits<char>, TPageAllocator<char>>;
+
+// What a worker keeps from one piece to the next.
+struct TDeflateWorkspace;
 
 // Files up to this size are compressed whole; this and the window of
-// chunks in flight bound the memory of an add.
+// pieces in flight bound the memory of an add.
 constexpr size_t kWholeFile = size_t{16} << 20;
 
+// One piece of work: `length` bytes of the file at `path` from `offset`.
 struct TDeflateChunk {
-  TBytes in;
+  std::string path;
+  uint64_t offset = 0;
+  size_t length = 0;
   bool whole = false;  // the whole file: compressed at once, not joined
-  std::string dict;    // the input just before this chunk, for a better match
-  bool last = false;
-  int level = 5;  // 0 stores
-  TBytes out;
-  uint32_t crc = 0;  // of `in`
-  bool ok = false;
+  bool last = false;   // the file's last piece: it must end there
+  int level = 5;       // 0 stores
+  // The result, once done: the compressed bytes, the CRC of the input, and
+  // ZE_OK or why not (ZE_OPEN, ZE_READ, ZE_EOF when the file's size is not
+  // the one planned, ZE_MEM).
+  TPageBuffer out;
+  size_t outSize = 0;
+  uint32_t crc = 0;
+  int rc = 0;
   bool done = false;
 };
 
 class TDeflatePool {
  public:
+  // No threads: Submit does the work where the caller stands.
   explicit TDeflatePool(int threads);
   ~TDeflatePool();
   TDeflatePool(const TDeflatePool&) = delete;
@@ -70,17 +85,23 @@ class TDeflatePool {
 
   void Submit(const std::shared_ptr<TDeflateChunk>& chunk);
   void Wait(const TDeflateChunk& chunk);
+  // A result buffer given back once written, for the next piece.
+  void Recycle(TPageBuffer&& out);
+  // Nothing more will be submitted: each worker lets its buffers go as soon
+  // as the queue is empty, while the caller writes the last results.
+  void Close();
 
  private:
   void Work();
+  void Run(TDeflateChunk& chunk, TDeflateWorkspace& ws);
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable finished_;
   std::deque<std::shared_ptr<TDeflateChunk>> queue_;
+  std::vector<TPageBuffer> spare_;
+  std::unique_ptr<TDeflateWorkspace> inline_;  // without threads
   std::vector<std::thread> workers_;
   bool stopping_ = false;
+  size_t maxSpare_ = 0;
 };
-
-// Compresses one chunk where the caller stands (also what the workers run).
-void DeflateChunk(TDeflateChunk& chunk);

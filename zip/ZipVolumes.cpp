@@ -24,6 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kWriteBuffer = 256 * 1024;
+// The writeback of a volume is started after every this many bytes.
+constexpr uint64_t kWritebackStep = 4 << 20;
 constexpr size_t kTailSearch = 65536 + zipfmt::kEndFixed + zipfmt::kLocator64Size;
 
 std::string Trim(const std::string& s) {
@@ -334,6 +336,7 @@ int TVolumeWriter::OpenVolume() {
   fd_ = ::open(writePath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) return ZE_CREAT;
   offset_ = 0;
+  unsynced_ = 0;
   return ZE_OK;
 }
 
@@ -352,8 +355,19 @@ int TVolumeWriter::Begin(uint64_t total) {
 int TVolumeWriter::Flush() {
   if (buffer_.empty()) return ZE_OK;
   const bool ok = WriteAll(fd_, buffer_.data(), buffer_.size());
+  unsynced_ += buffer_.size();
   buffer_.clear();
-  return ok ? ZE_OK : ZE_WRITE;
+  if (!ok) return ZE_WRITE;
+  StartWriteback();
+  return ZE_OK;
+}
+
+// The volume's pages go to the disk as they come, while the rest is still
+// compressed: the sync that closes the volume then waits for little.
+void TVolumeWriter::StartWriteback() {
+  if (unsynced_ < kWritebackStep) return;
+  ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  unsynced_ = 0;
 }
 
 int TVolumeWriter::Close(bool sync) {
@@ -398,7 +412,15 @@ int TVolumeWriter::Write(const void* data, size_t n) {
       if (capacity_ == 0) return ZE_SPACE;
     }
     const size_t take = static_cast<size_t>(std::min<uint64_t>(n, capacity_ - offset_));
-    buffer_.append(p, take);
+    if (take >= kWriteBuffer) {
+      // A large piece goes out as it is, without a copy into the buffer.
+      if (int rc = Flush()) return rc;
+      if (!WriteAll(fd_, p, take)) return ZE_WRITE;
+      unsynced_ += take;
+      StartWriteback();
+    } else {
+      buffer_.append(p, take);
+    }
     offset_ += take;
     p += take;
     n -= take;

@@ -100,6 +100,7 @@ class TVolumeWriter {
   int OpenVolume();
   int NextVolume();
   int Flush();
+  void StartWriteback();
   int Close(bool sync);
 
   TArchiveTarget target_;
@@ -113,6 +114,7 @@ class TVolumeWriter {
   uint64_t capacity_ = UINT64_MAX;
   bool prefix_ = false;
   std::string buffer_;
+  uint64_t unsynced_ = 0;  // written since the writeback was last started
   dev_t lastDev_ = 0;
   ino_t lastIno_ = 0;
   std::vector<std::pair<dev_t, ino_t>> written_;  // never cleared away

@@ -24,12 +24,13 @@ TZipResult ZipResultOf(int code, const ZIPCMDSTRUCT& cmd) {
       // Without a reason the folder was accepted but could not be cleared.
       return cmd.lpszReturnString.empty() ? TZipResult::CannotCreate : TZipResult::FolderRefused;
     case ZE_EOF:
-    case ZE_FORM:
     case ZE_READ:
+    case ZE_OPEN:
+      return cmd.lpszReturnPath.empty() ? TZipResult::CannotCreate : TZipResult::CannotReadFile;
+    case ZE_FORM:
     case ZE_NAME:
     case ZE_WRITE:
     case ZE_CREAT:
-    case ZE_OPEN:
     case ZE_SPACE:
       return TZipResult::CannotCreate;
     default:

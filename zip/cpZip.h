@@ -18,7 +18,8 @@ enum class TZipResult {
   Cancelled,      // a status callback cancelled
   DiskCancelled,  // a disk request was answered Cancel
   FolderRefused,  // the volume folder is refused: RefusalReason(), RefusalPath()
-  CannotCreate,   // the set, a volume or an input file cannot be named, read or written
+  CannotCreate,   // the set or a volume cannot be named or written
+  CannotReadFile, // an input file cannot be opened or read, or changed as it was read: FailedFile()
   OutOfMemory,
   Other,
 };
@@ -67,6 +68,7 @@ class TZipFile {
   TZipResult WriteSet(const TZipSet& set);
   const std::string& RefusalReason() const { return Cmd.lpszReturnString; }
   const std::string& RefusalPath() const { return Cmd.lpszReturnPath; }
+  const std::string& FailedFile() const { return Cmd.lpszReturnPath; }
 
   // Runs `action` and keeps its return code.
   int Execute(int action);

@@ -96,6 +96,7 @@ const TKeyUse kKeys[] = {
     {"Notifications", "DatabaseNotFound", "-"},
     {"Notifications", "RestoreNotOwned", "-"},
     {"Notifications", "BackupCannotCreate", "d"},
+    {"Notifications", "BackupCannotReadFile", "sd"},
     {"Notifications", "BackupVolumeRefused", "ss"},
     {"Notifications", "BackupOutOfMemory", "d"},
     {"Notifications", "BackupOtherError", "d"},

@@ -273,11 +273,12 @@ TEST_F(DZipTest, WrongDisksAreNamedAndNeverRead) {
   size_t twin = middle + 1;  // another full disk of the same size
   ASSERT_EQ(fs::file_size(volumes[twin]), fs::file_size(volumes[middle]));
   WriteFile(tmp_ / "random", Random(fs::file_size(volumes[middle]), 11));
-  // Another backup: its first file differs, so every disk does.
-  const std::string first = ReadFile(src_ / "METADATA/CUSTOMER.DB");
-  WriteFile(src_ / "METADATA/CUSTOMER.DB", TableLike(40000, 77));
+  // Another backup: its first file (the largest goes first) differs, so
+  // every disk does.
+  const std::string first = ReadFile(src_ / "SAFE/CUSTOMER.DB");
+  WriteFile(src_ / "SAFE/CUSTOMER.DB", TableLike(2500000, 77));
   const std::vector<fs::path> others = Span("other");
-  WriteFile(src_ / "METADATA/CUSTOMER.DB", first);
+  WriteFile(src_ / "SAFE/CUSTOMER.DB", first);
   std::string cut = ReadFile(volumes.back());
   WriteFile(tmp_ / "cut", cut.substr(0, cut.size() / 2));
 
@@ -556,6 +557,35 @@ TEST_F(DZipTest, CancelAndRefusedActionsLeaveNothing) {
     badx.function = action;
     EXPECT_EQ(dunzip(badx), UE_PARMS);
   }
+}
+
+// A file the workers cannot read, among others they compress at the same
+// time, stops the add with that file's name and leaves no archive. Run as
+// another user when the tests run as root, for whom no mode bars a read.
+TEST_F(DZipTest, AnUnreadableFileFailsTheAddByNameAndLeavesNoArchive) {
+  WriteFile(src_ / "METADATA/LOCKED.DB", TableLike(50000, 6));
+  for (const auto& e : fs::recursive_directory_iterator(tmp_)) {
+    fs::permissions(e.path(), fs::perms::all);
+  }
+  fs::permissions(tmp_, fs::perms::all);
+  fs::permissions(src_ / "METADATA/LOCKED.DB", fs::perms::none);
+  const fs::path archive = tmp_ / "locked.zip";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+    ZIPCMDSTRUCT add = AddCommand(archive.string());
+    const int rc = dzip(add);
+    std::ofstream(tmp_ / "failed") << add.lpszReturnPath;
+    _exit(rc);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 100) << "cannot become another user";
+  EXPECT_EQ(WEXITSTATUS(status), ZE_OPEN);
+  EXPECT_EQ(ReadFile(tmp_ / "failed"), (src_ / "METADATA/LOCKED.DB").string());
+  EXPECT_FALSE(fs::exists(archive));
+  EXPECT_FALSE(fs::exists(archive.string() + ".tmp"));
 }
 
 }  // namespace
