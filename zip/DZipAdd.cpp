@@ -24,7 +24,8 @@
 
 namespace {
 
-constexpr size_t kChunk = 1 << 20;
+// The pieces a file too large to compress whole is cut into.
+constexpr size_t kChunk = size_t{8} << 20;
 // An entry this close to 4 GiB gets Zip64 sizes: deflate may grow it a little.
 constexpr uint64_t kZip64Threshold = zipfmt::kMax32 - (64u << 20);
 

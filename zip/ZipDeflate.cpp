@@ -13,12 +13,6 @@
 
 #include "DZip.h"
 
-namespace {
-
-constexpr size_t kDictSize = 32768;
-
-}  // namespace
-
 char* TPageBuffer::Reserve(size_t n, bool fill) {
   if (n <= cap_ && p_) return p_;
   Release();
@@ -36,8 +30,18 @@ struct TDeflateWorkspace {
   TPageBuffer in;
   libdeflate_compressor* compressor = nullptr;
   int level = -1;
+  z_stream inflater{};
+  bool inflating = false;
+  unsigned char sink[65536];
   ~TDeflateWorkspace() {
     if (compressor) libdeflate_free_compressor(compressor);
+    if (inflating) inflateEnd(&inflater);
+  }
+  // Throws std::bad_alloc.
+  z_stream& Inflater() {
+    if (!inflating && inflateInit2(&inflater, -15) != Z_OK) throw std::bad_alloc();
+    inflating = true;
+    return inflater;
   }
   libdeflate_compressor* Compressor(int wanted) {
     if (compressor && level == wanted) return compressor;
@@ -64,41 +68,52 @@ ssize_t ReadAt(int fd, char* p, size_t n, uint64_t offset) {
   return static_cast<ssize_t>(got);
 }
 
-// Compresses [p, p + n) into chunk.out with zlib, after `dict` bytes of
-// history just before it; a piece that is not its file's last ends on a
-// byte boundary (sync flush), so that the next piece follows it directly.
-bool DeflateJoined(TDeflateChunk& chunk, const char* dict, size_t dictLen, const char* p,
-                   size_t n) {
-  z_stream z{};
-  if (deflateInit2(&z, chunk.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  if (dictLen > 0) {
-    deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dict), static_cast<uInt>(dictLen));
-  }
-  size_t room = deflateBound(&z, n) + 1024;
-  char* out = chunk.out.Reserve(room);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p));
-  z.avail_in = static_cast<uInt>(n);
-  size_t produced = 0;
-  const int flush = chunk.last ? Z_FINISH : Z_SYNC_FLUSH;
-  int rc = Z_OK;
+// Turns the deflate stream of `*n` bytes at `p` into one that does not end:
+// the last block's final bit is cleared, and an empty stored block after it
+// brings the stream to a byte boundary (as a sync flush would), so that the
+// next piece's stream follows directly. zlib walks the blocks to find where
+// the last one starts and ends. `p` has room for 5 bytes more.
+bool LeaveOpen(unsigned char* p, size_t* n, TDeflateWorkspace& ws) {
+  z_stream& z = ws.Inflater();
+  if (inflateReset(&z) != Z_OK) return false;
+  z.next_in = p;
+  z.avail_in = static_cast<uInt>(*n);
+  uint64_t header = 0;  // the bit where the block being read began
   for (;;) {
-    if (produced == room) {  // more than the bound: move to a larger buffer
-      TPageBuffer larger;
-      char* q = larger.Reserve(room * 2);
-      std::memcpy(q, out, produced);
-      chunk.out = std::move(larger);
-      out = q;
-      room *= 2;
+    z.next_out = ws.sink;
+    z.avail_out = sizeof ws.sink;
+    const int rc = inflate(&z, Z_BLOCK);
+    if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0)) return false;
+    if (!(z.data_type & 128)) continue;  // within a block: the sink was full
+    const uint64_t at = z.total_in * 8 - static_cast<unsigned>(z.data_type & 7);
+    if (!(z.data_type & 64)) {
+      header = at;  // the next block starts here
+      continue;
     }
-    z.next_out = reinterpret_cast<Bytef*>(out + produced);
-    z.avail_out = static_cast<uInt>(room - produced);
-    rc = deflate(&z, flush);
-    produced = room - z.avail_out;
-    if (rc != Z_OK || (z.avail_out != 0 && !chunk.last)) break;
+    // `at` ends the last block, which began at `header`.
+    p[header / 8] &= static_cast<unsigned char>(~(1u << (header % 8)));
+    if (at % 8) p[at / 8] &= static_cast<unsigned char>((1u << (at % 8)) - 1);
+    size_t size = static_cast<size_t>((at + 3 + 7) / 8);  // three zero bits: stored, not last
+    for (size_t i = static_cast<size_t>((at + 7) / 8); i < size; ++i) p[i] = 0;
+    for (unsigned char b : {0x00, 0x00, 0xFF, 0xFF}) p[size++] = b;  // its length, and its inverse
+    *n = size;
+    return true;
   }
-  deflateEnd(&z);
-  chunk.outSize = produced;
-  return chunk.last ? rc == Z_STREAM_END : (rc == Z_OK || rc == Z_BUF_ERROR);
+}
+
+// Compresses one piece of a file too large to compress whole. Each piece is
+// a deflate stream of its own, without the history before it; all but the
+// last are left open, so that they join into one stream.
+bool DeflatePart(TDeflateChunk& chunk, TDeflateWorkspace& ws, const char* data) {
+  libdeflate_compressor* c = ws.Compressor(chunk.level);
+  if (!c) return false;
+  const size_t bound = libdeflate_deflate_compress_bound(c, chunk.length);
+  auto* out = reinterpret_cast<unsigned char*>(chunk.out.Reserve(bound + 8));
+  size_t n = libdeflate_deflate_compress(c, data, chunk.length, out, bound);
+  if (n == 0) return false;
+  if (!chunk.last && !LeaveOpen(out, &n, ws)) return false;
+  chunk.outSize = n;
+  return true;
 }
 
 void Deflate(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
@@ -107,13 +122,10 @@ void Deflate(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
     chunk.rc = ZE_OPEN;
     return;
   }
-  // The history a joined piece is primed with, read along with it; the
-  // last piece asks for one byte more, to see that the file ends there.
-  const size_t dictLen =
-      chunk.whole || chunk.level == 0 ? 0 : static_cast<size_t>(std::min<uint64_t>(kDictSize, chunk.offset));
-  const size_t want = dictLen + chunk.length + (chunk.last ? 1 : 0);
+  // The last piece asks for one byte more, to see that the file ends there.
+  const size_t want = chunk.length + (chunk.last ? 1 : 0);
   char* in = ws.in.Reserve(want, true);
-  const ssize_t got = ReadAt(fd, in, want, chunk.offset - dictLen);
+  const ssize_t got = ReadAt(fd, in, want, chunk.offset);
   ::close(fd);
   if (got < 0) {
     chunk.rc = ZE_READ;
@@ -121,11 +133,11 @@ void Deflate(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
   }
   // A file that changed its size while it was read would not match the
   // sizes its header was planned with.
-  if (static_cast<size_t>(got) != dictLen + chunk.length) {
+  if (static_cast<size_t>(got) != chunk.length) {
     chunk.rc = ZE_EOF;
     return;
   }
-  const char* data = in + dictLen;
+  const char* data = in;
   chunk.crc = static_cast<uint32_t>(libdeflate_crc32(0, data, chunk.length));
   if (chunk.level == 0) {
     std::memcpy(chunk.out.Reserve(chunk.length), data, chunk.length);
@@ -140,7 +152,7 @@ void Deflate(TDeflateChunk& chunk, TDeflateWorkspace& ws) {
     chunk.outSize =
         libdeflate_deflate_compress(c, data, chunk.length, chunk.out.Reserve(bound), bound);
     if (chunk.outSize == 0) chunk.rc = ZE_MEM;
-  } else if (!DeflateJoined(chunk, in, dictLen, data, chunk.length)) {
+  } else if (!DeflatePart(chunk, ws, data)) {
     chunk.rc = ZE_MEM;
   }
 }

@@ -1,10 +1,10 @@
 // Deflate on every core. The workers read their own input: a file up to
 // kWholeFile bytes is one piece that a worker reads and compresses at once
 // with libdeflate (about twice zlib's speed at the same ratio), files side
-// by side; a larger file is cut into chunks that the workers read and
-// compress with zlib, each primed with the 32 KiB before it, joined in order
-// into one deflate stream (as pigz does). The caller's thread only writes
-// the results, in order.
+// by side; a larger file is cut into pieces that the workers read and
+// compress with libdeflate too, each a stream of its own left open at its
+// end, joined in order into one deflate stream. The caller's thread only
+// writes the results, in order.
 #pragma once
 
 #include <sys/mman.h>
