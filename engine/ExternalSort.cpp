@@ -242,14 +242,62 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
-  if (inRun_ % kSortChunk == 0)
-    std::stable_sort(slots_.end() - static_cast<std::ptrdiff_t>(kSortChunk), slots_.end(),
-                     ByPrefix);
+  if (inRun_ % kSortChunk == 0) SortPiece(slots_.size() - kSortChunk, slots_.size());
   return Status::OK();
 }
 
-bool ExternalSorter::ByPrefix(const Slot& a, const Slot& b) {
-  return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
+namespace {
+
+struct PrefixLess {
+  template <typename S>
+  bool operator()(const S& a, const S& b) const {
+    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
+  }
+};
+
+// Merges the sorted pieces of `width` slots (the last may be shorter) of
+// from[0, n) pairwise, from one buffer into the other, until one is left;
+// returns the buffer holding it. Stable: of equal slots the earlier piece's
+// go first.
+template <typename S>
+S* MergePieces(S* from, S* to, std::size_t n, std::size_t width) {
+  for (; width < n; width *= 2) {
+    for (std::size_t lo = 0; lo < n; lo += 2 * width) {
+      const std::size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
+      std::merge(from + lo, from + mid, from + mid, from + hi, to + lo, PrefixLess());
+    }
+    std::swap(from, to);
+  }
+  return from;
+}
+
+}  // namespace
+
+void ExternalSorter::SizeScratch() {
+  // Reserved once for a whole run, like slots_; pages are taken as used.
+  if (scratch_.capacity() < capacity_) scratch_.reserve(capacity_);
+  scratch_.resize(slots_.size());
+}
+
+// A stable sort by prefix of slots_[begin, end): an insertion sort of
+// small pieces, then their merges through scratch_ (allocated once, a
+// run's worth), with the comparison inlined throughout.
+void ExternalSorter::SortPiece(std::size_t begin, std::size_t end) {
+  constexpr std::size_t kSmall = 16;
+  SizeScratch();
+  Slot* const data = slots_.data() + begin;
+  const std::size_t n = end - begin;
+  for (std::size_t lo = 0; lo < n; lo += kSmall) {
+    const std::size_t hi = std::min(lo + kSmall, n);
+    for (std::size_t k = lo + 1; k < hi; ++k) {
+      const Slot slot = data[k];
+      std::size_t to = k;
+      for (; to > lo && PrefixLess()(slot, data[to - 1]); --to) data[to] = data[to - 1];
+      data[to] = slot;
+    }
+  }
+  Slot* const sorted = MergePieces(data, scratch_.data() + begin, n, kSmall);
+  if (sorted != data) std::copy(sorted, sorted + n, data);
 }
 
 // The slots are sorted by their prefixes alone, which keeps the sort off
@@ -264,11 +312,11 @@ void ExternalSorter::SortRun() {
   // Whole chunks were sorted as they filled (AddNow): the rest is sorted,
   // then neighbours are merged, both stable, as one sort of them all.
   const std::size_t count = slots_.size();
-  const auto at = [this](std::size_t i) { return slots_.begin() + static_cast<std::ptrdiff_t>(i); };
-  std::stable_sort(at(count / kSortChunk * kSortChunk), slots_.end(), ByPrefix);
-  for (std::size_t width = kSortChunk; width < count; width *= 2)
-    for (std::size_t lo = 0; lo + width < count; lo += 2 * width)
-      std::inplace_merge(at(lo), at(lo + width), at(std::min(lo + 2 * width, count)), ByPrefix);
+  SortPiece(count / kSortChunk * kSortChunk, count);
+  SizeScratch();
+  // When the merged run ends up in scratch_, the two swap places.
+  if (MergePieces(slots_.data(), scratch_.data(), count, kSortChunk) != slots_.data())
+    slots_.swap(scratch_);
   if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
   const std::size_t length = order_.length();
   const auto byRest = [this, length](const Slot& a, const Slot& b) {
@@ -340,6 +388,7 @@ Status ExternalSorter::FinishNow() {
   if (!status_.ok() || finished_) return status_;
   finished_ = true;
   SortRun();
+  std::vector<Slot>().swap(scratch_);  // the merge's buffers take its place
   if (runs_.empty()) return status_;
   status_ = Flush();
   // Too many runs to read back side by side: merge the earliest ones into

@@ -102,7 +102,9 @@ class ExternalSorter {
   void Background();
 
   char* EntryAt(std::size_t i);
-  static bool ByPrefix(const Slot& a, const Slot& b);
+  // Sorts slots_[begin, end) by prefix, stably.
+  void SortPiece(std::size_t begin, std::size_t end);
+  void SizeScratch();  // scratch_ as long as slots_
   void SortRun();
   Status SpillRun();
   Status Flush();
@@ -144,6 +146,7 @@ class ExternalSorter {
   std::size_t perChunk_ = 0;  // entries a chunk holds
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::vector<Slot> slots_;
+  std::vector<Slot> scratch_;  // where the sorts of slots_ merge into
   std::size_t inRun_ = 0;
   std::uint64_t added_ = 0;
   std::unique_ptr<RandomFile> spill_;
