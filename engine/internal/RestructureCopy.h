@@ -63,7 +63,11 @@ class RecordCopier {
   // order, set the record aside when it repeats it).
   Status WriteOne(const TableCursor& cursor, bool violation, bool streaming, bool* unordered,
                   const CopyTargets& targets, RestructureReport* report);
-  Status CollectIndexes();
+  // Lays the record under the cursor out in the new layout when every
+  // field is copied as stored or new and blank (stored_); the record is
+  // valid until the next call or the cursor moves on.
+  const char* LayOut(const TableCursor& cursor);
+  Status CollectIndexes(const char* record);
   // Appends the record under the cursor as the source holds it, blobs too.
   Status WriteOriginal(const TableCursor& cursor, TableWriter* out);
 
@@ -87,6 +91,9 @@ class RecordCopier {
     std::size_t from, to, size;
   };
   bool direct_ = false;
+  // whole_ or direct_, and no blob field: records go to the table as laid
+  // out, without values.
+  bool stored_ = false;
   std::string blank_;
   std::vector<Piece> runs_;
   bool renumbers_ = false;
