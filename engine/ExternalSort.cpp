@@ -39,6 +39,9 @@ struct ExternalSorter::Reader {
   std::string buffer;
   std::size_t at = 0, have = 0;       // spilled: position and records in the buffer
   std::size_t slot = 0, slotEnd = 0;  // memory: the next slot, and past the last
+  // Spilled runs hold each record after its sort key prefix; the parts the
+  // second thread merged hold the records alone.
+  bool prefixed = true;
   const char* record = nullptr;
   bool done = false;                 // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
@@ -50,6 +53,7 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
       spillPath_(std::move(spillPath)),
       order_(std::move(order)),
       recordSize_(recordSize),
+      spilledSize_(kPrefix + recordSize),
       keySize_(order_.SortKeyLength()),
       entrySize_(recordSize) {
   // A run's entries, their slots and the stable sort's buffer of slots.
@@ -349,6 +353,13 @@ void ExternalSorter::SortRun() {
   }
 }
 
+void ExternalSorter::AppendSpilled(std::uint64_t head, std::uint64_t next, const char* record) {
+  // As the slot holds it (the file is this sort's own).
+  const std::uint64_t prefix[2] = {head, next};
+  writeBuffer_.append(reinterpret_cast<const char*>(prefix), kPrefix);
+  writeBuffer_.append(record, recordSize_);
+}
+
 Status ExternalSorter::Flush() {
   if (writeBuffer_.empty()) return Status::OK();
   Status s = spill_->WriteAt(spillBytes_, writeBuffer_.data(), writeBuffer_.size());
@@ -372,8 +383,8 @@ Status ExternalSorter::SpillRun() {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry);
     const Slot& slot = slots_[i];
-    writeBuffer_.append(slot.entry, recordSize_);
-    if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
+    AppendSpilled(slot.prefix[0], slot.prefix[1], slot.entry);
+    if (writeBuffer_.size() + spilledSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
@@ -418,7 +429,7 @@ Status ExternalSorter::FinishNow() {
 std::size_t ExternalSorter::ReaderRecords(std::size_t readers) const {
   const std::size_t budget = capacity_ * entrySize_ / 2;
   const std::size_t perRun = std::clamp<std::size_t>(budget / readers, 16 * 1024, 1 << 20);
-  return std::max<std::size_t>(1, perRun / recordSize_);
+  return std::max<std::size_t>(1, perRun / spilledSize_);
 }
 
 void ExternalSorter::AddReaders(Merge* m, std::size_t first, std::size_t count,
@@ -427,7 +438,7 @@ void ExternalSorter::AddReaders(Merge* m, std::size_t first, std::size_t count,
     auto r = std::make_unique<Reader>();
     r->offset = runs_[k].offset;
     r->left = runs_[k].count;
-    r->buffer.resize(records * recordSize_);
+    r->buffer.resize(records * spilledSize_);
     m->readers.push_back(std::move(r));
   }
 }
@@ -438,9 +449,10 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
   Run merged;
   merged.offset = spillBytes_;
   while (const char* record = NextOf(merge_)) {
-    writeBuffer_.append(record, recordSize_);
+    const Reader& from = *merge_.readers[merge_.tree[0]];
+    AppendSpilled(from.head, from.next, record);
     ++merged.count;
-    if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
+    if (writeBuffer_.size() + spilledSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
@@ -475,7 +487,8 @@ Status ExternalSorter::CountBelow(std::size_t run, const char* key, std::uint64_
     const std::uint64_t mid = lo + (hi - lo) / 2;
     const char* at = nullptr;
     if (run < runs_.size()) {
-      Status s = spill_->ReadAt(runs_[run].offset + mid * recordSize_, recordSize_, record.data());
+      Status s = spill_->ReadAt(runs_[run].offset + mid * spilledSize_ + kPrefix, recordSize_,
+                                record.data());
       if (!s.ok()) return s;
       at = record.data();
     } else {
@@ -515,7 +528,8 @@ Status ExternalSorter::SplitMerge() {
       const std::uint64_t place = countOf(c) * j / kParts;
       if (place >= countOf(c)) continue;
       if (c < runs_.size()) {
-        Status s = spill_->ReadAt(runs_[c].offset + place * recordSize_, recordSize_, key.data());
+        Status s = spill_->ReadAt(runs_[c].offset + place * spilledSize_ + kPrefix, recordSize_,
+                                  key.data());
         if (!s.ok()) return s;
       } else {
         std::memcpy(key.data(), slots_[static_cast<std::size_t>(place)].entry, recordSize_);
@@ -558,9 +572,9 @@ void ExternalSorter::StartPart(Merge* m, std::size_t part) {
   for (std::size_t r = 0; r < p.from.size(); ++r) {
     auto reader = std::make_unique<Reader>();
     if (r < runs_.size()) {
-      reader->offset = runs_[r].offset + p.from[r] * recordSize_;
+      reader->offset = runs_[r].offset + p.from[r] * spilledSize_;
       reader->left = p.to[r] - p.from[r];
-      reader->buffer.resize(records * recordSize_);
+      reader->buffer.resize(records * spilledSize_);
     } else {
       reader->memory = true;
       reader->slot = static_cast<std::size_t>(p.from[r]);
@@ -642,6 +656,7 @@ bool ExternalSorter::NextPart() {
     auto r = std::make_unique<Reader>();
     r->offset = parts_[part].at;
     r->left = parts_[part].count;
+    r->prefixed = false;
     r->buffer.resize(std::max<std::size_t>(1, kWriteBuffer / recordSize_) * recordSize_);
     merge_.readers.push_back(std::move(r));
   }
@@ -687,24 +702,32 @@ bool ExternalSorter::Advance(Merge& m, std::size_t index) {
     ++r.slot;
     return true;
   }
+  const std::size_t stride = r.prefixed ? spilledSize_ : recordSize_;
   if (r.at == r.have) {
     if (r.left == 0) return false;
-    const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / recordSize_);
-    const Status s = spill_->ReadAt(r.offset, take * recordSize_, r.buffer.data());
+    const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / stride);
+    const Status s = spill_->ReadAt(r.offset, take * stride, r.buffer.data());
     if (!s.ok()) {
       if (m.status.ok()) m.status = s;
       return false;
     }
-    r.offset += take * recordSize_;
+    r.offset += take * stride;
     r.left -= take;
     r.at = 0;
     r.have = take;
   }
-  r.record = r.buffer.data() + r.at * recordSize_;
+  const char* at = r.buffer.data() + r.at * stride;
   ++r.at;
-  if (m.readers.size() == 1) return true;  // nothing to compare with
+  r.record = r.prefixed ? at + kPrefix : at;
   // The first sixteen bytes of the sort key settle most comparisons; when
-  // they tie, the keys themselves are compared (Less).
+  // they tie, the keys themselves are compared (Less). A spilled run keeps
+  // them from its sort.
+  if (r.prefixed) {
+    std::memcpy(&r.head, at, 8);
+    std::memcpy(&r.next, at + 8, 8);
+    return true;
+  }
+  if (m.readers.size() == 1) return true;  // nothing to compare with
   char prefix[kPrefix] = {};
   order_.WriteSortKeyPrefix(r.record, prefix, std::min(keySize_, kPrefix));
   r.head = GetBe64(prefix);

@@ -107,6 +107,8 @@ class ExternalSorter {
   void SizeScratch();  // scratch_ as long as slots_
   void SortRun();
   Status SpillRun();
+  // A record of a spilled run, after its sort key prefix, into writeBuffer_.
+  void AppendSpilled(std::uint64_t head, std::uint64_t next, const char* record);
   Status Flush();
   // Read buffers of `records` records for the spilled runs from `first` on.
   void AddReaders(Merge* m, std::size_t first, std::size_t count, std::size_t records);
@@ -141,7 +143,7 @@ class ExternalSorter {
   Env* env_;
   std::string spillPath_;
   KeyOrder order_;
-  std::size_t recordSize_, keySize_, entrySize_;
+  std::size_t recordSize_, spilledSize_, keySize_, entrySize_;
   std::size_t capacity_ = 0;  // entries a run holds
   std::size_t perChunk_ = 0;  // entries a chunk holds
   std::vector<std::unique_ptr<char[]>> chunks_;
