@@ -98,16 +98,36 @@ void ExternalSorter::SortInBackground() {
 }
 
 Status ExternalSorter::Add(const char* record) {
-  if (!worker_.joinable()) return AddNow(record);
-  if (failed_.load(std::memory_order_acquire)) return status_;
-  if (ending_) return Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  std::memcpy(Place(), record, recordSize_);
+  return AddPlaced();
+}
+
+char* ExternalSorter::Place() {
+  if (!worker_.joinable()) {
+    placed_.resize(recordSize_);
+    return placed_.data();
+  }
+  // In the batch, after the room for its sort key prefix (zeroed).
+  const std::size_t at = batch_.size();
+  batch_.resize(at + kPrefix + recordSize_);
+  return batch_.data() + at + kPrefix;
+}
+
+Status ExternalSorter::AddPlaced() {
+  if (!worker_.joinable()) return AddNow(placed_.data());
+  const std::size_t entry = kPrefix + recordSize_;
+  Status s;
+  if (failed_.load(std::memory_order_acquire)) s = status_;
+  if (s.ok() && ending_) s = Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  if (!s.ok()) {
+    batch_.resize(batch_.size() - entry);
+    return s;
+  }
   // The sort key prefix is made here, beside the caller's own work: the
   // thread that sorts has the more to do.
-  char prefix[kPrefix] = {};
-  order_.WriteSortKeyPrefix(record, prefix, std::min(keySize_, kPrefix));
-  batch_.append(prefix, kPrefix);
-  batch_.append(record, recordSize_);
-  if (batch_.size() + kPrefix + recordSize_ > kBatchBytes) HandOver(false);
+  char* record = batch_.data() + batch_.size() - recordSize_;
+  order_.WriteSortKeyPrefix(record, record - kPrefix, std::min(keySize_, kPrefix));
+  if (batch_.size() + entry > kBatchBytes) HandOver(false);
   return Status::OK();
 }
 

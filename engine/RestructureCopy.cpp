@@ -189,8 +189,8 @@ Status RecordCopier::CollectIndexes(const char* record) {
   }
   for (SecondaryPlan& p : plan_->secondaries) {
     if (p.deferred || !p.records) continue;
-    MakeIndexRecord(p, record, block, &index_record_);
-    Status s = p.records->Add(index_record_.data());
+    MakeIndexRecord(p, record, block, p.records->Place());
+    Status s = p.records->AddPlaced();
     if (!s.ok()) return s;
   }
   return Status::OK();
@@ -342,12 +342,16 @@ void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t
   std::size_t length = 2;
   for (const std::size_t size : p.sizes) length += size;
   out->resize(length);
-  char* o = out->data();
+  MakeIndexRecord(p, dbRecord, block, out->data());
+}
+
+void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
+                     char* out) {
   for (std::size_t i = 0; i < p.sizes.size(); ++i) {
-    std::memcpy(o, dbRecord + p.offsets[i], p.sizes[i]);
-    o += p.sizes[i];
+    std::memcpy(out, dbRecord + p.offsets[i], p.sizes[i]);
+    out += p.sizes[i];
   }
-  PutIndexShort(o, block);
+  PutIndexShort(out, block);
 }
 
 std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,

@@ -55,6 +55,10 @@ class ExternalSorter {
   void SortInBackground();
   // A failure of the background thread comes back from the next Add.
   Status Add(const char* record);
+  // Add in two steps, the caller making the record in place: Place gives
+  // room for recordSize bytes, AddPlaced adds what the caller wrote there.
+  char* Place();
+  Status AddPlaced();
   // Ends the input (waits for the background thread); Next() then yields
   // the records in order.
   Status Finish();
@@ -185,6 +189,7 @@ class ExternalSorter {
   bool background_ = false;
   std::thread worker_;
   std::string batch_;
+  std::string placed_;  // Place's room when the records are not batched
   std::deque<std::string> queue_, spare_;
   std::size_t queued_ = 0;  // batches the queue holds at most
   bool ending_ = false, stopping_ = false;

@@ -102,13 +102,14 @@ class RecordCopier {
   KeyOrder key_order_;
   std::size_t key_length_ = 0;             // bytes of the new key
   std::unique_ptr<ExternalSorter> order_;  // sorted copy: keys and record numbers
-  std::string index_record_;               // scratch secondary index record
 };
 
 // The secondary index record of a data record (fields at p.offsets, then
 // the block number), as SecondaryIndex::MakeRecord makes it, into *out.
 void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
                      std::string* out);
+// The same into out, which has room for it.
+void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block, char* out);
 // A sort for the index records of p; its spill file goes in spillDir.
 std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,
                                                Env* env, const std::string& spillDir,
