@@ -23,6 +23,15 @@ class RandomFile {
   // Reads exactly n bytes at offset; a short read is an error.
   virtual Status ReadAt(std::uint64_t offset, std::size_t n, void* out) = 0;
   virtual Status WriteAt(std::uint64_t offset, const void* data, std::size_t n) = 0;
+  // Writes *bytes at offset as WriteAt does and leaves *bytes empty. A file
+  // that writes on a thread of its own takes the buffer over instead of
+  // copying it, and may leave in its place one it has written (emptied,
+  // its capacity kept for the next batch).
+  virtual Status WriteBuffer(std::uint64_t offset, std::string* bytes) {
+    Status s = WriteAt(offset, bytes->data(), bytes->size());
+    bytes->clear();
+    return s;
+  }
   virtual Status Truncate(std::uint64_t size) = 0;
   virtual Status Sync() = 0;
   // Starts writing these bytes to the disk and returns at once, so the Sync

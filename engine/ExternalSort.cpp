@@ -39,6 +39,9 @@ struct ExternalSorter::Reader {
   std::string buffer;
   std::size_t at = 0, have = 0;       // spilled: position and records in the buffer
   std::size_t slot = 0, slotEnd = 0;  // memory: the next slot, and past the last
+  // Spilled runs hold each record after its sort key prefix; the parts the
+  // second thread merged hold the records alone.
+  bool prefixed = true;
   const char* record = nullptr;
   bool done = false;                 // no record left
   std::uint64_t head = 0, next = 0;  // the key's first and second eight bytes, compared first
@@ -50,6 +53,7 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
       spillPath_(std::move(spillPath)),
       order_(std::move(order)),
       recordSize_(recordSize),
+      spilledSize_(kPrefix + recordSize),
       keySize_(order_.SortKeyLength()),
       entrySize_(recordSize) {
   // A run's entries, their slots and the stable sort's buffer of slots.
@@ -94,16 +98,36 @@ void ExternalSorter::SortInBackground() {
 }
 
 Status ExternalSorter::Add(const char* record) {
-  if (!worker_.joinable()) return AddNow(record);
-  if (failed_.load(std::memory_order_acquire)) return status_;
-  if (ending_) return Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  std::memcpy(Place(), record, recordSize_);
+  return AddPlaced();
+}
+
+char* ExternalSorter::Place() {
+  if (!worker_.joinable()) {
+    placed_.resize(recordSize_);
+    return placed_.data();
+  }
+  // In the batch, after the room for its sort key prefix (zeroed).
+  const std::size_t at = batch_.size();
+  batch_.resize(at + kPrefix + recordSize_);
+  return batch_.data() + at + kPrefix;
+}
+
+Status ExternalSorter::AddPlaced() {
+  if (!worker_.joinable()) return AddNow(placed_.data());
+  const std::size_t entry = kPrefix + recordSize_;
+  Status s;
+  if (failed_.load(std::memory_order_acquire)) s = status_;
+  if (s.ok() && ending_) s = Status(DBIERR_INVALIDPARAM, "records added after the sort");
+  if (!s.ok()) {
+    batch_.resize(batch_.size() - entry);
+    return s;
+  }
   // The sort key prefix is made here, beside the caller's own work: the
   // thread that sorts has the more to do.
-  char prefix[kPrefix] = {};
-  order_.WriteSortKeyPrefix(record, prefix, std::min(keySize_, kPrefix));
-  batch_.append(prefix, kPrefix);
-  batch_.append(record, recordSize_);
-  if (batch_.size() + kPrefix + recordSize_ > kBatchBytes) HandOver(false);
+  char* record = batch_.data() + batch_.size() - recordSize_;
+  order_.WriteSortKeyPrefix(record, record - kPrefix, std::min(keySize_, kPrefix));
+  if (batch_.size() + entry > kBatchBytes) HandOver(false);
   return Status::OK();
 }
 
@@ -242,14 +266,62 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
-  if (inRun_ % kSortChunk == 0)
-    std::stable_sort(slots_.end() - static_cast<std::ptrdiff_t>(kSortChunk), slots_.end(),
-                     ByPrefix);
+  if (inRun_ % kSortChunk == 0) SortPiece(slots_.size() - kSortChunk, slots_.size());
   return Status::OK();
 }
 
-bool ExternalSorter::ByPrefix(const Slot& a, const Slot& b) {
-  return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
+namespace {
+
+struct PrefixLess {
+  template <typename S>
+  bool operator()(const S& a, const S& b) const {
+    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
+  }
+};
+
+// Merges the sorted pieces of `width` slots (the last may be shorter) of
+// from[0, n) pairwise, from one buffer into the other, until one is left;
+// returns the buffer holding it. Stable: of equal slots the earlier piece's
+// go first.
+template <typename S>
+S* MergePieces(S* from, S* to, std::size_t n, std::size_t width) {
+  for (; width < n; width *= 2) {
+    for (std::size_t lo = 0; lo < n; lo += 2 * width) {
+      const std::size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
+      std::merge(from + lo, from + mid, from + mid, from + hi, to + lo, PrefixLess());
+    }
+    std::swap(from, to);
+  }
+  return from;
+}
+
+}  // namespace
+
+void ExternalSorter::SizeScratch() {
+  // Reserved once for a whole run, like slots_; pages are taken as used.
+  if (scratch_.capacity() < capacity_) scratch_.reserve(capacity_);
+  scratch_.resize(slots_.size());
+}
+
+// A stable sort by prefix of slots_[begin, end): an insertion sort of
+// small pieces, then their merges through scratch_ (allocated once, a
+// run's worth), with the comparison inlined throughout.
+void ExternalSorter::SortPiece(std::size_t begin, std::size_t end) {
+  constexpr std::size_t kSmall = 16;
+  SizeScratch();
+  Slot* const data = slots_.data() + begin;
+  const std::size_t n = end - begin;
+  for (std::size_t lo = 0; lo < n; lo += kSmall) {
+    const std::size_t hi = std::min(lo + kSmall, n);
+    for (std::size_t k = lo + 1; k < hi; ++k) {
+      const Slot slot = data[k];
+      std::size_t to = k;
+      for (; to > lo && PrefixLess()(slot, data[to - 1]); --to) data[to] = data[to - 1];
+      data[to] = slot;
+    }
+  }
+  Slot* const sorted = MergePieces(data, scratch_.data() + begin, n, kSmall);
+  if (sorted != data) std::copy(sorted, sorted + n, data);
 }
 
 // The slots are sorted by their prefixes alone, which keeps the sort off
@@ -264,11 +336,11 @@ void ExternalSorter::SortRun() {
   // Whole chunks were sorted as they filled (AddNow): the rest is sorted,
   // then neighbours are merged, both stable, as one sort of them all.
   const std::size_t count = slots_.size();
-  const auto at = [this](std::size_t i) { return slots_.begin() + static_cast<std::ptrdiff_t>(i); };
-  std::stable_sort(at(count / kSortChunk * kSortChunk), slots_.end(), ByPrefix);
-  for (std::size_t width = kSortChunk; width < count; width *= 2)
-    for (std::size_t lo = 0; lo + width < count; lo += 2 * width)
-      std::inplace_merge(at(lo), at(lo + width), at(std::min(lo + 2 * width, count)), ByPrefix);
+  SortPiece(count / kSortChunk * kSortChunk, count);
+  SizeScratch();
+  // When the merged run ends up in scratch_, the two swap places.
+  if (MergePieces(slots_.data(), scratch_.data(), count, kSortChunk) != slots_.data())
+    slots_.swap(scratch_);
   if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
   const std::size_t length = order_.length();
   const auto byRest = [this, length](const Slot& a, const Slot& b) {
@@ -301,6 +373,13 @@ void ExternalSorter::SortRun() {
   }
 }
 
+void ExternalSorter::AppendSpilled(std::uint64_t head, std::uint64_t next, const char* record) {
+  // As the slot holds it (the file is this sort's own).
+  const std::uint64_t prefix[2] = {head, next};
+  writeBuffer_.append(reinterpret_cast<const char*>(prefix), kPrefix);
+  writeBuffer_.append(record, recordSize_);
+}
+
 Status ExternalSorter::Flush() {
   if (writeBuffer_.empty()) return Status::OK();
   Status s = spill_->WriteAt(spillBytes_, writeBuffer_.data(), writeBuffer_.size());
@@ -324,8 +403,8 @@ Status ExternalSorter::SpillRun() {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry);
     const Slot& slot = slots_[i];
-    writeBuffer_.append(slot.entry, recordSize_);
-    if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
+    AppendSpilled(slot.prefix[0], slot.prefix[1], slot.entry);
+    if (writeBuffer_.size() + spilledSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
@@ -340,6 +419,7 @@ Status ExternalSorter::FinishNow() {
   if (!status_.ok() || finished_) return status_;
   finished_ = true;
   SortRun();
+  std::vector<Slot>().swap(scratch_);  // the merge's buffers take its place
   if (runs_.empty()) return status_;
   status_ = Flush();
   // Too many runs to read back side by side: merge the earliest ones into
@@ -369,7 +449,7 @@ Status ExternalSorter::FinishNow() {
 std::size_t ExternalSorter::ReaderRecords(std::size_t readers) const {
   const std::size_t budget = capacity_ * entrySize_ / 2;
   const std::size_t perRun = std::clamp<std::size_t>(budget / readers, 16 * 1024, 1 << 20);
-  return std::max<std::size_t>(1, perRun / recordSize_);
+  return std::max<std::size_t>(1, perRun / spilledSize_);
 }
 
 void ExternalSorter::AddReaders(Merge* m, std::size_t first, std::size_t count,
@@ -378,7 +458,7 @@ void ExternalSorter::AddReaders(Merge* m, std::size_t first, std::size_t count,
     auto r = std::make_unique<Reader>();
     r->offset = runs_[k].offset;
     r->left = runs_[k].count;
-    r->buffer.resize(records * recordSize_);
+    r->buffer.resize(records * spilledSize_);
     m->readers.push_back(std::move(r));
   }
 }
@@ -389,9 +469,10 @@ Status ExternalSorter::MergeRuns(std::size_t count) {
   Run merged;
   merged.offset = spillBytes_;
   while (const char* record = NextOf(merge_)) {
-    writeBuffer_.append(record, recordSize_);
+    const Reader& from = *merge_.readers[merge_.tree[0]];
+    AppendSpilled(from.head, from.next, record);
     ++merged.count;
-    if (writeBuffer_.size() + recordSize_ > kWriteBuffer) {
+    if (writeBuffer_.size() + spilledSize_ > kWriteBuffer) {
       Status s = Flush();
       if (!s.ok()) return s;
     }
@@ -426,7 +507,8 @@ Status ExternalSorter::CountBelow(std::size_t run, const char* key, std::uint64_
     const std::uint64_t mid = lo + (hi - lo) / 2;
     const char* at = nullptr;
     if (run < runs_.size()) {
-      Status s = spill_->ReadAt(runs_[run].offset + mid * recordSize_, recordSize_, record.data());
+      Status s = spill_->ReadAt(runs_[run].offset + mid * spilledSize_ + kPrefix, recordSize_,
+                                record.data());
       if (!s.ok()) return s;
       at = record.data();
     } else {
@@ -466,7 +548,8 @@ Status ExternalSorter::SplitMerge() {
       const std::uint64_t place = countOf(c) * j / kParts;
       if (place >= countOf(c)) continue;
       if (c < runs_.size()) {
-        Status s = spill_->ReadAt(runs_[c].offset + place * recordSize_, recordSize_, key.data());
+        Status s = spill_->ReadAt(runs_[c].offset + place * spilledSize_ + kPrefix, recordSize_,
+                                  key.data());
         if (!s.ok()) return s;
       } else {
         std::memcpy(key.data(), slots_[static_cast<std::size_t>(place)].entry, recordSize_);
@@ -509,9 +592,9 @@ void ExternalSorter::StartPart(Merge* m, std::size_t part) {
   for (std::size_t r = 0; r < p.from.size(); ++r) {
     auto reader = std::make_unique<Reader>();
     if (r < runs_.size()) {
-      reader->offset = runs_[r].offset + p.from[r] * recordSize_;
+      reader->offset = runs_[r].offset + p.from[r] * spilledSize_;
       reader->left = p.to[r] - p.from[r];
-      reader->buffer.resize(records * recordSize_);
+      reader->buffer.resize(records * spilledSize_);
     } else {
       reader->memory = true;
       reader->slot = static_cast<std::size_t>(p.from[r]);
@@ -593,6 +676,7 @@ bool ExternalSorter::NextPart() {
     auto r = std::make_unique<Reader>();
     r->offset = parts_[part].at;
     r->left = parts_[part].count;
+    r->prefixed = false;
     r->buffer.resize(std::max<std::size_t>(1, kWriteBuffer / recordSize_) * recordSize_);
     merge_.readers.push_back(std::move(r));
   }
@@ -638,24 +722,32 @@ bool ExternalSorter::Advance(Merge& m, std::size_t index) {
     ++r.slot;
     return true;
   }
+  const std::size_t stride = r.prefixed ? spilledSize_ : recordSize_;
   if (r.at == r.have) {
     if (r.left == 0) return false;
-    const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / recordSize_);
-    const Status s = spill_->ReadAt(r.offset, take * recordSize_, r.buffer.data());
+    const std::size_t take = std::min<std::uint64_t>(r.left, r.buffer.size() / stride);
+    const Status s = spill_->ReadAt(r.offset, take * stride, r.buffer.data());
     if (!s.ok()) {
       if (m.status.ok()) m.status = s;
       return false;
     }
-    r.offset += take * recordSize_;
+    r.offset += take * stride;
     r.left -= take;
     r.at = 0;
     r.have = take;
   }
-  r.record = r.buffer.data() + r.at * recordSize_;
+  const char* at = r.buffer.data() + r.at * stride;
   ++r.at;
-  if (m.readers.size() == 1) return true;  // nothing to compare with
+  r.record = r.prefixed ? at + kPrefix : at;
   // The first sixteen bytes of the sort key settle most comparisons; when
-  // they tie, the keys themselves are compared (Less).
+  // they tie, the keys themselves are compared (Less). A spilled run keeps
+  // them from its sort.
+  if (r.prefixed) {
+    std::memcpy(&r.head, at, 8);
+    std::memcpy(&r.next, at + 8, 8);
+    return true;
+  }
+  if (m.readers.size() == 1) return true;  // nothing to compare with
   char prefix[kPrefix] = {};
   order_.WriteSortKeyPrefix(r.record, prefix, std::min(keySize_, kPrefix));
   r.head = GetBe64(prefix);

@@ -78,6 +78,8 @@ RecordCopier::RecordCopier(const ParadoxTable& source, RestructurePlan* plan,
     if (from < 0 && !IsBlobType(to.type))
       EncodeField(to, FieldValue{}, reinterpret_cast<std::uint8_t*>(blank_.data()));
   }
+  stored_ = whole_ || direct_;
+  for (const FieldDesc& f : target.fields) stored_ = stored_ && !IsBlobType(f.type);
 }
 
 Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
@@ -111,14 +113,9 @@ Status RecordCopier::Convert(const TableCursor& cursor, std::size_t fields,
 
 void RecordCopier::EncodeInto(const TableCursor& cursor, const std::vector<FieldValue>& values,
                               std::size_t fields) {
-  if (whole_) {
-    std::memcpy(record_.data(), cursor.Record(), record_.size());
-    return;
-  }
-  if (direct_) {
-    std::memcpy(record_.data(), blank_.data(), record_.size());
-    for (const Piece& r : runs_)
-      std::memcpy(record_.data() + r.to, cursor.Record() + r.from, r.size);
+  if (whole_ || direct_) {
+    const char* laid = LayOut(cursor);
+    if (laid != record_.data()) std::memcpy(record_.data(), laid, record_.size());
     return;
   }
   std::fill(record_.begin(), record_.end(), '\0');
@@ -168,7 +165,15 @@ Status RecordCopier::FindOrder(const CopyTargets& targets, std::size_t memory) {
   return order_->Finish();
 }
 
-Status RecordCopier::CollectIndexes() {
+const char* RecordCopier::LayOut(const TableCursor& cursor) {
+  const char* source = reinterpret_cast<const char*>(cursor.Record());
+  if (whole_) return source;
+  std::memcpy(record_.data(), blank_.data(), record_.size());
+  for (const Piece& r : runs_) std::memcpy(record_.data() + r.to, source + r.from, r.size);
+  return record_.data();
+}
+
+Status RecordCopier::CollectIndexes(const char* record) {
   if (!plan_->Keyed() && plan_->secondaries.empty()) return Status::OK();
   // The block the record goes to, counted along (a division per record
   // showed in the profile of a copy).
@@ -179,13 +184,13 @@ Status RecordCopier::CollectIndexes() {
   const bool starts = in_block_++ == 0;
   const std::uint16_t block = block_;
   if (plan_->Keyed()) {
-    if (starts) leaves_.push_back({record_.substr(0, KeyLength()), block, 0});
+    if (starts) leaves_.push_back({std::string(record, KeyLength()), block, 0});
     ++leaves_.back().count;
   }
   for (SecondaryPlan& p : plan_->secondaries) {
     if (p.deferred || !p.records) continue;
-    MakeIndexRecord(p, record_.data(), block, &index_record_);
-    Status s = p.records->Add(index_record_.data());
+    MakeIndexRecord(p, record, block, p.records->Place());
+    Status s = p.records->AddPlaced();
     if (!s.ok()) return s;
   }
   return Status::OK();
@@ -211,14 +216,21 @@ Status RecordCopier::WriteOriginal(const TableCursor& cursor, TableWriter* out) 
 Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool streaming,
                               bool* unordered, const CopyTargets& targets,
                               RestructureReport* report) {
-  Status s = Convert(cursor, target_.fields.size(), &values_);
-  if (!s.ok()) return s;
-  for (std::size_t i = 0; renumbers_ && i < values_.size(); ++i) {
-    if (plan_->renumber[i] && !violation) values_[i] = FieldValue::Int(++counter_);
+  Status s;
+  const char* record = nullptr;
+  if (stored_) {
+    record = LayOut(cursor);
+  } else {
+    s = Convert(cursor, target_.fields.size(), &values_);
+    if (!s.ok()) return s;
+    for (std::size_t i = 0; renumbers_ && i < values_.size(); ++i) {
+      if (plan_->renumber[i] && !violation) values_[i] = FieldValue::Int(++counter_);
+    }
+    EncodeInto(cursor, values_, values_.size());
+    record = record_.data();
   }
-  EncodeInto(cursor, values_, values_.size());
   if (streaming && written_ > 0) {
-    const std::string_view key(record_.data(), KeyLength());
+    const std::string_view key(record, KeyLength());
     const int order = key_order_.Compare(last_key_, key);
     if (order > 0) {
       *unordered = true;
@@ -241,9 +253,11 @@ Status RecordCopier::WriteOne(const TableCursor& cursor, bool violation, bool st
     if (!s.ok()) return s;
     ++report->problems;
   }
-  if (plan_->Keyed()) std::memcpy(last_key_.data(), record_.data(), KeyLength());
-  s = CollectIndexes();
-  if (s.ok()) s = targets.table->AppendEncoded(record_, values_);
+  if (plan_->Keyed()) std::memcpy(last_key_.data(), record, KeyLength());
+  s = CollectIndexes(record);
+  if (s.ok())
+    s = stored_ ? targets.table->AppendStored(record)
+                : targets.table->AppendEncoded(record_, values_);
   ++written_;
   return s;
 }
@@ -328,12 +342,16 @@ void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t
   std::size_t length = 2;
   for (const std::size_t size : p.sizes) length += size;
   out->resize(length);
-  char* o = out->data();
+  MakeIndexRecord(p, dbRecord, block, out->data());
+}
+
+void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
+                     char* out) {
   for (std::size_t i = 0; i < p.sizes.size(); ++i) {
-    std::memcpy(o, dbRecord + p.offsets[i], p.sizes[i]);
-    o += p.sizes[i];
+    std::memcpy(out, dbRecord + p.offsets[i], p.sizes[i]);
+    out += p.sizes[i];
   }
-  PutIndexShort(o, block);
+  PutIndexShort(out, block);
 }
 
 std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,

@@ -318,12 +318,13 @@ Status TableWriter::WriteBlock() {
 Status TableWriter::WritePending() {
   if (pending_.empty()) return Status::OK();
   const std::uint64_t offset = BlockOffset(*header_, pending_first_);
-  Status s = file_->WriteAt(offset, pending_.data(), pending_.size());
+  const std::size_t size = pending_.size();
+  Status s = file_->WriteBuffer(offset, &pending_);
   // The disk takes the batch while the next one is made, so the closing
   // sync of a table of a few megabytes waits for little. Past the first
   // megabytes it stops: starting writeback on the writing thread slowed the
   // copy of a table of a gigabyte by more than the sync gained.
-  if (s.ok() && offset < kEarlyWriteback) file_->StartWriteback(offset, pending_.size());
+  if (s.ok() && offset < kEarlyWriteback) file_->StartWriteback(offset, size);
   pending_.clear();
   return s;
 }
@@ -384,17 +385,29 @@ Status TableWriter::AppendEncoded(std::string& record, std::vector<FieldValue>& 
     if (IsBlobType(header_->fields[i].type))
       s = EncodeField(header_->fields[i], values[i], Bytes(record));
   }
-  for (std::size_t i = 0; has_auto_inc_ && s.ok() && i < values.size(); ++i) {
-    const FieldDesc& f = header_->fields[i];
-    if (f.type != FieldType::AutoInc) continue;
-    const FieldValue v = DecodeField(f, Bytes(record));
-    if (!v.null && v.i > header_->auto_inc) header_->auto_inc = static_cast<std::uint32_t>(v.i);
-  }
   if (!s.ok()) return s.WithContext(path_);
+  NoteAutoIncrement(record.data());
   return PutRecord(record);
 }
 
-Status TableWriter::PutRecord(const std::string& record) {
+void TableWriter::NoteAutoIncrement(const char* record) {
+  for (std::size_t i = 0; has_auto_inc_ && i < header_->fields.size(); ++i) {
+    const FieldDesc& f = header_->fields[i];
+    if (f.type != FieldType::AutoInc) continue;
+    const FieldValue v = DecodeField(f, reinterpret_cast<const std::uint8_t*>(record));
+    if (!v.null && v.i > header_->auto_inc) header_->auto_inc = static_cast<std::uint32_t>(v.i);
+  }
+}
+
+Status TableWriter::AppendStored(const char* record) {
+  if (has_blobs_) return Invalid("a record with blob fields needs its values");
+  NoteAutoIncrement(record);
+  return PutRecord(record);
+}
+
+Status TableWriter::PutRecord(const std::string& record) { return PutRecord(record.data()); }
+
+Status TableWriter::PutRecord(const char* record) {
   Status s;
   if (block_number_ == 0 || block_records_ >= header_->RecordsPerBlock()) {
     s = StartBlock();
@@ -402,7 +415,7 @@ Status TableWriter::PutRecord(const std::string& record) {
   }
   std::memcpy(block_.data() + DataBlockHeader::kEncodedLength +
                   static_cast<std::size_t>(block_records_) * header_->record_size,
-              record.data(), record.size());
+              record, header_->record_size);
   ++block_records_;
   PutU16(Bytes(block_) + 4,
          static_cast<std::uint16_t>(DataBlockHeader::SizeFor(block_records_, header_->record_size)));

@@ -71,6 +71,8 @@ class TableWriter {
   // values (data in value.s) as Append stores them; other values are unused.
   // Both arguments may be changed (blob references are filled in).
   Status AppendEncoded(std::string& record, std::vector<FieldValue>& values);
+  // The same for a table without blob fields: record_size bytes, unchanged.
+  Status AppendStored(const char* record);
   // Appends one record, as Append does, and syncs it. On failure the table
   // reads as before (the last block and the header are written back as they
   // were; the new record's bytes lie beyond every count) and so does this
@@ -92,6 +94,9 @@ class TableWriter {
   Status WritePending();
   Status StoreBlobs(std::vector<FieldValue>* values);
   Status PutRecord(const std::string& record);
+  Status PutRecord(const char* record);
+  // Raises the header's auto-increment value to the record's + fields.
+  void NoteAutoIncrement(const char* record);
 
   Env* env_ = nullptr;
   std::string path_;

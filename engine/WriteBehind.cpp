@@ -13,6 +13,9 @@ namespace {
 // Bytes waiting for the thread before a write waits for room (two of the
 // table writer's batches).
 constexpr std::size_t kQueued = std::size_t{2} << 20;
+// Buffers of written batches kept for the next ones: one for each batch
+// that may wait, and the one the caller is filling.
+constexpr std::size_t kSpares = 3;
 
 class WriteBehindFile : public RandomFile {
  public:
@@ -38,20 +41,19 @@ class WriteBehindFile : public RandomFile {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [&] { return queued_ < kQueued || !failed_.ok(); });
     if (!failed_.ok()) return failed_;
-    Op op{offset, n, false, {}};
-    if (!spare_.empty()) {
-      op.bytes = std::move(spare_.back());
-      spare_.pop_back();
-    }
+    std::string bytes = TakeSpare();
     lock.unlock();
-    op.bytes.assign(static_cast<const char*>(data), n);  // off the lock
+    bytes.assign(static_cast<const char*>(data), n);  // off the lock
     lock.lock();
-    queued_ += n;
-    queue_.push_back(std::move(op));
-    size_ = std::max<std::uint64_t>(size_, offset + n);
-    lock.unlock();
-    wake_.notify_one();
-    return Status::OK();
+    return Queue(offset, std::move(bytes), lock);
+  }
+  Status WriteBuffer(std::uint64_t offset, std::string* bytes) override {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return queued_ < kQueued || !failed_.ok(); });
+    if (!failed_.ok()) return failed_;
+    std::string taken = std::move(*bytes);
+    *bytes = TakeSpare();
+    return Queue(offset, std::move(taken), lock);
   }
   void StartWriteback(std::uint64_t offset, std::size_t n) override {
     {
@@ -81,6 +83,26 @@ class WriteBehindFile : public RandomFile {
     std::string bytes;
   };
 
+  std::string TakeSpare() {  // under the lock
+    std::string bytes;
+    if (!spare_.empty()) {
+      bytes = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    bytes.clear();
+    return bytes;
+  }
+
+  Status Queue(std::uint64_t offset, std::string bytes, std::unique_lock<std::mutex>& lock) {
+    const std::size_t n = bytes.size();
+    queued_ += n;
+    queue_.push_back({offset, n, false, std::move(bytes)});
+    size_ = std::max<std::uint64_t>(size_, offset + n);
+    lock.unlock();
+    wake_.notify_one();
+    return Status::OK();
+  }
+
   // Waits until every write handed over is done; the first failure.
   Status Drain() {
     std::unique_lock lock(mutex_);
@@ -107,7 +129,7 @@ class WriteBehindFile : public RandomFile {
       busy_ = false;
       if (!op.writeback) {
         queued_ -= op.n;
-        if (spare_.empty()) spare_.push_back(std::move(op.bytes));
+        if (spare_.size() < kSpares) spare_.push_back(std::move(op.bytes));
       }
       if (!s.ok() && failed_.ok()) failed_ = s;
       room_.notify_one();

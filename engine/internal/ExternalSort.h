@@ -55,6 +55,10 @@ class ExternalSorter {
   void SortInBackground();
   // A failure of the background thread comes back from the next Add.
   Status Add(const char* record);
+  // Add in two steps, the caller making the record in place: Place gives
+  // room for recordSize bytes, AddPlaced adds what the caller wrote there.
+  char* Place();
+  Status AddPlaced();
   // Ends the input (waits for the background thread); Next() then yields
   // the records in order.
   Status Finish();
@@ -102,9 +106,13 @@ class ExternalSorter {
   void Background();
 
   char* EntryAt(std::size_t i);
-  static bool ByPrefix(const Slot& a, const Slot& b);
+  // Sorts slots_[begin, end) by prefix, stably.
+  void SortPiece(std::size_t begin, std::size_t end);
+  void SizeScratch();  // scratch_ as long as slots_
   void SortRun();
   Status SpillRun();
+  // A record of a spilled run, after its sort key prefix, into writeBuffer_.
+  void AppendSpilled(std::uint64_t head, std::uint64_t next, const char* record);
   Status Flush();
   // Read buffers of `records` records for the spilled runs from `first` on.
   void AddReaders(Merge* m, std::size_t first, std::size_t count, std::size_t records);
@@ -139,11 +147,12 @@ class ExternalSorter {
   Env* env_;
   std::string spillPath_;
   KeyOrder order_;
-  std::size_t recordSize_, keySize_, entrySize_;
+  std::size_t recordSize_, spilledSize_, keySize_, entrySize_;
   std::size_t capacity_ = 0;  // entries a run holds
   std::size_t perChunk_ = 0;  // entries a chunk holds
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::vector<Slot> slots_;
+  std::vector<Slot> scratch_;  // where the sorts of slots_ merge into
   std::size_t inRun_ = 0;
   std::uint64_t added_ = 0;
   std::unique_ptr<RandomFile> spill_;
@@ -180,6 +189,7 @@ class ExternalSorter {
   bool background_ = false;
   std::thread worker_;
   std::string batch_;
+  std::string placed_;  // Place's room when the records are not batched
   std::deque<std::string> queue_, spare_;
   std::size_t queued_ = 0;  // batches the queue holds at most
   bool ending_ = false, stopping_ = false;

@@ -63,7 +63,11 @@ class RecordCopier {
   // order, set the record aside when it repeats it).
   Status WriteOne(const TableCursor& cursor, bool violation, bool streaming, bool* unordered,
                   const CopyTargets& targets, RestructureReport* report);
-  Status CollectIndexes();
+  // Lays the record under the cursor out in the new layout when every
+  // field is copied as stored or new and blank (stored_); the record is
+  // valid until the next call or the cursor moves on.
+  const char* LayOut(const TableCursor& cursor);
+  Status CollectIndexes(const char* record);
   // Appends the record under the cursor as the source holds it, blobs too.
   Status WriteOriginal(const TableCursor& cursor, TableWriter* out);
 
@@ -87,6 +91,9 @@ class RecordCopier {
     std::size_t from, to, size;
   };
   bool direct_ = false;
+  // whole_ or direct_, and no blob field: records go to the table as laid
+  // out, without values.
+  bool stored_ = false;
   std::string blank_;
   std::vector<Piece> runs_;
   bool renumbers_ = false;
@@ -95,13 +102,14 @@ class RecordCopier {
   KeyOrder key_order_;
   std::size_t key_length_ = 0;             // bytes of the new key
   std::unique_ptr<ExternalSorter> order_;  // sorted copy: keys and record numbers
-  std::string index_record_;               // scratch secondary index record
 };
 
 // The secondary index record of a data record (fields at p.offsets, then
 // the block number), as SecondaryIndex::MakeRecord makes it, into *out.
 void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block,
                      std::string* out);
+// The same into out, which has room for it.
+void MakeIndexRecord(const SecondaryPlan& p, const char* dbRecord, std::uint16_t block, char* out);
 // A sort for the index records of p; its spill file goes in spillDir.
 std::unique_ptr<ExternalSorter> NewIndexSorter(const SecondaryPlan& p, const DataFileHeader& table,
                                                Env* env, const std::string& spillDir,
