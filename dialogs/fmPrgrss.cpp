@@ -111,6 +111,7 @@ void TFormProgress::Start(const QString& caption, int min, int max, int step, bo
   setFixedHeight(canCancel ? fullHeight_ : fullHeight_ - buttonCancel_->height());
   step_ = step < 1 ? 1 : step;
   cancelled_ = false;
+  painted_.invalidate();
   if (!isVisible()) CenterOnScreen();
   show();
   raise();
@@ -120,9 +121,12 @@ bool TFormProgress::Progress(const QString& text, int position) {
   if (!cancelled_ && position % step_ == 0) {
     labelInfo_->setText(text);
     gauge_->SetProgress(position);
-    repaint();
-    // Where a click on Cancel (and anything else the user does) is taken.
-    QCoreApplication::processEvents();
+    if (!painted_.isValid() || painted_.hasExpired(kPaintInterval) || position >= gauge_->MaxValue()) {
+      repaint();
+      // Where a click on Cancel (and anything else the user does) is taken.
+      QCoreApplication::processEvents();
+      painted_.start();
+    }
   }
   return !cancelled_;
 }

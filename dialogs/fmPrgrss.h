@@ -4,6 +4,7 @@
 // report each item with Progress() and hide it when they finish.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -66,9 +67,13 @@ class TFormProgress : public QWidget {
   // below 1 counts as 1.
   void Start(const QString& caption, int min, int max, int step, bool canCancel);
   // Shows `text` and moves the bar at positions divisible by the step, then
-  // lets pending window messages through. False once Cancel was pressed;
-  // nothing is updated until the flag is cleared.
+  // paints and lets pending window messages through: at the first step
+  // after Start, at the end of the range, and otherwise at most every
+  // kPaintInterval ms (a run of small tables would spend more time painting
+  // than working). False once Cancel was pressed; nothing is updated until
+  // the flag is cleared.
   bool Progress(const QString& text, int position);
+  static constexpr int kPaintInterval = 40;
 
   bool Cancelled() const { return cancelled_; }
   void SetCancelled(bool cancelled) { cancelled_ = cancelled; }
@@ -93,6 +98,7 @@ class TFormProgress : public QWidget {
   int step_ = 1;
   int fullHeight_ = 0;
   bool cancelled_ = false;
+  QElapsedTimer painted_;  // since the last paint; invalid until the first after Start
 };
 
 // The program-wide accessor the tools use.

@@ -114,6 +114,30 @@ class TestFormProgress : public QObject {
     QVERIFY(form_->Progress("T1", 1));
   }
 
+  // Steps that come faster than the eye can follow are not each painted:
+  // the first is, then one every paint interval, and the last.
+  void QuickStepsArePaintedAtTheFirstTheLastAndNowAndThen() {
+    struct TPaints : QObject {
+      TGauge* gauge = nullptr;
+      QList<int> percents;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) percents << gauge->PercentDone();
+        return false;
+      }
+    } paints;
+    paints.gauge = Gauge();
+    form_->Start("Packing", 0, 400, 1, true);
+    Gauge()->installEventFilter(&paints);
+    QElapsedTimer took;
+    took.start();
+    for (int i = 1; i <= 400; ++i) QVERIFY(form_->Progress("T", i));
+    Gauge()->removeEventFilter(&paints);
+    QVERIFY(!paints.percents.isEmpty());
+    QCOMPARE(paints.percents.front(), 0);  // 1 of 400
+    QCOMPARE(paints.percents.back(), 100);
+    QVERIFY(paints.percents.size() <= 2 + took.elapsed() / TFormProgress::kPaintInterval);
+  }
+
   void PercentageIsTruncatedAndZeroForAnEmptyRange() {
     form_->Start("Packing", 0, 3, 1, false);
     form_->Progress("A", 2);
