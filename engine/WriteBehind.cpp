@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace engine {
 
@@ -13,9 +15,38 @@ namespace {
 // Bytes waiting for the thread before a write waits for room (two of the
 // table writer's batches).
 constexpr std::size_t kQueued = std::size_t{2} << 20;
-// Buffers of written batches kept for the next ones: one for each batch
-// that may wait, and the one the caller is filling.
-constexpr std::size_t kSpares = 3;
+// Buffers of written batches kept for the next ones, of this file or the
+// next (a table's file is written in a few batches, and fresh memory costs
+// a page fault a page): for the batches that may wait and the one being
+// filled, of two files written at once.
+constexpr std::size_t kSpares = 8;
+
+class SparePool {
+ public:
+  std::string Take() {
+    std::lock_guard lock(mutex_);
+    std::string bytes;
+    if (!spare_.empty()) {
+      bytes = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    bytes.clear();
+    return bytes;
+  }
+  void Give(std::string bytes) {
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < kSpares) spare_.push_back(std::move(bytes));
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> spare_;
+};
+
+SparePool& Spares() {
+  static SparePool* pool = new SparePool;  // never destroyed: used until the last thread ends
+  return *pool;
+}
 
 class WriteBehindFile : public RandomFile {
  public:
@@ -41,8 +72,8 @@ class WriteBehindFile : public RandomFile {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [&] { return queued_ < kQueued || !failed_.ok(); });
     if (!failed_.ok()) return failed_;
-    std::string bytes = TakeSpare();
     lock.unlock();
+    std::string bytes = Spares().Take();
     bytes.assign(static_cast<const char*>(data), n);  // off the lock
     lock.lock();
     return Queue(offset, std::move(bytes), lock);
@@ -52,7 +83,7 @@ class WriteBehindFile : public RandomFile {
     room_.wait(lock, [&] { return queued_ < kQueued || !failed_.ok(); });
     if (!failed_.ok()) return failed_;
     std::string taken = std::move(*bytes);
-    *bytes = TakeSpare();
+    *bytes = Spares().Take();
     return Queue(offset, std::move(taken), lock);
   }
   void StartWriteback(std::uint64_t offset, std::size_t n) override {
@@ -82,16 +113,6 @@ class WriteBehindFile : public RandomFile {
     bool writeback;  // a hint only, no bytes
     std::string bytes;
   };
-
-  std::string TakeSpare() {  // under the lock
-    std::string bytes;
-    if (!spare_.empty()) {
-      bytes = std::move(spare_.back());
-      spare_.pop_back();
-    }
-    bytes.clear();
-    return bytes;
-  }
 
   Status Queue(std::uint64_t offset, std::string bytes, std::unique_lock<std::mutex>& lock) {
     const std::size_t n = bytes.size();
@@ -125,12 +146,10 @@ class WriteBehindFile : public RandomFile {
       Status s;
       if (!failed && op.writeback) base_->StartWriteback(op.offset, op.n);
       if (!failed && !op.writeback) s = base_->WriteAt(op.offset, op.bytes.data(), op.n);
+      if (!op.writeback) Spares().Give(std::move(op.bytes));
       lock.lock();
       busy_ = false;
-      if (!op.writeback) {
-        queued_ -= op.n;
-        if (spare_.size() < kSpares) spare_.push_back(std::move(op.bytes));
-      }
+      if (!op.writeback) queued_ -= op.n;
       if (!s.ok() && failed_.ok()) failed_ = s;
       room_.notify_one();
       if (queue_.empty()) idle_.notify_all();
@@ -143,7 +162,6 @@ class WriteBehindFile : public RandomFile {
   std::mutex mutex_;
   std::condition_variable wake_, room_, idle_;
   std::deque<Op> queue_;
-  std::vector<std::string> spare_;  // buffers of written batches, for the next ones
   std::size_t queued_ = 0;          // bytes in queue_
   bool busy_ = false;               // the thread is writing one
   bool ending_ = false;
