@@ -86,19 +86,6 @@ bool PlainWord(std::uint64_t w) {
          0;
 }
 
-// The stored integers and doubles (see FieldCodec): big-endian, sign bit
-// flipped, all zero bytes blank.
-std::uint32_t Be32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-double StoredDouble(std::uint64_t u) {
-  u = (u >> 63) ? u & ~(std::uint64_t{1} << 63) : ~u;
-  double d;
-  std::memcpy(&d, &u, 8);
-  return d;
-}
-
 // The dump writes the values of the common field types straight from the
 // record, the others (and values outside the fixed-width forms) through
 // DecodeField and ValueJson, which define the text; the two must agree.
@@ -273,7 +260,7 @@ class RecordWriter {
         return std::to_chars(p, p + 11, static_cast<std::int16_t>(u ^ 0x8000)).ptr;
       }
       case Op::Int32: {
-        const std::uint32_t u = Be32(v);
+        const std::uint32_t u = GetBe32(v);
         if (u == 0) return PutWord(p, "null", 4);
         return std::to_chars(p, p + 11, static_cast<std::int32_t>(u ^ 0x80000000u)).ptr;
       }
@@ -294,7 +281,7 @@ class RecordWriter {
         *p++ = '"';
         return p;
       case Op::Date: {
-        const std::uint32_t u = Be32(v);
+        const std::uint32_t u = GetBe32(v);
         if (u == 0) return PutWord(p, "null", 4);
         *p = '"';
         p = PutDate(p + 1, static_cast<std::int32_t>(u ^ 0x80000000u), &step.day);
@@ -303,7 +290,7 @@ class RecordWriter {
         return p;
       }
       case Op::Time: {
-        const std::uint32_t u = Be32(v);
+        const std::uint32_t u = GetBe32(v);
         if (u == 0) return PutWord(p, "null", 4);
         const std::int32_t ms = static_cast<std::int32_t>(u ^ 0x80000000u);
         if (ms < 0 || ms >= 86400000) return nullptr;

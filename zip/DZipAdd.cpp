@@ -401,8 +401,7 @@ int TAdder::Run() {
   bound += cmd_.lpszComment.size();
   TVolumeWriter out(target, cmd_.wMultiVolControl & MV_USEMULTI, cmd_.wMultiVolControl,
                     cmd_.callbacks);
-  int rc = ZE_OK;
-  if (rc == ZE_OK) rc = WriteEntries(out, bound);
+  int rc = WriteEntries(out, bound);
   if (rc == ZE_OK) rc = WriteCentral(out);
   if (rc == ZE_OK) rc = out.Finish();
   if (rc != ZE_OK) {

@@ -47,7 +47,11 @@ inline void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
   PutLe16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
 }
 
-// Eight bytes as one number that orders as the bytes do.
+// Four and eight bytes as one number that orders as the bytes do.
+inline std::uint32_t GetBe32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
 inline std::uint64_t GetBe64(const void* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);

@@ -62,23 +62,6 @@ void PutFlippedInt(std::uint8_t* p, int n, std::int64_t v) {
   for (int i = n - 1; i >= 0; --i, u >>= 8) p[i] = static_cast<std::uint8_t>(u);
 }
 
-// Doubles: big-endian IEEE; positive values get the sign bit set, negative
-// values are stored with every bit inverted.
-double GetFlippedDouble(const std::uint8_t* p) {
-  std::uint8_t b[8];
-  std::memcpy(b, p, 8);
-  if (b[0] & 0x80) {
-    b[0] &= 0x7F;
-  } else {
-    for (auto& c : b) c = static_cast<std::uint8_t>(~c);
-  }
-  std::uint64_t u = 0;
-  for (auto c : b) u = (u << 8) | c;
-  double d;
-  std::memcpy(&d, &u, 8);
-  return d;
-}
-
 void PutFlippedDouble(std::uint8_t* p, double d) {
   std::uint64_t u;
   std::memcpy(&u, &d, 8);
@@ -91,6 +74,13 @@ void PutFlippedDouble(std::uint8_t* p, double d) {
 }
 
 }  // namespace
+
+double StoredDouble(std::uint64_t u) {
+  u = (u >> 63) ? u & ~(std::uint64_t{1} << 63) : ~u;
+  double d;
+  std::memcpy(&d, &u, 8);
+  return d;
+}
 
 // Packed decimal: byte 0 holds the sign (0x80 = positive) and the number of
 // decimals in its low six bits; then 32 digits, one per nibble, from nibble 2
@@ -212,7 +202,7 @@ FieldValue DecodeField(const FieldDesc& f, const std::uint8_t* rec) {
       return v;
     case Storage::Double:
       v.null = AllZero(p, 8);
-      if (!v.null) v.d = GetFlippedDouble(p);
+      if (!v.null) v.d = StoredDouble(GetBe64(p));
       return v;
     case Storage::Logical:
       v.null = p[0] == 0;

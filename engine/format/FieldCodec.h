@@ -22,6 +22,10 @@ FieldValue DecodeField(const FieldDesc& field, const std::uint8_t* rec);
 // written to out (room for kDecimalTextMax); returns its length.
 constexpr std::size_t kDecimalTextMax = 40;  // sign, "0.", 32 digits
 std::size_t DecimalText(const std::uint8_t* p, char* out);
+// A stored double's eight bytes, read as one big-endian number (GetBe64),
+// as the double they hold: positive values have the sign bit set, negative
+// ones every bit inverted.
+double StoredDouble(std::uint64_t u);
 // Encodes one field into a record. For blob fields the caller has filled
 // value.blob (leader and reference) already. Fails for values the field
 // cannot hold (text too long, number out of range, malformed decimal).
