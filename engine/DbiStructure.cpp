@@ -76,8 +76,10 @@ Status ReadIndexHeader(Env* env, const std::string& path, std::string* out) {
 
 namespace {
 
-Status ReadSecondaries(Env* env, const ParadoxTable& table, TableStructure* out) {
-  for (const std::string& path : CompanionFiles(table.Path())) {
+// `companions` are the table's companion files (CompanionFiles).
+Status ReadSecondaries(Env* env, const ParadoxTable& table,
+                       const std::vector<std::string>& companions, TableStructure* out) {
+  for (const std::string& path : companions) {
     if (!IsSecondaryX(UpperExtension(path))) continue;
     SecondaryIndexFile file;
     file.xPath = path;
@@ -100,8 +102,9 @@ Status ReadSecondaries(Env* env, const ParadoxTable& table, TableStructure* out)
   return Status::OK();
 }
 
-Status ReadVal(Env* env, const ParadoxTable& table, TableStructure* out) {
-  for (const std::string& path : CompanionFiles(table.Path())) {
+Status ReadVal(Env* env, const ParadoxTable& table, const std::vector<std::string>& companions,
+               TableStructure* out) {
+  for (const std::string& path : companions) {
     if (UpperExtension(path) != "VAL") continue;
     Status s = ReadWholeFile(env, path, &out->valBytes);
     if (s.ok()) s = out->stored->val.DecodeFrom(out->valBytes);
@@ -226,7 +229,8 @@ Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* o
   // The key is part of the header: a keyed table has its primary index
   // even when its .PX is missing or unreadable (a restructure builds one).
   if (h.Keyed()) out->indexes.push_back(PrimaryDesc(h));
-  for (const std::string& path : CompanionFiles(table.Path())) {
+  const std::vector<std::string> companions = CompanionFiles(table.Path());
+  for (const std::string& path : companions) {
     if (UpperExtension(path) != "PX" || !h.Keyed()) continue;
     std::string bytes;
     Status s = ReadWholeFile(env, path, &bytes);
@@ -237,8 +241,8 @@ Status ReadTableStructure(Env* env, const ParadoxTable& table, TableStructure* o
       out->notes.push_back(BaseName(path) + ": " + s.message());
     }
   }
-  Status s = ReadSecondaries(env, table, out);
-  if (s.ok()) s = ReadVal(env, table, out);
+  Status s = ReadSecondaries(env, table, companions, out);
+  if (s.ok()) s = ReadVal(env, table, companions, out);
   return s;
 }
 

@@ -116,7 +116,8 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   Status s = table->env_->OpenRead(path, &table->file_);
   if (s.ok()) s = table->ReadHeader();
   if (s.ok()) s = table->Unlock(options);
-  if (s.ok())
+  table->structure_only_ = options.structureOnly;
+  if (s.ok() && !options.structureOnly)
     s = ReadBlockChain(table->file_.get(), *table->header_, table->key_, &table->chain_,
                        &table->note_);
   if (!s.ok()) {
@@ -126,6 +127,15 @@ Status ParadoxTable::Open(const std::string& path, OpenOptions options,
   }
   *out = std::move(table);
   return s;
+}
+
+TableCursor ParadoxTable::NewCursor() const {
+  TableCursor cursor(this);
+  if (structure_only_) {
+    cursor.status_ = Status(DBIERR_NOTSUPPORTED, "the table was opened for its structure only")
+                         .WithContext(path_);
+  }
+  return cursor;
 }
 
 Status ParadoxTable::ReadHeader() {

@@ -43,6 +43,9 @@ struct OpenOptions {
   // Finish an interrupted replacement of the table's files first. A check
   // that must not write (verify) turns it off and asks PendingReplacement.
   bool recover = true;
+  // Only the header and the fields: the block chain is not read, and a
+  // cursor of the table finds no records but an error.
+  bool structureOnly = false;
 };
 
 class ParadoxTable;
@@ -71,6 +74,7 @@ class TableCursor {
   const Status& status() const { return status_; }
 
  private:
+  friend class ParadoxTable;
   const ParadoxTable* table_;
   // Blocks that follow each other in the chain and in the file are read
   // together: block_ holds window_count_ of them from chain position
@@ -110,7 +114,7 @@ class ParadoxTable {
   const std::string& Note() const { return note_; }
   const std::vector<BlockRef>& Chain() const { return chain_; }
 
-  TableCursor NewCursor() const { return TableCursor(this); }
+  TableCursor NewCursor() const;
   // Text of an A or M value in UTF-8.
   std::string Text(const std::string& code_page_bytes) const;
   // A blob's data (for G fields without the engine's 8-byte picture prefix).
@@ -131,6 +135,7 @@ class ParadoxTable {
   std::unique_ptr<DataFileHeader> header_;
   std::uint32_t key_ = 0;
   std::vector<BlockRef> chain_;
+  bool structure_only_ = false;  // chain_ not read
   std::string note_;
   TableLock lock_;
   mutable std::unique_ptr<BlobReader> blobs_;

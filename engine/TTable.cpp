@@ -66,13 +66,14 @@ void TTable::Open() {
   Reopen();
   state_ = dsBrowse;
   LoadFields();
-  First();
+  if (!structure_only_) First();
 }
 
 void TTable::Reopen() {
   TSession& session = TSession::Default();
   OpenOptions options;
   options.lock = false;  // this table holds the lock itself
+  options.structureOnly = structure_only_ = StructureOnly;
   options.passwords = session.Passwords();
   const std::string path = path_;
   if (AskPassword) {
@@ -156,6 +157,7 @@ void TTable::Cancel() {
 
 void TTable::First() {
   if (!Active()) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+  if (structure_only_) throw EDatabaseError("The table was opened for its structure only");
   cursor_ = std::make_unique<TableCursor>(table_->NewCursor());
   Next();
 }

@@ -86,6 +86,9 @@ class TTable {
   // the session's password request (which shows a window); without it the
   // open fails.
   bool AskPassword = true;
+  // Opens for the table's structure alone (fields, indexes, checks): the
+  // records are neither read nor checked, and cannot be browsed.
+  bool StructureOnly = false;
 
   void Open();
   void Close();
@@ -129,6 +132,7 @@ class TTable {
   std::unique_ptr<TableWriter> writer_;
   std::unique_ptr<TableCursor> cursor_;
   bool eof_ = true;
+  bool structure_only_ = false;  // as opened
   std::vector<TField> fields_;
   std::vector<FieldValue> buffer_;  // the record being inserted
 };

@@ -50,15 +50,25 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
+// The entry of names that is name, else the first that is name but for
+// letter case, else name itself.
+const std::string& MatchNoCase(const std::vector<std::string>& names, const std::string& name) {
+  const std::string* found = nullptr;
+  for (const std::string& entry : names) {
+    if (entry == name) return entry;
+    if (!found && ::strcasecmp(entry.c_str(), name.c_str()) == 0) found = &entry;
+  }
+  return found ? *found : name;
+}
+
 }  // namespace
 
 std::string FindNoCase(const std::string& dir, const std::string& name) {
-  std::string found = name;
-  for (const std::string& entry : ListDir(dir)) {
-    if (entry == name) return JoinPath(dir, entry);
-    if (found == name && ::strcasecmp(entry.c_str(), name.c_str()) == 0) found = entry;
-  }
-  return JoinPath(dir, found);
+  // A name that is there as written is the answer: no listing needed.
+  const std::string exact = JoinPath(dir, name);
+  if (Env::Default()->Exists(exact)) return exact;
+  const std::vector<std::string> names = ListDir(dir);
+  return JoinPath(dir, MatchNoCase(names, name));
 }
 
 std::vector<std::string> CaseTwins(const std::string& db_path) {
@@ -156,12 +166,14 @@ bool DataExtLower(const std::string& db_path) {
 }
 
 // The extension, in its case, of the companion of db_path of that kind that
-// exists, or of its parked form; false when there is neither.
-bool ExistingCase(const std::string& db_path, const std::string& ext, std::string* out) {
+// exists, or of its parked form; false when there is neither. `names` lists
+// the table's folder.
+bool ExistingCase(const std::string& db_path, const std::string& ext,
+                  const std::vector<std::string>& names, std::string* out) {
   const std::string dir = DirName(db_path);
   const std::string stem = Stem(db_path);
   auto find = [&](const std::string& wanted, std::string* found) {
-    const std::string name = BaseName(FindNoCase(dir, stem + "." + wanted));
+    const std::string name = MatchNoCase(names, stem + "." + wanted);
     if (::strcasecmp(name.c_str(), (stem + "." + wanted).c_str()) != 0 ||
         !Env::Default()->Exists(dir + "/" + name))
       return false;
@@ -186,16 +198,26 @@ bool ExistingCase(const std::string& db_path, const std::string& ext, std::strin
 
 }  // namespace
 
-std::string CompanionExtension(const std::string& db_path, const std::string& ext,
-                               const std::string& source_db) {
+namespace {
+
+// CompanionExtension, with `names` listing db_path's folder.
+std::string CompanionExtensionIn(const std::string& db_path, const std::string& ext,
+                                 const std::string& source_db,
+                                 const std::vector<std::string>& names) {
   std::string found;
-  if (ExistingCase(db_path, ext, &found)) return found;
-  if (!source_db.empty() && ExistingCase(source_db, ext, &found)) return found;
+  if (ExistingCase(db_path, ext, names, &found)) return found;
+  if (!source_db.empty()) {
+    if (DirName(source_db) == DirName(db_path)) {
+      if (ExistingCase(source_db, ext, names, &found)) return found;
+    } else if (ExistingCase(source_db, ext, ListDir(DirName(source_db)), &found)) {
+      return found;
+    }
+  }
   // Else the case the table's other companions show (A.db with A.PX makes
   // A.VAL), else the data file's.
   bool lower = DataExtLower(db_path);
   const std::string stem = Stem(db_path);
-  for (const std::string& name : ListDir(DirName(db_path))) {
+  for (const std::string& name : names) {
     if (name.size() <= stem.size() + 1 || name[stem.size()] != '.' ||
         ::strncasecmp(name.c_str(), stem.c_str(), stem.size()) != 0 ||
         name.find('.', stem.size() + 1) != std::string::npos)
@@ -219,11 +241,24 @@ std::string CompanionExtension(const std::string& db_path, const std::string& ex
   return wanted;
 }
 
+}  // namespace
+
+std::string CompanionExtension(const std::string& db_path, const std::string& ext,
+                               const std::string& source_db) {
+  return CompanionExtensionIn(db_path, ext, source_db, ListDir(DirName(db_path)));
+}
+
 std::string CompanionPath(const std::string& db_path, const std::string& ext,
                           const std::string& source_db) {
   const std::string bare = !ext.empty() && ext[0] == '.' ? ext.substr(1) : ext;
-  return FindNoCase(DirName(db_path),
-                    Stem(db_path) + "." + CompanionExtension(db_path, bare, source_db));
+  const std::string dir = DirName(db_path);
+  const std::vector<std::string> names = ListDir(dir);
+  const std::string name =
+      Stem(db_path) + "." + CompanionExtensionIn(db_path, bare, source_db, names);
+  // As FindNoCase, from the same listing.
+  const std::string exact = JoinPath(dir, name);
+  if (Env::Default()->Exists(exact)) return exact;
+  return JoinPath(dir, MatchNoCase(names, name));
 }
 
 std::string ResolveTablePath(const std::string& arg) {

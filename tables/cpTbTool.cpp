@@ -76,8 +76,16 @@ void TZelTableTools::OpenMeta() {
 void TZelTableTools::CloseMeta() { meta_->Close(); }
 
 void TZelTableTools::OpenTables() {
-  OpenMeta();
-  Open();
+  // For their structures alone: the engine reads the records itself.
+  meta_->StructureOnly = StructureOnly = true;
+  try {
+    OpenMeta();
+    Open();
+  } catch (...) {
+    meta_->StructureOnly = StructureOnly = false;
+    throw;
+  }
+  meta_->StructureOnly = StructureOnly = false;
 }
 
 void TZelTableTools::CloseTables() {

@@ -61,6 +61,22 @@ TEST_F(DbiCallsTest, ACursorDescribesFieldsIndexesChecksAndLinks) {
   EXPECT_STRCASEEQ(link.szTblName, (tmp_.Dir() + "/A.db").c_str());
 }
 
+TEST_F(DbiCallsTest, AStructureOnlyOpenDescribesTheTableButReadsNoRecords) {
+  CURProps full{};
+  ASSERT_EQ(DbiGetCursorProps(OpenTable("C.DB"), full), DBIERR_NONE);
+  table_.Close();
+  table_.StructureOnly = true;
+  CURProps bare{};
+  hDBICur cur = OpenTable("C.DB");
+  ASSERT_EQ(DbiGetCursorProps(cur, bare), DBIERR_NONE);
+  EXPECT_EQ(std::memcmp(&full, &bare, sizeof full), 0);
+  // Never an empty table in place of the records it was not opened for.
+  EXPECT_THROW(table_.First(), engine::EDatabaseError);
+  engine::TableCursor records = cur->NewCursor();
+  EXPECT_FALSE(records.Next());
+  EXPECT_FALSE(records.status().ok());
+}
+
 TEST_F(DbiCallsTest, AMasterListsItsDependentsAndAMissingNumberIsAnError) {
   hDBICur cur = OpenTable("primary.db");
   CURProps props{};
