@@ -409,7 +409,9 @@ Status TableWriter::PutRecord(const std::string& record) { return PutRecord(reco
 
 Status TableWriter::PutRecord(const char* record) {
   Status s;
-  if (block_number_ == 0 || block_records_ >= header_->RecordsPerBlock()) {
+  // Worked out once: a division for every record showed in the profile.
+  if (per_block_ < 0) per_block_ = header_->RecordsPerBlock();
+  if (block_number_ == 0 || block_records_ >= per_block_) {
     s = StartBlock();
     if (!s.ok()) return s;
   }

@@ -107,6 +107,7 @@ class TableWriter {
   std::string block_;  // the last block of the chain, decrypted
   std::uint32_t block_number_ = 0;
   int block_records_ = 0;
+  int per_block_ = -1;  // records a block holds; -1 until the first record
   bool dirty_ = false;
   bool has_blobs_ = false, has_auto_inc_ = false;  // fields of these kinds
   std::string pending_;  // encrypted blocks from pending_first_ on, not yet written

@@ -36,11 +36,6 @@ int DataBlockHeader::Records(std::size_t record_size, std::size_t block_size) co
   return static_cast<int>(add / record_size) + 1;
 }
 
-std::int16_t DataBlockHeader::SizeFor(int records, std::size_t record_size) {
-  // An empty block stores minus one record length.
-  return static_cast<std::int16_t>((records - 1) * static_cast<int>(record_size));
-}
-
 Status ReadDataBlock(RandomFile* file, const DataFileHeader& h, std::uint32_t key,
                      std::uint32_t number, std::string* buf) {
   const std::uint64_t offset = BlockOffset(h, number);

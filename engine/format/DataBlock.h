@@ -30,7 +30,10 @@ struct DataBlockHeader {
   // Records in the block, or -1 when the size is not a whole number of
   // records that fits the block.
   int Records(std::size_t record_size, std::size_t block_size) const;
-  static std::int16_t SizeFor(int records, std::size_t record_size);
+  static std::int16_t SizeFor(int records, std::size_t record_size) {
+    // An empty block stores minus one record length.
+    return static_cast<std::int16_t>((records - 1) * static_cast<int>(record_size));
+  }
 };
 
 struct BlockRef {
