@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "Env.h"
 #include "Status.h"
@@ -78,6 +79,21 @@ std::vector<std::string> CaseTwins(const std::string& db_path) {
     if (entry != base && ::strcasecmp(entry.c_str(), base.c_str()) == 0) twins.push_back(entry);
   }
   std::sort(twins.begin(), twins.end());
+  return twins;
+}
+
+std::set<std::string> CaseTwinNames(const std::string& dir) {
+  const std::vector<std::string> names = ListDir(dir);
+  std::map<std::string, int> folded;
+  // As strcasecmp compares (CaseTwins).
+  const auto fold = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (const std::string& name : names) ++folded[fold(name)];
+  std::set<std::string> twins;
+  for (const std::string& name : names)
+    if (folded[fold(name)] > 1) twins.insert(name);
   return twins;
 }
 

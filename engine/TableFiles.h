@@ -8,6 +8,7 @@
 #pragma once
 
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ std::string FindNoCase(const std::string& dir, const std::string& name);
 // The other entries of the folder of db_path whose names differ from its
 // name only in letter case, sorted.
 std::vector<std::string> CaseTwins(const std::string& db_path);
+// The entries of folder dir whose names another entry there repeats but
+// for letter case (one listing for a whole folder).
+std::set<std::string> CaseTwinNames(const std::string& dir);
 // OK when no other table of db_path's folder has its name in another
 // letter case (whether or not db_path exists); otherwise an error that
 // names them all. Every entry point that opens, writes, repairs or creates

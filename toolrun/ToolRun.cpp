@@ -61,8 +61,15 @@ QString UnparkedName(const QString& name) { return ChangedName(name, engine::Unp
 // (same name before the extension, without regard to case).
 QStringList FilesOfTable(const QString& folder, const QString& file) {
   const QString stem = file.left(file.size() - ExtensionOf(file).size());
+  // Only names that begin with the stem are looked at further (a folder of
+  // many tables is listed for each of them).
+  QString pattern;
+  for (const QChar c : stem)
+    pattern += QStringView(u"*?[").contains(c) ? QString('[') + c + ']' : QString(c);
+  const QStringList like =
+      QDir(folder).entryList({pattern + '*'}, QDir::Files | QDir::Hidden | QDir::System);
   QStringList names;
-  for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+  for (const QString& name : like) {
     if (name.size() > stem.size() && name.startsWith(stem, Qt::CaseInsensitive) &&
         !name.startsWith('.')) {
       names << name;
@@ -345,9 +352,9 @@ QStringList TToolRun::CaseTwinTables(TRunFlags flags) const {
   if (ChecksSafeCopy(d_.Tool(), flags)) subs << "SAFE";
   for (const QString& sub : subs) {
     QStringList found;
+    const std::set<std::string> paired = engine::CaseTwinNames(ToStd(DatabaseFolder(sub)));
     for (const QString& file : ListTables(DatabaseFolder(sub) + '/')) {
-      if (!engine::CaseTwins(ToStd(DatabaseFolder(sub) + '/' + file)).empty())
-        found << (sub.isEmpty() ? file : sub + '/' + file);
+      if (paired.count(ToStd(file))) found << (sub.isEmpty() ? file : sub + '/' + file);
     }
     found.sort();
     twins << found;

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <regex>
 #include <thread>
 
@@ -400,6 +401,29 @@ TEST_F(ToolRunTest, TablesTakenAheadEndAsTablesTakenInTurn) {
 }
 
 // The work folders of a restore: the former ones set aside, put back, removed.
+// Companions an interrupted run left parked come back under their own
+// names, whatever the table's name holds, and only the table's own.
+TEST_F(ToolRunTest, ParkedCompanionsComeBackWhateverTheTableIsCalled) {
+  const fs::path db = home_ / "PARKED";
+  fs::create_directories(db);
+  const auto put = [&](const std::string& name) { std::ofstream(db / name) << name; };
+  for (const std::string stem : {"T[2]", "a*b", "q?", "T2"}) {
+    put(stem + ".DB");
+    put(stem + ".P$");
+    put(stem + ".VA$");
+  }
+  put("T22.P$");  // another table's, whose data file is gone
+  TScriptedDriver driver(QString::fromStdString(db.string()), true, true);
+  TZelTableTools tools;
+  toolrun::TToolRun(driver, tools).UnparkTables(QString::fromStdString(db.string()));
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : Files(db)) names.insert(name);
+  const std::set<std::string> expected = {
+      "T[2].DB", "T[2].PX", "T[2].VAL", "a*b.DB", "a*b.PX", "a*b.VAL", "q?.DB",  "q?.PX",
+      "q?.VAL",  "T2.DB",   "T2.PX",    "T2.VAL", "T22.P$"};
+  EXPECT_EQ(names, expected);
+}
+
 TEST_F(ToolRunTest, WorkFoldersAreSetAsideAndPutBack) {
   const fs::path db = home_ / "DEMO";
   fs::remove_all(db);
