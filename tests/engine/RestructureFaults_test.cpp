@@ -362,7 +362,7 @@ TEST(RestructureFaultsTest, ABatchOfTablesEndsEachTableOldOrNew) {
 TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
   TempDir tmp;
   const std::string path = tmp / "BIG.DB";
-  MakeKeyedTable(path, 60000);
+  MakeKeyedTable(path, 30000);
   auto work = [&] {
     AddFieldRequest r;
     engine::RestructureTable(path, r.desc, engine::RestructureOptions{}, nullptr);
@@ -373,13 +373,13 @@ TEST(RestructureFaultsTest, AKilledProcessLeavesAWholeTable) {
   RunInChild(work, -1);
   const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
-  ExpectWhole(path, 60000);
+  ExpectWhole(path, 30000);
   for (int part = 1; part < 10; ++part) {
     const int ms = static_cast<int>(whole.count() * part / 10);
     SCOPED_TRACE(ms);
     const int status = RunInChild(work, ms);
     EXPECT_TRUE(WIFSIGNALED(status) || WIFEXITED(status));
-    ExpectWhole(path, 60000);
+    ExpectWhole(path, 30000);
   }
 }
 
