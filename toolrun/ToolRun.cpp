@@ -409,6 +409,8 @@ void TToolRun::CheckDatabase(TRunFlags flags) {
   if (!differ.isEmpty() || live.size() != reference.size()) {
     FinishRun(trNotMatch, differ.join(", "));
   }
+  // The window stayed up from the live tables' check to the reference's.
+  if (flags & rfVerify) d_.ProgressHide();
 }
 
 void TToolRun::RecoverDatabase() {
@@ -521,7 +523,6 @@ void TToolRun::VerifyTables(const QString& folder) {
     }
     if (result != trSuccess) FinishRun(result, detail);
   }
-  d_.ProgressHide();
 }
 
 QStringList TToolRun::ListTables(const QString& name_or_folder) const {

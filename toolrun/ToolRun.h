@@ -148,6 +148,8 @@ class TToolRun {
   bool LastLogged() const { return last_logged_; }
   long RunsFinished() const { return runs_finished_; }
   void CheckDatabase(TRunFlags flags);
+  // Opens every table of the folder, showing each in the progress window
+  // (left up for what follows).
   void VerifyTables(const QString& folder);
   // Table file names of an alias or a folder, without hidden files.
   QStringList ListTables(const QString& name_or_folder) const;
