@@ -282,15 +282,17 @@ inline bool PrefixLess(const S& a, const S& b) {
 
 // A stable sort of n slots by their prefixes' bytes from `at` on (those
 // before it are the same in all of them), most significant byte first.
-// The slots are at `from`, `to` is as long a scratch; `into` says where
-// they end up (`to` or `from`). Each byte deals the slots into 256 piles
-// in the order they lie, so equal bytes keep their order; a byte the same
-// in every slot (in a run of names: their common start, the zeros after
-// their end) moves nothing. `varies` marks the bytes that differ anywhere
-// in the run. Small piles are sorted by insertion.
+// The slots are at `from`, `to` is as long a scratch; `intoTo` says where
+// they end up. Each byte deals the slots into piles by its value in the
+// order they lie, so equal bytes keep their order; a byte the same in every
+// slot (in a run of names: their common start, the zeros after their end)
+// moves nothing. `varies` marks the bytes that differ anywhere in the run.
+// Small piles are sorted by insertion. `counts` holds 256 zeros for each
+// level of piles (17), and is left so; only the values a byte takes are
+// gone through.
 template <typename S>
-void RadixSort(S* from, S* to, std::size_t n, std::size_t at, bool intoTo,
-               std::uint32_t varies) {
+void RadixSort(S* from, S* to, std::size_t n, std::size_t at, bool intoTo, std::uint32_t varies,
+               std::size_t* counts) {
   constexpr std::size_t kSmall = 32;
   if (n <= kSmall) {
     for (std::size_t k = 1; k < n; ++k) {
@@ -302,30 +304,40 @@ void RadixSort(S* from, S* to, std::size_t n, std::size_t at, bool intoTo,
     if (intoTo) std::copy(from, from + n, to);
     return;
   }
-  std::size_t count[256];
+  std::size_t* const count = counts;
+  unsigned lo = 255, hi = 0;  // the values the byte takes lie in [lo, hi]
   for (;; ++at) {
     while (at < 16 && !(varies >> at & 1)) ++at;
     if (at == 16) {  // the prefixes are all the same
       if (intoTo) std::copy(from, from + n, to);
       return;
     }
-    std::fill(count, count + 256, std::size_t{0});
-    for (std::size_t i = 0; i < n; ++i) ++count[PrefixByte(from[i], at)];
-    if (count[PrefixByte(from[0], at)] != n) break;
+    lo = 255;
+    hi = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned v = PrefixByte(from[i], at);
+      ++count[v];
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    if (lo != hi) break;
+    count[lo] = 0;
   }
+  // Where each pile goes; the counts are zeros again after.
   std::size_t start[256];
-  std::size_t sum = 0;
-  for (std::size_t b = 0; b < 256; ++b) {
+  for (std::size_t b = lo, sum = 0; b <= hi; ++b) {
     start[b] = sum;
     sum += count[b];
+    count[b] = 0;
   }
   for (std::size_t i = 0; i < n; ++i) to[start[PrefixByte(from[i], at)]++] = from[i];
   // start[b] is now where pile b ends.
-  for (std::size_t b = 0, lo = 0; b < 256; lo = start[b], ++b) {
-    if (start[b] - lo > 1) {
-      RadixSort(to + lo, from + lo, start[b] - lo, at + 1, !intoTo, varies);
-    } else if (start[b] - lo == 1 && !intoTo) {
-      from[lo] = to[lo];
+  for (std::size_t b = lo, begin = 0; b <= hi; begin = start[b], ++b) {
+    const std::size_t size = start[b] - begin;
+    if (size > 1) {
+      RadixSort(to + begin, from + begin, size, at + 1, !intoTo, varies, counts + 256);
+    } else if (size == 1 && !intoTo) {
+      from[begin] = to[begin];
     }
   }
 }
@@ -341,56 +353,74 @@ void ExternalSorter::SizeScratch() {
 // The slots are sorted by their prefixes alone, which keeps the sort off
 // the entries scattered in the arena; then each stretch of slots whose
 // prefixes tie, in the order they came, is put in the order of their keys
-// (still stable), its entries fetched a little ahead. Past the prefix the
-// keys order as their sort keys do, and mostly they are equal.
-void ExternalSorter::SortRun() {
-  const auto samePrefix = [](const Slot& a, const Slot& b) {
-    return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
-  };
+// (OrderTies; a run being spilled has it done as its entries are written).
+void ExternalSorter::SortPrefixes() {
   const std::size_t n = slots_.size();
-  if (n > 1) {
-    // The bytes of the prefixes that differ anywhere: the others are skipped.
-    std::uint64_t all[2] = {~std::uint64_t{0}, ~std::uint64_t{0}}, any[2] = {0, 0};
-    for (const Slot& s : slots_) {
-      all[0] &= s.prefix[0];
-      all[1] &= s.prefix[1];
-      any[0] |= s.prefix[0];
-      any[1] |= s.prefix[1];
-    }
-    std::uint32_t varies = 0;
-    for (std::size_t at = 0; at < 16; ++at) {
-      const std::size_t shift = 56 - 8 * (at % 8);
-      if (((all[at / 8] ^ any[at / 8]) >> shift & 0xff) != 0) varies |= std::uint32_t{1} << at;
-    }
-    SizeScratch();
-    RadixSort(slots_.data(), scratch_.data(), n, 0, false, varies);
+  if (n < 2) return;
+  // The bytes of the prefixes that differ anywhere: the others are skipped.
+  std::uint64_t all[2] = {~std::uint64_t{0}, ~std::uint64_t{0}}, any[2] = {0, 0};
+  for (const Slot& s : slots_) {
+    all[0] &= s.prefix[0];
+    all[1] &= s.prefix[1];
+    any[0] |= s.prefix[0];
+    any[1] |= s.prefix[1];
   }
-  if (keySize_ <= kPrefix) return;  // the prefixes hold the whole sort keys
+  std::uint32_t varies = 0;
+  for (std::size_t at = 0; at < 16; ++at) {
+    const std::size_t shift = 56 - 8 * (at % 8);
+    if (((all[at / 8] ^ any[at / 8]) >> shift & 0xff) != 0) varies |= std::uint32_t{1} << at;
+  }
+  SizeScratch();
+  std::vector<std::size_t> counts(17 * 256, 0);  // a level of piles a byte
+  RadixSort(slots_.data(), scratch_.data(), n, 0, false, varies, counts.data());
+}
+
+std::size_t ExternalSorter::TiesEnd(std::size_t i) const {
+  const Slot& first = slots_[i];
+  std::size_t end = i + 1;
+  while (end < slots_.size() && slots_[end].prefix[0] == first.prefix[0] &&
+         slots_[end].prefix[1] == first.prefix[1])
+    ++end;
+  return end;
+}
+
+// Past the prefix the keys order as their sort keys do, and mostly they
+// are equal or differ in a later field.
+void ExternalSorter::OrderTies(std::size_t begin, std::size_t end) {
   const auto byRest = [this](const Slot& a, const Slot& b) {
     return CompareKeys(a.entry, b.entry) < 0;
   };
+  if (end - begin <= 16) {  // an insertion sort, stable, for the usual few
+    for (std::size_t k = begin + 1; k < end; ++k) {
+      const Slot slot = slots_[k];
+      std::size_t to = k;
+      for (; to > begin && byRest(slot, slots_[to - 1]); --to) slots_[to] = slots_[to - 1];
+      slots_[to] = slot;
+    }
+  } else {
+    std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(begin),
+                     slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
+  }
+}
+
+// The run kept in memory: its ties are ordered in a pass of their own,
+// the entries of tied slots fetched a little ahead.
+void ExternalSorter::SortRun() {
+  SortPrefixes();
+  if (keySize_ <= kPrefix) return;  // the prefixes hold the whole sort keys
+  const std::size_t n = slots_.size();
   constexpr std::size_t kAhead = 16;
   std::size_t fetched = 1;  // slots below this are looked at for prefetching
   for (std::size_t i = 0; i < n;) {
     for (; fetched < n && fetched < i + kAhead; ++fetched) {
-      if (samePrefix(slots_[fetched - 1], slots_[fetched])) {
+      if (slots_[fetched - 1].prefix[0] == slots_[fetched].prefix[0] &&
+          slots_[fetched - 1].prefix[1] == slots_[fetched].prefix[1]) {
         __builtin_prefetch(slots_[fetched - 1].entry);
         __builtin_prefetch(slots_[fetched].entry);
       }
     }
-    std::size_t end = i + 1;
-    while (end < n && samePrefix(slots_[i], slots_[end])) ++end;
-    if (end - i <= 16) {  // an insertion sort, stable, for the usual few
-      for (std::size_t k = i + 1; k < end; ++k) {
-        const Slot slot = slots_[k];
-        std::size_t to = k;
-        for (; to > i && byRest(slot, slots_[to - 1]); --to) slots_[to] = slots_[to - 1];
-        slots_[to] = slot;
-      }
-    } else {
-      std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(i),
-                       slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
-    }
+    const std::size_t end = TiesEnd(i);
+    if (end - i > 1) OrderTies(i, end);
     i = end;
   }
 }
@@ -411,7 +441,7 @@ Status ExternalSorter::Flush() {
 }
 
 Status ExternalSorter::SpillRun() {
-  SortRun();
+  SortPrefixes();
   if (!spill_) {
     Status s = env_->OpenWrite(spillPath_, true, &spill_);
     if (!s.ok()) return s;
@@ -420,10 +450,17 @@ Status ExternalSorter::SpillRun() {
   Run run;
   run.offset = spillBytes_ + writeBuffer_.size();
   run.count = slots_.size();
-  // The entries lie in the order they came: fetch a few slots ahead.
+  // The entries lie in the order they came: fetch a few slots ahead. Each
+  // stretch of tied prefixes is put in key order just before it is written,
+  // while its entries are at hand.
   constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry);
+  const std::size_t n = slots_.size();
+  for (std::size_t i = 0, tiesEnd = 0; i < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(slots_[i + kAhead].entry);
+    if (i == tiesEnd) {
+      tiesEnd = TiesEnd(i);
+      if (tiesEnd - i > 1 && keySize_ > kPrefix) OrderTies(i, tiesEnd);
+    }
     const Slot& slot = slots_[i];
     AppendSpilled(slot.prefix[0], slot.prefix[1], slot.entry);
     if (writeBuffer_.size() + spilledSize_ > kWriteBuffer) {

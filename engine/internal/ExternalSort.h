@@ -107,7 +107,13 @@ class ExternalSorter {
 
   char* EntryAt(std::size_t i);
   void SizeScratch();  // scratch_ as long as slots_
-  void SortRun();
+  // Sorts slots_ by prefix, stably.
+  void SortPrefixes();
+  // Past the stretch of slots from i on whose prefixes are the same.
+  std::size_t TiesEnd(std::size_t i) const;
+  // Puts the slots of such a stretch in the order of their keys, stably.
+  void OrderTies(std::size_t begin, std::size_t end);
+  void SortRun();  // SortPrefixes, then OrderTies throughout
   Status SpillRun();
   // A record of a spilled run, after its sort key prefix, into writeBuffer_.
   void AppendSpilled(std::uint64_t head, std::uint64_t next, const char* record);
