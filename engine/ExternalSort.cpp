@@ -81,6 +81,12 @@ ExternalSorter::~ExternalSorter() {
   }
 }
 
+void ExternalSorter::Prefetch(const char* entry) const {
+  // An entry may straddle two cache lines.
+  __builtin_prefetch(entry);
+  __builtin_prefetch(entry + entrySize_ - 1);
+}
+
 char* ExternalSorter::EntryAt(std::size_t i) {
   const std::size_t chunk = i / perChunk_;
   while (chunks_.size() <= chunk)
@@ -254,7 +260,13 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
     if (!status_.ok()) return status_;
   }
   if (slots_.capacity() < capacity_) slots_.reserve(capacity_);  // one run's slots, allocated once
-  char* entry = EntryAt(inRun_);
+  if (placeLeft_ == 0) {  // the next chunk, or the first of a run
+    place_ = EntryAt(inRun_);
+    placeLeft_ = perChunk_ - inRun_ % perChunk_;
+  }
+  char* const entry = place_;
+  place_ += entrySize_;
+  --placeLeft_;
   std::memcpy(entry, record, recordSize_);
   char made[kPrefix] = {};
   if (!prefix) {
@@ -415,8 +427,8 @@ void ExternalSorter::SortRun() {
     for (; fetched < n && fetched < i + kAhead; ++fetched) {
       if (slots_[fetched - 1].prefix[0] == slots_[fetched].prefix[0] &&
           slots_[fetched - 1].prefix[1] == slots_[fetched].prefix[1]) {
-        __builtin_prefetch(slots_[fetched - 1].entry);
-        __builtin_prefetch(slots_[fetched].entry);
+        Prefetch(slots_[fetched - 1].entry);
+        Prefetch(slots_[fetched].entry);
       }
     }
     const std::size_t end = TiesEnd(i);
@@ -456,7 +468,7 @@ Status ExternalSorter::SpillRun() {
   constexpr std::size_t kAhead = 8;
   const std::size_t n = slots_.size();
   for (std::size_t i = 0, tiesEnd = 0; i < n; ++i) {
-    if (i + kAhead < n) __builtin_prefetch(slots_[i + kAhead].entry);
+    if (i + kAhead < n) Prefetch(slots_[i + kAhead].entry);
     if (i == tiesEnd) {
       tiesEnd = TiesEnd(i);
       if (tiesEnd - i > 1 && keySize_ > kPrefix) OrderTies(i, tiesEnd);
@@ -471,6 +483,7 @@ Status ExternalSorter::SpillRun() {
   runs_.push_back(run);
   slots_.clear();
   inRun_ = 0;
+  placeLeft_ = 0;
   return Status::OK();
 }
 
@@ -828,7 +841,7 @@ bool ExternalSorter::Advance(Merge& m, std::size_t index) {
   Reader& r = *m.readers[index];
   if (r.memory) {
     if (r.slot >= r.slotEnd) return false;
-    if (r.slot + 8 < r.slotEnd) __builtin_prefetch(slots_[r.slot + 8].entry);
+    if (r.slot + 8 < r.slotEnd) Prefetch(slots_[r.slot + 8].entry);
     r.record = slots_[r.slot].entry;
     r.head = slots_[r.slot].prefix[0];
     r.next = slots_[r.slot].prefix[1];
@@ -918,7 +931,7 @@ const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
   if (merge_.readers.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;
-    if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry);
+    if (next_ + 8 < slots_.size()) Prefetch(slots_[next_ + 8].entry);
     return slots_[next_++].entry;
   }
   for (;;) {

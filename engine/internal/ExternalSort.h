@@ -106,6 +106,7 @@ class ExternalSorter {
   void Background();
 
   char* EntryAt(std::size_t i);
+  void Prefetch(const char* entry) const;  // the entry's bytes, soon needed
   void SizeScratch();  // scratch_ as long as slots_
   // Sorts slots_ by prefix, stably.
   void SortPrefixes();
@@ -164,6 +165,8 @@ class ExternalSorter {
   std::vector<Slot> slots_;
   std::vector<Slot> scratch_;  // where the sorts of slots_ merge into
   std::size_t inRun_ = 0;
+  char* place_ = nullptr;      // where the run's next entry goes,
+  std::size_t placeLeft_ = 0;  // and the entries its chunk has room for after it
   std::uint64_t added_ = 0;
   std::unique_ptr<RandomFile> spill_;
   std::string writeBuffer_;
