@@ -342,7 +342,10 @@ void RadixSort(S* from, S* to, std::size_t n, std::size_t at, bool intoTo, std::
     sum += count[b];
     count[b] = 0;
   }
-  for (std::size_t i = 0; i < n; ++i) to[start[PrefixByte(from[i], at)]++] = from[i];
+  for (std::size_t i = 0; i < n; ++i) {
+    const S slot = from[i];  // read whole before the write, which may look to alias it
+    to[start[PrefixByte(slot, at)]++] = slot;
+  }
   // start[b] is now where pile b ends.
   for (std::size_t b = lo, begin = 0; b <= hi; begin = start[b], ++b) {
     const std::size_t size = start[b] - begin;
