@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <string_view>
 
 #include "FaultInjectionEnv.h"
 #include "Heartbeat.h"
@@ -153,7 +154,8 @@ TEST(ExternalSortTest, KeysTiedInTheirPrefixesOrderByTheRestStably) {
       ASSERT_GT(order.SortKeyLength(), 16u);
       std::vector<std::string> want = records;
       std::stable_sort(want.begin(), want.end(), [&](const auto& a, const auto& b) {
-        return order.Compare(a.substr(0, kKey), b.substr(0, kKey)) < 0;
+        return order.Compare(std::string_view(a).substr(0, kKey),
+                             std::string_view(b).substr(0, kKey)) < 0;
       });
       engine::ExternalSorter sorter(engine::Env::Default(), tmp / "sort~", order, kRecord,
                                     c.budget);
