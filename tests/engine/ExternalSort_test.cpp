@@ -72,7 +72,7 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
       {"one key for all, many runs", 20000, 1, 16 * 1024, 0, false, true},
       {"two keys", 20000, 2, 64 * 1024, 0x62, false, true},
-      // Runs of several chunks sorted as they fill, then merged.
+      // Long runs: piles of the radix sort dealt again by later bytes.
       {"long runs", 100000, 30000, 4 << 20, 0, false, true},
       {"long runs, a wide key", 100000, 3000, 4 << 20, 0x62, true, true, true},
       {"many runs, a wide key", 20000, 300, 64 * 1024, 0x62, false, true, true},
