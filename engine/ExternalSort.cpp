@@ -22,9 +22,6 @@ constexpr std::size_t kPrefix = 16;
 // into so many parts; each key it is split at is chosen among the records
 // at the same place in at most so many runs.
 constexpr std::uint64_t kSplitAt = 4096;
-// Slots sorted by their prefixes as soon as so many have come: what is left
-// when the run is full is their merge.
-constexpr std::size_t kSortChunk = 16384;
 constexpr std::size_t kParts = 8;
 constexpr std::size_t kSplitCandidates = 8;
 
@@ -64,6 +61,7 @@ ExternalSorter::ExternalSorter(Env* env, std::string spillPath, KeyOrder order,
   // batches wait in the queue instead of the caller. Once they are all in,
   // as many merged batches may wait for the caller while it writes.
   queued_ = std::max(kQueued, memoryBudget / 4 / kBatchBytes);
+  LearnByteOrder();
 }
 
 ExternalSorter::~ExternalSorter() {
@@ -81,6 +79,12 @@ ExternalSorter::~ExternalSorter() {
     spill_.reset();
     env_->Remove(spillPath_);
   }
+}
+
+void ExternalSorter::Prefetch(const char* entry) const {
+  // An entry may straddle two cache lines.
+  __builtin_prefetch(entry);
+  __builtin_prefetch(entry + entrySize_ - 1);
 }
 
 char* ExternalSorter::EntryAt(std::size_t i) {
@@ -256,7 +260,13 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
     if (!status_.ok()) return status_;
   }
   if (slots_.capacity() < capacity_) slots_.reserve(capacity_);  // one run's slots, allocated once
-  char* entry = EntryAt(inRun_);
+  if (placeLeft_ == 0) {  // the next chunk, or the first of a run
+    place_ = EntryAt(inRun_);
+    placeLeft_ = perChunk_ - inRun_ % perChunk_;
+  }
+  char* const entry = place_;
+  place_ += entrySize_;
+  --placeLeft_;
   std::memcpy(entry, record, recordSize_);
   char made[kPrefix] = {};
   if (!prefix) {
@@ -266,33 +276,85 @@ Status ExternalSorter::AddNow(const char* record, const char* prefix) {
   slots_.push_back({{GetBe64(prefix), GetBe64(prefix + 8)}, entry});
   ++inRun_;
   ++added_;
-  if (inRun_ % kSortChunk == 0) SortPiece(slots_.size() - kSortChunk, slots_.size());
   return Status::OK();
 }
 
 namespace {
 
-struct PrefixLess {
-  template <typename S>
-  bool operator()(const S& a, const S& b) const {
-    return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
-  }
-};
-
-// Merges the sorted pieces of `width` slots (the last may be shorter) of
-// from[0, n) pairwise, from one buffer into the other, until one is left;
-// returns the buffer holding it. Stable: of equal slots the earlier piece's
-// go first.
+// Byte `at` (0-15) of a slot's prefix.
 template <typename S>
-S* MergePieces(S* from, S* to, std::size_t n, std::size_t width) {
-  for (; width < n; width *= 2) {
-    for (std::size_t lo = 0; lo < n; lo += 2 * width) {
-      const std::size_t mid = std::min(lo + width, n), hi = std::min(lo + 2 * width, n);
-      std::merge(from + lo, from + mid, from + mid, from + hi, to + lo, PrefixLess());
+inline unsigned PrefixByte(const S& s, std::size_t at) {
+  return static_cast<unsigned>(s.prefix[at / 8] >> (56 - 8 * (at % 8))) & 0xff;
+}
+
+template <typename S>
+inline bool PrefixLess(const S& a, const S& b) {
+  return a.prefix[0] != b.prefix[0] ? a.prefix[0] < b.prefix[0] : a.prefix[1] < b.prefix[1];
+}
+
+// A stable sort of n slots by their prefixes' bytes from `at` on (those
+// before it are the same in all of them), most significant byte first.
+// The slots are at `from`, `to` is as long a scratch; `intoTo` says where
+// they end up. Each byte deals the slots into piles by its value in the
+// order they lie, so equal bytes keep their order; a byte the same in every
+// slot (in a run of names: their common start, the zeros after their end)
+// moves nothing. `varies` marks the bytes that differ anywhere in the run.
+// Small piles are sorted by insertion. `counts` holds 256 zeros for each
+// level of piles (17), and is left so; only the values a byte takes are
+// gone through.
+template <typename S>
+void RadixSort(S* from, S* to, std::size_t n, std::size_t at, bool intoTo, std::uint32_t varies,
+               std::size_t* counts) {
+  constexpr std::size_t kSmall = 32;
+  if (n <= kSmall) {
+    for (std::size_t k = 1; k < n; ++k) {
+      const S slot = from[k];
+      std::size_t j = k;
+      for (; j > 0 && PrefixLess(slot, from[j - 1]); --j) from[j] = from[j - 1];
+      from[j] = slot;
     }
-    std::swap(from, to);
+    if (intoTo) std::copy(from, from + n, to);
+    return;
   }
-  return from;
+  std::size_t* const count = counts;
+  unsigned lo = 255, hi = 0;  // the values the byte takes lie in [lo, hi]
+  for (;; ++at) {
+    while (at < 16 && !(varies >> at & 1)) ++at;
+    if (at == 16) {  // the prefixes are all the same
+      if (intoTo) std::copy(from, from + n, to);
+      return;
+    }
+    lo = 255;
+    hi = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned v = PrefixByte(from[i], at);
+      ++count[v];
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    if (lo != hi) break;
+    count[lo] = 0;
+  }
+  // Where each pile goes; the counts are zeros again after.
+  std::size_t start[256];
+  for (std::size_t b = lo, sum = 0; b <= hi; ++b) {
+    start[b] = sum;
+    sum += count[b];
+    count[b] = 0;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const S slot = from[i];  // read whole before the write, which may look to alias it
+    to[start[PrefixByte(slot, at)]++] = slot;
+  }
+  // start[b] is now where pile b ends.
+  for (std::size_t b = lo, begin = 0; b <= hi; begin = start[b], ++b) {
+    const std::size_t size = start[b] - begin;
+    if (size > 1) {
+      RadixSort(to + begin, from + begin, size, at + 1, !intoTo, varies, counts + 256);
+    } else if (size == 1 && !intoTo) {
+      from[begin] = to[begin];
+    }
+  }
 }
 
 }  // namespace
@@ -303,72 +365,77 @@ void ExternalSorter::SizeScratch() {
   scratch_.resize(slots_.size());
 }
 
-// A stable sort by prefix of slots_[begin, end): an insertion sort of
-// small pieces, then their merges through scratch_ (allocated once, a
-// run's worth), with the comparison inlined throughout.
-void ExternalSorter::SortPiece(std::size_t begin, std::size_t end) {
-  constexpr std::size_t kSmall = 16;
-  SizeScratch();
-  Slot* const data = slots_.data() + begin;
-  const std::size_t n = end - begin;
-  for (std::size_t lo = 0; lo < n; lo += kSmall) {
-    const std::size_t hi = std::min(lo + kSmall, n);
-    for (std::size_t k = lo + 1; k < hi; ++k) {
-      const Slot slot = data[k];
-      std::size_t to = k;
-      for (; to > lo && PrefixLess()(slot, data[to - 1]); --to) data[to] = data[to - 1];
-      data[to] = slot;
-    }
-  }
-  Slot* const sorted = MergePieces(data, scratch_.data() + begin, n, kSmall);
-  if (sorted != data) std::copy(sorted, sorted + n, data);
-}
-
 // The slots are sorted by their prefixes alone, which keeps the sort off
 // the entries scattered in the arena; then each stretch of slots whose
 // prefixes tie, in the order they came, is put in the order of their keys
-// (still stable), its entries fetched a little ahead. Past the prefix the
-// keys order as their sort keys do, and mostly they are equal.
-void ExternalSorter::SortRun() {
-  const auto samePrefix = [](const Slot& a, const Slot& b) {
-    return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
-  };
-  // Whole chunks were sorted as they filled (AddNow): the rest is sorted,
-  // then neighbours are merged, both stable, as one sort of them all.
-  const std::size_t count = slots_.size();
-  SortPiece(count / kSortChunk * kSortChunk, count);
-  SizeScratch();
-  // When the merged run ends up in scratch_, the two swap places.
-  if (MergePieces(slots_.data(), scratch_.data(), count, kSortChunk) != slots_.data())
-    slots_.swap(scratch_);
-  if (keySize_ <= 16) return;  // the prefixes hold the whole sort keys
-  const std::size_t length = order_.length();
-  const auto byRest = [this, length](const Slot& a, const Slot& b) {
-    return order_.Compare(std::string_view(a.entry, length), std::string_view(b.entry, length)) < 0;
-  };
-  constexpr std::size_t kAhead = 16;
+// (OrderTies; a run being spilled has it done as its entries are written).
+void ExternalSorter::SortPrefixes() {
   const std::size_t n = slots_.size();
+  if (n < 2) return;
+  // The bytes of the prefixes that differ anywhere: the others are skipped.
+  std::uint64_t all[2] = {~std::uint64_t{0}, ~std::uint64_t{0}}, any[2] = {0, 0};
+  for (const Slot& s : slots_) {
+    all[0] &= s.prefix[0];
+    all[1] &= s.prefix[1];
+    any[0] |= s.prefix[0];
+    any[1] |= s.prefix[1];
+  }
+  std::uint32_t varies = 0;
+  for (std::size_t at = 0; at < 16; ++at) {
+    const std::size_t shift = 56 - 8 * (at % 8);
+    if (((all[at / 8] ^ any[at / 8]) >> shift & 0xff) != 0) varies |= std::uint32_t{1} << at;
+  }
+  SizeScratch();
+  std::vector<std::size_t> counts(17 * 256, 0);  // a level of piles a byte
+  RadixSort(slots_.data(), scratch_.data(), n, 0, false, varies, counts.data());
+}
+
+std::size_t ExternalSorter::TiesEnd(std::size_t i) const {
+  const Slot& first = slots_[i];
+  std::size_t end = i + 1;
+  while (end < slots_.size() && slots_[end].prefix[0] == first.prefix[0] &&
+         slots_[end].prefix[1] == first.prefix[1])
+    ++end;
+  return end;
+}
+
+// Past the prefix the keys order as their sort keys do, and mostly they
+// are equal or differ in a later field.
+void ExternalSorter::OrderTies(std::size_t begin, std::size_t end) {
+  const auto byRest = [this](const Slot& a, const Slot& b) {
+    return CompareKeys(a.entry, b.entry) < 0;
+  };
+  if (end - begin <= 16) {  // an insertion sort, stable, for the usual few
+    for (std::size_t k = begin + 1; k < end; ++k) {
+      const Slot slot = slots_[k];
+      std::size_t to = k;
+      for (; to > begin && byRest(slot, slots_[to - 1]); --to) slots_[to] = slots_[to - 1];
+      slots_[to] = slot;
+    }
+  } else {
+    std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(begin),
+                     slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
+  }
+}
+
+// The run kept in memory: its ties are ordered in a pass of their own,
+// the entries of tied slots fetched a little ahead.
+void ExternalSorter::SortRun() {
+  SortPrefixes();
+  if (keySize_ <= kPrefix) return;  // the prefixes hold the whole sort keys
+  const std::size_t n = slots_.size();
+  constexpr std::size_t kAhead = 16;
   std::size_t fetched = 1;  // slots below this are looked at for prefetching
   for (std::size_t i = 0; i < n;) {
     for (; fetched < n && fetched < i + kAhead; ++fetched) {
-      if (samePrefix(slots_[fetched - 1], slots_[fetched])) {
-        __builtin_prefetch(slots_[fetched - 1].entry);
-        __builtin_prefetch(slots_[fetched].entry);
+      if (slots_[fetched - 1].prefix[0] == slots_[fetched].prefix[0] &&
+          slots_[fetched - 1].prefix[1] == slots_[fetched].prefix[1]) {
+        Prefetch(slots_[fetched - 1].entry);
+        Prefetch(slots_[fetched].entry);
       }
     }
-    std::size_t end = i + 1;
-    while (end < n && samePrefix(slots_[i], slots_[end])) ++end;
-    if (end - i <= 16) {  // an insertion sort, stable, for the usual few
-      for (std::size_t k = i + 1; k < end; ++k) {
-        const Slot slot = slots_[k];
-        std::size_t to = k;
-        for (; to > i && byRest(slot, slots_[to - 1]); --to) slots_[to] = slots_[to - 1];
-        slots_[to] = slot;
-      }
-    } else {
-      std::stable_sort(slots_.begin() + static_cast<std::ptrdiff_t>(i),
-                       slots_.begin() + static_cast<std::ptrdiff_t>(end), byRest);
-    }
+    const std::size_t end = TiesEnd(i);
+    if (end - i > 1) OrderTies(i, end);
     i = end;
   }
 }
@@ -389,7 +456,7 @@ Status ExternalSorter::Flush() {
 }
 
 Status ExternalSorter::SpillRun() {
-  SortRun();
+  SortPrefixes();
   if (!spill_) {
     Status s = env_->OpenWrite(spillPath_, true, &spill_);
     if (!s.ok()) return s;
@@ -398,10 +465,17 @@ Status ExternalSorter::SpillRun() {
   Run run;
   run.offset = spillBytes_ + writeBuffer_.size();
   run.count = slots_.size();
-  // The entries lie in the order they came: fetch a few slots ahead.
+  // The entries lie in the order they came: fetch a few slots ahead. Each
+  // stretch of tied prefixes is put in key order just before it is written,
+  // while its entries are at hand.
   constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (i + kAhead < slots_.size()) __builtin_prefetch(slots_[i + kAhead].entry);
+  const std::size_t n = slots_.size();
+  for (std::size_t i = 0, tiesEnd = 0; i < n; ++i) {
+    if (i + kAhead < n) Prefetch(slots_[i + kAhead].entry);
+    if (i == tiesEnd) {
+      tiesEnd = TiesEnd(i);
+      if (tiesEnd - i > 1 && keySize_ > kPrefix) OrderTies(i, tiesEnd);
+    }
     const Slot& slot = slots_[i];
     AppendSpilled(slot.prefix[0], slot.prefix[1], slot.entry);
     if (writeBuffer_.size() + spilledSize_ > kWriteBuffer) {
@@ -412,6 +486,7 @@ Status ExternalSorter::SpillRun() {
   runs_.push_back(run);
   slots_.clear();
   inRun_ = 0;
+  placeLeft_ = 0;
   return Status::OK();
 }
 
@@ -496,8 +571,62 @@ bool ExternalSorter::KeyLess(const char* a, const char* b) const {
   order_.WriteSortKeyPrefix(b, pb, n);
   const int c = std::memcmp(pa, pb, kPrefix);
   if (c != 0 || keySize_ <= kPrefix) return c < 0;
-  return order_.Compare(std::string_view(a, order_.length()),
-                        std::string_view(b, order_.length())) < 0;
+  return CompareKeys(a, b) < 0;
+}
+
+// Which key bytes order by their value alone: those of fields other than
+// alpha, and of alpha fields ordered by code with case. The order itself
+// says: a key of zeros orders before one ending in 1 unless it descends,
+// and an alpha field that orders by letter puts 'a' before 'B'.
+void ExternalSorter::LearnByteOrder() {
+  const std::size_t length = order_.length();
+  bytewise_.assign(length, 0);
+  if (length == 0) return;
+  std::string a(length, '\0'), b(length, '\0');
+  b[length - 1] = 1;
+  ascending_ = order_.Compare(a, b) < 0;
+  constexpr std::uint8_t kAlpha = 0x01;
+  std::size_t at = 0;
+  for (const KeyField& f : order_.Fields()) {
+    bool plain = f.type != kAlpha;
+    if (!plain && f.size > 0) {
+      std::string upper(length, '\0'), lower(length, '\0');
+      upper[at] = 'B';
+      lower[at] = 'a';
+      plain = (order_.Compare(upper, lower) < 0) == ascending_;
+    }
+    std::fill_n(bytewise_.begin() + static_cast<std::ptrdiff_t>(at), f.size, plain);
+    at += f.size;
+  }
+}
+
+// Keys whose first difference is in a byte that orders by its value are
+// ordered by that byte, found eight bytes at a time; only a difference in
+// letters takes the order's own comparison. Prefixes that tie mostly hold
+// the same value, the keys differing in a later field (a record's key).
+int ExternalSorter::CompareKeys(const char* a, const char* b) const {
+  const std::size_t length = bytewise_.size();
+  const auto* x = reinterpret_cast<const unsigned char*>(a);
+  const auto* y = reinterpret_cast<const unsigned char*>(b);
+  std::size_t d = length;  // the first byte that differs
+  for (std::size_t i = 0; d == length && i < length; i += 8) {
+    // The last word ends with the key (overlapping the one before).
+    const std::size_t from = i + 8 <= length ? i : length >= 8 ? length - 8 : i;
+    if (from + 8 <= length) {
+      const std::uint64_t diff = GetBe64(x + from) ^ GetBe64(y + from);
+      if (diff != 0) d = from + static_cast<std::size_t>(__builtin_clzll(diff)) / 8;
+    } else {
+      for (std::size_t k = from; k < length; ++k)
+        if (x[k] != y[k]) {
+          d = k;
+          break;
+        }
+    }
+  }
+  if (d == length) return 0;
+  if (!bytewise_[d])
+    return order_.Compare(std::string_view(a, length), std::string_view(b, length));
+  return (x[d] < y[d]) == ascending_ ? -1 : 1;
 }
 
 Status ExternalSorter::CountBelow(std::size_t run, const char* key, std::uint64_t* below) {
@@ -715,7 +844,7 @@ bool ExternalSorter::Advance(Merge& m, std::size_t index) {
   Reader& r = *m.readers[index];
   if (r.memory) {
     if (r.slot >= r.slotEnd) return false;
-    if (r.slot + 8 < r.slotEnd) __builtin_prefetch(slots_[r.slot + 8].entry);
+    if (r.slot + 8 < r.slotEnd) Prefetch(slots_[r.slot + 8].entry);
     r.record = slots_[r.slot].entry;
     r.head = slots_[r.slot].prefix[0];
     r.next = slots_[r.slot].prefix[1];
@@ -763,9 +892,7 @@ bool ExternalSorter::Less(const Merge& m, std::size_t a, std::size_t b) {
   if (ra.next != rb.next) return ra.next < rb.next;
   // Past the prefixes the keys order as their sort keys do; mostly they
   // are equal (a value repeated), which the first look at their bytes says.
-  const int c = keySize_ > kPrefix ? order_.Compare(std::string_view(ra.record, order_.length()),
-                                                    std::string_view(rb.record, order_.length()))
-                                   : 0;
+  const int c = keySize_ > kPrefix ? CompareKeys(ra.record, rb.record) : 0;
   return c != 0 ? c < 0 : a < b;  // an earlier run holds earlier records
 }
 
@@ -807,7 +934,7 @@ const char* ExternalSorter::NextNow() {
   if (!status_.ok() || !finished_) return nullptr;
   if (merge_.readers.empty()) {  // everything fitted one run
     if (next_ >= slots_.size()) return nullptr;
-    if (next_ + 8 < slots_.size()) __builtin_prefetch(slots_[next_ + 8].entry);
+    if (next_ + 8 < slots_.size()) Prefetch(slots_[next_ + 8].entry);
     return slots_[next_++].entry;
   }
   for (;;) {

@@ -106,10 +106,15 @@ class ExternalSorter {
   void Background();
 
   char* EntryAt(std::size_t i);
-  // Sorts slots_[begin, end) by prefix, stably.
-  void SortPiece(std::size_t begin, std::size_t end);
+  void Prefetch(const char* entry) const;  // the entry's bytes, soon needed
   void SizeScratch();  // scratch_ as long as slots_
-  void SortRun();
+  // Sorts slots_ by prefix, stably.
+  void SortPrefixes();
+  // Past the stretch of slots from i on whose prefixes are the same.
+  std::size_t TiesEnd(std::size_t i) const;
+  // Puts the slots of such a stretch in the order of their keys, stably.
+  void OrderTies(std::size_t begin, std::size_t end);
+  void SortRun();  // SortPrefixes, then OrderTies throughout
   Status SpillRun();
   // A record of a spilled run, after its sort key prefix, into writeBuffer_.
   void AppendSpilled(std::uint64_t head, std::uint64_t next, const char* record);
@@ -127,6 +132,10 @@ class ExternalSorter {
   bool Advance(Merge& m, std::size_t reader);
   // The order of the merge on two records' keys.
   bool KeyLess(const char* a, const char* b) const;
+  // The keys' order (negative, zero, positive), as order_.Compare; quicker
+  // when they first differ where their bytes alone order them (bytewise_).
+  int CompareKeys(const char* a, const char* b) const;
+  void LearnByteOrder();
   // Records of run `run` (runs_.size(): the one in memory) whose keys
   // order before `key`.
   Status CountBelow(std::size_t run, const char* key, std::uint64_t* below);
@@ -148,12 +157,16 @@ class ExternalSorter {
   std::string spillPath_;
   KeyOrder order_;
   std::size_t recordSize_, spilledSize_, keySize_, entrySize_;
+  std::vector<unsigned char> bytewise_;  // a key byte orders by its value
+  bool ascending_ = true;
   std::size_t capacity_ = 0;  // entries a run holds
   std::size_t perChunk_ = 0;  // entries a chunk holds
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::vector<Slot> slots_;
   std::vector<Slot> scratch_;  // where the sorts of slots_ merge into
   std::size_t inRun_ = 0;
+  char* place_ = nullptr;      // where the run's next entry goes,
+  std::size_t placeLeft_ = 0;  // and the entries its chunk has room for after it
   std::uint64_t added_ = 0;
   std::unique_ptr<RandomFile> spill_;
   std::string writeBuffer_;

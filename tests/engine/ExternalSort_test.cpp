@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <random>
+#include <string_view>
 
 #include "FaultInjectionEnv.h"
 #include "Heartbeat.h"
@@ -70,7 +72,7 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
       {"one key for all", 5000, 1, 16 * 1024, 0, false, true},
       {"one key for all, many runs", 20000, 1, 16 * 1024, 0, false, true},
       {"two keys", 20000, 2, 64 * 1024, 0x62, false, true},
-      // Runs of several chunks sorted as they fill, then merged.
+      // Long runs: piles of the radix sort dealt again by later bytes.
       {"long runs", 100000, 30000, 4 << 20, 0, false, true},
       {"long runs, a wide key", 100000, 3000, 4 << 20, 0x62, true, true, true},
       {"many runs, a wide key", 20000, 300, 64 * 1024, 0x62, false, true, true},
@@ -107,6 +109,64 @@ TEST(ExternalSortTest, RecordsComeBackInKeyOrderStably) {
         EXPECT_TRUE(got == records);
       }
       EXPECT_FALSE(std::filesystem::exists(spill));
+    }
+}
+
+// Keys whose sort key runs past the prefixes compared first, made of a
+// name and a number: prefixes tie where the names fold to the same letters,
+// and the keys are then ordered where they first differ, in a letter or in
+// the number, or are equal (the same name and number, added apart).
+TEST(ExternalSortTest, KeysTiedInTheirPrefixesOrderByTheRestStably) {
+  struct TieCase {
+    const char* name;
+    std::uint8_t sortOrder;  // 0 ascii, else a national order
+    bool caseInsensitive, descending;
+    std::size_t budget;  // one run, or many merged
+  };
+  const TieCase cases[] = {
+      {"ascii, one run", 0, false, false, 4 << 20},
+      {"ascii, descending, many runs", 0, false, true, 64 * 1024},
+      {"ascii without case, one run", 0, true, false, 4 << 20},
+      {"ascii without case, descending, many runs", 0, true, true, 64 * 1024},
+      {"national order, one run", 0x62, false, false, 4 << 20},
+      {"national order, many runs", 0x62, false, false, 64 * 1024},
+      {"national order, descending, one run", 0x62, false, true, 4 << 20},
+  };
+  constexpr std::size_t kName = 14, kKey = kName + 4, kRecord = kKey + 4;
+  const char* const names[] = {"smith", "Smith", "SMITH", "smithson", "jones", "Jones"};
+  std::mt19937 rng(11);
+  std::vector<std::string> records;
+  for (int i = 0; i < 30000; ++i) {
+    std::string r(kRecord, '\0');
+    const char* name = names[rng() % std::size(names)];
+    std::memcpy(r.data(), name, std::strlen(name));
+    const std::uint32_t number = rng() % 200;  // equal keys too
+    for (int b = 0; b < 4; ++b) r[kName + b] = static_cast<char>(number >> (8 * (3 - b)));
+    std::memcpy(r.data() + kKey, &i, 4);  // the order added
+    records.push_back(r);
+  }
+  TempDir tmp;
+  for (const TieCase& c : cases)
+    for (const bool background : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (background ? ", in the background" : ""));
+      const engine::KeyOrder order({{kAlpha, kName, 0}, {kLong, 4, 0}}, c.sortOrder,
+                                   c.caseInsensitive, c.descending);
+      ASSERT_GT(order.SortKeyLength(), 16u);
+      std::vector<std::string> want = records;
+      std::stable_sort(want.begin(), want.end(), [&](const auto& a, const auto& b) {
+        return order.Compare(std::string_view(a).substr(0, kKey),
+                             std::string_view(b).substr(0, kKey)) < 0;
+      });
+      engine::ExternalSorter sorter(engine::Env::Default(), tmp / "sort~", order, kRecord,
+                                    c.budget);
+      if (background) sorter.SortInBackground();
+      for (const std::string& r : records) ASSERT_TRUE(sorter.Add(r.data()).ok());
+      ASSERT_TRUE(sorter.Finish().ok());
+      EXPECT_EQ(sorter.spilledRuns() > 0, c.budget < records.size() * kRecord);
+      std::vector<std::string> got;
+      while (const char* r = sorter.Next()) got.emplace_back(r, kRecord);
+      EXPECT_TRUE(sorter.status().ok());
+      EXPECT_TRUE(got == want);
     }
 }
 
