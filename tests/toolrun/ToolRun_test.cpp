@@ -413,6 +413,10 @@ TEST_F(ToolRunTest, ParkedCompanionsComeBackWhateverTheTableIsCalled) {
     put(stem + ".VA$");
   }
   put("T22.P$");  // another table's, whose data file is gone
+  put("Cased.DB");
+  put("CASED.P$");  // a companion's name in another case
+  put("b\\s.DB");
+  put("b\\s.P$");
   TScriptedDriver driver(QString::fromStdString(db.string()), true, true);
   TZelTableTools tools;
   toolrun::TToolRun(driver, tools).UnparkTables(QString::fromStdString(db.string()));
@@ -420,7 +424,8 @@ TEST_F(ToolRunTest, ParkedCompanionsComeBackWhateverTheTableIsCalled) {
   for (const auto& [name, bytes] : Files(db)) names.insert(name);
   const std::set<std::string> expected = {
       "T[2].DB", "T[2].PX", "T[2].VAL", "a*b.DB", "a*b.PX", "a*b.VAL", "q?.DB",  "q?.PX",
-      "q?.VAL",  "T2.DB",   "T2.PX",    "T2.VAL", "T22.P$"};
+      "q?.VAL",  "T2.DB",   "T2.PX",    "T2.VAL", "T22.P$", "Cased.DB", "CASED.PX", "b\\s.DB",
+      "b\\s.PX"};
   EXPECT_EQ(names, expected);
 }
 
