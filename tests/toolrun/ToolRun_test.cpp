@@ -19,8 +19,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "Env.h"
@@ -422,10 +422,10 @@ TEST_F(ToolRunTest, ParkedCompanionsComeBackWhateverTheTableIsCalled) {
   toolrun::TToolRun(driver, tools).UnparkTables(QString::fromStdString(db.string()));
   std::set<std::string> names;
   for (const auto& [name, bytes] : Files(db)) names.insert(name);
-  const std::set<std::string> expected = {
-      "T[2].DB", "T[2].PX", "T[2].VAL", "a*b.DB", "a*b.PX", "a*b.VAL", "q?.DB",  "q?.PX",
-      "q?.VAL",  "T2.DB",   "T2.PX",    "T2.VAL", "T22.P$", "Cased.DB", "CASED.PX", "b\\s.DB",
-      "b\\s.PX"};
+  const std::set<std::string> expected = {"T[2].DB", "T[2].PX", "T[2].VAL", "a*b.DB",   "a*b.PX",
+                                          "a*b.VAL", "q?.DB",   "q?.PX",    "q?.VAL",   "T2.DB",
+                                          "T2.PX",   "T2.VAL",  "T22.P$",   "Cased.DB", "CASED.PX",
+                                          "b\\s.DB", "b\\s.PX"};
   EXPECT_EQ(names, expected);
 }
 
