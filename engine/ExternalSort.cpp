@@ -574,28 +574,14 @@ bool ExternalSorter::KeyLess(const char* a, const char* b) const {
   return CompareKeys(a, b) < 0;
 }
 
-// Which key bytes order by their value alone: those of fields other than
-// alpha, and of alpha fields ordered by code with case. The order itself
-// says: a key of zeros orders before one ending in 1 unless it descends,
-// and an alpha field that orders by letter puts 'a' before 'B'.
+// Which key bytes order by their value alone (KeyOrder::OrdersByValue).
 void ExternalSorter::LearnByteOrder() {
-  const std::size_t length = order_.length();
-  bytewise_.assign(length, 0);
-  if (length == 0) return;
-  std::string a(length, '\0'), b(length, '\0');
-  b[length - 1] = 1;
-  ascending_ = order_.Compare(a, b) < 0;
-  constexpr std::uint8_t kAlpha = 0x01;
+  bytewise_.assign(order_.length(), 0);
+  ascending_ = !order_.descending();
   std::size_t at = 0;
   for (const KeyField& f : order_.Fields()) {
-    bool plain = f.type != kAlpha;
-    if (!plain && f.size > 0) {
-      std::string upper(length, '\0'), lower(length, '\0');
-      upper[at] = 'B';
-      lower[at] = 'a';
-      plain = (order_.Compare(upper, lower) < 0) == ascending_;
-    }
-    std::fill_n(bytewise_.begin() + static_cast<std::ptrdiff_t>(at), f.size, plain);
+    std::fill_n(bytewise_.begin() + static_cast<std::ptrdiff_t>(at), f.size,
+                order_.OrdersByValue(f));
     at += f.size;
   }
 }

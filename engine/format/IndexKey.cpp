@@ -90,6 +90,10 @@ int KeyOrder::Compare(std::string_view a, std::string_view b) const {
   return 0;
 }
 
+bool KeyOrder::OrdersByValue(const KeyField& f) const {
+  return f.type != kAlpha || (byteOrder_ && !caseInsensitive_);
+}
+
 // Alpha fields of a national order sort by letter first and then by the
 // reversed code, so their sort key carries the field twice.
 bool KeyOrder::DoubledField(const KeyField& f) const {

@@ -32,6 +32,11 @@ class KeyOrder {
 
   std::size_t length() const { return length_; }
   const std::vector<KeyField>& Fields() const { return fields_; }
+  bool descending() const { return descending_; }
+  // Whether two keys that first differ inside this field order by that
+  // byte's value (every field but alpha ones of a national order or
+  // without regard to case).
+  bool OrdersByValue(const KeyField& f) const;
 
   // The order records are written in: negative, zero or positive.
   int Compare(std::string_view a, std::string_view b) const;
